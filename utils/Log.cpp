@@ -1,0 +1,213 @@
+// Diagnostics and the run log.
+//
+// Everything the system tells the operator outside its menus goes through
+// here: fatal system errors (SysError), warnings and errors with an exit
+// status (ErrorMsg), plain error lines (errormsg) and the run log in /tmp
+// (PutLogMsg). The log and the command layer call each other: the command
+// layer logs every command it runs, and the log asks the command layer for
+// the `whoami` command line (GetUserName).
+
+#include "utils.h"
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+char *my_name = nullptr;
+unsigned char flUseLog = 0;
+const char *pLogPath = "/tmp";
+FILE *pLog = nullptr;
+
+namespace {
+
+struct LogState {
+    // Set until the first message of the run has been written: that message
+    // truncates the log, every later one appends.
+    unsigned char flFirstMsg = 1;
+};
+LogState g_log;
+
+// Row of the command table that prints the user name.
+constexpr int CMD_WHOAMI = 37;
+
+// Permission bits of a log file the log writer creates: every user of the
+// host may read and append to it.
+constexpr mode_t LOG_FILE_MODE = 0666;
+
+// True when the entry at fd/st is a file this process may write the log
+// into: a regular file with one name only, owned by us or by root. Anything
+// else in a world-writable /tmp may have been planted to make a privileged
+// run write where it should not (a link, a FIFO, a hard link to a system
+// file, a file another user keeps open to rewrite later).
+bool IsTrustedLogFile(const struct stat &st) {
+    if (!S_ISREG(st.st_mode)) return false;
+    if (st.st_nlink != 1) return false;
+    return st.st_uid == geteuid() || st.st_uid == 0;
+}
+
+// Creates the log file afresh: exclusive creation refuses to follow a link
+// or to reuse an entry someone planted between our check and the create.
+// The mode is set on the open file, so the umask does not narrow it.
+int CreateLogFile(const char *path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LOG_FILE_MODE);
+    if (fd < 0) return -1;
+    if (fchmod(fd, LOG_FILE_MODE) != 0) {
+        // The file is still ours and usable; only its sharing is narrower.
+    }
+    return fd;
+}
+
+// Opens the log for appending, never through a symbolic link and never into
+// a file that is not ours to write. An untrusted entry is removed (its
+// target stays untouched) and the log is created anew. Returns the file
+// descriptor or -1.
+int OpenLogFd(const char *path) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat st;
+        if (lstat(path, &st) != 0) {
+            if (errno != ENOENT) return -1;
+            int fd = CreateLogFile(path);
+            if (fd >= 0) return fd;
+            if (errno == EEXIST) continue; // someone was quicker: look again
+            return -1;
+        }
+        if (!IsTrustedLogFile(st)) {
+            if (unlink(path) != 0 && errno != ENOENT) return -1;
+            continue;
+        }
+        int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP || errno == ENOENT) continue; // swapped under us
+            return -1;
+        }
+        // Check what was really opened: the name may have been replaced
+        // between lstat and open.
+        struct stat fst;
+        if (fstat(fd, &fst) != 0 || !IsTrustedLogFile(fst) || fst.st_ino != st.st_ino ||
+            fst.st_dev != st.st_dev) {
+            close(fd);
+            continue;
+        }
+        return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+void PutLogMsg(const char *format, ...) {
+    if (!flUseLog) return;
+
+    pLogPath = "/tmp";
+    bool truncate = g_log.flFirstMsg != 0;
+    g_log.flFirstMsg = 0;
+
+    char path[256];
+    int n = snprintf(path, sizeof path, "%s/%s.log", pLogPath, my_name ? my_name : "");
+    if (my_name == nullptr || n < 0 || static_cast<size_t>(n) >= sizeof path) {
+        fprintf(stderr, "ERROR: couldn't open %s\n", path);
+        return;
+    }
+
+    int fd = OpenLogFd(path);
+    if (fd >= 0 && truncate && ftruncate(fd, 0) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd >= 0) {
+        // The file descriptor was opened non-blocking only to keep a FIFO
+        // from stalling the open; writes to a regular file do not care.
+        int fl = fcntl(fd, F_GETFL);
+        if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    }
+    pLog = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (pLog == nullptr) {
+        if (fd >= 0) close(fd);
+        fprintf(stderr, "ERROR: couldn't open %s\n", path);
+        return;
+    }
+
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(pLog, format, ap);
+    va_end(ap);
+    fclose(pLog);
+    pLog = nullptr;
+}
+
+void SysError(const char *format, ...) {
+    int err = errno; // the reason must survive the output calls below
+    fflush(stdout);
+    fprintf(stderr, "\n%s: ", my_name ? my_name : "");
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    fprintf(stderr, " : %s\n", strerror(err));
+    exit_app(1);
+}
+
+void ErrorMsg(int level, int status, const char *format, ...) {
+    // Formatting into the shared line buffer is part of the contract: the
+    // caller may read the message back from Line.
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(Line, sizeof Line, format, ap);
+    va_end(ap);
+
+    if (level == 1) {
+        fprintf(stderr, "WARNING: %s\n", Line);
+    } else if (level == 2) {
+        fflush(stdout);
+        fprintf(stderr, "ERROR: %s\n", Line);
+        exit_app(status);
+    }
+}
+
+void errormsg(const char *format, ...) {
+    fprintf(stderr, "%s: ", my_name ? my_name : "");
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    fputc('\n', stderr);
+}
+
+void exit_app(int status) {
+    exit(status);
+}
+
+char *GetHostname() {
+    char name[256];
+    if (gethostname(name, sizeof name) != 0) return nullptr;
+    name[sizeof name - 1] = '\0'; // a truncated name need not be terminated
+    char *stored = SaveStr("%s", name);
+    stored[strcspn(stored, "\r\n")] = '\0';
+    return stored;
+}
+
+char *GetUserName() {
+    char *cmd = GetCmd(CMD_WHOAMI);
+    if (cmd == nullptr) {
+        uid_t uid = getuid();
+        if (uid == 0) return SaveStr("root");
+        return SaveStr("User ID:  %d", static_cast<int>(uid));
+    }
+
+    FILE *pipe = popen(cmd, "r");
+    PutMem(cmd);
+    if (pipe == nullptr) return nullptr;
+    char line[256] = "";
+    if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+    pclose(pipe);
+    line[strcspn(line, "\r\n")] = '\0';
+    return SaveStr("%s", line);
+}

@@ -1,0 +1,225 @@
+// setup.h - the installer `setup`: its process-wide state and every step.
+//
+// The installer is one straight run (main in setup.cpp): agreement, log and
+// command table, command line, previous installation, space check, process
+// guard, relocation, copy and unpack of the pieces, package list, print-system
+// flags, queue scripts, final modes, clean-up. Every stop is an exit of the
+// process with status 0 (normal end or the user's own choice), 1 (a failure
+// that stopped the installation) or 2 (a bad command-line argument).
+//
+// Lifecycle: main fills the path globals once; they are texts of the string
+// store and live until the process ends. pCurrentInstallDir being set means
+// an upgrade of an existing installation, null means a fresh installation;
+// every step after locatePreviousInstallation reads it. The message tables
+// and the agreement texts are constant data generated at build time from the
+// UTF-8 text files in installer/nls and installer/eula.
+#pragma once
+
+#include <cstddef>
+
+// ---------------------------------------------------------------------------
+// Fixed names
+// ---------------------------------------------------------------------------
+
+#define SETUP_VERSION "4.30.09"           // printed by "-v"
+#define SETUP_MAKER "Dorna"               // maker word in every suite path
+#define SETUP_APPNAME "dpxx"              // application directory name
+#define SETUP_ARCHIVE "DornaLinuxi386Dpxx" // base name of the joined archive
+#define SETUP_PKGDIR "pkg"                // package directory in the work dir
+#define SETUP_WELLKNOWN "/usr/Dorna/dpxx" // well-known location of the suite
+
+// Number of entries of each message table.
+#define NLS_MSG_COUNT 71
+
+// ---------------------------------------------------------------------------
+// Driver state (setup.cpp). my_name and flUseLog belong to the log (utils.h).
+// ---------------------------------------------------------------------------
+
+extern char *pDornaInstallDir;    // work directory, default /tmp/DornaInstall
+extern char *pPathToSetup;        // install site: directory of the program file
+extern char *pCmdLineInstallDir;  // install root named on the command line, or null
+extern char *pCurrentInstallDir;  // install root of the previous installation, or null
+extern char *pTargetInstallDir;   // install root of this installation
+extern char *pAppDir;             // <pTargetInstallDir>/Dorna/dpxx
+extern unsigned char flCreatedTmpDir; // the work area named on the command line was created by us
+extern const char *InstallInfo[6];     // help lines for an installation-directory entry, null-ended
+extern const char *InstallSiteInfo[5]; // help lines for an installation-site entry, null-ended
+extern const char *pBinaryInstanceCheckList; // suite programs that must not run during an upgrade
+
+// Set when the user is not root; ends a running menu loop of the text-menu
+// engine. Defined weak here so that the engine's own definition wins when it
+// is linked in.
+extern unsigned char flExitTextMenu;
+
+// ---------------------------------------------------------------------------
+// Driver steps (setup.cpp)
+// ---------------------------------------------------------------------------
+
+// Reads the command line: sets pCmdLineInstallDir, pDornaInstallDir and
+// flCreatedTmpDir. Exits 0 after "-v"; exits 2 when a work area can neither be
+// found nor created, or when a path argument holds characters that are not
+// safe on a shell command line.
+void parseCommandLineOptions(int argc, char **argv);
+
+// Install root of the previous installation (a stored string), or null when
+// there is none. Removes a dangling link at the well-known location.
+char *locatePreviousInstallation(void);
+
+// Cuts text in place at "dpxx", then at "Dorna", then drops one trailing "/"
+// (never the only character). Returns text; null for null.
+char *StripToBaseName(char *text);
+
+// Makes the work directory afresh, copies the pieces of the install site into
+// it and runs Install. Exits 1 when the work directory is not a private
+// directory of ours or a copy fails. Returns 0.
+int installFromSite(const char *work);
+
+// Joins, unpacks and installs the package. 0 when it ran to its end or the
+// user is not root; 1 when the package list stopped it.
+int Install(void);
+
+// Removes the work directory and runs the suite's queue tool (-upgrade, -clean).
+void DornaClean(const char *work);
+
+// 1 when text is a non-empty path made only of letters, digits and
+// "/ . _ - + , @ :", so that it can stand unquoted on a shell command line.
+int isShellSafePath(const char *text);
+
+// 1 when path is a real directory (not a link) owned by the running user.
+int isPrivateDirectory(const char *path);
+
+// ---------------------------------------------------------------------------
+// Agreement and messages (Nls.cpp, Eula.cpp; tables generated at build time)
+// ---------------------------------------------------------------------------
+
+extern const char *pTransBuf; // language alias table, 17 lines
+
+extern const char *pEnglishEULA;
+extern const char *pSpanishEULA;
+extern const char *pItalianEULA;
+extern const char *pFrenchEULA;
+extern const char *pGermanEULA;
+extern const char *pPortugueseEULA;
+extern const char *pCzechEULA;
+extern const char *pFinnishEULA;
+extern const char *pHungarianEULA;
+extern const char *pDutchEULA;
+extern const char *pNorwegianEULA;
+extern const char *pPolishEULA;
+extern const char *pRussianEULA;
+extern const char *pSwedishEULA;
+extern const char *pTurkishEULA;
+
+extern const char *const NLS_ENGLISH[NLS_MSG_COUNT];
+extern const char *const NLS_SPANISH[NLS_MSG_COUNT];
+extern const char *const NLS_ITALIAN[NLS_MSG_COUNT];
+extern const char *const NLS_FRENCH[NLS_MSG_COUNT];
+extern const char *const NLS_GERMAN[NLS_MSG_COUNT];
+extern const char *const NLS_PORTUGUESE[NLS_MSG_COUNT];
+
+extern const char *const *pCurLang; // chosen message table, null until first use
+extern char *pNLSLang;              // chosen agreement language key, null until first use
+
+// The agreement language key (one of the 16 keys of pTransBuf), chosen from
+// LANG on the first call and cached. Cuts LANG at "." in the environment.
+const char *GetTargetNLSLang(void);
+
+// Shows the agreement in the user's language and reads the answer: 1 when
+// it starts with "y" or "Y", else 0 (end of input included).
+int UserAcceptedEULA(const char *arg);
+
+// Message index (0..70) in the message language chosen from LANG on the
+// first call. An index out of range yields the empty text.
+const char *nlsSetupStrCvt(int index);
+
+// ---------------------------------------------------------------------------
+// Install media and space (Media.cpp)
+// ---------------------------------------------------------------------------
+
+// Reads <dir>/disks, or <dir>/DISKS upper-cased up to "end_of_list", into
+// LineBuf. Exits 1 with message 21 when neither can be read. Returns 1.
+int GetDisksData(const char *dir);
+
+// Appends the pieces named by the work directory's disks list, in list
+// order, to <work>/DornaLinuxi386Dpxx.tar.Z. A failed append exits 1.
+void genZFile(void);
+
+// Returns when work area and install root have room (or room cannot be
+// measured); otherwise prints why and exits 1.
+void FreeSpaceForInstall(const char *work, const char *root, const char *word);
+
+// 1 to go on; 0 when the user is not root. Asks about an old print daemon;
+// "n"/"no" exit 0.
+int readyForInstallation(void);
+
+// ---------------------------------------------------------------------------
+// Running-process guard (Guard.cpp)
+// ---------------------------------------------------------------------------
+
+// 0 when none of the comma-listed programs runs (at once or after waiting);
+// 1 when the user chose to quit (end of input counts as quitting).
+int QuitForRunningProcesses(const char *list);
+
+// ---------------------------------------------------------------------------
+// Package list (PkgList.cpp)
+// ---------------------------------------------------------------------------
+
+// Carries out <work>/<pkgDir>/pkg.list. 0 when the whole list ran; 1 when a
+// checkps guard ended with the user's choice to quit.
+int ProcessPkgList(const char *pkgDir);
+
+// ---------------------------------------------------------------------------
+// Print-system detection and site layout (PrintSystem.cpp)
+// ---------------------------------------------------------------------------
+
+// Writes <dir>/.dp_cfg (" CUPS ", " LPRng " or " BSD "), mode 0644. 1 written.
+int createPrintingSubsystemFile(const char *dir);
+
+// Lays out the application directory of a fresh installation under root
+// and, for a root other than /usr, the link at the well-known location.
+void createInstallationDirectories(const char *root);
+
+// 1 when the host's lpd reports itself as LPRng.
+int SniffLprng(void);
+
+// 1 when a process named cupsd runs.
+int SniffCUPS(void);
+
+// ---------------------------------------------------------------------------
+// Queue scripts (QueueScripts.cpp)
+// ---------------------------------------------------------------------------
+
+extern const char *ScriptShShell;          // "#!/bin/sh"
+extern const char *ScriptBanner;           // the maker's banner, "%d" takes the year
+extern const char *DornaPrintdpxxScript;   // queue interface
+extern const char *pv4DriverScript;        // driver interface
+extern const char *DornaDSFScript;         // filter wrapper
+extern const char *SimpleScript;           // launcher in /usr/bin
+extern const char *DPrintDControlScript;   // start/stop of the old print daemon
+extern const char *DPrintDControlMsgScript; // the same with start_msg/stop_msg
+extern const char *DPrintDWatchScript;     // restarts DPrintD every 180 seconds
+extern const char *ScriptTail;             // "## Exit Script" and "exit 0"
+
+// Writes APP/DornaPrintdpxx, APP/v4DriverScript, APP/DornaDSF and, on LPRng
+// hosts, the printconf link.
+void createQueueScripts(const char *spoolRoot);
+
+// Each writes one script (mode 755): 1 written, 0 when it cannot be opened.
+int generateDornaPrintdpxxScript(const char *path, const char *firstLine, const char *tmpl);
+int generatev4DriverScript(const char *path, const char *firstLine, const char *tmpl);
+int generateDornaDSFScript(const char *path, const char *firstLine, const char *tmpl,
+                           const char *spoolDir);
+
+// Writes a launcher script at path that enters dir and runs progDir/progName.
+void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl,
+                     const char *dir, const char *progDir, const char *progName);
+
+// ---------------------------------------------------------------------------
+// Solaris package upgrade (SolarisPkg.cpp)
+// ---------------------------------------------------------------------------
+
+extern const char *pPathToInstallf; // "/usr/sbin/installf"
+
+// Replaces the files of the installed package pkg from the image in the
+// work directory and raises its recorded version. Returns 1.
+int upgradeSolarisPackage(const char *pkg, const char *mapDir);

@@ -1,0 +1,354 @@
+// Str.cpp - the string store, path splitters, searches and small conversions.
+//
+// Stored strings come from the memory manager, exactly length + 1 bytes, and
+// belong to the caller. Formatting is always length-checked: a result larger
+// than the scratch area is formatted again straight into a block of its exact
+// size, so no text is ever cut or written past an area.
+//
+// Each path splitter owns one static result buffer. A path longer than that
+// buffer is cut at the buffer's limit; the splitters pick their piece from the
+// whole path first, so only that piece is cut.
+
+#include "utils.h"
+
+#include "MemMgr.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstring>
+
+namespace {
+
+constexpr size_t STRIP_SIZE = 128;    // StripPath, StripExt, StripPathExt, StripPathName
+constexpr size_t STRIP_FN_SIZE = 256; // StripFn
+constexpr size_t SAVESTR_SCRATCH = 65536;
+constexpr size_t PAGE = 4096;
+
+struct StrState {
+    char stripPath[STRIP_SIZE];       // result of StripPath
+    char stripFn[STRIP_FN_SIZE];      // result of StripFn
+    char stripExt[STRIP_SIZE];        // result of StripExt
+    char stripPathExt[STRIP_SIZE];    // result of StripPathExt
+    char stripPathName[STRIP_SIZE];   // result of StripPathName
+    char saveStrScratch[SAVESTR_SCRATCH]; // formatting area of SaveStr__
+};
+StrState g;
+
+[[noreturn]] void OutOfMemory() {
+    SysError("Unable to allocate memory");
+    __builtin_unreachable();
+}
+
+// A block for a text of len characters and its terminator.
+char *NewText(size_t len) {
+    if (len >= static_cast<size_t>(LONG_MAX) - 1)
+        OutOfMemory();
+    char *p = static_cast<char *>(GetMem(static_cast<long>(len) + 1));
+    if (p == nullptr)
+        OutOfMemory();
+    return p;
+}
+
+// Stores the text formatted from fmt/ap. The text is first formatted into
+// scratch (cap bytes); when it does not fit there, it is formatted a second
+// time (from `again`) directly into its own block.
+[[gnu::format(printf, 1, 0)]] char *StoreFormatted(const char *fmt, va_list ap, va_list again,
+                                                  char *scratch, size_t cap) {
+    int n = vsnprintf(scratch, cap, fmt, ap);
+    if (n < 0) // an unconvertible argument: store nothing rather than garbage
+        n = 0, scratch[0] = '\0';
+    size_t len = static_cast<size_t>(n);
+    char *text = NewText(len);
+    if (len < cap)
+        memcpy(text, scratch, len + 1);
+    else
+        vsnprintf(text, len + 1, fmt, again);
+    return text;
+}
+
+// Copies at most cap - 1 characters of [src, src + len) into dst.
+char *CopyCut(char *dst, size_t cap, const char *src, size_t len) {
+    if (len > cap - 1)
+        len = cap - 1;
+    memcpy(dst, src, len);
+    dst[len] = '\0';
+    return dst;
+}
+
+// Finds the last component of path: sets *len and returns its start, or
+// returns null when the path has none (empty, or only slashes).
+const char *LastComponent(const char *path, size_t *len) {
+    const char *end = path + strlen(path);
+    while (end > path && end[-1] == '/')
+        --end;
+    if (end == path)
+        return nullptr;
+    const char *start = end;
+    while (start > path && start[-1] != '/')
+        --start;
+    *len = static_cast<size_t>(end - start);
+    return start;
+}
+
+// Length of name up to its first dot behind a non-dot character.
+size_t NameWithoutExt(const char *name, size_t len) {
+    size_t i = 0;
+    while (i < len && name[i] == '.')
+        ++i;
+    while (i < len && name[i] != '.')
+        ++i;
+    return i;
+}
+
+} // namespace
+
+char *SaveStr(const char *fmt, ...) {
+    if (fmt == nullptr)
+        return SaveStr_("");
+    size_t cap = (strlen(fmt) / PAGE + 2) * PAGE;
+    char *scratch = static_cast<char *>(GetMem(static_cast<long>(cap)));
+    if (scratch == nullptr)
+        OutOfMemory();
+    va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    char *text = StoreFormatted(fmt, ap, again, scratch, cap);
+    va_end(again);
+    va_end(ap);
+    PutMem(scratch);
+    return text;
+}
+
+char *SaveStr__(const char *fmt, ...) {
+    if (fmt == nullptr)
+        return nullptr;
+    va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    char *text = StoreFormatted(fmt, ap, again, g.saveStrScratch, sizeof g.saveStrScratch);
+    va_end(again);
+    va_end(ap);
+    return text;
+}
+
+char *SaveStr_(const char *text) {
+    if (text == nullptr)
+        text = "";
+    size_t len = strlen(text);
+    char *p = NewText(len);
+    memcpy(p, text, len + 1);
+    return p;
+}
+
+char *StripPath(const char *path) {
+    if (path == nullptr)
+        path = "";
+    size_t len = 0;
+    const char *last = LastComponent(path, &len);
+    if (last == nullptr) // no component: the path comes back as it is
+        return CopyCut(g.stripPath, sizeof g.stripPath, path, strlen(path));
+    return CopyCut(g.stripPath, sizeof g.stripPath, last, len);
+}
+
+char *StripFn(const char *path) {
+    if (path == nullptr || path[0] == '\0')
+        return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
+    if (slash == path) // the root itself
+        return CopyCut(g.stripFn, sizeof g.stripFn, "/", 1);
+    return CopyCut(g.stripFn, sizeof g.stripFn, path, static_cast<size_t>(slash - path));
+}
+
+char *StripExt(const char *name) {
+    if (name == nullptr)
+        name = "";
+    size_t len = strlen(name);
+    return CopyCut(g.stripExt, sizeof g.stripExt, name, NameWithoutExt(name, len));
+}
+
+char *StripPathExt(const char *path) {
+    if (path == nullptr)
+        return CopyCut(g.stripPathExt, sizeof g.stripPathExt, "", 0);
+    size_t len = 0;
+    const char *last = LastComponent(path, &len);
+    if (last == nullptr)
+        return nullptr;
+    return CopyCut(g.stripPathExt, sizeof g.stripPathExt, last, NameWithoutExt(last, len));
+}
+
+char *StripPathName(const char *path) {
+    char *buf = g.stripPathName;
+    if (path == nullptr || FindToken(path, ";.;..;") != 0) {
+        buf[0] = '\0';
+        return buf;
+    }
+    CopyCut(buf, sizeof g.stripPathName, path, strlen(path));
+    // Cut the first component at the slash behind it (leading slashes belong
+    // to it).
+    char *p = buf;
+    while (*p == '/')
+        ++p;
+    p = strchr(p, '/');
+    char *result = buf;
+    if (p == nullptr)
+        return result;
+    *p++ = '\0';
+    // Split the rest at dots (runs of dots are one cut, as in the tokenizer,
+    // but without touching its shared cursor); every piece whose second
+    // character is not a slash becomes the result, the first that has one
+    // ends the walk.
+    for (;;) {
+        while (*p == '.')
+            *p++ = '\0';
+        if (*p == '\0')
+            break;
+        char *piece = p;
+        while (*p != '\0' && *p != '.')
+            ++p;
+        if (*p == '.')
+            *p++ = '\0';
+        if (piece[1] == '/')
+            break;
+        result = piece;
+    }
+    return result;
+}
+
+char *SkipSpace(const char *text) {
+    if (text == nullptr)
+        return nullptr;
+    while (*text != '\0' && isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    return const_cast<char *>(text);
+}
+
+int StrLen(const char *text) {
+    if (text == nullptr)
+        return 0;
+    size_t n = strlen(text);
+    return n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
+}
+
+char *StrChr(const char *text, char ch) {
+    if (text == nullptr)
+        return nullptr;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p == '\\') {
+            if (p[1] == '\0') // a lone backslash at the end escapes nothing
+                return nullptr;
+            ++p; // the escaped character never matches
+            continue;
+        }
+        if (*p == ch)
+            return const_cast<char *>(p);
+    }
+    return nullptr;
+}
+
+char *StrNChr(const char *text, char ch, int n) {
+    if (text == nullptr || n < 1)
+        return nullptr;
+    for (const char *p = text; *p != '\0'; ++p)
+        if (*p == ch && --n == 0)
+            return const_cast<char *>(p);
+    return nullptr;
+}
+
+char *StrNStr(const char *text, const char *pattern, int n) {
+    if (text == nullptr || text[0] == '\0')
+        return nullptr;
+    char *hit = StrStr(text, pattern);
+    for (int found = 1; hit != nullptr && found < n; ++found)
+        hit = StrStr(hit + 1, pattern);
+    return hit;
+}
+
+// The shared search of StrStr and StrCaseStr.
+template <typename Eq> static char *FindPattern(const char *text, const char *pattern, Eq eq) {
+    if (text == nullptr || pattern == nullptr || pattern[0] == '\0')
+        return nullptr;
+    for (const char *t = text; *t != '\0'; ++t) {
+        const char *a = t;
+        const char *b = pattern;
+        while (*a != '\0' && *b != '\0' && eq(*a, *b)) {
+            ++a;
+            ++b;
+        }
+        if (*b == '\0')
+            return const_cast<char *>(t);
+        if (*a == '\0') // the rest of the text is shorter than the pattern
+            return nullptr;
+    }
+    return nullptr;
+}
+
+char *StrStr(const char *text, const char *pattern) {
+    return FindPattern(text, pattern, [](char a, char b) { return a == b; });
+}
+
+char *StrCaseStr(const char *text, const char *pattern) {
+    return FindPattern(text, pattern, [](char a, char b) {
+        return toupper(static_cast<unsigned char>(a)) == toupper(static_cast<unsigned char>(b));
+    });
+}
+
+char *StripAllBackslashes(char *text) {
+    if (text == nullptr)
+        return nullptr;
+    char *o = text;
+    for (const char *p = text; *p != '\0'; ++p)
+        if (*p != '\\')
+            *o++ = *p;
+    *o = '\0';
+    return text;
+}
+
+char *StripNonPrint(char *text, int keepLineEnds) {
+    if (text == nullptr)
+        return nullptr;
+    char *o = text;
+    for (const char *p = text; *p != '\0'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (isprint(c) || (keepLineEnds && (c == '\n' || c == '\r')))
+            *o++ = *p;
+    }
+    *o = '\0';
+    return text;
+}
+
+void SetVarContent(void *dst, const void *src, int len, int reverse) {
+    if (dst == nullptr || src == nullptr || len <= 0)
+        return;
+    auto *d = static_cast<unsigned char *>(dst);
+    const auto *s = static_cast<const unsigned char *>(src);
+    if (!reverse) {
+        memcpy(d, s, static_cast<size_t>(len));
+        return;
+    }
+    for (int j = 0; j < len; ++j)
+        d[j] = s[len - 1 - j];
+}
+
+float CvtFloatFormat(float value, int from, int to) {
+    constexpr long double CM_PER_INCH = 2.54L;
+    constexpr long double POINTS_PER_INCH = 72.0L;
+    long double v = value;
+    if (from == CVT_CM && to == CVT_INCH)
+        return static_cast<float>(v / CM_PER_INCH);
+    if (from == CVT_POINT && to == CVT_INCH)
+        return static_cast<float>(v / POINTS_PER_INCH);
+    if (from == CVT_INCH && to == CVT_CM)
+        return static_cast<float>(v * CM_PER_INCH);
+    if (from == CVT_POINT && to == CVT_CM)
+        return static_cast<float>(v / POINTS_PER_INCH * CM_PER_INCH);
+    if (from == CVT_INCH && to == CVT_POINT)
+        return static_cast<float>(v * POINTS_PER_INCH);
+    if (from == CVT_CM && to == CVT_POINT)
+        return static_cast<float>(v / CM_PER_INCH * POINTS_PER_INCH);
+    return value;
+}
+
+double MaxD(double a, double b) { return a > b ? a : b; }

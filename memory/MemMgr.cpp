@@ -1,0 +1,659 @@
+// Block memory manager.
+//
+// Algorithm. Memory comes from the system in blocks: a record (MemBlock) and a
+// data area, each mapped separately from "/dev/zero" (or taken from the C heap
+// when the device cannot be opened). A shared block's 65,536-byte data area is
+// cut into 2,048 nodes of 32 bytes. An allocation is a run of consecutive nodes;
+// its first node's directory entry (Nodes[i]) records its length and address,
+// and its nodes are marked 'U' in the occupancy map MAT (' ' when free).
+// GetMem is first fit: the earliest shared block in the chain that has a free
+// run long enough, and the lowest node index of such a run in it. A request
+// whose rounded size is over 65,536 bytes gets a dedicated block of its own
+// whose MAT is all 'U' and whose free count is 0, so the search never uses it.
+// A block left without allocations goes back to the system at once.
+//
+// The first-fit search is kept fast with bookkeeping that never changes its
+// answer:
+//  - FreeBits mirrors MAT as a bitmap, so runs are found a 64-bit word at a time;
+//  - FirstFree is the lowest free node of a block, where its search starts;
+//  - a search index lists the shared blocks in chain order with, per block,
+//    an upper bound of its longest free run (RunHint). Blocks whose bound is
+//    below the request are skipped; a block whose scan fails gets its exact
+//    longest run as the new bound. Releases raise the bound to the run they
+//    make; allocations only lower it to the free count. An upper bound never
+//    skips a block that could hold the run, so the result is still first fit;
+//  - an address-sorted array of all blocks finds the block of a pointer by
+//    binary search instead of a walk of the chain;
+//  - HighWater: nodes at and above it were never handed out and are still the
+//    zeros of the fresh mapping, so clearing them on allocation is skipped.
+//
+// Invariants (CheckBlock verifies them in debug builds after every change):
+//  1. shared block: MAT[i] is 'U' exactly for the nodes covered by some entry
+//     (i to i + NodeCnt - 1 of every entry with a non-zero count); entries
+//     do not overlap and end within the block; an entry has a count exactly
+//     when its pAddr is pMemory + 32 * i;
+//  2. FreeNodeCount equals the number of blanks in MAT;
+//  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
+//  4. FirstFree is the lowest free node index (MEM_NODES when none is free);
+//  5. nodes at and above HighWater are free and their bytes are zero;
+//  6. RunHint of an indexed block is at least its longest free run;
+//  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
+//     entries, and the data bytes from DedicatedSize to Size are zero;
+//  8. the chain holds the blocks in order of creation; the search index holds
+//     its shared blocks in the same order, the address index all of them.
+#include "MemMgr.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+MemBlock *pMemB = nullptr;
+int MemId = -1;
+const char OutOfMem[] = "Unable to allocate memory";
+
+namespace {
+
+constexpr int kWords = MEM_NODES / 64;
+// Largest rounded request: its dedicated data area must still fit Size.
+constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
+#ifndef NDEBUG
+constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read as this
+#endif
+
+struct MemState {
+  MemBlock *pTail = nullptr;     // last block of the chain
+  MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
+  uint16_t *RunHint = nullptr;   // per Shared entry: upper bound of the block's longest free run
+  int SharedCnt = 0;             // entries used in Shared and RunHint
+  int SharedCap = 0;             // entries allocated
+  char **Starts = nullptr;       // pMemory of every chained block, ascending
+  MemBlock **ByAddr = nullptr;   // the block of each Starts entry
+  int AllCnt = 0;                // entries used in Starts and ByAddr
+  int AllCap = 0;                // entries allocated
+  long PageSize = 0;             // system page size, read on first mapping
+};
+MemState M;
+
+void ReportOutOfMem() { fprintf(stderr, "ERROR: %s\n", OutOfMem); }
+
+bool IsDedicated(const MemBlock *b) { return b->Size > MEM_BLOCK_SIZE; }
+
+// Request size to allocation size: size + 1 rounded up to whole nodes.
+// Fails for sizes whose dedicated block could not be recorded in Size.
+bool RoundSize(long size, long *rounded) {
+  if (size > kMaxRounded - MEM_NODE_SIZE) return false;
+  *rounded = (size + 1 + MEM_NODE_SIZE - 1) / MEM_NODE_SIZE * MEM_NODE_SIZE;
+  return true;
+}
+
+// ---- bitmap of free nodes -------------------------------------------------
+
+[[maybe_unused]] bool BitFree(const uint64_t *bits, int i) {
+  assert(i >= 0 && i < MEM_NODES);
+  return (bits[i >> 6] >> (i & 63)) & 1;
+}
+
+// Sets (free) or clears (used) the bits of nodes [s, s + len).
+void SetBits(uint64_t *bits, int s, int len, bool free) {
+  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
+  while (len > 0) {
+    int w = s >> 6, b = s & 63, take = std::min(len, 64 - b);
+    uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << b;
+    if (free)
+      bits[w] |= mask;
+    else
+      bits[w] &= ~mask;
+    s += take;
+    len -= take;
+  }
+}
+
+// First node at or after from whose bit equals want; MEM_NODES when none.
+int NextBit(const uint64_t *bits, int from, bool want) {
+  if (from >= MEM_NODES) return MEM_NODES;
+  assert(from >= 0);
+  int w = from >> 6;
+  uint64_t cur = (want ? bits[w] : ~bits[w]) & (~0ULL << (from & 63));
+  while (cur == 0) {
+    if (++w == kWords) return MEM_NODES;
+    cur = want ? bits[w] : ~bits[w];
+  }
+  return (w << 6) + __builtin_ctzll(cur);
+}
+
+// Last used node at or before from; -1 when none.
+int PrevUsed(const uint64_t *bits, int from) {
+  if (from < 0) return -1;
+  assert(from < MEM_NODES);
+  int w = from >> 6, b = from & 63;
+  uint64_t cur = ~bits[w] & (b == 63 ? ~0ULL : ((1ULL << (b + 1)) - 1));
+  while (cur == 0) {
+    if (--w < 0) return -1;
+    cur = ~bits[w];
+  }
+  return (w << 6) + 63 - __builtin_clzll(cur);
+}
+
+bool RangeFree(const uint64_t *bits, int s, int len) {
+  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
+  return len == 0 || NextBit(bits, s, false) >= s + len;
+}
+
+// Lowest node of the first free run of at least n nodes, or -1; *longest then
+// receives the length of the longest free run of the block.
+int FindRun(const MemBlock *b, int n, int *longest) {
+  int best = 0;
+  for (int pos = b->FirstFree; pos < MEM_NODES;) {
+    int s = NextBit(b->FreeBits, pos, true);
+    if (s >= MEM_NODES) break;
+    int e = NextBit(b->FreeBits, s, false);
+    if (e - s >= n) return s;
+    best = std::max(best, e - s);
+    pos = e;
+  }
+  *longest = best;
+  return -1;
+}
+
+int LongestRun(const MemBlock *b) {
+  int longest = 0;
+  if (FindRun(b, MEM_NODES + 1, &longest) >= 0) return MEM_NODES;
+  return longest;
+}
+
+// ---- invariants -------------------------------------------------------------
+
+#ifndef NDEBUG
+void CheckBlock(const MemBlock *b) {
+  if (IsDedicated(b)) {
+    for (int i = 0; i < MEM_NODES; ++i) assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0);
+    assert(b->FreeNodeCount == 0 && b->SharedPos == -1);
+    long end = std::min<long>(b->Size, (long)b->DedicatedSize + MEM_BLOCK_SIZE); // bounded: blocks can be huge
+    for (long k = b->DedicatedSize; k < end; ++k) assert(b->pMemory[k] == 0);
+    return;
+  }
+  int covered = 0, blanks = 0, firstFree = MEM_NODES;
+  for (int i = 0; i < MEM_NODES; ++i) {
+    const MemNode &e = b->Nodes[i];
+    assert((e.NodeCnt != 0) == (e.pAddr != nullptr));
+    if (e.NodeCnt != 0) {
+      assert(i >= covered && i + e.NodeCnt <= MEM_NODES);
+      assert(e.pAddr == b->pMemory + (long)i * MEM_NODE_SIZE);
+      covered = i + e.NodeCnt;
+    }
+    bool used = i < covered;
+    assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
+    assert(BitFree(b->FreeBits, i) == !used);
+    if (!used) {
+      ++blanks;
+      if (firstFree == MEM_NODES) firstFree = i;
+    }
+    if (i >= b->HighWater) {
+      assert(!used);
+      for (int k = 0; k < MEM_NODE_SIZE; ++k) assert(b->pMemory[(long)i * MEM_NODE_SIZE + k] == 0);
+    }
+  }
+  assert(b->MAT[MEM_NODES] == 0);
+  assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
+  if (b->SharedPos >= 0) {
+    assert(M.Shared[b->SharedPos] == b);
+    assert(M.RunHint[b->SharedPos] >= LongestRun(b));
+  }
+}
+#define CHECK_BLOCK(b) CheckBlock(b)
+#else
+#define CHECK_BLOCK(b) ((void)0)
+#endif
+
+// ---- the indexes --------------------------------------------------------------
+
+// Makes room for one more block in both indexes.
+bool ReserveIndex() {
+  if (M.AllCnt == M.AllCap) {
+    int cap = M.AllCap ? M.AllCap * 2 : 64;
+    char **starts = (char **)realloc(M.Starts, cap * sizeof *starts);
+    if (!starts) return false;
+    M.Starts = starts;
+    MemBlock **by = (MemBlock **)realloc(M.ByAddr, cap * sizeof *by);
+    if (!by) return false;
+    M.ByAddr = by;
+    M.AllCap = cap;
+  }
+  if (M.SharedCnt == M.SharedCap) {
+    int cap = M.SharedCap ? M.SharedCap * 2 : 64;
+    MemBlock **shared = (MemBlock **)realloc(M.Shared, cap * sizeof *shared);
+    if (!shared) return false;
+    M.Shared = shared;
+    uint16_t *hint = (uint16_t *)realloc(M.RunHint, cap * sizeof *hint);
+    if (!hint) return false;
+    M.RunHint = hint;
+    M.SharedCap = cap;
+  }
+  return true;
+}
+
+// Index of the first Starts entry above p.
+int UpperBound(const char *p) {
+  int lo = 0, hi = M.AllCnt;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (M.Starts[mid] <= p)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+// Records a block that joins the tail of the chain (room reserved).
+void Register(MemBlock *b) {
+  int at = UpperBound(b->pMemory);
+  memmove(M.Starts + at + 1, M.Starts + at, (M.AllCnt - at) * sizeof *M.Starts);
+  memmove(M.ByAddr + at + 1, M.ByAddr + at, (M.AllCnt - at) * sizeof *M.ByAddr);
+  M.Starts[at] = b->pMemory;
+  M.ByAddr[at] = b;
+  ++M.AllCnt;
+  b->SharedPos = -1;
+  if (b->Size == MEM_BLOCK_SIZE) {
+    b->SharedPos = M.SharedCnt;
+    M.Shared[M.SharedCnt] = b;
+    M.RunHint[M.SharedCnt] = (uint16_t)LongestRun(b);
+    ++M.SharedCnt;
+  }
+}
+
+void Deregister(MemBlock *b) {
+  for (int at = UpperBound(b->pMemory) - 1; at >= 0 && M.Starts[at] == b->pMemory; --at) {
+    if (M.ByAddr[at] != b) continue;
+    memmove(M.Starts + at, M.Starts + at + 1, (M.AllCnt - at - 1) * sizeof *M.Starts);
+    memmove(M.ByAddr + at, M.ByAddr + at + 1, (M.AllCnt - at - 1) * sizeof *M.ByAddr);
+    --M.AllCnt;
+    break;
+  }
+  int pos = b->SharedPos;
+  if (pos >= 0 && pos < M.SharedCnt && M.Shared[pos] == b) {
+    memmove(M.Shared + pos, M.Shared + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.Shared);
+    memmove(M.RunHint + pos, M.RunHint + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.RunHint);
+    --M.SharedCnt;
+    for (int k = pos; k < M.SharedCnt; ++k) M.Shared[k]->SharedPos = k;
+  }
+  b->SharedPos = -1;
+}
+
+// The block is linked when it heads the chain or has a predecessor.
+bool IsLinked(const MemBlock *b) { return b == pMemB || b->pPrev != nullptr; }
+
+// ---- system memory ------------------------------------------------------------
+
+long PageSize() {
+  if (M.PageSize == 0) {
+    long page = sysconf(_SC_PAGESIZE);
+    M.PageSize = page > 0 ? page : 4096;
+  }
+  return M.PageSize;
+}
+
+// Bytes taken from the system for a request: whole pages plus one.
+size_t MappedBytes(long size) { return ((size_t)size / PageSize() + 1) * PageSize(); }
+
+void *MapSystem(long size, bool *fromHeap) {
+  if (size < 0 || size > LONG_MAX / 2) return nullptr;
+  if (MemId < 0) MemId = open("/dev/zero", O_RDWR | O_CLOEXEC);
+  size_t bytes = MappedBytes(size);
+  if (MemId >= 0) {
+    void *m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, MemId, 0);
+    *fromHeap = false;
+    return m == MAP_FAILED ? nullptr : m;
+  }
+  *fromHeap = true;
+  return calloc(1, bytes);
+}
+
+void UnmapSystem(void *p, long size, bool fromHeap) {
+  if (!p) return;
+  if (fromHeap)
+    free(p);
+  else
+    munmap(p, MappedBytes(size));
+}
+
+// ---- node runs -----------------------------------------------------------------
+
+void SetRunHint(MemBlock *b, int hint) {
+  if (b->SharedPos >= 0) M.RunHint[b->SharedPos] = (uint16_t)hint;
+}
+
+// Marks nodes [s, s + len) used and makes their bytes zero.
+void TakeNodes(MemBlock *b, int s, int len) {
+  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES && RangeFree(b->FreeBits, s, len));
+  memset(b->MAT + s, MEM_USED, len);
+  SetBits(b->FreeBits, s, len, false);
+  b->FreeNodeCount -= len;
+  if (b->FirstFree >= s && b->FirstFree < s + len) b->FirstFree = NextBit(b->FreeBits, s + len, true);
+  int dirtyEnd = std::min(s + len, b->HighWater);
+  if (dirtyEnd > s) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - s) * MEM_NODE_SIZE);
+  b->HighWater = std::max(b->HighWater, s + len);
+  if (b->SharedPos >= 0 && M.RunHint[b->SharedPos] > b->FreeNodeCount) SetRunHint(b, b->FreeNodeCount);
+}
+
+// Marks nodes [s, s + len) free. Their bytes become zero when clear is set
+// (a shrink), else debug builds fill them with a pattern.
+void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
+  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
+  assert(NextBit(b->FreeBits, s, true) >= s + len);
+  memset(b->MAT + s, MEM_FREE, len);
+  SetBits(b->FreeBits, s, len, true);
+  b->FreeNodeCount += len;
+  b->FirstFree = std::min(b->FirstFree, s);
+  if (clear)
+    memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)len * MEM_NODE_SIZE);
+#ifndef NDEBUG
+  else
+    memset(b->pMemory + (long)s * MEM_NODE_SIZE, kFreedFill, (size_t)len * MEM_NODE_SIZE);
+#endif
+  if (b->SharedPos >= 0) {
+    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+    int runEnd = NextBit(b->FreeBits, s + len, false);
+    if (runEnd - runStart > M.RunHint[b->SharedPos]) SetRunHint(b, runEnd - runStart);
+  }
+}
+
+// The entry of the allocation that starts exactly at p in shared block b, or -1.
+int EntryOf(const MemBlock *b, const void *p) {
+  long off = (const char *)p - b->pMemory;
+  if (off % MEM_NODE_SIZE != 0) return -1;
+  int i = (int)(off / MEM_NODE_SIZE);
+  if (b->Nodes[i].NodeCnt == 0 || b->Nodes[i].pAddr != p) return -1;
+  return i;
+}
+
+void *AllocDedicated(long rounded) {
+  MemBlock *b = GetNewBlock((rounded + MEM_BLOCK_SIZE - 1) / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE);
+  if (!b) return nullptr;
+  // The data area is a fresh zero mapping, so the rounded size is already clear.
+  memset(b->MAT, MEM_USED, MEM_NODES);
+  memset(b->FreeBits, 0, sizeof b->FreeBits);
+  b->FreeNodeCount = 0;
+  b->FirstFree = MEM_NODES;
+  b->HighWater = MEM_NODES;
+  b->DedicatedSize = (int32_t)rounded;
+  CHECK_BLOCK(b);
+  return b->pMemory;
+}
+
+// First fit of a rounded size (a multiple of 32) among the shared blocks.
+void *AllocRounded(long rounded) {
+  assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
+  if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
+  int n = (int)(rounded / MEM_NODE_SIZE);
+  for (int k = 0;; ++k) {
+    while (k < M.SharedCnt && M.RunHint[k] < n) ++k;
+    MemBlock *b;
+    if (k < M.SharedCnt) {
+      b = M.Shared[k];
+    } else {
+      b = GetNewBlock(MEM_BLOCK_SIZE);
+      if (!b) return nullptr;
+      k = b->SharedPos;
+    }
+    int longest = 0;
+    int at = b->FreeNodeCount >= n ? FindRun(b, n, &longest) : -1;
+    if (at < 0) {
+      SetRunHint(b, b->FreeNodeCount >= n ? longest : std::min<int>(M.RunHint[k], b->FreeNodeCount));
+      continue;
+    }
+    TakeNodes(b, at, n);
+    b->Nodes[at].NodeCnt = (uint16_t)n;
+    b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;
+    CHECK_BLOCK(b);
+    return b->Nodes[at].pAddr;
+  }
+}
+
+// Copies the allocation into a new one of the rounded size and releases it.
+void *Relocate(void *p, long oldBytes, long rounded) {
+  char *q = (char *)AllocRounded(rounded);
+  if (!q) return nullptr;
+  memcpy(q, p, (size_t)std::min(oldBytes, rounded));
+  PutMem(p);
+  return q;
+}
+
+void *AdjustDedicated(MemBlock *b, void *p, long rounded) {
+  if (b->Size < rounded) return Relocate(p, b->DedicatedSize, rounded);
+  // The bytes behind DedicatedSize are zero; a shrink clears what it gives up
+  // so that a later grow in place reads zeros again.
+  if (rounded < b->DedicatedSize)
+    memset(b->pMemory + rounded, 0, (size_t)(b->DedicatedSize - rounded));
+  b->DedicatedSize = (int32_t)rounded;
+  CHECK_BLOCK(b);
+  return p;
+}
+
+void *AdjustShared(MemBlock *b, int i, long rounded) {
+  char *p = b->Nodes[i].pAddr;
+  int a = b->Nodes[i].NodeCnt;
+  if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
+  int n = (int)(rounded / MEM_NODE_SIZE);
+  if (n == a) return p;
+  if (n < a) {
+    ReleaseNodes(b, i + n, a - n, true);
+    b->Nodes[i].NodeCnt = (uint16_t)n;
+    CHECK_BLOCK(b);
+    return p;
+  }
+  int d = n - a;
+  if (i + n <= MEM_NODES && RangeFree(b->FreeBits, i + a, d)) {
+    TakeNodes(b, i + a, d);
+    b->Nodes[i].NodeCnt = (uint16_t)n;
+    CHECK_BLOCK(b);
+    return p;
+  }
+  // Downwards only when the free nodes before it exist: near node 0 it relocates.
+  if (i >= d && RangeFree(b->FreeBits, i - d, d)) {
+    int s = i - d;
+    char *q = b->pMemory + (long)s * MEM_NODE_SIZE;
+    TakeNodes(b, s, d);
+    memmove(q, p, (size_t)a * MEM_NODE_SIZE);
+    memset(q + (long)a * MEM_NODE_SIZE, 0, (size_t)d * MEM_NODE_SIZE);
+    b->Nodes[s].NodeCnt = (uint16_t)n;
+    b->Nodes[s].pAddr = q;
+    b->Nodes[i].NodeCnt = 0;
+    b->Nodes[i].pAddr = nullptr;
+    CHECK_BLOCK(b);
+    return q;
+  }
+  return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
+}
+
+void DumpShared(const MemBlock *b) {
+  int blanks = 0;
+  long counted = 0;
+  for (int i = 0; i < MEM_NODES; ++i) {
+    blanks += b->MAT[i] == MEM_FREE;
+    counted += b->Nodes[i].NodeCnt;
+  }
+  printf("\n============ Block(%li) size(%li) Free(%i) Used(%i) FreeNodeCount(%i) SizeCnt(%i) "
+         "<==(%li) (%li)==>\n\tBlock MAT:",
+         (long)(intptr_t)b, (long)b->Size, blanks, MEM_NODES - blanks, (int)b->FreeNodeCount,
+         (int)(MEM_NODES - counted), (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
+  char row[64 + 3];
+  for (int r = 0; r < MEM_NODES / 64; ++r) {
+    row[0] = '\n';
+    row[1] = '\t';
+    for (int c = 0; c < 64; ++c) row[2 + c] = b->MAT[r * 64 + c] == MEM_FREE ? '_' : 'U';
+    row[66] = 0;
+    fputs(row, stdout);
+  }
+  fputs("\n\n\tAllocated Nodes:\n", stdout);
+  for (int i = 0; i < MEM_NODES; ++i) {
+    const MemNode &e = b->Nodes[i];
+    if (e.NodeCnt == 0 || !e.pAddr) continue;
+    int bytes = e.NodeCnt * MEM_NODE_SIZE;
+    // Bounded by the allocation: a text that fills it has no terminator inside.
+    printf("\tMAT index(%6i) Memory Addr(%6li) nodes(%5i) size(%5i) Memory(%.*s)\n", i,
+           (long)(intptr_t)e.pAddr, (int)e.NodeCnt, bytes, bytes, e.pAddr);
+  }
+  fputs("\n", stdout);
+}
+
+} // namespace
+
+void *MapBlock(long size) {
+  bool fromHeap;
+  return MapSystem(size, &fromHeap);
+}
+
+MemBlock *GetNewBlock(long size) {
+  if (size < MEM_BLOCK_SIZE) size = MEM_BLOCK_SIZE;
+  if (size > kMaxRounded || !ReserveIndex()) {
+    ReportOutOfMem();
+    return nullptr;
+  }
+  bool heapRecord = false, heapData = false;
+  MemBlock *b = (MemBlock *)MapSystem(sizeof(MemBlock), &heapRecord);
+  char *data = (char *)MapSystem(size, &heapData);
+  if (!b || !data) {
+    UnmapSystem(b, sizeof(MemBlock), heapRecord);
+    UnmapSystem(data, size, heapData);
+    ReportOutOfMem();
+    return nullptr;
+  }
+  // Both mappings are zero-filled: the record is already clear.
+  memset(b->MAT, MEM_FREE, MEM_NODES);
+  b->MAT[MEM_NODES] = 0;
+  memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
+  b->Size = (int32_t)size;
+  b->pMemory = data;
+  b->FreeNodeCount = MEM_NODES;
+  b->FirstFree = 0;
+  b->HighWater = 0;
+  b->SharedPos = -1;
+  b->flHeapRecord = heapRecord;
+  b->flHeapData = heapData;
+  PushBlock(b);
+  return b;
+}
+
+void PushBlock(MemBlock *pBlock) {
+  if (!pBlock) return;
+  if (IsLinked(pBlock)) PopBlock(pBlock);
+  if (!ReserveIndex()) {
+    ReportOutOfMem();
+    return;
+  }
+  pBlock->pNext = nullptr;
+  pBlock->pPrev = M.pTail;
+  if (M.pTail)
+    M.pTail->pNext = pBlock;
+  else
+    pMemB = pBlock;
+  M.pTail = pBlock;
+  Register(pBlock);
+}
+
+MemBlock *PopBlock(MemBlock *pBlock) {
+  if (!pBlock) return nullptr;
+  if (!IsLinked(pBlock)) return pBlock;
+  MemBlock *result = pBlock;
+  if (pBlock == pMemB) {
+    pMemB = pBlock->pNext;
+    if (pMemB) pMemB->pPrev = nullptr;
+    result = pMemB;
+  } else {
+    pBlock->pPrev->pNext = pBlock->pNext;
+    if (pBlock->pNext) pBlock->pNext->pPrev = pBlock->pPrev;
+  }
+  if (M.pTail == pBlock) M.pTail = pBlock->pPrev;
+  pBlock->pNext = pBlock->pPrev = nullptr;
+  Deregister(pBlock);
+  return result;
+}
+
+void FreeBlock(MemBlock *pBlock) {
+  if (!pBlock) return;
+  PopBlock(pBlock);
+  bool heapRecord = pBlock->flHeapRecord;
+  UnmapSystem(pBlock->pMemory, pBlock->Size, pBlock->flHeapData);
+  UnmapSystem(pBlock, sizeof(MemBlock), heapRecord);
+}
+
+MemBlock *FindBlock(const void *p) {
+  if (!p) return nullptr;
+  const char *c = (const char *)p;
+  int at = UpperBound(c) - 1;
+  if (at < 0) return nullptr;
+  MemBlock *b = M.ByAddr[at];
+  // The end of the data area belongs to no block.
+  return c < b->pMemory + b->Size ? b : nullptr;
+}
+
+int TestMAT(const char *pos, char mark, int count) {
+  if (!pos || count < 0) return 0;
+  for (int k = 0; k < count; ++k)
+    if (pos[k] != mark) return 0;
+  return 1;
+}
+
+void *GetMem(long size) {
+  if (size <= 0) return nullptr;
+  long rounded;
+  if (!RoundSize(size, &rounded)) {
+    ReportOutOfMem();
+    return nullptr;
+  }
+  return AllocRounded(rounded);
+}
+
+void PutMem(void *p) {
+  MemBlock *b = FindBlock(p);
+  if (!b) return;
+  if (IsDedicated(b)) {
+    if (p == b->pMemory) FreeBlock(b);
+    return;
+  }
+  int i = EntryOf(b, p);
+  if (i < 0) return;
+  ReleaseNodes(b, i, b->Nodes[i].NodeCnt, false);
+  b->Nodes[i].NodeCnt = 0;
+  b->Nodes[i].pAddr = nullptr;
+  if (b->FreeNodeCount == MEM_NODES)
+    FreeBlock(b);
+  else
+    CHECK_BLOCK(b);
+}
+
+void *AdjustMem(void *p, long size) {
+  if (size <= 0) {
+    PutMem(p);
+    return nullptr;
+  }
+  MemBlock *b = FindBlock(p);
+  if (!b) return GetMem(size);
+  long rounded;
+  if (!RoundSize(size, &rounded)) {
+    ReportOutOfMem();
+    return nullptr;
+  }
+  if (IsDedicated(b)) return p == b->pMemory ? AdjustDedicated(b, p, rounded) : nullptr;
+  int i = EntryOf(b, p);
+  return i < 0 ? nullptr : AdjustShared(b, i, rounded);
+}
+
+void DumpMem(void) {
+  for (const MemBlock *b = pMemB; b; b = b->pNext) {
+    if (IsDedicated(b))
+      printf("\n============ Dedicated Block(%li) size(%li) FreeNodeCount(%i) <==(%li) (%li)==>",
+             (long)(intptr_t)b->pMemory, (long)b->Size, (int)b->FreeNodeCount,
+             (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
+    else
+      DumpShared(b);
+  }
+  fflush(stdout);
+}

@@ -175,14 +175,268 @@ double MaxD(double a, double b);
 // Diagnostics and log (Log.cpp)
 // ---------------------------------------------------------------------------
 
+// The run log is "/tmp/<my_name>.log". It is off until flUseLog is set; the
+// first message of the process truncates it, later ones append. Each message
+// opens and closes the file, so the log is complete on disk after every call.
+// The log is never written through a symbolic link nor into a file that is
+// not a regular, singly linked file of this user or root: such an entry is
+// removed and the log created afresh with mode 0666.
+
+// The program's own name (last component of argv[0], stored with SaveStr);
+// prefixes SysError and errormsg and names the log file.
+extern char *my_name;
+// 0: PutLogMsg does nothing. Set by the installer once the log is wanted.
+extern unsigned char flUseLog;
+// Directory of the log file; PutLogMsg sets it to "/tmp" on every call.
+extern const char *pLogPath;
+// The log stream while PutLogMsg writes; null otherwise.
+extern FILE *pLog;
+
+// Appends the formatted message to the run log as it stands (no time stamp,
+// no line end of its own). A log that cannot be opened costs the message
+// only: "ERROR: couldn't open <path>" goes to stderr.
+[[gnu::format(printf, 1, 2)]] void PutLogMsg(const char *format, ...);
+
+// Prints "\n<my_name>: <message> : <system error text>\n" on stderr and ends
+// the process with status 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void SysError(const char *format, ...);
+
+// Formats the message into the shared buffer Line (overwriting it, cut at its
+// size), then: level 1 prints "WARNING: <message>\n" on stderr and returns;
+// level 2 prints "ERROR: <message>\n" and ends the process with `status`;
+// any other level prints nothing and returns.
+[[gnu::format(printf, 3, 4)]] void ErrorMsg(int level, int status, const char *format, ...);
+
+// Prints "<my_name>: <message>\n" on stderr.
+[[gnu::format(printf, 1, 2)]] void errormsg(const char *format, ...);
+
+// Ends the process with `status` (streams are flushed by exit).
+[[noreturn]] void exit_app(int status);
+
+// Stored host name (cut at its first line end), or null when it cannot be had.
+char *GetHostname(void);
+
+// Stored user name as printed by `whoami` (first line, line end cut; empty
+// when it prints nothing). Without that command: "root" for user id 0, else
+// "User ID:  <uid>". Null when the command cannot be started.
+char *GetUserName(void);
+
 // ---------------------------------------------------------------------------
 // File helpers (File.cpp)
 // ---------------------------------------------------------------------------
+
+// Report modes of the open operations.
+constexpr int REPORT_SILENT = 0; // return null, print nothing
+constexpr int REPORT_ERROR = 1;  // print an error line, return null
+constexpr int REPORT_FATAL = 2;  // SysError: the program ends with status 1
+
+// Type codes of GetFileType.
+constexpr int FILE_TYPE_NONE = 0;
+constexpr int FILE_TYPE_DIR = 1;
+constexpr int FILE_TYPE_LINK = 2;
+constexpr int FILE_TYPE_OTHER = 3;
+
+// Changes of the file system (CreateFile, DeleteFile, DeleteFile_,
+// RenameFile) run as commands of the command layer so that they are logged
+// like every other command; paths holding shell characters are quoted for
+// the shell. Existence is tested with FindFile (directory listing).
+
+// Closes pClose when given, then opens path with the fopen mode. On failure
+// returns null after: REPORT_FATAL "can't open file, <path>" via SysError;
+// REPORT_ERROR "ERROR: can't open file, <path>\n" on stderr; else nothing.
+FILE *OpenFile(FILE *pClose, const char *path, const char *mode, int report);
+// As OpenFile with the path formatted (at most 511 characters; a longer path
+// counts as a failed open).
+[[gnu::format(printf, 4, 5)]] FILE *OpenFileF(FILE *pClose, const char *mode, int report,
+                                              const char *format, ...);
+// open(2) with flags (new files get mode 0666 less the umask). On failure
+// prints "ERROR: can't open file, <path>" (no line end) on stdout and returns
+// the negative result.
+int OpenRawFile(const char *path, int flags);
+// Writes the formatted content to path (fopen mode `mode`) and sets its
+// permission bits when perm is non-zero. Returns 1, or 0 after printing
+// "ERROR: couldn't open <path>\n" (or "ERROR: couldn't write <path>\n" when
+// the content did not reach the file) on stderr.
+[[gnu::format(printf, 4, 5)]] int CreateTextFile(const char *path, const char *mode, int perm,
+                                                 const char *format, ...);
+// Makes the directory `dir` (mkdir -p) when it is missing, then, on
+// dir[/name]: touch when a name is given, chmod perm, chown owner, chgrp group
+// for those given. Every command runs in mode 2: a failure ends the program.
+void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
+                const char *group);
+// Removes dir/name (or name alone when dir is null) with rm -rf when it
+// exists; a failure is logged as a warning. A missing entry: nothing runs.
+void DeleteFile(const char *dir, const char *name);
+// Removes path[/name] as DeleteFile does; path must be given.
+void DeleteFile_(const char *path, const char *name);
+// Moves dir/oldName to dir/newName (or oldName to newName when dir is null)
+// with mv -f when oldName exists; a quiet call in mode 1.
+void RenameFile(const char *dir, const char *oldName, const char *newName);
+// 1 when the entry exists as a name in its parent's listing (any kind of
+// entry, dangling links included), else 0. dir null: name is the whole path;
+// name null or empty: dir is the whole path; a name with slashes is joined to
+// dir and split again at its last slash. "/" and "." always exist.
+int FindFile(const char *dir, const char *name);
+// 1 when stat(2) succeeds on dir/name (or whichever is given), else 0.
+int FindFile_(const char *dir, const char *name);
+// FILE_TYPE_* of path as lstat(2) sees it (a link is not followed).
+int GetFileType(const char *path);
+// Size of path in bytes, 0 when it cannot be examined.
+long GetFileSize(const char *path);
+// Last-modification time of path, 0 when it cannot be examined.
+long GetFileTime(const char *path);
+// The first line of path containing pattern (the first line at all when
+// pattern is null), newline included, at most 511 characters, in a static
+// buffer valid until the next call; null when none matches or the file
+// cannot be opened (reported as OpenFile does with `report`).
+char *FileSearch(const char *path, const char *pattern, int report);
+// Stored copy of the environment variable's value, or null when unset.
+char *GetEnv(const char *name);
+// Stored directory of the running program worked out from its invocation
+// name and the working directory only ("./bin/setup" in /home/u gives
+// "/home/u/bin"); no PATH search, links are not resolved.
+char *GetToolPath(const char *argv0);
+// Stored path itself, or its nearest existing ancestor ("/" or "." at the
+// latest). *flExists is set to 1 when the path itself exists, else left.
+char *FindExistingPath(const char *path, int *flExists);
 
 // ---------------------------------------------------------------------------
 // Line input (Input.cpp)
 // ---------------------------------------------------------------------------
 
+// One input file at a time: OpenInputFile closes the previous one, and
+// GetFileLine closes the file by itself at its end, so a reader loop is
+//     if (OpenInputFile(path, 1)) while (GetFileLine()) use(LineBuf);
+// LineBuf and Line keep their contents until the next read or until another
+// user of these shared buffers (ErrorMsg, GetSysPsIdList, ...) overwrites them.
+
+constexpr int INPUT_NAME_SIZE = 256;
+constexpr int LINE_BUF_SIZE = 4096;
+constexpr int LINE_SIZE = 262143;
+
+// The current input file, null when none is open.
+extern FILE *pIn;
+// The name last given to OpenInputFile (cut at 255 characters).
+extern char InputFileName[INPUT_NAME_SIZE];
+// 0 the current file is open, 1 it was closed (explicitly or at its end),
+// 2 the last open failed.
+extern int32_t FileStatus;
+// The (joined) line of GetFileLine, or the content of GetFileContent.
+extern char LineBuf[LINE_BUF_SIZE];
+// After GetFileLine: characters of the joined line before its last physical
+// line (0 without continuation).
+extern int32_t LineLen;
+// The line of GetLine (first 512 bytes) and ErrorMsg's formatting buffer.
+extern char Line[LINE_SIZE];
+// Start of Line, set by every GetLine call.
+extern char *pLine;
+// Physical lines consumed by the last GetLine call.
+extern int32_t LineCnt;
+// File offset at which the line returned by GetLine begins.
+extern int32_t InPos;
+// Non-zero (the default): GetLine strips comments, leading white space and
+// the line end.
+extern unsigned char flInputFilterState;
+// Size of the file last read by GetSavedFileContent.
+extern int32_t SavedFileSize;
+
+// Opens path as the current input file. Returns 1, or 0 after reporting
+// "can't open file, <path>" through ErrorMsg at `level` (2 ends the program
+// with status 1), with FileStatus 2 and LineBuf empty.
+int OpenInputFile(const char *path, int level);
+// As OpenInputFile with the path formatted (at most 511 characters).
+[[gnu::format(printf, 2, 3)]] int OpenInputFileF(int level, const char *format, ...);
+// Closes the current input file, if any (FileStatus 1).
+void CloseInputFile(void);
+// Reads the next line (at most 510 characters) into LineBuf, joining
+// physical lines that end in backslash-newline (kept in the text) up to the
+// size of LineBuf. Returns 1, or 0 at the end (the file is then closed) or
+// when no file is open.
+int GetFileLine(void);
+// Moves the first token (cut at delims) of the next line that neither starts
+// with '#' nor is blank to the start of LineBuf. Returns 1, or 0 at the end.
+int GetFileTextLine(const char *delims);
+// Reads the next line of pIn into Line (at most 510 characters). With
+// flInputFilterState set, removes "//" and "/* */" comments (lines inside a
+// block comment are skipped), leading white space and the line end. Returns
+// the number of physical lines consumed, 0 at end of file.
+int GetLine(void);
+// The result of the n-th consecutive GetLine call (0 for n <= 0).
+int GetLineN(int n);
+// Positions pIn at offset `pos`, then as GetLine.
+int GetLinePos(long pos);
+// fgets on stream from offset `pos`; its result (null for a null stream).
+char *fgetsp(char *buf, int size, FILE *stream, long pos);
+// Reads at most 4095 bytes of dir/name (or dir alone when name is null) into
+// LineBuf, terminated. Returns 1, or 0 when the file cannot be opened.
+int GetFileContent(const char *dir, const char *name);
+// As GetFileContent into buf: at most size bytes, terminated behind them
+// (buf must hold size + 1 bytes).
+int GetFileContentR(const char *dir, const char *name, char *buf, int size);
+// New block (GetMem, owned by the caller) holding all of dir[/name] as a
+// terminated text; SavedFileSize gets the size. Null for an empty, missing or
+// unreadable file. A file of one byte gives an empty text.
+char *GetSavedFileContent(const char *dir, const char *name);
+
 // ---------------------------------------------------------------------------
 // In-place editing (Edit.cpp)
 // ---------------------------------------------------------------------------
+
+// The file edited is base.ext (base alone when ext is empty or null), at most
+// 127 characters. The one-call editors write the new text to "base.extout"
+// beside it and rename that over the file (keeping its permission bits); a
+// file or temporary that cannot be opened ends the program through SysError
+// ("can't open file, <name>"). They return 0 when the file was replaced,
+// non-zero when the rename failed. Patterns match by exact substring within
+// one line; the line end is part of the line.
+//
+// Own editing loop: OpenIOFiles(base, ext) opens pIn on the file and pOut on
+// "<file>out"; the caller reads pIn and writes pOut; ReplaceInputFile closes
+// both and puts the new text in place.
+
+constexpr int EDIT_NAME_SIZE = 128;
+
+// The output stream of the editing loop.
+extern FILE *pOut;
+// The file of the editing loop and its temporary.
+extern char Fn[EDIT_NAME_SIZE];
+extern char FnOut[EDIT_NAME_SIZE];
+
+// Replaces the first occurrence of pattern in each line by replacement.
+int FileChange(const char *base, const char *ext, const char *pattern, const char *replacement);
+// Replaces every character `code` ("%i": "13", "0x09", "011") by the bytes
+// of the comma-separated list `bytes` (each "%i", at most 127); a null list
+// deletes the character.
+int FileChangeChar(const char *base, const char *ext, const char *code, const char *bytes);
+// Keeps the first n lines holding pattern; removes the first occurrence of
+// pattern from every later one.
+int FileDel(const char *base, const char *ext, int n, const char *pattern);
+// By the first character of mode: "" removes the first occurrence of pattern
+// from each line holding it; 'a' cuts what follows the pattern (the line ends
+// in pattern and a newline); 'b' cuts what precedes it; 'c' removes the
+// character with code pattern ("%i") from every line; 'l' deletes each line
+// holding it. Returns 0, or 1 for any other mode (the file is not touched).
+int FileDelFormat(const char *base, const char *ext, const char *mode, const char *pattern);
+// Writes the template before every line. "%s<digits>" in the template sets
+// the start of the line counter (and is removed); "%#<digits>" is replaced by
+// the counter minus that offset ("%05i"), nothing being written while the
+// counter is below the offset. No newline is added.
+int FileInsert(const char *base, const char *ext, const char *tmpl);
+// As FileInsert, only before lines holding pattern (the counter counts them).
+int FileSearchInsert(const char *base, const char *ext, const char *tmpl, const char *pattern);
+// Keeps the first n lines holding pattern and deletes every later one.
+int FileDelLine(const char *base, const char *ext, int n, const char *pattern);
+// Keeps the first n lines holding open; deletes each later one together with
+// the next line holding close (and not open) for each such pending pair.
+int FileDelLinePair(const char *base, const char *ext, int n, const char *open,
+                    const char *close);
+// Closes pIn and pOut, opens base.ext into pIn ("rt") and its temporary into
+// pOut ("wt"), fatally on failure. Returns pOut.
+FILE *OpenIOFiles(const char *base, const char *ext);
+// Closes pIn and pOut (both null afterwards) and renames FnOut over Fn.
+// Returns 0 when replaced, non-zero otherwise.
+int ReplaceInputFile(void);
+// Capitalised name built from the runs of letters and digits of text, from
+// its first letter on ("printer queue-name 2" gives "PrinterQueueName2"), in
+// a static buffer of 255 bytes valid until the next call.
+char *GenName(const char *text);

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // ---------------------------------------------------------------------------
 // Fixed names
@@ -45,6 +46,7 @@ extern unsigned char flCreatedTmpDir; // the work area named on the command line
 extern const char *InstallInfo[6];     // help lines for an installation-directory entry, null-ended
 extern const char *InstallSiteInfo[5]; // help lines for an installation-site entry, null-ended
 extern const char *pBinaryInstanceCheckList; // suite programs that must not run during an upgrade
+extern unsigned char flInstallStopped; // the installation stopped without the user's choice (not root)
 
 // Set when the user is not root; ends a running menu loop of the text-menu
 // engine. Defined weak here so that the engine's own definition wins when it
@@ -131,6 +133,15 @@ int UserAcceptedEULA(const char *arg);
 // Message index (0..70) in the message language chosen from LANG on the
 // first call. An index out of range yields the empty text.
 const char *nlsSetupStrCvt(int index);
+
+// Prints message `index`, filled with the arguments, on out; the result of
+// vfprintf. The arguments must match the English entry's conversions, which
+// every translation carries in the same order.
+int nlsPrint(FILE *out, int index, ...);
+
+// Formats message `index` into buf (at most size - 1 characters, always
+// terminated); the result of vsnprintf.
+int nlsFormat(char *buf, size_t size, int index, ...);
 
 // ---------------------------------------------------------------------------
 // Install media and space (Media.cpp)

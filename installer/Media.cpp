@@ -1,0 +1,221 @@
+// Install media and space check: the disks list of an install site, the
+// joining of the archive pieces, the room in the work area and the install
+// root, and the checks made after the copy (root user, old print daemon).
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "setup.h"
+#include "utils.h"
+
+namespace {
+
+// Margin added to each size file's amount, in df's unit.
+constexpr double SIZE_MARGIN = 40.0;
+// An install side with this much room or less cannot take anything.
+constexpr double MINIMUM_ROOM = 17.0;
+
+const char *const END_OF_LIST = "end_of_list";
+
+// The number at the start of <pPathToSetup>/<name> (0 when the text does not
+// start with one); false when the file cannot be read.
+bool readSizeFile(const char *name, double *amount)
+{
+    char *path = SaveStr("%s/%s", pPathToSetup, name);
+    FILE *f = fopen(path, "r");
+    PutMem(path);
+    if (f == nullptr)
+        return false;
+    char text[128] = {0};
+    size_t n = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    text[n] = 0;
+    *amount = strtod(text, nullptr);
+    return true;
+}
+
+// Measures path into info; false when df gives no Avail column.
+bool measure(const char *path, DiskSpaceInfo *info)
+{
+    memset(info, 0, sizeof *info);
+    return GetDiskSpace(path, info) != 0;
+}
+
+[[noreturn]] void stopForSpace(void)
+{
+    fflush(stdout);
+    exit_app(1);
+    abort(); // not reached
+}
+
+} // namespace
+
+int GetDisksData(const char *dir)
+{
+    if (GetFileContent(dir, "disks"))
+        return 1;
+    if (!GetFileContent(dir, "DISKS")) {
+        char msg[512];
+        nlsFormat(msg, sizeof msg, 21, SETUP_MAKER);
+        ErrorMsg(2, 1, "%s", msg);
+    }
+    // An upper-case site names its pieces in upper case: the list is read
+    // that way up to its end marker.
+    for (char *p = LineBuf; *p && strncmp(p, END_OF_LIST, strlen(END_OF_LIST)) != 0; ++p)
+        *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+    return 1;
+}
+
+void genZFile(void)
+{
+    const char *work = pDornaInstallDir;
+    if (chdir(work) != 0)
+        SysError("cannot enter %s", work);
+    GetDisksData(work);
+    std::string list(LineBuf);
+    char *save = nullptr;
+    for (char *word = strtok_r(list.data(), " \r\n", &save); word != nullptr;
+         word = strtok_r(nullptr, " \r\n", &save)) {
+        if (strcmp(word, END_OF_LIST) == 0)
+            break;
+        if (strncmp(word, "pkg_tar.", 8) != 0 && strncmp(word, "PKG_TAR.", 8) != 0)
+            continue;
+        if (!isShellSafePath(word) || strchr(word, '/') != nullptr || !FindFile(work, word))
+            continue;
+        SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", work, word, work, SETUP_ARCHIVE);
+    }
+}
+
+void FreeSpaceForInstall(const char *work, const char *root, const char *word)
+{
+    double needI = 0, needT = 0;
+    if (!readSizeFile("isize", &needI) || !readSizeFile("tsize", &needT)) {
+        nlsPrint(stdout, 65);
+        stopForSpace();
+    }
+    needI += SIZE_MARGIN;
+    needT += SIZE_MARGIN;
+
+    // Work side: the deepest existing directory on the way to the work
+    // directory; an existing work directory is emptied before the copy.
+    int workExists = 0;
+    char *workSide = FindExistingPath(work, &workExists);
+    DiskSpaceInfo W;
+    bool measured = measure(workSide, &W);
+    PutMem(workSide);
+    if (!measured)
+        return;
+    if (workExists)
+        W.avail += DUPath(work);
+
+    // Install side: an existing application directory will be replaced, so
+    // its size counts as room; otherwise the deepest existing directory.
+    char *app = SaveStr("%s/%s/%s", root, word, SETUP_APPNAME);
+    char *suite = SaveStr("%s/%s", root, word);
+    char *installSide;
+    bool minimumCheck = true;
+    if (FindFile(app, nullptr)) {
+        installSide = SaveStr_(app);
+        minimumCheck = false;
+    } else if (FindFile(suite, nullptr)) {
+        installSide = SaveStr_(suite);
+    } else if (FindFile(root, nullptr)) {
+        installSide = SaveStr_(root);
+    } else {
+        installSide = SaveStr_("/");
+    }
+    PutMem(app);
+    PutMem(suite);
+
+    DiskSpaceInfo T;
+    if (!measure(installSide, &T)) {
+        PutMem(installSide);
+        return;
+    }
+    if (!minimumCheck)
+        T.avail += DUPath(installSide);
+
+    if (minimumCheck) {
+        DiskSpaceInfo M;
+        measure(installSide, &M);
+        if (M.avail <= MINIMUM_ROOM) {
+            printf("There isn't enough space in %s to perform the installation activities: "
+                   "only %e bytes are free there.\n",
+                   installSide, M.avail);
+            stopForSpace();
+        }
+    }
+
+    if (strcmp(W.dfLine, T.dfLine) == 0) {
+        // One file system for both: the raw room, plus what both sides free.
+        DiskSpaceInfo C;
+        measure(installSide, &C);
+        double room = (C.avail < W.avail || C.avail < T.avail) ? T.avail - C.avail + W.avail
+                                                               : MaxD(W.avail, T.avail);
+        if (room < needI + needT) {
+            nlsPrint(stdout, 56, work, root, needI + needT);
+            printf("\n");
+            stopForSpace();
+        }
+    } else {
+        if (W.avail < needT) {
+            nlsPrint(stdout, 49, work, needT);
+            stopForSpace();
+        }
+        if (T.avail < needI) {
+            nlsPrint(stdout, 55, root, needI);
+            stopForSpace();
+        }
+    }
+    PutMem(installSide);
+}
+
+int readyForInstallation(void)
+{
+    char *user = GetUserName();
+    if (user == nullptr || strcmp(user, "root") != 0) {
+        nlsPrint(stdout, 35, user != nullptr ? user : "?", my_name);
+        fflush(stdout);
+        flExitTextMenu = 1;
+        if (user != nullptr)
+            PutMem(user);
+        return 0;
+    }
+    PutMem(user);
+
+    if (!FindFile(pAppDir, "DPrintD") && !FindFile(pAppDir, "DPrintDStop"))
+        return 1;
+
+    nlsPrint(stdout, 62, SETUP_MAKER, SETUP_MAKER, SETUP_MAKER, SETUP_APPNAME);
+    for (;;) {
+        nlsPrint(stdout, 63);
+        fflush(stdout);
+        if (fgets(LineBuf, 511, stdin) == nullptr) {
+            // No answer will come: leave everything as it is.
+            printf("\n");
+            exit_app(0);
+        }
+        char *save = nullptr;
+        char *answer = strtok_r(LineBuf, " \t\r\n", &save);
+        if (answer == nullptr)
+            continue;
+        switch (FindToken(answer, ",y,yes,n,no,")) {
+        case 1:
+        case 2:
+            for (const char *link : {"KDornaPrintD", "SDornaPrintD"})
+                DeleteFile("/etc/rc2.d", link);
+            return 1;
+        case 3:
+        case 4:
+            exit_app(0);
+            break;
+        default:
+            break;
+        }
+    }
+}

@@ -1,0 +1,330 @@
+// The installer driver: command line, previous installation, the copy of the
+// install site into the work directory, unpacking, the install steps in the
+// order of a fresh installation or an upgrade, and clean-up.
+//
+// Every path that reaches a shell command line (work area, install root, the
+// install site, the previous installation, the names of the disks list) is
+// checked with isShellSafePath first: the command layer places texts on a
+// root shell's command line unescaped.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "setup.h"
+#include "utils.h"
+
+char *pDornaInstallDir = nullptr;
+char *pPathToSetup = nullptr;
+char *pCmdLineInstallDir = nullptr;
+char *pCurrentInstallDir = nullptr;
+char *pTargetInstallDir = nullptr;
+char *pAppDir = nullptr;
+unsigned char flCreatedTmpDir = 0;
+const char *InstallInfo[6] = {};
+const char *InstallSiteInfo[5] = {};
+const char *pBinaryInstanceCheckList = ",dpadmin,dpqadmin,dprint,dprdpxxtty,DPQ,DPRM,dsf,";
+unsigned char flInstallStopped = 0;
+
+// The text-menu engine owns this flag; the weak definition serves while the
+// engine is not linked into the program.
+[[gnu::weak]] unsigned char flExitTextMenu = 0;
+
+namespace {
+
+// Words of the command line with a meaning of their own.
+const char *const CMDLINE_KEYS = ",install,-v";
+
+
+[[noreturn]] void refuseArgument(const char *what, const char *word)
+{
+    fprintf(stderr,
+            "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
+            "/ . _ - + , @ :\n",
+            what, word);
+    exit_app(2);
+    abort(); // not reached: exit_app ends the process
+}
+
+// Checks every work area and install root of the command line before any of
+// them is used, classifying the words as parseCommandLineOptions does.
+void checkCommandLine(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1:
+            if (i + 1 < argc) {
+                ++i;
+                if (!isShellSafePath(argv[i]))
+                    refuseArgument("install root", argv[i]);
+            }
+            break;
+        case 2:
+            break;
+        default:
+            if (!isShellSafePath(argv[i]))
+                refuseArgument(i == 2 ? "install root" : "work area", argv[i]);
+            break;
+        }
+    }
+}
+
+// Takes a work-area word: sets pDornaInstallDir and makes the directory when
+// it is missing. Exits 2 when it can neither be found nor made.
+void takeWorkArea(const char *word)
+{
+    char *area = SaveStr_(word);
+    size_t len = strlen(area);
+    if (len > 1 && area[len - 1] == '/')
+        area[len - 1] = 0;
+    pDornaInstallDir = SaveStr("%s/%sInstall", area, SETUP_MAKER);
+    if (!FindFile(area, nullptr)) {
+        flCreatedTmpDir = 1;
+        // mkdir -p in mode 1: a failure is answered below with message 3 and
+        // status 2 rather than by the command layer.
+        SysCmd(26, 1, " %s", area);
+        if (!FindFile(area, nullptr)) {
+            nlsPrint(stdout, 3, area);
+            printf("\n\n");
+            fflush(stdout);
+            exit_app(2);
+        }
+    }
+    PutMem(area);
+}
+
+} // namespace
+
+int isShellSafePath(const char *text)
+{
+    if (text == nullptr || *text == 0)
+        return 0;
+    for (const char *p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            continue;
+        if (strchr("/._-+,@:", c) == nullptr)
+            return 0;
+    }
+    return 1;
+}
+
+int isPrivateDirectory(const char *path)
+{
+    struct stat st;
+    if (path == nullptr || lstat(path, &st) != 0)
+        return 0;
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
+void parseCommandLineOptions(int argc, char **argv)
+{
+    checkCommandLine(argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1: // "install <root>"; a last "install" names nothing
+            if (i + 1 < argc)
+                pCmdLineInstallDir = StripToBaseName(SaveStr_(argv[++i]));
+            break;
+        case 2: // "-v"
+            fprintf(stderr, "%s %s\n", my_name, SETUP_VERSION);
+            exit_app(0);
+            break;
+        default:
+            if (i == 2)
+                pCmdLineInstallDir = StripToBaseName(SaveStr_(argv[i]));
+            else
+                takeWorkArea(argv[i]);
+            break;
+        }
+    }
+}
+
+char *StripToBaseName(char *text)
+{
+    if (text == nullptr)
+        return nullptr;
+    char *cut = strstr(text, SETUP_APPNAME);
+    if (cut != nullptr)
+        *cut = 0;
+    cut = strstr(text, SETUP_MAKER);
+    if (cut != nullptr)
+        *cut = 0;
+    size_t len = strlen(text);
+    if (len > 1 && text[len - 1] == '/')
+        text[len - 1] = 0;
+    return text;
+}
+
+char *locatePreviousInstallation(void)
+{
+    struct stat st;
+    if (lstat(SETUP_WELLKNOWN, &st) != 0) {
+        if (stat(SETUP_WELLKNOWN, &st) == 0 && S_ISDIR(st.st_mode) &&
+            FindFile("/usr/Dorna", "dpxx/db/que.xdb"))
+            return SaveStr_("/usr");
+        return nullptr;
+    }
+
+    char target[256] = {0};
+    if (readlink(SETUP_WELLKNOWN, target, sizeof target - 1) < 0)
+        return SaveStr_("/usr"); // a real directory (or file) at the well-known location
+
+    // A relative target is taken from the link's own directory, as the
+    // system resolves it, and made absolute so that the install root can be
+    // cut from it.
+    char *path;
+    if (target[0] == '/') {
+        path = SaveStr_(target);
+    } else {
+        char *joined = SaveStr("/usr/Dorna/%s", target);
+        char resolved[PATH_MAX];
+        path = realpath(joined, resolved) != nullptr ? SaveStr_(resolved) : SaveStr_(joined);
+        PutMem(joined);
+    }
+
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        SysCmd(29, 1, " %s", SETUP_WELLKNOWN); // dangling link: forget it
+        PutMem(path);
+        return nullptr;
+    }
+    return StripToBaseName(path);
+}
+
+int installFromSite(const char *work)
+{
+    DeleteFile(work, nullptr);
+    // Group and others get no write access: the package is unpacked here and
+    // installed as root from here.
+    mkdir(work, 0755);
+    if (!isPrivateDirectory(work)) {
+        fprintf(stderr,
+                "ERROR: the work directory %s is not a directory of this user's own "
+                "(it is missing, a link, or owned by someone else); remove it or name "
+                "another work area\n",
+                work);
+        exit_app(1);
+    }
+
+    GetDisksData(pPathToSetup);
+    std::string list(LineBuf);
+
+    // Lines at CR/LF (empty ones vanish), words with the tokenizer's escapes.
+    size_t pos = 0;
+    bool done = false;
+    while (!done && pos < list.size()) {
+        size_t end = list.find_first_of("\r\n", pos);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string line = list.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty())
+            continue;
+        if (line == "end_of_list")
+            break;
+        for (char *word = GetToken(line.c_str(), " \t\r\n"); word != nullptr;
+             word = GetToken(nullptr, " \t\r\n")) {
+            if (strcmp(word, "end_of_list") == 0)
+                break;
+            if (!isShellSafePath(word) || strchr(word, '/') != nullptr) {
+                fprintf(stderr, "ERROR: the disks list names \"%s\", which is not a plain file name\n",
+                        word);
+                exit_app(1);
+            }
+            SysCmd(9, 2, "%s/%s %s", pPathToSetup, word, work);
+        }
+    }
+
+    Install();
+    return 0;
+}
+
+int Install(void)
+{
+    if (!readyForInstallation()) {
+        flInstallStopped = 1;
+        return 0;
+    }
+    const char *work = pDornaInstallDir;
+    genZFile();
+
+    char cmd[4096];
+    snprintf(cmd, sizeof cmd,
+             "/usr/bin/uncompress %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log", work,
+             SETUP_ARCHIVE);
+    if (system(cmd) != 0) {
+        snprintf(cmd, sizeof cmd, "gzip -dfv %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log",
+                 work, SETUP_ARCHIVE);
+        (void)!system(cmd);
+    }
+
+    if (chdir(work) != 0)
+        SysError("cannot enter %s", work);
+    SysCmd(34, 2, "%s/%s.tar", work, SETUP_ARCHIVE);
+    char *tarName = SaveStr("%s.tar", SETUP_ARCHIVE);
+    DeleteFile(work, tarName);
+    PutMem(tarName);
+
+    char *spoolRoot = SaveStr("/var/spool/%s", SETUP_MAKER);
+    if (pCurrentInstallDir != nullptr) {
+        if (ProcessPkgList(SETUP_PKGDIR) != 0) {
+            PutMem(spoolRoot);
+            return 1;
+        }
+        createPrintingSubsystemFile(pAppDir);
+        createQueueScripts(spoolRoot);
+    } else {
+        createInstallationDirectories(pTargetInstallDir);
+        createPrintingSubsystemFile(pAppDir);
+        createQueueScripts(spoolRoot);
+        CreateFile(spoolRoot, nullptr, "775", nullptr, nullptr);
+        char *download = SaveStr("%s/%s/__dpa_download__", spoolRoot, SETUP_APPNAME);
+        CreateFile(download, nullptr, "777", nullptr, nullptr);
+        PutMem(download);
+        if (ProcessPkgList(SETUP_PKGDIR) != 0) {
+            PutMem(spoolRoot);
+            return 1;
+        }
+        SysCmd(31, 0, " %s/selinux/TLDPatchSELinuxPolicy", SETUP_WELLKNOWN);
+    }
+    PutMem(spoolRoot);
+
+    SysCmd(5, 0, "755 %s/%s", pTargetInstallDir, SETUP_MAKER);
+    SysCmd(5, 1, "4755 %s/%s", pAppDir, "dprdpxxtty");
+    SysCmd(5, 1, "4755 %s/%s", pAppDir, "dsf");
+    return 0;
+}
+
+void DornaClean(const char *work)
+{
+    if (chdir("/") != 0)
+        SysError("cannot enter /");
+    SysCmd(30, 1, " %s", work);
+    if (flCreatedTmpDir) {
+        if (chdir("/usr") == 0)
+            SysCmd(30, 1, " %s", work);
+        // The work area was made by this run: take it away again when nothing
+        // else has been put into it (rmdir refuses a directory that is not empty).
+        std::string area(work);
+        size_t slash = area.find_last_of('/');
+        if (slash != std::string::npos && slash > 0)
+            rmdir(area.substr(0, slash).c_str());
+    }
+
+    char cmd[1024];
+    snprintf(cmd, sizeof cmd, "%s/dpqadmin -upgrade", pAppDir);
+    (void)!system(cmd);
+    printf(".");
+    fflush(stdout);
+    snprintf(cmd, sizeof cmd, "%s/dpqadmin -clean", pAppDir);
+    (void)!system(cmd);
+    printf(".");
+    printf("\n");
+    fflush(stdout);
+}

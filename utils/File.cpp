@@ -1,0 +1,343 @@
+// File helpers: opening streams with a chosen reaction to failure, small text
+// files in one call, existence and type tests, and the creation, removal and
+// renaming of files and directories.
+//
+// Changes of the target file system are made by the standard commands of the
+// command table (mkdir -p, touch, chmod, chown, chgrp, rm -rf, mv -f), not by
+// system calls, so that each one is logged with its output like every other
+// command of an installation.
+
+#include "utils.h"
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Rows of the command table used here.
+constexpr int CMD_CHGRP = 4;
+constexpr int CMD_CHMOD = 5;
+constexpr int CMD_CHOWN = 6;
+constexpr int CMD_MV = 25;     // mv -f
+constexpr int CMD_MKDIR = 26;  // mkdir -p
+constexpr int CMD_RM_RF = 30;  // rm -rf
+constexpr int CMD_TOUCH = 35;
+
+// Run modes of SysCmd.
+constexpr int RUN_LOG = 1;   // log a failure as a warning and go on
+constexpr int RUN_STOP = 2;  // a failure ends the program
+
+// Characters that mean nothing to a shell in the middle of a word. A text
+// made only of these is put on a command line as it stands, so the log shows
+// ordinary paths exactly as given.
+bool IsShellSafe(const char *text) {
+    if (*text == '\0') return false;
+    for (const char *p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (isalnum(c)) continue;
+        if (strchr("/._-+,:@%=", c) == nullptr) return false;
+    }
+    return true;
+}
+
+// Makes `text` one literal word for the command line that SysCmd builds:
+// that line is read twice by a shell, first inside the double quotes that
+// SysCmd wraps around the command, then by the shell that runs it. The word
+// is single-quoted for the inner shell, and the characters that stay special
+// inside double quotes ($ ` " \) are escaped for the outer one.
+std::string ShellWord(const char *text) {
+    if (text == nullptr) return "''";
+    if (IsShellSafe(text)) return text;
+    std::string out = "'";
+    for (const char *p = text; *p; ++p) {
+        switch (*p) {
+        case '\'':
+            out += "'\\''";
+            break;
+        case '$':
+        case '`':
+        case '"':
+        case '\\':
+            out += '\\';
+            out += *p;
+            break;
+        default:
+            out += *p;
+        }
+    }
+    out += '\'';
+    return out;
+}
+
+// dir, "/" and name when a name is given, else dir alone.
+std::string JoinPath(const char *dir, const char *name) {
+    std::string path = dir ? dir : "";
+    if (name != nullptr) {
+        path += '/';
+        path += name;
+    }
+    return path;
+}
+
+// Looks `name` up in the listing of `dir`.
+int FindInListing(const char *dir, const char *name) {
+    char *list = GetDirFileList(dir);
+    if (list == nullptr) return 0;
+    int found = FindToken(name, list) != 0;
+    PutMem(list);
+    return found;
+}
+
+// Removes `target` with rm -rf when `dir`/`name` names an existing entry.
+void RemoveIfFound(const char *dir, const char *name, const std::string &target) {
+    if (!FindFile(dir, name)) return;
+    SysCmd(CMD_RM_RF, RUN_LOG, "%s", ShellWord(target.c_str()).c_str());
+}
+
+FILE *ReportOpenFailure(const char *path, int report) {
+    if (report == REPORT_FATAL) SysError("can't open file, %s", path);
+    if (report == REPORT_ERROR) fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    return nullptr;
+}
+
+} // namespace
+
+FILE *OpenFile(FILE *pClose, const char *path, const char *mode, int report) {
+    if (pClose != nullptr) fclose(pClose);
+    if (path == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return ReportOpenFailure(path ? path : "", report);
+    }
+    FILE *f = fopen(path, mode);
+    if (f == nullptr) return ReportOpenFailure(path, report);
+    return f;
+}
+
+FILE *OpenFileF(FILE *pClose, const char *mode, int report, const char *format, ...) {
+    char path[512];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(path, sizeof path, format, ap);
+    va_end(ap);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+        // A cut path would name another file: refuse it like a failed open.
+        if (pClose != nullptr) fclose(pClose);
+        errno = ENAMETOOLONG;
+        return ReportOpenFailure(path, report);
+    }
+    return OpenFile(pClose, path, mode, report);
+}
+
+int OpenRawFile(const char *path, int flags) {
+    int fd = path ? open(path, flags, 0666) : -1;
+    if (fd < 0) {
+        printf("ERROR: can't open file, %s", path ? path : "");
+        fflush(stdout);
+    }
+    return fd;
+}
+
+int CreateTextFile(const char *path, const char *mode, int perm, const char *format, ...) {
+    FILE *f = (path && mode) ? fopen(path, mode) : nullptr;
+    if (f == nullptr) {
+        fprintf(stderr, "ERROR: couldn't open %s\n", path ? path : "");
+        return 0;
+    }
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(f, format, ap);
+    va_end(ap);
+    bool ok = true;
+    if (perm != 0 && fchmod(fileno(f), static_cast<mode_t>(perm)) != 0) ok = false;
+    // A full disk shows only when the buffer is written out: check the close
+    // too, so a cut file is not reported as written.
+    if (ferror(f)) ok = false;
+    if (fclose(f) != 0) ok = false;
+    if (!ok) {
+        fprintf(stderr, "ERROR: couldn't write %s\n", path);
+        return 0;
+    }
+    return 1;
+}
+
+void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
+                const char *group) {
+    if (dir == nullptr) return;
+    if (!FindFile(dir, nullptr)) SysCmd(CMD_MKDIR, RUN_STOP, "%s", ShellWord(dir).c_str());
+
+    std::string target = JoinPath(dir, name);
+    std::string word = ShellWord(target.c_str());
+    if (name != nullptr) SysCmd(CMD_TOUCH, RUN_STOP, "%s", word.c_str());
+    if (perm != nullptr)
+        SysCmd(CMD_CHMOD, RUN_STOP, "%s %s", ShellWord(perm).c_str(), word.c_str());
+    if (owner != nullptr)
+        SysCmd(CMD_CHOWN, RUN_STOP, "%s %s", ShellWord(owner).c_str(), word.c_str());
+    if (group != nullptr)
+        SysCmd(CMD_CHGRP, RUN_STOP, "%s %s", ShellWord(group).c_str(), word.c_str());
+}
+
+void DeleteFile(const char *dir, const char *name) {
+    if (dir == nullptr) {
+        if (name == nullptr || *name == '\0') return;
+        RemoveIfFound(nullptr, name, name);
+        return;
+    }
+    RemoveIfFound(dir, name, JoinPath(dir, name));
+}
+
+void DeleteFile_(const char *path, const char *name) {
+    if (path == nullptr) return;
+    RemoveIfFound(path, name, JoinPath(path, name));
+}
+
+void RenameFile(const char *dir, const char *oldName, const char *newName) {
+    if (oldName == nullptr || newName == nullptr) return;
+    if (dir != nullptr) {
+        if (!FindFile(dir, oldName)) return;
+        std::string from = JoinPath(dir, oldName), to = JoinPath(dir, newName);
+        SysCmd(-CMD_MV, RUN_LOG, "%s %s", ShellWord(from.c_str()).c_str(),
+               ShellWord(to.c_str()).c_str());
+        return;
+    }
+    if (!FindFile(nullptr, oldName)) return;
+    SysCmd(-CMD_MV, RUN_LOG, "%s %s", ShellWord(oldName).c_str(), ShellWord(newName).c_str());
+}
+
+int FindFile(const char *dir, const char *name) {
+    if (dir == nullptr) {
+        if (name == nullptr || *name == '\0') return 0;
+        dir = name;
+        name = nullptr;
+    }
+
+    // Split the entry into the directory to list and the name to look for.
+    std::string parent, entry;
+    if (name != nullptr && *name != '\0' && strchr(name, '/') != nullptr) {
+        std::string joined = std::string(dir) + "/" + name;
+        size_t slash = joined.rfind('/');
+        parent = joined.substr(0, slash);
+        entry = joined.substr(slash + 1);
+        if (parent.empty()) parent = "/";
+        if (entry.empty()) {
+            // A trailing slash names the directory itself.
+            return FindFile(parent.c_str(), nullptr);
+        }
+    } else if (name == nullptr || *name == '\0') {
+        if (strlen(dir) >= 255) {
+            // Too long for the path splitters: ask the system directly.
+            struct stat st;
+            return lstat(dir, &st) == 0;
+        }
+        parent = StripFn(dir);
+        entry = StripPath(dir);
+        // The root has no parent to list it; it always exists.
+        if (entry == "/") return 1;
+    } else {
+        parent = dir;
+        entry = name;
+    }
+    // An empty name would match the empty item behind the listing's last blank.
+    if (entry.empty()) return 0;
+    return FindInListing(parent.c_str(), entry.c_str());
+}
+
+int FindFile_(const char *dir, const char *name) {
+    if (dir == nullptr && (name == nullptr || *name == '\0')) return 0;
+    std::string path;
+    if (dir != nullptr && name != nullptr && *name != '\0')
+        path = std::string(dir) + "/" + name;
+    else
+        path = dir ? dir : name;
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+int GetFileType(const char *path) {
+    struct stat st;
+    if (path == nullptr || lstat(path, &st) != 0) return FILE_TYPE_NONE;
+    if (S_ISDIR(st.st_mode)) return FILE_TYPE_DIR;
+    if (S_ISLNK(st.st_mode)) return FILE_TYPE_LINK;
+    return FILE_TYPE_OTHER;
+}
+
+long GetFileSize(const char *path) {
+    struct stat st;
+    if (path == nullptr || stat(path, &st) != 0) return 0;
+    return static_cast<long>(st.st_size);
+}
+
+long GetFileTime(const char *path) {
+    struct stat st;
+    if (path == nullptr || stat(path, &st) != 0) return 0;
+    return static_cast<long>(st.st_mtime);
+}
+
+char *FileSearch(const char *path, const char *pattern, int report) {
+    static char buf[512];
+    FILE *f = OpenFile(nullptr, path, "rt", report);
+    if (f == nullptr) return nullptr;
+    char *hit = nullptr;
+    while (fgets(buf, sizeof buf, f) != nullptr) {
+        if (pattern == nullptr || strstr(buf, pattern) != nullptr) {
+            hit = buf;
+            break;
+        }
+    }
+    fclose(f);
+    return hit;
+}
+
+char *GetEnv(const char *name) {
+    if (name == nullptr) return nullptr;
+    const char *value = getenv(name);
+    return value ? SaveStr("%s", value) : nullptr;
+}
+
+char *GetToolPath(const char *argv0) {
+    if (argv0 == nullptr) argv0 = "";
+    std::string dirPart = StripFn(argv0);
+    if (argv0[0] == '/') return SaveStr("%s", dirPart.c_str());
+
+    char cwd[512];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return SaveStr("%s", dirPart.c_str());
+
+    if (dirPart.compare(0, 2, "./") == 0 && dirPart.size() > 2)
+        return SaveStr("%s/%s", cwd, dirPart.c_str() + 2);
+
+    if (dirPart.compare(0, 3, "../") == 0) {
+        std::string base = cwd;
+        const char *rest = dirPart.c_str();
+        while (strncmp(rest, "../", 3) == 0) {
+            rest += 3;
+            base = StripFn(base.c_str());
+        }
+        if (*rest == '\0') return SaveStr("%s", base.c_str());
+        return SaveStr("%s/%s", base.c_str(), rest);
+    }
+
+    std::string full = std::string(cwd) + "/" + argv0;
+    return SaveStr("%s", StripFn(full.c_str()));
+}
+
+char *FindExistingPath(const char *path, int *flExists) {
+    if (path == nullptr) path = "";
+    char buf[4096];
+    snprintf(buf, sizeof buf, "%s", path);
+    while (!FindFile(buf, nullptr)) {
+        const char *up = StripFn(buf);
+        if (strcmp(up, buf) == 0) break; // "/" or "." : nowhere higher to go
+        snprintf(buf, sizeof buf, "%s", up);
+    }
+    if (flExists != nullptr && strcmp(buf, path) == 0) *flExists = 1;
+    return SaveStr("%s", buf);
+}

@@ -425,25 +425,28 @@ void *Relocate(void *p, long oldBytes, long rounded) {
   return q;
 }
 
-void *AdjustDedicated(MemBlock *b, void *p, long rounded) {
+void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
   if (b->Size < rounded) return Relocate(p, b->DedicatedSize, rounded);
-  // The bytes behind DedicatedSize are zero; a shrink clears what it gives up
-  // so that a later grow in place reads zeros again.
-  if (rounded < b->DedicatedSize)
-    memset(b->pMemory + rounded, 0, (size_t)(b->DedicatedSize - rounded));
+  // Everything behind the new size + 1 is cleared: the bytes a shrink gives up
+  // (so that a later grow in place reads zeros again) and, when the size grows,
+  // the part from the old DedicatedSize on.
+  long from = rounded < b->DedicatedSize ? size + 1 : b->DedicatedSize;
+  memset(b->pMemory + from, 0, (size_t)(std::max<long>(b->DedicatedSize, rounded) - from));
   b->DedicatedSize = (int32_t)rounded;
   CHECK_BLOCK(b);
   return p;
 }
 
-void *AdjustShared(MemBlock *b, int i, long rounded) {
+void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
   char *p = b->Nodes[i].pAddr;
   int a = b->Nodes[i].NodeCnt;
   if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
-  if (n == a) return p;
-  if (n < a) {
-    ReleaseNodes(b, i + n, a - n, true);
+  if (n <= a) {
+    // The bytes behind the new size + 1 in the nodes it keeps are cleared as
+    // well: they held the old contents, and a later grow must read zeros there.
+    if (n < a) ReleaseNodes(b, i + n, a - n, true);
+    memset(p + size + 1, 0, (size_t)(rounded - size - 1));
     b->Nodes[i].NodeCnt = (uint16_t)n;
     CHECK_BLOCK(b);
     return p;
@@ -641,9 +644,9 @@ void *AdjustMem(void *p, long size) {
     ReportOutOfMem();
     return nullptr;
   }
-  if (IsDedicated(b)) return p == b->pMemory ? AdjustDedicated(b, p, rounded) : nullptr;
+  if (IsDedicated(b)) return p == b->pMemory ? AdjustDedicated(b, p, size, rounded) : nullptr;
   int i = EntryOf(b, p);
-  return i < 0 ? nullptr : AdjustShared(b, i, rounded);
+  return i < 0 ? nullptr : AdjustShared(b, i, size, rounded);
 }
 
 void DumpMem(void) {

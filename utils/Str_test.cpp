@@ -1,0 +1,471 @@
+// Tests of the string store, the path splitters, the searches and the small
+// conversions.
+
+#include "utils.h"
+
+#include "MemMgr.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// Some tests hand the store formats that are built at run time or null on
+// purpose.
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+
+namespace {
+
+// Hands a null format to the printf-style functions without the compiler
+// seeing a constant.
+const char *volatile g_nullFormat = nullptr;
+
+// Takes a stored string, checks and releases it.
+std::string Take(char *stored) {
+    EXPECT_NE(stored, nullptr);
+    if (stored == nullptr)
+        return "<null>";
+    std::string s = stored;
+    PutMem(stored);
+    return s;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// String store
+// ---------------------------------------------------------------------------
+
+TEST(SaveStr, FormatsIntoANewText) {
+    EXPECT_EQ(Take(SaveStr("%s-%d", "a", 7)), "a-7");
+    EXPECT_EQ(Take(SaveStr("plain")), "plain");
+    EXPECT_EQ(Take(SaveStr("%s", "100%")), "100%");
+    EXPECT_EQ(Take(SaveStr("%%")), "%");
+    EXPECT_EQ(Take(SaveStr("%s/%s/%s %s", "/tmp/DornaInstall", "pkg", "tool", "/usr/Dorna/dpxx")),
+              "/tmp/DornaInstall/pkg/tool /usr/Dorna/dpxx");
+    EXPECT_EQ(Take(SaveStr("%5.1f|%-3c|%03x", 2.54, 'z', 255)), "  2.5|z  |0ff");
+    EXPECT_EQ(Take(SaveStr("%s", "")), "");
+}
+
+TEST(SaveStr, EachCallGivesItsOwnBlock) {
+    char *a = SaveStr("%s", "same");
+    char *b = SaveStr("%s", "same");
+    EXPECT_NE(a, b);
+    a[0] = 'S';
+    EXPECT_STREQ(b, "same");
+    PutMem(a);
+    PutMem(b);
+}
+
+TEST(SaveStr, LongFormatsAndResultsAreStoredWhole) {
+    // Formats on both sides of the 4,096-character steps of the scratch size,
+    // and results far larger than the scratch block.
+    for (size_t fmtLen : {4095u, 4096u, 5000u, 8191u, 8192u, 20000u}) {
+        std::string fmt(fmtLen, 'f');
+        fmt += "%s";
+        std::string arg(3 * fmtLen, 'a');
+        std::string got = Take(SaveStr(fmt.c_str(), arg.c_str()));
+        EXPECT_EQ(got.size(), fmtLen + arg.size()) << fmtLen;
+        EXPECT_EQ(got, std::string(fmtLen, 'f') + arg) << fmtLen;
+    }
+    std::string big(200000, 'b');
+    EXPECT_EQ(Take(SaveStr("<%s>", big.c_str())), "<" + big + ">");
+    EXPECT_EQ(Take(SaveStr("%100000d", 7)), std::string(99999, ' ') + "7");
+}
+
+TEST(SaveStr, ResultBlockIsExactlyLengthPlusOne) {
+    // The block holds the text and its terminator; writing all of them is
+    // fine (the sanitizer build would see anything else).
+    for (int len : {0, 1, 30, 31, 32, 4095, 70000}) {
+        std::string s(static_cast<size_t>(len), 'q');
+        char *p = SaveStr("%s", s.c_str());
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(strlen(p), static_cast<size_t>(len));
+        memset(p, 'r', static_cast<size_t>(len) + 1);
+        p[len] = '\0';
+        PutMem(p);
+    }
+}
+
+TEST(SaveStr, NullFormats) {
+    EXPECT_EQ(SaveStr__(g_nullFormat), nullptr);
+    EXPECT_EQ(Take(SaveStr(g_nullFormat)), "");
+    EXPECT_EQ(Take(SaveStr_(nullptr)), "");
+}
+
+TEST(SaveStr, UnderscoreVariants) {
+    EXPECT_EQ(Take(SaveStr__("%s-%d", "a", 7)), "a-7");
+    EXPECT_EQ(Take(SaveStr_("100% %s %d")), "100% %s %d"); // no formatting
+    EXPECT_EQ(Take(SaveStr_("")), "");
+    // SaveStr__ formats into a 65,536-byte area; larger results are whole.
+    for (size_t len : {65534u, 65535u, 65536u, 65537u, 300000u}) {
+        std::string s(len, 'x');
+        EXPECT_EQ(Take(SaveStr__("%s", s.c_str())), s) << len;
+    }
+    std::string s(100000, 'y');
+    EXPECT_EQ(Take(SaveStr_(s.c_str())), s);
+}
+
+// Limits the address space to 128 MiB and asks for a 160 MiB text.
+[[noreturn]] static void StoreTooMuch() {
+    struct rlimit lim = {128L << 20, 128L << 20};
+    setrlimit(RLIMIT_AS, &lim);
+    char *p = SaveStr("%*d", 160 << 20, 1);
+    fprintf(stderr, "returned %p\n", static_cast<void *>(p));
+    _exit(0);
+}
+
+TEST(SaveStr, ExhaustedMemoryStopsTheProgram) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot be combined with the address sanitizer";
+#else
+    EXPECT_EXIT(StoreTooMuch(), ::testing::ExitedWithCode(1),
+                ": Unable to allocate memory : "); // the SysError line
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// Path splitters
+// ---------------------------------------------------------------------------
+
+struct PathCase {
+    const char *in;
+    const char *expected; // null: the result is null
+};
+
+static void CheckSplitter(char *(*fn)(const char *), const char *name,
+                          std::initializer_list<PathCase> cases) {
+    for (const auto &c : cases) {
+        char *r = fn(c.in);
+        if (c.expected == nullptr)
+            EXPECT_EQ(r, nullptr) << name << "(" << (c.in ? c.in : "null") << ")";
+        else if (r == nullptr)
+            ADD_FAILURE() << name << "(" << (c.in ? c.in : "null") << ") is null";
+        else
+            EXPECT_STREQ(r, c.expected) << name << "(" << (c.in ? c.in : "null") << ")";
+    }
+}
+
+TEST(StripPath, GivesTheLastComponent) {
+    CheckSplitter(StripPath, "StripPath",
+                  {{"/usr/lib/x.so", "x.so"},
+                   {"/a/b/", "b"},
+                   {"/usr/bin/", "bin"},
+                   {"x", "x"},
+                   {"//a//b//", "b"},
+                   {"a/b", "b"},
+                   {"/", "/"},
+                   {"///", "///"},
+                   {"", ""},
+                   {nullptr, ""}});
+}
+
+TEST(StripFn, GivesTheDirectoryPart) {
+    CheckSplitter(StripFn, "StripFn",
+                  {{"/usr/lib/x.so", "/usr/lib"},
+                   {"/x", "/"},
+                   {"/file", "/"},
+                   {"x", "."},
+                   {"file", "."},
+                   {"dir/", "dir"},
+                   {"/usr/bin/", "/usr/bin"},
+                   {"/", "/"},
+                   {"a//b", "a/"},
+                   {"", "."},
+                   {nullptr, "."}});
+}
+
+TEST(StripExt, CutsAtTheFirstDotBehindLeadingDots) {
+    CheckSplitter(StripExt, "StripExt",
+                  {{"a.tar.gz", "a"},
+                   {".profile", ".profile"},
+                   {"..a.b", "..a"},
+                   {"name", "name"},
+                   {"name.", "name"},
+                   {"...", "..."},
+                   {"dir.d/x", "dir"},
+                   {"", ""},
+                   {nullptr, ""}});
+}
+
+TEST(StripPathExt, GivesTheLastComponentWithoutExtension) {
+    CheckSplitter(StripPathExt, "StripPathExt",
+                  {{"/tmp/setup.log", "setup"},
+                   {"a/b.c.d", "b"},
+                   {"/home/u/.profile", ".profile"},
+                   {"dir.d/", "dir"},
+                   {"plain", "plain"},
+                   {"/", nullptr},
+                   {"", nullptr},
+                   {nullptr, ""}});
+}
+
+TEST(StripPathName, PicksTheDocumentedPiece) {
+    CheckSplitter(StripPathName, "StripPathName",
+                  {{"name.txt", "name.txt"},
+                   {"dir/name.txt", "txt"},
+                   {"dir/name", "name"},
+                   {"a/b/c", "a"},
+                   {"/usr/x.y", "y"},
+                   {"/a/b/c", "/a"},
+                   {"dir/a..b", "b"},
+                   {"dir/", "dir"},
+                   {"...", "..."},
+                   {".", ""},
+                   {"..", ""},
+                   {"", ""},
+                   {nullptr, ""}});
+}
+
+TEST(StripPathName, LeavesTheSharedTokenizerAlone) {
+    ASSERT_STREQ(GetToken("t1 t2", " "), "t1");
+    EXPECT_STREQ(StripPathName("dir/name.txt"), "txt");
+    EXPECT_STREQ(GetToken(nullptr, " "), "t2");
+}
+
+TEST(PathSplitters, EachResultIsOverwrittenByTheNextCallOfTheSameFunction) {
+    char *first = StripPath("/a/one");
+    EXPECT_STREQ(first, "one");
+    char *second = StripPath("/b/two");
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(first, "two");
+    // Other splitters have buffers of their own.
+    char *dir = StripFn("/c/three");
+    EXPECT_STREQ(StripExt("x.y"), "x");
+    EXPECT_STREQ(dir, "/c");
+    EXPECT_STREQ(second, "two");
+}
+
+TEST(PathSplitters, LongPathsAreCutAtTheirBuffers) {
+    const std::string longDir = "/" + std::string(300, 'd');
+    const std::string longName(300, 'n');
+
+    // The piece is chosen from the whole path, so a long directory does not
+    // spoil a short last component.
+    EXPECT_STREQ(StripPath((longDir + "/short").c_str()), "short");
+    EXPECT_STREQ(StripPathExt((longDir + "/short.ext").c_str()), "short");
+    EXPECT_STREQ(StripFn((std::string("/usr") + "/" + longName).c_str()), "/usr");
+
+    // Pieces longer than the buffer are cut at it.
+    EXPECT_EQ(std::string(StripPath(("/x/" + longName).c_str())), longName.substr(0, 127));
+    EXPECT_EQ(std::string(StripPathExt(("/x/" + longName + ".e").c_str())), longName.substr(0, 127));
+    EXPECT_EQ(std::string(StripExt((longName + ".e").c_str())), longName.substr(0, 127));
+    EXPECT_EQ(std::string(StripFn((longDir + "/f").c_str())), longDir.substr(0, 255));
+    EXPECT_EQ(std::string(StripPathName(longName.c_str())), longName.substr(0, 127));
+    EXPECT_EQ(std::string(StripPath(std::string(300, '/').c_str())), std::string(127, '/'));
+
+    // At and around the limits.
+    for (size_t len : {126u, 127u, 128u, 129u}) {
+        std::string n(len, 'p');
+        EXPECT_EQ(strlen(StripPath(("/" + n).c_str())), std::min<size_t>(len, 127)) << len;
+        EXPECT_EQ(strlen(StripExt(n.c_str())), std::min<size_t>(len, 127)) << len;
+    }
+    for (size_t len : {254u, 255u, 256u, 257u}) {
+        std::string d(len, 'q');
+        EXPECT_EQ(strlen(StripFn((d + "/f").c_str())), std::min<size_t>(len, 255)) << len;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Searches
+// ---------------------------------------------------------------------------
+
+TEST(SkipSpace, StepsOverWhiteSpace) {
+    const char *t = " \t\n\r\v\fword ";
+    EXPECT_EQ(SkipSpace(t), t + 6);
+    const char *blank = "   ";
+    EXPECT_EQ(SkipSpace(blank), blank + 3);
+    const char *none = "x";
+    EXPECT_EQ(SkipSpace(none), none);
+    EXPECT_EQ(SkipSpace(nullptr), nullptr);
+}
+
+TEST(StrLen, CountsCharacters) {
+    EXPECT_EQ(StrLen("abc"), 3);
+    EXPECT_EQ(StrLen(""), 0);
+    EXPECT_EQ(StrLen(nullptr), 0);
+}
+
+TEST(StrChr, SkipsEscapedCharacters) {
+    struct Case {
+        const char *text;
+        char ch;
+        int at; // -1: null
+    };
+    const Case cases[] = {
+        {"a\\,b,c", ',', 4},  // the escaped comma is passed over
+        {"a,b", ',', 1},
+        {"\\\\,", ',', 2},    // an escaped backslash, then a real comma
+        {"\\\\\\,", ',', -1},
+        {"a\\b", '\\', -1},   // a backslash is never found
+        {"a\\b", 'b', -1},
+        {"abc\\", 'x', -1},   // a lone backslash at the end stops the walk
+        {"abc\\", 'c', 2},
+        {"", 'a', -1},
+        {"abc", '\0', -1},
+    };
+    for (const auto &c : cases) {
+        char *r = StrChr(c.text, c.ch);
+        if (c.at < 0)
+            EXPECT_EQ(r, nullptr) << c.text;
+        else
+            EXPECT_EQ(r, c.text + c.at) << c.text;
+    }
+    EXPECT_EQ(StrChr(nullptr, 'a'), nullptr);
+}
+
+TEST(StrNChr, GivesTheNthOccurrence) {
+    const char *t = "a,b,c";
+    EXPECT_EQ(StrNChr(t, ',', 1), t + 1);
+    EXPECT_EQ(StrNChr(t, ',', 2), t + 3);
+    EXPECT_EQ(StrNChr(t, ',', 3), nullptr);
+    EXPECT_EQ(StrNChr(t, ',', 0), nullptr);
+    EXPECT_EQ(StrNChr(t, ',', -1), nullptr);
+    EXPECT_EQ(StrNChr(nullptr, ',', 1), nullptr);
+}
+
+TEST(StrNStr, CountsOverlappingOccurrences) {
+    const char *t = "aaaa";
+    EXPECT_EQ(StrNStr(t, "aa", 1), t);
+    EXPECT_EQ(StrNStr(t, "aa", 3), t + 2);
+    EXPECT_EQ(StrNStr(t, "aa", 4), nullptr);
+    EXPECT_EQ(StrNStr(t, "aa", 0), t); // at least the first is looked for
+    const char *u = "x=1;y=2;z=3";
+    EXPECT_EQ(StrNStr(u, ";", 2), u + 7);
+    EXPECT_EQ(StrNStr("", "a", 1), nullptr);
+    EXPECT_EQ(StrNStr(nullptr, "a", 1), nullptr);
+    EXPECT_EQ(StrNStr(t, "", 1), nullptr);
+    EXPECT_EQ(StrNStr(t, nullptr, 1), nullptr);
+}
+
+TEST(StrStr, FindsExactAndCaseFoldedOccurrences) {
+    struct Case {
+        const char *text;
+        const char *pattern;
+        int exact;  // -1: null
+        int folded; // -1: null
+    };
+    const Case cases[] = {
+        {"xabcx", "abc", 1, 1},
+        {"xabcx", "ABC", -1, 1},
+        {"XABCX", "abc", -1, 1},
+        {"aab", "ab", 1, 1},  // a partial match at 0 does not hide the one at 1
+        {"abab", "bab", 1, 1},
+        {"ab", "abc", -1, -1}, // the pattern runs past the text
+        {"abc", "c", 2, 2},
+        {"abc", "", -1, -1},   // an empty pattern matches nowhere
+        {"", "a", -1, -1},
+        {"", "", -1, -1},
+        {",y,yes,", ",yes,", 2, 2},
+    };
+    for (const auto &c : cases) {
+        char *r = StrStr(c.text, c.pattern);
+        char *f = StrCaseStr(c.text, c.pattern);
+        EXPECT_EQ(r, c.exact < 0 ? nullptr : c.text + c.exact) << c.pattern << " in " << c.text;
+        EXPECT_EQ(f, c.folded < 0 ? nullptr : c.text + c.folded) << c.pattern << " in " << c.text;
+    }
+    EXPECT_EQ(StrStr(nullptr, "a"), nullptr);
+    EXPECT_EQ(StrStr("a", nullptr), nullptr);
+    EXPECT_EQ(StrCaseStr(nullptr, "a"), nullptr);
+    EXPECT_EQ(StrCaseStr("a", nullptr), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// In-place cleaning
+// ---------------------------------------------------------------------------
+
+TEST(StripAllBackslashes, RemovesEveryBackslash) {
+    struct Case {
+        const char *in;
+        const char *out;
+    };
+    const Case cases[] = {{"a\\\\b\\c", "abc"}, {"\\", ""}, {"none", "none"}, {"", ""},
+                          {"\\\\\\\\x\\", "x"}};
+    for (const auto &c : cases) {
+        std::string buf = c.in;
+        EXPECT_EQ(StripAllBackslashes(buf.data()), buf.data());
+        EXPECT_STREQ(buf.c_str(), c.out) << c.in;
+    }
+    EXPECT_EQ(StripAllBackslashes(nullptr), nullptr);
+}
+
+TEST(StripNonPrint, KeepsPrintableCharacters) {
+    std::string a = "a\tb\nc\rd\x01\x7f" "e";
+    EXPECT_STREQ(StripNonPrint(a.data(), 0), "abcde");
+    std::string b = "a\tb\nc\rd\x01\x7f" "e";
+    EXPECT_STREQ(StripNonPrint(b.data(), 1), "ab\nc\rde");
+    EXPECT_EQ(StripNonPrint(nullptr, 0), nullptr);
+}
+
+TEST(StripNonPrint, EveryByteValue) {
+    for (int flag : {0, 1}) {
+        for (int v = 1; v < 256; ++v) {
+            char buf[4] = {'<', static_cast<char>(v), '>', '\0'};
+            StripNonPrint(buf, flag);
+            bool keep = isprint(v) || (flag && (v == '\n' || v == '\r'));
+            std::string expected = keep ? std::string("<") + static_cast<char>(v) + ">" : "<>";
+            EXPECT_EQ(std::string(buf), expected) << "byte " << v << " flag " << flag;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Conversions
+// ---------------------------------------------------------------------------
+
+TEST(SetVarContent, CopiesForwardsOrReversed) {
+    uint32_t src = 0x11223344u, dst = 0;
+    SetVarContent(&dst, &src, 4, 0);
+    EXPECT_EQ(dst, 0x11223344u);
+    SetVarContent(&dst, &src, 4, 1);
+    EXPECT_EQ(dst, __builtin_bswap32(0x11223344u));
+    uint64_t s64 = 0x0102030405060708ull, d64 = 0;
+    SetVarContent(&d64, &s64, 8, 7);
+    EXPECT_EQ(d64, __builtin_bswap64(s64));
+    unsigned char odd[3] = {1, 2, 3}, out[3] = {};
+    SetVarContent(out, odd, 3, 1);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(out[1], 2);
+    EXPECT_EQ(out[2], 1);
+    SetVarContent(out, odd, 0, 1); // nothing copied
+    EXPECT_EQ(out[0], 3);
+    SetVarContent(nullptr, odd, 3, 0);
+    SetVarContent(out, nullptr, 3, 0);
+}
+
+TEST(CvtFloatFormat, ConvertsBetweenUnits) {
+    struct Case {
+        float value;
+        int from, to;
+        float expected;
+    };
+    const Case cases[] = {
+        {1.0f, CVT_INCH, CVT_POINT, 72.0f},    {2.54f, CVT_CM, CVT_INCH, 1.0f},
+        {72.0f, CVT_POINT, CVT_CM, 2.54f},     {36.0f, CVT_POINT, CVT_INCH, 0.5f},
+        {2.0f, CVT_INCH, CVT_CM, 5.08f},       {2.54f, CVT_CM, CVT_POINT, 72.0f},
+        {5.0f, CVT_INCH, CVT_INCH, 5.0f},      {5.0f, 3, CVT_INCH, 5.0f},
+        {5.0f, CVT_CM, -1, 5.0f},              {-1.0f, CVT_INCH, CVT_POINT, -72.0f},
+        {0.0f, CVT_CM, CVT_POINT, 0.0f},
+    };
+    for (const auto &c : cases)
+        EXPECT_FLOAT_EQ(CvtFloatFormat(c.value, c.from, c.to), c.expected)
+            << c.value << " " << c.from << "->" << c.to;
+    // Computed in extended precision, rounded once to single precision.
+    EXPECT_EQ(CvtFloatFormat(72.0f, CVT_POINT, CVT_CM), 2.54f);
+    EXPECT_EQ(CvtFloatFormat(1.0f, CVT_CM, CVT_INCH), static_cast<float>(1.0L / 2.54L));
+}
+
+TEST(MaxD, GivesTheLargerOrTheSecond) {
+    EXPECT_EQ(MaxD(1.0, 2.0), 2.0);
+    EXPECT_EQ(MaxD(2.0, 1.0), 2.0);
+    EXPECT_EQ(MaxD(-3.0, -4.0), -3.0);
+    EXPECT_TRUE(std::signbit(MaxD(0.0, -0.0))); // equal: the second
+    EXPECT_FALSE(std::signbit(MaxD(-0.0, 0.0)));
+    EXPECT_EQ(MaxD(NAN, 1.0), 1.0);
+    EXPECT_TRUE(std::isnan(MaxD(1.0, NAN)));
+}

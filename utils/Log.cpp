@@ -80,7 +80,10 @@ int OpenLogFd(const char *path) {
             return -1;
         }
         if (!IsTrustedLogFile(st)) {
-            if (unlink(path) != 0 && errno != ENOENT) return -1;
+            // An empty directory goes as well; anything with contents stays
+            // and the log is lost rather than someone's files.
+            int rc = S_ISDIR(st.st_mode) ? rmdir(path) : unlink(path);
+            if (rc != 0 && errno != ENOENT) return -1;
             continue;
         }
         int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

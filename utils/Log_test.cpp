@@ -1,0 +1,431 @@
+// Tests of the diagnostics and the run log. Every case that writes the log or
+// ends the process runs in a child process with a log name of its own, so the
+// first-message flag starts fresh and no real /tmp/setup.log is touched.
+
+#include "utils.h"
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ChildResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out; // what the child printed on stdout
+    std::string err; // and on stderr
+};
+
+// Runs fn in a forked child with stdout and stderr captured; the child ends
+// with status 0 when fn returns.
+ChildResult RunChild(const std::function<void()> &fn) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        fn();
+        fflush(stdout);
+        fflush(stderr);
+        _exit(0);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    ChildResult r;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string *dest[2] = {&r.out, &r.err};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                dest[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    return r;
+}
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void WriteAll(const std::string &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A log name private to one test, and the log path that goes with it.
+struct TestLog {
+    std::string name;
+    std::string path;
+    explicit TestLog(const char *tag) {
+        name = std::string("utils_test_") + tag + "_" + std::to_string(getpid());
+        path = "/tmp/" + name + ".log";
+        unlink(path.c_str());
+    }
+    ~TestLog() { unlink(path.c_str()); }
+    // Switches the log on under this name (in the child).
+    void Use() const {
+        my_name = SaveStr("%s", name.c_str());
+        flUseLog = 1;
+    }
+};
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/utils_log_test.XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+TEST(Log, NothingIsWrittenWhileTheLogIsOff) {
+    TestLog log("off");
+    ChildResult r = RunChild([&] {
+        my_name = SaveStr("%s", log.name.c_str());
+        PutLogMsg("not written\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_FALSE(std::filesystem::exists(log.path));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Log, FirstMessageReplacesOldLogAndLaterOnesAppendAsTheyStand) {
+    TestLog log("trunc");
+    WriteAll(log.path, "left over from an earlier run\n");
+    ChildResult r = RunChild([&] {
+        log.Use();
+        PutLogMsg("initializing system\n");
+        PutLogMsg("no line end");
+        PutLogMsg("%s: %s\n", "WARNING_MSG", "Permission denied");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadAll(log.path),
+              "initializing system\nno line endWARNING_MSG: Permission denied\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Log, NewLogIsCreatedWithMode666WhateverTheUmask) {
+    TestLog log("mode");
+    ChildResult r = RunChild([&] {
+        umask(077);
+        log.Use();
+        PutLogMsg("x");
+    });
+    EXPECT_EQ(r.status, 0);
+    struct stat st;
+    ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+}
+
+TEST(Log, ExistingLogKeepsItsModeAndIsTruncatedInPlace) {
+    TestLog log("keep");
+    WriteAll(log.path, "old");
+    chmod(log.path.c_str(), 0640);
+    struct stat before;
+    ASSERT_EQ(stat(log.path.c_str(), &before), 0);
+    RunChild([&] {
+        log.Use();
+        PutLogMsg("new");
+    });
+    struct stat after;
+    ASSERT_EQ(stat(log.path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadAll(log.path), "new");
+}
+
+// Entries planted at the log path by someone else: the log must never write
+// through them, and whatever they point at must stay as it was.
+TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
+    TempDir dir;
+    std::string victim = dir.path + "/victim";
+    std::string missing = dir.path + "/would-be-created";
+
+    struct Case {
+        const char *what;
+        std::function<void(const std::string &)> plant;
+    } cases[] = {
+        {"symbolic link to a file",
+         [&](const std::string &p) { ASSERT_EQ(symlink(victim.c_str(), p.c_str()), 0); }},
+        {"dangling symbolic link",
+         [&](const std::string &p) { ASSERT_EQ(symlink(missing.c_str(), p.c_str()), 0); }},
+        {"hard link to a file",
+         [&](const std::string &p) { ASSERT_EQ(link(victim.c_str(), p.c_str()), 0); }},
+        {"named pipe", [&](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0666), 0); }},
+        {"directory", [&](const std::string &p) { ASSERT_EQ(mkdir(p.c_str(), 0777), 0); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestLog log("planted");
+        WriteAll(victim, "precious\n");
+        chmod(victim.c_str(), 0644);
+        c.plant(log.path);
+        ChildResult r = RunChild([&] {
+            log.Use();
+            PutLogMsg("first\n");
+            PutLogMsg("second\n");
+        });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadAll(victim), "precious\n");
+        EXPECT_FALSE(std::filesystem::exists(missing));
+        struct stat st;
+        ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_nlink, 1u);
+        EXPECT_EQ(st.st_mode & 07777, 0666u);
+        EXPECT_EQ(ReadAll(log.path), "first\nsecond\n");
+        std::filesystem::remove_all(log.path);
+    }
+}
+
+TEST(Log, FileOfAnotherUserIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a file of another user";
+    TestLog log("foreign");
+    WriteAll(log.path, "planted\n");
+    ASSERT_EQ(chown(log.path.c_str(), 65534, 65534), 0);
+    chmod(log.path.c_str(), 0666);
+    // Keep a second name so the planted inode can be checked afterwards.
+    std::string keep = log.path + ".keep";
+    unlink(keep.c_str());
+    ASSERT_EQ(link(log.path.c_str(), keep.c_str()), 0);
+    RunChild([&] {
+        log.Use();
+        PutLogMsg("mine\n");
+    });
+    EXPECT_EQ(ReadAll(keep), "planted\n");
+    EXPECT_EQ(ReadAll(log.path), "mine\n");
+    struct stat st;
+    ASSERT_EQ(stat(log.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    unlink(keep.c_str());
+}
+
+TEST(Log, UnopenableLogCostsTheMessageOnly) {
+    ChildResult r = RunChild([] {
+        my_name = SaveStr("no_such_dir_%d/x", static_cast<int>(getpid()));
+        flUseLog = 1;
+        PutLogMsg("lost\n");
+        printf("still running\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "still running\n");
+    EXPECT_NE(r.err.find("ERROR: couldn't open /tmp/no_such_dir_"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("/x.log\n"), std::string::npos) << r.err;
+}
+
+TEST(Log, LogNameThatDoesNotFitIsRefused) {
+    ChildResult r = RunChild([] {
+        my_name = SaveStr("%0300d", 7);
+        flUseLog = 1;
+        PutLogMsg("lost\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("ERROR: couldn't open /tmp/000", 0), 0u) << r.err;
+}
+
+TEST(Log, PathIsResetToTmpOnEveryMessage) {
+    TestLog log("path");
+    RunChild([&] {
+        log.Use();
+        pLogPath = "/nonexistent";
+        PutLogMsg("here\n");
+        if (strcmp(pLogPath, "/tmp") != 0) _exit(3);
+    });
+    EXPECT_EQ(ReadAll(log.path), "here\n");
+}
+
+// The exact output and status of the messages that end or warn.
+TEST(Diagnostics, MessagesAndExitStatuses) {
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        int status;
+        const char *out;
+        const char *err;
+    } cases[] = {
+        {"SysError prints the system's reason and ends with 1",
+         [] {
+             errno = ENOENT;
+             SysError("can't open file, %s", "/x/y");
+         },
+         1, "", "\nprog: can't open file, /x/y : No such file or directory\n"},
+        {"SysError after a failed allocation",
+         [] {
+             errno = ENOMEM;
+             SysError("Unable to allocate memory");
+         },
+         1, "", "\nprog: Unable to allocate memory : Cannot allocate memory\n"},
+        {"ErrorMsg level 1 warns and returns",
+         [] {
+             ErrorMsg(1, 7, "disk %s low", "/tmp");
+             printf("returned");
+         },
+         0, "returned", "WARNING: disk /tmp low\n"},
+        {"ErrorMsg level 2 ends with the given status",
+         [] { ErrorMsg(2, 3, "bad %d", 42); }, 3, "", "ERROR: bad 42\n"},
+        {"ErrorMsg level 2 with status 0", [] { ErrorMsg(2, 0, "stop"); }, 0, "",
+         "ERROR: stop\n"},
+        {"ErrorMsg other levels are silent",
+         [] {
+             ErrorMsg(0, 9, "quiet");
+             ErrorMsg(3, 9, "quiet");
+             ErrorMsg(-1, 9, "quiet");
+         },
+         0, "", ""},
+        {"errormsg prefixes the program name", [] { errormsg("cannot %s", "go on"); }, 0, "",
+         "prog: cannot go on\n"},
+        {"exit_app ends with its status", [] { exit_app(5); }, 5, "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ChildResult r = RunChild([&] {
+            my_name = SaveStr("prog");
+            c.run();
+        });
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST(Diagnostics, SysErrorFlushesPendingStandardOutputFirst) {
+    ChildResult r = RunChild([] {
+        my_name = SaveStr("prog");
+        printf("progress...");
+        errno = EACCES;
+        SysError("stop");
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "progress...");
+    EXPECT_EQ(r.err, "\nprog: stop : Permission denied\n");
+}
+
+TEST(Diagnostics, ErrorMsgFormatsIntoTheSharedLineBuffer) {
+    snprintf(Line, LINE_SIZE, "%s", "the line last read");
+    ErrorMsg(0, 0, "%s=%d", "k", 4);
+    EXPECT_STREQ(Line, "k=4");
+}
+
+TEST(Diagnostics, ErrorMsgLongerThanTheLineBufferIsCut) {
+    std::string huge(LINE_SIZE + 5000, 'm');
+    ErrorMsg(0, 0, "%s", huge.c_str());
+    EXPECT_EQ(strlen(Line), static_cast<size_t>(LINE_SIZE - 1));
+    ChildResult r = RunChild([&] { ErrorMsg(1, 0, "%s", huge.c_str()); });
+    EXPECT_EQ(r.err.size(), strlen("WARNING: ") + LINE_SIZE - 1 + 1);
+}
+
+TEST(Identity, HostNameIsTheSystemsOwn) {
+    struct utsname u;
+    ASSERT_EQ(uname(&u), 0);
+    char *name = GetHostname();
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, u.nodename);
+    PutMem(name);
+}
+
+TEST(Identity, UserNameComesFromTheWhoamiCommand) {
+    FILE *p = popen("whoami", "r");
+    ASSERT_NE(p, nullptr);
+    char expect[256] = "";
+    ASSERT_NE(fgets(expect, sizeof expect, p), nullptr);
+    pclose(p);
+    expect[strcspn(expect, "\n")] = '\0';
+
+    char *name = GetUserName();
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, expect);
+    PutMem(name);
+}
+
+TEST(Identity, UserNameWithoutTheWhoamiCommand) {
+    // Rows are resolved for good once InitSysCmdList has run; a row it left
+    // unresolved stands for a host without the command.
+    ChildResult r = RunChild([] {
+        flInitSysCmd = 0;
+        ComList[37].path = nullptr;
+        char *name = GetUserName();
+        printf("%s", name ? name : "(null)");
+    });
+    std::string expect = getuid() == 0 ? "root" : "User ID:  " + std::to_string(getuid());
+    EXPECT_EQ(r.out, expect);
+
+    if (geteuid() == 0) {
+        r = RunChild([] {
+            if (setuid(65534) != 0) _exit(9);
+            flInitSysCmd = 0;
+            ComList[37].path = nullptr;
+            char *name = GetUserName();
+            printf("%s", name ? name : "(null)");
+        });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "User ID:  65534");
+    }
+}
+
+TEST(Identity, UserNameOfACommandThatPrintsNothingIsEmpty) {
+    TempDir dir;
+    std::string script = dir.path + "/whoami";
+    WriteAll(script, "#!/bin/sh\nexit 0\n");
+    chmod(script.c_str(), 0755);
+    ChildResult r = RunChild([&] {
+        flInitSysCmd = 0;
+        ComList[37].path = SaveStr("%s", dir.path.c_str());
+        char *name = GetUserName();
+        printf("[%s]", name ? name : "(null)");
+    });
+    EXPECT_EQ(r.out, "[]");
+}
+
+TEST(Identity, UserNameIsCutAtTheLineEnd) {
+    TempDir dir;
+    std::string script = dir.path + "/whoami";
+    WriteAll(script, "#!/bin/sh\nprintf 'op\\r\\nsecond\\n'\n");
+    chmod(script.c_str(), 0755);
+    ChildResult r = RunChild([&] {
+        flInitSysCmd = 0;
+        ComList[37].path = SaveStr("%s", dir.path.c_str());
+        char *name = GetUserName();
+        printf("[%s]", name ? name : "(null)");
+    });
+    EXPECT_EQ(r.out, "[op]");
+}
+
+} // namespace

@@ -111,6 +111,7 @@ TEST(SaveStr, UnderscoreVariants) {
     EXPECT_EQ(Take(SaveStr_(s.c_str())), s);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Limits the address space to 128 MiB and asks for a 160 MiB text.
 [[noreturn]] static void StoreTooMuch() {
     struct rlimit lim = {128L << 20, 128L << 20};
@@ -119,6 +120,8 @@ TEST(SaveStr, UnderscoreVariants) {
     fprintf(stderr, "returned %p\n", static_cast<void *>(p));
     _exit(0);
 }
+
+#endif
 
 TEST(SaveStr, ExhaustedMemoryStopsTheProgram) {
 #if defined(__SANITIZE_ADDRESS__)

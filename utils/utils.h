@@ -71,9 +71,10 @@ char *GetToken(const char *in, const char *delims);
 char *GetTokenParse(char *in, const char *delims);
 
 // Re-entrant GetToken: the position lives in the caller's *cursor and the
-// token goes into the caller's out buffer (which must hold the longest token
-// plus its terminator). in: a text (starts there), null or TOKEN_LINE_MODE
-// (continue from *cursor). Sets chTokenDel only. Returns out, or null.
+// token goes into the caller's out buffer, which must hold TOKEN_BUF_SIZE
+// bytes (longer tokens are cut as in GetToken). in: a text (starts there),
+// null or TOKEN_LINE_MODE (continue from *cursor; a line-mode refusal leaves
+// *cursor where it was). Sets chTokenDel only. Returns out, or null.
 char *GetTokenD(const char *in, const char *delims, char **cursor, char *out);
 
 // Cuts text in place at runs of delimiter characters (no escapes) and stores
@@ -102,7 +103,8 @@ int FindTokenWithDelim(const char *list, const char *word, char delim);
 
 // Sorts the items of a delimited list in place (byte order, or ignoring case
 // when ignoreCase is non-zero); leading delimiters stay, equal items keep
-// their order, a missing delimiter between items is added. Null: no effect.
+// their order, a missing delimiter between items is added. The list never
+// grows: without a closing delimiter it ends without one. Null: no effect.
 void SortTokens(char *list, char delim, int ignoreCase);
 
 // ---------------------------------------------------------------------------

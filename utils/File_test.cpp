@@ -1,0 +1,425 @@
+// Tests of the file helpers against the real file system and the host's real
+// mkdir, touch, chmod, rm and mv, run through the command layer.
+
+#include "utils.h"
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <vector>
+
+namespace {
+
+using namespace utils_testing;
+
+// What SysCmd writes to the log for row `row` with the argument text `arg`:
+// the shell, -c, the opening quote, the command with its flags and a blank,
+// then the caller's text.
+std::string LoggedCommand(int row, const std::string &arg) {
+    return std::string(ComList[31].path) + "/sh -c \"" + ComList[row].path + "/" +
+           ComList[row].name + " " + ComList[row].flags + " " + arg + "\n";
+}
+
+// Runs fn in a child with the log in use and the command table resolved,
+// and returns the log that it left behind apart from its first entry.
+std::string LogOf(const char *tag, const std::function<void()> &fn, ChildResult *result = nullptr) {
+    TestLog log(tag);
+    ChildResult r = RunChild([&] {
+        log.Use();
+        InitSysCmdList();
+        fn();
+    });
+    if (result) *result = r;
+    std::string text = ReadAll(log.path);
+    const std::string first = "initializing system\n";
+    if (text.compare(0, first.size(), first) == 0) text.erase(0, first.size());
+    return text;
+}
+
+std::string Stored(char *text) {
+    std::string s = text ? text : "(null)";
+    if (text) PutMem(text);
+    return s;
+}
+
+class FileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Row paths are needed to spell the expected log lines.
+        static bool resolved = false;
+        if (!resolved) InitSysCmdList();
+        resolved = true;
+    }
+    TempDir dir;
+    std::string P(const std::string &rel) const { return dir.path + "/" + rel; }
+};
+
+TEST_F(FileTest, OpenFileReportsByMode) {
+    std::string missing = P("missing");
+    ChildResult r = RunChild([&] { printf("%p", static_cast<void *>(OpenFile(nullptr, missing.c_str(), "r", 0))); });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "(nil)");
+    EXPECT_EQ(r.err, "");
+
+    r = RunChild([&] { OpenFile(nullptr, missing.c_str(), "r", 1); });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "ERROR: can't open file, " + missing + "\n");
+
+    r = RunChild([&] {
+        my_name = SaveStr("setup");
+        OpenFile(nullptr, missing.c_str(), "r", 2);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\nsetup: can't open file, " + missing + " : No such file or directory\n");
+}
+
+TEST_F(FileTest, OpenFileClosesTheStreamItIsGiven) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    FILE *writer = fdopen(fds[1], "w");
+    WriteAll(P("f"), "x");
+    FILE *f = OpenFile(writer, P("f").c_str(), "r", 0);
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    char c;
+    EXPECT_EQ(read(fds[0], &c, 1), 0); // the writer is gone: end of the pipe
+    close(fds[0]);
+}
+
+TEST_F(FileTest, OpenFileFFormatsThePathAndRefusesOneThatDoesNotFit) {
+    WriteAll(P("a7"), "seven");
+    FILE *f = OpenFileF(nullptr, "r", 0, "%s/a%d", dir.path.c_str(), 7);
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+
+    std::string longName(600, 'n');
+    ChildResult r = RunChild([&] {
+        FILE *g = OpenFileF(nullptr, "r", 1, "%s/%s", dir.path.c_str(), longName.c_str());
+        printf("%s", g ? "opened" : "null");
+    });
+    EXPECT_EQ(r.out, "null");
+    EXPECT_EQ(r.err.rfind("ERROR: can't open file, " + dir.path + "/nnn", 0), 0u);
+}
+
+TEST_F(FileTest, OpenRawFileReportsOnStandardOutputWithoutLineEnd) {
+    std::string missing = P("missing");
+    ChildResult r = RunChild([&] { printf("|%d", OpenRawFile(missing.c_str(), O_RDONLY) < 0); });
+    EXPECT_EQ(r.out, "ERROR: can't open file, " + missing + "|1");
+    int fd = OpenRawFile(P("new").c_str(), O_WRONLY | O_CREAT);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_TRUE(std::filesystem::exists(P("new")));
+}
+
+TEST_F(FileTest, CreateTextFileWritesContentAndMode) {
+    std::string path = P("flags");
+    ASSERT_EQ(CreateTextFile(path.c_str(), "w", 0640, "%s=%d\n", "cups", 1), 1);
+    EXPECT_EQ(ReadAll(path), "cups=1\n");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // Mode 0 leaves the bits as created; "a" appends.
+    ASSERT_EQ(CreateTextFile(path.c_str(), "a", 0, "more\n"), 1);
+    EXPECT_EQ(ReadAll(path), "cups=1\nmore\n");
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(FileTest, CreateTextFileFailures) {
+    std::string bad = P("no/such/dir/f");
+    ChildResult r = RunChild([&] { printf("%d", CreateTextFile(bad.c_str(), "w", 0, "x")); });
+    EXPECT_EQ(r.out, "0");
+    EXPECT_EQ(r.err, "ERROR: couldn't open " + bad + "\n");
+
+    // The content never reaches a full device: that is no success.
+    r = RunChild([&] { printf("%d", CreateTextFile("/dev/full", "w", 0, "data")); });
+    EXPECT_EQ(r.out, "0");
+    EXPECT_EQ(r.err, "ERROR: couldn't write /dev/full\n");
+}
+
+TEST_F(FileTest, CreateFileMakesMissingDirectoryThenTouchesAndChmods) {
+    std::string d = P("a/b");
+    std::string log = LogOf("create", [&] { CreateFile(d.c_str(), "f", "666", nullptr, nullptr); });
+    EXPECT_EQ(log, LoggedCommand(26, d) + LoggedCommand(35, d + "/f") +
+                       LoggedCommand(5, "666 " + d + "/f"));
+    struct stat st;
+    ASSERT_EQ(stat((d + "/f").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST_F(FileTest, CreateFileOnExistingDirectoryRunsOnlyChmod) {
+    std::string d = P("exists");
+    ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+    std::string log = LogOf("chmod", [&] { CreateFile(d.c_str(), nullptr, "755", nullptr, nullptr); });
+    EXPECT_EQ(log, LoggedCommand(5, "755 " + d));
+    struct stat st;
+    ASSERT_EQ(stat(d.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST_F(FileTest, CreateFileSetsOwnerAndGroupAfterTheMode) {
+    if (geteuid() != 0) GTEST_SKIP() << "chown needs root";
+    std::string d = P("owned");
+    std::string log =
+        LogOf("owner", [&] { CreateFile(d.c_str(), "f", "640", "nobody", "nogroup"); });
+    std::string f = d + "/f";
+    EXPECT_EQ(log, LoggedCommand(26, d) + LoggedCommand(35, f) + LoggedCommand(5, "640 " + f) +
+                       LoggedCommand(6, "nobody " + f) + LoggedCommand(4, "nogroup " + f));
+    struct stat st;
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+}
+
+TEST_F(FileTest, CreateFileStopsTheProgramWhenACommandFails) {
+    std::string d = P("stop");
+    ChildResult r;
+    std::string log = LogOf(
+        "fail", [&] { CreateFile(d.c_str(), nullptr, "not-a-mode", nullptr, nullptr); }, &r);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ERROR: "), std::string::npos) << r.out;
+    EXPECT_NE(log.find("ERROR: "), std::string::npos) << log;
+}
+
+// Paths are handed to a shell: whatever they hold must arrive as one literal
+// argument and run nothing.
+TEST_F(FileTest, PathsWithShellCharactersAreQuoted) {
+    const char *names[] = {"two words", "semi;colon", "quote'single", "dollar$(touch PWNED)",
+                           "back`touch PWNED`tick", "double\"quote", "back\\slash", "star*",
+                           "amp&&touch PWNED", "new\nline"};
+    for (const char *name : names) {
+        SCOPED_TRACE(name);
+        std::string d = P(name);
+        RunChild([&] { CreateFile(d.c_str(), "f g", "600", nullptr, nullptr); });
+        struct stat st;
+        ASSERT_EQ(stat((d + "/f g").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+        RunChild([&] { RenameFile(d.c_str(), "f g", "h$i"); });
+        EXPECT_TRUE(std::filesystem::exists(d + "/h$i"));
+
+        RunChild([&] { DeleteFile(d.c_str(), nullptr); });
+        EXPECT_FALSE(std::filesystem::exists(d));
+    }
+    EXPECT_FALSE(std::filesystem::exists(P("PWNED")));
+    EXPECT_FALSE(std::filesystem::exists("PWNED"));
+    // Only the scratch directory's own entries were touched.
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
+TEST_F(FileTest, DeleteFileRemovesTreesAndRunsNothingForMissingEntries) {
+    ASSERT_EQ(mkdir(P("tree").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(P("tree/sub").c_str(), 0755), 0);
+    WriteAll(P("tree/sub/f"), "x");
+    WriteAll(P("single"), "x");
+
+    std::string log = LogOf("delete", [&] {
+        DeleteFile(dir.path.c_str(), "tree");
+        DeleteFile(nullptr, P("single").c_str());
+        DeleteFile(dir.path.c_str(), "missing");
+        DeleteFile(nullptr, P("missing").c_str());
+        DeleteFile(nullptr, nullptr);
+    });
+    EXPECT_EQ(log, LoggedCommand(30, P("tree")) + LoggedCommand(30, P("single")));
+    EXPECT_FALSE(std::filesystem::exists(P("tree")));
+    EXPECT_FALSE(std::filesystem::exists(P("single")));
+}
+
+TEST_F(FileTest, DeleteFileUnderscoreTakesAWholePathOrPathAndName) {
+    WriteAll(P("one"), "1");
+    ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
+    WriteAll(P("d/two"), "2");
+    ASSERT_EQ(symlink("nowhere", P("dangling").c_str()), 0);
+    RunChild([&] {
+        DeleteFile_(P("one").c_str(), nullptr);
+        DeleteFile_(P("d").c_str(), "two");
+        DeleteFile_(P("dangling").c_str(), nullptr);
+        DeleteFile_(nullptr, "x");
+    });
+    EXPECT_FALSE(std::filesystem::exists(P("one")));
+    EXPECT_FALSE(std::filesystem::exists(P("d/two")));
+    EXPECT_TRUE(std::filesystem::exists(P("d")));
+    EXPECT_FALSE(std::filesystem::is_symlink(P("dangling")));
+}
+
+TEST_F(FileTest, RenameFileIsAQuietMove) {
+    WriteAll(P("old"), "content");
+    WriteAll(P("a"), "a");
+    std::string log = LogOf("rename", [&] {
+        RenameFile(dir.path.c_str(), "old", "new");
+        RenameFile(nullptr, P("a").c_str(), P("b").c_str());
+        RenameFile(dir.path.c_str(), "missing", "x");
+    });
+    EXPECT_EQ(log, ""); // quiet: no entry of the command line
+    EXPECT_EQ(ReadAll(P("new")), "content");
+    EXPECT_EQ(ReadAll(P("b")), "a");
+    EXPECT_FALSE(std::filesystem::exists(P("old")));
+    EXPECT_FALSE(std::filesystem::exists(P("x")));
+}
+
+TEST_F(FileTest, FindFileLooksTheNameUpInItsParentsListing) {
+    ASSERT_EQ(mkdir(P("rc.d").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(P("rc.d/init.d").c_str(), 0755), 0);
+    WriteAll(P("file"), "");
+    ASSERT_EQ(symlink("nowhere", P("dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo(P("fifo").c_str(), 0600), 0);
+    const std::string &d = dir.path;
+    struct Case {
+        const char *dir;
+        const char *name;
+        int found;
+        int statFound;
+    } cases[] = {
+        {"/etc", "passwd", 1, 1},
+        {nullptr, "/etc/passwd", 1, 1},
+        {"/etc/passwd", nullptr, 1, 1},
+        {d.c_str(), "rc.d/init.d", 1, 1},
+        {d.c_str(), "rc.d/missing", 0, 0},
+        {d.c_str(), "file", 1, 1},
+        {d.c_str(), "fil", 0, 0},
+        {d.c_str(), "dangling", 1, 0},
+        {d.c_str(), "fifo", 1, 1},
+        {d.c_str(), "", 1, 1},
+        {"/no/such/dir", "x", 0, 0},
+        {nullptr, nullptr, 0, 0},
+        {nullptr, "", 0, 0},
+        {"/", nullptr, 1, 1},
+        {".", nullptr, 1, 1},
+        {"", nullptr, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.dir ? c.dir : "(null)") + " | " + (c.name ? c.name : "(null)"));
+        EXPECT_EQ(FindFile(c.dir, c.name), c.found);
+        EXPECT_EQ(FindFile_(c.dir, c.name), c.statFound);
+    }
+}
+
+TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
+    std::string d = P("closed");
+    ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+    WriteAll(d + "/f", "");
+    chmod(d.c_str(), 0311); // may be entered, not listed
+    chmod(dir.path.c_str(), 0755);
+    ChildResult r = RunChild([&] {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+        printf("%d%d", FindFile(d.c_str(), "f"), FindFile_(d.c_str(), "f"));
+    });
+    chmod(d.c_str(), 0755);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "01"); // not in a listing that cannot be read; stat still works
+}
+
+TEST_F(FileTest, FileTypeSizeAndTime) {
+    ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
+    WriteAll(P("ten"), "0123456789");
+    ASSERT_EQ(symlink(P("d").c_str(), P("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(P("fifo").c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        int type;
+    } cases[] = {{P("d"), 1}, {P("link"), 2}, {P("ten"), 3}, {P("fifo"), 3}, {P("none"), 0}};
+    for (const Case &c : cases) EXPECT_EQ(GetFileType(c.path.c_str()), c.type) << c.path;
+    EXPECT_EQ(GetFileType(nullptr), 0);
+
+    EXPECT_EQ(GetFileSize(P("ten").c_str()), 10);
+    EXPECT_EQ(GetFileSize(P("none").c_str()), 0);
+
+    struct timeval times[2] = {{1000000000, 0}, {1234567890, 0}};
+    ASSERT_EQ(utimes(P("ten").c_str(), times), 0);
+    EXPECT_EQ(GetFileTime(P("ten").c_str()), 1234567890);
+    EXPECT_EQ(GetFileTime(P("none").c_str()), 0);
+}
+
+TEST_F(FileTest, FileSearchReturnsTheFirstMatchingLine) {
+    std::string f = P("conf");
+    WriteAll(f, "first line\nkey=value\nkey=other\n" + std::string(600, 'z') + "tail\n");
+    EXPECT_STREQ(FileSearch(f.c_str(), "key", 0), "key=value\n");
+    EXPECT_STREQ(FileSearch(f.c_str(), nullptr, 0), "first line\n");
+    EXPECT_EQ(FileSearch(f.c_str(), "absent", 0), nullptr);
+    // A line is read in pieces of at most 511 characters.
+    char *hit = FileSearch(f.c_str(), "zzz", 0);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(strlen(hit), 511u);
+    hit = FileSearch(f.c_str(), "tail", 0);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(std::string(hit), std::string(89, 'z') + "tail\n");
+
+    std::string missing = P("missing");
+    ChildResult r = RunChild([&] { printf("%d", FileSearch(missing.c_str(), "x", 1) == nullptr); });
+    EXPECT_EQ(r.out, "1");
+    EXPECT_EQ(r.err, "ERROR: can't open file, " + missing + "\n");
+    r = RunChild([&] { FileSearch(missing.c_str(), "x", 2); });
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(FileTest, GetEnvCopiesTheValue) {
+    setenv("UTILS_TEST_VAR", "v a l", 1);
+    EXPECT_EQ(Stored(GetEnv("UTILS_TEST_VAR")), "v a l");
+    unsetenv("UTILS_TEST_VAR");
+    EXPECT_EQ(GetEnv("UTILS_TEST_VAR"), nullptr);
+    setenv("UTILS_TEST_VAR", "", 1);
+    EXPECT_EQ(Stored(GetEnv("UTILS_TEST_VAR")), "");
+    unsetenv("UTILS_TEST_VAR");
+}
+
+TEST_F(FileTest, GetToolPathFromTheInvocationName) {
+    ASSERT_EQ(mkdir(P("home").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(P("home/u").c_str(), 0755), 0);
+    std::string home = P("home");
+    std::string cwd = P("home/u");
+    struct Case {
+        const char *argv0;
+        std::string expect;
+    } cases[] = {
+        {"/opt/x/setup", "/opt/x"},
+        {"setup", cwd},
+        {"bin/setup", cwd + "/bin"},
+        {"./bin/setup", cwd + "/bin"},
+        {"../cd/setup", home + "/cd"},
+        {"../../setup", home + "/.."},
+        {"./setup", cwd + "/."},
+        {"../setup", cwd + "/.."},
+        {"/setup", "/"},
+    };
+    ChildResult r = RunChild([&] {
+        if (chdir(cwd.c_str()) != 0) _exit(9);
+        for (const Case &c : cases) printf("%s\n", Stored(GetToolPath(c.argv0)).c_str());
+    });
+    std::string expect;
+    for (const Case &c : cases) expect += c.expect + "\n";
+    EXPECT_EQ(r.out, expect);
+}
+
+TEST_F(FileTest, FindExistingPathWalksUpToAnExistingAncestor) {
+    int flag = 0;
+    EXPECT_EQ(Stored(FindExistingPath(P("new/dir/sub").c_str(), &flag)), dir.path);
+    EXPECT_EQ(flag, 0);
+    flag = 7;
+    EXPECT_EQ(Stored(FindExistingPath(P("new").c_str(), &flag)), dir.path);
+    EXPECT_EQ(flag, 7); // left unchanged when the path itself is missing
+    EXPECT_EQ(Stored(FindExistingPath(dir.path.c_str(), &flag)), dir.path);
+    EXPECT_EQ(flag, 1);
+    flag = 0;
+    EXPECT_EQ(Stored(FindExistingPath("/", &flag)), "/");
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(Stored(FindExistingPath("/no_such_top_dir/a/b", &flag)), "/");
+
+    ChildResult r = RunChild([&] {
+        if (chdir(dir.path.c_str()) != 0) _exit(9);
+        int f = 0;
+        printf("%s|%d", Stored(FindExistingPath("no/such/rel", &f)).c_str(), f);
+    });
+    EXPECT_EQ(r.out, ".|0");
+}
+
+} // namespace

@@ -135,9 +135,12 @@ char *GetToken(const char *in, const char *delims) {
     bool lineMode = IsLineMode(in);
     if (in != nullptr && !lineMode)
         g.szIn = const_cast<char *>(in);
-    GetTokenBuf[0] = '\0';
-    if (g.szIn == nullptr)
+    if (g.szIn == nullptr) {
+        GetTokenBuf[0] = '\0';
         return nullptr;
+    }
+    // The scanned text may be GetTokenBuf itself (a token split further):
+    // the copy never overtakes the reading, so nothing is cleared beforehand.
     const char *pos = g.szIn;
     Scan r = CopyToken(&pos, delims ? delims : "", lineMode, GetTokenBuf, sizeof GetTokenBuf);
     g.szIn = const_cast<char *>(pos);

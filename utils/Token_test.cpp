@@ -332,6 +332,16 @@ TEST(GetToken, LineModeReturnsTokensThatAreNotEndedByANewline) {
     EXPECT_STREQ(GetToken(TOKEN_LINE_MODE, " \n"), "b");
 }
 
+TEST(GetToken, SplitsItsOwnBufferFurther) {
+    ASSERT_STREQ(GetToken("  key=value  x", " "), "key=value");
+    EXPECT_STREQ(GetToken(GetTokenBuf, "="), "key");
+    EXPECT_STREQ(GetToken(nullptr, "="), "value");
+    EXPECT_EQ(GetToken(nullptr, "="), nullptr);
+    ASSERT_STREQ(GetToken(",,a\\\\tb,c", ","), "a\\tb"); // an escaped backslash, then t
+    EXPECT_STREQ(GetToken(GetTokenBuf, ","), "a\tb");      // now the escape: a tab
+    EXPECT_EQ(GetTokenCount(GetTokenBuf, ","), 1);
+}
+
 TEST(GetToken, SetTokenBufPreparesAScan) {
     const char *text = "p q";
     SetTokenBuf(text);

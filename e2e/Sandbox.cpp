@@ -1,0 +1,311 @@
+// End-to-end test harness: child processes with captured output, and the
+// sandbox's upper layers read back. See Sandbox.h.
+#include "Sandbox.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <dirent.h>
+
+namespace e2e {
+
+namespace {
+
+struct HarnessState {
+    int sandboxes = 0; // Sandbox objects made by this process: keeps upper dirs apart
+};
+HarnessState state;
+
+// Closes a descriptor on every path out of a scope.
+struct Fd {
+    int fd = -1;
+    ~Fd() { Close(); }
+    void Close() {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+};
+
+long long NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// The child side of Spawn: its own process group, so that a time-out can
+// kill everything it started; the three pipes as standard streams.
+[[noreturn]] void ExecChild(const std::vector<std::string> &argv, int in, int out, int err) {
+    setpgid(0, 0);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    execvp(args[0], args.data());
+    dprintf(2, "cannot run %s: %s\n", args[0], strerror(errno));
+    _exit(127);
+}
+
+Result Spawn(const std::vector<std::string> &argv, const std::string &input, int timeoutSec) {
+    Result r;
+    if (argv.empty()) {
+        r.err = "no command given\n";
+        return r;
+    }
+    // A child that stops reading its input must not kill the test with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    int pin[2], pout[2], perr[2];
+    if (pipe2(pin, O_CLOEXEC) != 0) {
+        r.err = std::string("pipe: ") + strerror(errno) + "\n";
+        return r;
+    }
+    Fd inR{pin[0]}, inW{pin[1]};
+    if (pipe2(pout, O_CLOEXEC) != 0) {
+        r.err = std::string("pipe: ") + strerror(errno) + "\n";
+        return r;
+    }
+    Fd outR{pout[0]}, outW{pout[1]};
+    if (pipe2(perr, O_CLOEXEC) != 0) {
+        r.err = std::string("pipe: ") + strerror(errno) + "\n";
+        return r;
+    }
+    Fd errR{perr[0]}, errW{perr[1]};
+
+    pid_t pid = fork();
+    if (pid < 0) {
+        r.err = std::string("fork: ") + strerror(errno) + "\n";
+        return r;
+    }
+    if (pid == 0)
+        ExecChild(argv, inR.fd, outW.fd, errW.fd);
+    setpgid(pid, pid); // also here: whichever runs first wins the race
+    inR.Close();
+    outW.Close();
+    errW.Close();
+    fcntl(inW.fd, F_SETFL, O_NONBLOCK);
+    if (input.empty())
+        inW.Close();
+
+    size_t written = 0;
+    long long deadline = NowMs() + static_cast<long long>(timeoutSec) * 1000;
+    char buf[65536];
+    while (outR.fd >= 0 || errR.fd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        if (outR.fd >= 0)
+            fds[n++] = {outR.fd, POLLIN, 0};
+        if (errR.fd >= 0)
+            fds[n++] = {errR.fd, POLLIN, 0};
+        if (inW.fd >= 0)
+            fds[n++] = {inW.fd, POLLOUT, 0};
+        long long left = deadline - NowMs();
+        if (left <= 0) {
+            r.timedOut = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        int ready = poll(fds, n, static_cast<int>(std::min(left, 1000LL)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < n && ready > 0; i++) {
+            if (fds[i].revents == 0)
+                continue;
+            if (fds[i].fd == inW.fd) {
+                ssize_t w = write(inW.fd, input.data() + written, input.size() - written);
+                if (w > 0)
+                    written += static_cast<size_t>(w);
+                if ((w < 0 && errno != EAGAIN) || written == input.size())
+                    inW.Close();
+                continue;
+            }
+            Fd &src = fds[i].fd == outR.fd ? outR : errR;
+            std::string &dst = fds[i].fd == outR.fd ? r.out : r.err;
+            ssize_t got = read(src.fd, buf, sizeof buf);
+            if (got > 0)
+                dst.append(buf, static_cast<size_t>(got));
+            else if (got == 0 || errno != EINTR)
+                src.Close();
+        }
+    }
+    inW.Close();
+    int ws = 0;
+    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(ws))
+        r.status = WEXITSTATUS(ws);
+    else if (WIFSIGNALED(ws))
+        r.status = 128 + WTERMSIG(ws);
+    if (r.timedOut)
+        r.err += "\n[e2e: killed after " + std::to_string(timeoutSec) + " s]\n";
+    return r;
+}
+
+bool IsWhiteout(const struct stat &st) {
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) == 0 && minor(st.st_rdev) == 0;
+}
+
+// Collects every entry below host directory `dir`, named as `shown` inside.
+void Walk(const std::string &dir, const std::string &shown, std::vector<std::string> &out) {
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr)
+        return;
+    while (dirent *e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string host = dir + "/" + name;
+        std::string inner = shown + "/" + name;
+        struct stat st{};
+        if (lstat(host.c_str(), &st) != 0)
+            continue;
+        if (IsWhiteout(st)) {
+            out.push_back(inner + " (removed)");
+            continue;
+        }
+        out.push_back(inner);
+        if (S_ISDIR(st.st_mode))
+            Walk(host, inner, out);
+    }
+    closedir(d);
+}
+
+} // namespace
+
+const char *SandboxTool() { return DORNA_SANDBOX; }
+const char *SiteDir() { return DORNA_SITE_DIR; }
+const char *ScratchDir() { return DORNA_E2E_SCRATCH; }
+
+bool UnderCI() {
+    const char *ci = getenv("CI");
+    return ci != nullptr && strcmp(ci, "true") == 0;
+}
+
+const std::string &SandboxUnavailableReason() {
+    static std::string why;
+    static bool asked = false;
+    if (!asked) {
+        asked = true;
+        mkdir(ScratchDir(), 0755);
+        Result r = RunHost({SandboxTool(), "--check", ScratchDir()}, "", 60);
+        if (r.status != 0) {
+            why = r.out + r.err;
+            if (why.empty())
+                why = "sandbox --check failed with status " + std::to_string(r.status);
+            while (!why.empty() && why.back() == '\n')
+                why.pop_back();
+        }
+    }
+    return why;
+}
+
+Result RunHost(const std::vector<std::string> &argv, const std::string &input, int timeoutSec) {
+    return Spawn(argv, input, timeoutSec);
+}
+
+std::string ReadHostFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Sandbox::Sandbox(const std::string &name) : overlays_{"/usr", "/var", "/etc"} {
+    mkdir(ScratchDir(), 0755);
+    upper_ = std::string(ScratchDir()) + "/" + name + "." + std::to_string(getpid()) + "." +
+             std::to_string(++state.sandboxes);
+    // Leftovers of an earlier process with the same pid would falsify Changes().
+    RunHost({SandboxTool(), "--clean", upper_}, "", 60);
+    mkdir(upper_.c_str(), 0755);
+}
+
+Sandbox::~Sandbox() {
+    const char *keep = getenv("DORNA_E2E_KEEP");
+    if (keep != nullptr && strcmp(keep, "1") == 0)
+        return;
+    RunHost({SandboxTool(), "--clean", upper_}, "", 60);
+}
+
+void Sandbox::Bind(const std::string &src, const std::string &dst) {
+    options_.insert(options_.end(), {"--bind", dst.empty() ? src : src + ":" + dst});
+}
+
+void Sandbox::BindRo(const std::string &src, const std::string &dst) {
+    options_.insert(options_.end(), {"--ro-bind", dst.empty() ? src : src + ":" + dst});
+}
+
+void Sandbox::Overlay(const std::string &dir) {
+    options_.insert(options_.end(), {"--overlay", dir});
+    overlays_.push_back(dir);
+}
+
+void Sandbox::Env(const std::string &nameValue) {
+    options_.insert(options_.end(), {"--env", nameValue});
+}
+
+void Sandbox::Unset(const std::string &name) { options_.insert(options_.end(), {"--unset", name}); }
+
+void Sandbox::Chdir(const std::string &dir) { options_.insert(options_.end(), {"--chdir", dir}); }
+
+void Sandbox::HostRw() { options_.push_back("--host-rw"); }
+
+Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &input,
+                    int timeoutSec) {
+    std::vector<std::string> words{SandboxTool()};
+    words.insert(words.end(), options_.begin(), options_.end());
+    words.push_back(upper_);
+    words.push_back("--");
+    words.insert(words.end(), argv.begin(), argv.end());
+    return Spawn(words, input, timeoutSec);
+}
+
+Result Sandbox::Sh(const std::string &script, const std::string &input, int timeoutSec) {
+    return Run({"/bin/sh", "-c", script}, input, timeoutSec);
+}
+
+std::string Sandbox::UpperPath(const std::string &path) const { return upper_ + path; }
+
+bool Sandbox::Changed(const std::string &path) const {
+    struct stat st{};
+    return lstat(UpperPath(path).c_str(), &st) == 0;
+}
+
+bool Sandbox::Removed(const std::string &path) const {
+    struct stat st{};
+    return lstat(UpperPath(path).c_str(), &st) == 0 && IsWhiteout(st);
+}
+
+std::string Sandbox::ReadFile(const std::string &path) const {
+    return ReadHostFile(UpperPath(path));
+}
+
+int Sandbox::Mode(const std::string &path) const {
+    struct stat st{};
+    if (lstat(UpperPath(path).c_str(), &st) != 0 || IsWhiteout(st))
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+std::vector<std::string> Sandbox::Changes() const {
+    std::vector<std::string> all;
+    for (const std::string &dir : overlays_)
+        Walk(upper_ + dir, dir, all);
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+} // namespace e2e

@@ -1,0 +1,132 @@
+// End-to-end test harness: run whole programs as root in the sandbox
+// (tools/sandbox) and look at what they changed.
+//
+// Use, in a test of e2e/ (add it in e2e/CMakeLists.txt with
+// `dorna_add_e2e_test(name sources...)`, which links this harness and makes
+// the test depend on the sample site):
+//
+//   #include "Sandbox.h"
+//
+//   TEST(Setup, FreshInstallWritesTheFlagsFile) {
+//     DORNA_REQUIRE_SANDBOX();              // skip with the reason; fail under CI=true
+//     e2e::Sandbox box("fresh-install");    // fresh, empty upper layers
+//     box.BindRo(e2e::SiteDir(), "/tmp/site");   // the sample site, read-only
+//     e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");   // input on stdin
+//     EXPECT_EQ(r.status, 0) << r.err;
+//     EXPECT_EQ(box.ReadFile("/usr/Dorna/dpxx/.dp_cfg"), " BSD ");
+//     EXPECT_TRUE(box.Changed("/var/spool/Dorna"));
+//     EXPECT_TRUE(box.Removed("/usr/Dorna/dpxx/old"));     // a whiteout
+//   }
+//
+// Inside the sandbox /usr, /var and /etc are copy-on-write overlays whose
+// upper layers the Sandbox object reads afterwards (Changed, Removed,
+// ReadFile, Changes); /tmp, /run and /dev/shm are fresh tmpfs; `ps` sees only
+// the sandbox's processes; the rest of the host is read-only. Everything a run
+// leaves running is killed when its command ends.
+//
+// Lifecycle: the upper layers live in a directory under ScratchDir() made by
+// the constructor and removed by the destructor (kept when the environment
+// holds DORNA_E2E_KEEP=1, for a look after a failure). Successive Run calls on
+// one Sandbox share those layers, so a second run sees what the first left in
+// /usr, /var and /etc (an upgrade after a fresh installation), but /tmp is
+// fresh for every run: keep files that must survive under /var or /usr.
+// Options (Bind, Env, Chdir, ...) apply to every later Run of the object.
+//
+// Commands that need no sandbox run through RunHost. No function here throws
+// or exits; failures show in Result::status and Result::err.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+// What a finished command left: its status and everything it wrote.
+struct Result {
+    int status = -1;       // exit status; 128 + N when killed by signal N; -1 when it could not start
+    bool timedOut = false; // killed by the harness when the time limit ran out
+    std::string out;       // standard output
+    std::string err;       // standard error (the sandbox's own messages included)
+};
+
+// The sandbox script, the sample site built by the `site` target, and the
+// directory under which upper layers and other scratch files are made.
+const char *SandboxTool();
+const char *SiteDir();
+const char *ScratchDir();
+
+// True when the environment holds CI=true.
+bool UnderCI();
+
+// Empty when sandboxes can be made here, else the reason. Asked once per process.
+const std::string &SandboxUnavailableReason();
+
+// Runs argv on the host (PATH search for argv[0]), input on standard input,
+// killed (with its process group) after timeoutSec seconds.
+Result RunHost(const std::vector<std::string> &argv, const std::string &input = "",
+               int timeoutSec = 120);
+
+// Reads a whole host file; empty when it cannot be read.
+std::string ReadHostFile(const std::string &path);
+
+class Sandbox {
+  public:
+    // Makes fresh upper layers under ScratchDir(); `name` keeps them apart
+    // from other tests' and names them in failure messages.
+    explicit Sandbox(const std::string &name);
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    // Options for every later Run.
+    void Bind(const std::string &src, const std::string &dst = "");   // read-write
+    void BindRo(const std::string &src, const std::string &dst = ""); // read-only
+    void Overlay(const std::string &dir); // one more overlaid host directory (/opt, /home)
+    void Env(const std::string &nameValue); // "LANG=de_DE"
+    void Unset(const std::string &name);
+    void Chdir(const std::string &dir);
+    void HostRw(); // leave the rest of the host writable
+
+    // Runs argv as root in the sandbox with input on standard input.
+    Result Run(const std::vector<std::string> &argv, const std::string &input = "",
+               int timeoutSec = 300);
+    // Runs a shell script (sh -c) in the sandbox.
+    Result Sh(const std::string &script, const std::string &input = "", int timeoutSec = 300);
+
+    // The directory holding the upper layers (usr, var, etc, ...).
+    const std::string &Upper() const { return upper_; }
+    // Host path of the upper-layer copy of an absolute path seen inside ("/usr/x").
+    std::string UpperPath(const std::string &path) const;
+    // True when the run created, changed or removed the path (it is in an upper layer).
+    bool Changed(const std::string &path) const;
+    // True when the path was removed (the upper layer holds a whiteout).
+    bool Removed(const std::string &path) const;
+    // Content of the path as the runs left it; empty when not in an upper layer.
+    std::string ReadFile(const std::string &path) const;
+    // Permission bits (07777) of the path in the upper layer; -1 when absent.
+    int Mode(const std::string &path) const;
+    // Every path in the upper layers, sorted, as seen inside; removed paths
+    // end in " (removed)".
+    std::vector<std::string> Changes() const;
+
+  private:
+    std::string upper_;
+    std::vector<std::string> options_;
+    std::vector<std::string> overlays_;
+};
+
+} // namespace e2e
+
+// Skips the calling test when sandboxes cannot be made here, naming the
+// reason; under CI=true the test fails instead. Use at the top of a TEST body.
+#define DORNA_REQUIRE_SANDBOX()                                                         \
+    do {                                                                                \
+        const std::string &dorna_why_ = ::e2e::SandboxUnavailableReason();             \
+        if (!dorna_why_.empty()) {                                                      \
+            if (::e2e::UnderCI())                                                       \
+                FAIL() << "the sandbox is required under CI=true: " << dorna_why_;      \
+            GTEST_SKIP() << dorna_why_;                                                 \
+        }                                                                               \
+    } while (0)

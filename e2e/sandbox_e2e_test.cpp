@@ -1,0 +1,288 @@
+// The sandbox itself: what it isolates, what it passes through, how it fails.
+#include "Sandbox.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string Unique(const std::string &stem) { return stem + std::to_string(getpid()); }
+
+TEST(Sandbox, WritesLandInTheUpperLayersAndTheHostStaysAsItWas) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string passwd = e2e::ReadHostFile("/etc/passwd");
+    ASSERT_FALSE(passwd.empty());
+    ASSERT_EQ(access("/etc/group", F_OK), 0);
+    e2e::Sandbox box("upper-layers");
+    e2e::Result r = box.Sh("set -e; echo created > /usr/share/dorna-probe;"
+                           " echo 'dorna:x:4242:4242::/:/bin/false' >> /etc/passwd;"
+                           " rm /etc/group; mkdir -p /var/lib/dorna-probe");
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    std::vector<std::string> want{"/etc/group (removed)",   "/etc/passwd",
+                                  "/usr/share",             "/usr/share/dorna-probe",
+                                  "/var/lib",               "/var/lib/dorna-probe"};
+    EXPECT_EQ(box.Changes(), want);
+    EXPECT_EQ(box.ReadFile("/usr/share/dorna-probe"), "created\n");
+    EXPECT_EQ(box.ReadFile("/etc/passwd"), passwd + "dorna:x:4242:4242::/:/bin/false\n");
+    EXPECT_TRUE(box.Removed("/etc/group"));
+    EXPECT_FALSE(box.Removed("/etc/passwd"));
+
+    EXPECT_EQ(e2e::ReadHostFile("/etc/passwd"), passwd);
+    EXPECT_EQ(access("/etc/group", F_OK), 0);
+    EXPECT_NE(access("/usr/share/dorna-probe", F_OK), 0);
+    EXPECT_NE(access("/var/lib/dorna-probe", F_OK), 0);
+}
+
+TEST(Sandbox, RunsShareTheirUpperLayersButNotTheirTmp) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("two-runs");
+    ASSERT_EQ(box.Sh("echo kept > /var/lib/dorna-kept; echo lost > /tmp/lost").status, 0);
+    e2e::Result r = box.Sh("cat /var/lib/dorna-kept; ls -A /tmp");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "kept\n");
+}
+
+TEST(Sandbox, TmpRunAndShmAreFreshAndPrivate) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string probe = "/tmp/" + Unique("dorna-sandbox-probe-");
+    e2e::Sandbox box("fresh-tmp");
+    e2e::Result r = box.Sh("ls -A /tmp /run /dev/shm; echo inside > " + probe +
+                           "; stat -c %a /tmp");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "/dev/shm:\n\n/run:\n\n/tmp:\n1777\n");
+    EXPECT_NE(access(probe.c_str(), F_OK), 0) << "a file written to /tmp inside reached the host";
+}
+
+TEST(Sandbox, PsSeesOnlyTheSandboxAndEverythingEndsWithTheCommand) {
+    DORNA_REQUIRE_SANDBOX();
+    // A copy of sleep under the name of a suite program, with a duration no
+    // other process on the host uses.
+    std::string secs = "4242" + std::to_string(getpid());
+    e2e::Sandbox box("processes");
+    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint; /tmp/dprint " + secs +
+                           " & sleep 0.2; ps -e -o pid=,comm=");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, " dprint\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "      1 ")) << "no process 1 of its own:\n" << r.out;
+    EXPECT_FALSE(Contains(r.out, "sandbox_e2e")) << "the host's processes show:\n" << r.out;
+    EXPECT_LE(std::count(r.out.begin(), r.out.end(), '\n'), 8) << r.out;
+
+    e2e::Result host = e2e::RunHost({"ps", "-e", "-o", "args="});
+    EXPECT_FALSE(Contains(host.out, "dprint " + secs)) << "the background process outlived the run";
+}
+
+TEST(Sandbox, ASmallTmpfsRunsOutOfRoomForRealAndLeavesNoMountBehind) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string before = e2e::ReadHostFile("/proc/self/mountinfo");
+    e2e::Sandbox box("small-tmpfs");
+    e2e::Result r = box.Sh("mkdir /tmp/small && mount -t tmpfs -o size=64k tmpfs /tmp/small &&"
+                           " df -k /tmp/small | awk 'NR==2{print $4}' &&"
+                           " dd if=/dev/zero of=/tmp/small/f bs=1k count=200 2>&1;"
+                           " echo dd=$?");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "64\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "No space left on device")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "dd=1\n")) << r.out;
+    EXPECT_EQ(e2e::ReadHostFile("/proc/self/mountinfo"), before);
+}
+
+TEST(Sandbox, PassesInputOutputAndExitStatusThrough) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("streams");
+    struct Case {
+        std::string script;
+        std::string input;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"cat", "y\nsecond line\n", 0, "y\nsecond line\n"},
+        {"read a; echo \"got $a\"", "y\n", 0, "got y\n"},
+        {"exit 1", "", 1, ""},
+        {"exit 2", "", 2, ""},
+        {"echo out; exit 7", "", 7, "out\n"},
+        {"kill -TERM $$", "", 143, ""},
+        {"exec /no/such/program", "", 127, ""},
+    };
+    for (const Case &c : cases) {
+        e2e::Result r = box.Sh(c.script, c.input);
+        EXPECT_EQ(r.status, c.status) << c.script << "\n" << r.err;
+        EXPECT_EQ(r.out, c.out) << c.script;
+    }
+    e2e::Result r = box.Sh("echo to-stderr >&2");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "to-stderr\n");
+}
+
+TEST(Sandbox, KeepsTheEnvironmentAndSetsOrUnsetsWhatItIsTold) {
+    DORNA_REQUIRE_SANDBOX();
+    setenv("LANG", "de_DE.UTF-8", 1);
+    setenv("DORNA_GONE", "here", 1);
+    e2e::Sandbox box("environment");
+    box.Env("DORNA_SPACED=two words");
+    box.Env("PRINTER=lp0");
+    box.Unset("DORNA_GONE");
+    e2e::Result r = box.Sh("echo \"$LANG|$DORNA_SPACED|$PRINTER|${DORNA_GONE-unset}|$(id -u)\"");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "de_DE.UTF-8|two words|lp0|unset|0\n");
+    unsetenv("DORNA_GONE");
+}
+
+TEST(Sandbox, BindsDirectoriesAndFilesReadOnlyOrWritable) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string host = std::string(e2e::ScratchDir()) + "/" + Unique("binds-");
+    ASSERT_EQ(e2e::RunHost({"sh", "-c", "rm -rf \"$0\"; mkdir -p \"$0/ro\" \"$0/rw\" &&"
+                                        " echo site > \"$0/ro/disks\" && echo one > \"$0/file\"",
+                            host})
+                  .status,
+              0);
+    e2e::Sandbox box("binds");
+    box.BindRo(host + "/ro", "/tmp/site");
+    box.Bind(host + "/rw", "/tmp/out");
+    box.BindRo(host + "/file", "/etc/dorna-file");
+    e2e::Result r = box.Sh("cat /tmp/site/disks /etc/dorna-file;"
+                           " touch /tmp/site/x 2>/dev/null && echo ro-writable;"
+                           " echo result > /tmp/out/result");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "site\none\n");
+    EXPECT_EQ(e2e::ReadHostFile(host + "/rw/result"), "result\n");
+    EXPECT_NE(access((host + "/ro/x").c_str(), F_OK), 0);
+    e2e::RunHost({"rm", "-rf", host});
+}
+
+TEST(Sandbox, TheRestOfTheHostIsReadOnlyUnlessAskedOtherwise) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string probe = std::string(e2e::ScratchDir()) + "/" + Unique("host-write-");
+    e2e::Sandbox box("read-only-host");
+    e2e::Result r = box.Sh("echo x > " + probe);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(Contains(r.err, "Read-only file system")) << r.err;
+    EXPECT_NE(access(probe.c_str(), F_OK), 0);
+
+    box.HostRw();
+    EXPECT_EQ(box.Sh("echo x > " + probe).status, 0);
+    EXPECT_EQ(access(probe.c_str(), F_OK), 0);
+    unlink(probe.c_str());
+}
+
+TEST(Sandbox, MoreDirectoriesCanBeOverlaid) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("overlay-opt");
+    box.Overlay("/opt");
+    e2e::Result r = box.Sh("mkdir -p /opt/Dorna/dpxx && echo x > /opt/Dorna/dpxx/f");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(box.ReadFile("/opt/Dorna/dpxx/f"), "x\n");
+    EXPECT_NE(access("/opt/Dorna", F_OK), 0);
+    std::vector<std::string> want{"/opt/Dorna", "/opt/Dorna/dpxx", "/opt/Dorna/dpxx/f"};
+    EXPECT_EQ(box.Changes(), want);
+}
+
+TEST(Sandbox, WorkingDirectoryIsKeptOrChosen) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("chdir");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    e2e::Result r = box.Sh("pwd");
+    EXPECT_EQ(r.out, std::string(cwd) + "\n");
+    box.Chdir("/usr/share");
+    EXPECT_EQ(box.Sh("pwd").out, "/usr/share\n");
+    box.Chdir("/no/such/dir");
+    r = box.Sh("pwd");
+    EXPECT_EQ(r.status, 125);
+    EXPECT_TRUE(Contains(r.err, "no such directory inside the sandbox: /no/such/dir")) << r.err;
+}
+
+TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
+    DORNA_REQUIRE_SANDBOX();
+    if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to become an ordinary user";
+    std::string dir = std::string(e2e::ScratchDir()) + "/" + Unique("nobody-");
+    e2e::RunHost({"sh", "-c", "rm -rf \"$0\"; mkdir -p \"$0\" && chown 65534 \"$0\"", dir});
+    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534",
+                                      "--clear-groups", e2e::SandboxTool()};
+    std::vector<std::string> check = asNobody;
+    check.insert(check.end(), {"--check", dir});
+    e2e::Result c = e2e::RunHost(check);
+    if (c.status != 0) {
+        EXPECT_TRUE(Contains(c.out, "unprivileged user namespaces are not available")) << c.out;
+        e2e::RunHost({"rm", "-rf", dir});
+        return;
+    }
+    std::vector<std::string> run = asNobody;
+    run.insert(run.end(), {dir + "/up", "sh", "-c", "id -u; touch /usr/dorna-nobody"});
+    e2e::Result r = e2e::RunHost(run);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "0\n");
+    struct stat st{};
+    EXPECT_EQ(lstat((dir + "/up/usr/dorna-nobody").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    e2e::RunHost({e2e::SandboxTool(), "--clean", dir});
+}
+
+// Failures of the sandbox itself need no namespaces: they are caught before.
+TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
+    std::string scratch = e2e::ScratchDir();
+    mkdir(scratch.c_str(), 0755);
+    std::string file = scratch + "/" + Unique("a-file-");
+    ASSERT_EQ(e2e::RunHost({"touch", file}).status, 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "sandbox: missing UPPER-DIR"},
+        {{scratch + "/up"}, "sandbox: missing COMMAND"},
+        {{"--bogus", scratch + "/up", "true"}, "sandbox: unknown option: --bogus"},
+        {{file, "true"}, "sandbox: upper directory is not a directory: " + file},
+        {{"/usr/share/up", "true"}, "lies inside /usr, which is overlaid"},
+        {{"--bind", "/no/such/src", scratch + "/up", "true"},
+         "sandbox: bind source does not exist: /no/such/src"},
+        {{"--overlay", "/tmp", scratch + "/up", "true"}, "sandbox: cannot overlay /tmp"},
+        {{"--overlay", "/usr/lib", scratch + "/up", "true"},
+         "sandbox: cannot overlay /usr/lib: it overlaps the overlay on /usr"},
+        {{"--env", "NOVALUE", scratch + "/up", "true"}, "sandbox: not NAME=VALUE: NOVALUE"},
+        {{"--env", "BAD-NAME=1", scratch + "/up", "true"}, "sandbox: not a variable name: BAD-NAME"},
+        {{"--unset", "9X", scratch + "/up", "true"}, "sandbox: not a variable name: 9X"},
+        {{"--bind"}, "sandbox: --bind needs SRC[:DST]"},
+        {{"--clean"}, "sandbox: --clean takes one directory"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> argv{e2e::SandboxTool()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        e2e::Result r = e2e::RunHost(argv);
+        EXPECT_EQ(r.status, 125) << c.message;
+        EXPECT_TRUE(Contains(r.err, c.message)) << "want: " << c.message << "\ngot: " << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    unlink(file.c_str());
+}
+
+TEST(Sandbox, HelpDescribesTheUse) {
+    e2e::Result r = e2e::RunHost({e2e::SandboxTool(), "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: sandbox [OPTION]... UPPER-DIR [--] COMMAND [ARG]...\n", 0), 0u);
+    for (const char *opt : {"--bind", "--ro-bind", "--overlay", "--env", "--unset", "--chdir",
+                            "--host-rw", "--check", "--clean"})
+        EXPECT_TRUE(Contains(r.out, opt)) << opt;
+}
+
+TEST(Sandbox, CleanRemovesUpperLayersWithWhiteoutsAndLockedWorkDirectories) {
+    DORNA_REQUIRE_SANDBOX();
+    std::string upper;
+    {
+        e2e::Sandbox box("clean");
+        upper = box.Upper();
+        ASSERT_EQ(box.Sh("rm /etc/passwd").status, 0);
+        EXPECT_TRUE(box.Removed("/etc/passwd"));
+    }
+    if (getenv("DORNA_E2E_KEEP") == nullptr) {
+        EXPECT_NE(access(upper.c_str(), F_OK), 0) << upper;
+    }
+}
+
+} // namespace

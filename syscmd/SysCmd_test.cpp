@@ -1,0 +1,823 @@
+// Tests of the command table, its resolution and command execution. They run
+// the host's real shell and tools. The table, the log's first-message flag and
+// the environment are process-wide, so every test body runs in a child
+// process of its own (RunChild, EXPECT_EXIT).
+
+#include "SysCmd.h"
+
+#include "MemMgr.h"
+#include "SysTest.h"
+#include "utils.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace systest {
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text, mode_t mode) {
+  std::ofstream(path, std::ios::binary) << text;
+  chmod(path.c_str(), mode);
+}
+
+bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/syscmd_test_XXXXXX";
+  path = mkdtemp(tmpl);
+}
+
+TempDir::~TempDir() {
+  std::string cmd = "rm -rf '" + path + "'";
+  if (system(cmd.c_str()) != 0) perror("rm");
+}
+
+std::string TempDir::operator/(const std::string &name) const { return path + "/" + name; }
+
+ChildResult RunChild(const std::function<void()> &body) {
+  TempDir cap;
+  std::string outPath = cap / "out", errPath = cap / "err";
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, 1);
+    dup2(e, 2);
+    body();
+    fflush(stdout);
+    fflush(stderr);
+    _exit(::testing::Test::HasFailure() ? 99 : 0);
+  }
+  ChildResult r;
+  waitpid(pid, &r.status, 0);
+  // The log the child may have left (UseTestLog names it after its pid).
+  unlink(("/tmp/syscmd_test_" + std::to_string(pid) + ".log").c_str());
+  r.out = ReadFile(outPath);
+  r.err = ReadFile(errPath);
+  return r;
+}
+
+// Gives the process a log of its own: /tmp/<my_name>.log.
+std::string UseTestLog() {
+  my_name = SaveStr("syscmd_test_%d", static_cast<int>(getpid()));
+  flUseLog = 1;
+  std::string path = std::string("/tmp/") + my_name + ".log";
+  unlink(path.c_str());
+  return path;
+}
+
+// Directory that holds `name` first on the fixed search order of the host.
+std::string HostDirOf(const char *name) {
+  for (const char *d : {"/usr/sbin", "/usr/bin", "/bin", "/sbin", "/etc", "/usr/etc"}) {
+    std::string p = std::string(d) + "/" + name;
+    if (Exists(p)) return d;
+  }
+  return "";
+}
+
+}  // namespace systest
+
+using namespace systest;
+
+namespace {
+
+struct RowSpec {
+  int row;
+  const char *name;
+  const char *flags;
+  int delay;
+};
+
+// The whole table, as stored.
+const RowSpec kTable[] = {
+    {0, "", "", 0},          {1, "", "", 0},           {2, "cancel", "", 2},
+    {3, "cat", "", 0},       {4, "chgrp", "", 0},      {5, "chmod", "", 0},
+    {6, "chown", "", 0},     {7, "clear", "", 0},      {8, "compress", "", 0},
+    {9, "cp", "-p", 0},      {10, "cp", "-pr", 0},     {11, "cupsd", "", 0},
+    {12, "id", "", 0},       {13, "echo", "", 0},      {14, "eject", "-f", 1},
+    {15, "eject", "-q", 1},  {16, "file", "", 0},      {17, "ln", "", 0},
+    {18, "lp", "", 0},       {19, "lpc", "", 1},       {20, "lpr", "", 0},
+    {21, "lprm", "", 1},     {22, "lpstat", "", 1},    {23, "ls", "", 0},
+    {24, "kill", "-KILL", 0}, {25, "mv", "-f", 0},     {26, "mkdir", "-p", 0},
+    {27, "more", "", 0},     {28, "ping", "", 0},      {29, "rm", "-f", 0},
+    {30, "rm", "-rf", 0},    {31, "sh", "", 0},        {32, "sleep", "", 0},
+    {33, "tar", "cvfp", 0},  {34, "tar", "xvfp", 0},   {35, "touch", "", 0},
+    {36, "uncompress", "", 0}, {37, "whoami", "", 0},  {38, "zcat", "", 0},
+    {39, "uname", "", 0},    {40, "sed", "", 0},       {41, "du", "-s", 0},
+    {42, "checkpc", "", 0},  {43, "lpd", "", 0},       {44, "pkgadd", "", 1},
+    {45, "pkginfo", "", 0},  {46, "pkgrm", "", 1},     {47, "accept", "", 1},
+    {48, "disable", "", 1},  {49, "cupsdisable", "", 1}, {50, "enable", "", 1},
+    {51, "cupsenable", "", 1}, {52, "lpadmin", "", 1}, {53, "lpfilter", "", 1},
+    {54, "lpsched", "", 1},  {55, "lpshut", "", 1},    {56, "lpsystem", "", 1},
+    {57, "ps", "-ace", 0},   {58, "bar", "", 0},       {59, "df", "", 0},
+    {60, "lpq", "-P", 0},    {61, "ypcat", "", 0},     {62, "reject", "", 1},
+    {63, "pmadm", "", 1},    {64, "sacadm", "", 1},    {65, "volcheck", "", 0},
+    {66, "capture", "", 0},  {67, "lpset", "", 1},     {68, "instnetpr", "", 1},
+    {69, "piomkpq", "", 0},  {70, "piomisc_ext", "", 0}, {71, "piomisc_base", "", 0},
+    {72, "lsallq", "", 0},   {73, "mkque", "", 0},     {74, "mkquedev", "", 0},
+    {75, "rmque", "", 0},    {76, "rmquedev", "", 0},  {77, "piochdfq", "", 0},
+    {78, "enq", "", 0},      {79, "lsquedev", "", 0},  {80, "lsque", "", 0},
+    {81, "startsrc", "", 1}, {82, "stopsrc", "", 0},   {83, "lssrc", "", 0},
+};
+
+TEST(ComList, HoldsEveryRowWithItsNameFlagsAndDelay) {
+  ASSERT_EQ(sizeof kTable / sizeof kTable[0], 84u);
+  for (const RowSpec &r : kTable) {
+    SCOPED_TRACE(r.row);
+    ASSERT_NE(ComList[r.row].name, nullptr);
+    EXPECT_STREQ(ComList[r.row].name, r.name);
+    EXPECT_STREQ(ComList[r.row].flags, r.flags);
+    EXPECT_EQ(ComList[r.row].delay, r.delay);
+  }
+  EXPECT_EQ(ComList[84].name, nullptr);
+  EXPECT_EQ(ComList[84].flags, nullptr);
+  EXPECT_STREQ(SearchPaths, "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc");
+  EXPECT_EQ(flInitSysCmd, 1);
+  EXPECT_EQ(flSysCmdLog, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Resolution
+// ---------------------------------------------------------------------------
+
+TEST(InitSysCmdList, ResolvesHostToolsOnTheFixedDirectoriesFirst) {
+  auto r = RunChild([] {
+    setenv("PATH", "/nonexistent", 1);
+    InitSysCmdList();
+    EXPECT_EQ(flInitSysCmd, 0);
+    for (int row : {3, 5, 9, 10, 29, 30, 31, 40, 41, 57, 59}) {
+      SCOPED_TRACE(row);
+      ASSERT_NE(ComList[row].path, nullptr);
+      EXPECT_EQ(std::string(ComList[row].path), HostDirOf(ComList[row].name));
+    }
+    // Rows of one command with other flags land in the same directory.
+    EXPECT_STREQ(ComList[9].path, ComList[10].path);
+    EXPECT_STREQ(ComList[29].path, ComList[30].path);
+    // AIX tools are not on this host.
+    EXPECT_EQ(ComList[80].path, nullptr);
+    EXPECT_EQ(FullSearchPath, std::string("/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:/nonexistent"));
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(InitSysCmdList, FindsCommandsOnPathOnlyAfterTheFixedDirectoriesAndInPathOrder) {
+  TempDir t;
+  std::string a = t / "a", b = t / "b", big = t / "big";
+  mkdir(a.c_str(), 0755);
+  mkdir(b.c_str(), 0755);
+  mkdir(big.c_str(), 0755);
+  // a: an ordinary file, a directory and a dangling link all count.
+  WriteFile(a + "/lsque", "", 0644);
+  mkdir((a + "/lssrc").c_str(), 0755);
+  if (symlink("/nonexistent/target", (a + "/mkque").c_str()) != 0) FAIL();
+  WriteFile(a + "/sh", "", 0755);  // never wins over the fixed directories
+  // b: lsque again (a wins), piomkpq only here.
+  WriteFile(b + "/lsque", "", 0644);
+  WriteFile(b + "/piomkpq", "", 0644);
+  // big: large enough to be asked name by name rather than read whole.
+  for (int i = 0; i < 3000; ++i) WriteFile(big + "/filler_entry_" + std::to_string(i), "", 0644);
+  WriteFile(big + "/rmque", "", 0644);
+  mkdir((big + "/enq").c_str(), 0755);
+  if (symlink("/nonexistent", (big + "/lsallq").c_str()) != 0) FAIL();
+  WriteFile(big + "/Piochdfq", "", 0644);  // letter case matters
+
+  std::string path = a + "::" + b + ":" + big + ":";
+  auto r = RunChild([&] {
+    setenv("PATH", path.c_str(), 1);
+    InitSysCmdList();
+    EXPECT_EQ(std::string(ComList[80].path), a);  // lsque: first directory wins
+    EXPECT_EQ(std::string(ComList[83].path), a);  // lssrc is a directory
+    EXPECT_EQ(std::string(ComList[73].path), a);  // mkque is a dangling link
+    EXPECT_EQ(std::string(ComList[69].path), b);
+    EXPECT_EQ(std::string(ComList[75].path), big);
+    EXPECT_EQ(std::string(ComList[78].path), big);
+    EXPECT_EQ(std::string(ComList[72].path), big);
+    EXPECT_EQ(ComList[77].path, nullptr);
+    EXPECT_EQ(std::string(ComList[31].path), HostDirOf("sh"));
+    EXPECT_EQ(FullSearchPath, "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:" + path);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(InitSysCmdList, EmptyPathPiecesAddNoDirectory) {
+  TempDir t;
+  WriteFile(t / "lsque", "", 0644);
+  auto r = RunChild([&] {
+    // An empty piece must not stand for the working directory.
+    if (chdir(t.path.c_str()) != 0) FAIL();
+    setenv("PATH", "::/nonexistent::", 1);
+    InitSysCmdList();
+    EXPECT_EQ(ComList[80].path, nullptr);
+    unsetenv("PATH");
+  });
+  EXPECT_CHILD_OK(r);
+  auto r2 = RunChild([&] {
+    unsetenv("PATH");
+    InitSysCmdList();
+    EXPECT_STREQ(FullSearchPath, "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:");
+    EXPECT_NE(ComList[3].path, nullptr);
+  });
+  EXPECT_CHILD_OK(r2);
+}
+
+TEST(InitSysCmdList, SetsShellWithItsTrailingBlank) {
+  auto r = RunChild([] {
+    InitSysCmdList();
+    EXPECT_EQ(std::string(getenv("SHELL")), HostDirOf("sh") + "/sh ");
+  });
+  EXPECT_CHILD_OK(r);
+  // Without any sh the directory part is empty.
+  auto r2 = RunChild([] {
+    ComList[31].path = nullptr;
+    flInitSysCmd = 0;
+    memcpy(SearchPaths, "/nonexistent", sizeof "/nonexistent");
+    setenv("PATH", "/nonexistent", 1);
+    InitSysCmdList();
+    EXPECT_STREQ(getenv("SHELL"), "/sh ");
+  });
+  EXPECT_CHILD_OK(r2);
+}
+
+TEST(InitSysCmdList, LogsItsFirstEntryAndSwitchesOnCommandLogging) {
+  auto r = RunChild([] {
+    std::string log = UseTestLog();
+    WriteFile(log, "old run\n", 0666);
+    InitSysCmdList();
+    EXPECT_EQ(flSysCmdLog, 1);
+    EXPECT_EQ(ReadFile(log), "initializing system\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  auto r2 = RunChild([] {
+    flUseLog = 0;
+    InitSysCmdList();
+    EXPECT_EQ(flSysCmdLog, 0);
+  });
+  EXPECT_CHILD_OK(r2);
+}
+
+TEST(FillCmdPaths, AnswersWhetherRowsRemainAndSkipsUnreadableDirectories) {
+  TempDir t;
+  WriteFile(t / "lpc", "", 0755);
+  WriteFile(t / "lpd", "", 0755);
+  WriteFile(t / "lpadmin", "", 0755);
+  std::string other = t / "other";
+  mkdir(other.c_str(), 0755);
+  WriteFile(other + "/lpc", "", 0755);
+  auto r = RunChild([&] {
+    flInitSysCmd = 0;
+    EXPECT_EQ(FillCmdPaths((t / "missing").c_str()), 1);
+    EXPECT_EQ(FillCmdPaths((t / "lpc").c_str()), 1);  // a file is no directory
+    EXPECT_EQ(FillCmdPaths(t.path.c_str()), 1);
+    EXPECT_EQ(FillCmdPaths(other.c_str()), 1);
+    // The first directory that lists a name wins.
+    EXPECT_EQ(std::string(ComList[19].path), t.path);
+    EXPECT_EQ(std::string(ComList[43].path), t.path);
+    EXPECT_EQ(std::string(ComList[52].path), t.path);
+    // Rows found in one directory share one text.
+    EXPECT_EQ(ComList[19].path, ComList[43].path);
+    // When every row is resolved the answer is 0.
+    for (int i = 2; i <= 83; ++i)
+      if (ComList[i].path == nullptr) ComList[i].path = "/x";
+    EXPECT_EQ(FillCmdPaths(t.path.c_str()), 0);
+    EXPECT_EQ(FillCmdPaths((t / "missing").c_str()), 1);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(FillCmdPaths, ADirectoryItMayNotReadIsSkipped) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  TempDir t;
+  std::string closed = t / "closed";
+  mkdir(closed.c_str(), 0700);
+  WriteFile(closed + "/lsque", "", 0644);
+  chmod(t.path.c_str(), 0755);
+  auto r = RunChild([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) FAIL() << "setuid";
+    flInitSysCmd = 0;
+    EXPECT_EQ(FillCmdPaths(closed.c_str()), 1);
+    EXPECT_EQ(ComList[80].path, nullptr);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(LazyResolution, AccessorsResolveOnFirstUseUntilInit) {
+  TempDir t;
+  WriteFile(t / "lsque", "", 0755);
+  auto r = RunChild([&] {
+    setenv("PATH", t.path.c_str(), 1);
+    EXPECT_EQ(TestCmd(80), 1);
+    EXPECT_EQ(std::string(ComList[80].path), t.path);
+    char *cmd = GetCmd(3);
+    ASSERT_NE(cmd, nullptr);
+    EXPECT_EQ(std::string(cmd), HostDirOf("cat") + "/cat ");
+    PutMem(cmd);
+    EXPECT_EQ(FillCmdPath(83), 0);
+    EXPECT_EQ(FillCmdPath(0), 0);
+  });
+  EXPECT_CHILD_OK(r);
+  // After InitSysCmdList nothing resolves any more.
+  auto r2 = RunChild([&] {
+    setenv("PATH", "/nonexistent", 1);
+    InitSysCmdList();
+    setenv("PATH", t.path.c_str(), 1);
+    EXPECT_EQ(TestCmd(80), 0);
+    EXPECT_EQ(GetCmd(80), nullptr);
+    EXPECT_EQ(GetCmdNoFlags(80), nullptr);
+  });
+  EXPECT_CHILD_OK(r2);
+}
+
+TEST(GetCmd, FormatsPathNameAndFlags) {
+  auto r = RunChild([] {
+    InitSysCmdList();
+    struct {
+      int row;
+      std::string withFlags, noFlags;
+    } cases[] = {
+        {23, HostDirOf("ls") + "/ls ", HostDirOf("ls") + "/ls"},
+        {57, HostDirOf("ps") + "/ps -ace", HostDirOf("ps") + "/ps"},
+        {30, HostDirOf("rm") + "/rm -rf", HostDirOf("rm") + "/rm"},
+    };
+    for (auto &c : cases) {
+      char *a = GetCmd(c.row), *b = GetCmdNoFlags(c.row);
+      ASSERT_NE(a, nullptr);
+      ASSERT_NE(b, nullptr);
+      EXPECT_EQ(std::string(a), c.withFlags);
+      EXPECT_EQ(std::string(b), c.noFlags);
+      PutMem(a);
+      PutMem(b);
+    }
+    for (int row : {0, 1, 84, 85, -3, 80}) {
+      SCOPED_TRACE(row);
+      EXPECT_EQ(GetCmd(row), nullptr);
+      EXPECT_EQ(GetCmdNoFlags(row), nullptr);
+      EXPECT_EQ(TestCmd(row), 0);
+    }
+    EXPECT_EQ(TestCmd(3), 1);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+// ---------------------------------------------------------------------------
+// Execution
+// ---------------------------------------------------------------------------
+
+// Points row 31 at a stand-in shell that records the command text it is given
+// and then runs it with the host's real sh.
+void RecordingShell(const TempDir &t) {
+  std::string script = "#!/bin/sh\nprintf '%s' \"$2\" > " + (t / "line") + "\nexec /bin/sh -c \"$2\"\n";
+  std::string dir = t / "shdir";
+  mkdir(dir.c_str(), 0755);
+  WriteFile(dir + "/sh", script, 0755);
+  ComList[31].path = SaveStr_(dir.c_str());
+}
+
+TEST(SysCmd, BuildsTheLoggedCommandLineByteForByte) {
+  TempDir t;
+  std::string victim = t / "x";
+  mkdir(victim.c_str(), 0755);
+  WriteFile(victim + "/f", "data", 0644);
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    std::string sh = HostDirOf("sh") + "/sh", rm = HostDirOf("rm") + "/rm";
+    EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+    EXPECT_FALSE(Exists(victim));
+    EXPECT_EQ(ReadFile(log), "initializing system\n" + sh + " -c \"" + rm + " -rf  " + victim + "\n");
+
+    // The whole line as the shell receives it.
+    RecordingShell(t);
+    mkdir(victim.c_str(), 0755);
+    EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+    EXPECT_EQ(ReadFile(t / "line"),
+              rm + " -rf  " + victim + " 1>>/tmp/" + my_name + ".log 2>>/tmp/" + my_name + ".log");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "..");  // one progress dot per logged command
+}
+
+TEST(SysCmd, RedirectsByModeAndLogState) {
+  TempDir t;
+  struct Case {
+    int row, mode;
+    bool log;
+    std::string redirection;  // what follows the caller's text
+    bool logged;
+  };
+  auto logRedir = [](const std::string &name) {
+    return " 1>>/tmp/" + name + ".log 2>>/tmp/" + name + ".log";
+  };
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    std::string me = my_name;
+    Case cases[] = {
+        {13, 0, true, " 1>/dev/null 2>/dev/null", false},
+        {13, 1, true, logRedir(me), true},
+        {13, 2, true, logRedir(me), true},
+        {-13, 0, true, " 1>/dev/null 2>/dev/null", false},
+        {-13, 1, true, "", false},
+        {-13, 2, true, "", false},
+        {13, 1, false, " 1>>/dev/null 2>>/dev/null", false},
+        {13, 0, false, " 1>/dev/null 2>/dev/null", false},
+    };
+    InitSysCmdList();
+    RecordingShell(t);
+    std::string echo = HostDirOf("echo") + "/echo";
+    for (const Case &c : cases) {
+      SCOPED_TRACE(testing::Message() << c.row << " mode " << c.mode << " log " << c.log);
+      flUseLog = c.log;
+      flSysCmdLog = c.log;
+      std::string before = ReadFile(log);
+      EXPECT_EQ(SysCmd(c.row, c.mode, " %s", "hello"), 0);
+      EXPECT_EQ(ReadFile(t / "line"), echo + "   hello" + c.redirection);
+      std::string added = ReadFile(log).substr(before.size());
+      if (c.logged)
+        EXPECT_EQ(added, ComList[31].path + std::string("/sh -c \"") + echo + "   hello\nhello\n");
+      else
+        EXPECT_EQ(added, "");
+    }
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  // Dots for the two logged calls only; the quiet calls in modes 1 and 2 wrote
+  // their output to our stdout, unredirected.
+  EXPECT_EQ(r.out, "..hello\nhello\n");
+}
+
+TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
+  TempDir t;
+  WriteFile(t / "a", "first\n", 0644);
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    EXPECT_EQ(SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
+    EXPECT_EQ(SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
+    EXPECT_EQ(ReadFile(log), "initializing system\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(t / "pkg.tar.Z"), "first\nfirst\n");
+}
+
+TEST(SysCmd, RowsZeroAndOneRunTheCallersWholeLine) {
+  TempDir t;
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    EXPECT_EQ(SysCmd(1, 1, "echo %s", "one"), 0);
+    EXPECT_EQ(SysCmd(0, 1, "echo zero > %s", (t / "zero").c_str()), 0);
+    // Row 1 is logged as it stands and its output goes to the log; row 0 is
+    // quiet and keeps the caller's redirection.
+    EXPECT_EQ(ReadFile(log), "initializing system\necho one\none\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, ".");
+  EXPECT_EQ(ReadFile(t / "zero"), "zero\n");
+}
+
+TEST(SysCmd, ACommandThatExitsNonZeroFailsInEveryMode) {
+  TempDir t;
+  std::string missing = t / "missing";
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    std::string cat = HostDirOf("cat") + "/cat";
+    std::string sh = HostDirOf("sh") + "/sh";
+    errno = 0;  // a zero errno must not turn a failure into a success
+    EXPECT_EQ(SysCmd(3, 0, " %s", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(3, 1, " %s", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(-3, 1, " %s 2>/dev/null", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(1, 1, "exit 4"), 4);  // 4 is a status like any other
+    std::string expected = "initializing system\n" + sh + " -c \"" + cat + "   " + missing +
+                           "\n" + cat + ": " + missing + ": No such file or directory\n" +
+                           "WARNING_MSG: exit status 1\n" + "WARNING_MSG: exit status 1\n" +
+                           "exit 4\nWARNING_MSG: exit status 4\n";
+    EXPECT_EQ(ReadFile(log), expected);
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "..");
+}
+
+TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
+  TempDir t;
+  std::string missing = t / "missing";
+  std::string logPath;
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    SysCmd(3, 2, " %s", missing.c_str());
+    ADD_FAILURE() << "SysCmd returned after a failure in mode 2";
+  });
+  EXPECT_EQ(r.ExitCode(), 1);
+  EXPECT_EQ(r.out, ".ERROR: exit status 1\n");
+  // The quiet form ends the program the same way, without dot or log line.
+  auto r2 = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    SysCmd(-5, 2, " 644 %s 2>/dev/null", missing.c_str());
+  });
+  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.out, "ERROR: exit status 1\n");
+}
+
+TEST(SysCmd, ModeTwoFailureIsLoggedAsError) {
+  auto r = RunChild([&] {
+    UseTestLog();
+    std::string mine = std::string("/tmp/") + my_name + ".log";
+    InitSysCmdList();
+    pid_t pid = fork();
+    if (pid == 0) {
+      SysCmd(1, 2, "exit 3");
+      _exit(0);
+    }
+    int st;
+    waitpid(pid, &st, 0);
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+    EXPECT_EQ(ReadFile(mine), "initializing system\nexit 3\nERROR: exit status 3\n");
+    unlink(mine.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(SysCmd, ReportsTheSignalThatEndedTheCommand) {
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    EXPECT_EQ(SysCmd(-1, 1, "kill -9 $$"), 128 + 9);
+    EXPECT_EQ(ReadFile(log), "initializing system\nWARNING_MSG: killed by signal 9 (Killed)\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(SysCmd, AnUnlocatedCommandEndsTheProgramWithStatusOne) {
+  auto setup = [] {
+    setenv("PATH", "/nonexistent", 1);
+    InitSysCmdList();
+  };
+  EXPECT_EXIT((setup(), SysCmd(80, 0, " x")), testing::ExitedWithCode(1),
+              "^ERROR: unable to locate system command 'lsque'\n$");
+  EXPECT_EXIT((setup(), SysCmd(-80, 1, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'lsque'");
+  EXPECT_EXIT((setup(), GetCmdResponse(80, nullptr, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'lsque'");
+  EXPECT_EXIT((setup(), GetCmdResponseStr(83, nullptr, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'lssrc'");
+  // Without a shell no command line can be run.
+  EXPECT_EXIT((setup(), ComList[31].path = nullptr, SysCmd(3, 0, " /dev/null")),
+              testing::ExitedWithCode(1), "ERROR: unable to locate system command 'sh'");
+}
+
+TEST(SysCmd, ATooLongLineIsNeverRun) {
+  TempDir t;
+  std::string victim = t / "victim";
+  mkdir(victim.c_str(), 0755);
+  // Cut at 4095 characters this would read `rm -rf <victim>    `.
+  std::string arg = victim + std::string(5000, ' ') + "/never";
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    EXPECT_EQ(SysCmd(30, 1, " %s", arg.c_str()), E2BIG);
+    EXPECT_EQ(SysCmd(30, 0, " %s", arg.c_str()), E2BIG);
+    EXPECT_EQ(ReadFile(log),
+              "initializing system\nWARNING_MSG: command line too long (more than 4095 characters)\n");
+    EXPECT_EQ(GetCmdResponse(30, nullptr, " %s", arg.c_str()), nullptr);
+    EXPECT_EQ(GetCmdResponseStr(30, nullptr, " %s", arg.c_str()), nullptr);
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_TRUE(Exists(victim));
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("ERROR: command line too long"), std::string::npos);
+  auto r2 = RunChild([&] {
+    InitSysCmdList();
+    SysCmd(30, 2, " %s", arg.c_str());
+  });
+  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.out, "ERROR: command line too long (more than 4095 characters)\n");
+  EXPECT_TRUE(Exists(victim));
+}
+
+// A copy of `true` under the name of a table row, in a directory of its own.
+std::string ToolCopy(const TempDir &t, const char *name) {
+  std::string dir = t / (std::string("bin_") + name);
+  mkdir(dir.c_str(), 0755);
+  std::string cmd = "cp /bin/true " + dir + "/" + name;
+  if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
+  return dir;
+}
+
+TEST(SysCmd, HonoursTheRowDelayWhateverTheResult) {
+  TempDir t;
+  std::string dir = ToolCopy(t, "cancel");
+  auto r = RunChild([&] {
+    InitSysCmdList();
+    ComList[2].path = dir.c_str();
+    for (const char *arg : {"", "; exit 5"}) {
+      auto start = std::chrono::steady_clock::now();
+      SysCmd(2, 0, "%s", arg);
+      double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      EXPECT_GE(s, 2.0) << arg;
+    }
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(SysCmd, WaitsForTheProcessOfARowWithDelayMinusOne) {
+  TempDir t;
+  std::string dir = ToolCopy(t, "capture");
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    // sleep started in the background shows up at once.
+    ComList[32].delay = -1;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SysCmd(32, 0, " 3 &"), 0);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(s, 3.0);
+    // A process that never appears costs ten tries and leaves a log line.
+    ComList[66].path = dir.c_str();
+    ComList[66].delay = -1;
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SysCmd(66, 0, "%s", ""), 0);
+    s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(s, 10.0);
+    EXPECT_EQ(ReadFile(log), "initializing system\nERROR: Time out for command capture\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+// ---------------------------------------------------------------------------
+// SysCmdP
+// ---------------------------------------------------------------------------
+
+TEST(SysCmdP, ModeZeroPrintsNothingRunsTheLineAndPauses) {
+  TempDir t;
+  auto r = RunChild([&] {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SysCmdP(0, "echo run > %s; exit 3", (t / "ran").c_str()), 0);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(s, 1.0);
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(t / "ran"), "run\n");
+}
+
+TEST(SysCmdP, ReportsTheRealExitStatus) {
+  auto r = RunChild([&] { EXPECT_EQ(SysCmdP(1, "exit %d", 3), 0); });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "exit 3\n");
+  EXPECT_EQ(r.err, "WARNING_MSG: exit status 3\n");
+  auto r2 = RunChild([&] { SysCmdP(2, "exit %d", 2); });
+  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.out, "exit 2\n");
+  EXPECT_EQ(r2.err, "ERROR: exit status 2\n");
+  auto r3 = RunChild([&] { EXPECT_EQ(SysCmdP(2, "true"), 0); });
+  EXPECT_CHILD_OK(r3);
+  EXPECT_EQ(r3.out, "true\n");
+  EXPECT_EQ(r3.err, "");
+}
+
+TEST(SysCmdP, RefusesALineLongerThan511Characters) {
+  TempDir t;
+  std::string file = t / "made";
+  std::string line = "touch " + file + " #" + std::string(600, 'x');
+  auto r = RunChild([&] { SysCmdP(1, "%s", line.c_str()); });
+  EXPECT_CHILD_OK(r);
+  EXPECT_FALSE(Exists(file));
+  EXPECT_EQ(r.err, "WARNING_MSG: command line too long (more than 511 characters)\n");
+  auto r2 = RunChild([&] { SysCmdP(2, "%s", line.c_str()); });
+  EXPECT_EQ(r2.ExitCode(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Responses
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> Lines(CmdResponse *r) {
+  std::vector<std::string> v;
+  for (; r != nullptr; r = r->next) v.push_back(r->line);
+  return v;
+}
+
+std::vector<std::string> HostOutput(const std::string &cmd) {
+  std::vector<std::string> v;
+  FILE *p = popen(cmd.c_str(), "r");
+  char buf[8192];
+  while (p && fgets(buf, sizeof buf, p)) v.push_back(buf);
+  if (p) pclose(p);
+  return v;
+}
+
+TEST(GetCmdResponse, ReturnsEveryLineOrTheFilteredOnesInOrder) {
+  auto r = RunChild([&] {
+    InitSysCmdList();
+    // The numbers may move between two runs of df: compare the first words.
+    auto firstWords = [](const std::vector<std::string> &v) {
+      std::vector<std::string> w;
+      for (const std::string &l : v) w.push_back(l.substr(0, l.find(' ')));
+      return w;
+    };
+    std::vector<std::string> expected = HostOutput("df /tmp /");
+    ASSERT_GE(expected.size(), 3u);
+    for (const char *filter : {(const char *)nullptr, ""}) {
+      CmdResponse *all = GetCmdResponse(59, filter, " %s", "/tmp /");
+      std::vector<std::string> got = Lines(all);
+      ASSERT_EQ(got.size(), expected.size());
+      EXPECT_EQ(got[0], expected[0]);  // the header
+      EXPECT_EQ(firstWords(got), firstWords(expected));
+      FreeResponseList(all);
+    }
+
+    CmdResponse *some = GetCmdResponse(1, "b", "printf 'abc\\nxyz\\nb1\\nB2\\n'");
+    EXPECT_EQ(Lines(some), (std::vector<std::string>{"abc\n", "b1\n"}));
+    FreeResponseList(some);
+
+    EXPECT_EQ(GetCmdResponse(1, "nomatch", "echo hello"), nullptr);
+    EXPECT_EQ(GetCmdResponse(1, nullptr, "true"), nullptr);
+    FreeResponseList(nullptr);
+  });
+  EXPECT_CHILD_OK(r);
+  EXPECT_EQ(r.out, "");  // neither prints nor logs
+}
+
+TEST(GetCmdResponse, SplitsALongLineIntoRecordsAndTheTextKeepsItWhole) {
+  auto r = RunChild([&] {
+    InitSysCmdList();
+    // 9000 characters with the filter word at the end.
+    CmdResponse *rec = GetCmdResponse(1, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
+    std::vector<std::string> v = Lines(rec);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0], std::string(4095, 'a'));
+    EXPECT_EQ(v[1], std::string(4095, 'a'));
+    EXPECT_EQ(v[2], std::string(810, 'a') + "END\n");
+    FreeResponseList(rec);
+    char *text = GetCmdResponseStr(1, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::string(text), std::string(9000, 'a') + "END\n");
+    PutMem(text);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(GetCmdResponseStr, EndsEveryLineInANewline) {
+  auto r = RunChild([&] {
+    InitSysCmdList();
+    struct {
+      const char *cmd, *filter, *expected;
+    } cases[] = {
+        {"printf 'a\\nb'", nullptr, "a\nb\n"},
+        {"printf 'a\\nb\\n'", nullptr, "a\nb\n"},
+        {"printf 'one\\ntwo\\nthree'", "t", "two\nthree\n"},
+        {"printf 'x'", "", "x\n"},
+    };
+    for (auto &c : cases) {
+      char *text = GetCmdResponseStr(0, c.filter, "%s", c.cmd);
+      ASSERT_NE(text, nullptr) << c.cmd;
+      EXPECT_STREQ(text, c.expected) << c.cmd;
+      PutMem(text);
+    }
+    EXPECT_EQ(GetCmdResponseStr(1, "zzz", "echo a"), nullptr);
+    EXPECT_EQ(GetCmdResponseStr(1, nullptr, "true"), nullptr);
+    char *df = GetCmdResponseStr(59, "Avail", " /");
+    ASSERT_NE(df, nullptr);
+    EXPECT_EQ(std::string(df), HostOutput("df /")[0]);
+    PutMem(df);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+// Questions to the host: directory listings, running processes, disk space.
+//
+// The answers are blank lists (" . .. lpd lpc ", " 310 412 "): with the blank
+// as their first character they are keyword lists, so that "is this name in
+// the directory" or "does this program run" is one FindToken call. Process,
+// disk-space and tree-size questions run `ps -ace`, `df` and `du -s` from the
+// command table and read their text output.
+
+#include "SysCmd.h"
+
+#include "MemMgr.h"
+#include "utils.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ROW_DU = 41;
+constexpr int ROW_PS = 57;
+constexpr int ROW_DF = 59;
+// Column of the command name in the output of `ps -ace`
+// (PID CLS PRI TTY TIME CMD).
+constexpr int PS_CMD_COLUMN = 6;
+constexpr const char *WORD_DELIMS = " \t\n";
+
+// Closes a directory stream on every way out.
+struct DirCloser {
+  DIR *d;
+  ~DirCloser() {
+    if (d != nullptr) closedir(d);
+  }
+};
+
+// Copies a std::string into a new memory-manager block.
+char *StoreText(const std::string &s) {
+  char *p = static_cast<char *>(GetMem(static_cast<long>(s.size() + 1)));
+  if (p == nullptr) return nullptr;
+  memcpy(p, s.c_str(), s.size() + 1);
+  return p;
+}
+
+// Quotes a path as one shell word: the path reaches the command unchanged
+// whatever blanks, quotes or shell characters it holds.
+std::string ShellWord(const char *text) {
+  std::string w = "'";
+  for (const char *c = text; *c; ++c) {
+    if (*c == '\'')
+      w += "'\\''";
+    else
+      w += *c;
+  }
+  w += '\'';
+  return w;
+}
+
+bool AllDigits(const char *s) {
+  if (s == nullptr || *s == '\0') return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+// The first number that `du -s` prints for the path, or 0.
+double FirstNumberOfDu(const char *path) {
+  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", ShellWord(path).c_str());
+  double size = r != nullptr ? strtod(r->line, nullptr) : 0;
+  FreeResponseList(r);
+  return size;
+}
+
+}  // namespace
+
+char *ReadDir(DIR *dir) {
+  if (dir == nullptr) return nullptr;
+  struct dirent *e = readdir(dir);
+  return e != nullptr ? e->d_name : nullptr;
+}
+
+char *GetDirFileList(const char *dir) {
+  if (dir == nullptr) return nullptr;
+  DirCloser d{opendir(dir)};
+  if (d.d == nullptr) return nullptr;
+  // One pass into a growing text: a directory that changes while it is read
+  // can then never overrun the result.
+  std::string list;
+  while (const char *name = ReadDir(d.d)) {
+    list += ' ';
+    list += name;
+  }
+  list += ' ';
+  return StoreText(list);
+}
+
+char *SearchDirFileList(const char *dir, const char *ext) {
+  if (dir == nullptr) return nullptr;
+  DirCloser d{opendir(dir)};
+  if (d.d == nullptr) return nullptr;
+  std::string list;
+  while (const char *name = ReadDir(d.d)) {
+    bool match;
+    if (ext == nullptr) {
+      match = strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
+    } else {
+      const char *dot = strrchr(name, '.');
+      match = dot != nullptr && strcmp(dot + 1, ext) == 0;
+    }
+    if (!match) continue;
+    list += ' ';
+    list += name;
+  }
+  if (list.empty()) return nullptr;
+  list += ' ';
+  return StoreText(list);
+}
+
+char *GetSysPsIdList(const char *name) {
+  Line[0] = '\0';
+  if (name == nullptr || name[0] == '\0') return nullptr;
+
+  size_t used = 0;
+  CmdResponse *lines = GetCmdResponse(ROW_PS, name, "%s", "");
+  for (CmdResponse *r = lines; r != nullptr; r = r->next) {
+    const char *cmd = GetTokenN(r->line, WORD_DELIMS, PS_CMD_COLUMN);
+    if (cmd == nullptr || strcmp(cmd, name) != 0) continue;
+    const char *pid = GetTokenN(r->line, WORD_DELIMS, 1);
+    if (!AllDigits(pid)) continue;  // the header, or a line not of a process
+    int n = snprintf(Line + used, sizeof Line - used, " %s", pid);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof Line - used - 1) break;  // keep room for the blank
+    used += static_cast<size_t>(n);
+  }
+  FreeResponseList(lines);
+  if (used == 0) {
+    Line[0] = '\0';
+    return nullptr;
+  }
+  Line[used] = ' ';
+  Line[used + 1] = '\0';
+  return SaveStr("%s", Line);
+}
+
+char *CheckProcTableForExecs(const char *list) {
+  if (list == nullptr) return nullptr;
+  // Cut a private copy at commas with a private position: GetSysPsIdList
+  // itself uses the shared tokenizer.
+  std::string copy = list;
+  std::string report;
+  size_t pos = 0;
+  while (pos <= copy.size()) {
+    size_t end = copy.find(',', pos);
+    if (end == std::string::npos) end = copy.size();
+    std::string name = copy.substr(pos, end - pos);
+    pos = end + 1;
+    if (name.empty()) continue;
+    if (char *ids = GetSysPsIdList(name.c_str())) {
+      report += name;
+      report += " (";
+      report += ids;
+      report += ")\n";
+      PutMem(ids);
+    }
+  }
+  if (report.empty()) return nullptr;
+  return SaveStr("%s", report.c_str());
+}
+
+int KillProcessByName(const char *name) {
+  char *ids = GetSysPsIdList(name);
+  if (ids != nullptr) {
+    const pid_t self = getpid();
+    const char *p = ids;
+    while (*p) {
+      char *end;
+      errno = 0;
+      long pid = strtol(p, &end, 10);
+      if (end == p) {
+        ++p;
+        continue;
+      }
+      p = end;
+      // Never signal a process group (0, negatives) or this program itself.
+      if (errno != 0 || pid <= 0 || pid == self) continue;
+      if (kill(static_cast<pid_t>(pid), SIGKILL) != 0 && errno == EPERM) break;
+    }
+    PutMem(ids);
+  }
+  sleep(1);
+  return 0;
+}
+
+int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
+  if (info == nullptr) return 0;
+  info->avail = 0;
+  if (path == nullptr) return 0;
+
+  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", ShellWord(path).c_str());
+  if (lines == nullptr) return 0;
+
+  // Which column is Avail (or Available), counted from 0.
+  int column = -1;
+  GetToken(lines->line, WORD_DELIMS);
+  for (int i = 0; GetTokenBuf[0] != '\0'; ++i) {
+    if (strncasecmp(GetTokenBuf, "avail", 5) == 0) {
+      column = i;
+      break;
+    }
+    if (GetToken(nullptr, WORD_DELIMS) == nullptr) break;
+  }
+  if (column < 0) {
+    FreeResponseList(lines);
+    return 0;
+  }
+
+  int found = 1;  // no data line at all: nothing to read, not a failure
+  if (CmdResponse *data = lines->next) {
+    snprintf(info->dfLine, sizeof info->dfLine, "%s", data->line);
+    const char *word = GetTokenN(data->line, WORD_DELIMS, column + 1);
+    found = word != nullptr;
+    if (word != nullptr) info->avail = strtod(word, nullptr);
+  }
+  FreeResponseList(lines);
+  return found;
+}
+
+double DUPath(const char *path) {
+  if (path == nullptr) return 0;
+  return FirstNumberOfDu(path);
+}
+
+int AvailSpace(const char *dir, const char *name, double needed) {
+  if (dir == nullptr) return 0;
+  DiskSpaceInfo info;
+  if (name != nullptr && FindFile(dir, name)) {
+    // The entry is about to be replaced: the room it takes counts as free.
+    GetDiskSpace(dir, &info);
+    std::string full = std::string(dir) + "/" + name;
+    return info.avail + FirstNumberOfDu(full.c_str()) >= needed;
+  }
+  if (GetDiskSpace(dir, &info)) return info.avail >= needed;
+
+  // The directory does not exist yet: answer for the nearest parent that does.
+  std::string parent = StripFn(dir);
+  if (parent == dir) return 0;  // nothing left to climb: the room is unknown
+  return AvailSpace(parent.c_str(), nullptr, needed);
+}
+
+void SysGetSubnetMask(void) {}

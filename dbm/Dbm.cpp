@@ -1,0 +1,532 @@
+// Dbm.cpp - plain record files: a headerless run of scrambled records, read and
+// written through standard I/O streams. Every operation opens the file, walks
+// it from the start and closes it; every change writes a whole new copy.
+//
+// Record: [L:2 host order][body: L bytes scrambled as one run]
+// Body:   [K:2 host order][key][NUL][data]      L = K + data length + 2
+//
+// A record is only taken when it is whole and sound (L fits the reader's
+// limit, the key lies inside the body and ends with its NUL); the first one
+// that is not ends the walk as if the file ended there, so a damaged tail is
+// dropped by the next rewrite instead of being misread.
+#include "Dbm.h"
+#include "DbmPriv.h"
+
+#include "MemMgr.h"
+#include "SysCmd.h"
+#include "utils.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+char *pToolPath = nullptr;
+unsigned char DbmV4DriverPathHandling = 0;
+int32_t Ent2Get = 0;
+
+namespace {
+
+constexpr int REC_SIZE = 65536; // the record buffer: length field and body
+constexpr int PATH_SIZE = 4096; // room for any database or temporary path
+
+struct PlainState {
+    // DbmRecord: the record being read or written, laid out as in the file.
+    unsigned char Rec[REC_SIZE];
+} S;
+
+// Closes a stream on every path out of a function.
+struct StreamHolder {
+    FILE *f;
+    explicit StreamHolder(FILE *file) : f(file) {}
+    ~StreamHolder() {
+        if (f) fclose(f);
+    }
+    StreamHolder(const StreamHolder &) = delete;
+    StreamHolder &operator=(const StreamHolder &) = delete;
+};
+
+int Get16(const unsigned char *p) {
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return v;
+}
+
+void Put16(unsigned char *p, int v) {
+    uint16_t x = static_cast<uint16_t>(v);
+    memcpy(p, &x, 2);
+}
+
+int RecLen(const unsigned char *rec) { return Get16(rec); }
+int RecKeyLen(const unsigned char *rec) { return Get16(rec + 2); }
+const char *RecKey(const unsigned char *rec) { return reinterpret_cast<const char *>(rec + 4); }
+const unsigned char *RecData(const unsigned char *rec) { return rec + 4 + RecKeyLen(rec); }
+int RecDataLen(const unsigned char *rec) { return RecLen(rec) - RecKeyLen(rec) - 2; }
+
+// Scrambles the body of rec in place and writes length field and body with
+// one write. The caller's buffer is left scrambled.
+int PutData(FILE *f, unsigned char *rec) {
+    int len = RecLen(rec);
+    DbmScramble(rec + 2, len);
+    return fwrite(rec, 1, len + 2, f) == static_cast<size_t>(len + 2) ? 1 : 0;
+}
+
+// Reads and unscrambles the next record into rec. 0 at the end of the file or
+// at the first record that is short or unsound.
+int GetData(FILE *f, unsigned char *rec) {
+    if (fread(rec, 1, 2, f) != 2) return 0;
+    int len = RecLen(rec);
+    // A body must hold the key length field and at least the key's NUL; a
+    // longer body than the writers produce is damage, not a record.
+    if (len < 3 || len > DBM_MAX_PLAIN_BODY) return 0;
+    if (fread(rec + 2, 1, len, f) != static_cast<size_t>(len)) return 0;
+    DbmUnscramble(rec + 2, rec + 2, len);
+    int klen = RecKeyLen(rec);
+    if (klen < 1 || klen + 2 > len || rec[4 + klen - 1] != 0) return 0;
+    return 1;
+}
+
+// Whether the record's key equals key exactly (keylen 0) or begins with its
+// first keylen bytes.
+bool KeyMatches(const unsigned char *rec, const char *key, int keylen) {
+    int klen = RecKeyLen(rec);
+    if (keylen == 0) {
+        return klen == static_cast<int>(strlen(key)) + 1 && memcmp(RecKey(rec), key, klen) == 0;
+    }
+    return klen >= keylen && memcmp(RecKey(rec), key, keylen) == 0;
+}
+
+// Copies every record of in to out except the matching ones. 1 at the end
+// of in, 0 when a write or a read fails.
+int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int keylen) {
+    while (GetData(in, S.Rec)) {
+        if (KeyMatches(S.Rec, key, keylen)) continue;
+        if (!PutData(out, S.Rec)) {
+            fprintf(stderr, "ERROR: Can't write to %s", name);
+            return 0;
+        }
+    }
+    if (ferror(in)) {
+        // A read error is not the end of the file: a copy made now would
+        // silently drop the records behind it.
+        fprintf(stderr, "ERROR: Can't read %s\n", name);
+        return 0;
+    }
+    return 1;
+}
+
+bool FileExists(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+// Opens the database for reading. *missing tells a missing file (no error for
+// a store) from one that exists but cannot be opened.
+FILE *OpenExisting(const char *name, bool *missing) {
+    char path[PATH_SIZE];
+    *missing = false;
+    if (!DbmBuildPath(path, sizeof path, name, "xdb")) return nullptr;
+    if (!FileExists(path)) {
+        *missing = true;
+        return nullptr;
+    }
+    return OpenDataBase(name, "xdb", "rb", 0);
+}
+
+// Walks the database and returns the first record with key in S.Rec.
+int FindRecord(const char *name, const char *key) {
+    FILE *f = OpenDataBase(name, "xdb", "rb", 0);
+    if (!f) return 0;
+    StreamHolder hold(f);
+    while (GetData(f, S.Rec)) {
+        if (KeyMatches(S.Rec, key, 0)) return 1;
+    }
+    return 0;
+}
+
+// Rewrites the database without the records matching key (exact or prefix).
+// *opened tells whether the database could be opened at all.
+int RewriteWithout(const char *name, const char *key, int keylen, bool *opened) {
+    char path[PATH_SIZE];
+    *opened = false;
+    if (!DbmBuildPath(path, sizeof path, name, "xdb") || !FileExists(path)) return 0;
+    // Lock the temporary copy before reading, so that a writer waiting for
+    // another one reads the file that one leaves behind.
+    FILE *out = OpenNewDataBase(name);
+    if (!out) return 0;
+    bool missing;
+    FILE *in = OpenExisting(name, &missing);
+    if (!in) {
+        AbortNewDataBase(out, name);
+        return 0;
+    }
+    *opened = true;
+    StreamHolder hold(in);
+    if (!PurgeRecord(name, in, out, key, keylen)) {
+        AbortNewDataBase(out, name);
+        return 0;
+    }
+    return CommitNewDataBase(out, name);
+}
+
+// Appends text to the growing string *res of length *len.
+bool Append(char **res, int *len, const char *text) {
+    int add = static_cast<int>(strlen(text));
+    char *grown = static_cast<char *>(AdjustMem(*res, *len + add + 1));
+    if (!grown) return false;
+    memcpy(grown + *len, text, add + 1);
+    *res = grown;
+    *len += add;
+    return true;
+}
+
+// Byte as DumpDbm shows it: printable in the POSIX locale, else ".".
+int DumpChar(unsigned char c) { return c >= 0x20 && c < 0x7f ? c : '.'; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Shared steps
+// ---------------------------------------------------------------------------
+
+void DbmScramble(unsigned char *p, int n) {
+    for (int i = 0; i + 1 < n; ++i) p[i] ^= p[i + 1];
+}
+
+void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n) {
+    if (n <= 0) return;
+    dst[n - 1] = src[n - 1];
+    for (int i = n - 2; i >= 0; --i) dst[i] = src[i] ^ dst[i + 1];
+}
+
+int DbmBuildPath(char *buf, int size, const char *name, const char *ext) {
+    int n;
+    if (DbmV4DriverPathHandling) {
+        // Full-path mode: the name is the database file itself; every other
+        // extension addresses its temporary copy beside it.
+        n = strcmp(ext, "xdb") == 0 ? snprintf(buf, size, "%s", name)
+                                    : snprintf(buf, size, "%s_new", name);
+    } else {
+        n = snprintf(buf, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, ext);
+    }
+    return n > 0 && n < size ? 1 : 0;
+}
+
+FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int report) {
+    char path[PATH_SIZE];
+    if (!DbmBuildPath(path, sizeof path, name, ext)) return nullptr;
+    if (!FileExists(path)) return nullptr;
+    for (int attempt = 1;; ++attempt) {
+        FILE *f = OpenFile(nullptr, path, mode, report);
+        if (f || attempt == 10) return f;
+        sleep(1); // a busy file gets ten chances, a second apart
+    }
+}
+
+namespace {
+
+// mkdir -p: creates dir and its missing parents.
+bool MakeDirs(const char *dir) {
+    char path[PATH_SIZE];
+    int n = snprintf(path, sizeof path, "%s", dir);
+    if (n <= 0 || n >= static_cast<int>(sizeof path)) return false;
+    for (char *p = path + 1; *p; ++p) {
+        if (*p != '/') continue;
+        *p = 0;
+        if (mkdir(path, 0777) != 0 && errno != EEXIST) return false;
+        *p = '/';
+    }
+    return mkdir(path, 0777) == 0 || errno == EEXIST;
+}
+
+} // namespace
+
+FILE *OpenNewDataBase(const char *name) {
+    char path[PATH_SIZE];
+    if (!DbmBuildPath(path, sizeof path, name, "xdb_new")) {
+        fprintf(stderr, "ERROR: can't open file, %s\n", name);
+        return nullptr;
+    }
+    if (!DbmV4DriverPathHandling) {
+        char dir[PATH_SIZE];
+        snprintf(dir, sizeof dir, "%s/db", pToolPath ? pToolPath : ".");
+        MakeDirs(dir);
+    }
+    // Writers of one database take turns on its temporary file: each holds
+    // the lock from truncating it until it has been renamed into place. A
+    // writer that got the lock on a file that meanwhile became the database
+    // itself (the previous writer renamed it) opens the name again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) break;
+        struct stat byFd, byName;
+        if (flock(fd, LOCK_EX) != 0 || fstat(fd, &byFd) != 0) {
+            close(fd);
+            break;
+        }
+        if (lstat(path, &byName) != 0 || byName.st_ino != byFd.st_ino ||
+            byName.st_dev != byFd.st_dev) {
+            close(fd);
+            continue;
+        }
+        if (ftruncate(fd, 0) != 0 || fchmod(fd, 0666) != 0) {
+            close(fd);
+            break;
+        }
+        FILE *f = fdopen(fd, "wb");
+        if (f) return f;
+        close(fd);
+        break;
+    }
+    fprintf(stderr, "ERROR: can't open file, %s\n", path);
+    return nullptr;
+}
+
+void AbortNewDataBase(FILE *f, const char *name) {
+    char path[PATH_SIZE];
+    if (DbmBuildPath(path, sizeof path, name, "xdb_new")) unlink(path);
+    fclose(f);
+}
+
+int CommitNewDataBase(FILE *f, const char *name, struct stat *written) {
+    // The copy must be on the disk before it takes the database's name, or a
+    // crash could leave an empty or partial file under that name.
+    if (fflush(f) != 0 || fsync(fileno(f)) != 0 || (written && fstat(fileno(f), written) != 0)) {
+        fprintf(stderr, "ERROR: Can't write to %s", name);
+        AbortNewDataBase(f, name);
+        return 0;
+    }
+    if (!RenameDataBase(name, "xdb_new", "xdb")) {
+        fprintf(stderr, "ERROR: Can't write to %s", name);
+        AbortNewDataBase(f, name);
+        return 0;
+    }
+    fclose(f); // releases the writers' lock only once the new file is in place
+    return 1;
+}
+
+int RenameDataBase(const char *name, const char *from_ext, const char *to_ext) {
+    char from[PATH_SIZE], to[PATH_SIZE], dir[PATH_SIZE];
+    if (DbmV4DriverPathHandling) {
+        if (!DbmBuildPath(from, sizeof from, name, "xdb_new")) return 0;
+        if (snprintf(to, sizeof to, "%s", name) >= static_cast<int>(sizeof to)) return 0;
+        const char *slash = strrchr(name, '/');
+        if (!slash) {
+            snprintf(dir, sizeof dir, ".");
+        } else {
+            snprintf(dir, sizeof dir, "%.*s", slash == name ? 1 : static_cast<int>(slash - name),
+                     name);
+        }
+    } else {
+        const char *root = pToolPath ? pToolPath : ".";
+        if (snprintf(from, sizeof from, "%s/db/%s.%s", root, name, from_ext) >=
+                static_cast<int>(sizeof from) ||
+            snprintf(to, sizeof to, "%s/db/%s.%s", root, name, to_ext) >=
+                static_cast<int>(sizeof to))
+            return 0;
+        snprintf(dir, sizeof dir, "%s/db", root);
+    }
+    if (rename(from, to) != 0) return 0;
+    // Make the new name itself durable.
+    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return 1;
+}
+
+void DbmMakeWorkDb(void) {
+    if (DbmV4DriverPathHandling) return;
+    struct stat st;
+    if (lstat("db", &st) == 0 || errno != ENOENT) return;
+    if (mkdir("db", 0777) == 0) chmod("db", 0777);
+}
+
+// ---------------------------------------------------------------------------
+// Public operations
+// ---------------------------------------------------------------------------
+
+void DbmSetV4DriverPathHandling(void) { DbmV4DriverPathHandling = 1; }
+
+int DbmPutRecord(const char *name, const char *key, const void *data, int len) {
+    if (!name || !key || !data || len <= 0) return 0;
+    long long klen = static_cast<long long>(strlen(key)) + 1;
+    long long body = klen + len + 2;
+    if (body > DBM_MAX_PLAIN_BODY) return 0; // the readers could not take it back
+
+    DbmMakeWorkDb();
+    // Lock the temporary copy before reading (see RewriteWithout).
+    FILE *out = OpenNewDataBase(name);
+    if (!out) return 0;
+    bool missing;
+    FILE *in = OpenExisting(name, &missing);
+    // A file that is there but cannot be read must not be replaced by a
+    // copy holding only the new record.
+    if (!in && !missing) {
+        AbortNewDataBase(out, name);
+        return 0;
+    }
+    StreamHolder hold(in);
+
+    if (in && !PurgeRecord(name, in, out, key, 0)) {
+        AbortNewDataBase(out, name);
+        return 0;
+    }
+    // Build the record only now: the purge used the same buffer.
+    Put16(S.Rec, static_cast<int>(body));
+    Put16(S.Rec + 2, static_cast<int>(klen));
+    memcpy(S.Rec + 4, key, klen);
+    memcpy(S.Rec + 4 + klen, data, len);
+    if (!PutData(out, S.Rec)) {
+        fprintf(stderr, "ERROR: Can't write to %s", name);
+        AbortNewDataBase(out, name);
+        return 0;
+    }
+    return CommitNewDataBase(out, name);
+}
+
+int DbmDeleteRecord(const char *name, const char *key) {
+    if (!name || !key) return 0;
+    bool opened;
+    return RewriteWithout(name, key, 0, &opened);
+}
+
+int DbmDeleteRecords(const char *name, const char *prefix) {
+    if (!name || !prefix || !*prefix) return 0;
+    bool opened;
+    RewriteWithout(name, prefix, static_cast<int>(strlen(prefix)), &opened);
+    return opened ? 1 : 0;
+}
+
+int DbmGetRecord(const char *name, const char *key, void *dst) {
+    if (!name || !key || !dst) return 0;
+    if (!FindRecord(name, key)) return 0;
+    int n = RecDataLen(S.Rec);
+    memcpy(dst, RecData(S.Rec), n);
+    return n;
+}
+
+int DbmGetRecordSize(const char *name, const char *key) {
+    if (!name || !key) return 0;
+    return FindRecord(name, key) ? RecDataLen(S.Rec) : 0;
+}
+
+int DbmGetNextRecord(const char *name, void *dst) {
+    if (!name || !dst) return 0;
+    FILE *f = OpenDataBase(name, "xdb", "rb", 0);
+    if (!f) return 0;
+    StreamHolder hold(f);
+    for (int32_t index = 0; GetData(f, S.Rec); ++index) {
+        if (index != Ent2Get) continue;
+        int n = RecDataLen(S.Rec);
+        memcpy(dst, RecData(S.Rec), n);
+        ++Ent2Get;
+        return n;
+    }
+    return 0;
+}
+
+char *DbmGetRecordList(const char *name, const char *sep, const char *end) {
+    if (!name || !sep || !end) return nullptr;
+    FILE *f = OpenDataBase(name, "xdb", "rb", 0);
+    if (!f) return nullptr;
+    StreamHolder hold(f);
+    char *res = nullptr;
+    int len = 0;
+    while (GetData(f, S.Rec)) {
+        if (!Append(&res, &len, sep) || !Append(&res, &len, RecKey(S.Rec))) {
+            PutMem(res);
+            return nullptr;
+        }
+    }
+    if (!res) return nullptr; // no records: no terminator alone either
+    if (!Append(&res, &len, end)) {
+        PutMem(res);
+        return nullptr;
+    }
+    return res;
+}
+
+DbmLink *DbmGetDbLinkList(const char *name, const char *pattern) {
+    if (!name || !pattern) return nullptr;
+    FILE *f = OpenDataBase(name, "xdb", "rb", 0);
+    if (!f) return nullptr;
+    StreamHolder hold(f);
+    DbmLink *head = nullptr, *tail = nullptr;
+    while (GetData(f, S.Rec)) {
+        if (!strstr(RecKey(S.Rec), pattern)) continue;
+        int klen = RecKeyLen(S.Rec), n = RecDataLen(S.Rec);
+        auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+        char *block = node ? static_cast<char *>(GetMem(klen + n)) : nullptr;
+        if (!block) {
+            PutMem(node);
+            continue; // a node that cannot be had is left out
+        }
+        memcpy(block, RecKey(S.Rec), klen + n);
+        node->pKey = block;
+        node->pData = block + klen;
+        node->DataLen = n;
+        if (tail) tail->pNext = node;
+        else head = node;
+        tail = node;
+    }
+    return head;
+}
+
+void DbmFreeDbLinkList(DbmLink *list) {
+    while (list) {
+        DbmLink *next = list->pNext;
+        PutMem(list->pKey);
+        PutMem(list);
+        list = next;
+    }
+}
+
+int DbmCopyRecord(const char *name, const char *from_key, const char *to_key) {
+    if (!name || !from_key || !to_key) return 0;
+    static unsigned char buf[REC_SIZE];
+    int n = DbmGetRecord(name, from_key, buf);
+    return n ? DbmPutRecord(name, to_key, buf, n) : 0;
+}
+
+char *DbmGetDbList(int flag) {
+    char *list = GetDirFileList("db");
+    if (!list) return nullptr;
+    std::string out = flag ? " " : "";
+    bool first = true;
+    char *saved = GetTokenBufInput();
+    for (char *tok = GetToken(list, " "); tok; tok = GetToken(nullptr, " ")) {
+        const char *dot = strchr(tok, '.');
+        if (!dot || strcmp(dot, ".xdb") != 0 || dot == tok) continue;
+        if (!first) out += flag ? ' ' : ',';
+        out.append(tok, dot - tok);
+        first = false;
+    }
+    SetTokenBuf(saved);
+    // The result is never longer than the listing it came from: each name
+    // loses its ".xdb" and keeps one separator.
+    memcpy(list, out.c_str(), out.size() + 1);
+    return list;
+}
+
+void DumpDbm(const char *name) {
+    if (!name) return;
+    char path[PATH_SIZE];
+    if (snprintf(path, sizeof path, "%s.db", name) >= static_cast<int>(sizeof path)) return;
+    FILE *f = OpenFile(nullptr, path, "rb", REPORT_ERROR);
+    if (!f) return;
+    StreamHolder hold(f);
+    while (GetData(f, S.Rec)) {
+        int len = RecLen(S.Rec);
+        printf("%i %i ==>{", len, RecKeyLen(S.Rec));
+        for (int i = 0; i < len - 2; ++i) putchar(DumpChar(S.Rec[4 + i]));
+        printf("}\n");
+    }
+}
+
+void DbmCreate(void) {}
+void DbmDelete(void) {}

@@ -1,0 +1,45 @@
+// DbmPriv.h - steps shared by the plain layer and the tagged store; not part
+// of the public interface.
+#pragma once
+
+#include <cstdio>
+#include <sys/stat.h>
+
+// Scrambles the run p[0..n-1] in place (e[i] = p[i] ^ p[i+1]), from the front.
+void DbmScramble(unsigned char *p, int n);
+// Restores the run src[0..n-1] into dst from its end (dst may equal src).
+void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n);
+
+// Builds the path of database name with extension ext into buf ("%s/db/%s.%s"
+// normally; in full-path mode the file itself for "xdb" and "<name>_new" for
+// any other extension). 0 when it does not fit.
+int DbmBuildPath(char *buf, int size, const char *name, const char *ext);
+
+// Opens the existing database file (path as DbmBuildPath) with mode, trying up
+// to 10 times a second apart. Null at once when no file is there.
+FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int report);
+
+// Creates (truncates) the temporary copy of database name with mode 666,
+// creating "<pToolPath>/db" when it is missing. Null on failure, after
+// printing "ERROR: can't open file, %s" on standard error.
+FILE *OpenNewDataBase(const char *name);
+
+// Flushes and syncs the temporary copy f of database name, renames it over
+// the database and closes it. 0 when any step fails: the copy is then removed
+// and the database left as it was.
+// When written is given, it receives the status of the new file (so that a
+// store can tell its own file from one another process put there later).
+int CommitNewDataBase(FILE *f, const char *name, struct stat *written = nullptr);
+
+// Removes the temporary copy of database name and closes f (after a failure).
+void AbortNewDataBase(FILE *f, const char *name);
+
+// Renames the temporary copy over the database (from_ext -> to_ext in normal
+// mode; "<name>_new" -> name in full-path mode) and syncs the directory.
+// 0 when the rename fails.
+int RenameDataBase(const char *name, const char *from_ext, const char *to_ext);
+
+// Creates the directory "db" in the working directory (mode 777) when the
+// working directory holds no entry of that name. Normal mode only: in
+// full-path mode the databases live where their paths say.
+void DbmMakeWorkDb(void);

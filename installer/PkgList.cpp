@@ -1,8 +1,448 @@
-// Package list processing: placeholder until the real reader lands.
+// Package list processing: carries out <work>/<pkg>/pkg.list, the list that
+// comes with the archive and says what goes where.
+//
+// Each line is a directive word D, an argument A and attribute pairs
+// KEY VALUE. Words are cut at blanks, carriage returns and newlines only (a
+// tab belongs to its word). Directives and attributes are dispatched through
+// the two tables below; a directive word that is in neither copies like "c",
+// an unknown attribute key is skipped with its value. Every attribute acts on
+// APP/A, whatever the directive did with A.
+//
+// Words are pulled with GetTokenD on a private copy of the line: the process
+// guard of "checkps", the log and the process queries all use the shared
+// tokenizer and the shared line buffers, and must not move our position.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "SysCmd.h"
 #include "setup.h"
+#include "utils.h"
+
+namespace {
+
+// Command-table rows used here.
+constexpr int kRowChgrp = 4;
+constexpr int kRowChmod = 5;
+constexpr int kRowChown = 6;
+constexpr int kRowCp = 9;      // cp -p
+constexpr int kRowCpTree = 10; // cp -pr
+constexpr int kRowLn = 17;
+constexpr int kRowMv = 25;     // mv -f
+constexpr int kRowRm = 29;     // rm -f
+constexpr int kRowTouch = 35;
+constexpr int kRowSed = 40;
+
+// Run modes of SysCmd.
+constexpr int kQuietMode = 0;
+constexpr int kWarnMode = 1;
+constexpr int kFatalMode = 2;
+
+// Longest physical line the line reader hands over whole.
+constexpr int kMaxLine = 510;
+
+constexpr const char *kWordDelims = " \r\n";
+
+// What a directive leaves to do on its line.
+enum class Next {
+    Attributes, // read and apply the attribute pairs
+    EndLine,    // ignore the rest of the line
+    Redispatch, // the next word is a new directive (a "v" condition held)
+    Quit,       // the user chose to quit at a "checkps" guard
+};
+
+// The line being carried out. One instance: the list is processed strictly
+// line after line.
+struct PkgState {
+    const char *pkgDir;          // P: package directory inside the work directory
+    int lineNo;                  // number of the line's first physical line in pkg.list
+    int nextLineNo;              // number of the physical line after this one
+    char text[LINE_BUF_SIZE];    // private copy of the line, backslash-newlines blanked
+    char *cursor;                // GetTokenD position inside text
+    char directive[LINE_BUF_SIZE]; // D
+    char arg[LINE_BUF_SIZE];       // A (empty when the line has none)
+    char key[LINE_BUF_SIZE];       // KEY of the current attribute pair
+    char value[LINE_BUF_SIZE];     // VALUE of the current attribute pair
+};
+
+PkgState g;
+
+// Takes the next word of the line into out; 0 when the line has no more.
+int NextWord(char *out)
+{
+    out[0] = '\0';
+    return GetTokenD(nullptr, kWordDelims, &g.cursor, out) != nullptr;
+}
+
+// Takes the rest of the line (without leading blanks and the line end) into
+// out, for a "sed" value; 0 when nothing is left.
+int RestOfLine(char *out)
+{
+    const char *p = g.cursor ? g.cursor : "";
+    while (*p == ' ')
+        ++p;
+    size_t len = strcspn(p, "\r\n");
+    while (len > 0 && p[len - 1] == ' ')
+        --len;
+    memcpy(out, p, len);
+    out[len] = '\0';
+    g.cursor = const_cast<char *>(p + strlen(p));
+    return len > 0;
+}
+
+// Ends the program like a failed attribute command: "ERROR: ..." in the log
+// and on standard output, status 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    PutLogMsg("ERROR: %s\n", text);
+    printf("ERROR: %s\n", text);
+    fflush(stdout);
+    exit_app(1);
+}
+
+// Every word of the list ends up inside the double-quoted "sh -c" argument
+// of the command layer; a double quote in it would end that argument early
+// and hand the rest of the word to the outer shell.
+void RequireShellWord(const char *word, const char *what)
+{
+    if (strchr(word, '"'))
+        StopList("pkg.list line %d: the %s \"%s\" holds a double quote, which cannot be "
+                 "passed to the shell",
+                 g.lineNo, what, word);
+}
+
+// APP/A, the path every attribute names.
+const char *AppArgPath(void)
+{
+    static char path[2 * LINE_BUF_SIZE];
+    int n = snprintf(path, sizeof path, "%s/%s", pAppDir, g.arg);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
+        StopList("pkg.list line %d: path too long: %s", g.lineNo, g.arg);
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+// Directives
+// ---------------------------------------------------------------------------
+
+Next RunCopy(void)
+{
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowCp, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, pAppDir);
+    return Next::Attributes;
+}
+
+Next RunDir(void)
+{
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowCpTree, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, pAppDir);
+    return Next::Attributes;
+}
+
+Next RunDirTo(void)
+{
+    char *to = g.value; // free until the attribute pairs are read
+    NextWord(to);
+    RequireShellWord(g.arg, "name");
+    RequireShellWord(to, "destination");
+    SysCmd(kRowCpTree, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, to);
+    return Next::Attributes;
+}
+
+Next RunTouch(void)
+{
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowTouch, kWarnMode, "%s/%s", pAppDir, g.arg);
+    return Next::Attributes;
+}
+
+Next RunIfExists(void)
+{
+    return FindFile(pAppDir, g.arg) ? Next::Attributes : Next::EndLine;
+}
+
+Next RunComment(void)
+{
+    return Next::EndLine;
+}
+
+Next RunNewDir(void)
+{
+    if (FindFile(pAppDir, g.arg))
+        return Next::EndLine;
+    RequireShellWord(g.arg, "name");
+    CreateFile(AppArgPath(), nullptr, "775", nullptr, nullptr);
+    return Next::Attributes;
+}
+
+Next RunCheckPs(void)
+{
+    return QuitForRunningProcesses(g.arg) ? Next::Quit : Next::Attributes;
+}
+
+// "v OP VERSION rest": the rest of the line runs as a line of its own when
+// the kernel release compares to VERSION as OP says. The comparison is on
+// the texts (strcmp), as the lists are written for it.
+Next RunVersion(void)
+{
+    struct utsname host;
+    if (uname(&host) != 0) {
+        int err = errno;
+        PutLogMsg("WARNING_MSG: pkg.list line %d: %s: %s; line skipped\n", g.lineNo,
+                  nlsSetupStrCvt(60), strerror(err));
+        ErrorMsg(1, 0, "pkg.list line %d: %s: %s; line skipped", g.lineNo, nlsSetupStrCvt(60),
+                 strerror(err));
+        return Next::EndLine;
+    }
+
+    char *version = g.value; // free until the attribute pairs are read
+    NextWord(version);
+    int cmp = strcmp(host.release, version);
+
+    int holds = 0;
+    switch (FindToken(g.arg, ",<,<=,=,>,>=,")) {
+    case 1: holds = cmp < 0; break;
+    case 2: holds = cmp <= 0; break;
+    case 3: holds = cmp == 0; break;
+    case 4: holds = cmp > 0; break;
+    case 5: holds = cmp >= 0; break;
+    default: holds = 0; break;
+    }
+    if (holds && NextWord(g.directive))
+        return Next::Redispatch;
+    return Next::EndLine;
+}
+
+struct Directive {
+    const char *name; // directive word, exact and case-sensitive
+    Next (*run)(void);
+};
+
+const Directive kDirectives[] = {
+    {"dir", RunDir},        {"dirto", RunDirTo},        {"t", RunTouch},
+    {"c", RunCopy},         {"m", RunIfExists},         {"#", RunComment},
+    {"v", RunVersion},      {"s", RunIfExists},         {"newdir", RunNewDir},
+    {"checkps", RunCheckPs}, {nullptr, nullptr},
+};
+
+// ---------------------------------------------------------------------------
+// Attributes
+// ---------------------------------------------------------------------------
+
+void SetMode(const char *value)
+{
+    RequireShellWord(value, "mode");
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowChmod, kFatalMode, "%s %s/%s", value, pAppDir, g.arg);
+}
+
+void SetOwner(const char *value)
+{
+    RequireShellWord(value, "owner");
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowChown, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
+}
+
+void SetGroup(const char *value)
+{
+    RequireShellWord(value, "group");
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowChgrp, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
+}
+
+void MakeLink(const char *value)
+{
+    RequireShellWord(value, "link");
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowLn, kFatalMode, "-s %s/%s %s", pAppDir, g.arg, value);
+}
+
+void Rename(const char *value)
+{
+    RequireShellWord(value, "new name");
+    RequireShellWord(g.arg, "name");
+    SysCmd(kRowMv, kFatalMode, "%s/%s %s/%s", pAppDir, g.arg, pAppDir, value);
+}
+
+void MakeLauncher(const char *value)
+{
+    char path[LINE_BUF_SIZE + 16];
+    int n = snprintf(path, sizeof path, "/usr/bin/%s", value);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
+        StopList("pkg.list line %d: launcher name too long: %s", g.lineNo, value);
+    GenSimpleScript(path, ScriptShShell, SimpleScript, pAppDir, pAppDir, g.arg);
+}
+
+// Puts a fresh regular file of ours at the temporary name, so that the
+// shell's "> name" of the sed edit writes into it and into nothing else:
+// whatever stood there (a planted link, a file of another user) is removed
+// first, and O_EXCL|O_NOFOLLOW refuse anything that appears in between. In
+// the sticky /tmp nobody else can then rename or remove our file. It gets the
+// permission bits of the file being edited, which "cp -p" carries back.
+void PrepareSedTemp(const char *tmpPath, const char *target)
+{
+    mode_t bits = 0600;
+    struct stat st;
+    if (stat(target, &st) == 0)
+        bits = st.st_mode & 0777;
+
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (unlink(tmpPath) != 0 && errno != ENOENT) {
+            if (errno != EISDIR && errno != EPERM)
+                break;
+            if (rmdir(tmpPath) != 0)
+                break;
+        }
+        int fd = open(tmpPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        int failed = fchmod(fd, bits);
+        failed |= close(fd);
+        if (failed == 0)
+            return;
+        break;
+    }
+    StopList("pkg.list line %d: cannot make the temporary file %s: %s", g.lineNo, tmpPath,
+             strerror(errno));
+}
+
+void EditWithSed(const char *value)
+{
+    RequireShellWord(value, "sed value");
+    RequireShellWord(g.arg, "name");
+
+    char tmpPath[512];
+    int n = snprintf(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof tmpPath)
+        StopList("pkg.list line %d: temporary file name too long", g.lineNo);
+    PrepareSedTemp(tmpPath, AppArgPath());
+
+    // A quiet call: the caller's own redirection catches sed's output.
+    SysCmd(-kRowSed, kFatalMode, "%s %s/%s > /tmp/%s.tmp", value, pAppDir, g.arg, my_name);
+    SysCmd(kRowCp, kQuietMode, "/tmp/%s.tmp %s/%s", my_name, pAppDir, g.arg);
+    SysCmd(kRowRm, kQuietMode, "/tmp/%s.tmp", my_name);
+}
+
+struct Attribute {
+    const char *name; // key word, exact and case-sensitive
+    void (*apply)(const char *value);
+};
+
+const Attribute kAttributes[] = {
+    {"mode", SetMode},   {"bat", MakeLauncher}, {"owner", SetOwner}, {"group", SetGroup},
+    {"link", MakeLink},  {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
+};
+
+// Reads KEY VALUE pairs until a key or its value is missing. Only when "sed"
+// is the line's first key does its value run to the end of the line.
+void RunAttributes(void)
+{
+    for (int first = 1; NextWord(g.key); first = 0) {
+        int haveValue = (first && strcmp(g.key, "sed") == 0) ? RestOfLine(g.value)
+                                                              : NextWord(g.value);
+        if (!haveValue)
+            return;
+        for (const Attribute *a = kAttributes; a->name; ++a) {
+            if (strcmp(a->name, g.key) == 0) {
+                a->apply(g.value);
+                break;
+            }
+        }
+    }
+}
+
+// Runs the directive in g.directive and whatever it leaves to do. Returns
+// 1 when the user chose to quit.
+int RunLine(void)
+{
+    for (;;) {
+        NextWord(g.arg);
+        Next (*run)(void) = RunCopy; // an unknown word copies like "c"
+        for (const Directive *d = kDirectives; d->name; ++d) {
+            if (strcmp(d->name, g.directive) == 0) {
+                run = d->run;
+                break;
+            }
+        }
+        switch (run()) {
+        case Next::Attributes: RunAttributes(); return 0;
+        case Next::EndLine: return 0;
+        case Next::Quit: return 1;
+        case Next::Redispatch: break;
+        }
+    }
+}
+
+// Copies the line just read from LineBuf and counts its physical lines. A
+// line longer than the reader takes whole would come back cut, its tail read
+// as a line of its own: that stops the list instead.
+void TakeLine(void)
+{
+    size_t len = strlen(LineBuf);
+    if (len > 0 && LineBuf[len - 1] != '\n' && pIn != nullptr && !feof(pIn)) {
+        int c = getc(pIn);
+        if (c != EOF && c != '\n')
+            StopList("pkg.list line %d is longer than %d characters", g.nextLineNo, kMaxLine);
+    }
+
+    g.lineNo = g.nextLineNo;
+    size_t out = 0;
+    for (size_t i = 0; i < len && out + 1 < sizeof g.text; ++i) {
+        if (LineBuf[i] == '\n')
+            ++g.nextLineNo;
+        // A continued line reads as one line: the backslash-newline pair
+        // separates words like a blank.
+        if (LineBuf[i] == '\\' && LineBuf[i + 1] == '\n') {
+            g.text[out++] = ' ';
+            g.text[out++] = ' ';
+            ++g.nextLineNo;
+            ++i;
+            continue;
+        }
+        g.text[out++] = LineBuf[i];
+    }
+    g.text[out] = '\0';
+    if (len > 0 && LineBuf[len - 1] != '\n')
+        ++g.nextLineNo;
+    g.cursor = g.text;
+}
+
+} // namespace
 
 int ProcessPkgList(const char *pkgDir)
 {
-    (void)pkgDir;
+    g.pkgDir = pkgDir;
+    g.nextLineNo = 1;
+
+    // The reader is opened silently and the failure reported here, so that
+    // a missing list ends the program with status 0 as documented.
+    if (!OpenInputFileF(0, "%s/%s/pkg.list", pDornaInstallDir, pkgDir)) {
+        fprintf(stderr, "ERROR: can't open file, %s/%s/pkg.list\n", pDornaInstallDir, pkgDir);
+        exit_app(0);
+    }
+
+    while (GetFileLine()) {
+        TakeLine();
+        if (!NextWord(g.directive))
+            continue;
+        if (RunLine()) {
+            CloseInputFile();
+            return 1;
+        }
+    }
     return 0;
 }

@@ -1,8 +1,93 @@
-// The installer's entry point; the driver steps follow in setup.cpp.
+// main of the installer: the whole installation as one straight run.
+// Every stop is an exit: 0 for a normal end or the user's own choice, 1 for a
+// failure that stopped the installation, 2 for a bad command-line argument.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "MemMgr.h"
+#include "SysCmd.h"
 #include "setup.h"
+#include "utils.h"
+
+namespace {
+
+// Stops the run when a path that will stand on root shell command lines
+// holds anything but the plain path characters.
+void requireSafePath(const char *what, const char *path, int status)
+{
+    if (path != nullptr && !isShellSafePath(path)) {
+        fprintf(stderr,
+                "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
+                "/ . _ - + , @ :\n",
+                what, path);
+        exit_app(status);
+    }
+}
+
+// Moves the previous installation to the new install root and renews the
+// link at the well-known location.
+void relocatePreviousInstallation(void)
+{
+    SysCmd(30, 1, " %s", pAppDir);
+    char *suite = SaveStr("%s/%s", pTargetInstallDir, SETUP_MAKER);
+    CreateFile(suite, nullptr, "755", nullptr, nullptr);
+    PutMem(suite);
+    SysCmd(25, 2, "-f %s/%s/%s %s/%s", pCurrentInstallDir, SETUP_MAKER, SETUP_APPNAME,
+           pTargetInstallDir, SETUP_MAKER);
+    if (strcmp(SETUP_WELLKNOWN, pAppDir) != 0) {
+        SysCmd(29, 1, " %s", SETUP_WELLKNOWN);
+        SysCmd(17, 2, "-s %s/%s/%s %s/%s/%s", pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME,
+               "/usr", SETUP_MAKER, SETUP_APPNAME);
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    (void)argc, (void)argv;
-    return 0;
+    if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr))
+        exit_app(0);
+
+    flUseLog = 1;
+    pDornaInstallDir = SaveStr("/tmp/%sInstall", SETUP_MAKER);
+    LineBuf[0] = 0;
+    pPathToSetup = GetToolPath(argv[0]);
+    my_name = SaveStr_(StripPath(argv[0]));
+    // The install site stands on the command lines of every copy.
+    requireSafePath("install site", pPathToSetup, 2);
+
+    InitSysCmdList();
+
+    for (int i = 0; i < 5; ++i)
+        InstallInfo[i] = nlsSetupStrCvt(10 + i);
+    InstallSiteInfo[0] = nlsSetupStrCvt(10);
+    InstallSiteInfo[1] = nlsSetupStrCvt(11);
+    InstallSiteInfo[2] = nlsSetupStrCvt(17);
+    InstallSiteInfo[3] = nlsSetupStrCvt(18);
+
+    parseCommandLineOptions(argc, argv);
+
+    pCurrentInstallDir = locatePreviousInstallation();
+    requireSafePath("existing installation", pCurrentInstallDir, 1);
+    if (pCmdLineInstallDir != nullptr)
+        pTargetInstallDir = pCmdLineInstallDir;
+    else if (pCurrentInstallDir != nullptr)
+        pTargetInstallDir = pCurrentInstallDir;
+    else
+        pTargetInstallDir = SaveStr_("/usr");
+    pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME);
+
+    FreeSpaceForInstall(pDornaInstallDir, pTargetInstallDir, SETUP_MAKER);
+
+    if (pCurrentInstallDir != nullptr) {
+        if (QuitForRunningProcesses(pBinaryInstanceCheckList))
+            exit_app(0);
+        if (strcmp(pTargetInstallDir, pCurrentInstallDir) != 0)
+            relocatePreviousInstallation();
+    }
+
+    installFromSite(pDornaInstallDir);
+    DornaClean(pDornaInstallDir);
+    exit_app(flInstallStopped ? 1 : 0);
 }

@@ -417,7 +417,8 @@ TEST_F(FileTest, FindExistingPathWalksUpToAnExistingAncestor) {
     ChildResult r = RunChild([&] {
         if (chdir(dir.path.c_str()) != 0) _exit(9);
         int f = 0;
-        printf("%s|%d", Stored(FindExistingPath("no/such/rel", &f)).c_str(), f);
+        std::string found = Stored(FindExistingPath("no/such/rel", &f));
+        printf("%s|%d", found.c_str(), f);
     });
     EXPECT_EQ(r.out, ".|0");
 }

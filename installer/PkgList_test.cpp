@@ -1,0 +1,434 @@
+// Tests of the package list: each case writes a pkg.list into a scratch
+// work directory, runs ProcessPkgList in a child process (the installer's
+// globals, the log and the command table are process-wide) with the real
+// shell and tools, and looks at the application directory, the run log, the
+// output and the way the child ended.
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "PkgTestSupport.h"
+#include "SysCmd.h"
+#include "setup.h"
+#include "utils.h"
+
+using pkgtest::Exists;
+using pkgtest::Mode;
+using pkgtest::ReadFile;
+using pkgtest::TempDir;
+using pkgtest::WriteFile;
+
+namespace {
+
+// The child's exit status when ProcessPkgList returned r (an exit through
+// exit_app gives 0 or 1 instead).
+constexpr int kReturned = 10;
+
+struct ListRun {
+    int status = -1;  // kReturned + result, or the status the program ended with
+    std::string out;  // standard output and error of the child
+    std::string log;  // the run log
+};
+
+// A work directory with the package directory "pkg", an application
+// directory and room for other files, all under one scratch directory.
+class PkgSite {
+  public:
+    explicit PkgSite(const char *tag) : dir_(tag), name_(std::string("pkgl-") + tag)
+    {
+        mkdir((dir_ / "work").c_str(), 0755);
+        mkdir(pkg().c_str(), 0755);
+        mkdir(app().c_str(), 0755);
+        unlink(logPath().c_str());
+    }
+    ~PkgSite() { unlink(logPath().c_str()); }
+
+    std::string root() const { return dir_.path(); }
+    std::string work() const { return dir_ / "work"; }
+    std::string pkg() const { return dir_ / "work/pkg"; }
+    std::string app() const { return dir_ / "app"; }
+    const std::string &name() const { return name_; }
+    std::string logPath() const { return "/tmp/" + name_ + ".log"; }
+    std::string tmpPath() const { return "/tmp/" + name_ + ".tmp"; }
+
+    void PkgFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
+    {
+        pkgtest::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
+        WriteFile(pkg() + "/" + rel, text, mode);
+    }
+    void AppFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
+    {
+        pkgtest::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
+        WriteFile(app() + "/" + rel, text, mode);
+    }
+
+    // Runs the list in a child; before() runs in the child first.
+    ListRun Run(const std::string &list, const std::string &input = "",
+                const std::function<void()> &before = nullptr)
+    {
+        WriteFile(pkg() + "/pkg.list", list);
+        return RunNoWrite(input, before);
+    }
+
+    ListRun RunNoWrite(const std::string &input = "", const std::function<void()> &before = nullptr)
+    {
+        ListRun result;
+        std::string outPath = dir_ / "child.out";
+        std::string inPath = dir_ / "child.in";
+        WriteFile(inPath, input);
+        fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen(inPath.c_str(), "r", stdin);
+            freopen(outPath.c_str(), "w", stdout);
+            dup2(fileno(stdout), 2);
+            my_name = SaveStr("%s", name_.c_str());
+            flUseLog = 1;
+            pDornaInstallDir = SaveStr("%s", work().c_str());
+            pAppDir = SaveStr("%s", app().c_str());
+            pTargetInstallDir = SaveStr("%s", root().c_str());
+            InitSysCmdList();
+            if (before)
+                before();
+            int r = ProcessPkgList("pkg");
+            fflush(nullptr);
+            _exit(kReturned + r);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadFile(outPath);
+        result.log = ReadFile(logPath());
+        return result;
+    }
+
+  private:
+    TempDir dir_;
+    std::string name_;
+};
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string KernelRelease()
+{
+    struct utsname u;
+    return uname(&u) == 0 ? u.release : "";
+}
+
+int OwnerOf(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_uid) : -1;
+}
+
+} // namespace
+
+TEST(PkgList, CopyThenModeAndOwnerNameTheCopiedFile)
+{
+    PkgSite s("copy-mode-owner");
+    s.PkgFile("tool", "TOOL");
+    ListRun r = s.Run("c tool mode 4755 owner root\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/tool"), "TOOL");
+    EXPECT_EQ(OwnerOf(s.app() + "/tool"), 0);
+    // The pairs run in line order: copy, chmod, chown (which, as chown does,
+    // drops the set-user-ID bit again).
+    size_t cp = r.log.find("/cp -p " + s.work() + "/pkg/tool " + s.app() + "\n");
+    size_t chmod = r.log.find("/chmod  4755 " + s.app() + "/tool\n");
+    size_t chown = r.log.find("/chown  -R root " + s.app() + "/tool\n");
+    ASSERT_NE(cp, std::string::npos) << r.log;
+    ASSERT_NE(chmod, std::string::npos) << r.log;
+    ASSERT_NE(chown, std::string::npos) << r.log;
+    EXPECT_LT(cp, chmod);
+    EXPECT_LT(chmod, chown);
+    EXPECT_EQ(r.out, "...") << "one progress dot per logged command";
+
+    r = s.Run("c tool owner root mode 4755\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(Mode(s.app() + "/tool"), 04755);
+}
+
+TEST(PkgList, AttributesAlwaysNameAppSlashArgument)
+{
+    PkgSite s("attr-arg");
+    s.PkgFile("bin/tool", "NEW");
+    s.AppFile("bin/tool", "OLD", 0600);
+    // The copy lands in APP/tool; the mode is set on APP/bin/tool.
+    ListRun r = s.Run("c bin/tool mode 755\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/tool"), "NEW");
+    EXPECT_EQ(ReadFile(s.app() + "/bin/tool"), "OLD");
+    EXPECT_EQ(Mode(s.app() + "/bin/tool"), 0755);
+
+    // dirto copies elsewhere, the attributes still name APP/lib.
+    s.PkgFile("lib/a.so", "A");
+    mkdir((s.app() + "/lib").c_str(), 0700);
+    r = s.Run("dirto lib " + s.root() + "/dest mode 755\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.root() + "/dest/a.so"), "A");
+    EXPECT_EQ(Mode(s.app() + "/lib"), 0755);
+
+    // A rename does not move the later pairs along: they still name APP/A.
+    s.PkgFile("old", "X");
+    r = s.Run("c old name new\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_TRUE(Exists(s.app() + "/new"));
+    EXPECT_FALSE(Exists(s.app() + "/old"));
+    r = s.Run("c old name new2 mode 700\n");
+    EXPECT_EQ(r.status, 1) << "chmod of the renamed-away APP/old fails";
+    EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
+}
+
+TEST(PkgList, DirectivesCreateCopyAndSkipAsTheirWordsSay)
+{
+    PkgSite s("directives");
+    s.PkgFile("tree/sub/f", "F");
+    s.PkgFile("#copy", "HASH");
+    s.PkgFile("file", "UPPER");
+    s.PkgFile("y", "WHY");
+    s.PkgFile("tool", "T");
+    s.PkgFile("file2", "F2");
+    s.AppFile("etc/keep", "", 0644);
+    chown((s.app() + "/etc").c_str(), 1, 1);
+    std::string list = "dir tree\n"
+                       "t empty mode 600\n"
+                       "newdir db mode 777\n"
+                       "newdir etc owner root\n"
+                       "# c tool\n"
+                       "#copy\n"
+                       "C file\n"
+                       "t\tx y\n"
+                       "s missing mode 600\n"
+                       "m etc mode 700\n"
+                       "c file2 colour blue mode 700\n"
+                       "c tool mode\n"
+                       "\n"
+                       "   \n"
+                       "c \\\n"
+                       "  tool link " + s.root() + "/toollink\n";
+    ListRun r = s.Run(list);
+    EXPECT_EQ(r.status, kReturned) << r.out << r.log;
+    EXPECT_EQ(ReadFile(s.app() + "/tree/sub/f"), "F");
+    EXPECT_TRUE(Exists(s.app() + "/empty"));
+    EXPECT_EQ(Mode(s.app() + "/empty"), 0600);
+    EXPECT_EQ(Mode(s.app() + "/db"), 0777);
+    EXPECT_TRUE(Contains(r.log, "/chmod  775 " + s.app() + "/db\n")) << r.log;
+    EXPECT_EQ(OwnerOf(s.app() + "/etc"), 1) << "newdir on an existing directory does nothing";
+    // "#copy" is not the comment directive: it copies like "c" (A empty,
+    // so the whole package directory is named and cp -p refuses it).
+    EXPECT_TRUE(Contains(r.log, "/cp -p " + s.work() + "/pkg/ " + s.app() + "\n")) << r.log;
+    EXPECT_EQ(ReadFile(s.app() + "/file"), "UPPER") << "an unknown word copies like c";
+    // A tab belongs to its word: "t<TAB>x" is an unknown directive that copies y.
+    EXPECT_EQ(ReadFile(s.app() + "/y"), "WHY");
+    EXPECT_FALSE(Exists(s.app() + "/x"));
+    EXPECT_FALSE(Exists(s.app() + "/missing"));
+    EXPECT_EQ(Mode(s.app() + "/etc"), 0700);
+    EXPECT_EQ(Mode(s.app() + "/file2"), 0700) << "an unknown key is skipped with its value";
+    char target[512] = {};
+    ASSERT_GT(readlink((s.root() + "/toollink").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), s.app() + "/tool");
+    EXPECT_FALSE(Contains(r.log, "/cp -p " + s.work() + "/pkg/tool" + " " + s.app() + "/x"));
+}
+
+TEST(PkgList, FailingCopyWarnsAndGoesOnFailingModeStops)
+{
+    PkgSite s("failures");
+    s.PkgFile("tool", "T");
+    s.PkgFile("tree/f", "F");
+    ListRun r = s.Run("c missing\nDir tree\nc tool\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/tool"), "T");
+    size_t first = r.log.find("WARNING_MSG");
+    ASSERT_NE(first, std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("WARNING_MSG", first + 1), std::string::npos)
+        << "cp -p of a directory fails too" << r.log;
+
+    r = s.Run("c tool mode 99z\nc tree\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
+    EXPECT_TRUE(Contains(r.log, "ERROR: ")) << r.log;
+    EXPECT_FALSE(Exists(s.app() + "/tree")) << "the list stops at the failed mode";
+}
+
+TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain)
+{
+    std::string release = KernelRelease();
+    ASSERT_FALSE(release.empty());
+    if (release[0] < '2' || release[0] > '9')
+        GTEST_SKIP() << "release " << release << " does not start with a digit 2 to 9";
+    PkgSite s("version");
+    for (const char *f : {"eq", "lt", "le", "gt", "ge", "bad", "chain", "chain2", "text", "none"})
+        s.PkgFile(f, f);
+    // "10.0" sorts before any release starting with 2..9, though it is a
+    // larger number: the comparison is on the texts.
+    std::string list = "v = " + release + " c eq\n" +
+                       "v < " + release + " c lt\n" +
+                       "v <= " + release + " c le\n" +
+                       "v > " + release + " c gt\n" +
+                       "v >= " + release + " c ge\n" +
+                       "v != " + release + " c bad\n" +
+                       "v = " + release + " v >= " + release + " c chain\n" +
+                       "v = " + release + " v < " + release + " c chain2\n" +
+                       "v > 10.0 c text\n" +
+                       "v >= " + release + "\n" +
+                       "v < 10.0 c none\n";
+    ListRun r = s.Run(list);
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    for (const char *f : {"eq", "le", "ge", "chain", "text"})
+        EXPECT_TRUE(Exists(s.app() + "/" + f)) << f;
+    for (const char *f : {"lt", "gt", "bad", "chain2", "none"})
+        EXPECT_FALSE(Exists(s.app() + "/" + f)) << f;
+}
+
+TEST(PkgList, UnreadableKernelReleaseSkipsTheLineWithAWarning)
+{
+    PkgSite s("no-uname");
+    s.PkgFile("tool", "T");
+    s.PkgFile("after", "A");
+    // The child makes uname(2) fail for itself and everything it starts.
+    ListRun r = s.Run("v = 1 c tool\nc after\n", "", [] {
+        struct sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_uname, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        struct sock_fprog prog = {sizeof filter / sizeof filter[0], filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0)
+            _exit(99);
+    });
+    ASSERT_NE(r.status, 99) << "seccomp unavailable";
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_FALSE(Exists(s.app() + "/tool"));
+    EXPECT_FALSE(Exists(s.app() + "/1")) << "the operator word is not read as a name";
+    EXPECT_EQ(ReadFile(s.app() + "/after"), "A");
+    EXPECT_TRUE(Contains(r.out, "WARNING: pkg.list line 1: ")) << r.out;
+    EXPECT_TRUE(Contains(r.log, "WARNING_MSG: pkg.list line 1: ")) << r.log;
+}
+
+TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine)
+{
+    PkgSite s("sed");
+    s.AppFile(".profile", "OLD path\nkeep OLD\n", 0750);
+    s.AppFile("conf", "a c\n");
+    ListRun r = s.Run("m .profile sed s/OLD/NEW/g\n"
+                      "m conf sed -e s/a/b/ -e s/c/d/\n"
+                      "m absent sed s/x/y/\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/.profile"), "NEW path\nkeep NEW\n");
+    EXPECT_EQ(Mode(s.app() + "/.profile"), 0750) << "the edited file keeps its mode";
+    EXPECT_EQ(ReadFile(s.app() + "/conf"), "b d\n");
+    EXPECT_FALSE(Exists(s.tmpPath()));
+
+    // sed as a later key takes one word.
+    s.PkgFile("tool", "abc\n");
+    r = s.Run("c tool mode 700 sed s/a/X/ mode 750\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/tool"), "Xbc\n");
+    EXPECT_EQ(Mode(s.app() + "/tool"), 0750);
+}
+
+TEST(PkgList, SedNeverWritesThroughAPlantedLink)
+{
+    PkgSite s("sed-link");
+    std::string victim = s.root() + "/victim";
+    WriteFile(victim, "KEEP\n");
+    s.AppFile("conf", "one\n");
+    // Whatever stands at the temporary name is replaced by a file of ours.
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        unlink(s.tmpPath().c_str());
+        if (kind == 0)
+            ASSERT_EQ(symlink(victim.c_str(), s.tmpPath().c_str()), 0);
+        else if (kind == 1)
+            ASSERT_EQ(symlink("/nonexistent/dangling", s.tmpPath().c_str()), 0);
+        else
+            WriteFile(s.tmpPath(), "stale", 0666);
+        ListRun r = s.Run("m conf sed s/one/two/\n");
+        EXPECT_EQ(r.status, kReturned) << r.out;
+        EXPECT_EQ(ReadFile(victim), "KEEP\n");
+        EXPECT_EQ(ReadFile(s.app() + "/conf"), "two\n");
+        EXPECT_FALSE(Exists(s.tmpPath()));
+        EXPECT_FALSE(Exists("/nonexistent/dangling"));
+        pkgtest::Shell("echo one > '" + s.app() + "/conf'");
+    }
+}
+
+TEST(PkgList, DoubleQuoteInSedValueStopsWithTheLine)
+{
+    PkgSite s("sed-quote");
+    s.AppFile("conf", "one\n");
+    ListRun r = s.Run("# first\nm conf sed s/one/\"two\"/\nc never\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2: ")) << r.out;
+    EXPECT_TRUE(Contains(r.log, "ERROR: pkg.list line 2: ")) << r.log;
+    EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\n");
+
+    // A double quote in any other word would break the command line too.
+    r = s.Run("c a\"b\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 1: ")) << r.out;
+}
+
+TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail)
+{
+    PkgSite s("long");
+    s.PkgFile("tool", "T");
+    std::string line = "c tool mode 755 " + std::string(600, 'x') + " c tool\n";
+    ListRun r = s.Run("c tool\n" + line);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2 is longer than 510 characters")) << r.out;
+    // A line of exactly 510 characters and its newline is fine.
+    std::string exact = "c tool #";
+    exact += std::string(510 - exact.size(), 'y') + "\nc tool mode 700\n";
+    r = s.Run(exact);
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(Mode(s.app() + "/tool"), 0700);
+}
+
+TEST(PkgList, MissingListEndsTheProgramWithStatusZero)
+{
+    PkgSite s("missing");
+    unlink((s.pkg() + "/pkg.list").c_str());
+    ListRun r = s.RunNoWrite();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ERROR: can't open file, " + s.pkg() + "/pkg.list\n");
+}
+
+TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
+{
+    PkgSite s("checkps");
+    s.PkgFile("tool", "T");
+    s.PkgFile("after", "A");
+    ListRun r = s.Run("checkps ,pkgnosuchprog,\nc tool\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_TRUE(Exists(s.app() + "/tool"));
+
+    // A copy of sleep under a name of our own stands for a running program.
+    std::string prog = s.root() + "/pkgtestsleep";
+    ASSERT_EQ(pkgtest::Shell("cp /bin/sleep '" + prog + "'").status, 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(prog.c_str(), "pkgtestsleep", "60", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    usleep(200000);
+    r = s.Run("checkps ,pkgnosuchprog,pkgtestsleep,\nc after\n", "2\n");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(r.status, kReturned + 1) << r.out;
+    EXPECT_TRUE(Contains(r.out, "pkgtestsleep ( " + std::to_string(pid) + " )")) << r.out;
+    EXPECT_FALSE(Exists(s.app() + "/after")) << "the rest of the list is not processed";
+}

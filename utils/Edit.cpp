@@ -81,10 +81,11 @@ int PutInPlace(FILE *in, FILE *out, const char *file, const char *temp) {
 
     bool ok = fflush(out) == 0 && !ferror(out);
     if (ok && haveMode) {
-        if (geteuid() == 0 && fchown(fileno(out), st.st_uid, st.st_gid) != 0) {
-            // Keeping the owner is a courtesy; the text itself is what counts.
-        }
-        fchmod(fileno(out), st.st_mode & 07777);
+        // Owner first: chown clears the set-id bits that chmod then restores.
+        // Keeping them is a courtesy; the text itself is what counts.
+        int ignored = geteuid() == 0 ? fchown(fileno(out), st.st_uid, st.st_gid) : 0;
+        ignored = fchmod(fileno(out), st.st_mode & 07777);
+        (void)ignored;
     }
     if (ok && fsync(fileno(out)) != 0 && errno != EINVAL) ok = false;
     if (fclose(out) != 0) ok = false;

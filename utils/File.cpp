@@ -104,6 +104,16 @@ void RemoveIfFound(const char *dir, const char *name, const std::string &target)
     SysCmd(CMD_RM_RF, RUN_LOG, "%s", ShellWord(target.c_str()).c_str());
 }
 
+// Directory part of a path as StripFn gives it. StripFn keeps at most 255
+// characters; a longer path is cut at its last slash here instead, so a deep
+// working directory does not turn into some other directory.
+std::string DirPart(const std::string &path) {
+    if (path.size() < 255) return StripFn(path.c_str());
+    size_t slash = path.find_last_of('/', path.size() - 2);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 FILE *ReportOpenFailure(const char *path, int report) {
     if (report == REPORT_FATAL) SysError("can't open file, %s", path);
     if (report == REPORT_ERROR) fprintf(stderr, "ERROR: can't open file, %s\n", path);
@@ -319,14 +329,14 @@ char *GetToolPath(const char *argv0) {
         const char *rest = dirPart.c_str();
         while (strncmp(rest, "../", 3) == 0) {
             rest += 3;
-            base = StripFn(base.c_str());
+            base = DirPart(base);
         }
         if (*rest == '\0') return SaveStr("%s", base.c_str());
         return SaveStr("%s/%s", base.c_str(), rest);
     }
 
     std::string full = std::string(cwd) + "/" + argv0;
-    return SaveStr("%s", StripFn(full.c_str()));
+    return SaveStr("%s", DirPart(full).c_str());
 }
 
 char *FindExistingPath(const char *path, int *flExists) {
@@ -334,9 +344,9 @@ char *FindExistingPath(const char *path, int *flExists) {
     char buf[4096];
     snprintf(buf, sizeof buf, "%s", path);
     while (!FindFile(buf, nullptr)) {
-        const char *up = StripFn(buf);
-        if (strcmp(up, buf) == 0) break; // "/" or "." : nowhere higher to go
-        snprintf(buf, sizeof buf, "%s", up);
+        std::string up = DirPart(buf);
+        if (up == buf) break; // "/" or "." : nowhere higher to go
+        snprintf(buf, sizeof buf, "%s", up.c_str());
     }
     if (flExists != nullptr && strcmp(buf, path) == 0) *flExists = 1;
     return SaveStr("%s", buf);

@@ -400,6 +400,24 @@ TEST_F(FileTest, GetToolPathFromTheInvocationName) {
     EXPECT_EQ(r.out, expect);
 }
 
+TEST_F(FileTest, DeepPathsBeyondThePathSplittersBuffers) {
+    std::string deep = dir.path;
+    for (int i = 0; i < 80; ++i) deep += "/dd" + std::to_string(10 + i);
+    ASSERT_GT(deep.size(), 300u);
+    std::filesystem::create_directories(deep);
+    ChildResult r = RunChild([&] {
+        if (chdir(deep.c_str()) != 0) _exit(9);
+        printf("%s\n", Stored(GetToolPath("bin/setup")).c_str());
+        printf("%s\n", Stored(GetToolPath("../up/setup")).c_str());
+        int f = 0;
+        std::string found = Stored(FindExistingPath((deep + "/x/y").c_str(), &f));
+        printf("%s|%d\n", found.c_str(), f);
+        printf("%d\n", FindFile(deep.c_str(), nullptr));
+    });
+    std::string parent = deep.substr(0, deep.rfind('/'));
+    EXPECT_EQ(r.out, deep + "/bin\n" + parent + "/up\n" + deep + "|0\n1\n");
+}
+
 TEST_F(FileTest, FindExistingPathWalksUpToAnExistingAncestor) {
     int flag = 0;
     EXPECT_EQ(Stored(FindExistingPath(P("new/dir/sub").c_str(), &flag)), dir.path);

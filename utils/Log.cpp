@@ -59,9 +59,9 @@ bool IsTrustedLogFile(const struct stat &st) {
 int CreateLogFile(const char *path) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LOG_FILE_MODE);
     if (fd < 0) return -1;
-    if (fchmod(fd, LOG_FILE_MODE) != 0) {
-        // The file is still ours and usable; only its sharing is narrower.
-    }
+    // A failure leaves the file ours and usable, only shared more narrowly.
+    int ignored = fchmod(fd, LOG_FILE_MODE);
+    (void)ignored;
     return fd;
 }
 

@@ -1,0 +1,314 @@
+// xdb_e2e_test.cpp - the xdb tool run as a program on real files; what it
+// writes is read back through the library.
+#include "Dbm.h"
+#include "MemMgr.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> DirEntries(const std::string &dir) {
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (dirent *e = d ? readdir(d) : nullptr)
+        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+    if (d) closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Xdb : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/xdb_e2e_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
+    }
+    std::string P(const std::string &name) const { return dir_ + "/" + name; }
+
+    // Runs xdb with args in the test directory, feeding it input.
+    Result Run(std::vector<std::string> args, const std::string &input = "") {
+        std::string in = P(".in"), out = P(".out"), err = P(".err");
+        WriteAll(in, input);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir_.c_str()) != 0) _exit(127);
+            int fi = open(in.c_str(), O_RDONLY), fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fi, 0);
+            dup2(fo, 1);
+            dup2(fe, 2);
+            std::vector<char *> argv{const_cast<char *>(XDB_PATH)};
+            for (std::string &a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(XDB_PATH, argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+        unlink(in.c_str());
+        unlink(out.c_str());
+        unlink(err.c_str());
+        return r;
+    }
+
+    // The records of a file as the library reads them, in file order.
+    std::vector<std::pair<std::string, std::string>> Records(const std::string &name) {
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(P(name).c_str(), DBT_NOREFRESH);
+        std::vector<std::pair<std::string, std::string>> out;
+        DbmLink *list = DbmTGetDbLinkList(db, "");
+        for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
+        DbmFreeDbLinkList(list);
+        DbTClose(db);
+        return out;
+    }
+
+    std::string dir_;
+};
+
+std::string AllBytes() {
+    std::string s;
+    for (int c = 0; c < 256; ++c) s.push_back(static_cast<char>(c));
+    return s;
+}
+
+} // namespace
+
+TEST_F(Xdb, HelpGoesToStandardOutput) {
+    for (const char *opt : {"--help", "-h"}) {
+        Result r = Run({opt});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind("Usage: xdb COMMAND", 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+TEST_F(Xdb, WrongUsageExitsTwoWithAMessage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"frob"}, {"get", "a.xdb"}, {"list"}, {"put", "a.xdb", "k"}, {"convert", "a.xdb"},
+        {"convert", "--to", "csv", "a.xdb"}, {"list", "--bogus", "a.xdb"}, {"get", "--prefix", "a", "k"},
+        {"put", "--file"}, {"import", "--plain", "--tagged", "a.xdb"},
+    };
+    for (const auto &args : cases) {
+        Result r = Run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(r.err.rfind("xdb: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("Try 'xdb --help'."), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{});
+}
+
+TEST_F(Xdb, PutsFromArgumentFileAndStandardInput) {
+    WriteAll(P("value.bin"), AllBytes());
+    ASSERT_EQ(Run({"put", "t.xdb", "arg", "from an argument"}).status, 0);
+    ASSERT_EQ(Run({"put", "--file", "value.bin", "t.xdb", "file"}).status, 0);
+    ASSERT_EQ(Run({"put", "t.xdb", "stdin", "-"}, std::string("in\0put\n", 7)).status, 0);
+    ASSERT_EQ(Run({"put", "--", "t.xdb", "--dash", "--value"}).status, 0);
+    EXPECT_EQ(ReadAll(P("t.xdb")).substr(0, 7), "TXDBAA4"); // a new file is tagged
+    Result r = Run({"get", "t.xdb", "file"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, AllBytes());
+    EXPECT_EQ(Run({"get", "t.xdb", "stdin"}).out, std::string("in\0put\n", 7));
+    EXPECT_EQ(Run({"get", "--text", "t.xdb", "stdin"}).out, "in\\x00put\\n\n");
+    EXPECT_EQ(Run({"get", "--", "t.xdb", "--dash"}).out, "--value");
+    EXPECT_EQ(Run({"list", "t.xdb"}).out, "arg\nfile\nstdin\n--dash\n");
+}
+
+TEST_F(Xdb, MissingThingsFailWithStatusOne) {
+    struct Case {
+        std::vector<std::string> args;
+        const char *err;
+    };
+    ASSERT_EQ(Run({"put", "t.xdb", "k", "v"}).status, 0);
+    const std::vector<Case> cases = {
+        {{"list", "none.xdb"}, "xdb: none.xdb: no such file\n"},
+        {{"get", "t.xdb", "nope"}, "xdb: t.xdb: no record 'nope'\n"},
+        {{"delete", "t.xdb", "nope"}, "xdb: t.xdb: no record 'nope'\n"},
+        {{"copy", "t.xdb", "nope", "x"}, "xdb: t.xdb: no record 'nope' with data\n"},
+        {{"check", "none.xdb"}, "xdb: none.xdb: no such file\n"},
+        {{"put", "t.xdb", "k", ""}, "xdb: t.xdb: a record needs at least one data byte\n"},
+        {{"list", "."}, "xdb: .: not a regular file\n"},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(Xdb, DeletesKeysAndPrefixesAndCopies) {
+    for (const char *k : {"ab", "a", "abc", "b", "ab1"}) ASSERT_EQ(Run({"put", "d.xdb", k, k}).status, 0);
+    EXPECT_EQ(Run({"delete", "d.xdb", "b"}).status, 0);
+    EXPECT_EQ(Run({"delete", "--prefix", "d.xdb", "ab"}).status, 0);
+    EXPECT_EQ(Run({"delete", "--prefix", "d.xdb", "zz"}).status, 0);
+    EXPECT_EQ(Run({"copy", "d.xdb", "a", "z"}).status, 0);
+    EXPECT_EQ(Records("d.xdb"), (std::vector<std::pair<std::string, std::string>>{{"a", "a"}, {"z", "a"}}));
+}
+
+TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
+    // Keys hold every byte but NUL, data every byte; both formats.
+    std::string bytes = AllBytes();
+    std::mt19937 rng(99);
+    for (const char *format : {"tagged", "plain"}) {
+        std::string src = std::string(format) + ".xdb";
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(P(src).c_str(), DBT_NOARCHIVE);
+        if (std::string(format) == "plain") DbTClear(db, DBT_PLAIN);
+        for (int i = 0; i < 64; ++i) {
+            std::string key, data;
+            for (int j = 0; j < 1 + i % 9; ++j) key.push_back(static_cast<char>(1 + rng() % 255));
+            key += std::to_string(i);
+            for (int j = 0; j < 1 + static_cast<int>(rng() % 300); ++j) data.push_back(static_cast<char>(rng()));
+            ASSERT_EQ(DbmTPutRecord(db, key.c_str(), data.data(), static_cast<int>(data.size())), 1);
+        }
+        ASSERT_EQ(DbmTPutRecord(db, bytes.c_str() + 1, bytes.data(), 256), 1);
+        ASSERT_EQ(DbmTPutRecord(db, "#hash", "\\\t\n\r", 4), 1);
+        ASSERT_EQ(DbmTArchiveDb(db), 1);
+        DbTClose(db);
+
+        Result ex = Run({"export", src});
+        ASSERT_EQ(ex.status, 0) << ex.err;
+        for (char c : ex.out) ASSERT_TRUE(c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7f));
+        std::string copy = std::string("copy_") + format + ".xdb";
+        Result im = Run({"import", copy}, ex.out);
+        ASSERT_EQ(im.status, 0) << im.err;
+        EXPECT_EQ(Records(copy), Records(src));
+        // The text form names the format: the copy is byte for byte the same
+        // apart from the tagged header's filler.
+        std::string a = ReadAll(P(src)), b = ReadAll(P(copy));
+        if (std::string(format) == "plain") {
+            EXPECT_EQ(a, b);
+        } else {
+            EXPECT_EQ(a.substr(16), b.substr(16));
+        }
+        ASSERT_EQ(Run({"export", src, "out.txt"}).status, 0);
+        EXPECT_EQ(ReadAll(P("out.txt")), ex.out);
+    }
+}
+
+TEST_F(Xdb, ConvertsBetweenFormats) {
+    for (const char *k : {"k1", "k2", "k3"}) ASSERT_EQ(Run({"put", "c.xdb", k, std::string("v") + k}).status, 0);
+    auto recs = Records("c.xdb");
+    ASSERT_EQ(Run({"convert", "--to", "plain", "c.xdb", "p.xdb"}).status, 0);
+    EXPECT_NE(ReadAll(P("p.xdb")).substr(0, 5), "TXDBA");
+    EXPECT_EQ(Records("p.xdb"), recs);
+    ASSERT_EQ(Run({"convert", "--to", "tagged", "p.xdb"}).status, 0);
+    EXPECT_EQ(ReadAll(P("p.xdb")).substr(0, 7), "TXDBAA3");
+    EXPECT_EQ(Records("p.xdb"), recs);
+    Result r = Run({"check", "p.xdb"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "p.xdb: tagged, 3 records, 46 bytes\n");
+}
+
+TEST_F(Xdb, ConvertRefusesRecordsTheTargetFormatCannotHold) {
+    std::string big(65525, 'b'); // fits a tagged record, not a plain one
+    ASSERT_EQ(Run({"put", "big.xdb", "small", "s"}).status, 0);
+    ASSERT_EQ(Run({"put", "big.xdb", "large", "-"}, big).status, 0);
+    Result r = Run({"convert", "--to", "plain", "big.xdb", "p.xdb"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("nothing written"), std::string::npos) << r.err;
+    EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"big.xdb"});
+}
+
+TEST_F(Xdb, ChecksAndReportsADamagedTail) {
+    ASSERT_EQ(Run({"put", "k.xdb", "one", "1"}).status, 0);
+    ASSERT_EQ(Run({"put", "k.xdb", "two", "22"}).status, 0);
+    std::string whole = ReadAll(P("k.xdb"));
+    Result ok = Run({"check", "k.xdb"});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.out, "k.xdb: tagged, 2 records, " + std::to_string(whole.size()) + " bytes\n");
+    WriteAll(P("k.xdb"), whole.substr(0, whole.size() - 1));
+    Result bad = Run({"check", "k.xdb"});
+    EXPECT_EQ(bad.status, 1);
+    // Header 16, "one" 9 bytes, "two" 10 bytes less the cut one.
+    EXPECT_EQ(bad.out, "k.xdb: tagged, 1 records, 34 bytes\n"
+                       "k.xdb: damaged tail: 9 bytes from offset 25 are not whole records\n"
+                       "k.xdb: the header counts 2 records\n");
+    WriteAll(P("e.xdb"), "");
+    EXPECT_EQ(Run({"check", "e.xdb"}).out, "e.xdb: empty, 0 records, 0 bytes\n");
+}
+
+TEST_F(Xdb, DumpMatchesTheLibrarysDumpOfAPlainFile) {
+    ASSERT_EQ(Run({"put", "d.xdb", "key", std::string("a\x01") + "b"}).status, 0);
+    ASSERT_EQ(Run({"convert", "--to", "plain", "d.xdb", "d.db"}).status, 0);
+    Result r = Run({"dump", "d.db"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "9 4 ==>{key.a.b}\n");
+    EXPECT_EQ(Run({"dump", "d.xdb"}).out, r.out); // the same form for tagged files
+    EXPECT_EQ(Run({"dump", "--readable", "d.xdb"}).out, "d.xdb: tagged, 1 records\nkey = a\\x01b\n");
+    // The library's own dump of the plain file, in a child with its output
+    // captured.
+    std::string cwd = dir_;
+    EXPECT_EXIT(
+        {
+            if (chdir(cwd.c_str()) != 0) exit(3);
+            int fd = open("lib.out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 1);
+            DumpDbm("d");
+            fflush(stdout);
+            exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadAll(P("lib.out")), r.out);
+}
+
+TEST_F(Xdb, FailuresLeaveNoFileBehind) {
+    ASSERT_EQ(Run({"put", "keep.xdb", "k", "v"}).status, 0);
+    std::string before = ReadAll(P("keep.xdb"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+    };
+    const std::vector<Case> cases = {
+        {{"import", "keep.xdb"}, "good\tline\nno tab here\n"},
+        {{"import", "keep.xdb"}, "bad\\q\tescape\n"},
+        {{"import", "keep.xdb"}, "k\\x0\tshort hex\n"},
+        {{"import", "keep.xdb"}, "nul\\x00key\tv\n"},
+        {{"import", "keep.xdb"}, "empty\t\n"},
+        {{"import", "new.xdb"}, "no tab\n"},
+        {{"put", "missing/dir.xdb", "k", "v"}, ""},
+        {{"export", "keep.xdb", "missing/out.txt"}, ""},
+        {{"convert", "--to", "plain", "keep.xdb", "missing/p.xdb"}, ""},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args, c.input);
+        EXPECT_EQ(r.status, 1) << c.args[0] << " " << c.input;
+        EXPECT_EQ(r.err.find("xdb: ") != std::string::npos, true) << r.err;
+        EXPECT_EQ(ReadAll(P("keep.xdb")), before);
+        EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"keep.xdb"}) << c.args[0] << " " << c.input;
+    }
+}

@@ -1,0 +1,589 @@
+// xdb - looks at and changes record files (*.xdb) of either format from the
+// command line, for the people who maintain them.
+//
+// Every file is addressed by its path (full-path mode). Changes are made in
+// the store's image and written back once, through a synced temporary copy
+// renamed over the file, so a failed command leaves the file as it was and no
+// partial file behind.
+#include "Dbm.h"
+#include "MemMgr.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int EXIT_FAIL = 1;
+constexpr int EXIT_USAGE = 2;
+
+const char USAGE[] =
+    "Usage: xdb COMMAND [OPTIONS] FILE [ARGUMENTS]\n"
+    "Looks at and changes record files (.xdb) of the plain and the tagged format.\n"
+    "\n"
+    "Commands:\n"
+    "  list FILE                       print every key, one per line\n"
+    "  get [--text] FILE KEY           print the data of KEY: the raw bytes, or\n"
+    "                                  with --text in text form and a newline\n"
+    "  put FILE KEY VALUE              store VALUE under KEY\n"
+    "  put --file PATH FILE KEY        store the bytes of the file PATH under KEY\n"
+    "  put FILE KEY -                  store standard input under KEY\n"
+    "  delete FILE KEY                 remove the record KEY\n"
+    "  delete --prefix FILE PREFIX     remove every record whose key begins with PREFIX\n"
+    "  copy FILE FROM TO               store the data of FROM under TO as well\n"
+    "  dump FILE                       print every record as \"L K ==>{key.data}\"\n"
+    "                                  (unprintable bytes as \".\")\n"
+    "  dump --readable FILE            print every record as KEY = DATA in text form\n"
+    "  convert --to plain|tagged FILE [OUT]\n"
+    "                                  write the records in the other format, to OUT\n"
+    "                                  or over FILE\n"
+    "  export FILE [OUT]               write every record in text form to OUT or\n"
+    "                                  standard output\n"
+    "  import [--plain|--tagged] FILE [IN]\n"
+    "                                  store every record of a text form read from IN\n"
+    "                                  or standard input; a new FILE gets the format\n"
+    "                                  named in the text form, or the one asked for\n"
+    "  check FILE                      walk FILE and report its records and any\n"
+    "                                  damaged tail\n"
+    "\n"
+    "Text form: a first line \"# xdb export: format F, N records\", then one line\n"
+    "per record: the key, a tab, the data. A backslash, tab, newline and carriage\n"
+    "return are written \\\\ \\t \\n \\r, every other byte outside printable ASCII as\n"
+    "\\xHH, and a \"#\" that begins a key as \\x23.\n"
+    "\n"
+    "Options come right after the command; \"--\" ends them (for a FILE, KEY or\n"
+    "VALUE that begins with \"--\").\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (missing file or key, damage, write\n"
+    "error), 2 wrong usage.\n";
+
+[[gnu::format(printf, 1, 2)]] int Fail(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    fputs("xdb: ", stderr);
+    vfprintf(stderr, fmt, ap);
+    fputc('\n', stderr);
+    va_end(ap);
+    return EXIT_FAIL;
+}
+
+[[gnu::format(printf, 1, 2)]] int Usage(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    fputs("xdb: ", stderr);
+    vfprintf(stderr, fmt, ap);
+    fputs("\nTry 'xdb --help'.\n", stderr);
+    va_end(ap);
+    return EXIT_USAGE;
+}
+
+// A record as the tool handles it.
+struct Record {
+    std::string key;
+    std::string data;
+};
+
+// The open store of one file; closed on every path out.
+class Db {
+  public:
+    Db(const char *path, uint32_t flags) {
+        DbmSetV4DriverPathHandling();
+        db_ = DbTOpen(path, flags);
+    }
+    ~Db() {
+        if (db_) DbTClose(db_);
+    }
+    Db(const Db &) = delete;
+    Db &operator=(const Db &) = delete;
+    DbT *operator->() const { return db_; }
+    DbT *get() const { return db_; }
+
+  private:
+    DbT *db_;
+};
+
+const char *FormatName(int type) {
+    return type == DBT_PLAIN ? "plain" : type == DBT_TAGGED ? "tagged" : "empty";
+}
+
+// 1: a regular file; 0: missing; -1: there, but not a file (message given).
+int FileState(const char *path) {
+    struct stat st;
+    if (stat(path, &st) != 0) return errno == ENOENT ? 0 : (Fail("%s: %s", path, strerror(errno)), -1);
+    if (!S_ISREG(st.st_mode)) return Fail("%s: not a regular file", path), -1;
+    return 1;
+}
+
+// For commands that read: the file must be there.
+bool NeedFile(const char *path) {
+    int state = FileState(path);
+    if (state == 0) Fail("%s: no such file", path);
+    return state == 1;
+}
+
+std::vector<Record> AllRecords(DbT *db) {
+    std::vector<Record> out;
+    DbmLink *list = DbmTGetDbLinkList(db, "");
+    for (DbmLink *l = list; l; l = l->pNext) out.push_back({l->pKey, std::string(l->pData, l->DataLen)});
+    DbmFreeDbLinkList(list);
+    return out;
+}
+
+std::string Escape(const std::string &bytes, bool key) {
+    std::string out;
+    char hex[8];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto c = static_cast<unsigned char>(bytes[i]);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c >= 0x7f || (key && i == 0 && c == '#')) {
+                snprintf(hex, sizeof hex, "\\x%02x", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Undoes Escape. False, with the reason, on a broken escape.
+bool Unescape(const std::string &text, std::string *out, std::string *why) {
+    out->clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return *why = "backslash at the end of a field", false;
+        switch (text[i]) {
+        case '\\': *out += '\\'; break;
+        case 't': *out += '\t'; break;
+        case 'n': *out += '\n'; break;
+        case 'r': *out += '\r'; break;
+        case 'x': {
+            int hi = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+            int lo = hi >= 0 ? HexDigit(text[i + 2]) : -1;
+            if (lo < 0) return *why = "\\x needs two hex digits", false;
+            *out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default:
+            return *why = std::string("unknown escape \\") + text[i], false;
+        }
+    }
+    return true;
+}
+
+bool ReadStream(FILE *f, std::string *out) {
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    return !ferror(f);
+}
+
+bool ReadFile(const char *path, std::string *out) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return false;
+    bool ok = ReadStream(f, out);
+    fclose(f);
+    return ok;
+}
+
+// Why a record cannot go into an image of the given type; null if it can.
+const char *Unstorable(const Record &r, int type) {
+    if (r.data.empty()) return "a record needs at least one data byte";
+    if (r.key.size() > static_cast<size_t>(DBM_MAX_KEY)) return "the key is longer than 4095 bytes";
+    if (memchr(r.key.data(), 0, r.key.size())) return "the key holds a NUL byte";
+    size_t body = r.key.size() + 1 + r.data.size() + 2;
+    size_t limit = type == DBT_PLAIN ? DBM_MAX_PLAIN_BODY : DBM_MAX_TAGGED_BODY;
+    if (body > limit) {
+        return type == DBT_PLAIN ? "key and data exceed the 65525 bytes a plain record holds"
+                                 : "key and data exceed the 65533 bytes a tagged record holds";
+    }
+    return nullptr;
+}
+
+// Type a new record lands in: the image's, or tagged for an empty one.
+int StoreType(DbT *db) { return db->DbType == DBT_PLAIN ? DBT_PLAIN : DBT_TAGGED; }
+
+int Archive(DbT *db, const char *path) {
+    if (DbmTArchiveDb(db)) return 0;
+    fputc('\n', stderr); // the store's own message ends without one
+    return Fail("%s: cannot write the file; it is left as it was", path);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------
+
+int CmdList(const char *path) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH);
+    for (const Record &r : AllRecords(db.get())) printf("%s\n", Escape(r.key, false).c_str());
+    return 0;
+}
+
+int CmdGet(const char *path, const char *key, bool text) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH);
+    char stackBuf[1];
+    char *buf = stackBuf;
+    if (!*key) return Fail("%s: no record ''", path);
+    if (DbmTGetRecordSize(db.get(), key) == 0) {
+        // Either no such record, or one without data (only made by hand).
+        bool present = false;
+        for (const Record &r : AllRecords(db.get())) present = present || r.key == key;
+        if (!present) return Fail("%s: no record '%s'", path, key);
+    }
+    int n = DbmTGetRecordV(db.get(), key, &buf, 0);
+    std::string data(buf, n);
+    if (buf != stackBuf) PutMem(buf);
+    if (text) {
+        printf("%s\n", Escape(data, false).c_str());
+    } else {
+        fwrite(data.data(), 1, data.size(), stdout);
+    }
+    return fflush(stdout) == 0 ? 0 : Fail("cannot write standard output");
+}
+
+int CmdPut(const char *path, const char *key, const std::string &value) {
+    if (FileState(path) < 0) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
+    if (!db.get()) return Fail("out of memory");
+    Record r{key, value};
+    if (const char *why = Unstorable(r, StoreType(db.get()))) return Fail("%s: %s", path, why);
+    if (!DbmTPutRecord(db.get(), key, value.data(), static_cast<int>(value.size())))
+        return Fail("%s: cannot store '%s'", path, key);
+    return Archive(db.get(), path);
+}
+
+int CmdDelete(const char *path, const char *key, bool prefix) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
+    if (!*key) return Usage(prefix ? "an empty prefix would remove every record" : "empty key");
+    if (prefix) {
+        int32_t before = db->ImageSize;
+        DbmTDeleteRecords(db.get(), key);
+        if (db->ImageSize == before) return 0; // nothing began with it
+    } else if (!DbmTDeleteRecord(db.get(), key)) {
+        return Fail("%s: no record '%s'", path, key);
+    }
+    return Archive(db.get(), path);
+}
+
+int CmdCopy(const char *path, const char *from, const char *to) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
+    if (!*from || !DbmTGetRecordSize(db.get(), from)) return Fail("%s: no record '%s' with data", path, from);
+    if (!DbmTCopyRecord(db.get(), from, to)) return Fail("%s: cannot store '%s'", path, to);
+    return Archive(db.get(), path);
+}
+
+int CmdDump(const char *path, bool readable) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH);
+    std::vector<Record> recs = AllRecords(db.get());
+    if (readable) printf("%s: %s, %zu records\n", path, FormatName(db->DbType), recs.size());
+    for (const Record &r : recs) {
+        if (readable) {
+            printf("%s = %s\n", Escape(r.key, false).c_str(), Escape(r.data, false).c_str());
+            continue;
+        }
+        // The form DumpDbm prints: body length, key length, then key, NUL
+        // and data with every unprintable byte as ".".
+        int klen = static_cast<int>(r.key.size()) + 1;
+        printf("%i %i ==>{", klen + static_cast<int>(r.data.size()) + 2, klen);
+        std::string bytes = r.key + std::string(1, '\0') + r.data;
+        for (char c : bytes) putchar(c >= 0x20 && c < 0x7f ? c : '.');
+        printf("}\n");
+    }
+    return 0;
+}
+
+// Writes recs as the only records of path, in the given format. Later
+// records with a key met before are left out (lookups only ever see the
+// first one).
+int WriteAll(const char *path, const std::vector<Record> &recs, int type, bool keepOthers) {
+    if (FileState(path) < 0) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
+    if (!db.get()) return Fail("out of memory");
+    if (!keepOthers || db->DbType == DBT_EMPTY) DbTClear(db.get(), type);
+    if (keepOthers) type = db->DbType;
+    for (const Record &r : recs) {
+        if (const char *why = Unstorable(r, type))
+            return Fail("record '%s': %s; nothing written", Escape(r.key, false).c_str(), why);
+    }
+    std::set<std::string> seen;
+    size_t skipped = 0;
+    for (const Record &r : recs) {
+        if (!seen.insert(r.key).second) {
+            ++skipped;
+            continue;
+        }
+        if (!DbmTPutRecord(db.get(), r.key.c_str(), r.data.data(), static_cast<int>(r.data.size())))
+            return Fail("record '%s': cannot store it; nothing written", Escape(r.key, false).c_str());
+    }
+    if (skipped) fprintf(stderr, "xdb: %zu later records with a key met before were left out\n", skipped);
+    return Archive(db.get(), path);
+}
+
+int CmdConvert(const char *path, const char *out, const char *to) {
+    int type = strcmp(to, "plain") == 0 ? DBT_PLAIN : strcmp(to, "tagged") == 0 ? DBT_TAGGED : -1;
+    if (type < 0) return Usage("--to takes plain or tagged, not '%s'", to);
+    if (!NeedFile(path)) return EXIT_FAIL;
+    std::vector<Record> recs;
+    {
+        Db db(path, DBT_NOREFRESH);
+        recs = AllRecords(db.get());
+    }
+    return WriteAll(out ? out : path, recs, type, false);
+}
+
+int CmdExport(const char *path, const char *out) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    Db db(path, DBT_NOREFRESH);
+    std::vector<Record> recs = AllRecords(db.get());
+    std::string text = "# xdb export: format " + std::string(FormatName(db->DbType)) + ", " +
+                       std::to_string(recs.size()) + " records\n";
+    for (const Record &r : recs) text += Escape(r.key, true) + "\t" + Escape(r.data, false) + "\n";
+    if (!out) {
+        fwrite(text.data(), 1, text.size(), stdout);
+        return fflush(stdout) == 0 ? 0 : Fail("cannot write standard output");
+    }
+    // Written beside the target and renamed, so a failure leaves no part.
+    std::string tmp = std::string(out) + ".tmp" + std::to_string(getpid());
+    FILE *f = fopen(tmp.c_str(), "wb");
+    if (!f) return Fail("%s: %s", tmp.c_str(), strerror(errno));
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = fflush(f) == 0 && ok;
+    ok = fsync(fileno(f)) == 0 && ok;
+    ok = fclose(f) == 0 && ok;
+    if (!ok || rename(tmp.c_str(), out) != 0) {
+        int err = errno;
+        unlink(tmp.c_str());
+        return Fail("%s: %s", out, strerror(err));
+    }
+    return 0;
+}
+
+int CmdImport(const char *path, const char *in, int forced) {
+    std::string text;
+    if (in ? !ReadFile(in, &text) : !ReadStream(stdin, &text))
+        return Fail("%s: %s", in ? in : "standard input", strerror(errno));
+    const char *src = in ? in : "standard input";
+    std::vector<Record> recs;
+    int type = DBT_TAGGED;
+    size_t pos = 0;
+    for (int line = 1; pos < text.size(); ++line) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos) eol = text.size();
+        std::string l = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (l.empty()) continue;
+        if (l[0] == '#') {
+            if (l.find("format plain") != std::string::npos) type = DBT_PLAIN;
+            continue;
+        }
+        size_t tab = l.find('\t');
+        if (tab == std::string::npos) return Fail("%s:%d: no tab between key and data", src, line);
+        Record r;
+        std::string why;
+        if (!Unescape(l.substr(0, tab), &r.key, &why) || !Unescape(l.substr(tab + 1), &r.data, &why))
+            return Fail("%s:%d: %s", src, line, why.c_str());
+        if (memchr(r.key.data(), 0, r.key.size())) return Fail("%s:%d: the key holds a NUL byte", src, line);
+        recs.push_back(std::move(r));
+    }
+    if (forced) type = forced;
+    int state = FileState(path);
+    if (state < 0) return EXIT_FAIL;
+    bool fresh = state == 0;
+    if (!fresh) {
+        Db db(path, DBT_NOREFRESH);
+        fresh = db->DbType == DBT_EMPTY;
+    }
+    return WriteAll(path, recs, type, !fresh);
+}
+
+int CmdCheck(const char *path) {
+    if (!NeedFile(path)) return EXIT_FAIL;
+    std::string raw;
+    if (!ReadFile(path, &raw)) return Fail("%s: %s", path, strerror(errno));
+    Db db(path, DBT_NOREFRESH);
+    if (!db.get()) return Fail("out of memory");
+    std::vector<Record> recs = AllRecords(db.get());
+    printf("%s: %s, %zu records, %zu bytes\n", path, FormatName(db->DbType), recs.size(), raw.size());
+    bool damaged = false;
+    size_t whole = static_cast<size_t>(db->ImageSize);
+    if (db->DbType == DBT_TAGGED && raw.size() < 16) {
+        printf("%s: damaged header: %zu of 16 bytes\n", path, raw.size());
+        damaged = true;
+    } else if (db->DbType != DBT_EMPTY && whole < raw.size()) {
+        printf("%s: damaged tail: %zu bytes from offset %zu are not whole records\n", path,
+               raw.size() - whole, whole);
+        damaged = true;
+    }
+    if (db->DbType == DBT_TAGGED && raw.size() >= 7) {
+        long count = strtol(raw.c_str() + 6, nullptr, 10);
+        if (count != static_cast<long>(recs.size())) {
+            printf("%s: the header counts %ld records\n", path, count);
+            damaged = true;
+        }
+    }
+    return damaged ? EXIT_FAIL : 0;
+}
+
+// Options of a command: the words right after the command name that begin
+// with "--", up to a "--" that ends them. VALUE-taking options take the next
+// word.
+struct Options {
+    bool text = false, prefix = false, readable = false, plain = false, tagged = false;
+    bool hasFile = false, hasTo = false;
+    std::string file, to;
+};
+
+int ParseOptions(std::vector<std::string> *args, Options *o) {
+    size_t i = 0;
+    for (; i < args->size(); ++i) {
+        const std::string &w = (*args)[i];
+        if (w == "--") {
+            ++i;
+            break;
+        }
+        if (w.size() < 3 || w.compare(0, 2, "--") != 0) break;
+        if (w == "--text") o->text = true;
+        else if (w == "--prefix") o->prefix = true;
+        else if (w == "--readable") o->readable = true;
+        else if (w == "--plain") o->plain = true;
+        else if (w == "--tagged") o->tagged = true;
+        else if (w == "--file" || w == "--to") {
+            if (i + 1 == args->size()) return Usage("%s needs a value", w.c_str());
+            (w == "--file" ? o->hasFile : o->hasTo) = true;
+            (w == "--file" ? o->file : o->to) = (*args)[++i];
+        } else {
+            return Usage("unknown option '%s'", w.c_str());
+        }
+    }
+    args->erase(args->begin(), args->begin() + i);
+    return 0;
+}
+
+int Run(const std::string &cmd, std::vector<std::string> args) {
+    Options o;
+    if (int rc = ParseOptions(&args, &o)) return rc;
+    // Each command accepts only its own options.
+    struct Allowed {
+        const char *cmd;
+        bool text, prefix, readable, formats, file, to;
+    };
+    static const Allowed table[] = {
+        {"list", false, false, false, false, false, false},
+        {"get", true, false, false, false, false, false},
+        {"put", false, false, false, false, true, false},
+        {"delete", false, true, false, false, false, false},
+        {"copy", false, false, false, false, false, false},
+        {"dump", false, false, true, false, false, false},
+        {"convert", false, false, false, false, false, true},
+        {"export", false, false, false, false, false, false},
+        {"import", false, false, false, true, false, false},
+        {"check", false, false, false, false, false, false},
+        {nullptr, false, false, false, false, false, false},
+    };
+    const Allowed *row = table;
+    while (row->cmd && cmd != row->cmd) ++row;
+    if (!row->cmd) return Usage("unknown command '%s'", cmd.c_str());
+    if ((o.text && !row->text) || (o.prefix && !row->prefix) || (o.readable && !row->readable) ||
+        ((o.plain || o.tagged) && !row->formats) || (o.hasFile && !row->file) || (o.hasTo && !row->to))
+        return Usage("an option does not belong to %s", cmd.c_str());
+
+    auto need = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
+    auto a = [&](size_t i) { return args[i].c_str(); };
+    if (cmd == "list") {
+        if (!need(1, 1)) return Usage("list takes FILE");
+        return CmdList(a(0));
+    }
+    if (cmd == "get") {
+        if (!need(2, 2)) return Usage("get takes [--text] FILE KEY");
+        return CmdGet(a(0), a(1), o.text);
+    }
+    if (cmd == "put") {
+        std::string value;
+        if (o.hasFile) {
+            if (!need(2, 2)) return Usage("put --file PATH takes FILE KEY");
+            if (!ReadFile(o.file.c_str(), &value)) return Fail("%s: %s", o.file.c_str(), strerror(errno));
+        } else {
+            if (!need(3, 3)) return Usage("put takes FILE KEY VALUE, FILE KEY - or --file PATH FILE KEY");
+            value = args[2];
+            if (value == "-") {
+                value.clear();
+                if (!ReadStream(stdin, &value)) return Fail("standard input: %s", strerror(errno));
+            }
+        }
+        return CmdPut(a(0), a(1), value);
+    }
+    if (cmd == "delete") {
+        if (!need(2, 2)) return Usage("delete takes FILE KEY or --prefix FILE PREFIX");
+        return CmdDelete(a(0), a(1), o.prefix);
+    }
+    if (cmd == "copy") {
+        if (!need(3, 3)) return Usage("copy takes FILE FROM TO");
+        return CmdCopy(a(0), a(1), a(2));
+    }
+    if (cmd == "dump") {
+        if (!need(1, 1)) return Usage("dump takes [--readable] FILE");
+        return CmdDump(a(0), o.readable);
+    }
+    if (cmd == "convert") {
+        if (!o.hasTo) return Usage("convert needs --to plain|tagged");
+        if (!need(1, 2)) return Usage("convert takes --to plain|tagged FILE [OUT]");
+        return CmdConvert(a(0), args.size() == 2 ? a(1) : nullptr, o.to.c_str());
+    }
+    if (cmd == "export") {
+        if (!need(1, 2)) return Usage("export takes FILE [OUT]");
+        return CmdExport(a(0), args.size() == 2 ? a(1) : nullptr);
+    }
+    if (cmd == "import") {
+        if (o.plain && o.tagged) return Usage("import takes --plain or --tagged, not both");
+        if (!need(1, 2)) return Usage("import takes [--plain|--tagged] FILE [IN]");
+        return CmdImport(a(0), args.size() == 2 ? a(1) : nullptr,
+                         o.plain ? DBT_PLAIN : o.tagged ? DBT_TAGGED : 0);
+    }
+    if (!need(1, 1)) return Usage("check takes FILE");
+    return CmdCheck(a(0));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string &s : args) {
+        if (s == "--") break;
+        if (s == "-h" || s == "--help") {
+            fputs(USAGE, stdout);
+            return 0;
+        }
+    }
+    if (args.empty()) return Usage("no command given");
+    std::string cmd = args[0];
+    args.erase(args.begin());
+    return Run(cmd, std::move(args));
+}

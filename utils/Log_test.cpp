@@ -132,6 +132,20 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
     }
 }
 
+TEST(Log, DirectoryWithContentsIsLeftAloneAndTheMessageLost) {
+    TestLog log("dir");
+    ASSERT_EQ(mkdir(log.path.c_str(), 0755), 0);
+    WriteAll(log.path + "/keep", "contents\n");
+    ChildResult r = RunChild([&] {
+        log.Use();
+        PutLogMsg("lost\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "ERROR: couldn't open " + log.path + "\n");
+    EXPECT_EQ(ReadAll(log.path + "/keep"), "contents\n");
+    std::filesystem::remove_all(log.path);
+}
+
 TEST(Log, FileOfAnotherUserIsReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a file of another user";
     TestLog log("foreign");

@@ -1,0 +1,172 @@
+// The running-process guard against real processes: a copy of sleep under a
+// name of the test's own, found by the real ps.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "InstallerTestUtil.h"
+#include "setup.h"
+
+using insttest::TempDir;
+
+namespace {
+
+// A process named `name` (a copy of sleep) that runs `seconds`.
+class Sleeper {
+  public:
+    Sleeper(const TempDir &dir, const std::string &name, const char *seconds)
+    {
+        std::string path = dir / name;
+        system(("cp /bin/sleep '" + path + "'").c_str());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl(path.c_str(), name.c_str(), seconds, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        usleep(200 * 1000); // let it show in the process table
+    }
+    ~Sleeper()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+struct GuardRun {
+    int result = -1;
+    std::string out;
+    double seconds = 0;
+};
+
+// Runs the guard in a child whose standard input holds `input`.
+GuardRun runGuard(const std::string &list, const std::string &input)
+{
+    TempDir io;
+    { std::ofstream(io / "in") << input; }
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fi = open((io / "in").c_str(), O_RDONLY);
+        int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fi, 0);
+        dup2(fo, 1);
+        unsetenv("LANG");
+        pCurLang = nullptr;
+        int r = QuitForRunningProcesses(list.c_str());
+        fflush(stdout);
+        _exit(r);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    GuardRun g;
+    g.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    g.result = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    g.out = insttest::readAll(io / "out");
+    return g;
+}
+
+// A program name of this test run alone (ps shows at most 15 characters).
+std::string uniqueName(const char *tag)
+{
+    return std::string("dpg") + tag + std::to_string(getpid() % 100000);
+}
+
+const std::string MENU = "Would you like to:\n"
+                         "1.  Wait 30 seconds for these processes to terminate\n"
+                         "2.  Quit the installation\n"
+                         "\nEnter a selection:  ";
+
+} // namespace
+
+TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
+{
+    GuardRun g = runGuard("," + uniqueName("n") + ",", "2\n");
+    EXPECT_EQ(g.result, 0);
+    EXPECT_EQ(g.out, "");
+}
+
+TEST(Guard, ShowsTheReportAndQuitsOnTwo)
+{
+    TempDir t;
+    const std::string name = uniqueName("q");
+    Sleeper s(t, name, "60");
+    GuardRun g = runGuard(",other," + name + ",", "2\n");
+    EXPECT_EQ(g.result, 1);
+    EXPECT_EQ(g.out, "\nThe following processes are running.\n"
+                     "The installer can not continue until these terminate:\n" +
+                         name + " ( " + std::to_string(s.pid()) + " )\n\n" + MENU);
+}
+
+TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
+{
+    TempDir t;
+    const std::string name = uniqueName("x");
+    Sleeper s(t, name, "60");
+    GuardRun g = runGuard("," + name + ",", "x\n\n\n2\n");
+    EXPECT_EQ(g.result, 1);
+    size_t count = 0;
+    for (size_t at = g.out.find(MENU); at != std::string::npos; at = g.out.find(MENU, at + 1))
+        ++count;
+    EXPECT_EQ(count, 3u) << g.out; // "x", then the empty line (newline pair), then "2"
+}
+
+TEST(Guard, EndOfInputCountsAsQuitting)
+{
+    TempDir t;
+    const std::string name = uniqueName("e");
+    Sleeper s(t, name, "60");
+    GuardRun g = runGuard("," + name + ",", "");
+    EXPECT_EQ(g.result, 1);
+    EXPECT_NE(g.out.find(MENU), std::string::npos);
+}
+
+TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
+{
+    TempDir t;
+    const std::string name = uniqueName("w");
+    // The sleeper is the guard's own child here, so that it leaves the
+    // process table when it ends (its parent reaps it).
+    std::string path = t / name;
+    system(("cp /bin/sleep '" + path + "'").c_str());
+    TempDir io;
+    { std::ofstream(io / "in") << "1\n"; }
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGCHLD, SIG_IGN); // ended children vanish at once
+        if (fork() == 0) {
+            execl(path.c_str(), name.c_str(), "3", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        usleep(200 * 1000);
+        int fi = open((io / "in").c_str(), O_RDONLY);
+        int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fi, 0);
+        dup2(fo, 1);
+        unsetenv("LANG");
+        int r = QuitForRunningProcesses(("," + name + ",").c_str());
+        fflush(stdout);
+        _exit(r);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    // One look after five seconds finds nothing; the menu came only once.
+    EXPECT_GE(seconds, 5.0);
+    EXPECT_LT(seconds, 10.0);
+    std::string out = insttest::readAll(io / "out");
+    EXPECT_EQ(out.find(MENU), out.rfind(MENU));
+}

@@ -1,0 +1,172 @@
+// The driver's pure pieces, and the command-line cases that stop before the
+// installation touches the host (the rest runs in the sandbox, e2e/).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "InstallerTestUtil.h"
+#include "setup.h"
+
+using insttest::Outcome;
+using insttest::TempDir;
+
+namespace {
+
+// The installer under another name, so that its log is /tmp/setup_unit.log
+// and never the real /tmp/setup.log.
+class Program {
+  public:
+    Program() { system(("cp " SETUP_BINARY " '" + (dir_ / "setup_unit") + "'").c_str()); }
+    ~Program() { unlink("/tmp/setup_unit.log"); }
+    std::string path() const { return dir_ / "setup_unit"; }
+    Outcome run(const std::vector<std::string> &args, const std::string &input,
+            const std::vector<std::string> &env = {"LANG"})
+    {
+        std::vector<std::string> argv{path()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return insttest::runProgram(argv, input, env);
+    }
+
+  private:
+    TempDir dir_;
+};
+
+} // namespace
+
+TEST(Setup, StripToBaseNameCutsTheSuiteDirectories)
+{
+    struct Case {
+        const char *in, *out;
+    } cases[] = {
+        {"/opt/Dorna/dpxx", "/opt"}, {"/opt/Dorna/dpxx/", "/opt"}, {"/opt/Dorna", "/opt"},
+        {"/opt/", "/opt"},           {"/", "/"},                   {"/opt", "/opt"},
+        {"/usr/Dorna/dpxx", "/usr"}, {"/a/b//", "/a/b/"},          {"dpxx", ""},
+        {"/x/dpxxDorna", "/x"},      {"/x/Dornadpxx/y", "/x"},     {"", ""},
+        {"/home/user/dpx", "/home/user/dpx"},
+    };
+    for (const Case &c : cases) {
+        std::string text(c.in);
+        char *got = StripToBaseName(text.data());
+        EXPECT_EQ(got, text.data());
+        EXPECT_STREQ(got, c.out) << "in: " << c.in;
+    }
+    EXPECT_EQ(StripToBaseName(nullptr), nullptr);
+}
+
+TEST(Setup, OnlyPlainPathCharactersAreSafeForTheShell)
+{
+    for (const char *ok : {"/tmp", "/opt/new_area", "/a.b/c-d/e+f", "/x,y@z:1", "rel/path", "A9"})
+        EXPECT_TRUE(isShellSafePath(ok)) << ok;
+    for (const char *bad : {"", "/tmp/a b", "/tmp;rm -rf /", "/tmp/$(id)", "/tmp/`id`",
+                            "/tmp/a\"b", "/tmp/a'b", "/tmp/a\\b", "/tmp/a|b", "/tmp/a&b",
+                            "/tmp/a>b", "/tmp/a*", "/tmp/~", "/tmp/a\nb", "/tmp/\xc3\xa9"})
+        EXPECT_FALSE(isShellSafePath(bad)) << bad;
+    EXPECT_FALSE(isShellSafePath(nullptr));
+    // Every byte outside the allowed set is refused.
+    for (int c = 1; c < 256; ++c) {
+        char text[3] = {'/', static_cast<char>(c), 0};
+        bool allowed = isalnum(c) && c < 128;
+        allowed = allowed || strchr("/._-+,@:", c) != nullptr;
+        EXPECT_EQ(isShellSafePath(text) != 0, allowed) << "byte " << c;
+    }
+}
+
+TEST(Setup, PrivateDirectoryIsARealDirectoryOfOurOwn)
+{
+    TempDir t;
+    ASSERT_EQ(mkdir((t / "dir").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((t / "dir").c_str(), (t / "link").c_str()), 0);
+    { std::ofstream(t / "file") << "x"; }
+    ASSERT_EQ(mkdir((t / "other").c_str(), 0755), 0);
+    ASSERT_EQ(chown((t / "other").c_str(), 65534, 65534), geteuid() == 0 ? 0 : -1);
+    EXPECT_TRUE(isPrivateDirectory((t / "dir").c_str()));
+    EXPECT_FALSE(isPrivateDirectory((t / "link").c_str()));
+    EXPECT_FALSE(isPrivateDirectory((t / "file").c_str()));
+    EXPECT_FALSE(isPrivateDirectory((t / "missing").c_str()));
+    if (geteuid() == 0) {
+        EXPECT_FALSE(isPrivateDirectory((t / "other").c_str()));
+    }
+    EXPECT_FALSE(isPrivateDirectory(nullptr));
+}
+
+TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn)
+{
+    Program p;
+    struct Case {
+        const char *input;
+        bool accepted;
+    } cases[] = {{"y\n", true},  {"Y\n", true},  {"yes\n", true}, {"Yes\n", true},
+                 {"n\n", false}, {"\n", false},  {"", false},     {" y\n", false},
+                 {"no\n", false}, {"x\n", false}};
+    for (const Case &c : cases) {
+        Outcome r = p.run({"-v"}, c.input);
+        EXPECT_EQ(r.status, 0) << "answer " << c.input;
+        EXPECT_EQ(r.out.rfind("Agree (y) / Disagree (n)? "), r.out.size() - 26) << c.input;
+        EXPECT_EQ(r.err, c.accepted ? "setup_unit 4.30.09\n" : "") << "answer " << c.input;
+    }
+}
+
+TEST(SetupProgram, VersionComesAfterTheWorkAreaIsMade)
+{
+    Program p;
+    TempDir t;
+    const std::string area = t / "new";
+    Outcome r = p.run({area, "-v"}, "y\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "setup_unit 4.30.09\n");
+    struct stat st;
+    EXPECT_EQ(stat(area.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
+{
+    Program p;
+    TempDir t;
+    const std::string marker = t / "pwned";
+    struct Case {
+        std::vector<std::string> args;
+        const char *what;
+        std::string word;
+    } cases[] = {
+        {{"/tmp/a;touch " + marker, "-v"}, "work area", "/tmp/a;touch " + marker},
+        {{"/tmp", "/opt/$(touch " + marker + ")"}, "install root", "/opt/$(touch " + marker + ")"},
+        {{"install", "/opt/x`touch " + marker + "`"}, "install root", "/opt/x`touch " + marker + "`"},
+        {{"/tmp", "/opt", "/w k"}, "work area", "/w k"},
+        {{"install", ""}, "install root", ""},
+    };
+    for (const Case &c : cases) {
+        Outcome r = p.run(c.args, "y\n");
+        EXPECT_EQ(r.status, 2) << c.word;
+        EXPECT_NE(r.err.find(std::string("ERROR: the ") + c.what + " \"" + c.word + "\""),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(access(marker.c_str(), F_OK), -1) << "a shell ran " << c.word;
+    }
+}
+
+TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo)
+{
+    Program p;
+    Outcome r = p.run({"/proc/no_such_area"}, "y\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos) << r.out;
+
+    // The message speaks the message language: German for ge_GE, English
+    // for de_DE (whose agreement is German).
+    r = p.run({"/proc/no_such_area/"}, "j\ny\n", {"LANG=ge_GE"});
+    EXPECT_EQ(r.status, 0) << "\"j\" is no acceptance";
+    r = p.run({"/proc/no_such_area/"}, "y\n", {"LANG=ge_GE"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("Zustimmen (y) / Ablehnen (n)? "), std::string::npos);
+    EXPECT_NE(r.out.find("FEHLER: /proc/no_such_area konnte nicht geöffnet werden\n\n"),
+              std::string::npos)
+        << r.out;
+    r = p.run({"/proc/no_such_area"}, "y\n", {"LANG=de_DE.UTF-8"});
+    EXPECT_NE(r.out.find("Zustimmen (y) / Ablehnen (n)? "), std::string::npos);
+    EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos);
+}

@@ -1,0 +1,232 @@
+// Dbm_bench.cpp - lookups in the tagged store against GNU gettext's dcgettext
+// on a catalog built by msgfmt from the same texts, in one run.
+//
+// Sizes 100, 1,000, 10,000 and 50,000 records; keys like "25_1011"; texts of
+// 20 to 200 bytes. Key streams: uniform and skewed (a few keys asked for most
+// of the time), each with 10 % keys that are not there. Also the load of a
+// database (or catalog) plus its first lookup. At the end the ratios
+// store / gettext are printed.
+#include "Dbm.h"
+
+#include <benchmark/benchmark.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <libintl.h>
+#include <map>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const int kSizes[] = {100, 1000, 10000, 50000};
+constexpr int kStream = 1 << 16;  // keys per stream
+constexpr int kLoadCopies = 400;  // fresh catalogs for the load benchmark
+
+struct Fixture {
+    std::vector<std::string> keys, texts;
+    std::string dbPath;
+    std::vector<std::string> uniform, skewed; // key streams with 10 % misses
+    std::string domain;
+};
+
+std::string g_dir;
+std::map<int, Fixture> g_fix;
+
+std::string KeyOf(int i) { return std::to_string(20 + i / 1000) + "_" + std::to_string(1000 + i % 1000); }
+
+bool RunMsgfmt(const std::string &po, const std::string &mo) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        execlp("msgfmt", "msgfmt", "-o", mo.c_str(), po.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+Fixture &Get(int n) {
+    auto it = g_fix.find(n);
+    if (it != g_fix.end()) return it->second;
+    Fixture &f = g_fix[n];
+    std::mt19937 rng(n);
+    for (int i = 0; i < n; ++i) {
+        f.keys.push_back(KeyOf(i));
+        std::string t(20 + rng() % 181, ' ');
+        for (char &c : t) c = static_cast<char>('a' + rng() % 26);
+        f.texts.push_back(t);
+    }
+    // The tagged database.
+    f.dbPath = g_dir + "/db" + std::to_string(n) + ".xdb";
+    DbmSetV4DriverPathHandling();
+    DbT *db = DbTOpen(f.dbPath.c_str(), DBT_NOARCHIVE);
+    for (int i = 0; i < n; ++i)
+        DbmTPutRecord(db, f.keys[i].c_str(), f.texts[i].c_str(), static_cast<int>(f.texts[i].size()) + 1);
+    DbmTArchiveDb(db);
+    DbTClose(db);
+    // The catalog: one .po, msgfmt, and hard links under fresh domain names
+    // for the load benchmark (gettext keeps every catalog it loaded).
+    f.domain = "bench" + std::to_string(n);
+    std::string po = g_dir + "/" + f.domain + ".po";
+    FILE *out = fopen(po.c_str(), "w");
+    fprintf(out, "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n");
+    for (int i = 0; i < n; ++i) fprintf(out, "msgid \"%s\"\nmsgstr \"%s\"\n\n", f.keys[i].c_str(), f.texts[i].c_str());
+    fclose(out);
+    std::string mo = g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + ".mo";
+    if (!RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
+    for (int c = 0; c < kLoadCopies; ++c) {
+        std::string link = g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + "_" + std::to_string(c) + ".mo";
+        if (::link(mo.c_str(), link.c_str()) != 0) perror(link.c_str());
+    }
+    bindtextdomain(f.domain.c_str(), (g_dir + "/loc").c_str());
+    // Streams: 90 % hits, 10 % misses; skewed hits follow a Zipf-like law.
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int i = 0; i < kStream; ++i) {
+        bool miss = rng() % 10 == 0;
+        std::string missKey = "99_" + std::to_string(rng() % 100000);
+        f.uniform.push_back(miss ? missKey : f.keys[rng() % n]);
+        int skewIndex = static_cast<int>(std::pow(u(rng), 4.0) * n);
+        f.skewed.push_back(miss ? missKey : f.keys[skewIndex < n ? skewIndex : n - 1]);
+    }
+    return f;
+}
+
+void StoreLookup(benchmark::State &state, uint32_t flags) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    const std::vector<std::string> &stream = state.range(1) ? f.skewed : f.uniform;
+    DbmSetV4DriverPathHandling();
+    DbT *db = DbTOpen(f.dbPath.c_str(), flags);
+    static char buf[65536];
+    size_t i = 0, found = 0;
+    for (auto _ : state) {
+        found += DbmTGetRecord(db, stream[i].c_str(), buf) > 0;
+        i = (i + 1) & (kStream - 1);
+    }
+    benchmark::DoNotOptimize(found);
+    DbTClose(db);
+}
+
+void BM_StoreLookup(benchmark::State &state) { StoreLookup(state, 0); }
+void BM_StoreLookupNoRefresh(benchmark::State &state) { StoreLookup(state, DBT_NOREFRESH); }
+
+void BM_GettextLookup(benchmark::State &state) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    const std::vector<std::string> &stream = state.range(1) ? f.skewed : f.uniform;
+    const char *probe = dcgettext(f.domain.c_str(), f.keys[0].c_str(), LC_MESSAGES);
+    if (strcmp(probe, f.texts[0].c_str()) != 0) {
+        state.SkipWithError("gettext does not find the catalog");
+        return;
+    }
+    size_t i = 0, found = 0;
+    for (auto _ : state) {
+        const char *key = stream[i].c_str();
+        found += dcgettext(f.domain.c_str(), key, LC_MESSAGES) != key;
+        i = (i + 1) & (kStream - 1);
+    }
+    benchmark::DoNotOptimize(found);
+}
+
+void BM_StoreLoadFirstLookup(benchmark::State &state) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    static char buf[65536];
+    size_t i = 0;
+    for (auto _ : state) {
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(f.dbPath.c_str(), 0);
+        benchmark::DoNotOptimize(DbmTGetRecord(db, f.uniform[i++ & (kStream - 1)].c_str(), buf));
+        state.PauseTiming();
+        DbTClose(db);
+        state.ResumeTiming();
+    }
+}
+
+void BM_GettextLoadFirstLookup(benchmark::State &state) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    std::string dir = g_dir + "/loc";
+    int copy = 0;
+    for (auto _ : state) {
+        if (copy == kLoadCopies) {
+            state.SkipWithError("out of fresh catalogs");
+            break;
+        }
+        std::string domain = f.domain + "_" + std::to_string(copy);
+        bindtextdomain(domain.c_str(), dir.c_str());
+        benchmark::DoNotOptimize(dcgettext(domain.c_str(), f.uniform[copy].c_str(), LC_MESSAGES));
+        ++copy;
+    }
+}
+
+void Sizes(benchmark::internal::Benchmark *b) {
+    for (int n : kSizes)
+        for (int skew = 0; skew < 2; ++skew) b->Args({n, skew});
+}
+
+void LoadSizes(benchmark::internal::Benchmark *b) {
+    for (int n : kSizes) b->Args({n, 0});
+    b->Iterations(kLoadCopies);
+}
+
+BENCHMARK(BM_StoreLookup)->Apply(Sizes);
+BENCHMARK(BM_StoreLookupNoRefresh)->Apply(Sizes);
+BENCHMARK(BM_GettextLookup)->Apply(Sizes);
+BENCHMARK(BM_StoreLoadFirstLookup)->Apply(LoadSizes);
+BENCHMARK(BM_GettextLoadFirstLookup)->Apply(LoadSizes);
+
+// Keeps the time per iteration of every run, for the ratio table.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &r : runs)
+            if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+void PrintRatios(const RatioReporter &rep) {
+    printf("\nratio store / gettext (time per operation; 1.0 = as fast)\n");
+    for (int n : kSizes) {
+        for (int skew = 0; skew < 2; ++skew) {
+            std::string args = "/" + std::to_string(n) + "/" + std::to_string(skew);
+            auto g = rep.times.find("BM_GettextLookup" + args);
+            auto s = rep.times.find("BM_StoreLookup" + args);
+            auto s2 = rep.times.find("BM_StoreLookupNoRefresh" + args);
+            if (g == rep.times.end() || s == rep.times.end() || s2 == rep.times.end()) continue;
+            printf("lookup %6d %-8s  refresh %.2f  no-refresh %.2f\n", n, skew ? "skewed" : "uniform",
+                   s->second / g->second, s2->second / g->second);
+        }
+        std::string args = "/" + std::to_string(n) + "/0/iterations:" + std::to_string(kLoadCopies);
+        auto g = rep.times.find("BM_GettextLoadFirstLookup" + args);
+        auto s = rep.times.find("BM_StoreLoadFirstLookup" + args);
+        if (g != rep.times.end() && s != rep.times.end())
+            printf("load + first lookup %6d  %.2f\n", n, s->second / g->second);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    char tmpl[] = "/tmp/dbm_bench_XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    g_dir = tmpl;
+    mkdir((g_dir + "/loc").c_str(), 0755);
+    mkdir((g_dir + "/loc/C.UTF-8").c_str(), 0755);
+    mkdir((g_dir + "/loc/C.UTF-8/LC_MESSAGES").c_str(), 0755);
+    setenv("LANGUAGE", "", 1);
+    if (!setlocale(LC_ALL, "C.UTF-8")) fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
+    benchmark::Initialize(&argc, argv);
+    RatioReporter rep;
+    benchmark::RunSpecifiedBenchmarks(&rep);
+    PrintRatios(rep);
+    benchmark::Shutdown();
+    std::string cmd = "rm -rf '" + g_dir + "'";
+    return system(cmd.c_str()) == 0 ? 0 : 1;
+}

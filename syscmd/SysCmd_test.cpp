@@ -531,42 +531,30 @@ TEST(SysCmd, ACommandThatExitsNonZeroFailsInEveryMode) {
 TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
   TempDir t;
   std::string missing = t / "missing";
-  std::string logPath;
-  auto r = RunChild([&] {
-    std::string log = UseTestLog();
-    InitSysCmdList();
-    SysCmd(3, 2, " %s", missing.c_str());
-    ADD_FAILURE() << "SysCmd returned after a failure in mode 2";
-  });
-  EXPECT_EQ(r.ExitCode(), 1);
-  EXPECT_EQ(r.out, ".ERROR: exit status 1\n");
-  // The quiet form ends the program the same way, without dot or log line.
-  auto r2 = RunChild([&] {
-    std::string log = UseTestLog();
-    InitSysCmdList();
-    SysCmd(-5, 2, " 644 %s 2>/dev/null", missing.c_str());
-  });
-  EXPECT_EQ(r2.ExitCode(), 1);
-  EXPECT_EQ(r2.out, "ERROR: exit status 1\n");
-}
-
-TEST(SysCmd, ModeTwoFailureIsLoggedAsError) {
-  auto r = RunChild([&] {
-    UseTestLog();
-    std::string mine = std::string("/tmp/") + my_name + ".log";
-    InitSysCmdList();
-    pid_t pid = fork();
-    if (pid == 0) {
-      SysCmd(1, 2, "exit 3");
-      _exit(0);
-    }
-    int st;
-    waitpid(pid, &st, 0);
-    EXPECT_EQ(WEXITSTATUS(st), 1);
-    EXPECT_EQ(ReadFile(mine), "initializing system\nexit 3\nERROR: exit status 3\n");
-    unlink(mine.c_str());
-  });
-  EXPECT_CHILD_OK(r);
+  struct {
+    int row;
+    std::string args, out, log;
+  } cases[] = {
+      {1, "exit 3", ".ERROR: exit status 3\n", "exit 3\nERROR: exit status 3\n"},
+      // Quiet calls end the same way, without dot or log entry of the line.
+      {-1, "exit 3", "ERROR: exit status 3\n", "ERROR: exit status 3\n"},
+      {-5, " 644 " + missing + " 2>/dev/null", "ERROR: exit status 1\n", "ERROR: exit status 1\n"},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.args);
+    auto r = RunChild([&] {
+      std::string log = UseTestLog();
+      InitSysCmdList();
+      ChildResult inner = RunChild([&] {
+        SysCmd(c.row, 2, "%s", c.args.c_str());
+        ADD_FAILURE() << "SysCmd returned after a failure in mode 2";
+      });
+      EXPECT_EQ(inner.ExitCode(), 1);
+      EXPECT_EQ(inner.out, c.out);
+      EXPECT_EQ(ReadFile(log), "initializing system\n" + c.log);
+    });
+    EXPECT_CHILD_OK(r);
+  }
 }
 
 TEST(SysCmd, ReportsTheSignalThatEndedTheCommand) {

@@ -362,16 +362,6 @@ TEST_F(FileTest, FileSearchReturnsTheFirstMatchingLine) {
     EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(FileTest, GetEnvCopiesTheValue) {
-    setenv("UTILS_TEST_VAR", "v a l", 1);
-    EXPECT_EQ(Stored(GetEnv("UTILS_TEST_VAR")), "v a l");
-    unsetenv("UTILS_TEST_VAR");
-    EXPECT_EQ(GetEnv("UTILS_TEST_VAR"), nullptr);
-    setenv("UTILS_TEST_VAR", "", 1);
-    EXPECT_EQ(Stored(GetEnv("UTILS_TEST_VAR")), "");
-    unsetenv("UTILS_TEST_VAR");
-}
-
 TEST_F(FileTest, GetToolPathFromTheInvocationName) {
     ASSERT_EQ(mkdir(P("home").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(P("home/u").c_str(), 0755), 0);

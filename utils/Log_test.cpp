@@ -191,18 +191,6 @@ TEST(Log, LogNameThatDoesNotFitIsRefused) {
     EXPECT_EQ(r.err.rfind("ERROR: couldn't open /tmp/000", 0), 0u) << r.err;
 }
 
-TEST(Log, PathIsResetToTmpOnEveryMessage) {
-    TestLog log("path");
-    RunChild([&] {
-        log.Use();
-        pLogPath = "/nonexistent";
-        PutLogMsg("here\n");
-        if (strcmp(pLogPath, "/tmp") != 0) _exit(3);
-    });
-    EXPECT_EQ(ReadAll(log.path), "here\n");
-}
-
-// The exact output and status of the messages that end or warn.
 TEST(Diagnostics, MessagesAndExitStatuses) {
     struct Case {
         const char *what;

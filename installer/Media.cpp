@@ -127,7 +127,10 @@ void FreeSpaceForInstall(const char *work, const char *root, const char *word)
     } else if (FindFile(root, nullptr)) {
         installSide = SaveStr_(root);
     } else {
-        installSide = SaveStr_("/");
+        // Nothing of the root exists yet: it will live on the file system of
+        // its nearest existing ancestor ("/" at the latest).
+        int unused = 0;
+        installSide = FindExistingPath(root, &unused);
     }
     PutMem(app);
     PutMem(suite);

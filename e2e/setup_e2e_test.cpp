@@ -1,0 +1,382 @@
+// The installer `setup` run whole, as root in the sandbox, against the sample
+// install site: command-line forms, agreement and message languages, install
+// media, room, the old-daemon question, the process guard, the root check.
+// Every case checks the exit status, the messages and what is on disk after.
+#include "Sandbox.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const std::string kSite = e2e::SiteDir();
+const std::string kApp = "/usr/Dorna/dpxx";
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The number in a size file of the site plus the margin, as "%e" prints it.
+std::string Amount(double value) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%e", value);
+    return buf;
+}
+double SiteSize(const char *name) { return strtod(e2e::ReadHostFile(kSite + "/" + name).c_str(), nullptr); }
+
+// A copy of the sample site changed by a shell script run inside the copy.
+class SiteCopy {
+  public:
+    SiteCopy(const std::string &name, const std::string &change) {
+        dir_ = std::string(e2e::ScratchDir()) + "/site-" + name + "." + std::to_string(getpid());
+        e2e::Result r = e2e::RunHost({"sh", "-c", "rm -rf \"$0\" && cp -a \"$1\" \"$0\" && cd \"$0\" && " + change,
+                                      dir_, kSite});
+        ok_ = r.status == 0;
+    }
+    ~SiteCopy() { e2e::RunHost({"rm", "-rf", dir_}); }
+    const std::string &dir() const { return dir_; }
+    bool ok() const { return ok_; }
+
+  private:
+    std::string dir_;
+    bool ok_ = false;
+};
+
+// A sandbox with the site at /tmp/site and LANG unset.
+struct Box : e2e::Sandbox {
+    explicit Box(const std::string &name, const std::string &site = kSite) : e2e::Sandbox(name) {
+        BindRo(site, "/tmp/site");
+        Unset("LANG");
+    }
+};
+
+const char *const kEnglishQuestion = "Agree (y) / Disagree (n)? ";
+
+// The text that fresh installations leave in the application directory.
+void ExpectInstalledAt(const Box &box, const std::string &app) {
+    EXPECT_EQ(box.Mode(app + "/dprdpxxtty"), 04755) << app;
+    EXPECT_EQ(box.Mode(app + "/dsf"), 04755) << app;
+    EXPECT_EQ(box.Mode(app + "/dpqadmin"), 0755) << app;
+    EXPECT_FALSE(box.ReadFile(app + "/.dp_cfg").empty()) << app;
+    EXPECT_EQ(box.Mode(app + "/DornaPrintdpxx"), 0755) << app;
+}
+
+} // namespace
+
+TEST(SetupRun, FreshInstallationIntoUsrWithDefaults) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-fresh");
+    e2e::Result r = box.Sh("/tmp/site/setup; echo \"status=$?\"; ls -a /tmp", "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, kEnglishQuestion));
+    EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "the work directory stays: " << r.out;
+    EXPECT_TRUE(Contains(r.out, "setup.log"));
+    ExpectInstalledAt(box, kApp);
+    EXPECT_EQ(box.Mode("/usr/Dorna"), 0755);
+    EXPECT_EQ(box.Mode("/var/spool/Dorna"), 0775);
+    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 0777);
+    EXPECT_FALSE(box.Changed("/usr/Dorna/dpxx/DornaLinuxi386Dpxx.tar"));
+}
+
+TEST(SetupRun, WorkAreaAndInstallRootFromTheCommandLine) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-roots");
+    box.Overlay("/opt");
+    // /tmp/w is made by the installer; the log shows where the pieces went.
+    e2e::Result r = box.Sh("/tmp/site/setup /tmp/w/ /opt; echo \"status=$?\"; ls -a /tmp/w; "
+                           "grep -c 'cp -p  */tmp/site/pkg_tar.aa /tmp/w/DornaInstall' /tmp/setup.log",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
+    EXPECT_FALSE(Contains(r.out, "DornaInstall\n")) << r.out;
+    ExpectInstalledAt(box, "/opt/Dorna/dpxx");
+    EXPECT_EQ(box.Mode("/opt/Dorna/dpxx"), 0775);
+    EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/opt/Dorna/dpxx\n");
+}
+
+TEST(SetupRun, InstallWordNamesTheRootAndStripsTheSuiteDirectories) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-install-word");
+    box.Overlay("/opt");
+    e2e::Result r = box.Run({"/tmp/site/setup", "install", "/opt/Dorna/dpxx"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ExpectInstalledAt(box, "/opt/Dorna/dpxx");
+    EXPECT_FALSE(box.Changed("/opt/Dorna/dpxx/Dorna"));
+
+    // The link at the well-known location now names /opt: with no root named
+    // the next run upgrades there and moves nothing.
+    EXPECT_TRUE(box.Sh("rm /opt/Dorna/dpxx/.dp_cfg").status == 0);
+    r = box.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(box.ReadFile("/opt/Dorna/dpxx/.dp_cfg").empty());
+    EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/opt/Dorna/dpxx\n");
+
+    // "install" as the last word names nothing.
+    r = box.Run({"/tmp/site/setup", "install"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/opt/Dorna/dpxx\n");
+}
+
+TEST(SetupRun, NamingAnotherRootMovesThePreviousInstallation) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-relocate");
+    box.Overlay("/opt");
+    ASSERT_EQ(box.Run({"/tmp/site/setup", "install", "/opt"}, "y\n").status, 0);
+    ASSERT_EQ(box.Sh("touch /opt/Dorna/dpxx/kept-by-the-move").status, 0);
+
+    e2e::Result r = box.Run({"/tmp/site/setup", "install", "/var/x"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(box.Sh("test -e /opt/Dorna/dpxx || echo gone").out, "gone\n");
+    EXPECT_TRUE(box.Changed("/var/x/Dorna/dpxx/kept-by-the-move"));
+    ExpectInstalledAt(box, "/var/x/Dorna/dpxx");
+    EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/var/x/Dorna/dpxx\n");
+
+    // Back to /usr: the old link goes, the directory itself moves, no link.
+    r = box.Run({"/tmp/site/setup", "install", "/usr"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out, "dir\n");
+    EXPECT_TRUE(box.Changed("/usr/Dorna/dpxx/kept-by-the-move"));
+    EXPECT_EQ(box.Sh("test -e /var/x/Dorna/dpxx || echo gone").out, "gone\n");
+}
+
+TEST(SetupRun, DanglingLinkIsRemovedAndTheRunIsFresh) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-dangling");
+    ASSERT_EQ(box.Sh("mkdir -p /usr/Dorna && ln -s /nowhere/Dorna/dpxx /usr/Dorna/dpxx").status, 0);
+    e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out, "dir\n");
+    // Fresh: the spool directories and the SELinux script ran.
+    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 0777);
+    EXPECT_FALSE(box.ReadFile("/var/spool/Dorna/calls/TLDPatchSELinuxPolicy.log").empty());
+}
+
+TEST(SetupRun, RealDirectoryAtTheWellKnownLocationIsAnUpgradeInUsr) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-realdir");
+    ASSERT_EQ(box.Sh("mkdir -p /usr/Dorna/dpxx").status, 0);
+    e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ExpectInstalledAt(box, kApp);
+    // An upgrade makes no spool directories and runs no SELinux script.
+    EXPECT_FALSE(box.Changed("/var/spool/Dorna/dpxx/__dpa_download__"));
+    EXPECT_TRUE(box.ReadFile("/var/spool/Dorna/calls/TLDPatchSELinuxPolicy.log").empty());
+}
+
+TEST(SetupRun, VersionAfterTheAgreementAndNothingInstalled) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-version");
+    e2e::Result r = box.Run({"/tmp/site/setup", "-v"}, "y\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.out, kEnglishQuestion));
+    EXPECT_TRUE(Contains(r.err, "setup 4.30.09\n")) << r.err;
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+
+    r = box.Sh("/tmp/site/setup /tmp/new -v; echo \"status=$?\"; test -d /tmp/new && echo made", "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=0\nmade")) << r.out;
+}
+
+TEST(SetupRun, AgreementAndMessageLanguagesFollowLang) {
+    DORNA_REQUIRE_SANDBOX();
+    // Without isize the run stops with message 65 right after the agreement,
+    // which shows both languages.
+    SiteCopy site("no-isize", "rm isize");
+    ASSERT_TRUE(site.ok());
+    struct Case {
+        const char *lang;
+        const char *question;
+        const char *message;
+    } cases[] = {
+        {nullptr, "Agree (y) / Disagree (n)? ", "Could not determine how much space needed for install, missing isize.\n"},
+        {"fr_FR.UTF-8", "J'accepte (y) / Je refuse (n) ? ", "isize est absent.\n"},
+        {"de_DE", "Zustimmen (y) / Ablehnen (n)? ", "Could not determine how much space needed"},
+        {"ge_GE", "Zustimmen (y) / Ablehnen (n)? ", "isize fehlt.\n"},
+        {"es", "Aceito (y) / Não aceito (n)? ", "Could not determine how much space needed"},
+        {"sv_FI", "Hyväksyn (y) / En hyväksy (n)? ", "Could not determine how much space needed"},
+        {"dansk", "Agree (y) / Disagree (n)? ", "Could not determine how much space needed"},
+        {"C", "Agree (y) / Disagree (n)? ", "Could not determine how much space needed"},
+    };
+    for (const Case &c : cases) {
+        const std::string name = c.lang ? c.lang : "unset";
+        Box box("setup-lang-" + std::to_string(&c - cases), site.dir());
+        if (c.lang)
+            box.Env(std::string("LANG=") + c.lang);
+        e2e::Result refused = box.Run({"/tmp/site/setup"}, "n\n");
+        EXPECT_EQ(refused.status, 0) << name;
+        EXPECT_TRUE(Contains(refused.out, c.question)) << name;
+        EXPECT_FALSE(Contains(refused.out, c.message)) << name;
+
+        e2e::Result accepted = box.Run({"/tmp/site/setup"}, "y\n");
+        EXPECT_EQ(accepted.status, 1) << name;
+        EXPECT_TRUE(Contains(accepted.out, c.question)) << name;
+        EXPECT_TRUE(Contains(accepted.out, c.message)) << name << ": " << accepted.out;
+        EXPECT_TRUE(box.Changes().empty()) << name;
+    }
+}
+
+TEST(SetupRun, SiteWithUpperCaseNamesOnly) {
+    DORNA_REQUIRE_SANDBOX();
+    SiteCopy site("upper", "mv disks DISKS && for p in pkg_tar.*; do "
+                           "mv \"$p\" \"PKG_TAR.${p#pkg_tar.}\"; done && "
+                           "for p in PKG_TAR.*; do mv \"$p\" \"PKG_TAR.$(echo ${p#PKG_TAR.} | tr a-z A-Z)\"; done");
+    ASSERT_TRUE(site.ok());
+    Box box("setup-upper", site.dir());
+    e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ExpectInstalledAt(box, kApp);
+}
+
+TEST(SetupRun, MissingDisksOrSizeFileStopsWithStatusOne) {
+    DORNA_REQUIRE_SANDBOX();
+    SiteCopy noDisks("no-disks", "rm disks");
+    SiteCopy noTsize("no-tsize", "rm tsize");
+    ASSERT_TRUE(noDisks.ok() && noTsize.ok());
+
+    Box a("setup-no-disks", noDisks.dir());
+    e2e::Result r = a.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, DornaInstall/disks\n")) << r.err;
+    EXPECT_FALSE(a.Changed("/usr/Dorna"));
+
+    Box b("setup-no-tsize", noTsize.dir());
+    r = b.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.out, "Could not determine how much space needed for install, missing isize.\n"));
+    EXPECT_TRUE(b.Changes().empty());
+}
+
+TEST(SetupRun, NotEnoughRoomNamesThePlaceAndTheAmount) {
+    DORNA_REQUIRE_SANDBOX();
+    const double needI = SiteSize("isize") + 40, needT = SiteSize("tsize") + 40;
+    Box box("setup-room");
+    struct Case {
+        std::string script;
+        std::string message;
+    } cases[] = {
+        // A small work area of its own.
+        {"mkdir /tmp/small && mount -t tmpfs -o size=64k tmpfs /tmp/small && /tmp/site/setup /tmp/small",
+         "There isn't enough space in /tmp/small/DornaInstall to perform the installation activities. "
+         "The temporary work area should be at least " + Amount(needT) + " bytes."},
+        // A small install root of its own.
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r",
+         "There isn't enough space in /tmp/r to perform the installation activities. "
+         "The install area should be at least " + Amount(needI) + " bytes."},
+        // Both on one small file system.
+        {"mkdir /tmp/s && mount -t tmpfs -o size=" + std::to_string(static_cast<int>(needI + needT) - 100) +
+             "k tmpfs /tmp/s && mkdir /tmp/s/r && /tmp/site/setup /tmp/s/w /tmp/s/r",
+         "As you are using a working directory, /tmp/s/w/DornaInstall on the same partition as the install "
+         "directory you have selected, /tmp/s/r this install requires " + Amount(needI + needT) + " bytes free."},
+        // A root that does not exist yet is measured where it will live.
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r/new/root",
+         "There isn't enough space in /tmp/r/new/root to perform the installation activities."},
+        // Next to nothing free: the minimum check.
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=16k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r",
+         "There isn't enough space in /tmp/r to perform the installation activities: only"},
+    };
+    for (const Case &c : cases) {
+        e2e::Result r = box.Sh(c.script + "; echo \"status=$?\"", "y\n");
+        EXPECT_TRUE(Contains(r.out, c.message)) << c.script << "\n" << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "status=1")) << c.script << "\n" << r.out;
+    }
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}
+
+TEST(SetupRun, OldDaemonQuestion) {
+    DORNA_REQUIRE_SANDBOX();
+    const std::string plant = "mkdir -p /usr/Dorna/dpxx /etc/rc2.d && touch /usr/Dorna/dpxx/DPrintD "
+                              "/etc/rc2.d/KDornaPrintD /etc/rc2.d/SDornaPrintD";
+    {
+        Box box("setup-daemon-yes");
+        ASSERT_EQ(box.Sh(plant).status, 0);
+        e2e::Result r = box.Run({"/tmp/site/setup"}, "y\nmaybe\n\nY\nyes\n");
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "uses DPrintD\nprint daemon, you must delete all your Dorna print queues"));
+        EXPECT_TRUE(Contains(r.out, "NOTE: DPrintD is located in <install directory>/Dorna/dpxx\n"));
+        size_t asked = 0;
+        for (size_t at = r.out.find("[yn] "); at != std::string::npos; at = r.out.find("[yn] ", at + 1))
+            ++asked;
+        EXPECT_EQ(asked, 4u) << r.out; // maybe, empty line and Y ask again
+        EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "");
+        ExpectInstalledAt(box, kApp);
+    }
+    for (const char *answer : {"n\n", "no\n", ""}) {
+        Box box("setup-daemon-no");
+        ASSERT_EQ(box.Sh(plant).status, 0);
+        e2e::Result r = box.Run({"/tmp/site/setup"}, std::string("y\n") + answer);
+        EXPECT_EQ(r.status, 0) << answer;
+        EXPECT_TRUE(Contains(r.out, "[yn] ")) << answer;
+        EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "KDornaPrintD\nSDornaPrintD\n") << answer;
+        EXPECT_TRUE(box.ReadFile(kApp + "/.dp_cfg").empty()) << answer;
+    }
+}
+
+TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-guard-wait");
+    ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+    // dprint ends after 8 seconds: the second look, after 10, finds it gone.
+    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 8 & sleep 1; "
+                           "/tmp/site/setup; echo \"status=$?\"",
+                           "y\n1\n");
+    EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "The installer can not continue until these terminate:\ndprint ( "));
+    EXPECT_TRUE(Contains(r.out, "1.  Wait 30 seconds for these processes to terminate\n"));
+    EXPECT_EQ(r.out.find("Enter a selection:  "), r.out.rfind("Enter a selection:  "));
+}
+
+TEST(SetupRun, GuardQuitLeavesTheInstallationUntouched) {
+    DORNA_REQUIRE_SANDBOX();
+    for (const char *answer : {"2\n", ""}) {
+        Box box("setup-guard-quit");
+        ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+        ASSERT_EQ(box.Sh("rm /usr/Dorna/dpxx/.dp_cfg").status, 0);
+        e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 600 & sleep 1; "
+                               "/tmp/site/setup install /var/moved; echo \"status=$?\"",
+                               std::string("y\n") + answer);
+        EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "2.  Quit the installation\n"));
+        EXPECT_TRUE(box.ReadFile("/usr/Dorna/dpxx/.dp_cfg").empty()) << "answer " << answer;
+        EXPECT_FALSE(box.Changed("/var/moved"));
+    }
+}
+
+TEST(SetupRun, NonRootUserIsToldAndNothingIsInstalled) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-nonroot");
+    e2e::Result r = box.Sh("setpriv --reuid=65534 --regid=65534 --clear-groups /tmp/site/setup; "
+                           "echo \"status=$?\"; ls -a /tmp",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "nobody is logged in\nYou must become root to run setup\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "status=1")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "clean-up ran: " << r.out;
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}
+
+TEST(SetupRun, WorkDirectoryThatIsNotOursStopsBeforeTheCopy) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-foreign-workdir");
+    // A mount point cannot be removed: the directory stays someone else's.
+    e2e::Result r = box.Sh("mkdir -p /tmp/w/DornaInstall && mount -t tmpfs tmpfs /tmp/w/DornaInstall && "
+                           "chown 65534 /tmp/w/DornaInstall && /tmp/site/setup /tmp/w; echo \"status=$?\"; "
+                           "ls -A /tmp/w/DornaInstall",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.err, "ERROR: the work directory /tmp/w/DornaInstall is not a directory of this"))
+        << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "pkg_tar")) << "nothing was copied";
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}
+
+TEST(SetupRun, UnsafeArgumentsNeverReachAShell) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-unsafe");
+    e2e::Result r = box.Sh("/tmp/site/setup '/tmp/x;touch /tmp/pwned'; echo \"status=$?\"; "
+                           "/tmp/site/setup /tmp 'install /opt$(touch /tmp/pwned)'; echo \"status=$?\"; "
+                           "ls /tmp",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=2\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "pwned")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "ERROR: the work area \"/tmp/x;touch /tmp/pwned\""));
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}

@@ -262,6 +262,27 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
     unlink(file.c_str());
 }
 
+TEST(Sandbox, CheckSaysWhyNoSandboxCanBeMade) {
+    // bash found by its full path, every other tool hidden.
+    e2e::Result r = e2e::RunHost({"env", "PATH=/nonexistent", "/bin/bash", e2e::SandboxTool(),
+                                  "--check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "sandbox: no sandbox here: unshare(1) is not installed"
+                     " (Debian package util-linux)\n");
+    r = e2e::RunHost({"env", "PATH=/nonexistent", "/bin/bash", e2e::SandboxTool(),
+                      std::string(e2e::ScratchDir()) + "/never", "true"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_TRUE(Contains(r.err, "sandbox: unshare(1) is not installed")) << r.err;
+}
+
+TEST(Sandbox, CheckNamesAnUnusableScratchDirectory) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Result r = e2e::RunHost({e2e::SandboxTool(), "--check", "/proc/no-such-dir"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "sandbox: no sandbox here: cannot create a scratch directory in"
+                     " /proc/no-such-dir\n");
+}
+
 TEST(Sandbox, HelpDescribesTheUse) {
     e2e::Result r = e2e::RunHost({e2e::SandboxTool(), "--help"});
     EXPECT_EQ(r.status, 0);

@@ -14,14 +14,16 @@
 //
 // The first-fit search is kept fast with bookkeeping that never changes its
 // answer:
-//  - FreeBits mirrors MAT as a bitmap, so runs are found a 64-bit word at a time;
+//  - FreeBits mirrors MAT as a bitmap, so runs are found a 64-bit word at a
+//    time; WordRun keeps the longest free run inside each word, so words that
+//    cannot hold a run are passed over;
 //  - FirstFree is the lowest free node of a block, where its search starts;
 //  - a search index lists the shared blocks in chain order with, per block,
-//    an upper bound of its longest free run (RunHint). Blocks whose bound is
-//    below the request are skipped; a block whose scan fails gets its exact
-//    longest run as the new bound. Releases raise the bound to the run they
-//    make; allocations only lower it to the free count. An upper bound never
-//    skips a block that could hold the run, so the result is still first fit;
+//    its longest free run (RunHint). Blocks whose run is below the request are
+//    skipped. Releases raise it to the run they make. An allocation taken from
+//    a longest run marks it stale: the old length is then an upper bound, made
+//    exact again when a scan of the block fails. An upper bound never skips a
+//    block that could hold the run, so the result is still first fit;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - HighWater: nodes at and above it were never handed out and are still the
@@ -33,12 +35,15 @@
 //     do not overlap and end within the block; an entry has a count exactly
 //     when its pAddr is pMemory + 32 * i;
 //  2. FreeNodeCount equals the number of blanks in MAT;
-//  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
+//  3. bit i of FreeBits is set exactly when MAT[i] is ' '; WordRun[w] is the
+//     longest run of set bits in FreeBits[w], or unknown (worked out on use);
 //  4. FirstFree is the lowest free node index (MEM_NODES when none is free);
 //  5. nodes at and above HighWater are free and their bytes are zero;
-//  6. RunHint of an indexed block is at least its longest free run;
+//  6. RunHint of an indexed block is its longest free run, or an upper bound of
+//     it when flagged stale;
 //  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
-//     entries, and the data bytes from DedicatedSize to Size are zero;
+//     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
+//     clears what it gives up, so a grow in place needs no clearing);
 //  8. the chain holds the blocks in order of creation; the search index holds
 //     its shared blocks in the same order, the address index all of them.
 #include "MemMgr.h"
@@ -60,6 +65,8 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
+constexpr uint8_t kRunUnknown = 0xFF;   // WordRun entry not worked out since the word changed
+constexpr uint16_t kHintStale = 0x8000; // RunHint flag: an upper bound, not the exact run
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 #ifndef NDEBUG
@@ -69,7 +76,7 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 struct MemState {
   MemBlock *pTail = nullptr;     // last block of the chain
   MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
-  uint16_t *RunHint = nullptr;   // per Shared entry: upper bound of the block's longest free run
+  uint16_t *RunHint = nullptr;   // per Shared entry: the block's longest free run
   int SharedCnt = 0;             // entries used in Shared and RunHint
   int SharedCap = 0;             // entries allocated
   char **Starts = nullptr;       // pMemory of every chained block, ascending
@@ -99,16 +106,50 @@ bool RoundSize(long size, long *rounded) {
   return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
-// Sets (free) or clears (used) the bits of nodes [s, s + len).
-void SetBits(uint64_t *bits, int s, int len, bool free) {
+// Length of the longest run of set bits in x. Doubling finds the power of two
+// below it (starts[k] marks where runs of 2^k or more begin), halving the rest.
+int LongestOnes(uint64_t x) {
+  if (x == ~0ULL) return 64;
+  if (x == 0) return 0;
+  uint64_t starts[6];
+  int k = 0;
+  starts[0] = x;
+  while (k < 5) {
+    uint64_t next = starts[k] & (starts[k] >> (1 << k));
+    if (!next) break;
+    starts[++k] = next;
+  }
+  uint64_t cur = starts[k];
+  int len = 1 << k;
+  for (int j = k - 1; j >= 0; --j) {
+    uint64_t next = cur & (cur >> (1 << j));
+    if (next) {
+      cur = next;
+      len += 1 << j;
+    }
+  }
+  return len;
+}
+
+// Longest free run inside word w, worked out when first asked after a change.
+int WordRunOf(MemBlock *b, int w) {
+  if (b->WordRun[w] == kRunUnknown) b->WordRun[w] = (uint8_t)LongestOnes(b->FreeBits[w]);
+  return b->WordRun[w];
+}
+
+// Sets (free) or clears (used) the bits of nodes [s, s + len); the longest run
+// of a word left partly free is worked out later, when a search needs it.
+void SetBits(MemBlock *b, int s, int len, bool free) {
   assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
   while (len > 0) {
-    int w = s >> 6, b = s & 63, take = std::min(len, 64 - b);
-    uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << b;
+    int w = s >> 6, bit = s & 63, take = std::min(len, 64 - bit);
+    uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << bit;
     if (free)
-      bits[w] |= mask;
+      b->FreeBits[w] |= mask;
     else
-      bits[w] &= ~mask;
+      b->FreeBits[w] &= ~mask;
+    uint64_t now = b->FreeBits[w];
+    b->WordRun[w] = now == ~0ULL ? 64 : now == 0 ? 0 : kRunUnknown;
     s += take;
     len -= take;
   }
@@ -145,26 +186,54 @@ bool RangeFree(const uint64_t *bits, int s, int len) {
   return len == 0 || NextBit(bits, s, false) >= s + len;
 }
 
-// Lowest node of the first free run of at least n nodes, or -1; *longest then
-// receives the length of the longest free run of the block.
-int FindRun(const MemBlock *b, int n, int *longest) {
-  int best = 0;
-  for (int pos = b->FirstFree; pos < MEM_NODES;) {
-    int s = NextBit(b->FreeBits, pos, true);
-    if (s >= MEM_NODES) break;
-    int e = NextBit(b->FreeBits, s, false);
-    if (e - s >= n) return s;
-    best = std::max(best, e - s);
-    pos = e;
+// Mask of the bit positions of w at which n (1 to 64) set bits begin.
+uint64_t RunStarts(uint64_t w, int n) {
+  assert(n >= 1 && n <= 64);
+  for (int len = 1; len < n && w;) {
+    int sh = std::min(len, n - len);
+    w &= w >> sh;
+    len += sh;
   }
-  *longest = best;
+  return w;
+}
+
+// Lowest node of the first free run of at least n nodes, or -1. Word by word:
+// a run that ends in the current word either began in earlier words (carry
+// counts the free nodes at the end of the words before) or lies inside it.
+int FindRun(MemBlock *b, int n) {
+  assert(n >= 1 && n <= MEM_NODES);
+  int carry = 0;
+  for (int w = b->FirstFree >> 6; w < kWords; ++w) {
+    uint64_t bits = b->FreeBits[w];
+    if (bits == ~0ULL) {
+      if (carry + 64 >= n) return (w << 6) - carry;
+      carry += 64;
+      continue;
+    }
+    if (carry > 0 && carry + __builtin_ctzll(~bits) >= n) return (w << 6) - carry;
+    if (n <= 64 && WordRunOf(b, w) >= n) {
+      uint64_t starts = RunStarts(bits, n);
+      if (starts) return (w << 6) + __builtin_ctzll(starts);
+    }
+    carry = bits ? __builtin_clzll(~bits) : 0;
+  }
   return -1;
 }
 
-int LongestRun(const MemBlock *b) {
-  int longest = 0;
-  if (FindRun(b, MEM_NODES + 1, &longest) >= 0) return MEM_NODES;
-  return longest;
+// Length of the longest free run of the block: the longest run inside a word
+// or one that crosses word boundaries (carry counts its nodes so far).
+int LongestRun(MemBlock *b) {
+  int best = 0, carry = 0;
+  for (int w = b->FirstFree >> 6; w < kWords; ++w) {
+    uint64_t bits = b->FreeBits[w];
+    if (bits == ~0ULL) {
+      carry += 64;
+      continue;
+    }
+    best = std::max(best, std::max(carry + __builtin_ctzll(~bits), WordRunOf(b, w)));
+    carry = __builtin_clzll(~bits);
+  }
+  return std::max(best, carry);
 }
 
 // ---- invariants -------------------------------------------------------------
@@ -190,6 +259,10 @@ void CheckBlock(const MemBlock *b) {
     bool used = i < covered;
     assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
     assert(BitFree(b->FreeBits, i) == !used);
+    if ((i & 63) == 0) {
+      uint8_t run = b->WordRun[i >> 6];
+      assert(run == kRunUnknown || run == LongestOnes(b->FreeBits[i >> 6]));
+    }
     if (!used) {
       ++blanks;
       if (firstFree == MEM_NODES) firstFree = i;
@@ -203,7 +276,9 @@ void CheckBlock(const MemBlock *b) {
   assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
   if (b->SharedPos >= 0) {
     assert(M.Shared[b->SharedPos] == b);
-    assert(M.RunHint[b->SharedPos] >= LongestRun(b));
+    uint16_t hint = M.RunHint[b->SharedPos];
+    int longest = LongestRun(const_cast<MemBlock *>(b));
+    assert((hint & kHintStale) ? (hint & ~kHintStale) >= longest : hint == longest);
   }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -329,17 +404,28 @@ void SetRunHint(MemBlock *b, int hint) {
   if (b->SharedPos >= 0) M.RunHint[b->SharedPos] = (uint16_t)hint;
 }
 
+int HintOf(const MemBlock *b) { return M.RunHint[b->SharedPos] & ~kHintStale;
+}
+
 // Marks nodes [s, s + len) used and makes their bytes zero.
 void TakeNodes(MemBlock *b, int s, int len) {
   assert(s >= 0 && len >= 0 && s + len <= MEM_NODES && RangeFree(b->FreeBits, s, len));
+  // Taking from a longest run may shorten the block's longest run.
+  bool fromLongest = false;
+  if (b->SharedPos >= 0 && len > 0) {
+    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+    fromLongest = NextBit(b->FreeBits, s, false) - runStart >= HintOf(b);
+  }
   memset(b->MAT + s, MEM_USED, len);
-  SetBits(b->FreeBits, s, len, false);
+  SetBits(b, s, len, false);
   b->FreeNodeCount -= len;
   if (b->FirstFree >= s && b->FirstFree < s + len) b->FirstFree = NextBit(b->FreeBits, s + len, true);
   int dirtyEnd = std::min(s + len, b->HighWater);
   if (dirtyEnd > s) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - s) * MEM_NODE_SIZE);
   b->HighWater = std::max(b->HighWater, s + len);
-  if (b->SharedPos >= 0 && M.RunHint[b->SharedPos] > b->FreeNodeCount) SetRunHint(b, b->FreeNodeCount);
+  // The old length still bounds the longest run; the exact one is worked out
+  // when a search needs it.
+  if (fromLongest) M.RunHint[b->SharedPos] |= kHintStale;
 }
 
 // Marks nodes [s, s + len) free. Their bytes become zero when clear is set
@@ -348,7 +434,7 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
   assert(NextBit(b->FreeBits, s, true) >= s + len);
   memset(b->MAT + s, MEM_FREE, len);
-  SetBits(b->FreeBits, s, len, true);
+  SetBits(b, s, len, true);
   b->FreeNodeCount += len;
   b->FirstFree = std::min(b->FirstFree, s);
   if (clear)
@@ -360,7 +446,9 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   if (b->SharedPos >= 0) {
     int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
     int runEnd = NextBit(b->FreeBits, s + len, false);
-    if (runEnd - runStart > M.RunHint[b->SharedPos]) SetRunHint(b, runEnd - runStart);
+    // A longer run than the bound is exact only when the bound was.
+    if (runEnd - runStart > HintOf(b))
+      SetRunHint(b, (runEnd - runStart) | (M.RunHint[b->SharedPos] & kHintStale));
   }
 }
 
@@ -379,6 +467,7 @@ void *AllocDedicated(long rounded) {
   // The data area is a fresh zero mapping, so the rounded size is already clear.
   memset(b->MAT, MEM_USED, MEM_NODES);
   memset(b->FreeBits, 0, sizeof b->FreeBits);
+  memset(b->WordRun, 0, sizeof b->WordRun);
   b->FreeNodeCount = 0;
   b->FirstFree = MEM_NODES;
   b->HighWater = MEM_NODES;
@@ -393,7 +482,7 @@ void *AllocRounded(long rounded) {
   if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
   for (int k = 0;; ++k) {
-    while (k < M.SharedCnt && M.RunHint[k] < n) ++k;
+    while (k < M.SharedCnt && (M.RunHint[k] & ~kHintStale) < n) ++k;
     MemBlock *b;
     if (k < M.SharedCnt) {
       b = M.Shared[k];
@@ -402,10 +491,11 @@ void *AllocRounded(long rounded) {
       if (!b) return nullptr;
       k = b->SharedPos;
     }
-    int longest = 0;
-    int at = b->FreeNodeCount >= n ? FindRun(b, n, &longest) : -1;
+    int at = FindRun(b, n);
     if (at < 0) {
-      SetRunHint(b, b->FreeNodeCount >= n ? longest : std::min<int>(M.RunHint[k], b->FreeNodeCount));
+      // Only a stale bound lets a search fail; the block gets its exact run.
+      assert(M.RunHint[k] & kHintStale);
+      SetRunHint(b, LongestRun(b));
       continue;
     }
     TakeNodes(b, at, n);
@@ -425,13 +515,28 @@ void *Relocate(void *p, long oldBytes, long rounded) {
   return q;
 }
 
+// Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
+// area are dropped instead of written: they read as zeros again, and pages
+// the caller never touched are not faulted in just to be cleared.
+void ClearData(MemBlock *b, long from, long to) {
+  if (to <= from) return;
+  long page = PageSize();
+  long head = (from + page - 1) / page * page, tail = to / page * page;
+  if (!b->flHeapData && tail - head >= 4 * page &&
+      madvise(b->pMemory + head, (size_t)(tail - head), MADV_DONTNEED) == 0) {
+    memset(b->pMemory + from, 0, (size_t)(head - from));
+    memset(b->pMemory + tail, 0, (size_t)(to - tail));
+    return;
+  }
+  memset(b->pMemory + from, 0, (size_t)(to - from));
+}
+
 void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
   if (b->Size < rounded) return Relocate(p, b->DedicatedSize, rounded);
-  // Everything behind the new size + 1 is cleared: the bytes a shrink gives up
-  // (so that a later grow in place reads zeros again) and, when the size grows,
-  // the part from the old DedicatedSize on.
-  long from = rounded < b->DedicatedSize ? size + 1 : b->DedicatedSize;
-  memset(b->pMemory + from, 0, (size_t)(std::max<long>(b->DedicatedSize, rounded) - from));
+  // The bytes from DedicatedSize to Size are always zero, so a grow in place
+  // finds its new bytes clear; a shrink clears everything behind the new
+  // size + 1 to keep it so.
+  if (rounded < b->DedicatedSize) ClearData(b, size + 1, b->DedicatedSize);
   b->DedicatedSize = (int32_t)rounded;
   CHECK_BLOCK(b);
   return p;
@@ -532,6 +637,7 @@ MemBlock *GetNewBlock(long size) {
   memset(b->MAT, MEM_FREE, MEM_NODES);
   b->MAT[MEM_NODES] = 0;
   memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
+  memset(b->WordRun, 64, sizeof b->WordRun);
   b->Size = (int32_t)size;
   b->pMemory = data;
   b->FreeNodeCount = MEM_NODES;

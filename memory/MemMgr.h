@@ -49,6 +49,7 @@ struct MemBlock {
 
   // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
   uint64_t FreeBits[MEM_NODES / 64]; // bit i set exactly when MAT[i] is ' '
+  uint8_t WordRun[MEM_NODES / 64];   // longest free run inside each word of FreeBits, 0xFF unknown
   int32_t FirstFree;       // lowest free node index, MEM_NODES when none is free
   int32_t HighWater;       // nodes at and above this index were never handed out (still zero)
   int32_t SharedPos;       // position in the manager's search index, -1 when not indexed

@@ -153,6 +153,14 @@ TEST(Sandbox, BindsDirectoriesAndFilesReadOnlyOrWritable) {
     EXPECT_EQ(r.out, "site\none\n");
     EXPECT_EQ(e2e::ReadHostFile(host + "/rw/result"), "result\n");
     EXPECT_NE(access((host + "/ro/x").c_str(), F_OK), 0);
+
+    // A destination the sandbox's mounts would not catch is not made on the host.
+    e2e::Sandbox other("bind-elsewhere");
+    other.Bind(host + "/rw", "/srv/dorna-new");
+    r = other.Sh("true");
+    EXPECT_EQ(r.status, 125);
+    EXPECT_TRUE(Contains(r.err, "sandbox: bind destination /srv/dorna-new does not exist")) << r.err;
+    EXPECT_NE(access("/srv/dorna-new", F_OK), 0);
     e2e::RunHost({"rm", "-rf", host});
 }
 
@@ -231,6 +239,8 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
     mkdir(scratch.c_str(), 0755);
     std::string file = scratch + "/" + Unique("a-file-");
     ASSERT_EQ(e2e::RunHost({"touch", file}).status, 0);
+    std::string link = scratch + "/" + Unique("link-to-usr-share-");
+    ASSERT_EQ(e2e::RunHost({"ln", "-sfn", "/usr/share", link}).status, 0);
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -249,6 +259,7 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
         {{"--env", "BAD-NAME=1", scratch + "/up", "true"}, "sandbox: not a variable name: BAD-NAME"},
         {{"--unset", "9X", scratch + "/up", "true"}, "sandbox: not a variable name: 9X"},
         {{"--bind"}, "sandbox: --bind needs SRC[:DST]"},
+        {{link + "/x", "true"}, "sandbox: upper directory " + link + "/x lies inside /usr"},
         {{"--clean"}, "sandbox: --clean takes one directory"},
     };
     for (const Case &c : cases) {
@@ -260,6 +271,7 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
         EXPECT_EQ(r.out, "");
     }
     unlink(file.c_str());
+    unlink(link.c_str());
 }
 
 TEST(Sandbox, CheckSaysWhyNoSandboxCanBeMade) {

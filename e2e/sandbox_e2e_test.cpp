@@ -120,6 +120,38 @@ TEST(Sandbox, PassesInputOutputAndExitStatusThrough) {
     EXPECT_EQ(r.err, "to-stderr\n");
 }
 
+// An interactive program in the sandbox keeps its terminal: run in tmux.
+TEST(Sandbox, ATerminalPassesThroughForInteractivePrograms) {
+    DORNA_REQUIRE_SANDBOX();
+    if (e2e::RunHost({"sh", "-c", "command -v tmux"}).status != 0) {
+        if (e2e::UnderCI())
+            FAIL() << "tmux is required under CI=true";
+        GTEST_SKIP() << "tmux is not installed";
+    }
+    e2e::Sandbox box("terminal");
+    std::string socket = Unique("dorna-sandbox-");
+    std::string inner = std::string(e2e::SandboxTool()) + " " + box.Upper() +
+                        " sh -c 'tty -s && echo on-a-tty; printf \"Agree? \"; read a;"
+                        " echo \"got=$a\"; sleep 30'";
+    ASSERT_EQ(e2e::RunHost({"tmux", "-L", socket, "new-session", "-d", "-x", "80", "-y", "10",
+                            inner})
+                  .status,
+              0);
+    auto screenHas = [&](const std::string &text) {
+        for (int i = 0; i < 100; i++) {
+            e2e::Result r = e2e::RunHost({"tmux", "-L", socket, "capture-pane", "-p"});
+            if (Contains(r.out, text))
+                return true;
+            usleep(100 * 1000);
+        }
+        return false;
+    };
+    EXPECT_TRUE(screenHas("on-a-tty\nAgree?"));
+    e2e::RunHost({"tmux", "-L", socket, "send-keys", "y", "Enter"});
+    EXPECT_TRUE(screenHas("got=y"));
+    e2e::RunHost({"tmux", "-L", socket, "kill-server"});
+}
+
 TEST(Sandbox, KeepsTheEnvironmentAndSetsOrUnsetsWhatItIsTold) {
     DORNA_REQUIRE_SANDBOX();
     setenv("LANG", "de_DE.UTF-8", 1);

@@ -208,7 +208,7 @@ TEST(PkgLayout, FreshInstallationIntoOptLinksTheWellKnownLocation)
                          "\nToolPath=\"/opt/Dorna/dpxx\"\n"));
 }
 
-TEST(PkgList, SampleListUsesEveryDirectiveAndAttribute)
+TEST(PkgListRun, SampleListUsesEveryDirectiveAndAttribute)
 {
     const std::string list = e2e::ReadHostFile(kSiteSource + "/pkg/pkg.list");
     std::vector<std::string> directives, keys;
@@ -235,7 +235,7 @@ TEST(PkgList, SampleListUsesEveryDirectiveAndAttribute)
         EXPECT_TRUE(has(keys, k)) << "attribute " << k;
 }
 
-TEST(PkgList, SampleListInstallsWhatItSays)
+TEST(PkgListRun, SampleListInstallsWhatItSays)
 {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-sample-list");
@@ -273,7 +273,7 @@ TEST(PkgList, SampleListInstallsWhatItSays)
               "dpqadmin\ndprdpxxtty\ndsf\ndriver\nAixInterface\n");
 }
 
-TEST(PkgList, FailingCopyWarnsFailingModeStopsWithStatusOne)
+TEST(PkgListRun, FailingCopyWarnsFailingModeStopsWithStatusOne)
 {
     DORNA_REQUIRE_SANDBOX();
     std::string site = MakeSite("failures", "c nosuchfile\n"
@@ -290,7 +290,7 @@ TEST(PkgList, FailingCopyWarnsFailingModeStopsWithStatusOne)
     EXPECT_FALSE(box.Changed(kApp + "/driver")) << "the list stopped at the failed mode";
 }
 
-TEST(PkgList, CheckpsQuitStopsTheListAndCleansUp)
+TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
 {
     DORNA_REQUIRE_SANDBOX();
     std::string site = MakeSite("checkps", "c dpqadmin mode 755\n"

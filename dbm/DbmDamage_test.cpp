@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <random>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -192,6 +193,29 @@ TEST_F(DamagedDb, GarbageOfEverySmallSizeReadsWithoutHarm) {
     }
 }
 
+// The records of a tagged file, parsed here independently of the store.
+Records ParseTagged(const std::string &raw, bool *whole) {
+    Records out;
+    auto be16 = [&](size_t off) {
+        return (static_cast<unsigned char>(raw[off]) << 8) | static_cast<unsigned char>(raw[off + 1]);
+    };
+    auto unscramble = [](std::string run) {
+        for (size_t i = run.size(); i-- > 1;) run[i - 1] = static_cast<char>(run[i - 1] ^ run[i]);
+        return run;
+    };
+    size_t off = 16;
+    *whole = raw.size() >= 16 && raw.compare(0, 6, "TXDBAA") == 0;
+    while (*whole && off < raw.size()) {
+        if (off + 4 > raw.size()) return *whole = false, out;
+        size_t len = be16(off), klen = be16(off + 2);
+        if (off + 2 + len > raw.size() || klen + 2 > len) return *whole = false, out;
+        std::string key = unscramble(raw.substr(off + 4, klen));
+        out.emplace_back(key.substr(0, klen - 1), unscramble(raw.substr(off + 4 + klen, len - 2 - klen)));
+        off += 2 + len;
+    }
+    return out;
+}
+
 // A writer killed at random moments while it replaces a large database: the
 // file under the database's name is always one whole version.
 TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
@@ -201,22 +225,16 @@ TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
         return "version " + std::to_string(version) + " record " + std::to_string(i) +
                std::string(60 + i % 50, 'x');
     };
-    {
-        DbmSetV4DriverPathHandling();
-        DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE);
-        for (int i = 0; i < records; ++i) {
-            std::string key = "25_" + std::to_string(i), v = valueOf(0, i);
-            ASSERT_EQ(DbmTPutRecord(db, key.c_str(), v.data(), static_cast<int>(v.size())), 1);
-        }
-        ASSERT_EQ(DbmTArchiveDb(db), 1);
-        DbTClose(db);
-    }
-    int replaced = 0;
-    for (int round = 1; round <= 6; ++round) {
+    std::mt19937 rng(42);
+    for (int round = 1; round <= 4; ++round) {
+        int progress[2];
+        ASSERT_EQ(pipe(progress), 0);
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            // Keep writing whole new versions until killed.
+            // Keep writing whole new versions until killed; tell the parent
+            // each time one is in place.
+            close(progress[0]);
             DbmSetV4DriverPathHandling();
             DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE | DBT_NOREFRESH);
             for (int version = round * 100;; ++version) {
@@ -225,26 +243,38 @@ TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
                     std::string key = "25_" + std::to_string(i), v = valueOf(version, i);
                     DbmTPutRecord(db, key.c_str(), v.data(), static_cast<int>(v.size()));
                 }
-                DbmTArchiveDb(db);
+                if (DbmTArchiveDb(db) && write(progress[1], "v", 1) != 1) _exit(1);
             }
         }
-        usleep(150000 + round * 97000);
+        close(progress[1]);
+        char c;
+        ASSERT_EQ(read(progress[0], &c, 1), 1) << "the writer never got a version into place";
+        // Kill it somewhere in the next version: building it or writing it.
+        usleep(rng() % 400000);
         kill(pid, SIGKILL);
         int status;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        close(progress[0]);
+
+        bool whole;
+        Records all = ParseTagged(ReadAll(file), &whole);
+        ASSERT_TRUE(whole) << "round " << round;
+        ASSERT_EQ(static_cast<int>(all.size()), records) << "round " << round;
+        EXPECT_EQ(ReadAll(file).substr(0, 12), std::string("TXDBAA20000\0", 12));
+        std::string first = all[0].second;
+        int version = std::stoi(first.substr(8, first.find(' ', 8) - 8));
+        EXPECT_GE(version, round * 100);
+        for (int i = 0; i < records; ++i) {
+            ASSERT_EQ(all[i].first, "25_" + std::to_string(i));
+            ASSERT_EQ(all[i].second, valueOf(version, i)) << "a mix of versions in round " << round;
+        }
+        // And the store reads the same file.
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(file.c_str(), DBT_NOREFRESH);
-        EXPECT_EQ(db->ImageSize, static_cast<int>(ReadAll(file).size())) << "damaged tail";
-        Records all = WalkHandle(db);
-        ASSERT_EQ(static_cast<int>(all.size()), records) << "round " << round;
-        std::string first = all[0].second;
-        std::string version = first.substr(8, first.find(' ', 8) - 8);
-        replaced += version != "0";
-        for (int i = 0; i < records; i += 997) {
-            EXPECT_EQ(all[i].second, valueOf(std::stoi(version), std::stoi(all[i].first.substr(3))))
-                << "a mix of versions in round " << round;
-        }
+        char buf[256];
+        int n = DbmTGetRecord(db, "25_19999", buf);
+        EXPECT_EQ(std::string(buf, n), valueOf(version, 19999));
+        EXPECT_EQ(db->ImageSize, static_cast<int>(ReadAll(file).size()));
         DbTClose(db);
     }
-    EXPECT_GT(replaced, 0) << "the writer never got a version into place";
 }

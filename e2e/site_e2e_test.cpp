@@ -310,7 +310,8 @@ TEST(SuitePrograms, SelinuxScriptRecordsItsCallAndSaysWhatItDid) {
 }
 
 // make-site.sh on a host without compress: gzip makes the archive, which the
-// installer's fallback (gzip -dfv) reads.
+// installer's fallback (gzip -dfv) reads. The output is named relative to the
+// working directory.
 TEST(MakeSite, FallsBackToGzipWithoutCompressAndCutsTheAskedPieces) {
     std::string dir = Scratch("gzip-site");
     // A PATH holding the host's tools that make-site.sh uses, but not compress.
@@ -318,7 +319,7 @@ TEST(MakeSite, FallsBackToGzipWithoutCompressAndCutsTheAskedPieces) {
     e2e::Result r = e2e::RunHost(
         {"sh", "-c",
          "mkdir \"$0/bin\" && for t in $1; do ln -s \"$(command -v $t)\" \"$0/bin/$t\"; done &&"
-         " PATH=\"$0/bin\" /bin/sh \"$2/make-site.sh\" -o \"$0/site\" -l \"$2/pkg/pkg.list\""
+         " cd \"$0\" && PATH=\"$0/bin\" /bin/sh \"$2/make-site.sh\" -o site/ -l \"$2/pkg/pkg.list\""
          " -s \"$2/pkg/selinux/TLDPatchSELinuxPolicy\" -n 5 \"$3/dsf\" \"$3/dpqadmin\"",
          dir, tools, kSource, kPrograms});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -62,6 +62,11 @@ for f in "$list" "$selinux" "$@" ${setup:+"$setup"}; do
 	[ -f "$f" ] || die "missing: $f"
 done
 
+# Absolute paths: the pieces are cut from inside the new site directory.
+absolute() { case $1 in /*) printf '%s\n' "$1" ;; *) printf '%s/%s\n' "$PWD" "$1" ;; esac; }
+out=$(absolute "$out")
+out=${out%/}
+
 base=DornaLinuxi386Dpxx
 new=$out.new.$$
 stage=$out.stage.$$

@@ -407,3 +407,41 @@ TEST(PkgSolaris, UpgradeRegistersCopiesAndRaisesTheVersion)
                " >/dev/null; grep -c mkdir /tmp/pkg_steps.log");
     EXPECT_EQ(r.out, "0\n") << r.err;
 }
+
+TEST(PkgListRun, ExampleLinesThroughSetup)
+{
+    DORNA_REQUIRE_SANDBOX();
+    // The kernel release sorts after "10" as text (it starts with 2..9),
+    // though 10 is the larger number.
+    std::string site = MakeSite("examples", "dir selinux\n"
+                                            "c dprdpxxtty mode 4755 owner root\n"
+                                            "c selinux/TLDPatchSELinuxPolicy mode 700\n"
+                                            "newdir db mode 777\n"
+                                            "newdir db owner nobody\n"
+                                            "v > 10 c dsf\n"
+                                            "v = 0 c driver\n"
+                                            "v >= 2.6 v < 99 c AixInterface\n"
+                                            "c\tdpqadmin driver\n"
+                                            "# c dpqadmin\n"
+                                            "s nothing mode 600\n"
+                                            "c pkg.list name .profile\n"
+                                            "m .profile sed -e s/^c/C/ -e /^[^C]/d\n");
+    ASSERT_FALSE(site.empty());
+    e2e::Sandbox box("pkg-examples");
+    box.BindRo(site, "/tmp/site");
+    e2e::Result r = Install(box);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(box.Mode(kApp + "/dprdpxxtty"), 04755) << "set again at the end of the run";
+    EXPECT_EQ(box.Mode(kApp + "/selinux/TLDPatchSELinuxPolicy"), 0700);
+    EXPECT_EQ(box.Mode(kApp + "/TLDPatchSELinuxPolicy"), 0755) << "the copy itself";
+    EXPECT_EQ(box.Mode(kApp + "/db"), 0777);
+    EXPECT_EQ(box.Sh("stat -c %U " + kApp + "/db").out, "root\n");
+    EXPECT_TRUE(box.Changed(kApp + "/dsf"));
+    EXPECT_TRUE(box.Changed(kApp + "/AixInterface"));
+    EXPECT_TRUE(box.Changed(kApp + "/driver")) << "c<TAB>dpqadmin copies its argument";
+    EXPECT_FALSE(box.Changed(kApp + "/dpqadmin"));
+    EXPECT_FALSE(box.Changed(kApp + "/nothing"));
+    std::string profile = box.ReadFile(kApp + "/.profile");
+    EXPECT_TRUE(Contains(profile, "C dprdpxxtty mode 4755 owner root\n")) << profile;
+    EXPECT_FALSE(Contains(profile, "newdir")) << profile;
+}

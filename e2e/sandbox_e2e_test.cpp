@@ -115,6 +115,15 @@ TEST(Sandbox, PassesInputOutputAndExitStatusThrough) {
         EXPECT_EQ(r.status, c.status) << c.script << "\n" << r.err;
         EXPECT_EQ(r.out, c.out) << c.script;
     }
+    // Large streams both ways at once: the harness must not deadlock.
+    std::string big(3 << 20, 'x');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        big[i] = '\n';
+    e2e::Result large = box.Sh("tee /dev/stderr", big);
+    EXPECT_EQ(large.status, 0);
+    EXPECT_TRUE(large.out == big) << large.out.size();
+    EXPECT_TRUE(large.err == big) << large.err.size();
+
     e2e::Result r = box.Sh("echo to-stderr >&2");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "to-stderr\n");
@@ -325,6 +334,29 @@ TEST(Sandbox, CheckNamesAnUnusableScratchDirectory) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "sandbox: no sandbox here: cannot create a scratch directory in"
                      " /proc/no-such-dir\n");
+}
+
+// Run only as a child of the next test, in an environment without a sandbox.
+TEST(Sandbox, DISABLED_RequiresTheSandbox) { DORNA_REQUIRE_SANDBOX(); }
+
+TEST(Sandbox, TestsWithoutASandboxSkipButFailUnderCI) {
+    struct Case {
+        const char *ci;
+        int status;
+        const char *says;
+    } cases[] = {
+        {"CI=false", 0, "[  SKIPPED ] Sandbox.DISABLED_RequiresTheSandbox"},
+        {"CI=true", 1, "the sandbox is required under CI=true: "},
+    };
+    for (const Case &c : cases) {
+        // With PATH emptied the sandbox script cannot even find bash.
+        e2e::Result r = e2e::RunHost({"env", "PATH=/nonexistent", c.ci, "/proc/" +
+                                      std::to_string(getpid()) + "/exe",
+                                      "--gtest_also_run_disabled_tests",
+                                      "--gtest_filter=Sandbox.DISABLED_RequiresTheSandbox"});
+        EXPECT_EQ(r.status, c.status) << c.ci << "\n" << r.out;
+        EXPECT_TRUE(Contains(r.out, c.says)) << c.ci << "\n" << r.out;
+    }
 }
 
 TEST(Sandbox, HelpDescribesTheUse) {

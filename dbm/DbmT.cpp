@@ -87,10 +87,14 @@ bool HostNeedsSwap() {
     return v != 0x01020304;
 }
 
+// A 16-bit length field of the image in host order (byte-reversed when the
+// handle swaps, as SetVarContent with its reverse flag would copy it; done
+// inline because every record of every walk and lookup reads two).
 int Read16(const DbT *db, int off) {
+    const auto *p = reinterpret_cast<const unsigned char *>(db->pImage) + off;
     uint16_t v;
-    SetVarContent(&v, db->pImage + off, 2, db->flSwap);
-    return v;
+    memcpy(&v, p, 2);
+    return db->flSwap ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
 }
 
 void Write16(DbT *db, int off, int value) {
@@ -563,7 +567,8 @@ void DbTUpDate(DbT *db) {
     std::string path;
     LoadPath(db->pName, &path);
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return;
+    // A directory or device under the name holds no records: as if missing.
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (db->pImage && SameFile(db, st)) return; // the image is current
 
     int32_t size = 0;

@@ -291,6 +291,19 @@ TEST_F(TaggedDb, NormalModeUsesTheToolRoot) {
     EXPECT_EQ(Get(byPath, "k"), "v");
 }
 
+TEST_F(TaggedDb, ADirectoryUnderTheNameHoldsNoRecords) {
+    ASSERT_EQ(mkdir(Path("dir.xdb").c_str(), 0755), 0);
+    time_t start = time(nullptr);
+    DbT *db = Open("dir.xdb");
+    EXPECT_EQ(db->DbType, DBT_EMPTY);
+    EXPECT_EQ(Get(db, "k"), "");
+    EXPECT_LE(time(nullptr) - start, 1); // no waiting for a "busy" file
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Put(db, "k", "v"), 0); // cannot replace a directory
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(Exists(Path("dir.xdb_new")));
+}
+
 TEST_F(TaggedDb, ClosingSwitchesFullPathModeOff) {
     DbT *db = Open("c.xdb");
     EXPECT_EQ(DbmV4DriverPathHandling, 1);

@@ -24,6 +24,7 @@ namespace {
 
 struct HarnessState {
     int sandboxes = 0; // Sandbox objects made by this process: keeps upper dirs apart
+    int terminals = 0; // Terminal objects made by this process: keeps tmux servers apart
 };
 HarnessState state;
 
@@ -32,8 +33,7 @@ struct Fd {
     int fd = -1;
     ~Fd() { Close(); }
     void Close() {
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) close(fd);
         fd = -1;
     }
 };
@@ -91,15 +91,13 @@ Result Spawn(const std::vector<std::string> &argv, const std::string &input, int
         r.err = std::string("fork: ") + strerror(errno) + "\n";
         return r;
     }
-    if (pid == 0)
-        ExecChild(argv, inR.fd, outW.fd, errW.fd);
+    if (pid == 0) ExecChild(argv, inR.fd, outW.fd, errW.fd);
     setpgid(pid, pid); // also here: whichever runs first wins the race
     inR.Close();
     outW.Close();
     errW.Close();
     fcntl(inW.fd, F_SETFL, O_NONBLOCK);
-    if (input.empty())
-        inW.Close();
+    if (input.empty()) inW.Close();
 
     size_t written = 0;
     long long deadline = NowMs() + static_cast<long long>(timeoutSec) * 1000;
@@ -107,12 +105,9 @@ Result Spawn(const std::vector<std::string> &argv, const std::string &input, int
     while (outR.fd >= 0 || errR.fd >= 0) {
         pollfd fds[3];
         int n = 0;
-        if (outR.fd >= 0)
-            fds[n++] = {outR.fd, POLLIN, 0};
-        if (errR.fd >= 0)
-            fds[n++] = {errR.fd, POLLIN, 0};
-        if (inW.fd >= 0)
-            fds[n++] = {inW.fd, POLLOUT, 0};
+        if (outR.fd >= 0) fds[n++] = {outR.fd, POLLIN, 0};
+        if (errR.fd >= 0) fds[n++] = {errR.fd, POLLIN, 0};
+        if (inW.fd >= 0) fds[n++] = {inW.fd, POLLOUT, 0};
         long long left = deadline - NowMs();
         if (left <= 0) {
             r.timedOut = true;
@@ -120,17 +115,13 @@ Result Spawn(const std::vector<std::string> &argv, const std::string &input, int
             break;
         }
         int ready = poll(fds, n, static_cast<int>(std::min(left, 1000LL)));
-        if (ready < 0 && errno != EINTR)
-            break;
+        if (ready < 0 && errno != EINTR) break;
         for (int i = 0; i < n && ready > 0; i++) {
-            if (fds[i].revents == 0)
-                continue;
+            if (fds[i].revents == 0) continue;
             if (fds[i].fd == inW.fd) {
                 ssize_t w = write(inW.fd, input.data() + written, input.size() - written);
-                if (w > 0)
-                    written += static_cast<size_t>(w);
-                if ((w < 0 && errno != EAGAIN) || written == input.size())
-                    inW.Close();
+                if (w > 0) written += static_cast<size_t>(w);
+                if ((w < 0 && errno != EAGAIN) || written == input.size()) inW.Close();
                 continue;
             }
             Fd &src = fds[i].fd == outR.fd ? outR : errR;
@@ -150,8 +141,7 @@ Result Spawn(const std::vector<std::string> &argv, const std::string &input, int
         r.status = WEXITSTATUS(ws);
     else if (WIFSIGNALED(ws))
         r.status = 128 + WTERMSIG(ws);
-    if (r.timedOut)
-        r.err += "\n[e2e: killed after " + std::to_string(timeoutSec) + " s]\n";
+    if (r.timedOut) r.err += "\n[e2e: killed after " + std::to_string(timeoutSec) + " s]\n";
     return r;
 }
 
@@ -162,33 +152,35 @@ bool IsWhiteout(const struct stat &st) {
 // Collects every entry below host directory `dir`, named as `shown` inside.
 void Walk(const std::string &dir, const std::string &shown, std::vector<std::string> &out) {
     DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        return;
+    if (d == nullptr) return;
     while (dirent *e = readdir(d)) {
         std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
+        if (name == "." || name == "..") continue;
         std::string host = dir + "/" + name;
         std::string inner = shown + "/" + name;
-        struct stat st{};
-        if (lstat(host.c_str(), &st) != 0)
-            continue;
+        struct stat st {};
+        if (lstat(host.c_str(), &st) != 0) continue;
         if (IsWhiteout(st)) {
             out.push_back(inner + " (removed)");
             continue;
         }
         out.push_back(inner);
-        if (S_ISDIR(st.st_mode))
-            Walk(host, inner, out);
+        if (S_ISDIR(st.st_mode)) Walk(host, inner, out);
     }
     closedir(d);
 }
 
 } // namespace
 
-const char *SandboxTool() { return DORNA_SANDBOX; }
-const char *SiteDir() { return DORNA_SITE_DIR; }
-const char *ScratchDir() { return DORNA_E2E_SCRATCH; }
+const char *SandboxTool() {
+    return DORNA_SANDBOX;
+}
+const char *SiteDir() {
+    return DORNA_SITE_DIR;
+}
+const char *ScratchDir() {
+    return DORNA_E2E_SCRATCH;
+}
 
 bool UnderCI() {
     const char *ci = getenv("CI");
@@ -204,8 +196,7 @@ const std::string &SandboxUnavailableReason() {
         Result r = RunHost({SandboxTool(), "--check", ScratchDir()}, "", 60);
         if (r.status != 0) {
             why = r.out + r.err;
-            if (why.empty())
-                why = "sandbox --check failed with status " + std::to_string(r.status);
+            if (why.empty()) why = "sandbox --check failed with status " + std::to_string(r.status);
             while (!why.empty() && why.back() == '\n')
                 why.pop_back();
         }
@@ -235,8 +226,7 @@ Sandbox::Sandbox(const std::string &name) : overlays_{"/usr", "/var", "/etc"} {
 
 Sandbox::~Sandbox() {
     const char *keep = getenv("DORNA_E2E_KEEP");
-    if (keep != nullptr && strcmp(keep, "1") == 0)
-        return;
+    if (keep != nullptr && strcmp(keep, "1") == 0) return;
     RunHost({SandboxTool(), "--clean", upper_}, "", 60);
 }
 
@@ -257,11 +247,17 @@ void Sandbox::Env(const std::string &nameValue) {
     options_.insert(options_.end(), {"--env", nameValue});
 }
 
-void Sandbox::Unset(const std::string &name) { options_.insert(options_.end(), {"--unset", name}); }
+void Sandbox::Unset(const std::string &name) {
+    options_.insert(options_.end(), {"--unset", name});
+}
 
-void Sandbox::Chdir(const std::string &dir) { options_.insert(options_.end(), {"--chdir", dir}); }
+void Sandbox::Chdir(const std::string &dir) {
+    options_.insert(options_.end(), {"--chdir", dir});
+}
 
-void Sandbox::HostRw() { options_.push_back("--host-rw"); }
+void Sandbox::HostRw() {
+    options_.push_back("--host-rw");
+}
 
 Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &input,
                     int timeoutSec) {
@@ -277,15 +273,17 @@ Result Sandbox::Sh(const std::string &script, const std::string &input, int time
     return Run({"/bin/sh", "-c", script}, input, timeoutSec);
 }
 
-std::string Sandbox::UpperPath(const std::string &path) const { return upper_ + path; }
+std::string Sandbox::UpperPath(const std::string &path) const {
+    return upper_ + path;
+}
 
 bool Sandbox::Changed(const std::string &path) const {
-    struct stat st{};
+    struct stat st {};
     return lstat(UpperPath(path).c_str(), &st) == 0;
 }
 
 bool Sandbox::Removed(const std::string &path) const {
-    struct stat st{};
+    struct stat st {};
     return lstat(UpperPath(path).c_str(), &st) == 0 && IsWhiteout(st);
 }
 
@@ -294,9 +292,8 @@ std::string Sandbox::ReadFile(const std::string &path) const {
 }
 
 int Sandbox::Mode(const std::string &path) const {
-    struct stat st{};
-    if (lstat(UpperPath(path).c_str(), &st) != 0 || IsWhiteout(st))
-        return -1;
+    struct stat st {};
+    if (lstat(UpperPath(path).c_str(), &st) != 0 || IsWhiteout(st)) return -1;
     return static_cast<int>(st.st_mode & 07777);
 }
 
@@ -306,6 +303,53 @@ std::vector<std::string> Sandbox::Changes() const {
         Walk(upper_ + dir, dir, all);
     std::sort(all.begin(), all.end());
     return all;
+}
+
+std::string ShellQuote(const std::string &text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+Terminal::Terminal(const std::string &commandLine, int width, int height) {
+    socket_ = "dorna-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++state.terminals);
+    // The shell stays after the program so that its last screen and its
+    // status can still be read.
+    std::string line = "(" + commandLine + ")\nprintf '\\n[exited %d]\\n' \"$?\"; exec sleep 86400";
+    Result r = RunHost({"tmux", "-L", socket_, "-f", "/dev/null", "new-session", "-d", "-x",
+                        std::to_string(width), "-y", std::to_string(height), line},
+                       "", 30);
+    started_ = r.status == 0;
+}
+
+Terminal::~Terminal() {
+    RunHost({"tmux", "-L", socket_, "kill-server"}, "", 30);
+}
+
+void Terminal::Type(const std::string &text) {
+    RunHost({"tmux", "-L", socket_, "send-keys", "-l", text}, "", 30);
+}
+
+void Terminal::Press(const std::string &key) {
+    RunHost({"tmux", "-L", socket_, "send-keys", key}, "", 30);
+}
+
+std::string Terminal::Screen() {
+    return RunHost({"tmux", "-L", socket_, "capture-pane", "-p"}, "", 30).out;
+}
+
+bool Terminal::WaitFor(const std::string &text, int timeoutMs) {
+    long long deadline = NowMs() + timeoutMs;
+    do {
+        if (Screen().find(text) != std::string::npos) return true;
+        usleep(50 * 1000);
+    } while (NowMs() < deadline);
+    return false;
 }
 
 } // namespace e2e

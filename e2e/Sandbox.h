@@ -32,8 +32,17 @@
 // fresh for every run: keep files that must survive under /var or /usr.
 // Options (Bind, Env, Chdir, ...) apply to every later Run of the object.
 //
-// Commands that need no sandbox run through RunHost. No function here throws
-// or exits; failures show in Result::status and Result::err.
+// Commands that need no sandbox run through RunHost. Interactive programs run
+// on a real terminal through Terminal (a tmux server of their own):
+//
+//   e2e::Terminal term(e2e::ShellQuote(e2e::SandboxTool()) + " " + box.Upper() +
+//                      " /tmp/site/setup");
+//   ASSERT_TRUE(term.WaitFor("Agree (y) / Disagree (n)?")) << term.Screen();
+//   term.Type("y");
+//   term.Press("Enter");
+//
+// No function here throws or exits; failures show in Result::status and
+// Result::err, or in a false result.
 #pragma once
 
 #include <string>
@@ -45,7 +54,7 @@ namespace e2e {
 
 // What a finished command left: its status and everything it wrote.
 struct Result {
-    int status = -1;       // exit status; 128 + N when killed by signal N; -1 when it could not start
+    int status = -1; // exit status; 128 + N when killed by signal N; -1 when it could not start
     bool timedOut = false; // killed by the harness when the time limit ran out
     std::string out;       // standard output
     std::string err;       // standard error (the sandbox's own messages included)
@@ -83,7 +92,7 @@ class Sandbox {
     // Options for every later Run.
     void Bind(const std::string &src, const std::string &dst = "");   // read-write
     void BindRo(const std::string &src, const std::string &dst = ""); // read-only
-    void Overlay(const std::string &dir); // one more overlaid host directory (/opt, /home)
+    void Overlay(const std::string &dir);   // one more overlaid host directory (/opt, /home)
     void Env(const std::string &nameValue); // "LANG=de_DE"
     void Unset(const std::string &name);
     void Chdir(const std::string &dir);
@@ -117,16 +126,46 @@ class Sandbox {
     std::vector<std::string> overlays_;
 };
 
+// The text quoted for sh: 'it'\''s' for it's.
+std::string ShellQuote(const std::string &text);
+
+// A command line run by sh on a terminal of its own (a private tmux server),
+// for programs that read the terminal. When the command line ends, the
+// terminal shows "[exited N]" with its status and keeps its screen. The
+// destructor ends the server and with it the program.
+class Terminal {
+  public:
+    Terminal(const std::string &commandLine, int width = 80, int height = 24);
+    ~Terminal();
+    Terminal(const Terminal &) = delete;
+    Terminal &operator=(const Terminal &) = delete;
+
+    // True when the terminal and its program started.
+    bool Started() const { return started_; }
+    // Types text as it stands.
+    void Type(const std::string &text);
+    // Presses a named key: "Enter", "Escape", "Up", "C-c", ...
+    void Press(const std::string &key);
+    // The screen now, trailing blanks of each line removed.
+    std::string Screen();
+    // Waits until the screen shows text; false after timeoutMs.
+    bool WaitFor(const std::string &text, int timeoutMs = 10000);
+
+  private:
+    std::string socket_;
+    bool started_ = false;
+};
+
 } // namespace e2e
 
 // Skips the calling test when sandboxes cannot be made here, naming the
 // reason; under CI=true the test fails instead. Use at the top of a TEST body.
-#define DORNA_REQUIRE_SANDBOX()                                                         \
-    do {                                                                                \
-        const std::string &dorna_why_ = ::e2e::SandboxUnavailableReason();             \
-        if (!dorna_why_.empty()) {                                                      \
-            if (::e2e::UnderCI())                                                       \
-                FAIL() << "the sandbox is required under CI=true: " << dorna_why_;      \
-            GTEST_SKIP() << dorna_why_;                                                 \
-        }                                                                               \
+#define DORNA_REQUIRE_SANDBOX()                                                                    \
+    do {                                                                                           \
+        const std::string &dorna_why_ = ::e2e::SandboxUnavailableReason();                         \
+        if (!dorna_why_.empty()) {                                                                 \
+            if (::e2e::UnderCI())                                                                  \
+                FAIL() << "the sandbox is required under CI=true: " << dorna_why_;                 \
+            GTEST_SKIP() << dorna_why_;                                                            \
+        }                                                                                          \
     } while (0)

@@ -12,7 +12,9 @@ bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-std::string Unique(const std::string &stem) { return stem + std::to_string(getpid()); }
+std::string Unique(const std::string &stem) {
+    return stem + std::to_string(getpid());
+}
 
 TEST(Sandbox, WritesLandInTheUpperLayersAndTheHostStaysAsItWas) {
     DORNA_REQUIRE_SANDBOX();
@@ -25,9 +27,8 @@ TEST(Sandbox, WritesLandInTheUpperLayersAndTheHostStaysAsItWas) {
                            " rm /etc/group; mkdir -p /var/lib/dorna-probe");
     ASSERT_EQ(r.status, 0) << r.err;
 
-    std::vector<std::string> want{"/etc/group (removed)",   "/etc/passwd",
-                                  "/usr/share",             "/usr/share/dorna-probe",
-                                  "/var/lib",               "/var/lib/dorna-probe"};
+    std::vector<std::string> want{"/etc/group (removed)",   "/etc/passwd", "/usr/share",
+                                  "/usr/share/dorna-probe", "/var/lib",    "/var/lib/dorna-probe"};
     EXPECT_EQ(box.Changes(), want);
     EXPECT_EQ(box.ReadFile("/usr/share/dorna-probe"), "created\n");
     EXPECT_EQ(box.ReadFile("/etc/passwd"), passwd + "dorna:x:4242:4242::/:/bin/false\n");
@@ -53,8 +54,8 @@ TEST(Sandbox, TmpRunAndShmAreFreshAndPrivate) {
     DORNA_REQUIRE_SANDBOX();
     std::string probe = "/tmp/" + Unique("dorna-sandbox-probe-");
     e2e::Sandbox box("fresh-tmp");
-    e2e::Result r = box.Sh("ls -A /tmp /run /dev/shm; echo inside > " + probe +
-                           "; stat -c %a /tmp");
+    e2e::Result r =
+        box.Sh("ls -A /tmp /run /dev/shm; echo inside > " + probe + "; stat -c %a /tmp");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/dev/shm:\n\n/run:\n\n/tmp:\n1777\n");
     EXPECT_NE(access(probe.c_str(), F_OK), 0) << "a file written to /tmp inside reached the host";
@@ -133,32 +134,35 @@ TEST(Sandbox, PassesInputOutputAndExitStatusThrough) {
 TEST(Sandbox, ATerminalPassesThroughForInteractivePrograms) {
     DORNA_REQUIRE_SANDBOX();
     if (e2e::RunHost({"sh", "-c", "command -v tmux"}).status != 0) {
-        if (e2e::UnderCI())
-            FAIL() << "tmux is required under CI=true";
+        if (e2e::UnderCI()) FAIL() << "tmux is required under CI=true";
         GTEST_SKIP() << "tmux is not installed";
     }
     e2e::Sandbox box("terminal");
-    std::string socket = Unique("dorna-sandbox-");
-    std::string inner = std::string(e2e::SandboxTool()) + " " + box.Upper() +
-                        " sh -c 'tty -s && echo on-a-tty; printf \"Agree? \"; read a;"
-                        " echo \"got=$a\"; sleep 30'";
-    ASSERT_EQ(e2e::RunHost({"tmux", "-L", socket, "new-session", "-d", "-x", "80", "-y", "10",
-                            inner})
-                  .status,
-              0);
-    auto screenHas = [&](const std::string &text) {
-        for (int i = 0; i < 100; i++) {
-            e2e::Result r = e2e::RunHost({"tmux", "-L", socket, "capture-pane", "-p"});
-            if (Contains(r.out, text))
-                return true;
-            usleep(100 * 1000);
-        }
-        return false;
-    };
-    EXPECT_TRUE(screenHas("on-a-tty\nAgree?"));
-    e2e::RunHost({"tmux", "-L", socket, "send-keys", "y", "Enter"});
-    EXPECT_TRUE(screenHas("got=y"));
-    e2e::RunHost({"tmux", "-L", socket, "kill-server"});
+    e2e::Terminal term(e2e::ShellQuote(e2e::SandboxTool()) + " " + e2e::ShellQuote(box.Upper()) +
+                       " sh -c 'tty -s && echo on-a-tty; printf \"Agree? \"; read a;"
+                       " echo \"got=$a\"'");
+    ASSERT_TRUE(term.Started());
+    EXPECT_TRUE(term.WaitFor("on-a-tty\nAgree?")) << term.Screen();
+    term.Type("y");
+    term.Press("Enter");
+    EXPECT_TRUE(term.WaitFor("got=y\n\n[exited 0]")) << term.Screen();
+}
+
+TEST(Terminal, QuotesAndKeysReachTheProgramAsTyped) {
+    if (e2e::RunHost({"sh", "-c", "command -v tmux"}).status != 0)
+        GTEST_SKIP() << "tmux is not installed";
+    std::string odd = "it's a \"$HOME\" `x` \\ ;";
+    e2e::Terminal term("printf '%s|' " + e2e::ShellQuote(odd) + "; read line; echo \"[$line]\"", 60,
+                       5);
+    ASSERT_TRUE(term.Started());
+    EXPECT_TRUE(term.WaitFor(odd + "|")) << term.Screen();
+    term.Type("a b;$c");
+    term.Press("Enter");
+    EXPECT_TRUE(term.WaitFor("[a b;$c]\n\n[exited 0]")) << term.Screen();
+    EXPECT_FALSE(term.WaitFor("never shown", 200));
+
+    e2e::Terminal failing("echo bye; exit 3");
+    EXPECT_TRUE(failing.WaitFor("bye\n\n[exited 3]")) << failing.Screen();
 }
 
 TEST(Sandbox, KeepsTheEnvironmentAndSetsOrUnsetsWhatItIsTold) {
@@ -178,8 +182,9 @@ TEST(Sandbox, KeepsTheEnvironmentAndSetsOrUnsetsWhatItIsTold) {
 TEST(Sandbox, BindsDirectoriesAndFilesReadOnlyOrWritable) {
     DORNA_REQUIRE_SANDBOX();
     std::string host = std::string(e2e::ScratchDir()) + "/" + Unique("binds-");
-    ASSERT_EQ(e2e::RunHost({"sh", "-c", "rm -rf \"$0\"; mkdir -p \"$0/ro\" \"$0/rw\" &&"
-                                        " echo site > \"$0/ro/disks\" && echo one > \"$0/file\"",
+    ASSERT_EQ(e2e::RunHost({"sh", "-c",
+                            "rm -rf \"$0\"; mkdir -p \"$0/ro\" \"$0/rw\" &&"
+                            " echo site > \"$0/ro/disks\" && echo one > \"$0/file\"",
                             host})
                   .status,
               0);
@@ -200,7 +205,8 @@ TEST(Sandbox, BindsDirectoriesAndFilesReadOnlyOrWritable) {
     other.Bind(host + "/rw", "/srv/dorna-new");
     r = other.Sh("true");
     EXPECT_EQ(r.status, 125);
-    EXPECT_TRUE(Contains(r.err, "sandbox: bind destination /srv/dorna-new does not exist")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "sandbox: bind destination /srv/dorna-new does not exist"))
+        << r.err;
     EXPECT_NE(access("/srv/dorna-new", F_OK), 0);
     e2e::RunHost({"rm", "-rf", host});
 }
@@ -253,8 +259,8 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
         GTEST_SKIP() << "needs root and setpriv to become an ordinary user";
     std::string dir = std::string(e2e::ScratchDir()) + "/" + Unique("nobody-");
     e2e::RunHost({"sh", "-c", "rm -rf \"$0\"; mkdir -p \"$0\" && chown 65534 \"$0\"", dir});
-    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534",
-                                      "--clear-groups", e2e::SandboxTool()};
+    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                      e2e::SandboxTool()};
     std::vector<std::string> check = asNobody;
     check.insert(check.end(), {"--check", dir});
     e2e::Result c = e2e::RunHost(check);
@@ -268,7 +274,7 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
     e2e::Result r = e2e::RunHost(run);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0\n");
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(lstat((dir + "/up/usr/dorna-nobody").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u);
     e2e::RunHost({e2e::SandboxTool(), "--clean", dir});
@@ -297,7 +303,8 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
         {{"--overlay", "/usr/lib", scratch + "/up", "true"},
          "sandbox: cannot overlay /usr/lib: it overlaps the overlay on /usr"},
         {{"--env", "NOVALUE", scratch + "/up", "true"}, "sandbox: not NAME=VALUE: NOVALUE"},
-        {{"--env", "BAD-NAME=1", scratch + "/up", "true"}, "sandbox: not a variable name: BAD-NAME"},
+        {{"--env", "BAD-NAME=1", scratch + "/up", "true"},
+         "sandbox: not a variable name: BAD-NAME"},
         {{"--unset", "9X", scratch + "/up", "true"}, "sandbox: not a variable name: 9X"},
         {{"--bind"}, "sandbox: --bind needs SRC[:DST]"},
         {{link + "/x", "true"}, "sandbox: upper directory " + link + "/x lies inside /usr"},
@@ -317,8 +324,8 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
 
 TEST(Sandbox, CheckSaysWhyNoSandboxCanBeMade) {
     // bash found by its full path, every other tool hidden.
-    e2e::Result r = e2e::RunHost({"env", "PATH=/nonexistent", "/bin/bash", e2e::SandboxTool(),
-                                  "--check"});
+    e2e::Result r =
+        e2e::RunHost({"env", "PATH=/nonexistent", "/bin/bash", e2e::SandboxTool(), "--check"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "sandbox: no sandbox here: unshare(1) is not installed"
                      " (Debian package util-linux)\n");
@@ -337,7 +344,9 @@ TEST(Sandbox, CheckNamesAnUnusableScratchDirectory) {
 }
 
 // Run only as a child of the next test, in an environment without a sandbox.
-TEST(Sandbox, DISABLED_RequiresTheSandbox) { DORNA_REQUIRE_SANDBOX(); }
+TEST(Sandbox, DISABLED_RequiresTheSandbox) {
+    DORNA_REQUIRE_SANDBOX();
+}
 
 TEST(Sandbox, TestsWithoutASandboxSkipButFailUnderCI) {
     struct Case {
@@ -350,8 +359,8 @@ TEST(Sandbox, TestsWithoutASandboxSkipButFailUnderCI) {
     };
     for (const Case &c : cases) {
         // With PATH emptied the sandbox script cannot even find bash.
-        e2e::Result r = e2e::RunHost({"env", "PATH=/nonexistent", c.ci, "/proc/" +
-                                      std::to_string(getpid()) + "/exe",
+        e2e::Result r = e2e::RunHost({"env", "PATH=/nonexistent", c.ci,
+                                      "/proc/" + std::to_string(getpid()) + "/exe",
                                       "--gtest_also_run_disabled_tests",
                                       "--gtest_filter=Sandbox.DISABLED_RequiresTheSandbox"});
         EXPECT_EQ(r.status, c.status) << c.ci << "\n" << r.out;

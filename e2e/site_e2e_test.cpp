@@ -59,10 +59,8 @@ std::vector<Call> Calls(const std::string &log) {
     for (const std::string &line : Lines(log)) {
         std::string key = line.substr(0, line.find(' '));
         std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
-        if (key == "call")
-            calls.push_back(Call{value, {}, "", "", "", "", {}});
-        if (calls.empty())
-            continue;
+        if (key == "call") calls.push_back(Call{value, {}, "", "", "", "", {}});
+        if (calls.empty()) continue;
         Call &c = calls.back();
         if (key == "arg")
             c.args.push_back(value);
@@ -87,7 +85,9 @@ std::string Scratch(const std::string &name) {
     return dir;
 }
 
-std::vector<std::string> SiteList() { return Words(e2e::ReadHostFile(kSite + "/disks")); }
+std::vector<std::string> SiteList() {
+    return Words(e2e::ReadHostFile(kSite + "/disks"));
+}
 
 TEST(Site, DisksNamesItselfAndThePiecesInOrderAndNothingElseIsMissing) {
     std::vector<std::string> list = SiteList();
@@ -143,15 +143,10 @@ TEST(Site, PiecesJoinIntoACompressedTarOfThePackage) {
             EXPECT_EQ(w[0], "-rwxr-xr-x") << line;
         }
     }
-    std::set<std::string> want{"pkg/",
-                               "pkg/AixInterface",
-                               "pkg/dpqadmin",
-                               "pkg/dprdpxxtty",
-                               "pkg/driver",
-                               "pkg/dsf",
-                               "pkg/pkg.list",
-                               "pkg/selinux/",
-                               "pkg/selinux/TLDPatchSELinuxPolicy"};
+    std::set<std::string> want{
+        "pkg/",           "pkg/AixInterface", "pkg/dpqadmin",
+        "pkg/dprdpxxtty", "pkg/driver",       "pkg/dsf",
+        "pkg/pkg.list",   "pkg/selinux/",     "pkg/selinux/TLDPatchSELinuxPolicy"};
     EXPECT_EQ(names, want);
     e2e::RunHost({"rm", "-rf", dir});
 }
@@ -162,18 +157,18 @@ TEST(Site, PiecesJoinIntoACompressedTarOfThePackage) {
 TEST(Site, PackageListCopiesEveryProgramAndOnlyWhatThePackageHolds) {
     std::string list = e2e::ReadHostFile(kSource + "/pkg/pkg.list");
     ASSERT_FALSE(list.empty());
-    std::set<std::string> directives{"dir", "dirto", "t", "c", "m", "#", "v", "s", "newdir",
-                                     "checkps"};
-    std::set<std::string> held{"AixInterface", "dpqadmin", "dprdpxxtty", "driver", "dsf",
-                               "pkg.list",     "selinux",  "selinux/TLDPatchSELinuxPolicy"};
+    std::set<std::string> directives{"dir", "dirto", "t", "c",      "m",
+                                     "#",   "v",     "s", "newdir", "checkps"};
+    std::set<std::string> held{
+        "AixInterface", "dpqadmin", "dprdpxxtty", "driver",
+        "dsf",          "pkg.list", "selinux",    "selinux/TLDPatchSELinuxPolicy"};
     std::set<std::string> copied;
     for (const std::string &line : Lines(list)) {
         std::vector<std::string> w = Words(line);
         size_t at = 0;
         while (at + 3 < w.size() && w[at] == "v") // version conditions chain
             at += 3;
-        if (at >= w.size() || w[at] == "#")
-            continue;
+        if (at >= w.size() || w[at] == "#") continue;
         EXPECT_TRUE(directives.count(w[at])) << line;
         ASSERT_GE(w.size(), at + 2) << line;
         const std::string &d = w[at];
@@ -182,17 +177,17 @@ TEST(Site, PackageListCopiesEveryProgramAndOnlyWhatThePackageHolds) {
             copied.insert(w[at + 1]);
         }
     }
-    for (const char *program : {"AixInterface", "dpqadmin", "dprdpxxtty", "driver", "dsf",
-                                "selinux"})
+    for (const char *program :
+         {"AixInterface", "dpqadmin", "dprdpxxtty", "driver", "dsf", "selinux"})
         EXPECT_TRUE(copied.count(program)) << program << " is never copied";
 }
 
 // Runs a suite program on the host with its log in `logDir`.
 e2e::Result RunProgram(const std::string &logDir, const std::string &script,
                        const std::string &input = "") {
-    return e2e::RunHost({"sh", "-c", "export DORNA_CALL_LOG_DIR=\"$0\" P=\"$1\"; " + script,
-                         logDir, kPrograms},
-                        input);
+    return e2e::RunHost(
+        {"sh", "-c", "export DORNA_CALL_LOG_DIR=\"$0\" P=\"$1\"; " + script, logDir, kPrograms},
+        input);
 }
 
 TEST(SuitePrograms, RecordArgumentsDirectoryPrintVariablesAndInput) {
@@ -201,7 +196,7 @@ TEST(SuitePrograms, RecordArgumentsDirectoryPrintVariablesAndInput) {
         std::string script = std::string("cd /usr/share && PRINTER=lp0 DPrintTitle='a b'"
                                          " SPOOL_DIR=/var/spool/lpd/lp0 UNRELATED=x"
                                          " \"$P/") +
-                              name + "\" -dlp0 -f 'two words' ''";
+                             name + "\" -dlp0 -f 'two words' ''";
         e2e::Result r = RunProgram(logs, script, std::string("job\n\x01\xff\\", 7));
         ASSERT_EQ(r.status, 0) << name << r.err;
         std::vector<Call> calls = Calls(e2e::ReadHostFile(logs + "/" + name + ".log"));
@@ -216,8 +211,7 @@ TEST(SuitePrograms, RecordArgumentsDirectoryPrintVariablesAndInput) {
                                      "SPOOL_DIR=/var/spool/lpd/lp0"};
         std::vector<std::string> got;
         for (const std::string &e : c.env)
-            if (e.rfind("PATH=", 0) != 0 && e.rfind("LANG=", 0) != 0)
-                got.push_back(e);
+            if (e.rfind("PATH=", 0) != 0 && e.rfind("LANG=", 0) != 0) got.push_back(e);
         EXPECT_EQ(got, env) << name;
         EXPECT_EQ(c.stdinLine, "7 job\\n\\x01\\xff\\\\") << name;
         EXPECT_EQ(c.status, "0");
@@ -287,10 +281,11 @@ TEST(SuitePrograms, StopReadingAnInputThatStaysSilentAndStillOpen) {
 }
 
 TEST(SuitePrograms, AnUnwritableLogWarnsButTheCallSucceeds) {
-    e2e::Result r = e2e::RunHost(
-        {"sh", "-c", "DORNA_CALL_LOG_DIR=/proc/no-such-dir \"$0/dsf\" x", kPrograms});
+    e2e::Result r =
+        e2e::RunHost({"sh", "-c", "DORNA_CALL_LOG_DIR=/proc/no-such-dir \"$0/dsf\" x", kPrograms});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(Contains(r.err, "dsf: warning: cannot record the call in /proc/no-such-dir/dsf.log"))
+    EXPECT_TRUE(
+        Contains(r.err, "dsf: warning: cannot record the call in /proc/no-such-dir/dsf.log"))
         << r.err;
 }
 
@@ -305,7 +300,8 @@ TEST(SuitePrograms, SelinuxScriptRecordsItsCallAndSaysWhatItDid) {
                                "status=0\n");
     std::vector<Call> calls = Calls(e2e::ReadHostFile(logs + "/TLDPatchSELinuxPolicy.log"));
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, std::vector<std::string>{kSource + "/pkg/selinux/TLDPatchSELinuxPolicy"});
+    EXPECT_EQ(calls[0].args,
+              std::vector<std::string>{kSource + "/pkg/selinux/TLDPatchSELinuxPolicy"});
     e2e::RunHost({"rm", "-rf", logs});
 }
 
@@ -350,9 +346,11 @@ TEST(MakeSite, RefusesIncompleteOrBadArguments) {
     } cases[] = {
         {{}, 2, "Usage: make-site.sh"},
         {{"-o", "/nonexistent/x", "-l", list, "-s", se}, 2, "Usage: make-site.sh"},
-        {{"-o", "/nonexistent/x", "-l", list, "-s", se, "-n", "0", "/bin/true"}, 1,
+        {{"-o", "/nonexistent/x", "-l", list, "-s", se, "-n", "0", "/bin/true"},
+         1,
          "the number of pieces must be a positive number: 0"},
-        {{"-o", "/nonexistent/x", "-l", "/no/list", "-s", se, "/bin/true"}, 1,
+        {{"-o", "/nonexistent/x", "-l", "/no/list", "-s", se, "/bin/true"},
+         1,
          "make-site.sh: missing: /no/list"},
     };
     for (const Case &c : cases) {
@@ -405,8 +403,8 @@ TEST(Site, SetupInstallsTheSuiteFromTheSiteAndRunsItsPrograms) {
         const char *path;
         int mode;
     } files[] = {
-        {"dpqadmin", 0755},   {"dprdpxxtty", 04755}, {"dsf", 04755},
-        {"driver", 0755},     {"AixInterface", 0755}, {"selinux/TLDPatchSELinuxPolicy", 0755},
+        {"dpqadmin", 0755}, {"dprdpxxtty", 04755},  {"dsf", 04755},
+        {"driver", 0755},   {"AixInterface", 0755}, {"selinux/TLDPatchSELinuxPolicy", 0755},
     };
     for (const Want &f : files)
         EXPECT_EQ(box.Mode(app + "/" + f.path), f.mode) << f.path;
@@ -435,8 +433,8 @@ TEST(Site, GeneratedQueueInterfaceHandsTheJobToTheTtyPrintProgram) {
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<Call> calls = Calls(box.ReadFile("/var/spool/Dorna/calls/dprdpxxtty.log"));
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, (std::vector<std::string>{"/usr/Dorna/dpxx/dprdpxxtty", "-dlp7",
-                                                      "-f"}));
+    EXPECT_EQ(calls[0].args,
+              (std::vector<std::string>{"/usr/Dorna/dpxx/dprdpxxtty", "-dlp7", "-f"}));
     EXPECT_EQ(calls[0].stdinLine, "9 %!PS job\\n");
 }
 #endif

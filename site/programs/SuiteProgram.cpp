@@ -55,12 +55,25 @@ constexpr const char *kProgram = DORNA_PROGRAM;
 constexpr size_t kStdinKeep = 1 << 20; // bytes of standard input kept in the record
 
 // Environment variables a print script may hand to the suite's programs.
-constexpr const char *kPrintVariables[] = {
-    "CfgFlags",     "Copies",        "DISPLAY",       "GDK_PIXBUF_MODULE_FILE",
-    "GTK_IM_MODULE_FILE", "LANG",    "LD_LIBRARY_PATH", "OptList",
-    "OptionList",   "PANGO_RC_FILE", "PATH",          "PRINTER",
-    "RequestID",    "SPOOL_DIR",     "Title",         "ToolPath",
-    "UserName",     "flConfig",      nullptr};
+constexpr const char *kPrintVariables[] = {"CfgFlags",
+                                           "Copies",
+                                           "DISPLAY",
+                                           "GDK_PIXBUF_MODULE_FILE",
+                                           "GTK_IM_MODULE_FILE",
+                                           "LANG",
+                                           "LD_LIBRARY_PATH",
+                                           "OptList",
+                                           "OptionList",
+                                           "PANGO_RC_FILE",
+                                           "PATH",
+                                           "PRINTER",
+                                           "RequestID",
+                                           "SPOOL_DIR",
+                                           "Title",
+                                           "ToolPath",
+                                           "UserName",
+                                           "flConfig",
+                                           nullptr};
 
 [[gnu::format(printf, 1, 2)]] void Fail(const char *format, ...) {
     fprintf(stderr, "%s: ", kProgram);
@@ -76,10 +89,18 @@ void AppendEscaped(std::string &out, const char *data, size_t size) {
         unsigned char c = static_cast<unsigned char>(data[i]);
         char hex[8];
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c >= 0x7f) {
                 snprintf(hex, sizeof hex, "\\x%02x", c);
@@ -100,11 +121,9 @@ void AppendLine(std::string &out, const char *key, const std::string &value) {
 
 bool IsPrintVariable(const char *name, size_t length) {
     std::string n(name, length);
-    if (n.rfind("DPrint", 0) == 0)
-        return true;
+    if (n.rfind("DPrint", 0) == 0) return true;
     for (const char *const *v = kPrintVariables; *v != nullptr; v++)
-        if (n == *v)
-            return true;
+        if (n == *v) return true;
     return false;
 }
 
@@ -116,27 +135,23 @@ std::string LogDir() {
 // mkdir -p with mode 755; true when the directory exists afterwards.
 bool MakeDirs(const std::string &dir) {
     for (size_t at = 1; at <= dir.size(); at++) {
-        if (at != dir.size() && dir[at] != '/')
-            continue;
+        if (at != dir.size() && dir[at] != '/') continue;
         std::string part = dir.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Number of earlier calls recorded in the log.
 int EarlierCalls(const std::string &log) {
     FILE *f = fopen(log.c_str(), "r");
-    if (f == nullptr)
-        return 0;
+    if (f == nullptr) return 0;
     int calls = 0;
     char line[8192];
     bool atStart = true;
     while (fgets(line, sizeof line, f) != nullptr) {
-        if (atStart && strncmp(line, "call ", 5) == 0)
-            calls++;
+        if (atStart && strncmp(line, "call ", 5) == 0) calls++;
         atStart = strchr(line, '\n') != nullptr;
     }
     fclose(f);
@@ -145,31 +160,23 @@ int EarlierCalls(const std::string &log) {
 
 // The "stdin" line: the job on standard input, or why it was not read.
 std::string ReadStandardInput(bool wanted) {
-    if (!wanted)
-        return "stdin not read\n";
-    struct stat st{};
-    if (fstat(0, &st) != 0)
-        return "stdin closed\n";
-    if (isatty(0))
-        return "stdin tty\n";
+    if (!wanted) return "stdin not read\n";
+    struct stat st {};
+    if (fstat(0, &st) != 0) return "stdin closed\n";
+    if (isatty(0)) return "stdin tty\n";
     int idle = 10;
-    if (const char *s = getenv("DORNA_STDIN_IDLE"))
-        idle = atoi(s) > 0 ? atoi(s) : idle;
+    if (const char *s = getenv("DORNA_STDIN_IDLE")) idle = atoi(s) > 0 ? atoi(s) : idle;
     std::string kept;
     unsigned long long total = 0;
     char buf[65536];
     for (;;) {
         pollfd p{0, POLLIN, 0};
         int ready = poll(&p, 1, idle * 1000);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break; // silent too long: a writer that never closes its end
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break; // silent too long: a writer that never closes its end
         ssize_t got = read(0, buf, sizeof buf);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
         total += static_cast<unsigned long long>(got);
         size_t room = kStdinKeep - kept.size();
         kept.append(buf, static_cast<size_t>(got) < room ? static_cast<size_t>(got) : room);
@@ -183,12 +190,10 @@ std::string ReadStandardInput(bool wanted) {
 // the same moment do not interleave.
 bool WriteRecord(const std::string &log, const std::string &record) {
     int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     ssize_t done = write(fd, record.data(), record.size());
     bool ok = done == static_cast<ssize_t>(record.size());
-    if (close(fd) != 0)
-        ok = false;
+    if (close(fd) != 0) ok = false;
     return ok;
 }
 
@@ -196,40 +201,40 @@ bool WriteRecord(const std::string &log, const std::string &record) {
 int CountQueues() {
     const char *spool = "/var/spool/Dorna/dpxx";
     DIR *d = opendir(spool);
-    if (d == nullptr)
-        return 0;
+    if (d == nullptr) return 0;
     int queues = 0;
     while (dirent *e = readdir(d)) {
-        if (e->d_name[0] == '.' || strcmp(e->d_name, "__dpa_download__") == 0)
-            continue;
+        if (e->d_name[0] == '.' || strcmp(e->d_name, "__dpa_download__") == 0) continue;
         std::string path = std::string(spool) + "/" + e->d_name;
-        struct stat st{};
-        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            queues++;
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) queues++;
     }
     closedir(d);
     return queues;
 }
 
-bool IsQueueTool() { return strcmp(kProgram, "dpqadmin") == 0; }
+bool IsQueueTool() {
+    return strcmp(kProgram, "dpqadmin") == 0;
+}
 
 void Usage(FILE *to) {
     if (IsQueueTool())
-        fprintf(to, "Usage: %s -upgrade | -clean\n"
-                    "Brings the print queues of the Dorna suite up to this release (-upgrade)\n"
-                    "or clears what earlier releases left in them (-clean).\n",
+        fprintf(to,
+                "Usage: %s -upgrade | -clean\n"
+                "Brings the print queues of the Dorna suite up to this release (-upgrade)\n"
+                "or clears what earlier releases left in them (-clean).\n",
                 kProgram);
     else
-        fprintf(to, "Usage: %s [OPTION]... [FILE]...\n"
-                    "Print program of the Dorna suite, started by the generated print scripts.\n",
+        fprintf(to,
+                "Usage: %s [OPTION]... [FILE]...\n"
+                "Print program of the Dorna suite, started by the generated print scripts.\n",
                 kProgram);
     fprintf(to, "Each call is recorded in %s/%s.log.\n", LogDir().c_str(), kProgram);
 }
 
 // What the program does besides recording; its exit status.
 int Act(int argc, char **argv) {
-    if (!IsQueueTool())
-        return 0;
+    if (!IsQueueTool()) return 0;
     if (argc != 2) {
         Fail("expected one option, -upgrade or -clean");
         Usage(stderr);

@@ -146,6 +146,13 @@ TEST(Sandbox, ATerminalPassesThroughForInteractivePrograms) {
     term.Type("y");
     term.Press("Enter");
     EXPECT_TRUE(term.WaitFor("got=y\n\n[exited 0]")) << term.Screen();
+
+    // Ctrl-C reaches the command and ends the sandbox with it.
+    e2e::Terminal waiting(e2e::ShellQuote(e2e::SandboxTool()) + " " + e2e::ShellQuote(box.Upper()) +
+                          " sh -c 'echo waiting; sleep 100'");
+    ASSERT_TRUE(waiting.WaitFor("waiting")) << waiting.Screen();
+    waiting.Press("C-c");
+    EXPECT_TRUE(waiting.WaitFor("[exited 130]")) << waiting.Screen();
 }
 
 TEST(Terminal, QuotesAndKeysReachTheProgramAsTyped) {

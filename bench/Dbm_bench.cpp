@@ -185,14 +185,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &r : runs)
-            if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedRealTime();
+            if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
 };
 
 void PrintRatios(const RatioReporter &rep) {
-    printf("\nratio store / gettext (time per operation; 1.0 = as fast)\n");
+    printf("\nratio store / gettext (CPU time per operation; 1.0 = as fast)\n");
     for (int n : kSizes) {
         for (int skew = 0; skew < 2; ++skew) {
             std::string args = "/" + std::to_string(n) + "/" + std::to_string(skew);

@@ -118,9 +118,11 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int keyl
     return 1;
 }
 
+// Whether a database file is there. Only a regular file counts: opening a
+// pipe or a device under the name could block or read garbage.
 bool FileExists(const char *path) {
     struct stat st;
-    return stat(path, &st) == 0;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Opens the database for reading. *missing tells a missing file (no error for

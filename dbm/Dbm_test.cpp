@@ -250,6 +250,14 @@ TEST_F(PlainDb, FullPathModeAddressesTheFileItself) {
     EXPECT_FALSE(Exists(dir_ + "/db/own.xdb.xdb"));
 }
 
+TEST_F(PlainDb, APipeUnderTheNameIsNotOpened) {
+    ASSERT_EQ(mkfifo(DbFile("fifo").c_str(), 0666), 0);
+    char buf[4];
+    EXPECT_EQ(DbmGetRecord("fifo", "k", buf), 0); // returns at once instead of blocking
+    EXPECT_EQ(DbmGetRecordList("fifo", ",", ","), nullptr);
+    EXPECT_EQ(DbmDeleteRecord("fifo", "k"), 0);
+}
+
 TEST_F(PlainDb, FailedStoreLeavesNoTemporaryFileAndReportsZero) {
     DbmSetV4DriverPathHandling();
     std::string file = Path("nodir/x.xdb");

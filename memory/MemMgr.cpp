@@ -15,15 +15,17 @@
 // The first-fit search is kept fast with bookkeeping that never changes its
 // answer:
 //  - FreeBits mirrors MAT as a bitmap, so runs are found a 64-bit word at a
-//    time; WordRun keeps the longest free run inside each word, so words that
-//    cannot hold a run are passed over;
-//  - FirstFree is the lowest free node of a block, where its search starts;
-//  - a search index lists the shared blocks in chain order with, per block,
-//    its longest free run (RunHint). Blocks whose run is below the request are
-//    skipped. Releases raise it to the run they make. An allocation taken from
-//    a longest run marks it stale: the old length is then an upper bound, made
-//    exact again when a scan of the block fails. An upper bound never skips a
-//    block that could hold the run, so the result is still first fit;
+//    time;
+//  - FirstFree is the lowest free node of a block, and SearchFrom[c] a node
+//    before which no free run of 2^c nodes or more starts: a search for n
+//    nodes begins at the one of n's class, past the small holes that first
+//    fit leaves at the front of a block. Releases lower it to the run they
+//    make; every search of the class makes it exact again;
+//  - each block counts its free runs by length (RunLenCount, with a bitmap of
+//    the lengths present), so it always knows its longest free run exactly
+//    (Longest). The search index lists the shared blocks in chain order with
+//    their longest runs side by side: blocks that cannot hold the request are
+//    passed over without touching them, and the block found always holds it;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - HighWater: nodes at and above it were never handed out and are still the
@@ -35,12 +37,13 @@
 //     do not overlap and end within the block; an entry has a count exactly
 //     when its pAddr is pMemory + 32 * i;
 //  2. FreeNodeCount equals the number of blanks in MAT;
-//  3. bit i of FreeBits is set exactly when MAT[i] is ' '; WordRun[w] is the
-//     longest run of set bits in FreeBits[w], or unknown (worked out on use);
+//  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
 //  4. FirstFree is the lowest free node index (MEM_NODES when none is free);
+//     no free run of 2^c nodes or more starts before SearchFrom[c];
 //  5. nodes at and above HighWater are free and their bytes are zero;
-//  6. RunHint of an indexed block is its longest free run, or an upper bound of
-//     it when flagged stale;
+//  6. RunLenCount[L] is the number of maximal free runs of L nodes, bit L of
+//     RunLenMask is set exactly when it is not 0, Longest is the largest such
+//     L (0 when none) and the index holds Longest for the block;
 //  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
 //     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
 //     clears what it gives up, so a grow in place needs no clearing);
@@ -65,8 +68,7 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
-constexpr uint8_t kRunUnknown = 0xFF;   // WordRun entry not worked out since the word changed
-constexpr uint16_t kHintStale = 0x8000; // RunHint flag: an upper bound, not the exact run
+constexpr int kClasses = 12;             // size classes of runs: 2^0 to 2^11 nodes
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 #ifndef NDEBUG
@@ -76,7 +78,7 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 struct MemState {
   MemBlock *pTail = nullptr;     // last block of the chain
   MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
-  uint16_t *RunHint = nullptr;   // per Shared entry: the block's longest free run
+  uint16_t *RunHint = nullptr;   // per Shared entry: the block's Longest, side by side for the search
   int SharedCnt = 0;             // entries used in Shared and RunHint
   int SharedCap = 0;             // entries allocated
   char **Starts = nullptr;       // pMemory of every chained block, ascending
@@ -84,6 +86,7 @@ struct MemState {
   int AllCnt = 0;                // entries used in Starts and ByAddr
   int AllCap = 0;                // entries allocated
   long PageSize = 0;             // system page size, read on first mapping
+  unsigned Colour = 0;           // blocks made so far, to spread records over cache sets
 };
 MemState M;
 
@@ -106,50 +109,16 @@ bool RoundSize(long size, long *rounded) {
   return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
-// Length of the longest run of set bits in x. Doubling finds the power of two
-// below it (starts[k] marks where runs of 2^k or more begin), halving the rest.
-int LongestOnes(uint64_t x) {
-  if (x == ~0ULL) return 64;
-  if (x == 0) return 0;
-  uint64_t starts[6];
-  int k = 0;
-  starts[0] = x;
-  while (k < 5) {
-    uint64_t next = starts[k] & (starts[k] >> (1 << k));
-    if (!next) break;
-    starts[++k] = next;
-  }
-  uint64_t cur = starts[k];
-  int len = 1 << k;
-  for (int j = k - 1; j >= 0; --j) {
-    uint64_t next = cur & (cur >> (1 << j));
-    if (next) {
-      cur = next;
-      len += 1 << j;
-    }
-  }
-  return len;
-}
-
-// Longest free run inside word w, worked out when first asked after a change.
-int WordRunOf(MemBlock *b, int w) {
-  if (b->WordRun[w] == kRunUnknown) b->WordRun[w] = (uint8_t)LongestOnes(b->FreeBits[w]);
-  return b->WordRun[w];
-}
-
-// Sets (free) or clears (used) the bits of nodes [s, s + len); the longest run
-// of a word left partly free is worked out later, when a search needs it.
-void SetBits(MemBlock *b, int s, int len, bool free) {
+// Sets (free) or clears (used) the bits of nodes [s, s + len).
+void SetBits(uint64_t *bits, int s, int len, bool free) {
   assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
   while (len > 0) {
     int w = s >> 6, bit = s & 63, take = std::min(len, 64 - bit);
     uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << bit;
     if (free)
-      b->FreeBits[w] |= mask;
+      bits[w] |= mask;
     else
-      b->FreeBits[w] &= ~mask;
-    uint64_t now = b->FreeBits[w];
-    b->WordRun[w] = now == ~0ULL ? 64 : now == 0 ? 0 : kRunUnknown;
+      bits[w] &= ~mask;
     s += take;
     len -= take;
   }
@@ -197,21 +166,24 @@ uint64_t RunStarts(uint64_t w, int n) {
   return w;
 }
 
-// Lowest node of the first free run of at least n nodes, or -1. Word by word:
-// a run that ends in the current word either began in earlier words (carry
-// counts the free nodes at the end of the words before) or lies inside it.
-int FindRun(MemBlock *b, int n) {
-  assert(n >= 1 && n <= MEM_NODES);
+// Lowest node at or after from that starts a free run of at least n nodes, or
+// -1. Word by word: a run that ends in the current word either began in
+// earlier words (carry counts the free nodes at the end of the words before)
+// or lies inside it. The caller knows that no run of n starts before from, so
+// the piece of a shorter run cut off at from cannot be taken for one.
+int FindRunFrom(MemBlock *b, int from, int n) {
+  assert(n >= 1 && n <= MEM_NODES && from >= 0);
   int carry = 0;
-  for (int w = b->FirstFree >> 6; w < kWords; ++w) {
+  for (int w = from >> 6; w < kWords; ++w) {
     uint64_t bits = b->FreeBits[w];
+    if (w == from >> 6) bits &= ~0ULL << (from & 63);
     if (bits == ~0ULL) {
       if (carry + 64 >= n) return (w << 6) - carry;
       carry += 64;
       continue;
     }
     if (carry > 0 && carry + __builtin_ctzll(~bits) >= n) return (w << 6) - carry;
-    if (n <= 64 && WordRunOf(b, w) >= n) {
+    if (n <= 64 && bits) {
       uint64_t starts = RunStarts(bits, n);
       if (starts) return (w << 6) + __builtin_ctzll(starts);
     }
@@ -220,20 +192,19 @@ int FindRun(MemBlock *b, int n) {
   return -1;
 }
 
-// Length of the longest free run of the block: the longest run inside a word
-// or one that crosses word boundaries (carry counts its nodes so far).
-int LongestRun(MemBlock *b) {
-  int best = 0, carry = 0;
-  for (int w = b->FirstFree >> 6; w < kWords; ++w) {
-    uint64_t bits = b->FreeBits[w];
-    if (bits == ~0ULL) {
-      carry += 64;
-      continue;
-    }
-    best = std::max(best, std::max(carry + __builtin_ctzll(~bits), WordRunOf(b, w)));
-    carry = __builtin_clzll(~bits);
-  }
-  return std::max(best, carry);
+// Size class of a run length: runs of 2^c to 2^(c+1) - 1 nodes are class c.
+int SizeClass(int n) { return 31 - __builtin_clz((unsigned)n); }
+
+// Lowest node of the first free run of at least n nodes, or -1. The search
+// first finds the first run of the class's least length, starting where the
+// class's SearchFrom says; that also makes SearchFrom exact again. Runs of n
+// nodes cannot start before it.
+int FindRun(MemBlock *b, int n) {
+  int c = SizeClass(n), least = 1 << c;
+  int first = FindRunFrom(b, std::max<int>(b->SearchFrom[c], b->FirstFree), least);
+  b->SearchFrom[c] = (uint16_t)(first < 0 ? MEM_NODES : first);
+  if (first < 0 || n == least) return first;
+  return FindRunFrom(b, first, n);
 }
 
 // ---- invariants -------------------------------------------------------------
@@ -259,10 +230,6 @@ void CheckBlock(const MemBlock *b) {
     bool used = i < covered;
     assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
     assert(BitFree(b->FreeBits, i) == !used);
-    if ((i & 63) == 0) {
-      uint8_t run = b->WordRun[i >> 6];
-      assert(run == kRunUnknown || run == LongestOnes(b->FreeBits[i >> 6]));
-    }
     if (!used) {
       ++blanks;
       if (firstFree == MEM_NODES) firstFree = i;
@@ -273,12 +240,36 @@ void CheckBlock(const MemBlock *b) {
     }
   }
   assert(b->MAT[MEM_NODES] == 0);
+  // Count the maximal free runs by length, as the block's tables should.
+  int counted[MEM_NODES + 1] = {0};
+  int longest = 0;
+  for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
+    if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
+      ++run;
+      continue;
+    }
+    if (run > 0) ++counted[run];
+    longest = std::max(longest, run);
+    run = 0;
+  }
+  for (int len = 1; len <= MEM_NODES; ++len) {
+    assert(b->RunLenCount[len] == counted[len]);
+    assert(((b->RunLenMask[len >> 6] >> (len & 63)) & 1) == (counted[len] != 0));
+  }
+  assert(b->Longest == longest);
   assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
   if (b->SharedPos >= 0) {
     assert(M.Shared[b->SharedPos] == b);
-    uint16_t hint = M.RunHint[b->SharedPos];
-    int longest = LongestRun(const_cast<MemBlock *>(b));
-    assert((hint & kHintStale) ? (hint & ~kHintStale) >= longest : hint == longest);
+    // No run of a class's least length starts before its SearchFrom.
+    for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
+      if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
+        ++run;
+        continue;
+      }
+      for (int c = 0; run > 0 && c < kClasses && (1 << c) <= run; ++c) assert(pos - run >= b->SearchFrom[c]);
+      run = 0;
+    }
+    assert(M.RunHint[b->SharedPos] == b->Longest);
   }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -336,9 +327,10 @@ void Register(MemBlock *b) {
   ++M.AllCnt;
   b->SharedPos = -1;
   if (b->Size == MEM_BLOCK_SIZE) {
+    memset(b->SearchFrom, 0, sizeof b->SearchFrom);
     b->SharedPos = M.SharedCnt;
     M.Shared[M.SharedCnt] = b;
-    M.RunHint[M.SharedCnt] = (uint16_t)LongestRun(b);
+    M.RunHint[M.SharedCnt] = (uint16_t)b->Longest;
     ++M.SharedCnt;
   }
 }
@@ -400,32 +392,44 @@ void UnmapSystem(void *p, long size, bool fromHeap) {
 
 // ---- node runs -----------------------------------------------------------------
 
-void SetRunHint(MemBlock *b, int hint) {
-  if (b->SharedPos >= 0) M.RunHint[b->SharedPos] = (uint16_t)hint;
-}
-
-int HintOf(const MemBlock *b) { return M.RunHint[b->SharedPos] & ~kHintStale;
+// Counts one maximal free run of len nodes more (delta 1) or less (delta -1),
+// keeping Longest and the block's entry in the search index.
+void CountRun(MemBlock *b, int len, int delta) {
+  assert(len >= 1 && len <= MEM_NODES);
+  uint64_t bit = 1ULL << (len & 63);
+  if (delta > 0) {
+    if (b->RunLenCount[len]++ == 0) b->RunLenMask[len >> 6] |= bit;
+    if (len > b->Longest) b->Longest = len;
+  } else {
+    assert(b->RunLenCount[len] > 0);
+    if (--b->RunLenCount[len] != 0) return;
+    b->RunLenMask[len >> 6] &= ~bit;
+    if (len != b->Longest) return;
+    // The longest run is gone: the next longest is the highest length left.
+    int w = len >> 6;
+    uint64_t below = b->RunLenMask[w] & (bit - 1);
+    while (!below && w > 0) below = b->RunLenMask[--w];
+    b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
+  }
+  if (b->SharedPos >= 0) M.RunHint[b->SharedPos] = (uint16_t)b->Longest;
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero.
 void TakeNodes(MemBlock *b, int s, int len) {
-  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES && RangeFree(b->FreeBits, s, len));
-  // Taking from a longest run may shorten the block's longest run.
-  bool fromLongest = false;
-  if (b->SharedPos >= 0 && len > 0) {
-    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-    fromLongest = NextBit(b->FreeBits, s, false) - runStart >= HintOf(b);
-  }
+  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b->FreeBits, s, len));
+  // The free run [runStart, runEnd) gives way to what is left either side.
+  int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+  int runEnd = NextBit(b->FreeBits, s + len, false);
+  CountRun(b, runEnd - runStart, -1);
+  if (s > runStart) CountRun(b, s - runStart, 1);
+  if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
   memset(b->MAT + s, MEM_USED, len);
-  SetBits(b, s, len, false);
+  SetBits(b->FreeBits, s, len, false);
   b->FreeNodeCount -= len;
   if (b->FirstFree >= s && b->FirstFree < s + len) b->FirstFree = NextBit(b->FreeBits, s + len, true);
   int dirtyEnd = std::min(s + len, b->HighWater);
   if (dirtyEnd > s) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - s) * MEM_NODE_SIZE);
   b->HighWater = std::max(b->HighWater, s + len);
-  // The old length still bounds the longest run; the exact one is worked out
-  // when a search needs it.
-  if (fromLongest) M.RunHint[b->SharedPos] |= kHintStale;
 }
 
 // Marks nodes [s, s + len) free. Their bytes become zero when clear is set
@@ -433,8 +437,16 @@ void TakeNodes(MemBlock *b, int s, int len) {
 void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
   assert(NextBit(b->FreeBits, s, true) >= s + len);
+  // The free runs either side, if any, join the released nodes into one.
+  int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+  int runEnd = NextBit(b->FreeBits, s + len, false);
+  if (runStart < s) CountRun(b, s - runStart, -1);
+  if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
+  CountRun(b, runEnd - runStart, 1);
+  for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
+    b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
   memset(b->MAT + s, MEM_FREE, len);
-  SetBits(b, s, len, true);
+  SetBits(b->FreeBits, s, len, true);
   b->FreeNodeCount += len;
   b->FirstFree = std::min(b->FirstFree, s);
   if (clear)
@@ -443,13 +455,6 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   else
     memset(b->pMemory + (long)s * MEM_NODE_SIZE, kFreedFill, (size_t)len * MEM_NODE_SIZE);
 #endif
-  if (b->SharedPos >= 0) {
-    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-    int runEnd = NextBit(b->FreeBits, s + len, false);
-    // A longer run than the bound is exact only when the bound was.
-    if (runEnd - runStart > HintOf(b))
-      SetRunHint(b, (runEnd - runStart) | (M.RunHint[b->SharedPos] & kHintStale));
-  }
 }
 
 // The entry of the allocation that starts exactly at p in shared block b, or -1.
@@ -467,7 +472,9 @@ void *AllocDedicated(long rounded) {
   // The data area is a fresh zero mapping, so the rounded size is already clear.
   memset(b->MAT, MEM_USED, MEM_NODES);
   memset(b->FreeBits, 0, sizeof b->FreeBits);
-  memset(b->WordRun, 0, sizeof b->WordRun);
+  b->RunLenCount[MEM_NODES] = 0; // its one free run of 2,048 nodes is gone
+  b->RunLenMask[MEM_NODES >> 6] = 0;
+  b->Longest = 0;
   b->FreeNodeCount = 0;
   b->FirstFree = MEM_NODES;
   b->HighWater = MEM_NODES;
@@ -482,7 +489,7 @@ void *AllocRounded(long rounded) {
   if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
   for (int k = 0;; ++k) {
-    while (k < M.SharedCnt && (M.RunHint[k] & ~kHintStale) < n) ++k;
+    while (k < M.SharedCnt && M.RunHint[k] < n) ++k;
     MemBlock *b;
     if (k < M.SharedCnt) {
       b = M.Shared[k];
@@ -492,12 +499,8 @@ void *AllocRounded(long rounded) {
       k = b->SharedPos;
     }
     int at = FindRun(b, n);
-    if (at < 0) {
-      // Only a stale bound lets a search fail; the block gets its exact run.
-      assert(M.RunHint[k] & kHintStale);
-      SetRunHint(b, LongestRun(b));
-      continue;
-    }
+    assert(at >= 0); // its longest run holds n nodes
+    if (at < 0) continue;
     TakeNodes(b, at, n);
     b->Nodes[at].NodeCnt = (uint16_t)n;
     b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;
@@ -625,19 +628,29 @@ MemBlock *GetNewBlock(long size) {
     return nullptr;
   }
   bool heapRecord = false, heapData = false;
-  MemBlock *b = (MemBlock *)MapSystem(sizeof(MemBlock), &heapRecord);
+  char *record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
   char *data = (char *)MapSystem(size, &heapData);
-  if (!b || !data) {
-    UnmapSystem(b, sizeof(MemBlock), heapRecord);
+  if (!record || !data) {
+    UnmapSystem(record, sizeof(MemBlock), heapRecord);
     UnmapSystem(data, size, heapData);
     ReportOutOfMem();
     return nullptr;
   }
-  // Both mappings are zero-filled: the record is already clear.
+  // Both mappings are zero-filled: the record is already clear. Records sit at
+  // a different cache-line offset in the spare end of their mapping: at the
+  // same offset, the search's bitmaps of every block would fall into the same
+  // few cache sets and evict each other.
+  MemBlock *b = (MemBlock *)record;
+  if (!heapRecord) {
+    size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
+    b = (MemBlock *)(record + M.Colour++ % colours * 64);
+  }
   memset(b->MAT, MEM_FREE, MEM_NODES);
   b->MAT[MEM_NODES] = 0;
   memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
-  memset(b->WordRun, 64, sizeof b->WordRun);
+  b->RunLenCount[MEM_NODES] = 1;
+  b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
+  b->Longest = MEM_NODES;
   b->Size = (int32_t)size;
   b->pMemory = data;
   b->FreeNodeCount = MEM_NODES;
@@ -690,7 +703,9 @@ void FreeBlock(MemBlock *pBlock) {
   PopBlock(pBlock);
   bool heapRecord = pBlock->flHeapRecord;
   UnmapSystem(pBlock->pMemory, pBlock->Size, pBlock->flHeapData);
-  UnmapSystem(pBlock, sizeof(MemBlock), heapRecord);
+  char *record = (char *)pBlock;
+  if (!heapRecord) record -= (uintptr_t)record % (uintptr_t)PageSize(); // the mapping's start
+  UnmapSystem(record, sizeof(MemBlock), heapRecord);
 }
 
 MemBlock *FindBlock(const void *p) {

@@ -49,8 +49,11 @@ struct MemBlock {
 
   // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
   uint64_t FreeBits[MEM_NODES / 64]; // bit i set exactly when MAT[i] is ' '
-  uint8_t WordRun[MEM_NODES / 64];   // longest free run inside each word of FreeBits, 0xFF unknown
   int32_t FirstFree;       // lowest free node index, MEM_NODES when none is free
+  uint16_t SearchFrom[12]; // per class c: no free run of 2^c nodes or more starts before it
+  int32_t Longest;         // length of the longest free run, 0 when none
+  uint16_t RunLenCount[MEM_NODES + 1];     // number of free runs of each length
+  uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
   int32_t HighWater;       // nodes at and above this index were never handed out (still zero)
   int32_t SharedPos;       // position in the manager's search index, -1 when not indexed
   unsigned char flHeapRecord; // record came from the C heap, not from a mapping

@@ -466,21 +466,62 @@ int EntryOf(const MemBlock *b, const void *p) {
   return i;
 }
 
-void *AllocDedicated(long rounded) {
-  MemBlock *b = GetNewBlock((rounded + MEM_BLOCK_SIZE - 1) / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE);
-  if (!b) return nullptr;
-  // The data area is a fresh zero mapping, so the rounded size is already clear.
-  memset(b->MAT, MEM_USED, MEM_NODES);
-  memset(b->FreeBits, 0, sizeof b->FreeBits);
-  b->RunLenCount[MEM_NODES] = 0; // its one free run of 2,048 nodes is gone
-  b->RunLenMask[MEM_NODES >> 6] = 0;
-  b->Longest = 0;
-  b->FreeNodeCount = 0;
-  b->FirstFree = MEM_NODES;
-  b->HighWater = MEM_NODES;
-  b->DedicatedSize = (int32_t)rounded;
+// Makes a block with a data area of size bytes (raised to 65,536) and appends
+// it to the chain: all nodes free, or, for a dedicated block (inUse > 0), all
+// used with inUse bytes handed out. Null after the memory error.
+MemBlock *NewBlock(long size, long inUse) {
+  if (size < MEM_BLOCK_SIZE) size = MEM_BLOCK_SIZE;
+  if (size > kMaxRounded || !ReserveIndex()) {
+    ReportOutOfMem();
+    return nullptr;
+  }
+  bool heapRecord = false, heapData = false;
+  char *record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
+  char *data = (char *)MapSystem(size, &heapData);
+  if (!record || !data) {
+    UnmapSystem(record, sizeof(MemBlock), heapRecord);
+    UnmapSystem(data, size, heapData);
+    ReportOutOfMem();
+    return nullptr;
+  }
+  // Both mappings are zero-filled: the record is already clear, and so is the
+  // data a dedicated block hands out. Records sit at a different cache-line
+  // offset in the spare end of their mapping: at the same offset, the search's
+  // bitmaps of every block would fall into the same few cache sets and evict
+  // each other.
+  MemBlock *b = (MemBlock *)record;
+  if (!heapRecord) {
+    size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
+    b = (MemBlock *)(record + M.Colour++ % colours * 64);
+  }
+  b->MAT[MEM_NODES] = 0;
+  b->Size = (int32_t)size;
+  b->pMemory = data;
+  b->SharedPos = -1;
+  b->flHeapRecord = heapRecord;
+  b->flHeapData = heapData;
+  if (inUse > 0) {
+    // FreeBits, the run counts and Longest stay zero: nothing is free.
+    memset(b->MAT, MEM_USED, MEM_NODES);
+    b->FirstFree = MEM_NODES;
+    b->HighWater = MEM_NODES;
+    b->DedicatedSize = (int32_t)inUse;
+  } else {
+    memset(b->MAT, MEM_FREE, MEM_NODES);
+    memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
+    b->RunLenCount[MEM_NODES] = 1;
+    b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
+    b->Longest = MEM_NODES;
+    b->FreeNodeCount = MEM_NODES;
+  }
+  PushBlock(b);
   CHECK_BLOCK(b);
-  return b->pMemory;
+  return b;
+}
+
+void *AllocDedicated(long rounded) {
+  MemBlock *b = NewBlock((rounded + MEM_BLOCK_SIZE - 1) / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE, rounded);
+  return b ? b->pMemory : nullptr;
 }
 
 // First fit of a rounded size (a multiple of 32) among the shared blocks.
@@ -494,7 +535,7 @@ void *AllocRounded(long rounded) {
     if (k < M.SharedCnt) {
       b = M.Shared[k];
     } else {
-      b = GetNewBlock(MEM_BLOCK_SIZE);
+      b = NewBlock(MEM_BLOCK_SIZE, 0);
       if (!b) return nullptr;
       k = b->SharedPos;
     }
@@ -621,47 +662,7 @@ void *MapBlock(long size) {
   return MapSystem(size, &fromHeap);
 }
 
-MemBlock *GetNewBlock(long size) {
-  if (size < MEM_BLOCK_SIZE) size = MEM_BLOCK_SIZE;
-  if (size > kMaxRounded || !ReserveIndex()) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  bool heapRecord = false, heapData = false;
-  char *record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
-  char *data = (char *)MapSystem(size, &heapData);
-  if (!record || !data) {
-    UnmapSystem(record, sizeof(MemBlock), heapRecord);
-    UnmapSystem(data, size, heapData);
-    ReportOutOfMem();
-    return nullptr;
-  }
-  // Both mappings are zero-filled: the record is already clear. Records sit at
-  // a different cache-line offset in the spare end of their mapping: at the
-  // same offset, the search's bitmaps of every block would fall into the same
-  // few cache sets and evict each other.
-  MemBlock *b = (MemBlock *)record;
-  if (!heapRecord) {
-    size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
-    b = (MemBlock *)(record + M.Colour++ % colours * 64);
-  }
-  memset(b->MAT, MEM_FREE, MEM_NODES);
-  b->MAT[MEM_NODES] = 0;
-  memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
-  b->RunLenCount[MEM_NODES] = 1;
-  b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
-  b->Longest = MEM_NODES;
-  b->Size = (int32_t)size;
-  b->pMemory = data;
-  b->FreeNodeCount = MEM_NODES;
-  b->FirstFree = 0;
-  b->HighWater = 0;
-  b->SharedPos = -1;
-  b->flHeapRecord = heapRecord;
-  b->flHeapData = heapData;
-  PushBlock(b);
-  return b;
-}
+MemBlock *GetNewBlock(long size) { return NewBlock(size, 0); }
 
 void PushBlock(MemBlock *pBlock) {
   if (!pBlock) return;

@@ -334,6 +334,28 @@ TEST_F(Mem, ShrinkKeepsThePointerAndClearsWhatItGivesUp) {
   (void)wall;
 }
 
+TEST_F(Mem, EveryByteAResizeAddsReadsZeroWhateverTheSizesBefore) {
+  // Sizes chosen to shrink and grow within one node, across nodes, in place,
+  // into and out of a dedicated block.
+  long sizes[] = {40, 5, 30, 100, 33, 64, 2000, 10, 70000, 100, 131071, 66000, 200000, 3, 31};
+  char *wall = (char *)GetMem(1);
+  char *p = (char *)GetMem(1);
+  long size = 1;
+  for (long next : sizes) {
+    memset(p, 'q', size + 1); // the caller uses all size + 1 bytes it owns
+    p = (char *)AdjustMem(p, next);
+    ASSERT_NE(p, nullptr) << next;
+    long kept = std::min(size, next) + 1;
+    EXPECT_EQ(std::string(p, kept), std::string(kept, 'q')) << size << " -> " << next;
+    if (next > size) {
+      EXPECT_TRUE(AllZero(p + size + 1, next - size)) << size << " -> " << next;
+    }
+    size = next;
+  }
+  EXPECT_EQ(CheckChain(), 2);
+  (void)wall;
+}
+
 TEST_F(Mem, AdjustMemWithoutAKnownAllocationOrWithSizeZero) {
   char *p = (char *)AdjustMem(nullptr, 50);
   ASSERT_NE(p, nullptr);

@@ -211,6 +211,7 @@ int FindRun(MemBlock *b, int n) {
 
 #ifndef NDEBUG
 void CheckBlock(const MemBlock *b) {
+  if (IsDedicated(b) && b->DedicatedSize == 0) return; // a large block GetNewBlock made, unused
   if (IsDedicated(b)) {
     for (int i = 0; i < MEM_NODES; ++i) assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0);
     assert(b->FreeNodeCount == 0 && b->SharedPos == -1);

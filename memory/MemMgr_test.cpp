@@ -478,6 +478,21 @@ TEST_F(Mem, PushAndPopKeepTheChainDoublyLinked) {
   EXPECT_EQ(FindBlock(nullptr), nullptr);
 }
 
+TEST_F(Mem, ALargeBlockMadeDirectlyIsNeverSearchedAndGoesWithItsStart) {
+  MemBlock *big = GetNewBlock(200000);
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->Size, 200000);
+  EXPECT_EQ(big->FreeNodeCount, MEM_NODES);
+  char *p = (char *)GetMem(10);
+  EXPECT_NE(FindBlock(p), big) << "small requests go to a shared block";
+  EXPECT_EQ(big->pNext, FindBlock(p));
+  PutMem(big->pMemory + 32);
+  EXPECT_EQ(pMemB, big);
+  PutMem(big->pMemory);
+  EXPECT_EQ(pMemB, FindBlock(p));
+  EXPECT_EQ(BlockCount(), 1);
+}
+
 TEST_F(Mem, MapBlockGivesZeroedWritablePages) {
   for (long size : {0L, 1L, 4096L, 65536L, 70000L}) {
     char *m = (char *)MapBlock(size);

@@ -150,9 +150,23 @@ int PrevUsed(const uint64_t *bits, int from) {
   return (w << 6) + 63 - __builtin_clzll(cur);
 }
 
-bool RangeFree(const uint64_t *bits, int s, int len) {
+// First used node at or after from, MEM_NODES when none. Nodes at and above
+// HighWater are all free, so the scan stops there.
+int UsedFrom(const MemBlock *b, int from) {
+  int limit = b->HighWater;
+  if (from >= limit) return MEM_NODES;
+  int w = from >> 6, last = (limit - 1) >> 6;
+  uint64_t cur = ~b->FreeBits[w] & (~0ULL << (from & 63));
+  while (cur == 0) {
+    if (++w > last) return MEM_NODES;
+    cur = ~b->FreeBits[w];
+  }
+  return (w << 6) + __builtin_ctzll(cur);
+}
+
+bool RangeFree(const MemBlock *b, int s, int len) {
   assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
-  return len == 0 || NextBit(bits, s, false) >= s + len;
+  return len == 0 || UsedFrom(b, s) >= s + len;
 }
 
 // Mask of the bit positions of w at which n (1 to 64) set bits begin.
@@ -420,13 +434,15 @@ void CountRun(MemBlock *b, int len, int delta) {
 
 // Marks nodes [s, s + len) used and makes their bytes zero.
 void TakeNodes(MemBlock *b, int s, int len) {
-  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b->FreeBits, s, len));
+  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b, s, len));
   // The free run [runStart, runEnd) gives way to what is left either side.
   int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-  int runEnd = NextBit(b->FreeBits, s + len, false);
-  CountRun(b, runEnd - runStart, -1);
+  int runEnd = UsedFrom(b, s + len);
+  // Pieces first: when the run was the longest, the next longest is then
+  // found close below it.
   if (s > runStart) CountRun(b, s - runStart, 1);
   if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
+  CountRun(b, runEnd - runStart, -1);
   memset(b->MAT + s, MEM_USED, len);
   SetBits(b->FreeBits, s, len, false);
   b->FreeNodeCount -= len;
@@ -443,10 +459,10 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   assert(NextBit(b->FreeBits, s, true) >= s + len);
   // The free runs either side, if any, join the released nodes into one.
   int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-  int runEnd = NextBit(b->FreeBits, s + len, false);
+  int runEnd = UsedFrom(b, s + len);
+  CountRun(b, runEnd - runStart, 1); // first, so the neighbours are never the longest
   if (runStart < s) CountRun(b, s - runStart, -1);
   if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
-  CountRun(b, runEnd - runStart, 1);
   for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
     b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
   memset(b->MAT + s, MEM_FREE, len);
@@ -605,14 +621,14 @@ void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
     return p;
   }
   int d = n - a;
-  if (i + n <= MEM_NODES && RangeFree(b->FreeBits, i + a, d)) {
+  if (i + n <= MEM_NODES && RangeFree(b, i + a, d)) {
     TakeNodes(b, i + a, d);
     b->Nodes[i].NodeCnt = (uint16_t)n;
     CHECK_BLOCK(b);
     return p;
   }
   // Downwards only when the free nodes before it exist: near node 0 it relocates.
-  if (i >= d && RangeFree(b->FreeBits, i - d, d)) {
+  if (i >= d && RangeFree(b, i - d, d)) {
     int s = i - d;
     char *q = b->pMemory + (long)s * MEM_NODE_SIZE;
     TakeNodes(b, s, d);

@@ -23,9 +23,10 @@
 //    make; every search of the class makes it exact again;
 //  - each block counts its free runs by length (RunLenCount, with a bitmap of
 //    the lengths present), so it always knows its longest free run exactly
-//    (Longest). The search index lists the shared blocks in chain order with
-//    their longest runs side by side: blocks that cannot hold the request are
-//    passed over without touching them, and the block found always holds it;
+//    (Longest). The search index lists the shared blocks in chain order under
+//    a max tree of their longest runs: the first block that can hold the
+//    request is found in log steps without touching the others, and it always
+//    holds it;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - HighWater: nodes at and above it were never handed out and are still the
@@ -43,7 +44,7 @@
 //  5. nodes at and above HighWater are free and their bytes are zero;
 //  6. RunLenCount[L] is the number of maximal free runs of L nodes, bit L of
 //     RunLenMask is set exactly when it is not 0, Longest is the largest such
-//     L (0 when none) and the index holds Longest for the block;
+//     L (0 when none) and the index's tree holds Longest for the block;
 //  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
 //     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
 //     clears what it gives up, so a grow in place needs no clearing);
@@ -78,9 +79,10 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 struct MemState {
   MemBlock *pTail = nullptr;     // last block of the chain
   MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
-  uint16_t *RunHint = nullptr;   // per Shared entry: the block's Longest, side by side for the search
-  int SharedCnt = 0;             // entries used in Shared and RunHint
-  int SharedCap = 0;             // entries allocated
+  uint16_t *Tree = nullptr;      // max tree over the Longest of the Shared entries: leaves at
+                                 // SharedCap + i, node j the larger of nodes 2j and 2j + 1
+  int SharedCnt = 0;             // entries used in Shared
+  int SharedCap = 0;             // entries allocated, a power of two
   char **Starts = nullptr;       // pMemory of every chained block, ascending
   MemBlock **ByAddr = nullptr;   // the block of each Starts entry
   int AllCnt = 0;                // entries used in Starts and ByAddr
@@ -284,7 +286,7 @@ void CheckBlock(const MemBlock *b) {
       for (int c = 0; run > 0 && c < kClasses && (1 << c) <= run; ++c) assert(pos - run >= b->SearchFrom[c]);
       run = 0;
     }
-    assert(M.RunHint[b->SharedPos] == b->Longest);
+    assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
   }
 }
 // A full check reads the whole record and up to 64 KiB of data: every change
@@ -296,6 +298,32 @@ unsigned CheckCount = 0;
 #endif
 
 // ---- the indexes --------------------------------------------------------------
+
+// Sets the leaf of search index position pos and the maxima above it.
+void SetLeaf(int pos, int longest) {
+  int i = M.SharedCap + pos;
+  M.Tree[i] = (uint16_t)longest;
+  for (i >>= 1; i >= 1; i >>= 1) {
+    uint16_t larger = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
+    if (M.Tree[i] == larger) break; // nothing changes further up
+    M.Tree[i] = larger;
+  }
+}
+
+void RebuildTree() {
+  for (int k = 0; k < M.SharedCap; ++k)
+    M.Tree[M.SharedCap + k] = (uint16_t)(k < M.SharedCnt ? M.Shared[k]->Longest : 0);
+  for (int i = M.SharedCap - 1; i >= 1; --i) M.Tree[i] = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
+}
+
+// First search index position whose block has a free run of n nodes, SharedCnt
+// when none: down the tree, always to the left child when it is large enough.
+int FirstBlockFor(int n) {
+  if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
+  int i = 1;
+  while (i < M.SharedCap) i = M.Tree[2 * i] >= n ? 2 * i : 2 * i + 1;
+  return i - M.SharedCap;
+}
 
 // Makes room for one more block in both indexes.
 bool ReserveIndex() {
@@ -314,10 +342,12 @@ bool ReserveIndex() {
     MemBlock **shared = (MemBlock **)realloc(M.Shared, cap * sizeof *shared);
     if (!shared) return false;
     M.Shared = shared;
-    uint16_t *hint = (uint16_t *)realloc(M.RunHint, cap * sizeof *hint);
-    if (!hint) return false;
-    M.RunHint = hint;
+    uint16_t *tree = (uint16_t *)calloc(2 * (size_t)cap, sizeof *tree);
+    if (!tree) return false;
+    free(M.Tree);
+    M.Tree = tree;
     M.SharedCap = cap;
+    RebuildTree();
   }
   return true;
 }
@@ -348,8 +378,8 @@ void Register(MemBlock *b) {
     memset(b->SearchFrom, 0, sizeof b->SearchFrom);
     b->SharedPos = M.SharedCnt;
     M.Shared[M.SharedCnt] = b;
-    M.RunHint[M.SharedCnt] = (uint16_t)b->Longest;
     ++M.SharedCnt;
+    SetLeaf(b->SharedPos, b->Longest);
   }
 }
 
@@ -364,9 +394,9 @@ void Deregister(MemBlock *b) {
   int pos = b->SharedPos;
   if (pos >= 0 && pos < M.SharedCnt && M.Shared[pos] == b) {
     memmove(M.Shared + pos, M.Shared + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.Shared);
-    memmove(M.RunHint + pos, M.RunHint + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.RunHint);
     --M.SharedCnt;
     for (int k = pos; k < M.SharedCnt; ++k) M.Shared[k]->SharedPos = k;
+    RebuildTree();
   }
   b->SharedPos = -1;
 }
@@ -429,7 +459,7 @@ void CountRun(MemBlock *b, int len, int delta) {
     while (!below && w > 0) below = b->RunLenMask[--w];
     b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
   }
-  if (b->SharedPos >= 0) M.RunHint[b->SharedPos] = (uint16_t)b->Longest;
+  if (b->SharedPos >= 0) SetLeaf(b->SharedPos, b->Longest);
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero.
@@ -549,19 +579,18 @@ void *AllocRounded(long rounded) {
   assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
   if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
-  for (int k = 0;; ++k) {
-    while (k < M.SharedCnt && M.RunHint[k] < n) ++k;
+  for (;;) {
+    int k = FirstBlockFor(n);
     MemBlock *b;
     if (k < M.SharedCnt) {
       b = M.Shared[k];
     } else {
       b = NewBlock(MEM_BLOCK_SIZE, 0);
       if (!b) return nullptr;
-      k = b->SharedPos;
     }
     int at = FindRun(b, n);
     assert(at >= 0); // its longest run holds n nodes
-    if (at < 0) continue;
+    if (at < 0) return nullptr;
     TakeNodes(b, at, n);
     b->Nodes[at].NodeCnt = (uint16_t)n;
     b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;

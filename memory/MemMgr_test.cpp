@@ -291,7 +291,7 @@ TEST_F(Mem, GrowDownwardsWhenOnlyTheNodesBeforeAreFree) {
 
 TEST_F(Mem, GrowNearNodeZeroRelocatesInsteadOfLookingBeforeTheMap) {
   // Node 0 free, p at node 1, node 2 used: three nodes more fit neither behind
-  // nor before, because there are only one node before it.
+  // nor before, because there is only one node before it.
   char *zero = (char *)GetMem(1);
   char *p = (char *)GetMem(1);
   char *wall = (char *)GetMem(1);

@@ -588,8 +588,11 @@ void DbTUpDate(DbT *db) {
         db->pImage = static_cast<char *>(GetMem(HEADER_SIZE));
         if (!db->pImage) return;
         db->flSwap = HostNeedsSwap() ? 1 : 0;
-        UpdateHeader(db);
+        // The size first: UpdateHeader writes only into an image that has
+        // room for the header, and a write-back of this image must give a
+        // valid empty database, not sixteen zero bytes.
         db->ImageSize = HEADER_SIZE;
+        UpdateHeader(db);
         db->DbType = DBT_EMPTY;
         return;
     }

@@ -181,6 +181,24 @@ TEST_F(TaggedDb, DeferredChangesOnAnEmptyFileSurviveTheRefresh) {
     EXPECT_EQ(ReadAll(Path("empty.xdb")).substr(16), TaggedRecord("k", "v"));
 }
 
+TEST_F(TaggedDb, AnEmptyFileLoadsAsAHeaderAndWritesBackAsAnEmptyDatabase) {
+    WriteAll(Path("blank.xdb"), "");
+    DbT *db = Open("blank.xdb");
+    ASSERT_EQ(db->DbType, DBT_EMPTY);
+    ASSERT_EQ(db->ImageSize, 16);
+    EXPECT_EQ(std::string(db->pImage, 8), std::string("TXDBAA0\0", 8));
+    ASSERT_EQ(DbmTArchiveDb(db), 1);
+    std::string raw = ReadAll(Path("blank.xdb"));
+    ASSERT_EQ(raw.size(), 16u);
+    EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA0\0", 8));
+    DbT *again = Open("blank.xdb");
+    EXPECT_EQ(again->DbType, DBT_TAGGED);
+    EXPECT_EQ(again->Count, 0);
+    EXPECT_EQ(Keys(again), "(null)");
+    ASSERT_EQ(Put(again, "k", "v"), 1);
+    EXPECT_EQ(ReadAll(Path("blank.xdb")), ReadAll(Path("blank.xdb")).substr(0, 16) + TaggedRecord("k", "v"));
+}
+
 TEST_F(TaggedDb, RefreshesAfterAnotherProcessReplacesTheFile) {
     DbT *reader = Open("shared.xdb");
     DbT *fixed = Open("shared.xdb", DBT_NOREFRESH);

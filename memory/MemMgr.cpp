@@ -10,7 +10,17 @@
 // run long enough, and the lowest node index of such a run in it. A request
 // whose rounded size is over 65,536 bytes gets a dedicated block of its own
 // whose MAT is all 'U' and whose free count is 0, so the search never uses it.
-// A block left without allocations goes back to the system at once.
+// A block left without allocations leaves the chain at once. Mapping and
+// unmapping 64 KiB at a time cost more than everything else a release does,
+// so PutMem parks up to 16 emptied shared blocks and 16 dedicated ones (at
+// most 8 MiB of data areas) off the chain, where nothing sees them: not the
+// search, not FindBlock, not DumpMem. A new block of the same kind takes a
+// parked one before it maps anything. A parked dedicated area's pages are
+// dropped when it is parked, so its memory goes back to the system at once;
+// a parked shared area keeps its pages, and the nodes below HighWater are
+// cleared when they are handed out again, as in any block. When the system
+// refuses a mapping, the parked blocks go back and the mapping is tried once
+// more. FreeBlock, called directly, always gives both mappings back.
 //
 // The first-fit search is kept fast with bookkeeping that never changes its
 // answer:
@@ -69,6 +79,9 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
+constexpr int kKeepShared = 16;              // emptied shared blocks kept for reuse
+constexpr int kKeepDedicated = 16;           // released dedicated blocks kept for reuse
+constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
 constexpr int kClasses = 12;             // size classes of runs: 2^0 to 2^11 nodes
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
@@ -87,6 +100,11 @@ struct MemState {
   MemBlock **ByAddr = nullptr;   // the block of each Starts entry
   int AllCnt = 0;                // entries used in Starts and ByAddr
   int AllCap = 0;                // entries allocated
+  MemBlock *KeptShared[kKeepShared] = {};       // emptied shared blocks, off the chain, last kept last
+  int KeptSharedCnt = 0;                         // entries used in KeptShared
+  MemBlock *KeptDedicated[kKeepDedicated] = {}; // released dedicated blocks, oldest first
+  int KeptDedicatedCnt = 0;                      // entries used in KeptDedicated
+  long KeptDedicatedBytes = 0;                   // sum of their DataBytes
   long PageSize = 0;             // system page size, read on first mapping
   unsigned Colour = 0;           // blocks made so far, to spread records over cache sets
 };
@@ -321,7 +339,7 @@ void RebuildTree() {
 int FirstBlockFor(int n) {
   if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
   int i = 1;
-  while (i < M.SharedCap) i = M.Tree[2 * i] >= n ? 2 * i : 2 * i + 1;
+  while (i < M.SharedCap) i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
   return i - M.SharedCap;
 }
 
@@ -352,17 +370,19 @@ bool ReserveIndex() {
   return true;
 }
 
-// Index of the first Starts entry above p.
+// Index of the first Starts entry above p. Pointers come in no order the
+// branch predictor could learn, so the halving steps compile to conditional
+// moves instead of branches.
 int UpperBound(const char *p) {
-  int lo = 0, hi = M.AllCnt;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (M.Starts[mid] <= p)
-      lo = mid + 1;
-    else
-      hi = mid;
+  const char *const *base = M.Starts;
+  int len = M.AllCnt;
+  if (len == 0) return 0;
+  while (len > 1) {
+    int half = len / 2;
+    base = base[half] <= p ? base + half : base;
+    len -= half;
   }
-  return lo;
+  return (int)(base - (const char *const *)M.Starts) + (*base <= p);
 }
 
 // Records a block that joins the tail of the chain (room reserved).
@@ -430,12 +450,13 @@ void *MapSystem(long size, bool *fromHeap) {
   return calloc(1, bytes);
 }
 
-void UnmapSystem(void *p, long size, bool fromHeap) {
+// Gives back what MapSystem returned; bytes is the mapping's length.
+void UnmapSystem(void *p, size_t bytes, bool fromHeap) {
   if (!p) return;
   if (fromHeap)
     free(p);
   else
-    munmap(p, MappedBytes(size));
+    munmap(p, bytes);
 }
 
 // ---- node runs -----------------------------------------------------------------
@@ -516,6 +537,108 @@ int EntryOf(const MemBlock *b, const void *p) {
   return i;
 }
 
+// Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
+// area are dropped instead of written: they read as zeros again, and pages
+// the caller never touched are not faulted in just to be cleared.
+void ClearData(MemBlock *b, long from, long to) {
+  if (to <= from) return;
+  long page = PageSize();
+  long head = (from + page - 1) / page * page, tail = to / page * page;
+  if (!b->flHeapData && tail - head >= 4 * page &&
+      madvise(b->pMemory + head, (size_t)(tail - head), MADV_DONTNEED) == 0) {
+    memset(b->pMemory + from, 0, (size_t)(head - from));
+    memset(b->pMemory + tail, 0, (size_t)(to - tail));
+    return;
+  }
+  memset(b->pMemory + from, 0, (size_t)(to - from));
+}
+
+// ---- the reserve of released blocks ---------------------------------------------
+
+// Gives the record and the data area of an unlinked block back to the system.
+void ReleaseToSystem(MemBlock *b) {
+  bool heapRecord = b->flHeapRecord;
+  UnmapSystem(b->pMemory, b->DataBytes, b->flHeapData);
+  char *record = (char *)b;
+  if (!heapRecord) record -= (uintptr_t)record % (uintptr_t)PageSize(); // the mapping's start
+  UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
+}
+
+void DropKeptDedicated(int k) {
+  assert(k >= 0 && k < M.KeptDedicatedCnt);
+  MemBlock *b = M.KeptDedicated[k];
+  M.KeptDedicatedBytes -= (long)b->DataBytes;
+  memmove(M.KeptDedicated + k, M.KeptDedicated + k + 1, (M.KeptDedicatedCnt - k - 1) * sizeof *M.KeptDedicated);
+  --M.KeptDedicatedCnt;
+}
+
+// Takes an unlinked block into the reserve when it is in the state a fresh
+// block of its kind starts from; false when it must go back to the system.
+bool Keep(MemBlock *b) {
+  if (b->flHeapRecord || b->flHeapData) return false;
+  if (!IsDedicated(b)) {
+    // All nodes free means no entries and one free run of 2,048: the record is
+    // a fresh one's but for HighWater, which still covers every node that may
+    // hold old bytes (TakeNodes clears those when it hands them out again).
+    if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
+    M.KeptShared[M.KeptSharedCnt++] = b;
+    return true;
+  }
+  // A dedicated record never changes but for Size and DedicatedSize; a large
+  // block that GetNewBlock made has a record of the shared kind and goes back.
+  if (b->DedicatedSize <= 0 || b->FreeNodeCount != 0 || (long)b->DataBytes > kKeepDedicatedBytes / 2)
+    return false;
+  // Only the bytes handed out can be non-zero. Their pages are dropped (a
+  // later touch maps a zero page), which also returns the memory at once.
+  ClearData(b, 0, b->DedicatedSize);
+  while (M.KeptDedicatedCnt == kKeepDedicated || M.KeptDedicatedBytes + (long)b->DataBytes > kKeepDedicatedBytes) {
+    MemBlock *oldest = M.KeptDedicated[0];
+    DropKeptDedicated(0);
+    ReleaseToSystem(oldest);
+  }
+  M.KeptDedicated[M.KeptDedicatedCnt++] = b;
+  M.KeptDedicatedBytes += (long)b->DataBytes;
+  return true;
+}
+
+// A kept block for a new block of the data size (a shared one when inUse is
+// 0), in the state NewBlock gives a fresh one; null when none fits. Dedicated
+// areas: the smallest one that holds the size.
+MemBlock *TakeKept(long size, long inUse) {
+  if (inUse == 0) return size == MEM_BLOCK_SIZE && M.KeptSharedCnt > 0 ? M.KeptShared[--M.KeptSharedCnt] : nullptr;
+  size_t need = MappedBytes(size);
+  int best = -1;
+  for (int k = 0; k < M.KeptDedicatedCnt; ++k) {
+    uint64_t bytes = M.KeptDedicated[k]->DataBytes;
+    if (bytes >= need && (best < 0 || bytes < M.KeptDedicated[best]->DataBytes)) best = k;
+  }
+  if (best < 0) return nullptr;
+  MemBlock *b = M.KeptDedicated[best];
+  DropKeptDedicated(best);
+  b->Size = (int32_t)size;
+  b->DedicatedSize = (int32_t)inUse;
+  return b;
+}
+
+// Takes a block whose last allocation was released off the chain: into the
+// reserve when it fits there, else back to the system.
+void RetireBlock(MemBlock *b) {
+  PopBlock(b);
+  if (!Keep(b)) ReleaseToSystem(b);
+}
+
+// Gives every kept block back to the system; false when none was kept.
+bool ReleaseKept() {
+  bool any = M.KeptSharedCnt > 0 || M.KeptDedicatedCnt > 0;
+  while (M.KeptSharedCnt > 0) ReleaseToSystem(M.KeptShared[--M.KeptSharedCnt]);
+  while (M.KeptDedicatedCnt > 0) {
+    MemBlock *b = M.KeptDedicated[M.KeptDedicatedCnt - 1];
+    DropKeptDedicated(M.KeptDedicatedCnt - 1);
+    ReleaseToSystem(b);
+  }
+  return any;
+}
+
 // Makes a block with a data area of size bytes (raised to 65,536) and appends
 // it to the chain: all nodes free, or, for a dedicated block (inUse > 0), all
 // used with inUse bytes handed out. Null after the memory error.
@@ -525,12 +648,24 @@ MemBlock *NewBlock(long size, long inUse) {
     ReportOutOfMem();
     return nullptr;
   }
+  if (MemBlock *kept = TakeKept(size, inUse)) {
+    PushBlock(kept);
+    CHECK_BLOCK(kept);
+    return kept;
+  }
   bool heapRecord = false, heapData = false;
-  char *record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
-  char *data = (char *)MapSystem(size, &heapData);
+  char *record = nullptr, *data = nullptr;
+  // The kept blocks hold address space: when the system has none left for a
+  // new block, they go back and the mapping is tried once more.
+  do {
+    record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
+    data = (char *)MapSystem(size, &heapData);
+    if (record && data) break;
+    UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
+    UnmapSystem(data, MappedBytes(size), heapData);
+    record = data = nullptr;
+  } while (ReleaseKept());
   if (!record || !data) {
-    UnmapSystem(record, sizeof(MemBlock), heapRecord);
-    UnmapSystem(data, size, heapData);
     ReportOutOfMem();
     return nullptr;
   }
@@ -538,15 +673,18 @@ MemBlock *NewBlock(long size, long inUse) {
   // data a dedicated block hands out. Records sit at a different cache-line
   // offset in the spare end of their mapping: at the same offset, the search's
   // bitmaps of every block would fall into the same few cache sets and evict
-  // each other.
+  // each other. The offset stays below a page, so FreeBlock finds the start of
+  // the mapping by rounding down.
   MemBlock *b = (MemBlock *)record;
   if (!heapRecord) {
     size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
+    colours = std::min(colours, (size_t)PageSize() / 64);
     b = (MemBlock *)(record + M.Colour++ % colours * 64);
   }
   b->MAT[MEM_NODES] = 0;
   b->Size = (int32_t)size;
   b->pMemory = data;
+  b->DataBytes = heapData ? 0 : MappedBytes(size);
   b->SharedPos = -1;
   b->flHeapRecord = heapRecord;
   b->flHeapData = heapData;
@@ -606,22 +744,6 @@ void *Relocate(void *p, long oldBytes, long rounded) {
   memcpy(q, p, (size_t)std::min(oldBytes, rounded));
   PutMem(p);
   return q;
-}
-
-// Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
-// area are dropped instead of written: they read as zeros again, and pages
-// the caller never touched are not faulted in just to be cleared.
-void ClearData(MemBlock *b, long from, long to) {
-  if (to <= from) return;
-  long page = PageSize();
-  long head = (from + page - 1) / page * page, tail = to / page * page;
-  if (!b->flHeapData && tail - head >= 4 * page &&
-      madvise(b->pMemory + head, (size_t)(tail - head), MADV_DONTNEED) == 0) {
-    memset(b->pMemory + from, 0, (size_t)(head - from));
-    memset(b->pMemory + tail, 0, (size_t)(to - tail));
-    return;
-  }
-  memset(b->pMemory + from, 0, (size_t)(to - from));
 }
 
 void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
@@ -751,12 +873,14 @@ MemBlock *PopBlock(MemBlock *pBlock) {
 void FreeBlock(MemBlock *pBlock) {
   if (!pBlock) return;
   PopBlock(pBlock);
-  bool heapRecord = pBlock->flHeapRecord;
-  UnmapSystem(pBlock->pMemory, pBlock->Size, pBlock->flHeapData);
-  char *record = (char *)pBlock;
-  if (!heapRecord) record -= (uintptr_t)record % (uintptr_t)PageSize(); // the mapping's start
-  UnmapSystem(record, sizeof(MemBlock), heapRecord);
+  ReleaseToSystem(pBlock);
 }
+
+MemKeptCounts MemInternalKeptCounts(void) {
+  return MemKeptCounts{M.KeptSharedCnt, M.KeptDedicatedCnt, M.KeptDedicatedBytes};
+}
+
+void MemInternalReleaseKept(void) { ReleaseKept(); }
 
 MemBlock *FindBlock(const void *p) {
   if (!p) return nullptr;
@@ -789,7 +913,7 @@ void PutMem(void *p) {
   MemBlock *b = FindBlock(p);
   if (!b) return;
   if (IsDedicated(b)) {
-    if (p == b->pMemory) FreeBlock(b);
+    if (p == b->pMemory) RetireBlock(b);
     return;
   }
   int i = EntryOf(b, p);
@@ -798,7 +922,7 @@ void PutMem(void *p) {
   b->Nodes[i].NodeCnt = 0;
   b->Nodes[i].pAddr = nullptr;
   if (b->FreeNodeCount == MEM_NODES)
-    FreeBlock(b);
+    RetireBlock(b);
   else
     CHECK_BLOCK(b);
 }

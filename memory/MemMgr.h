@@ -56,6 +56,7 @@ struct MemBlock {
   uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
   int32_t HighWater;       // nodes at and above this index were never handed out (still zero)
   int32_t SharedPos;       // position in the manager's search index, -1 when not indexed
+  uint64_t DataBytes;      // bytes mapped for the data area (at least Size); 0 from the heap
   unsigned char flHeapRecord; // record came from the C heap, not from a mapping
   unsigned char flHeapData;   // data area came from the C heap, not from a mapping
 };
@@ -110,6 +111,17 @@ void PushBlock(MemBlock *pBlock);
 // Unlinks the block from the chain. Returns the new head when the head was
 // removed, else the block itself; null for a null block.
 MemBlock *PopBlock(MemBlock *pBlock);
+
+// Internal to the manager and its tests: the released blocks it keeps off the
+// chain for reuse instead of unmapping them at once.
+struct MemKeptCounts {
+  int Shared;          // emptied shared blocks kept
+  int Dedicated;       // released dedicated blocks kept
+  long DedicatedBytes; // bytes mapped for the kept dedicated data areas
+};
+MemKeptCounts MemInternalKeptCounts(void);
+// Gives every kept block back to the system. The chain does not change.
+void MemInternalReleaseKept(void);
 
 // Returns 1 when the count characters from pos all equal mark (a count of 0
 // gives 1), else 0; 0 for a null pos or a negative count.

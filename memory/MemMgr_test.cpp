@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -478,6 +479,89 @@ TEST_F(Mem, PushAndPopKeepTheChainDoublyLinked) {
   EXPECT_EQ(FindBlock(nullptr), nullptr);
 }
 
+// ---- the reserve of emptied blocks ---------------------------------------------
+
+// True while [p, p + bytes) is mapped in this process.
+bool Mapped(const void *p, size_t bytes) {
+  uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t start = (uintptr_t)p / page * page;
+  return msync((void *)start, (uintptr_t)p + bytes - start, MS_ASYNC) == 0;
+}
+
+TEST_F(Mem, AnEmptiedSharedBlockIsParkedOutOfSightAndComesBackAsZeros) {
+  MemInternalReleaseKept();
+  char *p = (char *)GetMem(65535); // every node of the block
+  MemBlock *b = FindBlock(p);
+  memset(p, 0xA5, 65536);
+  PutMem(p);
+  EXPECT_EQ(pMemB, nullptr);
+  EXPECT_EQ(FindBlock(p), nullptr) << "a parked block is nobody's";
+  testing::internal::CaptureStdout();
+  DumpMem();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(MemInternalKeptCounts().Shared, 1);
+  // The next block is the parked one, and hands out zeros only.
+  char *q = (char *)GetMem(65535);
+  EXPECT_EQ(FindBlock(q), b);
+  EXPECT_EQ(MemInternalKeptCounts().Shared, 0);
+  EXPECT_TRUE(AllZero(q, 65536));
+  EXPECT_EQ(CheckChain(), 1);
+  PutMem(q);
+}
+
+TEST_F(Mem, AParkedDedicatedAreaDropsItsBytesAndServesASmallerRequest) {
+  MemInternalReleaseKept();
+  char *big = (char *)GetMem(300000); // 327,680-byte data area
+  memset(big, 0x5A, 300001);
+  PutMem(big);
+  MemKeptCounts kept = MemInternalKeptCounts();
+  EXPECT_EQ(kept.Dedicated, 1);
+  EXPECT_GE(kept.DedicatedBytes, 327680);
+  char *small = (char *)GetMem(100000);
+  MemBlock *b = FindBlock(small);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(small, big) << "the parked area is reused";
+  EXPECT_EQ(b->Size, 131072) << "the block shows the size it was asked for";
+  EXPECT_EQ(FindBlock(small + 131072), nullptr);
+  EXPECT_TRUE(AllZero(small, 131072));
+  // A grow within the recorded size stays in place and still reads zeros.
+  char *grown = (char *)AdjustMem(small, 120000);
+  EXPECT_EQ(grown, small);
+  EXPECT_TRUE(AllZero(grown, 120001));
+  EXPECT_EQ(MemInternalKeptCounts().Dedicated, 0);
+  PutMem(grown);
+}
+
+TEST_F(Mem, TheReserveIsBoundedAndFreeBlockAlwaysUnmaps) {
+  MemInternalReleaseKept();
+  // Twenty emptied shared blocks: sixteen are parked, the rest unmapped.
+  std::vector<char *> full;
+  for (int k = 0; k < 20; ++k) full.push_back((char *)GetMem(65535));
+  for (char *p : full) PutMem(p);
+  EXPECT_EQ(MemInternalKeptCounts().Shared, 16);
+  int mapped = 0;
+  for (char *p : full) mapped += Mapped(p, 65536);
+  EXPECT_EQ(mapped, 16);
+  // Dedicated areas over 4 MiB are never parked; the rest within 8 MiB.
+  PutMem(GetMem(5L << 20));
+  EXPECT_EQ(MemInternalKeptCounts().Dedicated, 0);
+  std::vector<void *> large;
+  for (int k = 0; k < 4; ++k) large.push_back(GetMem(3L << 20));
+  for (void *p : large) PutMem(p);
+  MemKeptCounts kept = MemInternalKeptCounts();
+  EXPECT_LE(kept.DedicatedBytes, 8L << 20);
+  EXPECT_EQ(kept.Dedicated, 2);
+  // A block given back through FreeBlock does not go to the reserve.
+  MemBlock *b = GetNewBlock(0);
+  char *data = b->pMemory;
+  FreeBlock(b);
+  EXPECT_FALSE(Mapped(data, 65536));
+  MemInternalReleaseKept();
+  for (char *p : full) EXPECT_FALSE(Mapped(p, 65536));
+  EXPECT_EQ(MemInternalKeptCounts().Shared, 0);
+  EXPECT_EQ(MemInternalKeptCounts().DedicatedBytes, 0);
+}
+
 TEST_F(Mem, ALargeBlockMadeDirectlyIsNeverSearchedAndGoesWithItsStart) {
   MemBlock *big = GetNewBlock(200000);
   ASSERT_NE(big, nullptr);
@@ -601,6 +685,7 @@ TEST(MemExhaustion, RunningOutOfAddressSpaceGivesNullAndKeepsWhatIsHeld) {
 
 // Takes blocks while the zero device cannot be opened, then with it again.
 [[noreturn]] void HeapFallbackRun() {
+  MemInternalReleaseKept(); // blocks kept by earlier tests would be reused first
   if (MemId >= 0) close(MemId);
   MemId = -1;
   rlimit lim{}, none{};

@@ -194,6 +194,17 @@ TEST_F(PlainDb, ListsDatabasesOfTheWorkingDirectory) {
     PutMem(list);
 }
 
+TEST_F(PlainDb, DatabaseListWithoutDatabasesIsEmptyOrOneBlank) {
+    WriteAll(dir_ + "/db/notes.txt", "");
+    WriteAll(dir_ + "/db/x.xdb_new", "");
+    for (int flag : {0, 1, 7}) {
+        char *list = DbmGetDbList(flag);
+        ASSERT_NE(list, nullptr) << flag;
+        EXPECT_STREQ(list, flag ? " " : "") << flag;
+        PutMem(list);
+    }
+}
+
 TEST_F(PlainDb, DatabaseListKeepsTheCallersTokenizerScan) {
     char text[] = "one two three";
     ASSERT_STREQ(GetToken(text, " "), "one");

@@ -382,6 +382,48 @@ TEST(GetDiskSpace, FindsTheAvailColumnWhereverTheHeaderPutsIt) {
   EXPECT_CHILD_OK(r);
 }
 
+// Outputs real df programs print (or could print) on other hosts, read
+// through a stand-in `df` that prints a prepared text.
+TEST(GetDiskSpace, ReadsTheDataLineByTheColumnTheHeaderNamesAvail) {
+  TempDir t;
+  std::string bin = t / "bin";
+  mkdir(bin.c_str(), 0755);
+  WriteFile(bin + "/df", "#!/bin/sh\ncat '" + (t / "out") + "'\n", 0755);
+  const std::string header = "Filesystem 1k-blocks Used Available Use% Mounted on\n";
+  struct {
+    const char *what;
+    std::string out;
+    int expected;
+    double avail;
+    std::string dfLine;  // "-" when it must stay as it was
+  } cases[] = {
+      {"linux", header + "/dev/sda1 100 40 60 40% /\n", 1, 60, "/dev/sda1 100 40 60 40% /\n"},
+      {"tabs and Avail", "Filesystem\t512-blocks\tUsed\tAvail\tCapacity\n/dev/x\t10\t2\t8\t20%\n", 1,
+       8, "/dev/x\t10\t2\t8\t20%\n"},
+      {"letter case", "FS SIZE AVAILABLE\n/dev/y 9 7.5\n", 1, 7.5, "/dev/y 9 7.5\n"},
+      {"wrapped device name", header + "/dev/mapper/a-very-long-volume-name\n 100 40 60 40% /\n",
+       0, 0, "/dev/mapper/a-very-long-volume-name\n"},
+      {"no avail column", "Filesystem Size Free\n/dev/z 10 3\n", 0, 0, "-"},
+      {"header only", header, 1, 0, "-"},
+      {"no output", "", 0, 0, "-"},
+  };
+  auto r = RunChild([&] {
+    InitSysCmdList();
+    ComList[59].path = bin.c_str();
+    for (auto &c : cases) {
+      SCOPED_TRACE(c.what);
+      WriteFile(t / "out", c.out, 0644);
+      DiskSpaceInfo info;
+      snprintf(info.dfLine, sizeof info.dfLine, "as it was");
+      info.avail = 99;
+      EXPECT_EQ(GetDiskSpace("/", &info), c.expected);
+      EXPECT_EQ(info.avail, c.avail);
+      EXPECT_EQ(std::string(info.dfLine), c.dfLine == "-" ? "as it was" : c.dfLine);
+    }
+  });
+  EXPECT_CHILD_OK(r);
+}
+
 TEST(DiskSpace, MeasuresASmallTmpfsExactly) {
   TempDir t;
   std::string mnt = t / "mnt";

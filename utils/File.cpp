@@ -9,7 +9,6 @@
 
 #include "utils.h"
 
-#include "MemMgr.h"
 #include "SysCmd.h"
 
 #include <cctype>
@@ -17,12 +16,18 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+struct FileState {
+    char searchLine[512]; // FileSearch's result: the line found, valid until its next call
+};
+FileState g_file;
 
 // Rows of the command table used here.
 constexpr int CMD_CHGRP = 4;
@@ -89,12 +94,22 @@ std::string JoinPath(const char *dir, const char *name) {
     return path;
 }
 
-// Looks `name` up in the listing of `dir`.
+// 1 when `name` is one of the entries that the listing of `dir` holds. The
+// names are compared one by one as the directory is read rather than looked
+// up in the blank-separated listing text: there a name with a blank would
+// also match two neighbouring entries ("a b" for a and b), and a plain name
+// would match one word of an entry with a blank ("two" in "two words").
 int FindInListing(const char *dir, const char *name) {
-    char *list = GetDirFileList(dir);
-    if (list == nullptr) return 0;
-    int found = FindToken(name, list) != 0;
-    PutMem(list);
+    DIR *d = opendir(dir);
+    if (d == nullptr) return 0;
+    int found = 0;
+    while (const char *entry = ReadDir(d)) {
+        if (strcmp(entry, name) == 0) {
+            found = 1;
+            break;
+        }
+    }
+    closedir(d);
     return found;
 }
 
@@ -243,15 +258,19 @@ int FindFile(const char *dir, const char *name) {
             return FindFile(parent.c_str(), nullptr);
         }
     } else if (name == nullptr || *name == '\0') {
-        if (strlen(dir) >= 255) {
+        // Trailing slashes name the directory itself: "/usr/bin/" is the
+        // entry bin of /usr, not an entry bin inside /usr/bin.
+        std::string whole = dir;
+        while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
+        // The root has no parent to list it; it always exists.
+        if (whole == "/") return 1;
+        if (whole.size() >= 255) {
             // Too long for the path splitters: ask the system directly.
             struct stat st;
-            return lstat(dir, &st) == 0;
+            return lstat(whole.c_str(), &st) == 0;
         }
-        parent = StripFn(dir);
-        entry = StripPath(dir);
-        // The root has no parent to list it; it always exists.
-        if (entry == "/") return 1;
+        parent = StripFn(whole.c_str());
+        entry = StripPath(whole.c_str());
     } else {
         parent = dir;
         entry = name;
@@ -293,11 +312,11 @@ long GetFileTime(const char *path) {
 }
 
 char *FileSearch(const char *path, const char *pattern, int report) {
-    static char buf[512];
+    char *buf = g_file.searchLine;
     FILE *f = OpenFile(nullptr, path, "rt", report);
     if (f == nullptr) return nullptr;
     char *hit = nullptr;
-    while (fgets(buf, sizeof buf, f) != nullptr) {
+    while (fgets(buf, sizeof g_file.searchLine, f) != nullptr) {
         if (pattern == nullptr || strstr(buf, pattern) != nullptr) {
             hit = buf;
             break;

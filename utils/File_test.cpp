@@ -304,6 +304,63 @@ TEST_F(FileTest, FindFileLooksTheNameUpInItsParentsListing) {
     }
 }
 
+TEST_F(FileTest, FindFileTakesTrailingSlashesAsTheDirectoryItself) {
+    ASSERT_EQ(mkdir(P("sub").c_str(), 0755), 0);
+    WriteAll(P("file"), "");
+    struct Case {
+        std::string dir;
+        const char *name;
+        int found;
+    } cases[] = {
+        {P("sub/"), nullptr, 1},    {P("sub//"), nullptr, 1}, {P("sub/"), "", 1},
+        {P("file/"), nullptr, 1},   // the entry exists; what it is does not matter here
+        {P("none/"), nullptr, 0},   {dir.path + "/", nullptr, 1},
+        {"/usr/bin/", nullptr, 1},  {"//", nullptr, 1},       {"///", nullptr, 1},
+        {dir.path, "sub/", 1},      {dir.path + "/", "sub", 1}, {dir.path + "/", "none", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.dir + " | " + (c.name ? c.name : "(null)"));
+        EXPECT_EQ(FindFile(c.dir.c_str(), c.name), c.found);
+        if (c.name == nullptr) {
+            EXPECT_EQ(FindFile(nullptr, c.dir.c_str()), c.found);
+        }
+    }
+
+    // The nearest existing path of an existing directory written with a
+    // trailing slash is that directory itself.
+    int flag = 0;
+    std::string withSlash = P("sub/");
+    EXPECT_EQ(Stored(FindExistingPath(withSlash.c_str(), &flag)), withSlash);
+    EXPECT_EQ(flag, 1);
+
+    // A directory given with a trailing slash that exists is not made again.
+    std::string log =
+        LogOf("slash", [&] { CreateFile(withSlash.c_str(), nullptr, "700", nullptr, nullptr); });
+    EXPECT_EQ(log, LoggedCommand(5, "700 " + withSlash));
+}
+
+TEST_F(FileTest, FindFileDoesNotTakeNeighbouringEntriesForANameWithABlank) {
+    // The listing is " a b two words ... ": "a b" must not match a and b.
+    for (const char *name : {"a", "b", "c", "two words"})
+        ASSERT_EQ(mkdir(P(name).c_str(), 0755), 0);
+    const char *absent[] = {"a b", "b a", "a c", "c a", "b c", "c b", "a b c", "c b a",
+                            "two", "words", "a two", "words c", "b two words"};
+    for (const char *name : absent) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(FindFile(dir.path.c_str(), name), 0);
+        EXPECT_EQ(FindFile(nullptr, P(name).c_str()), 0);
+    }
+    EXPECT_EQ(FindFile(dir.path.c_str(), "two words"), 1);
+    EXPECT_EQ(FindFile(nullptr, P("two words").c_str()), 1);
+    EXPECT_EQ(FindFile(P("two words").c_str(), nullptr), 1);
+    EXPECT_EQ(FindFile("/no/such dir", "x y"), 0);
+
+    // So a directory with such a name is made when it is missing.
+    std::string target = P("a b");
+    RunChild([&] { CreateFile(target.c_str(), "f", nullptr, nullptr, nullptr); });
+    EXPECT_TRUE(std::filesystem::exists(target + "/f"));
+}
+
 TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
     std::string d = P("closed");
     ASSERT_EQ(mkdir(d.c_str(), 0755), 0);

@@ -275,9 +275,11 @@ void DeleteFile_(const char *path, const char *name);
 // with mv -f when oldName exists; a quiet call in mode 1.
 void RenameFile(const char *dir, const char *oldName, const char *newName);
 // 1 when the entry exists as a name in its parent's listing (any kind of
-// entry, dangling links included), else 0. dir null: name is the whole path;
-// name null or empty: dir is the whole path; a name with slashes is joined to
-// dir and split again at its last slash. "/" and "." always exist.
+// entry, dangling links included; names are compared whole, blanks and all),
+// else 0; an unreadable parent gives 0. dir null: name is the whole path;
+// name null or empty: dir is the whole path, trailing slashes naming the
+// directory itself; a name with slashes is joined to dir and split again at
+// its last slash. "/" and "." always exist.
 int FindFile(const char *dir, const char *name);
 // 1 when stat(2) succeeds on dir/name (or whichever is given), else 0.
 int FindFile_(const char *dir, const char *name);

@@ -32,6 +32,9 @@ struct LogState {
     // Set until the first message of the run has been written: that message
     // truncates the log, every later one appends.
     unsigned char flFirstMsg = 1;
+    // ErrorMsg formats here first and copies the message into Line after:
+    // an argument may be the text of Line itself (the line just read).
+    char errorText[LINE_SIZE];
 };
 LogState g_log;
 
@@ -159,12 +162,21 @@ void SysError(const char *format, ...) {
 }
 
 void ErrorMsg(int level, int status, const char *format, ...) {
-    // Formatting into the shared line buffer is part of the contract: the
-    // caller may read the message back from Line.
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(Line, sizeof Line, format, ap);
-    va_end(ap);
+    // The message ends up in the shared line buffer, where the caller may
+    // read it back. It is formatted apart first: a message about the line
+    // just read passes Line (or a pointer into it) as an argument, and
+    // formatting straight into Line would overwrite that text while reading it.
+    g_log.errorText[0] = '\0';
+    if (format != nullptr) {
+        va_list ap;
+        va_start(ap, format);
+        if (vsnprintf(g_log.errorText, sizeof g_log.errorText, format, ap) < 0)
+            g_log.errorText[0] = '\0';
+        va_end(ap);
+    }
+    size_t len = strnlen(g_log.errorText, sizeof g_log.errorText - 1);
+    memcpy(Line, g_log.errorText, len);
+    Line[len] = '\0';
 
     if (level == 1) {
         fprintf(stderr, "WARNING: %s\n", Line);

@@ -262,6 +262,23 @@ TEST(Diagnostics, ErrorMsgFormatsIntoTheSharedLineBuffer) {
     EXPECT_STREQ(Line, "k=4");
 }
 
+TEST(Diagnostics, ErrorMsgAboutTheLineInTheSharedBufferQuotesItWhole) {
+    // The line just read lives in Line, which is also where the message goes.
+    snprintf(Line, LINE_SIZE, "%s", "bad entry = 7");
+    ErrorMsg(0, 0, "%s: [%s] at %d", "pkg.list", Line, 3);
+    EXPECT_STREQ(Line, "pkg.list: [bad entry = 7] at 3");
+
+    snprintf(Line, LINE_SIZE, "%s", "   key=value");
+    ChildResult r = RunChild([] { ErrorMsg(1, 0, "line '%s' skipped (%s)", Line + 3, Line); });
+    EXPECT_EQ(r.err, "WARNING: line 'key=value' skipped (   key=value)\n");
+
+    // Opening a file named by the line just read reports that name.
+    snprintf(Line, LINE_SIZE, "%s", "/no/such/dir/input.txt");
+    r = RunChild([] { OpenInputFile(Line, 2); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: can't open file, /no/such/dir/input.txt\n");
+}
+
 TEST(Diagnostics, ErrorMsgLongerThanTheLineBufferIsCut) {
     std::string huge(LINE_SIZE + 5000, 'm');
     ErrorMsg(0, 0, "%s", huge.c_str());

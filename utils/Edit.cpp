@@ -26,6 +26,11 @@ char FnOut[EDIT_NAME_SIZE];
 
 namespace {
 
+struct EditState {
+    char genName[255]; // GenName's result, valid until its next call
+};
+EditState g_edit;
+
 // Most bytes FileChangeChar puts in the place of one character.
 constexpr int MAX_REPLACEMENT_BYTES = 127;
 
@@ -356,13 +361,14 @@ int ReplaceInputFile() {
 }
 
 char *GenName(const char *text) {
-    static char name[255];
+    char *name = g_edit.genName;
+    constexpr size_t cap = sizeof g_edit.genName;
     size_t len = 0;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : "");
     while (*p && !isalpha(*p)) ++p;
-    while (*p && len < sizeof name - 1) {
+    while (*p && len < cap - 1) {
         bool first = true;
-        for (; *p && isalnum(*p) && len < sizeof name - 1; ++p, first = false)
+        for (; *p && isalnum(*p) && len < cap - 1; ++p, first = false)
             name[len++] = static_cast<char>(first ? toupper(*p) : tolower(*p));
         while (*p && !isalnum(*p)) ++p;
     }

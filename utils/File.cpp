@@ -337,11 +337,16 @@ char *GetToolPath(const char *argv0) {
     std::string dirPart = StripFn(argv0);
     if (argv0[0] == '/') return SaveStr("%s", dirPart.c_str());
 
-    char cwd[512];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return SaveStr("%s", dirPart.c_str());
+    // The working directory may be deeper than any fixed buffer would hold;
+    // the C library sizes it, so a deep start directory still gives an
+    // absolute path rather than a relative one.
+    char *wd = getcwd(nullptr, 0);
+    if (wd == nullptr) return SaveStr("%s", dirPart.c_str());
+    std::string cwd = wd;
+    free(wd);
 
     if (dirPart.compare(0, 2, "./") == 0 && dirPart.size() > 2)
-        return SaveStr("%s/%s", cwd, dirPart.c_str() + 2);
+        return SaveStr("%s/%s", cwd.c_str(), dirPart.c_str() + 2);
 
     if (dirPart.compare(0, 3, "../") == 0) {
         std::string base = cwd;
@@ -354,7 +359,7 @@ char *GetToolPath(const char *argv0) {
         return SaveStr("%s/%s", base.c_str(), rest);
     }
 
-    std::string full = std::string(cwd) + "/" + argv0;
+    std::string full = cwd + "/" + argv0;
     return SaveStr("%s", DirPart(full).c_str());
 }
 

@@ -449,8 +449,8 @@ TEST_F(FileTest, GetToolPathFromTheInvocationName) {
 
 TEST_F(FileTest, DeepPathsBeyondThePathSplittersBuffers) {
     std::string deep = dir.path;
-    for (int i = 0; i < 80; ++i) deep += "/dd" + std::to_string(10 + i);
-    ASSERT_GT(deep.size(), 300u);
+    for (int i = 0; i < 130; ++i) deep += "/dd" + std::to_string(10 + i);
+    ASSERT_GT(deep.size(), 600u); // deeper than a 512-byte working-directory buffer
     std::filesystem::create_directories(deep);
     ChildResult r = RunChild([&] {
         if (chdir(deep.c_str()) != 0) _exit(9);

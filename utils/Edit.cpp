@@ -79,8 +79,11 @@ FILE *OpenTemp(const char *temp) {
 // and renames it over `file`. Closes both streams. Returns 0 when the file
 // was replaced, 1 otherwise (the original is then left as it was).
 int PutInPlace(FILE *in, FILE *out, const char *file, const char *temp) {
+    // The mode comes from the open source; a caller's editing loop may have
+    // read it to its end with GetFileLine, which closes it, and then the
+    // file is asked by name.
     struct stat st;
-    bool haveMode = in != nullptr && fstat(fileno(in), &st) == 0;
+    bool haveMode = in != nullptr ? fstat(fileno(in), &st) == 0 : stat(file, &st) == 0;
     if (in != nullptr) fclose(in);
     if (out == nullptr) return 1;
 

@@ -254,6 +254,22 @@ TEST_F(EditTest, OwnEditingLoopThroughTheStreamPair) {
     EXPECT_EQ(ReadAll(plain), "y\n");
 }
 
+TEST_F(EditTest, EditingLoopThatReadsToTheEndKeepsThePermissionBits) {
+    // GetFileLine closes pIn at the end of the file: the replaced file still
+    // keeps its mode.
+    WriteAll(file, "#!/bin/sh\necho a\n");
+    chmod(file.c_str(), 0751);
+    ASSERT_NE(OpenIOFiles(B(), "conf"), nullptr);
+    while (GetFileLine()) fputs(strcmp(LineBuf, "echo a\n") == 0 ? "echo b\n" : LineBuf, pOut);
+    EXPECT_EQ(pIn, nullptr);
+    EXPECT_EQ(ReplaceInputFile(), 0);
+    EXPECT_EQ(ReadAll(file), "#!/bin/sh\necho b\n");
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_FALSE(std::filesystem::exists(file + "out"));
+}
+
 TEST(GenName, CapitalisedRunsOfLettersAndDigits) {
     struct Case {
         const char *text;

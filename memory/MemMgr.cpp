@@ -15,12 +15,11 @@
 // so PutMem parks up to 16 emptied shared blocks and 16 dedicated ones (at
 // most 8 MiB of data areas) off the chain, where nothing sees them: not the
 // search, not FindBlock, not DumpMem. A new block of the same kind takes a
-// parked one before it maps anything. A parked dedicated area's pages are
-// dropped when it is parked, so its memory goes back to the system at once;
-// a parked shared area keeps its pages, and the nodes below HighWater are
-// cleared when they are handed out again, as in any block. When the system
-// refuses a mapping, the parked blocks go back and the mapping is tried once
-// more. FreeBlock, called directly, always gives both mappings back.
+// parked one before it maps anything. The pages a parked data area has used
+// are dropped when it is parked: the memory goes back to the system at once,
+// only the address range is kept, and the pages read as zeros again. When the
+// system refuses a mapping, the parked blocks go back and the mapping is
+// tried once more. FreeBlock, called directly, always gives both mappings back.
 //
 // The first-fit search is kept fast with bookkeeping that never changes its
 // answer:
@@ -572,15 +571,25 @@ void DropKeptDedicated(int k) {
   --M.KeptDedicatedCnt;
 }
 
+// Gives the pages of the first bytes of a mapped data area back to the
+// system; a later touch maps a zero page. The rest of the last page is zero
+// already. False when the system refused.
+bool DropPages(MemBlock *b, long bytes) {
+  long page = PageSize(), whole = (bytes + page - 1) / page * page;
+  return whole == 0 || madvise(b->pMemory, (size_t)whole, MADV_DONTNEED) == 0;
+}
+
 // Takes an unlinked block into the reserve when it is in the state a fresh
 // block of its kind starts from; false when it must go back to the system.
 bool Keep(MemBlock *b) {
   if (b->flHeapRecord || b->flHeapData) return false;
   if (!IsDedicated(b)) {
     // All nodes free means no entries and one free run of 2,048: the record is
-    // a fresh one's but for HighWater, which still covers every node that may
-    // hold old bytes (TakeNodes clears those when it hands them out again).
+    // a fresh one's but for HighWater. The pages of the nodes below it go back
+    // to the system and read as zeros again, so HighWater starts over.
     if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
+    if (!DropPages(b, (long)b->HighWater * MEM_NODE_SIZE)) return false;
+    b->HighWater = 0;
     M.KeptShared[M.KeptSharedCnt++] = b;
     return true;
   }
@@ -588,9 +597,8 @@ bool Keep(MemBlock *b) {
   // block that GetNewBlock made has a record of the shared kind and goes back.
   if (b->DedicatedSize <= 0 || b->FreeNodeCount != 0 || (long)b->DataBytes > kKeepDedicatedBytes / 2)
     return false;
-  // Only the bytes handed out can be non-zero. Their pages are dropped (a
-  // later touch maps a zero page), which also returns the memory at once.
-  ClearData(b, 0, b->DedicatedSize);
+  // Only the bytes handed out can be non-zero.
+  if (!DropPages(b, b->DedicatedSize)) ClearData(b, 0, b->DedicatedSize);
   while (M.KeptDedicatedCnt == kKeepDedicated || M.KeptDedicatedBytes + (long)b->DataBytes > kKeepDedicatedBytes) {
     MemBlock *oldest = M.KeptDedicated[0];
     DropKeptDedicated(0);

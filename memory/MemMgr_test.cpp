@@ -488,6 +488,14 @@ bool Mapped(const void *p, size_t bytes) {
   return msync((void *)start, (uintptr_t)p + bytes - start, MS_ASYNC) == 0;
 }
 
+// Number of pages of [p, p + bytes) that hold memory of their own now.
+int ResidentPages(const void *p, size_t bytes) {
+  size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  std::vector<unsigned char> vec((bytes + page - 1) / page);
+  if (mincore(const_cast<void *>(p), bytes, vec.data()) != 0) return -1;
+  return (int)std::count_if(vec.begin(), vec.end(), [](unsigned char v) { return v & 1; });
+}
+
 TEST_F(Mem, AnEmptiedSharedBlockIsParkedOutOfSightAndComesBackAsZeros) {
   MemInternalReleaseKept();
   char *p = (char *)GetMem(65535); // every node of the block
@@ -500,6 +508,7 @@ TEST_F(Mem, AnEmptiedSharedBlockIsParkedOutOfSightAndComesBackAsZeros) {
   DumpMem();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(MemInternalKeptCounts().Shared, 1);
+  EXPECT_EQ(ResidentPages(p, 65536), 0) << "its memory went back to the system";
   // The next block is the parked one, and hands out zeros only.
   char *q = (char *)GetMem(65535);
   EXPECT_EQ(FindBlock(q), b);
@@ -517,6 +526,7 @@ TEST_F(Mem, AParkedDedicatedAreaDropsItsBytesAndServesASmallerRequest) {
   MemKeptCounts kept = MemInternalKeptCounts();
   EXPECT_EQ(kept.Dedicated, 1);
   EXPECT_GE(kept.DedicatedBytes, 327680);
+  EXPECT_EQ(ResidentPages(big, 327680), 0) << "its memory went back to the system";
   char *small = (char *)GetMem(100000);
   MemBlock *b = FindBlock(small);
   ASSERT_NE(b, nullptr);

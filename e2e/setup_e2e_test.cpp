@@ -95,6 +95,20 @@ TEST(SetupRun, WorkAreaAndInstallRootFromTheCommandLine) {
     EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/opt/Dorna/dpxx\n");
 }
 
+TEST(SetupRun, RelativeWorkAreaAndRootAreTakenFromTheWorkingDirectory) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-relative");
+    // The installer enters its work directory before it installs: relative
+    // paths still name the places below the directory it was started in.
+    e2e::Result r = box.Sh("mkdir /tmp/start && cd /tmp/start && /tmp/site/setup w r/Dorna/dpxx; "
+                           "echo \"status=$?\"; ls -A /tmp/start/w; echo listed; "
+                           "test -u /tmp/start/r/Dorna/dpxx/dsf && echo installed; "
+                           "grep -c 'pkg_tar.aa /tmp/start/w/DornaInstall' /tmp/setup.log",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=0\nlisted\ninstalled\n1\n")) << r.out << r.err;
+    EXPECT_EQ(box.Sh("readlink /usr/Dorna/dpxx").out, "/tmp/start/r/Dorna/dpxx\n");
+}
+
 TEST(SetupRun, InstallWordNamesTheRootAndStripsTheSuiteDirectories) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-install-word");

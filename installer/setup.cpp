@@ -52,6 +52,37 @@ const char *const CMDLINE_KEYS = ",install,-v";
     abort(); // not reached: exit_app ends the process
 }
 
+// A path of the command line as a stored absolute path. A relative one is
+// taken from the directory the program was started in: the installer enters
+// the work directory (and "/" to clean up) before it uses these paths, where
+// a relative path would name another place - the suite would be installed
+// into the work directory and removed with it.
+char *absolutePath(const char *word)
+{
+    if (word[0] == '/')
+        return SaveStr_(word);
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+        fprintf(stderr, "ERROR: \"%s\" is not a full path and the working directory "
+                        "cannot be determined\n",
+                word);
+        exit_app(2);
+    }
+    return strcmp(cwd, "/") == 0 ? SaveStr("/%s", word) : SaveStr("%s/%s", cwd, word);
+}
+
+// Refuses a work area or install root that is not safe on a shell command
+// line, as given or once made absolute.
+void checkPathWord(const char *what, const char *word)
+{
+    if (!isShellSafePath(word))
+        refuseArgument(what, word);
+    char *path = absolutePath(word);
+    if (!isShellSafePath(path))
+        refuseArgument(what, path);
+    PutMem(path);
+}
+
 // Checks every work area and install root of the command line before any of
 // them is used, classifying the words as parseCommandLineOptions does.
 void checkCommandLine(int argc, char **argv)
@@ -59,17 +90,13 @@ void checkCommandLine(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
         case 1:
-            if (i + 1 < argc) {
-                ++i;
-                if (!isShellSafePath(argv[i]))
-                    refuseArgument("install root", argv[i]);
-            }
+            if (i + 1 < argc)
+                checkPathWord("install root", argv[++i]);
             break;
         case 2:
             break;
         default:
-            if (!isShellSafePath(argv[i]))
-                refuseArgument(i == 2 ? "install root" : "work area", argv[i]);
+            checkPathWord(i == 2 ? "install root" : "work area", argv[i]);
             break;
         }
     }
@@ -79,7 +106,7 @@ void checkCommandLine(int argc, char **argv)
 // it is missing. Exits 2 when it can neither be found nor made.
 void takeWorkArea(const char *word)
 {
-    char *area = SaveStr_(word);
+    char *area = absolutePath(word);
     size_t len = strlen(area);
     if (len > 1 && area[len - 1] == '/')
         area[len - 1] = 0;
@@ -130,7 +157,7 @@ void parseCommandLineOptions(int argc, char **argv)
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
         case 1: // "install <root>"; a last "install" names nothing
             if (i + 1 < argc)
-                pCmdLineInstallDir = StripToBaseName(SaveStr_(argv[++i]));
+                pCmdLineInstallDir = StripToBaseName(absolutePath(argv[++i]));
             break;
         case 2: // "-v"
             fprintf(stderr, "%s %s\n", my_name, SETUP_VERSION);
@@ -138,7 +165,7 @@ void parseCommandLineOptions(int argc, char **argv)
             break;
         default:
             if (i == 2)
-                pCmdLineInstallDir = StripToBaseName(SaveStr_(argv[i]));
+                pCmdLineInstallDir = StripToBaseName(absolutePath(argv[i]));
             else
                 takeWorkArea(argv[i]);
             break;
@@ -228,8 +255,12 @@ int installFromSite(const char *work)
             continue;
         if (line == "end_of_list")
             break;
-        for (char *word = GetToken(line.c_str(), " \t\r\n"); word != nullptr;
-             word = GetToken(nullptr, " \t\r\n")) {
+        // A private cursor: the command layer may use the shared tokenizer
+        // (resolving a command on the search path) between two words.
+        char *cursor = nullptr;
+        char word[TOKEN_BUF_SIZE];
+        for (const char *in = line.c_str(); GetTokenD(in, " \t\r\n", &cursor, word) != nullptr;
+             in = nullptr) {
             if (strcmp(word, "end_of_list") == 0)
                 break;
             if (!isShellSafePath(word) || strchr(word, '/') != nullptr) {

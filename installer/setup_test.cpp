@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "InstallerTestUtil.h"
 #include "setup.h"
+#include "utils.h"
 
 using insttest::Outcome;
 using insttest::TempDir;
@@ -91,6 +94,44 @@ TEST(Setup, PrivateDirectoryIsARealDirectoryOfOurOwn)
         EXPECT_FALSE(isPrivateDirectory((t / "other").c_str()));
     }
     EXPECT_FALSE(isPrivateDirectory(nullptr));
+}
+
+TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
+{
+    TempDir t;
+    mkdir((t / "w").c_str(), 0755);
+    struct Case {
+        const char *cwd; // "" for the scratch directory
+        std::vector<std::string> args;
+        std::string work, root;
+    } cases[] = {
+        {"", {"w/", "r/Dorna/dpxx"}, t / "w/DornaInstall", t / "r"},
+        {"", {"install", "./r", t / "w"}, t / "w/DornaInstall", t / "./r"},
+        {"/", {"install", "opt"}, "/tmp/DornaInstall", "/opt"},
+        {"/", {"tmp", "/opt/Dorna"}, "/tmp/DornaInstall", "/opt"},
+    };
+    for (const Case &c : cases) {
+        // The parser's results are process-wide: each case runs in a child.
+        EXPECT_EXIT(
+            {
+                if (chdir(*c.cwd ? c.cwd : t.path().c_str()) != 0)
+                    exit(3);
+                pDornaInstallDir = SaveStr_("/tmp/DornaInstall");
+                pCmdLineInstallDir = nullptr;
+                std::vector<char *> argv{const_cast<char *>("setup")};
+                for (const std::string &a : c.args)
+                    argv.push_back(const_cast<char *>(a.c_str()));
+                parseCommandLineOptions(static_cast<int>(argv.size()), argv.data());
+                fprintf(stderr, "work=%s root=%s\n", pDornaInstallDir,
+                        pCmdLineInstallDir ? pCmdLineInstallDir : "(none)");
+                exit(c.work == pDornaInstallDir && pCmdLineInstallDir != nullptr &&
+                             c.root == pCmdLineInstallDir
+                         ? 0
+                         : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << c.args[0] << " " << c.args[1];
+    }
 }
 
 TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn)

@@ -277,6 +277,10 @@ void Rename(const char *value)
 
 void MakeLauncher(const char *value)
 {
+    // The launcher's path goes to chmod on a command line, the program's
+    // name into the launcher's own command lines.
+    RequireShellWord(value, "launcher name");
+    RequireShellWord(g.arg, "name");
     char path[LINE_BUF_SIZE + 16];
     int n = snprintf(path, sizeof path, "/usr/bin/%s", value);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path)

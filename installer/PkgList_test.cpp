@@ -376,10 +376,27 @@ TEST(PkgList, DoubleQuoteInSedValueStopsWithTheLine)
     EXPECT_TRUE(Contains(r.log, "ERROR: pkg.list line 2: ")) << r.log;
     EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\n");
 
-    // A double quote in any other word would break the command line too.
-    r = s.Run("c a\"b\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 1: ")) << r.out;
+    // A double quote in any other word would break the command line too,
+    // the launcher's name and the name it runs included. The launchers are
+    // aimed at the scratch directory ("/usr/bin/../.." is "/").
+    s.PkgFile("tool", "T");
+    const std::string launcher = "../.." + s.root() + "/launcher";
+    const std::string lines[] = {
+        "c a\"b\n",
+        "c tool bat " + launcher + "\"x\n",
+        "checkps a\"b bat " + launcher + "\n",
+        "c tool mode 7\"55\n",
+        "c tool link /tmp/a\"b\n",
+        "dirto tool /tmp/a\"b\n",
+        "c tool name a\"b\n",
+    };
+    for (const std::string &line : lines) {
+        r = s.Run(line);
+        EXPECT_EQ(r.status, 1) << line;
+        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 1: ")) << line << r.out;
+        EXPECT_FALSE(Exists(s.root() + "/launcher")) << line;
+        EXPECT_FALSE(Exists(s.root() + "/launcher\"x")) << line;
+    }
 }
 
 TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail)

@@ -94,6 +94,14 @@ TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
     GuardRun g = runGuard("," + uniqueName("n") + ",", "2\n");
     EXPECT_EQ(g.result, 0);
     EXPECT_EQ(g.out, "");
+
+    // A program whose name merely holds a watched name does not count.
+    TempDir t;
+    const std::string name = uniqueName("s");
+    Sleeper s(t, name + "d", "60");
+    g = runGuard("," + name + ",", "2\n");
+    EXPECT_EQ(g.result, 0);
+    EXPECT_EQ(g.out, "");
 }
 
 TEST(Guard, ShowsTheReportAndQuitsOnTwo)
@@ -140,7 +148,9 @@ TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
     std::string path = t / name;
     system(("cp /bin/sleep '" + path + "'").c_str());
     TempDir io;
-    { std::ofstream(io / "in") << "1\n"; }
+    // "12": the selection is the first character, the one after it is
+    // skipped unread as the line end would be.
+    { std::ofstream(io / "in") << "12\n"; }
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {

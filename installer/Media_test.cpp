@@ -40,7 +40,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
     EXPECT_EXIT(
         {
             GetDisksData(dir.path().c_str());
-            exit(strcmp(LineBuf, lower.c_str()) == 0 ? 0 : 1);
+            _exit(strcmp(LineBuf, lower.c_str()) == 0 ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 
@@ -51,7 +51,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
         {
             GetDisksData(dir.path().c_str());
             fprintf(stderr, "[%s]", LineBuf);
-            exit(strcmp(LineBuf, "DISKS\nPKG_TAR.AA\nend_of_list pkg_tar.zz\n") == 0 ? 0 : 1);
+            _exit(strcmp(LineBuf, "DISKS\nPKG_TAR.AA\nend_of_list pkg_tar.zz\n") == 0 ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 
@@ -79,7 +79,7 @@ TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList)
         {
             StartInstaller(work);
             genZFile();
-            exit(0);
+            _exit(0);
         },
         testing::ExitedWithCode(0), "");
     EXPECT_EQ(ReadFile(dir / "DornaLinuxi386Dpxx.tar.Z"), "pkg_tar.ab|pkg_tar.aa|PKG_TAR.AC|");
@@ -91,7 +91,7 @@ TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList)
         {
             StartInstaller(work);
             genZFile();
-            exit(0);
+            _exit(0);
         },
         testing::ExitedWithCode(1), "ERROR: can't open file, DornaInstall/disks");
     unlink("/tmp/media_unit.log");

@@ -59,6 +59,9 @@ int CurrentYear(void)
     return parts.tm_year + 1900;
 }
 
+// Year of WriteScript: read the clock once the file is open.
+constexpr int YEAR_AFTER_OPEN = -1;
+
 // Writes one script: first line, banner with `year`, filled template; then
 // makes it executable. Returns 1, or 0 when the file cannot be opened.
 int WriteScript(const char *path, const char *firstLine, int year, const char *tmpl,
@@ -67,6 +70,8 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
     FileCloser file{OpenFile(nullptr, path, "w+", REPORT_ERROR)};
     if (file.fp == nullptr)
         return 0;
+    if (year == YEAR_AFTER_OPEN)
+        year = CurrentYear();
 
     char yearText[16];
     snprintf(yearText, sizeof yearText, "%d", year);
@@ -109,20 +114,20 @@ int generateDornaPrintdpxxScript(const char *path, const char *firstLine, const 
     // of the shipped template takes it.
     const char *values[] = {pAppDir,      SETUP_APPNAME, "dprintdpxx",  "dprintdpxx",
                             SETUP_APPNAME, SETUP_APPNAME, SETUP_APPNAME};
-    return WriteScript(path, firstLine, CurrentYear(), tmpl, values, 7);
+    return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 7);
 }
 
 int generatev4DriverScript(const char *path, const char *firstLine, const char *tmpl)
 {
     const char *values[] = {pAppDir};
-    return WriteScript(path, firstLine, CurrentYear(), tmpl, values, 1);
+    return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 1);
 }
 
 int generateDornaDSFScript(const char *path, const char *firstLine, const char *tmpl,
                            const char *spoolDir)
 {
     const char *values[] = {pAppDir, spoolDir};
-    return WriteScript(path, firstLine, CurrentYear(), tmpl, values, 2);
+    return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 2);
 }
 
 void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl,

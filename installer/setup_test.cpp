@@ -115,7 +115,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
         EXPECT_EXIT(
             {
                 if (chdir(*c.cwd ? c.cwd : t.path().c_str()) != 0)
-                    exit(3);
+                    _exit(3);
                 pDornaInstallDir = SaveStr_("/tmp/DornaInstall");
                 pCmdLineInstallDir = nullptr;
                 std::vector<char *> argv{const_cast<char *>("setup")};
@@ -124,7 +124,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
                 parseCommandLineOptions(static_cast<int>(argv.size()), argv.data());
                 fprintf(stderr, "work=%s root=%s\n", pDornaInstallDir,
                         pCmdLineInstallDir ? pCmdLineInstallDir : "(none)");
-                exit(c.work == pDornaInstallDir && pCmdLineInstallDir != nullptr &&
+                _exit(c.work == pDornaInstallDir && pCmdLineInstallDir != nullptr &&
                              c.root == pCmdLineInstallDir
                          ? 0
                          : 1);

@@ -196,8 +196,9 @@ char *StripPathName(const char *path) {
     if (p == nullptr)
         return result;
     *p++ = '\0';
-    // Split the rest at dots (runs of dots are one cut, as in the tokenizer,
-    // but without touching its shared cursor); every piece whose second
+    // Split the rest at dots as the in-place tokenizer would (runs of dots
+    // are one cut, a backslash keeps the character after it, "\." is no
+    // cut), but without touching its shared cursor; every piece whose second
     // character is not a slash becomes the result, the first that has one
     // ends the walk.
     for (;;) {
@@ -207,7 +208,7 @@ char *StripPathName(const char *path) {
             break;
         char *piece = p;
         while (*p != '\0' && *p != '.')
-            ++p;
+            p += (*p == '\\' && p[1] != '\0') ? 2 : 1;
         if (*p == '.')
             *p++ = '\0';
         if (piece[1] == '/')

@@ -163,7 +163,9 @@ TEST(StripPathName, PicksTheLastDotPieceBehindTheFirstComponent) {
                   {{"name.txt", "name.txt"}, {"dir/name.txt", "txt"}, {"dir/name", "name"},
                    {"a/b/c", "a"}, {"/usr/x.y", "y"}, {"/a/b/c", "/a"}, {"dir/a..b", "b"},
                    {"dir/", "dir"}, {"...", "..."}, {".", ""}, {"..", ""}, {"", ""},
-                   {nullptr, ""}});
+                   {nullptr, ""},
+                   // A backslash keeps the dot after it inside the piece.
+                   {"dir/a\\.b.c", "c"}, {"dir/x\\.y", "x\\.y"}, {"dir/x\\", "x\\"}});
 }
 
 TEST(StripPathName, LeavesTheSharedTokenizerAlone) {

@@ -106,7 +106,7 @@ Scan CopyToken(const char **pos, const char *delims, bool lineMode, char *out, s
 char *Gets(char *buf, int size) {
     if (buf == nullptr || size < 1)
         return nullptr;
-    buf[0] = '\0';
+    memset(buf, 0, static_cast<size_t>(size)); // the whole buffer starts cleared
     int n = 0;
     while (n < size - 1) {
         int c = getchar();

@@ -546,6 +546,11 @@ struct GetsStep {
     for (size_t i = 0; i < steps.size(); ++i) {
         std::vector<char> buf(static_cast<size_t>(steps[i].size > 0 ? steps[i].size : 1) + 4, '#');
         char *r = Gets(buf.data(), steps[i].size);
+        // The buffer is cleared first: nothing of the old contents is left
+        // behind the line.
+        for (int k = static_cast<int>(strlen(buf.data())); k < steps[i].size; ++k)
+            if (buf[static_cast<size_t>(k)] != '\0')
+                _exit(2);
         bool ok = steps[i].expected == nullptr
                       ? r == nullptr
                       : (r == buf.data() && strcmp(r, steps[i].expected) == 0 &&

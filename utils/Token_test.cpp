@@ -548,9 +548,12 @@ struct GetsStep {
         char *r = Gets(buf.data(), steps[i].size);
         // The buffer is cleared first: nothing of the old contents is left
         // behind the line.
-        for (int k = static_cast<int>(strlen(buf.data())); k < steps[i].size; ++k)
-            if (buf[static_cast<size_t>(k)] != '\0')
-                _exit(2);
+        if (steps[i].size > 0) {
+            size_t size = static_cast<size_t>(steps[i].size);
+            for (size_t k = strnlen(buf.data(), size); k < size; ++k)
+                if (buf[k] != '\0')
+                    _exit(2);
+        }
         bool ok = steps[i].expected == nullptr
                       ? r == nullptr
                       : (r == buf.data() && strcmp(r, steps[i].expected) == 0 &&

@@ -100,6 +100,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
 {
     TempDir t;
     mkdir((t / "w").c_str(), 0755);
+    mkdir((t / "v").c_str(), 0755);
     struct Case {
         const char *cwd; // "" for the scratch directory
         std::vector<std::string> args;
@@ -107,6 +108,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
     } cases[] = {
         {"", {"w/", "r/Dorna/dpxx"}, t / "w/DornaInstall", t / "r"},
         {"", {"install", "./r", t / "w"}, t / "w/DornaInstall", t / "./r"},
+        {"", {"v", "/r", "w"}, t / "w/DornaInstall", "/r"}, // a later work area wins
         {"/", {"install", "opt"}, "/tmp/DornaInstall", "/opt"},
         {"/", {"tmp", "/opt/Dorna"}, "/tmp/DornaInstall", "/opt"},
     };

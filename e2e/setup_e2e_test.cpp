@@ -296,6 +296,26 @@ TEST(SetupRun, NotEnoughRoomNamesThePlaceAndTheAmount) {
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
 }
 
+TEST(SetupRun, ExistingApplicationDirectoryCountsAsRoom) {
+    DORNA_REQUIRE_SANDBOX();
+    const double needI = SiteSize("isize") + 40;
+    Box box("setup-room-app");
+    // A root whose free room alone is too small; the same amount of data in
+    // an application directory that the installation replaces counts as room.
+    const int size = static_cast<int>(needI) + 100, data = 200;
+    for (const char *dir : {"other", "Dorna/dpxx"}) {
+        e2e::Result r = box.Sh("mkdir -p /tmp/w /tmp/r && mount -t tmpfs -o size=" + std::to_string(size) +
+                                   "k tmpfs /tmp/r && mkdir -p /tmp/r/" + dir +
+                                   " && head -c " + std::to_string(data * 1024) + " /dev/zero > /tmp/r/" +
+                                   dir + "/data && /tmp/site/setup /tmp/w /tmp/r; echo \"copied=$(grep -c pkg_tar.aa /tmp/setup.log)\"",
+                               "y\n");
+        const bool counted = std::string(dir) == "Dorna/dpxx";
+        EXPECT_EQ(Contains(r.out, "The install area should be at least " + Amount(needI) + " bytes."), !counted)
+            << dir << "\n" << r.out;
+        EXPECT_TRUE(Contains(r.out, counted ? "copied=1\n" : "copied=0\n")) << dir << "\n" << r.out;
+    }
+}
+
 TEST(SetupRun, OldDaemonQuestion) {
     DORNA_REQUIRE_SANDBOX();
     const std::string plant = "mkdir -p /usr/Dorna/dpxx /etc/rc2.d && touch /usr/Dorna/dpxx/DPrintD "

@@ -58,9 +58,10 @@ extern unsigned char flExitTextMenu;
 // ---------------------------------------------------------------------------
 
 // Reads the command line: sets pCmdLineInstallDir, pDornaInstallDir and
-// flCreatedTmpDir. Exits 0 after "-v"; exits 2 when a work area can neither be
-// found nor created, or when a path argument holds characters that are not
-// safe on a shell command line.
+// flCreatedTmpDir; a relative work area or install root is taken from the
+// working directory and stored as a full path. Exits 0 after "-v"; exits 2
+// when a work area can neither be found nor created, or when a path argument
+// holds characters that are not safe on a shell command line.
 void parseCommandLineOptions(int argc, char **argv);
 
 // Install root of the previous installation (a stored string), or null when

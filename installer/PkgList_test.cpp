@@ -42,7 +42,11 @@ struct ListRun {
 // directory and room for other files, all under one scratch directory.
 class PkgSite {
   public:
-    explicit PkgSite(const char *tag) : dir_(tag), name_(std::string("pkgl-") + tag)
+    // The program name carries the test process's id: the log and the sed
+    // temporary live in /tmp under that name, and two test runs (two build
+    // trees) may run the same case at once.
+    explicit PkgSite(const char *tag)
+        : dir_(tag), name_("pkgl-" + std::string(tag) + "-" + std::to_string(getpid()))
     {
         mkdir((dir_ / "work").c_str(), 0755);
         mkdir(pkg().c_str(), 0755);

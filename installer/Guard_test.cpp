@@ -30,7 +30,7 @@ class Sleeper {
             execl(path.c_str(), name.c_str(), seconds, static_cast<char *>(nullptr));
             _exit(127);
         }
-        usleep(200 * 1000); // let it show in the process table
+        insttest::waitForName(pid_, name); // let it show in the process table
     }
     ~Sleeper()
     {
@@ -155,11 +155,12 @@ TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGCHLD, SIG_IGN); // ended children vanish at once
-        if (fork() == 0) {
+        pid_t sleeper = fork();
+        if (sleeper == 0) {
             execl(path.c_str(), name.c_str(), "3", static_cast<char *>(nullptr));
             _exit(127);
         }
-        usleep(200 * 1000);
+        insttest::waitForName(sleeper, name);
         int fi = open((io / "in").c_str(), O_RDONLY);
         int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fi, 0);

@@ -28,6 +28,21 @@ inline std::string readAll(const std::string &path)
     return ss.str();
 }
 
+// Waits (up to ten seconds) until process pid runs under the command name
+// name, that is until its exec has happened: before that, the process table
+// shows the test program's name. Names are cut at 15 characters there.
+inline bool waitForName(pid_t pid, const std::string &name)
+{
+    std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+    std::string want = name.substr(0, 15) + "\n";
+    for (int i = 0; i < 2000; ++i) {
+        if (readAll(comm) == want)
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
 // A fresh directory under /tmp, removed with its contents at the end.
 class TempDir {
   public:

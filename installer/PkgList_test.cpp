@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "InstallerTestUtil.h"
 #include "PkgTestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
@@ -445,7 +446,7 @@ TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
         execl(prog.c_str(), "pkgtestsleep", "60", static_cast<char *>(nullptr));
         _exit(127);
     }
-    usleep(200000);
+    ASSERT_TRUE(insttest::waitForName(pid, "pkgtestsleep"));
     r = s.Run("checkps ,pkgnosuchprog,pkgtestsleep,\nc after\n", "2\n");
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);

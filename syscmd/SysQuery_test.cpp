@@ -85,7 +85,7 @@ pid_t StartNamed(const std::string &dir, const std::string &name, uid_t uid = 0)
   }
   // Wait until the exec has happened and ps shows the new name.
   std::string comm = "/proc/" + std::to_string(pid) + "/comm";
-  for (int i = 0; i < 500 && ReadFile(comm) != name + "\n"; ++i) usleep(2000);
+  for (int i = 0; i < 2000 && ReadFile(comm) != name + "\n"; ++i) usleep(5000);
   return pid;
 }
 

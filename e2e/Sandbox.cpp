@@ -316,6 +316,11 @@ std::string ShellQuote(const std::string &text) {
     return quoted + "'";
 }
 
+std::string WaitForProcess(const std::string &name) {
+    return "i=0; until ps -e -o comm= | grep -qx " + ShellQuote(name) +
+           " || [ $i -ge 200 ]; do sleep 0.05; i=$((i+1)); done";
+}
+
 Terminal::Terminal(const std::string &commandLine, int width, int height) {
     socket_ = "dorna-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++state.terminals);
     // The shell stays after the program so that its last screen and its

@@ -129,6 +129,11 @@ class Sandbox {
 // The text quoted for sh: 'it'\''s' for it's.
 std::string ShellQuote(const std::string &text);
 
+// A piece of sh that waits (up to ten seconds) until a process runs under the
+// command name, for a test that has just started it in the background; a
+// fixed sleep is too short on a busy machine.
+std::string WaitForProcess(const std::string &name);
+
 // A command line run by sh on a terminal of its own (a private tmux server),
 // for programs that read the terminal. When the command line ends, the
 // terminal shows "[exited N]" with its status and keeps its screen. The

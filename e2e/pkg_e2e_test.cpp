@@ -115,7 +115,7 @@ TEST(PkgPrintSystem, RunningCupsdGivesCupsEvenBesideLprng)
     REQUIRE_HOST_PROGRAM("/usr/sbin/cupsd");
     e2e::Sandbox box("pkg-cups");
     box.BindRo(kSite, "/tmp/site");
-    e2e::Result r = Install(box, "cupsd || exit 9; sleep 1");
+    e2e::Result r = Install(box, "cupsd || exit 9; " + e2e::WaitForProcess("cupsd"));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " CUPS ");
     EXPECT_EQ(box.Mode(kApp + "/.dp_cfg"), 0644);
@@ -315,7 +315,8 @@ TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
     e2e::Sandbox box("pkg-checkps");
     box.BindRo(site, "/tmp/site");
     e2e::Result r = Install(box,
-                            "cp /bin/sleep /tmp/dprint && (cd /tmp && exec ./dprint 60) & sleep 1",
+                            "cp /bin/sleep /tmp/dprint && (cd /tmp && exec ./dprint 60) & " +
+                                e2e::WaitForProcess("dprint"),
                             "", "2\\n");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "dprint ( ")) << r.out;

@@ -68,7 +68,7 @@ TEST(Sandbox, PsSeesOnlyTheSandboxAndEverythingEndsWithTheCommand) {
     std::string secs = "4242" + std::to_string(getpid());
     e2e::Sandbox box("processes");
     e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint; /tmp/dprint " + secs +
-                           " & sleep 0.2; ps -e -o pid=,comm=");
+                           " & " + e2e::WaitForProcess("dprint") + "; ps -e -o pid=,comm=");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, " dprint\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "      1 ")) << "no process 1 of its own:\n" << r.out;

@@ -350,8 +350,8 @@ TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {
     Box box("setup-guard-wait");
     ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
     // dprint ends after 8 seconds: the second look, after 10, finds it gone.
-    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 8 & sleep 1; "
-                           "/tmp/site/setup; echo \"status=$?\"",
+    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 8 & " + e2e::WaitForProcess("dprint") +
+                               "; /tmp/site/setup; echo \"status=$?\"",
                            "y\n1\n");
     EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "The installer can not continue until these terminate:\ndprint ( "));
@@ -365,8 +365,9 @@ TEST(SetupRun, GuardQuitLeavesTheInstallationUntouched) {
         Box box("setup-guard-quit");
         ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
         ASSERT_EQ(box.Sh("rm /usr/Dorna/dpxx/.dp_cfg").status, 0);
-        e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 600 & sleep 1; "
-                               "/tmp/site/setup install /var/moved; echo \"status=$?\"",
+        e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 600 & " +
+                                   e2e::WaitForProcess("dprint") +
+                                   "; /tmp/site/setup install /var/moved; echo \"status=$?\"",
                                std::string("y\n") + answer);
         EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
         EXPECT_TRUE(Contains(r.out, "2.  Quit the installation\n"));

@@ -119,14 +119,20 @@ void RemoveIfFound(const char *dir, const char *name, const std::string &target)
     SysCmd(CMD_RM_RF, RUN_LOG, "%s", ShellWord(target.c_str()).c_str());
 }
 
-// Directory part of a path as StripFn gives it. StripFn keeps at most 255
-// characters; a longer path is cut at its last slash here instead, so a deep
-// working directory does not turn into some other directory.
+// Directory part of a path by StripFn's rule ("/a/b" gives "/a", "/a" gives
+// "/", "a" and "" give "."), at any length: StripFn keeps at most 255
+// characters, and a cut path would name some other directory.
 std::string DirPart(const std::string &path) {
-    if (path.size() < 255) return StripFn(path.c_str());
-    size_t slash = path.find_last_of('/', path.size() - 2);
+    size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// What follows the last slash of a path (the whole path when it has none).
+// StripPath would cut a long name at 127 characters and so test another one.
+std::string NamePart(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 FILE *ReportOpenFailure(const char *path, int report) {
@@ -249,10 +255,8 @@ int FindFile(const char *dir, const char *name) {
     std::string parent, entry;
     if (name != nullptr && *name != '\0' && strchr(name, '/') != nullptr) {
         std::string joined = std::string(dir) + "/" + name;
-        size_t slash = joined.rfind('/');
-        parent = joined.substr(0, slash);
-        entry = joined.substr(slash + 1);
-        if (parent.empty()) parent = "/";
+        parent = DirPart(joined);
+        entry = NamePart(joined);
         if (entry.empty()) {
             // A trailing slash names the directory itself.
             return FindFile(parent.c_str(), nullptr);
@@ -264,13 +268,8 @@ int FindFile(const char *dir, const char *name) {
         while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
         // The root has no parent to list it; it always exists.
         if (whole == "/") return 1;
-        if (whole.size() >= 255) {
-            // Too long for the path splitters: ask the system directly.
-            struct stat st;
-            return lstat(whole.c_str(), &st) == 0;
-        }
-        parent = StripFn(whole.c_str());
-        entry = StripPath(whole.c_str());
+        parent = DirPart(whole);
+        entry = NamePart(whole);
     } else {
         parent = dir;
         entry = name;

@@ -361,6 +361,39 @@ TEST_F(FileTest, FindFileDoesNotTakeNeighbouringEntriesForANameWithABlank) {
     EXPECT_TRUE(std::filesystem::exists(target + "/f"));
 }
 
+TEST_F(FileTest, FindFileComparesLongNamesWhole) {
+    // Names longer than the path splitters keep (127 characters) are looked
+    // up whole: a long name is found, and an entry that is only its first
+    // 127 characters is not taken for it.
+    std::string longName(200, 'x'), cutName(127, 'y');
+    WriteAll(P(longName), "");
+    WriteAll(P(cutName), "");
+    std::string missing(200, 'y');
+    struct Case {
+        const char *dir;
+        std::string name;
+        int found;
+    } cases[] = {
+        {dir.path.c_str(), longName, 1},
+        {dir.path.c_str(), missing, 0},
+        {nullptr, P(longName), 1},
+        {nullptr, P(missing), 0},
+        {nullptr, P(longName) + "/", 1},
+        {nullptr, P(missing) + "/", 0},
+        {"/", P(longName).substr(1), 1},
+        {"/", P(missing).substr(1), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.dir ? c.dir : "(null)") + " | " + c.name.substr(0, 40));
+        EXPECT_EQ(FindFile(c.dir, c.name.c_str()), c.found);
+    }
+    int flag = 0;
+    EXPECT_EQ(Stored(FindExistingPath(P(missing + "/sub").c_str(), &flag)), dir.path);
+    EXPECT_EQ(flag, 0);
+    std::string log = LogOf("longname", [&] { DeleteFile(dir.path.c_str(), missing.c_str()); });
+    EXPECT_EQ(log, ""); // nothing to remove: no command runs
+}
+
 TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
     std::string d = P("closed");
     ASSERT_EQ(mkdir(d.c_str(), 0755), 0);

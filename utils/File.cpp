@@ -333,7 +333,7 @@ char *GetEnv(const char *name) {
 
 char *GetToolPath(const char *argv0) {
     if (argv0 == nullptr) argv0 = "";
-    std::string dirPart = StripFn(argv0);
+    std::string dirPart = DirPart(argv0);
     if (argv0[0] == '/') return SaveStr("%s", dirPart.c_str());
 
     // The working directory may be deeper than any fixed buffer would hold;

@@ -485,17 +485,22 @@ TEST_F(FileTest, DeepPathsBeyondThePathSplittersBuffers) {
     for (int i = 0; i < 130; ++i) deep += "/dd" + std::to_string(10 + i);
     ASSERT_GT(deep.size(), 600u); // deeper than a 512-byte working-directory buffer
     std::filesystem::create_directories(deep);
+    std::string rel = deep.substr(dir.path.size() + 1);
     ChildResult r = RunChild([&] {
         if (chdir(deep.c_str()) != 0) _exit(9);
         printf("%s\n", Stored(GetToolPath("bin/setup")).c_str());
         printf("%s\n", Stored(GetToolPath("../up/setup")).c_str());
+        // Invocation names longer than StripFn's buffer keep their whole directory.
+        printf("%s\n", Stored(GetToolPath((deep + "/setup").c_str())).c_str());
+        printf("%s\n", Stored(GetToolPath(("./" + rel + "/setup").c_str())).c_str());
         int f = 0;
         std::string found = Stored(FindExistingPath((deep + "/x/y").c_str(), &f));
         printf("%s|%d\n", found.c_str(), f);
         printf("%d\n", FindFile(deep.c_str(), nullptr));
     });
     std::string parent = deep.substr(0, deep.rfind('/'));
-    EXPECT_EQ(r.out, deep + "/bin\n" + parent + "/up\n" + deep + "|0\n1\n");
+    EXPECT_EQ(r.out, deep + "/bin\n" + parent + "/up\n" + deep + "\n" + deep + "/" + rel + "\n" +
+                         deep + "|0\n1\n");
 }
 
 TEST_F(FileTest, FindExistingPathWalksUpToAnExistingAncestor) {

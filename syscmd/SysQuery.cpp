@@ -37,14 +37,6 @@ struct DirCloser {
   }
 };
 
-// Copies a std::string into a new memory-manager block.
-char *StoreText(const std::string &s) {
-  char *p = static_cast<char *>(GetMem(static_cast<long>(s.size() + 1)));
-  if (p == nullptr) return nullptr;
-  memcpy(p, s.c_str(), s.size() + 1);
-  return p;
-}
-
 // Quotes a path as one shell word: the path reaches the command unchanged
 // whatever blanks, quotes or shell characters it holds.
 std::string ShellWord(const char *text) {
@@ -94,7 +86,7 @@ char *GetDirFileList(const char *dir) {
     list += name;
   }
   list += ' ';
-  return StoreText(list);
+  return SaveStr_(list.c_str());
 }
 
 char *SearchDirFileList(const char *dir, const char *ext) {
@@ -116,7 +108,7 @@ char *SearchDirFileList(const char *dir, const char *ext) {
   }
   if (list.empty()) return nullptr;
   list += ' ';
-  return StoreText(list);
+  return SaveStr_(list.c_str());
 }
 
 char *GetSysPsIdList(const char *name) {
@@ -141,7 +133,7 @@ char *GetSysPsIdList(const char *name) {
   }
   Line[used] = ' ';
   Line[used + 1] = '\0';
-  return SaveStr("%s", Line);
+  return SaveStr_(Line);
 }
 
 char *CheckProcTableForExecs(const char *list) {
@@ -166,7 +158,7 @@ char *CheckProcTableForExecs(const char *list) {
     }
   }
   if (report.empty()) return nullptr;
-  return SaveStr("%s", report.c_str());
+  return SaveStr_(report.c_str());
 }
 
 int KillProcessByName(const char *name) {

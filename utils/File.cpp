@@ -364,13 +364,14 @@ char *GetToolPath(const char *argv0) {
 
 char *FindExistingPath(const char *path, int *flExists) {
     if (path == nullptr) path = "";
-    char buf[4096];
-    snprintf(buf, sizeof buf, "%s", path);
-    while (!FindFile(buf, nullptr)) {
-        std::string up = DirPart(buf);
-        if (up == buf) break; // "/" or "." : nowhere higher to go
-        snprintf(buf, sizeof buf, "%s", up.c_str());
+    // Not cut to a fixed buffer: a path cut inside a name could end in the
+    // name of an existing sibling, which is no ancestor of the path.
+    std::string found = path;
+    while (!FindFile(found.c_str(), nullptr)) {
+        std::string up = DirPart(found);
+        if (up == found) break; // "/" or "." : nowhere higher to go
+        found = up;
     }
-    if (flExists != nullptr && strcmp(buf, path) == 0) *flExists = 1;
-    return SaveStr("%s", buf);
+    if (flExists != nullptr && found == path) *flExists = 1;
+    return SaveStr("%s", found.c_str());
 }

@@ -526,4 +526,20 @@ TEST_F(FileTest, FindExistingPathWalksUpToAnExistingAncestor) {
     EXPECT_EQ(r.out, ".|0");
 }
 
+TEST_F(FileTest, FindExistingPathOfAPathLongerThanAPathBufferGivesAnAncestor) {
+    // An existing directory whose path is 4,092 characters long, with a
+    // subdirectory "ab"; the path asked for goes on with "abc/x", so its
+    // first 4,095 characters name "ab", which is not an ancestor of it.
+    std::string top = dir.path;
+    while (top.size() + 1 + 200 < 4092) top += "/" + std::string(200, 'd');
+    top += "/" + std::string(4092 - top.size() - 1, 'e');
+    ASSERT_EQ(top.size(), 4092u);
+    std::filesystem::create_directories(top + "/ab");
+    int flag = 0;
+    EXPECT_EQ(Stored(FindExistingPath((top + "/abc/x").c_str(), &flag)), top);
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(Stored(FindExistingPath((top + "/ab").c_str(), &flag)), top + "/ab");
+    EXPECT_EQ(flag, 1);
+}
+
 } // namespace

@@ -84,6 +84,14 @@ std::string ShellWord(const char *text) {
     return out;
 }
 
+// A path as one word of a command line. A relative path that begins with a
+// dash would be read by rm, mv, touch or mkdir as options ("-rf", "--help"),
+// so it is given as "./" and the path, which names the same entry.
+std::string PathWord(const char *path) {
+    if (path != nullptr && path[0] == '-') return ShellWord((std::string("./") + path).c_str());
+    return ShellWord(path);
+}
+
 // dir, "/" and name when a name is given, else dir alone.
 std::string JoinPath(const char *dir, const char *name) {
     std::string path = dir ? dir : "";
@@ -116,7 +124,7 @@ int FindInListing(const char *dir, const char *name) {
 // Removes `target` with rm -rf when `dir`/`name` names an existing entry.
 void RemoveIfFound(const char *dir, const char *name, const std::string &target) {
     if (!FindFile(dir, name)) return;
-    SysCmd(CMD_RM_RF, RUN_LOG, "%s", ShellWord(target.c_str()).c_str());
+    SysCmd(CMD_RM_RF, RUN_LOG, "%s", PathWord(target.c_str()).c_str());
 }
 
 // Directory part of a path by StripFn's rule ("/a/b" gives "/a", "/a" gives
@@ -204,10 +212,10 @@ int CreateTextFile(const char *path, const char *mode, int perm, const char *for
 void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
                 const char *group) {
     if (dir == nullptr) return;
-    if (!FindFile(dir, nullptr)) SysCmd(CMD_MKDIR, RUN_STOP, "%s", ShellWord(dir).c_str());
+    if (!FindFile(dir, nullptr)) SysCmd(CMD_MKDIR, RUN_STOP, "%s", PathWord(dir).c_str());
 
     std::string target = JoinPath(dir, name);
-    std::string word = ShellWord(target.c_str());
+    std::string word = PathWord(target.c_str());
     if (name != nullptr) SysCmd(CMD_TOUCH, RUN_STOP, "%s", word.c_str());
     if (perm != nullptr)
         SysCmd(CMD_CHMOD, RUN_STOP, "%s %s", ShellWord(perm).c_str(), word.c_str());
@@ -236,12 +244,12 @@ void RenameFile(const char *dir, const char *oldName, const char *newName) {
     if (dir != nullptr) {
         if (!FindFile(dir, oldName)) return;
         std::string from = JoinPath(dir, oldName), to = JoinPath(dir, newName);
-        SysCmd(-CMD_MV, RUN_LOG, "%s %s", ShellWord(from.c_str()).c_str(),
-               ShellWord(to.c_str()).c_str());
+        SysCmd(-CMD_MV, RUN_LOG, "%s %s", PathWord(from.c_str()).c_str(),
+               PathWord(to.c_str()).c_str());
         return;
     }
     if (!FindFile(nullptr, oldName)) return;
-    SysCmd(-CMD_MV, RUN_LOG, "%s %s", ShellWord(oldName).c_str(), ShellWord(newName).c_str());
+    SysCmd(-CMD_MV, RUN_LOG, "%s %s", PathWord(oldName).c_str(), PathWord(newName).c_str());
 }
 
 int FindFile(const char *dir, const char *name) {

@@ -217,6 +217,37 @@ TEST_F(FileTest, PathsWithShellCharactersAreQuoted) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path));
 }
 
+TEST_F(FileTest, RelativePathsThatBeginWithADashAreNotTakenForOptions) {
+    // Every command sees the path as a path: "-rf" or "--help" in the
+    // working directory is made, renamed and removed like any other name.
+    for (const char *name : {"-rf", "--help", "-"}) {
+        SCOPED_TRACE(name);
+        std::string moved = std::string(name) + "moved";
+        std::string log;
+        ChildResult r;
+        log = LogOf("dash", [&] {
+            if (chdir(dir.path.c_str()) != 0) _exit(9);
+            CreateFile(name, "f", "700", nullptr, nullptr);
+        }, &r);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(log, LoggedCommand(26, std::string("./") + name) +
+                           LoggedCommand(35, std::string("./") + name + "/f") +
+                           LoggedCommand(5, std::string("700 ./") + name + "/f"));
+        EXPECT_TRUE(std::filesystem::exists(P(name) + "/f"));
+        RunChild([&] {
+            if (chdir(dir.path.c_str()) != 0) _exit(9);
+            RenameFile(nullptr, name, moved.c_str());
+        });
+        EXPECT_TRUE(std::filesystem::exists(P(moved) + "/f"));
+        RunChild([&] {
+            if (chdir(dir.path.c_str()) != 0) _exit(9);
+            DeleteFile(nullptr, moved.c_str());
+        });
+        EXPECT_FALSE(std::filesystem::exists(P(moved)));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
 TEST_F(FileTest, DeleteFileRemovesTreesAndRunsNothingForMissingEntries) {
     ASSERT_EQ(mkdir(P("tree").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(P("tree/sub").c_str(), 0755), 0);

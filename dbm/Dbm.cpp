@@ -174,17 +174,6 @@ int RewriteWithout(const char *name, const char *key, int keylen, bool *opened) 
     return CommitNewDataBase(out, name);
 }
 
-// Appends text to the growing string *res of length *len.
-bool Append(char **res, int *len, const char *text) {
-    int add = static_cast<int>(strlen(text));
-    char *grown = static_cast<char *>(AdjustMem(*res, *len + add + 1));
-    if (!grown) return false;
-    memcpy(grown + *len, text, add + 1);
-    *res = grown;
-    *len += add;
-    return true;
-}
-
 // Byte as DumpDbm shows it: printable in the POSIX locale, else ".".
 int DumpChar(unsigned char c) { return c >= 0x20 && c < 0x7f ? c : '.'; }
 
@@ -202,6 +191,32 @@ void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n) {
     if (n <= 0) return;
     dst[n - 1] = src[n - 1];
     for (int i = n - 2; i >= 0; --i) dst[i] = src[i] ^ dst[i + 1];
+}
+
+bool DbmAppendText(char **res, int *len, const char *text) {
+    int add = static_cast<int>(strlen(text));
+    char *grown = static_cast<char *>(AdjustMem(*res, *len + add + 1));
+    if (!grown) return false;
+    memcpy(grown + *len, text, add + 1);
+    *res = grown;
+    *len += add;
+    return true;
+}
+
+DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n) {
+    auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
+    char *block = node ? static_cast<char *>(GetMem(klen + n)) : nullptr;
+    if (!block) {
+        PutMem(node);
+        return nullptr;
+    }
+    node->pKey = block;
+    node->pData = block + klen;
+    node->DataLen = n;
+    if (*tail) (*tail)->pNext = node;
+    else *head = node;
+    *tail = node;
+    return node;
 }
 
 int DbmBuildPath(char *buf, int size, const char *name, const char *ext) {
@@ -440,13 +455,13 @@ char *DbmGetRecordList(const char *name, const char *sep, const char *end) {
     char *res = nullptr;
     int len = 0;
     while (GetData(f, S.Rec)) {
-        if (!Append(&res, &len, sep) || !Append(&res, &len, RecKey(S.Rec))) {
+        if (!DbmAppendText(&res, &len, sep) || !DbmAppendText(&res, &len, RecKey(S.Rec))) {
             PutMem(res);
             return nullptr;
         }
     }
     if (!res) return nullptr; // no records: no terminator alone either
-    if (!Append(&res, &len, end)) {
+    if (!DbmAppendText(&res, &len, end)) {
         PutMem(res);
         return nullptr;
     }
@@ -462,19 +477,9 @@ DbmLink *DbmGetDbLinkList(const char *name, const char *pattern) {
     while (GetData(f, S.Rec)) {
         if (!strstr(RecKey(S.Rec), pattern)) continue;
         int klen = RecKeyLen(S.Rec), n = RecDataLen(S.Rec);
-        auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
-        char *block = node ? static_cast<char *>(GetMem(klen + n)) : nullptr;
-        if (!block) {
-            PutMem(node);
-            continue; // a node that cannot be had is left out
-        }
-        memcpy(block, RecKey(S.Rec), klen + n);
-        node->pKey = block;
-        node->pData = block + klen;
-        node->DataLen = n;
-        if (tail) tail->pNext = node;
-        else head = node;
-        tail = node;
+        DbmLink *node = DbmAppendLink(&head, &tail, klen, n);
+        if (!node) continue; // a node that cannot be had is left out
+        memcpy(node->pKey, RecKey(S.Rec), klen + n);
     }
     return head;
 }

@@ -2,6 +2,8 @@
 // of the public interface.
 #pragma once
 
+#include "Dbm.h"
+
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -43,3 +45,12 @@ int RenameDataBase(const char *name, const char *from_ext, const char *to_ext);
 // working directory holds no entry of that name. Normal mode only: in
 // full-path mode the databases live where their paths say.
 void DbmMakeWorkDb(void);
+
+// Appends text to the memory-manager string *res of length *len, growing it.
+// False when it cannot grow; *res and *len are then left as they were.
+bool DbmAppendText(char **res, int *len, const char *text);
+
+// Appends a new node to the list (*head, *tail) with a block of klen + n
+// bytes for key, NUL and data, which the caller fills; pData and DataLen are
+// set. Null when memory runs out: nothing is appended.
+DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n);

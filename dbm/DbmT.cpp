@@ -115,6 +115,13 @@ uint32_t HashBytes(const unsigned char *p, int n) {
 // The walk
 // ---------------------------------------------------------------------------
 
+// Whether the buffer that plain records are unscrambled into is there
+// (allocated on the first need; tagged images need none).
+bool HaveWalkBuf(const DbT *db) {
+    if (IsPlain(db) && !T.pMem) T.pMem = static_cast<unsigned char *>(GetMem(WALK_BUF));
+    return !IsPlain(db) || T.pMem;
+}
+
 // Ends the walk at the record starting at start: the rest of the image is
 // lost.
 DbTRec *CutImage(DbT *db, int start) {
@@ -127,11 +134,8 @@ DbTRec *CutImage(DbT *db, int start) {
 // end. Afterwards Cur addresses the key run (tagged) and Next the next record.
 DbTRec *WalkDbTRecords(DbT *db, DbTRec *rec, int index) {
     if (!db || !db->pImage || !rec) return nullptr;
-    if (index == 0) {
-        db->Next = FirstRecord(db);
-        if (IsPlain(db) && !T.pMem) T.pMem = static_cast<unsigned char *>(GetMem(WALK_BUF));
-    }
-    if (IsPlain(db) && !T.pMem) return nullptr;
+    if (index == 0) db->Next = FirstRecord(db);
+    if (!HaveWalkBuf(db)) return nullptr;
     int start = db->Next;
     if (start >= db->ImageSize) return nullptr;
     db->Cur = start;
@@ -172,15 +176,16 @@ const char *WalkKey(DbT *db, const DbTRec *rec) {
     return T.KeyBuf;
 }
 
-// Copies the data of the record the walk stands on, after WalkKey.
-void WalkData(DbT *db, const DbTRec *rec, void *dst) {
+// Copies the data of the record the walk stands on (after WalkKey) or that
+// FindTRecord found: plain, from behind the key in pMem; tagged, the data run
+// at Cur.
+void RecordData(const DbT *db, const DbTRec *rec, void *dst) {
     int n = rec->Len - rec->KeyLen - 2;
     if (IsPlain(db)) {
         memcpy(dst, rec->pKey + rec->KeyLen, n);
     } else {
         DbmUnscramble(static_cast<unsigned char *>(dst),
                       reinterpret_cast<unsigned char *>(db->pImage) + db->Cur, n);
-        db->Cur += n;
     }
 }
 
@@ -335,16 +340,10 @@ int IndexFind(DbT *db, const char *key, int klen, bool *dup) {
 
 // The file a handle reads. Full-path mode: the name itself, the same file
 // the write-back replaces.
-bool LoadPath(const char *name, std::string *path) {
-    if (DbmV4DriverPathHandling || name[0] == '.') {
-        *path = name;
-    } else if (name[0] == '/') {
-        *path = name;
-        if (!strchr(name, '.')) *path += ".xdb";
-    } else {
-        *path = std::string(pToolPath ? pToolPath : ".") + "/db/" + name + ".xdb";
-    }
-    return true;
+std::string LoadPath(const char *name) {
+    if (DbmV4DriverPathHandling || name[0] == '.') return name;
+    if (name[0] == '/') return strchr(name, '.') ? std::string(name) : std::string(name) + ".xdb";
+    return std::string(pToolPath ? pToolPath : ".") + "/db/" + name + ".xdb";
 }
 
 bool SameFile(const DbT *db, const struct stat &st) {
@@ -459,8 +458,7 @@ int FindTRecord(DbT *db, const char *key, DbTRec *rec) {
     if (!db || !key || !*key || !db->pImage) return -1;
     int klen = static_cast<int>(strlen(key));
     if (klen >= KEY_BUF) return -1;
-    if (IsPlain(db) && !T.pMem) T.pMem = static_cast<unsigned char *>(GetMem(WALK_BUF));
-    if (IsPlain(db) && !T.pMem) return -1;
+    if (!HaveWalkBuf(db)) return -1;
     if (db->pIndex) {
         bool dup;
         int start = IndexFind(db, key, klen, &dup);
@@ -488,27 +486,6 @@ int FindTRecord(DbT *db, const char *key, DbTRec *rec) {
     return -1;
 }
 
-// Data of the record FindTRecord found.
-void FoundData(DbT *db, const DbTRec *rec, void *dst) {
-    int n = rec->Len - rec->KeyLen - 2;
-    if (IsPlain(db)) {
-        memcpy(dst, rec->pKey + rec->KeyLen, n);
-    } else {
-        DbmUnscramble(static_cast<unsigned char *>(dst),
-                      reinterpret_cast<unsigned char *>(db->pImage) + db->Cur, n);
-    }
-}
-
-bool AppendText(char **res, int *len, const char *text) {
-    int add = static_cast<int>(strlen(text));
-    char *grown = static_cast<char *>(AdjustMem(*res, *len + add + 1));
-    if (!grown) return false;
-    memcpy(grown + *len, text, add + 1);
-    *res = grown;
-    *len += add;
-    return true;
-}
-
 // Whether key begins with one of the prefixes.
 bool TestKeyName(const char *key, const std::vector<std::string> &names) {
     for (const std::string &n : names)
@@ -525,12 +502,12 @@ char *KeyList(DbT *db, const std::vector<std::string> *names, const char *sep, c
     for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
         const char *key = WalkKey(db, r);
         if (names && !TestKeyName(key, *names)) continue;
-        if (!AppendText(&res, &len, sep) || !AppendText(&res, &len, key)) {
+        if (!DbmAppendText(&res, &len, sep) || !DbmAppendText(&res, &len, key)) {
             PutMem(res);
             return nullptr;
         }
     }
-    if (res && !AppendText(&res, &len, end)) {
+    if (res && !DbmAppendText(&res, &len, end)) {
         PutMem(res);
         return nullptr;
     }
@@ -564,8 +541,7 @@ void DbTClose(DbT *db) {
 
 void DbTUpDate(DbT *db) {
     if (!db || !db->pName) return;
-    std::string path;
-    LoadPath(db->pName, &path);
+    std::string path = LoadPath(db->pName);
     struct stat st;
     // A directory or device under the name holds no records: as if missing.
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
@@ -733,7 +709,7 @@ int DbmTGetRecord(DbT *db, const char *key, void *dst) {
     Refresh(db);
     DbTRec rec;
     if (FindTRecord(db, key, &rec) < 0) return 0;
-    FoundData(db, &rec, dst);
+    RecordData(db, &rec, dst);
     return rec.Len - rec.KeyLen - 2;
 }
 
@@ -748,7 +724,7 @@ int DbmTGetRecordV(DbT *db, const char *key, char **buf, int bufsize) {
         if (!fresh) return 0;
         *buf = fresh;
     }
-    FoundData(db, &rec, *buf);
+    RecordData(db, &rec, *buf);
     return n;
 }
 
@@ -789,21 +765,10 @@ DbmLink *DbmTGetDbLinkList(DbT *db, const char *pattern) {
     for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
         const char *key = WalkKey(db, r);
         if (!strstr(key, pattern)) continue;
-        int n = r->Len - r->KeyLen - 2;
-        auto *node = static_cast<DbmLink *>(GetMem(sizeof(DbmLink)));
-        char *block = node ? static_cast<char *>(GetMem(r->KeyLen + n)) : nullptr;
-        if (!block) {
-            PutMem(node);
-            continue; // a node that cannot be had is left out
-        }
-        memcpy(block, key, r->KeyLen);
-        WalkData(db, r, block + r->KeyLen);
-        node->pKey = block;
-        node->pData = block + r->KeyLen;
-        node->DataLen = n;
-        if (tail) tail->pNext = node;
-        else head = node;
-        tail = node;
+        DbmLink *node = DbmAppendLink(&head, &tail, r->KeyLen, r->Len - r->KeyLen - 2);
+        if (!node) continue; // a node that cannot be had is left out
+        memcpy(node->pKey, key, r->KeyLen);
+        RecordData(db, r, node->pData);
     }
     return head;
 }

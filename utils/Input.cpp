@@ -68,28 +68,39 @@ long ReadFileInto(const char *dir, const char *name, char *buf, long size) {
     return static_cast<long>(got);
 }
 
-} // namespace
-
-int OpenInputFile(const char *path, int level) {
-    if (path == nullptr) path = "";
+// Closes the current input file and records path as the name of the next
+// one (cut at the size of InputFileName).
+void StartInput(const char *path) {
     // The name may be InputFileName itself (a reopen); copy through a
     // temporary so the copy never reads what it is overwriting.
     char name[INPUT_NAME_SIZE];
     snprintf(name, sizeof name, "%s", path);
     memcpy(InputFileName, name, sizeof name);
     CloseInputFile();
+}
 
+// Reports that path cannot be opened (level 2 ends the program) and leaves
+// the state of a failed open. Returns 0.
+int OpenFailed(const char *path, int level) {
+    ErrorMsg(level, STATUS_OPEN_FAILED, "can't open file, %s", path);
+    FileStatus = 2;
+    LineBuf[0] = '\0';
+    LineLen = 0;
+    return 0;
+}
+
+} // namespace
+
+int OpenInputFile(const char *path, int level) {
+    if (path == nullptr) path = "";
+    StartInput(path);
     pIn = *path ? fopen(path, "rt") : nullptr;
     if (pIn != nullptr) {
         FileStatus = 0;
         return 1;
     }
     if (*path == '\0') errno = ENOENT;
-    ErrorMsg(level, STATUS_OPEN_FAILED, "can't open file, %s", path);
-    FileStatus = 2;
-    LineBuf[0] = '\0';
-    LineLen = 0;
-    return 0;
+    return OpenFailed(path, level);
 }
 
 int OpenInputFileF(int level, const char *format, ...) {
@@ -100,14 +111,8 @@ int OpenInputFileF(int level, const char *format, ...) {
     va_end(ap);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
         // A cut name would open another file: fail as a missing one does.
-        CloseInputFile();
-        memcpy(InputFileName, path, sizeof InputFileName - 1);
-        InputFileName[sizeof InputFileName - 1] = '\0';
-        ErrorMsg(level, STATUS_OPEN_FAILED, "can't open file, %s", path);
-        FileStatus = 2;
-        LineBuf[0] = '\0';
-        LineLen = 0;
-        return 0;
+        StartInput(path);
+        return OpenFailed(path, level);
     }
     return OpenInputFile(path, level);
 }

@@ -326,26 +326,15 @@ int CommitNewDataBase(FILE *f, const char *name, struct stat *written) {
 }
 
 int RenameDataBase(const char *name, const char *from_ext, const char *to_ext) {
+    // In full-path mode the extensions are not used: the temporary copy
+    // beside the file goes over the file itself.
     char from[PATH_SIZE], to[PATH_SIZE], dir[PATH_SIZE];
-    if (DbmV4DriverPathHandling) {
-        if (!DbmBuildPath(from, sizeof from, name, "xdb_new")) return 0;
-        if (snprintf(to, sizeof to, "%s", name) >= static_cast<int>(sizeof to)) return 0;
-        const char *slash = strrchr(name, '/');
-        if (!slash) {
-            snprintf(dir, sizeof dir, ".");
-        } else {
-            snprintf(dir, sizeof dir, "%.*s", slash == name ? 1 : static_cast<int>(slash - name),
-                     name);
-        }
-    } else {
-        const char *root = pToolPath ? pToolPath : ".";
-        if (snprintf(from, sizeof from, "%s/db/%s.%s", root, name, from_ext) >=
-                static_cast<int>(sizeof from) ||
-            snprintf(to, sizeof to, "%s/db/%s.%s", root, name, to_ext) >=
-                static_cast<int>(sizeof to))
-            return 0;
-        snprintf(dir, sizeof dir, "%s/db", root);
-    }
+    if (!DbmBuildPath(from, sizeof from, name, DbmV4DriverPathHandling ? "xdb_new" : from_ext) ||
+        !DbmBuildPath(to, sizeof to, name, DbmV4DriverPathHandling ? "xdb" : to_ext))
+        return 0;
+    const char *slash = strrchr(to, '/');
+    if (!slash) snprintf(dir, sizeof dir, ".");
+    else snprintf(dir, sizeof dir, "%.*s", slash == to ? 1 : static_cast<int>(slash - to), to);
     if (rename(from, to) != 0) return 0;
     // Make the new name itself durable.
     int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -313,54 +313,48 @@ TEST(Identity, UserNameComesFromTheWhoamiCommand) {
 TEST(Identity, UserNameWithoutTheWhoamiCommand) {
     // Rows are resolved for good once InitSysCmdList has run; a row it left
     // unresolved stands for a host without the command.
-    ChildResult r = RunChild([] {
+    auto printName = [] {
         flInitSysCmd = 0;
         ComList[37].path = nullptr;
         char *name = GetUserName();
         printf("%s", name ? name : "(null)");
-    });
+    };
+    ChildResult r = RunChild(printName);
     std::string expect = getuid() == 0 ? "root" : "User ID:  " + std::to_string(getuid());
     EXPECT_EQ(r.out, expect);
 
     if (geteuid() == 0) {
-        r = RunChild([] {
+        r = RunChild([&] {
             if (setuid(65534) != 0) _exit(9);
-            flInitSysCmd = 0;
-            ComList[37].path = nullptr;
-            char *name = GetUserName();
-            printf("%s", name ? name : "(null)");
+            printName();
         });
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "User ID:  65534");
     }
 }
 
-TEST(Identity, UserNameOfACommandThatPrintsNothingIsEmpty) {
-    TempDir dir;
-    std::string script = dir.path + "/whoami";
-    WriteAll(script, "#!/bin/sh\nexit 0\n");
-    chmod(script.c_str(), 0755);
-    ChildResult r = RunChild([&] {
-        flInitSysCmd = 0;
-        ComList[37].path = SaveStr("%s", dir.path.c_str());
-        char *name = GetUserName();
-        printf("[%s]", name ? name : "(null)");
-    });
-    EXPECT_EQ(r.out, "[]");
-}
-
-TEST(Identity, UserNameIsCutAtTheLineEnd) {
-    TempDir dir;
-    std::string script = dir.path + "/whoami";
-    WriteAll(script, "#!/bin/sh\nprintf 'op\\r\\nsecond\\n'\n");
-    chmod(script.c_str(), 0755);
-    ChildResult r = RunChild([&] {
-        flInitSysCmd = 0;
-        ComList[37].path = SaveStr("%s", dir.path.c_str());
-        char *name = GetUserName();
-        printf("[%s]", name ? name : "(null)");
-    });
-    EXPECT_EQ(r.out, "[op]");
+TEST(Identity, UserNameIsTheFirstLineOfTheCommandCutAtItsLineEnd) {
+    struct Case {
+        const char *script; // body of the whoami the command table points to
+        const char *expect; // the stored name, in brackets
+    } cases[] = {
+        {"exit 0\n", "[]"}, // prints nothing: an empty name
+        {"printf 'op\\r\\nsecond\\n'\n", "[op]"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        TempDir dir;
+        std::string script = dir.path + "/whoami";
+        WriteAll(script, std::string("#!/bin/sh\n") + c.script);
+        chmod(script.c_str(), 0755);
+        ChildResult r = RunChild([&] {
+            flInitSysCmd = 0;
+            ComList[37].path = SaveStr("%s", dir.path.c_str());
+            char *name = GetUserName();
+            printf("[%s]", name ? name : "(null)");
+        });
+        EXPECT_EQ(r.out, c.expect);
+    }
 }
 
 } // namespace

@@ -12,19 +12,6 @@
 
 namespace {
 
-// Stops the run when a path that will stand on root shell command lines
-// holds anything but the plain path characters.
-void requireSafePath(const char *what, const char *path, int status)
-{
-    if (path != nullptr && !isShellSafePath(path)) {
-        fprintf(stderr,
-                "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
-                "/ . _ - + , @ :\n",
-                what, path);
-        exit_app(status);
-    }
-}
-
 // Moves the previous installation to the new install root and renews the
 // link at the well-known location.
 void relocatePreviousInstallation(void)
@@ -55,7 +42,7 @@ int main(int argc, char **argv)
     pPathToSetup = GetToolPath(argv[0]);
     my_name = SaveStr_(StripPath(argv[0]));
     // The install site stands on the command lines of every copy.
-    requireSafePath("install site", pPathToSetup, 2);
+    requireShellSafePath("install site", pPathToSetup, 2);
 
     InitSysCmdList();
 
@@ -69,7 +56,7 @@ int main(int argc, char **argv)
     parseCommandLineOptions(argc, argv);
 
     pCurrentInstallDir = locatePreviousInstallation();
-    requireSafePath("existing installation", pCurrentInstallDir, 1);
+    requireShellSafePath("existing installation", pCurrentInstallDir, 1);
     if (pCmdLineInstallDir != nullptr)
         pTargetInstallDir = pCmdLineInstallDir;
     else if (pCurrentInstallDir != nullptr)

@@ -42,16 +42,6 @@ namespace {
 const char *const CMDLINE_KEYS = ",install,-v";
 
 
-[[noreturn]] void refuseArgument(const char *what, const char *word)
-{
-    fprintf(stderr,
-            "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
-            "/ . _ - + , @ :\n",
-            what, word);
-    exit_app(2);
-    abort(); // not reached: exit_app ends the process
-}
-
 // A path of the command line as a stored absolute path. A relative one is
 // taken from the directory the program was started in: the installer enters
 // the work directory (and "/" to clean up) before it uses these paths, where
@@ -75,11 +65,9 @@ char *absolutePath(const char *word)
 // line, as given or once made absolute.
 void checkPathWord(const char *what, const char *word)
 {
-    if (!isShellSafePath(word))
-        refuseArgument(what, word);
+    requireShellSafePath(what, word, 2);
     char *path = absolutePath(word);
-    if (!isShellSafePath(path))
-        refuseArgument(what, path);
+    requireShellSafePath(what, path, 2);
     PutMem(path);
 }
 
@@ -140,6 +128,17 @@ int isShellSafePath(const char *text)
             return 0;
     }
     return 1;
+}
+
+void requireShellSafePath(const char *what, const char *path, int status)
+{
+    if (path == nullptr || isShellSafePath(path))
+        return;
+    fprintf(stderr,
+            "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
+            "/ . _ - + , @ :\n",
+            what, path);
+    exit_app(status);
 }
 
 int isPrivateDirectory(const char *path)

@@ -88,6 +88,11 @@ void DornaClean(const char *work);
 // "/ . _ - + , @ :", so that it can stand unquoted on a shell command line.
 int isShellSafePath(const char *text);
 
+// Returns when path is null or isShellSafePath; otherwise prints
+// "ERROR: the <what> "<path>" may hold only letters, digits and the
+// characters / . _ - + , @ :" on standard error and exits with status.
+void requireShellSafePath(const char *what, const char *path, int status);
+
 // 1 when path is a real directory (not a link) owned by the running user.
 int isPrivateDirectory(const char *path);
 

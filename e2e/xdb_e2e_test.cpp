@@ -286,6 +286,38 @@ TEST_F(Xdb, DumpMatchesTheLibrarysDumpOfAPlainFile) {
     EXPECT_EQ(ReadAll(P("lib.out")), r.out);
 }
 
+TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
+    ASSERT_EQ(Run({"put", "keep.xdb", "k", "v"}).status, 0);
+    WriteAll(P("victim"), "precious\n");
+    // The temporary name carries the process id, which exec keeps: the child
+    // plants a link, or a file of its own, under the name before it becomes xdb.
+    for (bool link : {true, false}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        std::string err = P(".err");
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir_.c_str()) != 0) _exit(127);
+            std::string tmp = "out.txt.tmp" + std::to_string(getpid());
+            if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteAll(tmp, "planted\n"), false)) _exit(127);
+            int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fe, 2);
+            execl(XDB_PATH, XDB_PATH, "export", "keep.xdb", "out.txt", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::string tmp = P("out.txt.tmp" + std::to_string(pid));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+        EXPECT_NE(ReadAll(err).find("xdb: "), std::string::npos) << ReadAll(err);
+        EXPECT_EQ(ReadAll(P("victim")), "precious\n");
+        EXPECT_EQ(ReadAll(tmp), link ? "precious\n" : "planted\n"); // left as it was found
+        struct stat st;
+        EXPECT_NE(stat(P("out.txt").c_str(), &st), 0);
+        unlink(tmp.c_str());
+        unlink(err.c_str());
+    }
+}
+
 TEST_F(Xdb, FailuresLeaveNoFileBehind) {
     ASSERT_EQ(Run({"put", "keep.xdb", "k", "v"}).status, 0);
     std::string before = ReadAll(P("keep.xdb"));

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -371,9 +372,19 @@ int CmdExport(const char *path, const char *out) {
         return fflush(stdout) == 0 ? 0 : Fail("cannot write standard output");
     }
     // Written beside the target and renamed, so a failure leaves no part.
+    // The temporary name is easy to guess: it must be a new file of our own,
+    // never a link or a file someone else put there (in /tmp, say), or the
+    // export could be written wherever that leads.
     std::string tmp = std::string(out) + ".tmp" + std::to_string(getpid());
-    FILE *f = fopen(tmp.c_str(), "wb");
-    if (!f) return Fail("%s: %s", tmp.c_str(), strerror(errno));
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail("%s: %s", tmp.c_str(), strerror(errno));
+    FILE *f = fdopen(fd, "wb");
+    if (!f) {
+        int err = errno;
+        close(fd);
+        unlink(tmp.c_str());
+        return Fail("%s: %s", tmp.c_str(), strerror(err));
+    }
     bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = fflush(f) == 0 && ok;
     ok = fsync(fileno(f)) == 0 && ok;

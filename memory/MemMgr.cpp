@@ -725,24 +725,17 @@ void *AllocRounded(long rounded) {
   assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
   if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
-  for (;;) {
-    int k = FirstBlockFor(n);
-    MemBlock *b;
-    if (k < M.SharedCnt) {
-      b = M.Shared[k];
-    } else {
-      b = NewBlock(MEM_BLOCK_SIZE, 0);
-      if (!b) return nullptr;
-    }
-    int at = FindRun(b, n);
-    assert(at >= 0); // its longest run holds n nodes
-    if (at < 0) return nullptr;
-    TakeNodes(b, at, n);
-    b->Nodes[at].NodeCnt = (uint16_t)n;
-    b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;
-    CHECK_BLOCK(b);
-    return b->Nodes[at].pAddr;
-  }
+  int k = FirstBlockFor(n);
+  MemBlock *b = k < M.SharedCnt ? M.Shared[k] : NewBlock(MEM_BLOCK_SIZE, 0);
+  if (!b) return nullptr;
+  int at = FindRun(b, n);
+  assert(at >= 0); // its longest run holds n nodes
+  if (at < 0) return nullptr;
+  TakeNodes(b, at, n);
+  b->Nodes[at].NodeCnt = (uint16_t)n;
+  b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;
+  CHECK_BLOCK(b);
+  return b->Nodes[at].pAddr;
 }
 
 // Copies the allocation into a new one of the rounded size and releases it.

@@ -45,6 +45,18 @@ bool Exists(const std::string &path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+std::vector<std::string> CommandLines(const std::string &cmd) {
+  std::vector<std::string> v;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return v;
+  char *line = nullptr;
+  size_t cap = 0;
+  while (getline(&line, &cap, p) > 0) v.push_back(line);
+  free(line);
+  pclose(p);
+  return v;
+}
+
 TempDir::TempDir() {
   char tmpl[] = "/tmp/syscmd_test_XXXXXX";
   path = mkdtemp(tmpl);
@@ -721,15 +733,6 @@ std::vector<std::string> Lines(CmdResponse *r) {
   return v;
 }
 
-std::vector<std::string> HostOutput(const std::string &cmd) {
-  std::vector<std::string> v;
-  FILE *p = popen(cmd.c_str(), "r");
-  char buf[8192];
-  while (p && fgets(buf, sizeof buf, p)) v.push_back(buf);
-  if (p) pclose(p);
-  return v;
-}
-
 TEST(GetCmdResponse, ReturnsEveryLineOrTheFilteredOnesInOrder) {
   auto r = RunChild([&] {
     InitSysCmdList();
@@ -739,7 +742,7 @@ TEST(GetCmdResponse, ReturnsEveryLineOrTheFilteredOnesInOrder) {
       for (const std::string &l : v) w.push_back(l.substr(0, l.find(' ')));
       return w;
     };
-    std::vector<std::string> expected = HostOutput("df /tmp /");
+    std::vector<std::string> expected = CommandLines("df /tmp /");
     ASSERT_GE(expected.size(), 3u);
     for (const char *filter : {(const char *)nullptr, ""}) {
       CmdResponse *all = GetCmdResponse(59, filter, " %s", "/tmp /");
@@ -802,7 +805,7 @@ TEST(GetCmdResponseStr, EndsEveryLineInANewline) {
     EXPECT_EQ(GetCmdResponseStr(1, nullptr, "true"), nullptr);
     char *df = GetCmdResponseStr(59, "Avail", " /");
     ASSERT_NE(df, nullptr);
-    EXPECT_EQ(std::string(df), HostOutput("df /")[0]);
+    EXPECT_EQ(std::string(df), CommandLines("df /")[0]);
     PutMem(df);
   });
   EXPECT_CHILD_OK(r);

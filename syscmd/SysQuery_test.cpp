@@ -319,13 +319,7 @@ TEST(KillProcessByName, StopsAtTheFirstProcessItMayNotSignal) {
 // ---------------------------------------------------------------------------
 
 std::vector<std::string> DfLines(const std::string &path) {
-  std::vector<std::string> v;
-  std::string cmd = "df '" + path + "'";
-  FILE *p = popen(cmd.c_str(), "r");
-  char buf[1024];
-  while (p && fgets(buf, sizeof buf, p)) v.push_back(buf);
-  if (p) pclose(p);
-  return v;
+  return CommandLines("df '" + path + "'");
 }
 
 TEST(GetDiskSpace, ReadsTheAvailColumnOfARealPath) {

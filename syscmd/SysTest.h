@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 #include <sys/wait.h>
 
 namespace systest {
@@ -14,6 +15,8 @@ namespace systest {
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &text, mode_t mode);
 bool Exists(const std::string &path);
+// The output lines (newlines kept) of a command line run by the host's sh.
+std::vector<std::string> CommandLines(const std::string &cmd);
 
 // A scratch directory under /tmp, removed with its contents at the end.
 struct TempDir {

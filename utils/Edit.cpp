@@ -47,15 +47,23 @@ struct EditNames {
     SysError("can't open file, %s", name);
 }
 
-// Builds "base.ext" (base alone for an empty extension) and its temporary
-// "base.extout" ("base.out" for an empty extension).
-void MakeNames(const char *base, const char *ext, EditNames &names) {
+// Builds the name of the edited file, "base.ext" (base alone for an empty
+// or null extension), into file; ends the program when it does not fit.
+void MakeFileName(char (&file)[EDIT_NAME_SIZE], const char *base, const char *ext) {
     if (base == nullptr) base = "";
     if (ext == nullptr) ext = "";
-    int n = *ext ? snprintf(names.file, sizeof names.file, "%s.%s", base, ext)
-                 : snprintf(names.file, sizeof names.file, "%s", base);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof names.file) NameTooLong(base);
-    n = snprintf(names.temp, sizeof names.temp, "%s.%sout", base, ext);
+    int n = *ext ? snprintf(file, sizeof file, "%s.%s", base, ext)
+                 : snprintf(file, sizeof file, "%s", base);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof file) NameTooLong(base);
+}
+
+// Builds "base.ext" and the one-call editors' temporary "base.extout"
+// ("base.out" for an empty extension).
+void MakeNames(const char *base, const char *ext, EditNames &names) {
+    MakeFileName(names.file, base, ext);
+    if (base == nullptr) base = "";
+    if (ext == nullptr) ext = "";
+    int n = snprintf(names.temp, sizeof names.temp, "%s.%sout", base, ext);
     if (n < 0 || static_cast<size_t>(n) >= sizeof names.temp) NameTooLong(base);
 }
 
@@ -341,12 +349,10 @@ FILE *OpenIOFiles(const char *base, const char *ext) {
     if (pOut != nullptr) fclose(pOut);
     pIn = pOut = nullptr;
 
-    if (base == nullptr) base = "";
-    if (ext == nullptr) ext = "";
-    int n = *ext ? snprintf(Fn, sizeof Fn, "%s.%s", base, ext) : snprintf(Fn, sizeof Fn, "%s", base);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof Fn) NameTooLong(base);
-    n = snprintf(FnOut, sizeof FnOut, "%sout", Fn);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof FnOut) NameTooLong(base);
+    MakeFileName(Fn, base, ext);
+    // The stream pair's temporary is the file name and "out".
+    int n = snprintf(FnOut, sizeof FnOut, "%sout", Fn);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof FnOut) NameTooLong(base ? base : "");
 
     pIn = OpenFile(nullptr, Fn, "rt", REPORT_FATAL);
     pOut = OpenTemp(FnOut);

@@ -359,6 +359,14 @@ void ReportFailure(int mode, const char *reason) {
   abort();  // exit_app does not return
 }
 
+// A row number outside the table names no command either.
+void ExitIfNoRow(int row) {
+  if (row >= 0 && row <= COMLIST_LAST_CMD) return;
+  char name[32];
+  snprintf(name, sizeof name, "row %d", row);
+  ExitUnlocated(name);
+}
+
 // Lazy resolution of a row on first use, while the lazy phase lasts.
 void ResolveLazily(int row) {
   if (flInitSysCmd && ValidCmdRow(row) && ComList[row].path == nullptr) FillCmdPath(row);
@@ -388,10 +396,7 @@ void HonourDelay(int row) {
   char line[SYSCMD_LINE_MAX + 1];
   int len = 0;
   line[0] = '\0';
-  if (row < 0 || row > COMLIST_LAST_CMD) {
-    fprintf(stderr, "ERROR: unable to locate system command 'row %d'\n", row);
-    exit_app(1);
-  }
+  ExitIfNoRow(row);
   ResolveLazily(row);
   if (row >= ROW_FIRST_CMD) {
     if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
@@ -525,14 +530,11 @@ int SysCmd(int row, int mode, const char *format, ...) {
   bool quiet = row <= 0;
   if (row < 0) row = -row;
   if (mode != 1 && mode != 2) mode = 0;
-  if (row > COMLIST_LAST_CMD) {
-    fprintf(stderr, "ERROR: unable to locate system command 'row %d'\n", row);
-    exit_app(1);
-  }
+  ExitIfNoRow(row);
 
   ResolveLazily(row);
-  if (row >= ROW_FIRST_CMD) ResolveLazily(ROW_SH);
   if (row >= ROW_FIRST_CMD) {
+    ResolveLazily(ROW_SH);
     if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
     // Without a shell the line cannot be run at all.
     if (ComList[ROW_SH].path == nullptr) ExitUnlocated(ComList[ROW_SH].name);

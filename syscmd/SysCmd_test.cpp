@@ -593,6 +593,13 @@ TEST(SysCmd, AnUnlocatedCommandEndsTheProgramWithStatusOne) {
               "ERROR: unable to locate system command 'lsque'");
   EXPECT_EXIT((setup(), GetCmdResponseStr(83, nullptr, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'lssrc'");
+  // A row number outside the table names no command.
+  EXPECT_EXIT((setup(), SysCmd(90, 0, " x")), testing::ExitedWithCode(1),
+              "^ERROR: unable to locate system command 'row 90'\n$");
+  EXPECT_EXIT((setup(), SysCmd(-84, 1, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'row 84'");
+  EXPECT_EXIT((setup(), GetCmdResponse(-2, nullptr, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'row -2'");
   // Without a shell no command line can be run.
   EXPECT_EXIT((setup(), ComList[31].path = nullptr, SysCmd(3, 0, " /dev/null")),
               testing::ExitedWithCode(1), "ERROR: unable to locate system command 'sh'");

@@ -407,11 +407,18 @@ TEST(SetupRun, UnsafeArgumentsNeverReachAShell) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-unsafe");
     e2e::Result r = box.Sh("/tmp/site/setup '/tmp/x;touch /tmp/pwned'; echo \"status=$?\"; "
-                           "/tmp/site/setup /tmp 'install /opt$(touch /tmp/pwned)'; echo \"status=$?\"; "
+                           "echo y | /tmp/site/setup /tmp 'install /opt$(touch /tmp/pwned)'; echo \"status=$?\"; "
+                           // The program's own name stands in every command's log redirection.
+                           "mkdir /tmp/p && cp /tmp/site/setup '/tmp/p/setup;touch pwned' && cd /tmp && "
+                           "echo y | '/tmp/p/setup;touch pwned' /proc/none; echo \"status=$?\"; "
                            "ls /tmp",
                            "y\n");
-    EXPECT_TRUE(Contains(r.out, "status=2\n")) << r.out;
+    size_t refused = 0;
+    for (size_t at = r.out.find("status=2\n"); at != std::string::npos; at = r.out.find("status=2\n", at + 1))
+        ++refused;
+    EXPECT_EQ(refused, 3u) << r.out;
     EXPECT_FALSE(Contains(r.out, "pwned")) << r.out;
     EXPECT_TRUE(Contains(r.err, "ERROR: the work area \"/tmp/x;touch /tmp/pwned\""));
+    EXPECT_TRUE(Contains(r.err, "ERROR: the program name \"setup;touch pwned\""));
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
 }

@@ -41,6 +41,9 @@ int main(int argc, char **argv)
     LineBuf[0] = 0;
     pPathToSetup = GetToolPath(argv[0]);
     my_name = SaveStr_(StripPath(argv[0]));
+    // The program's name names the run log, and every system command's
+    // redirection names the log on a root shell's command line.
+    requireShellSafePath("program name", my_name, 2);
     // The install site stands on the command lines of every copy.
     requireShellSafePath("install site", pPathToSetup, 2);
 

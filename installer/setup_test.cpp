@@ -213,3 +213,20 @@ TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo)
     EXPECT_NE(r.out.find("Zustimmen (y) / Ablehnen (n)? "), std::string::npos);
     EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos);
 }
+
+TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
+{
+    // The program's name names the run log, which every system command's
+    // redirection names on a root shell's command line.
+    TempDir t;
+    const std::string name = "setup;touch pwned";
+    ASSERT_EQ(system(("cp " SETUP_BINARY " '" + (t / name) + "'").c_str()), 0);
+    // A work area that cannot be made ends the run early either way.
+    Outcome r = insttest::runProgram({t / name, "/proc/no_such_area"}, "y\n", {"LANG"}, t.path());
+    unlink(("/tmp/" + name + ".log").c_str());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("ERROR: the program name \"" + name + "\" may hold only"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(access((t / "pwned.log").c_str(), F_OK), -1) << "a shell ran the program's name";
+}

@@ -45,12 +45,6 @@ std::string LogOf(const char *tag, const std::function<void()> &fn, ChildResult 
     return text;
 }
 
-std::string Stored(char *text) {
-    std::string s = text ? text : "(null)";
-    if (text) PutMem(text);
-    return s;
-}
-
 class FileTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -4,6 +4,7 @@
 #include "utils.h"
 
 #include "MemMgr.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,11 @@
 
 namespace {
 
+using utils_testing::Stored;
+
 // Hands a null format to the printf-style functions without the compiler
 // seeing a constant.
 const char *volatile g_nullFormat = nullptr;
-
-// Takes a stored string, checks and releases it.
-std::string Take(char *stored) {
-    EXPECT_NE(stored, nullptr);
-    if (stored == nullptr)
-        return "<null>";
-    std::string s = stored;
-    PutMem(stored);
-    return s;
-}
 
 } // namespace
 
@@ -42,14 +35,14 @@ std::string Take(char *stored) {
 // ---------------------------------------------------------------------------
 
 TEST(SaveStr, FormatsIntoANewText) {
-    EXPECT_EQ(Take(SaveStr("%s-%d", "a", 7)), "a-7");
-    EXPECT_EQ(Take(SaveStr("plain")), "plain");
-    EXPECT_EQ(Take(SaveStr("%s", "100%")), "100%");
-    EXPECT_EQ(Take(SaveStr("%%")), "%");
-    EXPECT_EQ(Take(SaveStr("%s/%s/%s %s", "/tmp/DornaInstall", "pkg", "tool", "/usr/Dorna/dpxx")),
+    EXPECT_EQ(Stored(SaveStr("%s-%d", "a", 7)), "a-7");
+    EXPECT_EQ(Stored(SaveStr("plain")), "plain");
+    EXPECT_EQ(Stored(SaveStr("%s", "100%")), "100%");
+    EXPECT_EQ(Stored(SaveStr("%%")), "%");
+    EXPECT_EQ(Stored(SaveStr("%s/%s/%s %s", "/tmp/DornaInstall", "pkg", "tool", "/usr/Dorna/dpxx")),
               "/tmp/DornaInstall/pkg/tool /usr/Dorna/dpxx");
-    EXPECT_EQ(Take(SaveStr("%5.1f|%-3c|%03x", 2.54, 'z', 255)), "  2.5|z  |0ff");
-    EXPECT_EQ(Take(SaveStr("%s", "")), "");
+    EXPECT_EQ(Stored(SaveStr("%5.1f|%-3c|%03x", 2.54, 'z', 255)), "  2.5|z  |0ff");
+    EXPECT_EQ(Stored(SaveStr("%s", "")), "");
 }
 
 TEST(SaveStr, LongFormatsAndResultsAreStoredWhole) {
@@ -59,32 +52,32 @@ TEST(SaveStr, LongFormatsAndResultsAreStoredWhole) {
         std::string fmt(fmtLen, 'f');
         fmt += "%s";
         std::string arg(3 * fmtLen, 'a');
-        std::string got = Take(SaveStr(fmt.c_str(), arg.c_str()));
+        std::string got = Stored(SaveStr(fmt.c_str(), arg.c_str()));
         EXPECT_EQ(got.size(), fmtLen + arg.size()) << fmtLen;
         EXPECT_EQ(got, std::string(fmtLen, 'f') + arg) << fmtLen;
     }
     std::string big(200000, 'b');
-    EXPECT_EQ(Take(SaveStr("<%s>", big.c_str())), "<" + big + ">");
-    EXPECT_EQ(Take(SaveStr("%100000d", 7)), std::string(99999, ' ') + "7");
+    EXPECT_EQ(Stored(SaveStr("<%s>", big.c_str())), "<" + big + ">");
+    EXPECT_EQ(Stored(SaveStr("%100000d", 7)), std::string(99999, ' ') + "7");
 }
 
 TEST(SaveStr, NullFormats) {
     EXPECT_EQ(SaveStr__(g_nullFormat), nullptr);
-    EXPECT_EQ(Take(SaveStr(g_nullFormat)), "");
-    EXPECT_EQ(Take(SaveStr_(nullptr)), "");
+    EXPECT_EQ(Stored(SaveStr(g_nullFormat)), "");
+    EXPECT_EQ(Stored(SaveStr_(nullptr)), "");
 }
 
 TEST(SaveStr, UnderscoreVariants) {
-    EXPECT_EQ(Take(SaveStr__("%s-%d", "a", 7)), "a-7");
-    EXPECT_EQ(Take(SaveStr_("100% %s %d")), "100% %s %d"); // no formatting
-    EXPECT_EQ(Take(SaveStr_("")), "");
+    EXPECT_EQ(Stored(SaveStr__("%s-%d", "a", 7)), "a-7");
+    EXPECT_EQ(Stored(SaveStr_("100% %s %d")), "100% %s %d"); // no formatting
+    EXPECT_EQ(Stored(SaveStr_("")), "");
     // SaveStr__ formats into a 65,536-byte area; larger results are whole.
     for (size_t len : {65534u, 65535u, 65536u, 65537u, 300000u}) {
         std::string s(len, 'x');
-        EXPECT_EQ(Take(SaveStr__("%s", s.c_str())), s) << len;
+        EXPECT_EQ(Stored(SaveStr__("%s", s.c_str())), s) << len;
     }
     std::string s(100000, 'y');
-    EXPECT_EQ(Take(SaveStr_(s.c_str())), s);
+    EXPECT_EQ(Stored(SaveStr_(s.c_str())), s);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

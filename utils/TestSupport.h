@@ -5,6 +5,8 @@
 
 #include "utils.h"
 
+#include "MemMgr.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,6 +78,14 @@ inline std::string ReadAll(const std::string &path) {
 
 inline void WriteAll(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// Takes a stored string (SaveStr and the like): returns its text, "(null)"
+// for none, and gives the block back.
+inline std::string Stored(char *text) {
+    std::string s = text ? text : "(null)";
+    if (text) PutMem(text);
+    return s;
 }
 
 struct TempDir {

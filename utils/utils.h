@@ -241,7 +241,9 @@ constexpr int FILE_TYPE_OTHER = 3;
 // Changes of the file system (CreateFile, DeleteFile, DeleteFile_,
 // RenameFile) run as commands of the command layer so that they are logged
 // like every other command; paths holding shell characters are quoted for
-// the shell. Existence is tested with FindFile (directory listing).
+// the shell, and a relative path that begins with '-' is given as "./path"
+// so that no command takes it for options. Existence is tested with FindFile
+// (directory listing).
 
 // Closes pClose when given, then opens path with the fopen mode. On failure
 // returns null after: REPORT_FATAL "can't open file, <path>" via SysError;

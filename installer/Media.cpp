@@ -26,15 +26,9 @@ const char *const END_OF_LIST = "end_of_list";
 // start with one); false when the file cannot be read.
 bool readSizeFile(const char *name, double *amount)
 {
-    char *path = SaveStr("%s/%s", pPathToSetup, name);
-    FILE *f = fopen(path, "r");
-    PutMem(path);
-    if (f == nullptr)
+    char text[128];
+    if (!GetFileContentR(pPathToSetup, name, text, sizeof text - 1))
         return false;
-    char text[128] = {0};
-    size_t n = fread(text, 1, sizeof text - 1, f);
-    fclose(f);
-    text[n] = 0;
     *amount = strtod(text, nullptr);
     return true;
 }

@@ -325,6 +325,17 @@ TEST(Sandbox, BadUseGetsAClearErrorAndStatus125) {
         EXPECT_TRUE(Contains(r.err, c.message)) << "want: " << c.message << "\ngot: " << r.err;
         EXPECT_EQ(r.out, "");
     }
+    // A relative source in a working directory whose name holds a colon.
+    std::string colon = scratch + "/" + Unique("a:b-");
+    mkdir(colon.c_str(), 0755);
+    mkdir((colon + "/site").c_str(), 0755);
+    e2e::Result r = e2e::RunHost({"sh", "-c", "cd \"$0\" && exec \"$1\" -r site \"$2\" true", colon,
+                                  e2e::SandboxTool(), scratch + "/up"});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_TRUE(Contains(r.err, "sandbox: a bind source holds no \":\": " + colon + "/site"))
+        << r.err;
+    rmdir((colon + "/site").c_str());
+    rmdir(colon.c_str());
     unlink(file.c_str());
     unlink(link.c_str());
 }

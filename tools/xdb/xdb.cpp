@@ -65,12 +65,17 @@ const char USAGE[] =
     "Exit status: 0 success, 1 failure (missing file or key, damage, write\n"
     "error), 2 wrong usage.\n";
 
-[[gnu::format(printf, 1, 2)]] int Fail(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
+// One "xdb: ..." line on standard error.
+[[gnu::format(printf, 1, 0)]] void Say(const char *fmt, va_list ap) {
     fputs("xdb: ", stderr);
     vfprintf(stderr, fmt, ap);
     fputc('\n', stderr);
+}
+
+[[gnu::format(printf, 1, 2)]] int Fail(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    Say(fmt, ap);
     va_end(ap);
     return EXIT_FAIL;
 }
@@ -78,10 +83,9 @@ const char USAGE[] =
 [[gnu::format(printf, 1, 2)]] int Usage(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    fputs("xdb: ", stderr);
-    vfprintf(stderr, fmt, ap);
-    fputs("\nTry 'xdb --help'.\n", stderr);
+    Say(fmt, ap);
     va_end(ap);
+    fputs("Try 'xdb --help'.\n", stderr);
     return EXIT_USAGE;
 }
 

@@ -134,26 +134,23 @@ void FreeSpaceForInstall(const char *work, const char *root, const char *word)
         PutMem(installSide);
         return;
     }
+    // The install side's free room as df gave it, before anything is added:
+    // the minimum check and the shared-file-system sum both start from it.
+    const double rawT = T.avail;
     if (!minimumCheck)
         T.avail += DUPath(installSide);
 
-    if (minimumCheck) {
-        DiskSpaceInfo M;
-        measure(installSide, &M);
-        if (M.avail <= MINIMUM_ROOM) {
-            printf("There isn't enough space in %s to perform the installation activities: "
-                   "only %e bytes are free there.\n",
-                   installSide, M.avail);
-            stopForSpace();
-        }
+    if (minimumCheck && rawT <= MINIMUM_ROOM) {
+        printf("There isn't enough space in %s to perform the installation activities: "
+               "only %e bytes are free there.\n",
+               installSide, rawT);
+        stopForSpace();
     }
 
     if (strcmp(W.dfLine, T.dfLine) == 0) {
         // One file system for both: the raw room, plus what both sides free.
-        DiskSpaceInfo C;
-        measure(installSide, &C);
-        double room = (C.avail < W.avail || C.avail < T.avail) ? T.avail - C.avail + W.avail
-                                                               : MaxD(W.avail, T.avail);
+        double room = (rawT < W.avail || rawT < T.avail) ? T.avail - rawT + W.avail
+                                                         : MaxD(W.avail, T.avail);
         if (room < needI + needT) {
             nlsPrint(stdout, 56, work, root, needI + needT);
             printf("\n");

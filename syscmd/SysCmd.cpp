@@ -23,6 +23,7 @@
 #include "MemMgr.h"
 #include "utils.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -313,6 +314,41 @@ int AppendS(char *out, size_t size, int len, const char *text) {
   return len + static_cast<int>(t);
 }
 
+// Characters that mean nothing to a shell inside a word.
+bool IsShellSafe(const std::string &text) {
+  for (char c : text)
+    if (!isalnum(static_cast<unsigned char>(c)) && strchr("/._-+,:@%=", c) == nullptr) return false;
+  return true;
+}
+
+// Appends the redirection of modes 1 and 2: to the log when it is in use,
+// else to /dev/null. The log's name comes from the program's name, which may
+// hold blanks or shell characters: unless it is plain, the path is made one
+// single-quoted word, and when the command is wrapped in `sh -c "..."` the
+// characters still special inside double quotes are escaped for the outer
+// shell as well. Returns the new length, or -1 when it does not fit.
+int AppendLogRedirection(char *out, size_t size, int len, bool wrapped) {
+  if (!flUseLog || my_name == nullptr) return AppendS(out, size, len, " 1>>/dev/null 2>>/dev/null");
+  std::string path = std::string("/tmp/") + my_name + ".log";
+  std::string word;
+  if (IsShellSafe(path)) {
+    word = path;
+  } else {
+    word = "'";
+    for (char c : path) {
+      if (c == '\'')
+        word += "'\\''";
+      else if (wrapped && strchr("$`\"\\", c) != nullptr)
+        word += std::string("\\") + c;
+      else
+        word += c;
+    }
+    word += "'";
+  }
+  std::string redir = " 1>>" + word + " 2>>" + word;
+  return AppendS(out, size, len, redir.c_str());
+}
+
 // The outcome of a system() call: 0, or a failure code and its reason.
 struct Outcome {
   int status = 0;
@@ -552,12 +588,7 @@ int SysCmd(int row, int mode, const char *format, ...) {
   if (mode == 0) {
     len = AppendS(line, sizeof line, len, " 1>/dev/null 2>/dev/null");
   } else if (!quiet) {
-    char redir[600];
-    if (flUseLog && my_name != nullptr)
-      snprintf(redir, sizeof redir, " 1>>/tmp/%s.log 2>>/tmp/%s.log", my_name, my_name);
-    else
-      snprintf(redir, sizeof redir, " 1>>/dev/null 2>>/dev/null");
-    len = AppendS(line, sizeof line, len, redir);
+    len = AppendLogRedirection(line, sizeof line, len, row >= ROW_FIRST_CMD);
   }
   if (row >= ROW_FIRST_CMD) len = AppendS(line, sizeof line, len, "\"");
 

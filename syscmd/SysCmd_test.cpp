@@ -483,6 +483,43 @@ TEST(SysCmd, RedirectsByModeAndLogState) {
   EXPECT_EQ(r.out, "..hello\nhello\n");
 }
 
+TEST(SysCmd, ALogNamedAfterAnOddProgramNameStaysOneWord) {
+  TempDir t;
+  WriteFile(t / "keep.log", "data", 0644);
+  // A program started under a name with blanks and shell characters: the
+  // pieces of the name must not become words of the command (here `rm -rf`
+  // would take "keep.log" as one more thing to remove) nor run as commands.
+  const char *names[] = {" keep", " keep;touch made", " $(touch made) `touch made` \"q\" 'q' \\"};
+  for (const char *odd : names) {
+    SCOPED_TRACE(odd);
+    std::string mine;
+    auto r = RunChild([&] {
+      if (chdir(t.path.c_str()) != 0) FAIL();
+      std::string log = UseTestLog();
+      mine = my_name;
+      my_name = SaveStr("%s%s", mine.c_str(), odd);
+      log = std::string("/tmp/") + my_name + ".log";
+      InitSysCmdList();
+      std::string victim = t / "victim";
+      mkdir(victim.c_str(), 0755);
+      EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+      EXPECT_FALSE(Exists(victim));
+      EXPECT_EQ(SysCmd(13, 2, " %s", "wrapped"), 0);
+      EXPECT_EQ(SysCmd(1, 1, "echo %s", "whole"), 0);
+      std::string sh = HostDirOf("sh") + "/sh", rm = HostDirOf("rm") + "/rm";
+      std::string echo = HostDirOf("echo") + "/echo";
+      EXPECT_EQ(ReadFile(log), "initializing system\n" + sh + " -c \"" + rm + " -rf  " + victim +
+                                   "\n" + sh + " -c \"" + echo + "   wrapped\nwrapped\n" +
+                                   "echo whole\nwhole\n");
+      unlink(log.c_str());
+    });
+    EXPECT_CHILD_OK(r);
+    EXPECT_EQ(ReadFile(t / "keep.log"), "data");
+    EXPECT_FALSE(Exists(t / "made"));
+    EXPECT_FALSE(Exists(t / "made.log"));
+  }
+}
+
 TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
   TempDir t;
   WriteFile(t / "a", "first\n", 0644);

@@ -19,6 +19,7 @@
 // failure that the run mode reports (log, stdout) or makes fatal.
 
 #include "SysCmd.h"
+#include "SysPriv.h"
 
 #include "MemMgr.h"
 #include "utils.h"
@@ -314,37 +315,13 @@ int AppendS(char *out, size_t size, int len, const char *text) {
   return len + static_cast<int>(t);
 }
 
-// Characters that mean nothing to a shell inside a word.
-bool IsShellSafe(const std::string &text) {
-  for (char c : text)
-    if (!isalnum(static_cast<unsigned char>(c)) && strchr("/._-+,:@%=", c) == nullptr) return false;
-  return true;
-}
-
 // Appends the redirection of modes 1 and 2: to the log when it is in use,
 // else to /dev/null. The log's name comes from the program's name, which may
-// hold blanks or shell characters: unless it is plain, the path is made one
-// single-quoted word, and when the command is wrapped in `sh -c "..."` the
-// characters still special inside double quotes are escaped for the outer
-// shell as well. Returns the new length, or -1 when it does not fit.
+// hold blanks or shell characters, so the path goes in as one word. Returns
+// the new length, or -1 when it does not fit.
 int AppendLogRedirection(char *out, size_t size, int len, bool wrapped) {
   if (!flUseLog || my_name == nullptr) return AppendS(out, size, len, " 1>>/dev/null 2>>/dev/null");
-  std::string path = std::string("/tmp/") + my_name + ".log";
-  std::string word;
-  if (IsShellSafe(path)) {
-    word = path;
-  } else {
-    word = "'";
-    for (char c : path) {
-      if (c == '\'')
-        word += "'\\''";
-      else if (wrapped && strchr("$`\"\\", c) != nullptr)
-        word += std::string("\\") + c;
-      else
-        word += c;
-    }
-    word += "'";
-  }
+  std::string word = SysShellWord((std::string("/tmp/") + my_name + ".log").c_str(), wrapped);
   std::string redir = " 1>>" + word + " 2>>" + word;
   return AppendS(out, size, len, redir.c_str());
 }
@@ -466,6 +443,24 @@ void ReadResponse(const std::string &line, const char *filter, Keep keep) {
 }
 
 }  // namespace
+
+std::string SysShellWord(const char *text, bool wrapped) {
+  std::string word;
+  bool plain = *text != '\0';
+  for (const char *c = text; *c && plain; ++c)
+    plain = isalnum(static_cast<unsigned char>(*c)) || strchr("/._-+,:@%=", *c) != nullptr;
+  if (plain) return text;
+  word = "'";
+  for (const char *c = text; *c; ++c) {
+    if (*c == '\'')
+      word += "'\\''";
+    else if (wrapped && strchr("$`\"\\", *c) != nullptr)
+      word += std::string("\\") + *c;
+    else
+      word += *c;
+  }
+  return word + "'";
+}
 
 // ---------------------------------------------------------------------------
 // Resolution

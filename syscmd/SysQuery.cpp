@@ -7,6 +7,7 @@
 // command table and read their text output.
 
 #include "SysCmd.h"
+#include "SysPriv.h"
 
 #include "MemMgr.h"
 #include "utils.h"
@@ -37,20 +38,6 @@ struct DirCloser {
   }
 };
 
-// Quotes a path as one shell word: the path reaches the command unchanged
-// whatever blanks, quotes or shell characters it holds.
-std::string ShellWord(const char *text) {
-  std::string w = "'";
-  for (const char *c = text; *c; ++c) {
-    if (*c == '\'')
-      w += "'\\''";
-    else
-      w += *c;
-  }
-  w += '\'';
-  return w;
-}
-
 bool AllDigits(const char *s) {
   if (s == nullptr || *s == '\0') return false;
   for (; *s; ++s)
@@ -60,7 +47,7 @@ bool AllDigits(const char *s) {
 
 // The first number that `du -s` prints for the path, or 0.
 double FirstNumberOfDu(const char *path) {
-  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", ShellWord(path).c_str());
+  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", SysShellWord(path, false).c_str());
   double size = r != nullptr ? strtod(r->line, nullptr) : 0;
   FreeResponseList(r);
   return size;
@@ -190,7 +177,7 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   info->avail = 0;
   if (path == nullptr) return 0;
 
-  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", ShellWord(path).c_str());
+  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", SysShellWord(path, false).c_str());
   if (lines == nullptr) return 0;
 
   // Which column is Avail (or Available), counted from 0.

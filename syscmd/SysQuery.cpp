@@ -45,9 +45,16 @@ bool AllDigits(const char *s) {
   return true;
 }
 
+// The path as one word of a df or du command line. A relative path that
+// begins with a dash would be read as options: it goes in as ./path.
+std::string PathWord(const char *path) {
+  std::string p = path[0] == '-' ? std::string("./") + path : std::string(path);
+  return SysShellWord(p.c_str(), false);
+}
+
 // The first number that `du -s` prints for the path, or 0.
 double FirstNumberOfDu(const char *path) {
-  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", SysShellWord(path, false).c_str());
+  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", PathWord(path).c_str());
   double size = r != nullptr ? strtod(r->line, nullptr) : 0;
   FreeResponseList(r);
   return size;
@@ -177,7 +184,7 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   info->avail = 0;
   if (path == nullptr) return 0;
 
-  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", SysShellWord(path, false).c_str());
+  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", PathWord(path).c_str());
   if (lines == nullptr) return 0;
 
   // Which column is Avail (or Available), counted from 0.

@@ -490,6 +490,23 @@ TEST(DiskSpace, PathsReachTheCommandAsOneWordWhateverTheyHold) {
   EXPECT_FALSE(Exists(t / "pwned2"));
 }
 
+TEST(DiskSpace, APathThatBeginsWithADashIsNoOption) {
+  TempDir t;
+  std::string dir = t / "--version";
+  mkdir(dir.c_str(), 0755);
+  WriteFile(dir + "/f", std::string(8192, 'x'), 0644);
+  auto r = RunChild([&] {
+    if (chdir(t.path.c_str()) != 0) FAIL();
+    InitSysCmdList();
+    DiskSpaceInfo info;
+    EXPECT_EQ(GetDiskSpace("--version", &info), 1);
+    EXPECT_GT(info.avail, 0);
+    EXPECT_GE(DUPath("--version"), 8);
+    EXPECT_EQ(AvailSpace("--version", "f", 1), 1);
+  });
+  EXPECT_CHILD_OK(r);
+}
+
 TEST(AvailSpace, AnswersForTheNearestExistingParent) {
   auto r = RunChild([&] {
     InitSysCmdList();

@@ -9,39 +9,17 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <string>
 
-#include "InstallerTestUtil.h"
+#include "InstallerTestSupport.h"
 #include "setup.h"
 
+using insttest::Sleeper;
 using insttest::TempDir;
 
 namespace {
-
-// A process named `name` (a copy of sleep) that runs `seconds`.
-class Sleeper {
-  public:
-    Sleeper(const TempDir &dir, const std::string &name, const char *seconds)
-    {
-        std::string path = dir / name;
-        system(("cp /bin/sleep '" + path + "'").c_str());
-        pid_ = fork();
-        if (pid_ == 0) {
-            execl(path.c_str(), name.c_str(), seconds, static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        insttest::waitForName(pid_, name); // let it show in the process table
-    }
-    ~Sleeper()
-    {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 struct GuardRun {
     int result = -1;
@@ -49,14 +27,18 @@ struct GuardRun {
     double seconds = 0;
 };
 
-// Runs the guard in a child whose standard input holds `input`.
-GuardRun runGuard(const std::string &list, const std::string &input)
+// Runs the guard in a child whose standard input holds `input`; before()
+// runs in the child first.
+GuardRun runGuard(const std::string &list, const std::string &input,
+                  const std::function<void()> &before = nullptr)
 {
     TempDir io;
     { std::ofstream(io / "in") << input; }
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
+        if (before)
+            before();
         int fi = open((io / "in").c_str(), O_RDONLY);
         int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fi, 0);
@@ -72,7 +54,7 @@ GuardRun runGuard(const std::string &list, const std::string &input)
     GuardRun g;
     g.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     g.result = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    g.out = insttest::readAll(io / "out");
+    g.out = insttest::ReadFile(io / "out");
     return g;
 }
 
@@ -98,7 +80,7 @@ TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
     // A program whose name merely holds a watched name does not count.
     TempDir t;
     const std::string name = uniqueName("s");
-    Sleeper s(t, name + "d", "60");
+    Sleeper s(t.path(), name + "d", "60");
     g = runGuard("," + name + ",", "2\n");
     EXPECT_EQ(g.result, 0);
     EXPECT_EQ(g.out, "");
@@ -108,7 +90,7 @@ TEST(Guard, ShowsTheReportAndQuitsOnTwo)
 {
     TempDir t;
     const std::string name = uniqueName("q");
-    Sleeper s(t, name, "60");
+    Sleeper s(t.path(), name, "60");
     GuardRun g = runGuard(",other," + name + ",", "2\n");
     EXPECT_EQ(g.result, 1);
     EXPECT_EQ(g.out, "\nThe following processes are running.\n"
@@ -120,7 +102,7 @@ TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
 {
     TempDir t;
     const std::string name = uniqueName("x");
-    Sleeper s(t, name, "60");
+    Sleeper s(t.path(), name, "60");
     GuardRun g = runGuard("," + name + ",", "x\n\n\n2\n");
     EXPECT_EQ(g.result, 1);
     size_t count = 0;
@@ -133,7 +115,7 @@ TEST(Guard, EndOfInputCountsAsQuitting)
 {
     TempDir t;
     const std::string name = uniqueName("e");
-    Sleeper s(t, name, "60");
+    Sleeper s(t.path(), name, "60");
     GuardRun g = runGuard("," + name + ",", "");
     EXPECT_EQ(g.result, 1);
     EXPECT_NE(g.out.find(MENU), std::string::npos);
@@ -147,37 +129,20 @@ TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
     // process table when it ends (its parent reaps it).
     std::string path = t / name;
     system(("cp /bin/sleep '" + path + "'").c_str());
-    TempDir io;
     // "12": the selection is the first character, the one after it is
     // skipped unread as the line end would be.
-    { std::ofstream(io / "in") << "12\n"; }
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
+    GuardRun g = runGuard("," + name + ",", "12\n", [&] {
         signal(SIGCHLD, SIG_IGN); // ended children vanish at once
         pid_t sleeper = fork();
         if (sleeper == 0) {
             execl(path.c_str(), name.c_str(), "3", static_cast<char *>(nullptr));
             _exit(127);
         }
-        insttest::waitForName(sleeper, name);
-        int fi = open((io / "in").c_str(), O_RDONLY);
-        int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fi, 0);
-        dup2(fo, 1);
-        unsetenv("LANG");
-        int r = QuitForRunningProcesses(("," + name + ",").c_str());
-        fflush(stdout);
-        _exit(r);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 0);
+        insttest::WaitForName(sleeper, name);
+    });
+    EXPECT_EQ(g.result, 0);
     // One look after five seconds finds nothing; the menu came only once.
-    EXPECT_GE(seconds, 5.0);
-    EXPECT_LT(seconds, 10.0);
-    std::string out = insttest::readAll(io / "out");
-    EXPECT_EQ(out.find(MENU), out.rfind(MENU));
+    EXPECT_GE(g.seconds, 5.0);
+    EXPECT_LT(g.seconds, 10.0);
+    EXPECT_EQ(g.out.find(MENU), g.out.rfind(MENU));
 }

@@ -10,14 +10,14 @@
 #include <cstring>
 #include <string>
 
-#include "PkgTestSupport.h"
+#include "InstallerTestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using pkgtest::ReadFile;
-using pkgtest::TempDir;
-using pkgtest::WriteFile;
+using insttest::ReadFile;
+using insttest::TempDir;
+using insttest::WriteFile;
 
 namespace {
 

@@ -15,17 +15,16 @@
 
 #include <gtest/gtest.h>
 
-#include "InstallerTestUtil.h"
-#include "PkgTestSupport.h"
+#include "InstallerTestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using pkgtest::Exists;
-using pkgtest::Mode;
-using pkgtest::ReadFile;
-using pkgtest::TempDir;
-using pkgtest::WriteFile;
+using insttest::Exists;
+using insttest::Mode;
+using insttest::ReadFile;
+using insttest::TempDir;
+using insttest::WriteFile;
 
 namespace {
 
@@ -66,12 +65,12 @@ class PkgSite {
 
     void PkgFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
     {
-        pkgtest::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
+        insttest::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
         WriteFile(pkg() + "/" + rel, text, mode);
     }
     void AppFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
     {
-        pkgtest::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
+        insttest::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
         WriteFile(app() + "/" + rel, text, mode);
     }
 
@@ -367,7 +366,7 @@ TEST(PkgList, SedNeverWritesThroughAPlantedLink)
         EXPECT_EQ(ReadFile(s.app() + "/conf"), "two\n");
         EXPECT_FALSE(Exists(s.tmpPath()));
         EXPECT_FALSE(Exists("/nonexistent/dangling"));
-        pkgtest::Shell("echo one > '" + s.app() + "/conf'");
+        insttest::Shell("echo one > '" + s.app() + "/conf'");
     }
 }
 
@@ -439,18 +438,10 @@ TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
     EXPECT_TRUE(Exists(s.app() + "/tool"));
 
     // A copy of sleep under a name of our own stands for a running program.
-    std::string prog = s.root() + "/pkgtestsleep";
-    ASSERT_EQ(pkgtest::Shell("cp /bin/sleep '" + prog + "'").status, 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl(prog.c_str(), "pkgtestsleep", "60", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    ASSERT_TRUE(insttest::waitForName(pid, "pkgtestsleep"));
+    insttest::Sleeper sleeper(s.root(), "pkgtestsleep", "60");
+    ASSERT_TRUE(sleeper.running());
     r = s.Run("checkps ,pkgnosuchprog,pkgtestsleep,\nc after\n", "2\n");
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
     EXPECT_EQ(r.status, kReturned + 1) << r.out;
-    EXPECT_TRUE(Contains(r.out, "pkgtestsleep ( " + std::to_string(pid) + " )")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "pkgtestsleep ( " + std::to_string(sleeper.pid()) + " )")) << r.out;
     EXPECT_FALSE(Exists(s.app() + "/after")) << "the rest of the list is not processed";
 }

@@ -7,23 +7,23 @@
 
 #include <gtest/gtest.h>
 
-#include "PkgTestSupport.h"
+#include "InstallerTestSupport.h"
 #include "setup.h"
 #include "utils.h"
 
-using pkgtest::Mode;
-using pkgtest::ReadFile;
-using pkgtest::TempDir;
-using pkgtest::WriteFile;
+using insttest::Mode;
+using insttest::ReadFile;
+using insttest::TempDir;
+using insttest::WriteFile;
 
 namespace {
 
 // What the host's own tools say, independently of the installer's code.
 std::string ExpectedWord()
 {
-    if (pkgtest::Shell("ps -e -o comm= | grep -qx cupsd").status == 0)
+    if (insttest::Shell("ps -e -o comm= | grep -qx cupsd").status == 0)
         return " CUPS ";
-    if (pkgtest::Shell("lpd=$(command -v lpd || ls /usr/sbin/lpd 2>/dev/null) && "
+    if (insttest::Shell("lpd=$(command -v lpd || ls /usr/sbin/lpd 2>/dev/null) && "
                        "\"$lpd\" -V 2>&1 | grep -q LPRng")
             .status == 0)
         return " LPRng ";

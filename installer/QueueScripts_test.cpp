@@ -12,17 +12,17 @@
 
 #include <gtest/gtest.h>
 
-#include "PkgTestSupport.h"
+#include "InstallerTestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using pkgtest::Exists;
-using pkgtest::Lines;
-using pkgtest::ReadFile;
-using pkgtest::RunProgram;
-using pkgtest::TempDir;
-using pkgtest::WriteFile;
+using insttest::Exists;
+using insttest::Lines;
+using insttest::ReadFile;
+using insttest::RunProgram;
+using insttest::TempDir;
+using insttest::WriteFile;
 
 namespace {
 
@@ -81,7 +81,7 @@ class ScriptSite {
     std::string Dir(const std::string &rel)
     {
         std::string path = dir_ / rel;
-        pkgtest::Shell("mkdir -p '" + path + "'");
+        insttest::Shell("mkdir -p '" + path + "'");
         return path;
     }
 
@@ -103,14 +103,14 @@ class ScriptSite {
 
     const std::string &app() const { return app_; }
     const std::string &spool() const { return spool_; }
-    const pkgtest::Run &last() const { return last_; }
+    const insttest::Outcome &last() const { return last_; }
 
   private:
     TempDir dir_;
     std::string app_;
     std::string spool_;
     std::string log_;
-    pkgtest::Run last_;
+    insttest::Outcome last_;
 };
 
 // The lines of a call log that start with prefix, in order.
@@ -164,7 +164,7 @@ TEST(QueueScripts, EveryScriptStartsWithShellBannerAndToolPath)
         EXPECT_EQ(lines[7], "ToolPath=\"" + site.app() + "\"");
         size_t flags = std::string(name) == "DornaDSF" ? 9 : 8;
         EXPECT_EQ(lines[flags], "CfgFlags=`cat ${ToolPath}/.dp_cfg`");
-        EXPECT_EQ(pkgtest::Mode(site.app() + "/" + name), 0755);
+        EXPECT_EQ(insttest::Mode(site.app() + "/" + name), 0755);
     }
     std::string dsf = ReadFile(site.app() + "/DornaDSF");
     EXPECT_NE(dsf.find("\nSpoolDir=\"" + site.spool() + "\"\n"), std::string::npos);
@@ -197,7 +197,7 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
         "exec /opt/Dorna/dpxx/dprint $*",
     };
     EXPECT_EQ(tail, expected);
-    EXPECT_EQ(pkgtest::Mode(launcher), 0755);
+    EXPECT_EQ(insttest::Mode(launcher), 0755);
 
     // Run it: it changes into the directory and passes its arguments on.
     std::string app = dir / "app";
@@ -206,7 +206,7 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
     GenSimpleScript(launcher.c_str(), ScriptShShell, SimpleScript, app.c_str(), app.c_str(),
                     "prog");
     std::string log = dir / "calls.log";
-    pkgtest::Run r =
+    insttest::Outcome r =
         RunProgram({launcher, "one", "two"}, dir.path(), {"REC_LOG=" + log});
     EXPECT_EQ(r.status, 0) << r.out;
     std::vector<std::string> calls = Lines(ReadFile(log));
@@ -264,7 +264,7 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
     for (const std::string &script : scripts) {
         SCOPED_TRACE(script);
         for (const char *shell : kShells) {
-            pkgtest::Run r = RunProgram({shell, "-n", script}, "/");
+            insttest::Outcome r = RunProgram({shell, "-n", script}, "/");
             EXPECT_EQ(r.status, 0) << shell << ": " << r.out;
         }
         // Exclusions, each for a reason of the scripts' trade:
@@ -280,7 +280,7 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
         //          is the application directory the installer just made.
         //  SC2009  the daemon watch loop greps ps: pgrep is missing on several
         //          of the Unix hosts that template serves.
-        pkgtest::Run r = RunProgram({"/usr/bin/shellcheck", "-s", "sh", "-e",
+        insttest::Outcome r = RunProgram({"/usr/bin/shellcheck", "-s", "sh", "-e",
                                      "SC2006,SC2086,SC2048,SC2164,SC2009", script},
                                     "/");
         EXPECT_EQ(r.status, 0) << r.out;
@@ -339,7 +339,7 @@ TEST(QueueScripts, SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle)
     ScriptSite site;
     std::string interfaces = site.Dir("interfaces");
     std::string queue = interfaces + "/myq";
-    pkgtest::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + queue + "'");
+    insttest::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + queue + "'");
     // An empty flags file, one without any print-system word, and none at all
     // all mean System V.
     for (int variant = 0; variant < 3; ++variant) {
@@ -425,7 +425,7 @@ TEST(QueueScripts, DriverScriptUnderSystemVBuildsDriverOptions)
     ScriptSite site;
     site.SetConfig(" V5 ");
     std::string queue = site.Dir("interfaces") + "/q5";
-    pkgtest::Shell("cp '" + site.app() + "/v4DriverScript' '" + queue + "'");
+    insttest::Shell("cp '" + site.app() + "/v4DriverScript' '" + queue + "'");
     for (const char *shell : kShells) {
         SCOPED_TRACE(shell);
         auto calls = site.Call(shell, queue, {"12", "erin@host", "T###z", "3", "o1 o2", "/f"}, "/",
@@ -529,7 +529,7 @@ TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory)
 {
     ScriptSite site;
     std::string queue = site.Dir("interfaces") + "/q7";
-    pkgtest::Shell("cp '" + site.app() + "/DornaDSF' '" + queue + "'");
+    insttest::Shell("cp '" + site.app() + "/DornaDSF' '" + queue + "'");
     site.SetConfig(" V5 ");
     auto calls = site.Call("/usr/bin/dash", queue, {"9", "u", "T###x", "1", "o", "/f1"}, "/",
                            {"DSF_FAILS=1"});

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
-#include "InstallerTestUtil.h"
+#include "InstallerTestSupport.h"
 #include "setup.h"
 #include "utils.h"
 
@@ -31,7 +32,7 @@ class Program {
     {
         std::vector<std::string> argv{path()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return insttest::runProgram(argv, input, env);
+        return insttest::RunProgram(argv, "/", env, input, insttest::Stderr::Apart);
     }
 
   private:
@@ -222,7 +223,8 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
     const std::string name = "setup;touch pwned";
     ASSERT_EQ(system(("cp " SETUP_BINARY " '" + (t / name) + "'").c_str()), 0);
     // A work area that cannot be made ends the run early either way.
-    Outcome r = insttest::runProgram({t / name, "/proc/no_such_area"}, "y\n", {"LANG"}, t.path());
+    Outcome r = insttest::RunProgram({t / name, "/proc/no_such_area"}, t.path(), {"LANG"}, "y\n",
+                                 insttest::Stderr::Apart);
     unlink(("/tmp/" + name + ".log").c_str());
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("ERROR: the program name \"" + name + "\" may hold only"),

@@ -1,7 +1,7 @@
-// Helpers shared by the tests of the package list, the print-system flags,
-// the queue scripts and the Solaris package upgrade: scratch directories,
-// whole-file reads and writes, and running programs with a chosen working
-// directory, environment and standard input. Header-only, for tests.
+// Helpers shared by the installer's unit tests: scratch directories,
+// whole-file reads and writes, running programs with a chosen working
+// directory, environment and standard input, and stand-ins for running
+// programs (a copy of sleep under a chosen name). Header-only, for tests.
 #pragma once
 
 #include <cerrno>
@@ -12,18 +12,20 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace pkgtest {
+namespace insttest {
 
-// A fresh directory under /tmp, removed with its contents at the end.
+// A fresh directory under /tmp, removed with its contents at the end (kept
+// when the environment holds INSTTEST_KEEP, for a look after a failure).
 class TempDir {
   public:
-    explicit TempDir(const char *tag)
+    explicit TempDir(const char *tag = "inst")
     {
-        std::string tmpl = std::string("/tmp/pkgtest-") + tag + "-XXXXXX";
+        std::string tmpl = std::string("/tmp/insttest-") + tag + "-XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         if (mkdtemp(buf.data()))
@@ -31,7 +33,7 @@ class TempDir {
     }
     ~TempDir()
     {
-        if (!path_.empty() && getenv("PKGTEST_KEEP") == nullptr) {
+        if (!path_.empty() && getenv("INSTTEST_KEEP") == nullptr) {
             std::string cmd = "rm -rf '" + path_ + "'";
             if (system(cmd.c_str()) != 0)
                 fprintf(stderr, "cannot remove %s\n", path_.c_str());
@@ -96,24 +98,81 @@ inline std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
-// What a program run left.
-struct Run {
-    int status = -1; // exit status, 128 + signal, -1 when it could not run
-    std::string out; // standard output and standard error together
+// Waits (up to ten seconds) until process pid runs under the command name
+// name, that is until its exec has happened: before that, the process table
+// shows the test program's name. Names are cut at 15 characters there.
+inline bool WaitForName(pid_t pid, const std::string &name)
+{
+    std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+    std::string want = name.substr(0, 15) + "\n";
+    for (int i = 0; i < 2000; ++i) {
+        if (ReadFile(comm) == want)
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+// A running process named `name` (a copy of sleep made in dir) that sleeps
+// `seconds`; killed when the object ends.
+class Sleeper {
+  public:
+    Sleeper(const std::string &dir, const std::string &name, const char *seconds)
+    {
+        std::string path = dir + "/" + name;
+        std::string copy = "cp /bin/sleep '" + path + "'";
+        if (system(copy.c_str()) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl(path.c_str(), name.c_str(), seconds, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        running_ = WaitForName(pid_, name); // let it show in the process table
+    }
+    ~Sleeper()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Sleeper(const Sleeper &) = delete;
+    Sleeper &operator=(const Sleeper &) = delete;
+    pid_t pid() const { return pid_; }
+    // True once the process shows under its name.
+    bool running() const { return running_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool running_ = false;
 };
 
+// What a program run left.
+struct Outcome {
+    int status = -1; // exit status, 128 + signal, -1 when it could not run
+    std::string out; // standard output (and standard error with Stderr::IntoOut)
+    std::string err; // standard error with Stderr::Apart
+};
+
+// Where RunProgram puts the program's standard error.
+enum class Stderr { IntoOut, Apart };
+
 // Runs argv (argv[0] a path) in cwd with extra environment entries
-// ("NAME=value"; "NAME=" with nothing after removes NAME) and input on
-// standard input.
-inline Run RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
-                      const std::vector<std::string> &env = {}, const std::string &input = "")
+// ("NAME=value"; "NAME" or "NAME=" with nothing after removes NAME) and
+// input on standard input.
+inline Outcome RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
+                      const std::vector<std::string> &env = {}, const std::string &input = "",
+                      Stderr stderrTo = Stderr::IntoOut)
 {
-    Run result;
-    char inName[] = "/tmp/pkgtest-stdin-XXXXXX";
-    char outName[] = "/tmp/pkgtest-stdout-XXXXXX";
+    Outcome result;
+    char inName[] = "/tmp/insttest-stdin-XXXXXX";
+    char outName[] = "/tmp/insttest-stdout-XXXXXX";
+    char errName[] = "/tmp/insttest-stderr-XXXXXX";
     int in = mkstemp(inName);
     int out = mkstemp(outName);
-    if (in < 0 || out < 0)
+    int err = stderrTo == Stderr::Apart ? mkstemp(errName) : out;
+    if (in < 0 || out < 0 || err < 0)
         return result;
     if (write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
         return result;
@@ -124,12 +183,12 @@ inline Run RunProgram(const std::vector<std::string> &argv, const std::string &c
     if (pid == 0) {
         dup2(in, 0);
         dup2(out, 1);
-        dup2(out, 2);
+        dup2(err, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
         for (const std::string &e : env) {
             size_t eq = e.find('=');
-            if (eq + 1 == e.size())
+            if (eq == std::string::npos || eq + 1 == e.size())
                 unsetenv(e.substr(0, eq).c_str());
             else
                 setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
@@ -146,16 +205,21 @@ inline Run RunProgram(const std::vector<std::string> &argv, const std::string &c
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outName);
     unlink(outName);
+    if (stderrTo == Stderr::Apart) {
+        result.err = ReadFile(errName);
+        unlink(errName);
+        close(err);
+    }
     close(in);
     close(out);
     return result;
 }
 
 // Runs a shell command line with /bin/sh in cwd; see RunProgram.
-inline Run Shell(const std::string &command, const std::string &cwd = "/",
+inline Outcome Shell(const std::string &command, const std::string &cwd = "/",
                  const std::string &input = "")
 {
     return RunProgram({"/bin/sh", "-c", command}, cwd, {}, input);
 }
 
-} // namespace pkgtest
+} // namespace insttest

@@ -494,15 +494,16 @@ char *DbmGetDbList(int flag) {
     if (!list) return nullptr;
     std::string out = flag ? " " : "";
     bool first = true;
-    char *saved = GetTokenBufInput();
-    for (char *tok = GetToken(list, " "); tok; tok = GetToken(nullptr, " ")) {
+    // A private cursor: a caller in the middle of its own scan keeps it.
+    char tok[TOKEN_BUF_SIZE];
+    char *cursor = nullptr;
+    for (char *t = GetTokenD(list, " ", &cursor, tok); t; t = GetTokenD(nullptr, " ", &cursor, tok)) {
         const char *dot = strchr(tok, '.');
         if (!dot || strcmp(dot, ".xdb") != 0 || dot == tok) continue;
         if (!first) out += flag ? ' ' : ',';
         out.append(tok, dot - tok);
         first = false;
     }
-    SetTokenBuf(saved);
     // The result is never longer than the listing it came from: each name
     // loses its ".xdb" and keeps one separator.
     memcpy(list, out.c_str(), out.size() + 1);

@@ -743,17 +743,13 @@ char *DbmTGetRecordList(DbT *db, const char *sep, const char *end) {
 
 char *DbmTGetRecordListS(DbT *db, const char *names, const char *sep, const char *end) {
     if (!db || !names || !*names || !sep || !end) return nullptr;
-    // Split the names with the shared tokenizer once, putting its position
-    // (and token buffer) back for a caller that is in the middle of a scan.
-    char *savedIn = GetTokenBufInput();
-    char *savedTokenIn = szTokenIn;
-    char savedBuf[TOKEN_BUF_SIZE];
-    memcpy(savedBuf, GetTokenBuf, sizeof savedBuf);
+    // Split the names once, with a private cursor: a caller in the middle of
+    // its own scan of the shared tokenizer keeps its position and token.
     std::vector<std::string> list;
-    for (char *tok = GetToken(names, ","); tok; tok = GetToken(nullptr, ",")) list.emplace_back(tok);
-    SetTokenBuf(savedIn);
-    szTokenIn = savedTokenIn;
-    memcpy(GetTokenBuf, savedBuf, sizeof savedBuf);
+    char tok[TOKEN_BUF_SIZE];
+    char *cursor = nullptr;
+    for (char *t = GetTokenD(names, ",", &cursor, tok); t; t = GetTokenD(nullptr, ",", &cursor, tok))
+        list.emplace_back(t);
     return KeyList(db, &list, sep, end);
 }
 

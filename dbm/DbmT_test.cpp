@@ -258,6 +258,7 @@ TEST_F(TaggedDb, KeyListsByPrefixNames) {
     ASSERT_STREQ(GetToken(text, " "), "one");
     s = DbmTGetRecordListS(db, "a", " ", "");
     PutMem(s);
+    EXPECT_STREQ(GetTokenBuf, "one");
     EXPECT_STREQ(GetToken(nullptr, " "), "two");
 }
 

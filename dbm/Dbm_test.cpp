@@ -210,6 +210,7 @@ TEST_F(PlainDb, DatabaseListKeepsTheCallersTokenizerScan) {
     ASSERT_STREQ(GetToken(text, " "), "one");
     char *list = DbmGetDbList(0);
     PutMem(list);
+    EXPECT_STREQ(GetTokenBuf, "one");
     EXPECT_STREQ(GetToken(nullptr, " "), "two");
 }
 

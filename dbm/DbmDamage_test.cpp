@@ -18,8 +18,6 @@ namespace {
 
 class DamagedDb : public DbmDir {};
 
-using Records = std::vector<std::pair<std::string, std::string>>;
-
 const Records kRecords = {{"first", "1"}, {"25_1011", std::string("\0\x01\xfe\xff", 4)},
                           {"", "empty key"}, {"last", std::string(40, 'z')}};
 
@@ -35,21 +33,9 @@ std::string PlainFile(const Records &recs) {
     return f;
 }
 
-Records WalkHandle(DbT *db) {
-    Records out;
-    DbmLink *list = DbmTGetDbLinkList(db, "");
-    for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
-    DbmFreeDbLinkList(list);
-    return out;
-}
-
 Records WalkPlainLayer(const std::string &file) {
-    Records out;
     DbmSetV4DriverPathHandling();
-    DbmLink *list = DbmGetDbLinkList(file.c_str(), "");
-    for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
-    DbmFreeDbLinkList(list);
-    return out;
+    return LinkRecords(DbmGetDbLinkList(file.c_str(), ""));
 }
 
 // The records wholly inside the first `size` bytes of a file laid out from

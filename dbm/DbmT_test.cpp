@@ -50,15 +50,6 @@ std::string Keys(DbT *db, const char *sep = ",", const char *end = ",") {
     return s;
 }
 
-// All records in image order, as the walk hands them out.
-std::vector<std::pair<std::string, std::string>> Walk(DbT *db) {
-    std::vector<std::pair<std::string, std::string>> out;
-    DbmLink *list = DbmTGetDbLinkList(db, "");
-    for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
-    DbmFreeDbLinkList(list);
-    return out;
-}
-
 } // namespace
 
 TEST_F(TaggedDb, NewDatabaseIsTaggedWithHeaderAndBigEndianLengths) {
@@ -284,7 +275,7 @@ TEST_F(TaggedDb, FirstOfDuplicateKeysWinsAndDeleteRemovesThemAll) {
     DbT *db = Open("dup.xdb");
     EXPECT_EQ(Get(db, "k"), "first");
     ASSERT_EQ(Put(db, "k", "new"), 1);
-    EXPECT_EQ(Walk(db), (std::vector<std::pair<std::string, std::string>>{{"other", "o"}, {"k", "new"}}));
+    EXPECT_EQ(WalkHandle(db), (Records{{"other", "o"}, {"k", "new"}}));
     EXPECT_EQ(ReadAll(Path("dup.xdb")).substr(16), TaggedRecord("other", "o") + TaggedRecord("k", "new"));
 }
 
@@ -398,7 +389,7 @@ TEST_F(TaggedDb, IndexAgreesWithTheWalkThroughRandomChanges) {
             auto it = model.find(probe);
             ASSERT_EQ(Get(db, probe), it == model.end() ? "" : it->second) << probe;
         }
-        auto walked = Walk(db);
+        auto walked = WalkHandle(db);
         EXPECT_EQ(walked.size(), model.size());
         for (auto &[k, v] : walked) EXPECT_EQ(model[k], v);
         EXPECT_EQ(db->DbType, plain ? DBT_PLAIN : DBT_TAGGED);

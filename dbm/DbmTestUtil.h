@@ -14,6 +14,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace dbmtest {
 
@@ -61,6 +63,20 @@ inline std::string TaggedHeader(int count) {
     h.resize(16, 'x');
     return h;
 }
+
+// Records as (key, data) pairs, in file or image order.
+using Records = std::vector<std::pair<std::string, std::string>>;
+
+// The records of a link list from either layer; the list is freed.
+inline Records LinkRecords(DbmLink *list) {
+    Records out;
+    for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
+    DbmFreeDbLinkList(list);
+    return out;
+}
+
+// Every record of a handle's image, as the walk hands them out.
+inline Records WalkHandle(DbT *db) { return LinkRecords(DbmTGetDbLinkList(db, "")); }
 
 // Each test runs in a fresh directory that is also the tool root and the
 // working directory; full-path mode is off at the start.

@@ -128,14 +128,11 @@ bool FileExists(const char *path) {
 // Opens the database for reading. *missing tells a missing file (no error for
 // a store) from one that exists but cannot be opened.
 FILE *OpenExisting(const char *name, bool *missing) {
+    FILE *f = OpenDataBase(name, "xdb", "rb", 0);
     char path[PATH_SIZE];
-    *missing = false;
-    if (!DbmBuildPath(path, sizeof path, name, "xdb")) return nullptr;
-    if (!FileExists(path)) {
-        *missing = true;
-        return nullptr;
-    }
-    return OpenDataBase(name, "xdb", "rb", 0);
+    // Only a failure needs the second look.
+    *missing = !f && DbmBuildPath(path, sizeof path, name, "xdb") && !FileExists(path);
+    return f;
 }
 
 // Walks the database and returns the first record with key in S.Rec.

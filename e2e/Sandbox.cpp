@@ -321,6 +321,42 @@ std::string WaitForProcess(const std::string &name) {
            " || [ $i -ge 200 ]; do sleep 0.05; i=$((i+1)); done";
 }
 
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<Call> Calls(const std::string &log) {
+    std::vector<Call> calls;
+    for (const std::string &line : Lines(log)) {
+        std::string key = line.substr(0, line.find(' '));
+        std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
+        if (key == "call") calls.push_back(Call{value, {}, "", "", "", "", {}});
+        if (calls.empty()) continue;
+        Call &c = calls.back();
+        if (key == "arg")
+            c.args.push_back(value);
+        else if (key == "cwd")
+            c.cwd = value;
+        else if (key == "uid")
+            c.uid = value;
+        else if (key == "env")
+            c.env.push_back(value);
+        else if (key == "stdin")
+            c.stdinLine = value;
+        else if (key == "status")
+            c.status = value;
+    }
+    return calls;
+}
+
 Terminal::Terminal(const std::string &commandLine, int width, int height) {
     socket_ = "dorna-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++state.terminals);
     // The shell stays after the program so that its last screen and its

@@ -134,6 +134,26 @@ std::string ShellQuote(const std::string &text);
 // fixed sleep is too short on a busy machine.
 std::string WaitForProcess(const std::string &name);
 
+// True when text holds part.
+bool Contains(const std::string &text, const std::string &part);
+
+// The lines of text without their line ends.
+std::vector<std::string> Lines(const std::string &text);
+
+// One call as a program of the sample site records it (site/programs): the
+// program, its arguments (argv[0] first), working directory, "<real>
+// <effective>" user ids, print variables ("NAME=value"), the "stdin" value and
+// the exit status, each text as the record holds it (escaped).
+struct Call {
+    std::string program;
+    std::vector<std::string> args;
+    std::string cwd, uid, stdinLine, status;
+    std::vector<std::string> env;
+};
+
+// The calls recorded in the text of a program's call log, oldest first.
+std::vector<Call> Calls(const std::string &log);
+
 // A command line run by sh on a terminal of its own (a private tmux server),
 // for programs that read the terminal. When the command line ends, the
 // terminal shows "[exited N]" with its status and keeps its screen. The

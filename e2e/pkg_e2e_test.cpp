@@ -14,6 +14,9 @@
 
 namespace {
 
+using e2e::Contains;
+using e2e::Lines;
+
 const std::string kSite = e2e::SiteDir();
 const std::string kPrograms = DORNA_SITE_PROGRAMS;
 const std::string kSiteSource = DORNA_SITE_SOURCE;
@@ -21,46 +24,20 @@ const std::string kSetup = DORNA_SETUP;
 const std::string kSteps = DORNA_PKG_STEPS;
 const std::string kApp = "/usr/Dorna/dpxx";
 
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The arguments (argv[0] left out) of every call a suite program recorded.
 std::vector<std::vector<std::string>> CallArgs(const std::string &log)
 {
     std::vector<std::vector<std::string>> calls;
-    bool first = false;
-    for (const std::string &line : Lines(log)) {
-        if (line.rfind("call ", 0) == 0) {
-            calls.emplace_back();
-            first = true;
-        } else if (line.rfind("arg ", 0) == 0 && !calls.empty()) {
-            if (!first)
-                calls.back().push_back(line.substr(4));
-            first = false;
-        }
-    }
+    for (const e2e::Call &c : e2e::Calls(log))
+        calls.emplace_back(c.args.empty() ? c.args.end() : c.args.begin() + 1, c.args.end());
     return calls;
 }
 
-// The value of one "key value" line of the last call in a program's log.
-std::string LastValue(const std::string &log, const std::string &key)
+// The working directory of the last call a suite program recorded.
+std::string LastCwd(const std::string &log)
 {
-    std::string value;
-    for (const std::string &line : Lines(log))
-        if (line.rfind(key + " ", 0) == 0)
-            value = line.substr(key.size() + 1);
-    return value;
+    std::vector<e2e::Call> calls = e2e::Calls(log);
+    return calls.empty() ? "" : calls.back().cwd;
 }
 
 // Runs setup from the site bound at /tmp/site, after a shell prelude, with
@@ -267,7 +244,7 @@ TEST(PkgListRun, SampleListInstallsWhatItSays)
     std::string log = box.ReadFile("/var/spool/Dorna/calls/dprdpxxtty.log");
     ASSERT_FALSE(CallArgs(log).empty()) << log;
     EXPECT_EQ(CallArgs(log).back(), (std::vector<std::string>{"-x", "a"}));
-    EXPECT_EQ(LastValue(log, "cwd"), kApp);
+    EXPECT_EQ(LastCwd(log), kApp);
     // The rest of the sample list's work, as its lines say.
     EXPECT_EQ(box.Mode(kApp + "/db"), 0775);
     EXPECT_EQ(box.Mode(kApp + "/db/que.xdb"), 0664);
@@ -344,7 +321,7 @@ TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms)
     EXPECT_EQ(CallArgs(tty).back(),
               (std::vector<std::string>{"-dlp", "-f", "-oo1", "-oo2", "/var/spool/lpd/lp/dfA1",
                                         "/var/spool/lpd/lp/dfA2"}));
-    EXPECT_EQ(LastValue(tty, "cwd"), kApp);
+    EXPECT_EQ(LastCwd(tty), kApp);
 
     // System V: the queue is the script's name, the title loses its ### tail.
     r = box.Sh("printf '' > " + kApp + "/.dp_cfg; cp " + kApp +

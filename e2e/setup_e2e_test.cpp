@@ -14,9 +14,7 @@ namespace {
 const std::string kSite = e2e::SiteDir();
 const std::string kApp = "/usr/Dorna/dpxx";
 
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using e2e::Contains;
 
 // The number in a size file of the site plus the margin, as "%e" prints it.
 std::string Amount(double value) {

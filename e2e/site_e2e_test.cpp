@@ -11,21 +11,14 @@
 
 namespace {
 
+using e2e::Call;
+using e2e::Calls;
+using e2e::Contains;
+using e2e::Lines;
+
 const std::string kSite = e2e::SiteDir();
 const std::string kPrograms = DORNA_SITE_PROGRAMS;
 const std::string kSource = DORNA_SITE_SOURCE;
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::vector<std::string> Words(const std::string &text) {
     std::vector<std::string> words;
@@ -44,38 +37,6 @@ std::set<std::string> DirEntries(const std::string &dir) {
         closedir(d);
     }
     return names;
-}
-
-// One call as a suite program recorded it.
-struct Call {
-    std::string program;
-    std::vector<std::string> args;
-    std::string cwd, uid, stdinLine, status;
-    std::vector<std::string> env;
-};
-
-std::vector<Call> Calls(const std::string &log) {
-    std::vector<Call> calls;
-    for (const std::string &line : Lines(log)) {
-        std::string key = line.substr(0, line.find(' '));
-        std::string value = line.size() > key.size() ? line.substr(key.size() + 1) : "";
-        if (key == "call") calls.push_back(Call{value, {}, "", "", "", "", {}});
-        if (calls.empty()) continue;
-        Call &c = calls.back();
-        if (key == "arg")
-            c.args.push_back(value);
-        else if (key == "cwd")
-            c.cwd = value;
-        else if (key == "uid")
-            c.uid = value;
-        else if (key == "env")
-            c.env.push_back(value);
-        else if (key == "stdin")
-            c.stdinLine = value;
-        else if (key == "status")
-            c.status = value;
-    }
-    return calls;
 }
 
 // A scratch directory of this test process, emptied.

@@ -242,45 +242,33 @@ const Directive kDirectives[] = {
 
 void SetMode(const char *value)
 {
-    RequireShellWord(value, "mode");
-    RequireShellWord(g.arg, "name");
     SysCmd(kRowChmod, kFatalMode, "%s %s/%s", value, pAppDir, g.arg);
 }
 
 void SetOwner(const char *value)
 {
-    RequireShellWord(value, "owner");
-    RequireShellWord(g.arg, "name");
     SysCmd(kRowChown, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
 }
 
 void SetGroup(const char *value)
 {
-    RequireShellWord(value, "group");
-    RequireShellWord(g.arg, "name");
     SysCmd(kRowChgrp, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
 }
 
 void MakeLink(const char *value)
 {
-    RequireShellWord(value, "link");
-    RequireShellWord(g.arg, "name");
     SysCmd(kRowLn, kFatalMode, "-s %s/%s %s", pAppDir, g.arg, value);
 }
 
 void Rename(const char *value)
 {
-    RequireShellWord(value, "new name");
-    RequireShellWord(g.arg, "name");
     SysCmd(kRowMv, kFatalMode, "%s/%s %s/%s", pAppDir, g.arg, pAppDir, value);
 }
 
+// The launcher's path goes to chmod on a command line, the program's name
+// into the launcher's own command lines.
 void MakeLauncher(const char *value)
 {
-    // The launcher's path goes to chmod on a command line, the program's
-    // name into the launcher's own command lines.
-    RequireShellWord(value, "launcher name");
-    RequireShellWord(g.arg, "name");
     char path[LINE_BUF_SIZE + 16];
     int n = snprintf(path, sizeof path, "/usr/bin/%s", value);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path)
@@ -326,9 +314,6 @@ void PrepareSedTemp(const char *tmpPath, const char *target)
 
 void EditWithSed(const char *value)
 {
-    RequireShellWord(value, "sed value");
-    RequireShellWord(g.arg, "name");
-
     char tmpPath[512];
     int n = snprintf(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmpPath)
@@ -342,13 +327,20 @@ void EditWithSed(const char *value)
 }
 
 struct Attribute {
-    const char *name; // key word, exact and case-sensitive
+    const char *name;  // key word, exact and case-sensitive
+    const char *value; // what the value is, for the message that refuses it
     void (*apply)(const char *value);
 };
 
 const Attribute kAttributes[] = {
-    {"mode", SetMode},   {"bat", MakeLauncher}, {"owner", SetOwner}, {"group", SetGroup},
-    {"link", MakeLink},  {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
+    {"mode", "mode", SetMode},
+    {"bat", "launcher name", MakeLauncher},
+    {"owner", "owner", SetOwner},
+    {"group", "group", SetGroup},
+    {"link", "link", MakeLink},
+    {"name", "new name", Rename},
+    {"sed", "sed value", EditWithSed},
+    {nullptr, nullptr, nullptr},
 };
 
 // Reads KEY VALUE pairs until a key or its value is missing. Only when "sed"
@@ -362,6 +354,9 @@ void RunAttributes(void)
             return;
         for (const Attribute *a = kAttributes; a->name; ++a) {
             if (strcmp(a->name, g.key) == 0) {
+                // Every attribute puts its value and APP/A on a command line.
+                RequireShellWord(g.value, a->value);
+                RequireShellWord(g.arg, "name");
                 a->apply(g.value);
                 break;
             }

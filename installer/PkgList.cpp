@@ -318,12 +318,13 @@ void EditWithSed(const char *value)
     int n = snprintf(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmpPath)
         StopList("pkg.list line %d: temporary file name too long", g.lineNo);
-    PrepareSedTemp(tmpPath, AppArgPath());
+    const char *target = AppArgPath();
+    PrepareSedTemp(tmpPath, target);
 
     // A quiet call: the caller's own redirection catches sed's output.
-    SysCmd(-kRowSed, kFatalMode, "%s %s/%s > /tmp/%s.tmp", value, pAppDir, g.arg, my_name);
-    SysCmd(kRowCp, kQuietMode, "/tmp/%s.tmp %s/%s", my_name, pAppDir, g.arg);
-    SysCmd(kRowRm, kQuietMode, "/tmp/%s.tmp", my_name);
+    SysCmd(-kRowSed, kFatalMode, "%s %s > %s", value, target, tmpPath);
+    SysCmd(kRowCp, kQuietMode, "%s %s", tmpPath, target);
+    SysCmd(kRowRm, kQuietMode, "%s", tmpPath);
 }
 
 struct Attribute {

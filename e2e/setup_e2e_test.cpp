@@ -420,3 +420,22 @@ TEST(SetupRun, UnsafeArgumentsNeverReachAShell) {
     EXPECT_TRUE(Contains(r.err, "ERROR: the program name \"setup;touch pwned\""));
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
 }
+
+TEST(SetupRun, QueueToolGetsItsWholeCommandLineUnderALongInstallRoot) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-long-root");
+    // An install root of 1000 characters: "<root>/Dorna/dpxx/dpqadmin -upgrade"
+    // is longer than 1023 characters.
+    std::string root = "/var";
+    while (root.size() < 1000)
+        root += "/" + std::string(std::min<size_t>(200, 1000 - root.size() - 1), 'r');
+    ASSERT_EQ(root.size(), 1000u);
+    e2e::Result r = box.Run({"/tmp/site/setup", "install", root}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const std::string app = root + "/Dorna/dpxx";
+    std::vector<e2e::Call> calls = e2e::Calls(box.ReadFile("/var/spool/Dorna/calls/dpqadmin.log"));
+    ASSERT_EQ(calls.size(), 2u) << r.out << r.err;
+    EXPECT_EQ(calls[0].args.back(), "-upgrade");
+    EXPECT_EQ(calls[1].args.back(), "-clean");
+    EXPECT_TRUE(calls[0].args.front() == app + "/dpqadmin" && calls[1].args.front() == app + "/dpqadmin");
+}

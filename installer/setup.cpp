@@ -284,14 +284,17 @@ int Install(void)
     const char *work = pDornaInstallDir;
     genZFile();
 
-    char cmd[4096];
-    snprintf(cmd, sizeof cmd,
-             "/usr/bin/uncompress %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log", work,
-             SETUP_ARCHIVE);
-    if (system(cmd) != 0) {
-        snprintf(cmd, sizeof cmd, "gzip -dfv %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log",
-                 work, SETUP_ARCHIVE);
+    // The shell lines are stored strings: a line cut to a fixed buffer would
+    // run another command than the one meant.
+    char *cmd = SaveStr("/usr/bin/uncompress %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log",
+                        work, SETUP_ARCHIVE);
+    int failed = system(cmd);
+    PutMem(cmd);
+    if (failed != 0) {
+        cmd = SaveStr("gzip -dfv %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log", work,
+                      SETUP_ARCHIVE);
         (void)!system(cmd);
+        PutMem(cmd);
     }
 
     if (chdir(work) != 0)
@@ -347,14 +350,15 @@ void DornaClean(const char *work)
             rmdir(area.substr(0, slash).c_str());
     }
 
-    char cmd[1024];
-    snprintf(cmd, sizeof cmd, "%s/dpqadmin -upgrade", pAppDir);
-    (void)!system(cmd);
-    printf(".");
-    fflush(stdout);
-    snprintf(cmd, sizeof cmd, "%s/dpqadmin -clean", pAppDir);
-    (void)!system(cmd);
-    printf(".");
+    // Stored strings: a line cut to a fixed buffer would run the queue tool
+    // with a cut option (or none) under a long install root.
+    for (const char *option : {"-upgrade", "-clean"}) {
+        char *cmd = SaveStr("%s/dpqadmin %s", pAppDir, option);
+        (void)!system(cmd);
+        PutMem(cmd);
+        printf(".");
+        fflush(stdout);
+    }
     printf("\n");
     fflush(stdout);
 }

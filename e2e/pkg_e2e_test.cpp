@@ -438,3 +438,22 @@ TEST(PkgListRun, ExampleLinesThroughSetup)
     EXPECT_TRUE(Contains(profile, "C dprdpxxtty mode 4755 owner root\n")) << profile;
     EXPECT_FALSE(Contains(profile, "newdir")) << profile;
 }
+
+TEST(PkgSolaris, ModuleDirectoriesLandUnderALongInstallRoot)
+{
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("pkg-solaris-long");
+    box.BindRo(kSteps, "/tmp/pkg_steps");
+    // "<root>/Dorna/dpxx/lib" is longer than 1023 characters.
+    std::string root = "/var";
+    while (root.size() < 1010)
+        root += "/" + std::string(std::min<size_t>(200, 1010 - root.size() - 1), 's');
+    const std::string app = root + "/Dorna/dpxx";
+    // No package map: the step ends after the module directories.
+    e2e::Result r = box.Sh("mkdir -p " + app + " && /tmp/pkg_steps solaris TSLNdpxx /var/tmp/nomap"
+                           " /var/tmp/work " + root);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /var/tmp/nomap/TSLNdpxx/pkgmap")) << r.err;
+    EXPECT_TRUE(box.Changed(app + "/lib/gtk/modules/pango/1.2.0/modules"));
+    EXPECT_FALSE(box.Changed(app + "/l")) << "a directory named by a cut path";
+}

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "MemMgr.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
@@ -87,13 +88,14 @@ void Dot(void)
 
 void MakeGtkDirectories(void)
 {
-    char lib[1024];
-    snprintf(lib, sizeof lib, "%s/lib", pAppDir);
-    if (FindFile(lib, nullptr))
-        return;
-    CreateFile(lib, nullptr, "755", nullptr, nullptr);
-    for (const char *const *dir = kGtkDirs; *dir; ++dir)
-        SysCmd(kRowMkdir, 2, "%s/%s", pAppDir, *dir);
+    // A stored string: a path cut to a buffer would make another directory.
+    char *lib = SaveStr("%s/lib", pAppDir);
+    if (!FindFile(lib, nullptr)) {
+        CreateFile(lib, nullptr, "755", nullptr, nullptr);
+        for (const char *const *dir = kGtkDirs; *dir; ++dir)
+            SysCmd(kRowMkdir, 2, "%s/%s", pAppDir, *dir);
+    }
+    PutMem(lib);
 }
 
 // Registers and copies the file of one map line.

@@ -97,7 +97,7 @@ void requireShellSafePath(const char *what, const char *path, int status);
 int isPrivateDirectory(const char *path);
 
 // ---------------------------------------------------------------------------
-// Agreement and messages (Nls.cpp, Eula.cpp; tables generated at build time)
+// Agreement and messages (Nls.cpp; the tables are generated at build time)
 // ---------------------------------------------------------------------------
 
 extern const char *pTransBuf; // language alias table, 17 lines

@@ -26,6 +26,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -559,6 +560,7 @@ char *GetCmdNoFlags(int row) {
 
 int SysCmd(int row, int mode, const char *format, ...) {
   bool quiet = row <= 0;
+  if (row == INT_MIN) ExitIfNoRow(row);  // it has no positive counterpart
   if (row < 0) row = -row;
   if (mode != 1 && mode != 2) mode = 0;
   ExitIfNoRow(row);

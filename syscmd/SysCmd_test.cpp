@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -637,6 +638,8 @@ TEST(SysCmd, AnUnlocatedCommandEndsTheProgramWithStatusOne) {
               "ERROR: unable to locate system command 'row 84'");
   EXPECT_EXIT((setup(), GetCmdResponse(-2, nullptr, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'row -2'");
+  EXPECT_EXIT((setup(), SysCmd(INT_MIN, 1, " x")), testing::ExitedWithCode(1),
+              "ERROR: unable to locate system command 'row -2147483648'");
   // Without a shell no command line can be run.
   EXPECT_EXIT((setup(), ComList[31].path = nullptr, SysCmd(3, 0, " /dev/null")),
               testing::ExitedWithCode(1), "ERROR: unable to locate system command 'sh'");

@@ -110,6 +110,16 @@ std::string JoinPath(const char *dir, const char *name) {
 int FindInListing(const char *dir, const char *name) {
     DIR *d = opendir(dir);
     if (d == nullptr) return 0;
+    // Asking the directory for the name gives the listing's answer without
+    // reading every entry: a package list checks its target directory once a
+    // line, and that directory grows with every file copied into it. Only a
+    // directory that may be read but not searched needs the walk.
+    struct stat st;
+    int rc = fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW);
+    if (rc == 0 || errno != EACCES) {
+        closedir(d);
+        return rc == 0;
+    }
     int found = 0;
     while (const char *entry = ReadDir(d)) {
         if (strcmp(entry, name) == 0) {

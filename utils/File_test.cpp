@@ -434,6 +434,23 @@ TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
     EXPECT_EQ(r.out, "01"); // not in a listing that cannot be read; stat still works
 }
 
+TEST_F(FileTest, FindFileInADirectoryThatMayBeListedButNotEnteredFindsItsEntries) {
+    std::string d = P("listonly");
+    ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+    WriteAll(d + "/f", "");
+    ASSERT_EQ(symlink("/nonexistent", (d + "/dangling").c_str()), 0);
+    chmod(d.c_str(), 0644); // may be listed, not entered
+    chmod(dir.path.c_str(), 0755);
+    ChildResult r = RunChild([&] {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+        printf("%d%d%d%d", FindFile(d.c_str(), "f"), FindFile(d.c_str(), "dangling"),
+               FindFile(d.c_str(), "none"), FindFile_(d.c_str(), "f"));
+    });
+    chmod(d.c_str(), 0755);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1100"); // the listing has them; stat cannot reach them
+}
+
 TEST_F(FileTest, FileTypeSizeAndTime) {
     ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
     WriteAll(P("ten"), "0123456789");

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "MemMgr.h"
 #include "setup.h"
@@ -46,11 +47,6 @@ const char *const EULA_KEYS =
 // Message languages: position 1 and no match mean English.
 const char *const NLS_KEYS = ",en_US,es_ES,it_IT,fr_FR,ge_GE,pr_BR";
 
-// Length of a key with " = " behind it: starting the backward search for
-// "=" this far behind a match makes a value that equals a key find its own
-// line rather than the line before.
-constexpr size_t KEY_SPAN = 8;
-
 // LANG without its codeset suffix, the cut made in the environment itself;
 // null when LANG is unset.
 const char *langWithoutCodeset(void)
@@ -80,6 +76,38 @@ const char *eulaAt(int position)
     return texts[position - 1];
 }
 
+// The key of the first line of the alias table that lists value as one of
+// its aliases (the words behind "="; a line without "=" continues the line
+// before it), or null when no line does. Whole words only: a part of a longer
+// word ("es" inside "portuguese") names no language.
+char *keyOfAlias(const char *value)
+{
+    if (*value == 0)
+        return nullptr;
+    const size_t want = strlen(value);
+    std::string key;
+    for (const char *line = pTransBuf; *line != 0;) {
+        const char *end = strchr(line, '\n');
+        if (end == nullptr)
+            end = line + strlen(line);
+        const char *words = line;
+        const char *eq = static_cast<const char *>(memchr(line, '=', static_cast<size_t>(end - line)));
+        if (eq != nullptr) {
+            key.assign(line, strcspn(line, " ="));
+            words = eq + 1;
+        }
+        for (const char *w = words; w < end;) {
+            w += strspn(w, " ");
+            size_t len = strcspn(w, " \n");
+            if (len == want && strncmp(w, value, len) == 0)
+                return SaveStr_(key.c_str());
+            w += len;
+        }
+        line = *end != 0 ? end + 1 : end;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 const char *GetTargetNLSLang(void)
@@ -88,30 +116,9 @@ const char *GetTargetNLSLang(void)
         return pNLSLang;
 
     const char *value = langWithoutCodeset();
-    if (value == nullptr)
-        value = "en_US";
-
-    const char *table = pTransBuf;
-    const size_t len = strlen(table);
-    const char *hit = StrStr(table, value);
-    if (hit == nullptr) {
+    pNLSLang = keyOfAlias(value != nullptr ? value : "en_US");
+    if (pNLSLang == nullptr)
         pNLSLang = SaveStr_("en_US");
-        return pNLSLang;
-    }
-
-    size_t pos = static_cast<size_t>(hit - table) + KEY_SPAN;
-    if (pos > len - 1)
-        pos = len - 1;
-    while (pos > 0 && table[pos] != '=')
-        --pos;
-    // Start of the line that holds this "=", then its first word.
-    size_t start = pos;
-    while (start > 0 && table[start - 1] != '\n')
-        --start;
-    size_t end = start;
-    while (end < len && table[end] != ' ' && table[end] != '=' && table[end] != '\n')
-        ++end;
-    pNLSLang = SaveStr("%.*s", static_cast<int>(end - start), table + start);
     return pNLSLang;
 }
 

@@ -59,13 +59,18 @@ TEST(Nls, AgreementLanguageFollowsTheAliasTable)
         {nullptr, "en_US"},   {"en_US", "en_US"},   {"en_GB", "en_US"},  {"en_ZW", "en_US"},
         {"fr_FR.UTF-8", "fr_FR"}, {"fr_CA", "fr_FR"}, {"français", "fr_FR"}, {"de_DE", "ge_GE"},
         {"de_AT.ISO-8859-1", "ge_GE"}, {"ge_GE", "ge_GE"}, {"german", "ge_GE"},
-        {"es", "pr_BR"},      {"es_ES", "es_ES"},   {"es_MX", "es_ES"},  {"español", "es_ES"},
+        {"es", "es_ES"},      {"es_ES", "es_ES"},   {"es_MX", "es_ES"},  {"español", "es_ES"},
         {"it_IT", "it_IT"},   {"pt_BR", "pr_BR"},   {"portuguese", "pr_BR"},
         {"cs_CZ", "cs_CZ"},   {"fi_FI", "fi_FI"},   {"sv_FI", "fi_FI"},  {"sv_SE", "sv_SE"},
         {"hu_HU", "hu_HU"},   {"nl_BE", "nl_NL"},   {"nb_NO", "no_NO"},  {"nynorsk", "no_NO"},
         {"pl_PL", "pl_PL"},   {"ru_UA", "ru_RU"},   {"tr_TR", "tr_TR"},  {"da_DK", "da_DK"},
         {"dansk", "da_DK"},   {"C", "en_US"},       {"POSIX", "en_US"},  {"xx_YY", "en_US"},
         {"", "en_US"},
+        // Whole words only: a value found inside a longer word or across
+        // words names no language, and the first line that lists it wins.
+        {"sv", "en_US"},      {"nn", "en_US"},      {"pt_", "en_US"},    {"portug", "en_US"},
+        {"en_US en", "en_US"}, {"=", "en_US"},      {"es_ES =", "en_US"}, {"pr", "en_US"},
+        {"fi", "en_US"},      {"se_NO", "no_NO"},   {"fr", "fr_FR"},     {"en_SE", "en_US"},
     };
     for (const Case &c : cases) {
         chooseLang(c.lang);

@@ -128,8 +128,9 @@ extern const char *const NLS_PORTUGUESE[NLS_MSG_COUNT];
 extern const char *const *pCurLang; // chosen message table, null until first use
 extern char *pNLSLang;              // chosen agreement language key, null until first use
 
-// The agreement language key (one of the 16 keys of pTransBuf), chosen from
-// LANG on the first call and cached. Cuts LANG at "." in the environment.
+// The agreement language key, chosen from LANG on the first call and cached:
+// the key of the first line of pTransBuf that lists LANG as a whole alias
+// word, "en_US" when no line does. Cuts LANG at "." in the environment.
 const char *GetTargetNLSLang(void);
 
 // Shows the agreement in the user's language and reads the answer: 1 when

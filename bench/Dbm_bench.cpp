@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <clocale>
+#include <fcntl.h>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -148,6 +149,33 @@ void BM_StoreLoadFirstLookup(benchmark::State &state) {
     }
 }
 
+// The floor of a load: open the file, read it whole into new memory in one
+// call, close it, free the memory.
+void BM_PlainReadIntoMemory(benchmark::State &state) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    size_t total = 0;
+    for (auto _ : state) {
+        int fd = open(f.dbPath.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            state.SkipWithError("cannot open the database file");
+            break;
+        }
+        char *buf = static_cast<char *>(malloc(st.st_size));
+        ssize_t got = buf ? read(fd, buf, st.st_size) : -1;
+        close(fd);
+        if (got != st.st_size) {
+            free(buf);
+            state.SkipWithError("short read");
+            break;
+        }
+        benchmark::DoNotOptimize(buf);
+        total += static_cast<size_t>(got);
+        free(buf);
+    }
+    benchmark::DoNotOptimize(total);
+}
+
 void BM_GettextLoadFirstLookup(benchmark::State &state) {
     Fixture &f = Get(static_cast<int>(state.range(0)));
     std::string dir = g_dir + "/loc";
@@ -179,6 +207,7 @@ BENCHMARK(BM_StoreLookupNoRefresh)->Apply(Sizes);
 BENCHMARK(BM_GettextLookup)->Apply(Sizes);
 BENCHMARK(BM_StoreLoadFirstLookup)->Apply(LoadSizes);
 BENCHMARK(BM_GettextLoadFirstLookup)->Apply(LoadSizes);
+BENCHMARK(BM_PlainReadIntoMemory)->Apply(LoadSizes);
 
 // Keeps the time per iteration of every run, for the ratio table.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -206,8 +235,11 @@ void PrintRatios(const RatioReporter &rep) {
         std::string args = "/" + std::to_string(n) + "/0/iterations:" + std::to_string(kLoadCopies);
         auto g = rep.times.find("BM_GettextLoadFirstLookup" + args);
         auto s = rep.times.find("BM_StoreLoadFirstLookup" + args);
+        auto r = rep.times.find("BM_PlainReadIntoMemory" + args);
         if (g != rep.times.end() && s != rep.times.end())
             printf("load + first lookup %6d  %.2f\n", n, s->second / g->second);
+        if (r != rep.times.end() && s != rep.times.end())
+            printf("load + first lookup / plain read %6d  %.2f\n", n, s->second / r->second);
     }
 }
 

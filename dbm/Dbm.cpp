@@ -99,9 +99,29 @@ bool KeyMatches(const unsigned char *rec, const char *key, int keylen) {
     return klen >= keylen && memcmp(RecKey(rec), key, keylen) == 0;
 }
 
+// Whether the open database holds records this layer can take back: not a
+// tagged file (another format), and when not empty, a sound first record.
+// A file that fails this is never rewritten: a copy of it would hold
+// nothing of what it held. The stream is left at its start.
+bool Readable(FILE *in) {
+    struct stat st;
+    if (fstat(fileno(in), &st) != 0) return false;
+    if (st.st_size == 0) return true;
+    unsigned char magic[5];
+    if (pread(fileno(in), magic, sizeof magic, 0) == sizeof magic && memcmp(magic, "TXDBA", 5) == 0)
+        return false;
+    bool sound = GetData(in, S.Rec) == 1;
+    rewind(in);
+    return sound;
+}
+
 // Copies every record of in to out except the matching ones. 1 at the end
-// of in, 0 when a write or a read fails.
+// of in, 0 when a write or a read fails or in holds no readable record.
 int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int keylen) {
+    if (!Readable(in)) {
+        fprintf(stderr, "ERROR: no readable record in %s; it is left as it is\n", name);
+        return 0;
+    }
     while (GetData(in, S.Rec)) {
         if (KeyMatches(S.Rec, key, keylen)) continue;
         if (!PutData(out, S.Rec)) {
@@ -154,21 +174,21 @@ int RewriteWithout(const char *name, const char *key, int keylen, bool *opened) 
     if (!DbmBuildPath(path, sizeof path, name, "xdb") || !FileExists(path)) return 0;
     // Lock the temporary copy before reading, so that a writer waiting for
     // another one reads the file that one leaves behind.
-    FILE *out = OpenNewDataBase(name);
-    if (!out) return 0;
+    FileReplacement rep;
+    if (!OpenNewDataBase(name, &rep)) return 0;
     bool missing;
     FILE *in = OpenExisting(name, &missing);
     if (!in) {
-        AbortNewDataBase(out, name);
+        AbortNewDataBase(&rep);
         return 0;
     }
     *opened = true;
     StreamHolder hold(in);
-    if (!PurgeRecord(name, in, out, key, keylen)) {
-        AbortNewDataBase(out, name);
+    if (!PurgeRecord(name, in, rep.pOut, key, keylen)) {
+        AbortNewDataBase(&rep);
         return 0;
     }
-    return CommitNewDataBase(out, name);
+    return CommitNewDataBase(&rep, name);
 }
 
 // Byte as DumpDbm shows it: printable in the POSIX locale, else ".".
@@ -258,88 +278,68 @@ bool MakeDirs(const char *dir) {
 
 } // namespace
 
-FILE *OpenNewDataBase(const char *name) {
-    char path[PATH_SIZE];
-    if (!DbmBuildPath(path, sizeof path, name, "xdb_new")) {
+namespace {
+
+// Whether the temporary's name still refers to the file open as fd.
+bool StillNamed(const char *temp, int fd) {
+    struct stat byFd, byName;
+    return fstat(fd, &byFd) == 0 && lstat(temp, &byName) == 0 && byName.st_ino == byFd.st_ino &&
+           byName.st_dev == byFd.st_dev;
+}
+
+// Waits for the writer that holds the temporary found under temp. One that
+// holds none (its writer died) is left over: it is removed. False when the
+// temporary cannot even be looked at.
+bool WaitForOtherWriter(const char *temp) {
+    int fd = open(temp, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT; // gone already: try again
+    bool ok = flock(fd, LOCK_EX) == 0;
+    // Holding the lock on the file still under the name, we are the only
+    // writer that may touch that name.
+    if (ok && StillNamed(temp, fd)) unlink(temp);
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
+int OpenNewDataBase(const char *name, FileReplacement *rep) {
+    char path[PATH_SIZE], temp[PATH_SIZE];
+    rep->pOut = nullptr;
+    if (!DbmBuildPath(path, sizeof path, name, "xdb") || !DbmBuildPath(temp, sizeof temp, name, "xdb_new")) {
         fprintf(stderr, "ERROR: can't open file, %s\n", name);
-        return nullptr;
+        return 0;
     }
     if (!DbmV4DriverPathHandling) {
         char dir[PATH_SIZE];
         snprintf(dir, sizeof dir, "%s/db", pToolPath ? pToolPath : ".");
         MakeDirs(dir);
     }
-    // Writers of one database take turns on its temporary file: each holds
-    // the lock from truncating it until it has been renamed into place. A
-    // writer that got the lock on a file that meanwhile became the database
-    // itself (the previous writer renamed it) opens the name again.
+    // Writers of one database take turns on its temporary file: each makes it
+    // anew and holds a lock on it until it has been renamed into place. One
+    // that finds the temporary there waits for that lock; a temporary whose
+    // name went to another writer's file before we held the lock is not ours.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0) break;
-        struct stat byFd, byName;
-        if (flock(fd, LOCK_EX) != 0 || fstat(fd, &byFd) != 0) {
-            close(fd);
+        if (!ReplaceOpen(rep, path, temp, 0666, REPLACE_KEEP_MODE)) {
+            if (rep->Errno == EEXIST && WaitForOtherWriter(temp)) continue;
             break;
         }
-        if (lstat(path, &byName) != 0 || byName.st_ino != byFd.st_ino ||
-            byName.st_dev != byFd.st_dev) {
-            close(fd);
-            continue;
-        }
-        if (ftruncate(fd, 0) != 0 || fchmod(fd, 0666) != 0) {
-            close(fd);
-            break;
-        }
-        FILE *f = fdopen(fd, "wb");
-        if (f) return f;
-        close(fd);
-        break;
+        int fd = fileno(rep->pOut);
+        if (flock(fd, LOCK_EX) == 0 && StillNamed(temp, fd)) return 1;
+        // Another writer took our file for a leftover and removed it.
+        fclose(rep->pOut);
+        rep->pOut = nullptr;
     }
-    fprintf(stderr, "ERROR: can't open file, %s\n", path);
-    return nullptr;
+    fprintf(stderr, "ERROR: can't open file, %s\n", temp);
+    return 0;
 }
 
-void AbortNewDataBase(FILE *f, const char *name) {
-    char path[PATH_SIZE];
-    if (DbmBuildPath(path, sizeof path, name, "xdb_new")) unlink(path);
-    fclose(f);
-}
+void AbortNewDataBase(FileReplacement *rep) { ReplaceAbort(rep); }
 
-int CommitNewDataBase(FILE *f, const char *name, struct stat *written) {
-    // The copy must be on the disk before it takes the database's name, or a
-    // crash could leave an empty or partial file under that name.
-    if (fflush(f) != 0 || fsync(fileno(f)) != 0 || (written && fstat(fileno(f), written) != 0)) {
-        fprintf(stderr, "ERROR: Can't write to %s", name);
-        AbortNewDataBase(f, name);
-        return 0;
-    }
-    if (!RenameDataBase(name, "xdb_new", "xdb")) {
-        fprintf(stderr, "ERROR: Can't write to %s", name);
-        AbortNewDataBase(f, name);
-        return 0;
-    }
-    fclose(f); // releases the writers' lock only once the new file is in place
-    return 1;
-}
-
-int RenameDataBase(const char *name, const char *from_ext, const char *to_ext) {
-    // In full-path mode the extensions are not used: the temporary copy
-    // beside the file goes over the file itself.
-    char from[PATH_SIZE], to[PATH_SIZE], dir[PATH_SIZE];
-    if (!DbmBuildPath(from, sizeof from, name, DbmV4DriverPathHandling ? "xdb_new" : from_ext) ||
-        !DbmBuildPath(to, sizeof to, name, DbmV4DriverPathHandling ? "xdb" : to_ext))
-        return 0;
-    const char *slash = strrchr(to, '/');
-    if (!slash) snprintf(dir, sizeof dir, ".");
-    else snprintf(dir, sizeof dir, "%.*s", slash == to ? 1 : static_cast<int>(slash - to), to);
-    if (rename(from, to) != 0) return 0;
-    // Make the new name itself durable.
-    int dfd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
-    }
-    return 1;
+int CommitNewDataBase(FileReplacement *rep, const char *name, struct stat *written) {
+    if (ReplaceCommit(rep, written)) return 1; // the writers' lock goes with the temporary's close
+    fprintf(stderr, "ERROR: Can't write to %s", name);
+    return 0;
 }
 
 void DbmMakeWorkDb(void) {
@@ -363,20 +363,20 @@ int DbmPutRecord(const char *name, const char *key, const void *data, int len) {
 
     DbmMakeWorkDb();
     // Lock the temporary copy before reading (see RewriteWithout).
-    FILE *out = OpenNewDataBase(name);
-    if (!out) return 0;
+    FileReplacement rep;
+    if (!OpenNewDataBase(name, &rep)) return 0;
     bool missing;
     FILE *in = OpenExisting(name, &missing);
     // A file that is there but cannot be read must not be replaced by a
     // copy holding only the new record.
     if (!in && !missing) {
-        AbortNewDataBase(out, name);
+        AbortNewDataBase(&rep);
         return 0;
     }
     StreamHolder hold(in);
 
-    if (in && !PurgeRecord(name, in, out, key, 0)) {
-        AbortNewDataBase(out, name);
+    if (in && !PurgeRecord(name, in, rep.pOut, key, 0)) {
+        AbortNewDataBase(&rep);
         return 0;
     }
     // Build the record only now: the purge used the same buffer.
@@ -384,12 +384,12 @@ int DbmPutRecord(const char *name, const char *key, const void *data, int len) {
     Put16(S.Rec + 2, static_cast<int>(klen));
     memcpy(S.Rec + 4, key, klen);
     memcpy(S.Rec + 4 + klen, data, len);
-    if (!PutData(out, S.Rec)) {
+    if (!PutData(rep.pOut, S.Rec)) {
         fprintf(stderr, "ERROR: Can't write to %s", name);
-        AbortNewDataBase(out, name);
+        AbortNewDataBase(&rep);
         return 0;
     }
-    return CommitNewDataBase(out, name);
+    return CommitNewDataBase(&rep, name);
 }
 
 int DbmDeleteRecord(const char *name, const char *key) {

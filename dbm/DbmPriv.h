@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Dbm.h"
+#include "utils.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -21,25 +22,22 @@ int DbmBuildPath(char *buf, int size, const char *name, const char *ext);
 // to 10 times a second apart. Null at once when no file is there.
 FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int report);
 
-// Creates (truncates) the temporary copy of database name with mode 666,
-// creating "<pToolPath>/db" when it is missing. Null on failure, after
+// Makes the temporary copy of database name beside it (ReplaceOpen),
+// creating "<pToolPath>/db" when it is missing, and locks it: writers of one
+// database take turns from here to the commit. The new file keeps the old
+// one's mode and owner; a new database gets mode 666. 0 on failure, after
 // printing "ERROR: can't open file, %s" on standard error.
-FILE *OpenNewDataBase(const char *name);
+int OpenNewDataBase(const char *name, FileReplacement *rep);
 
-// Flushes and syncs the temporary copy f of database name, renames it over
-// the database and closes it. 0 when any step fails: the copy is then removed
-// and the database left as it was.
-// When written is given, it receives the status of the new file (so that a
-// store can tell its own file from one another process put there later).
-int CommitNewDataBase(FILE *f, const char *name, struct stat *written = nullptr);
+// Flushes and syncs the temporary copy, renames it over the database and
+// closes it. 0 when any step fails, after printing "ERROR: Can't write to
+// %s": the copy is then removed and the database left as it was. When
+// written is given, it receives the status of the new file (so that a store
+// can tell its own file from one another process put there later).
+int CommitNewDataBase(FileReplacement *rep, const char *name, struct stat *written = nullptr);
 
-// Removes the temporary copy of database name and closes f (after a failure).
-void AbortNewDataBase(FILE *f, const char *name);
-
-// Renames the temporary copy over the database (from_ext -> to_ext in normal
-// mode; "<name>_new" -> name in full-path mode) and syncs the directory.
-// 0 when the rename fails.
-int RenameDataBase(const char *name, const char *from_ext, const char *to_ext);
+// Removes the temporary copy (after a failure).
+void AbortNewDataBase(FileReplacement *rep);
 
 // Creates the directory "db" in the working directory (mode 777) when the
 // working directory holds no entry of that name. Normal mode only: in

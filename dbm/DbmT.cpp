@@ -629,16 +629,16 @@ int DbmTArchiveDb(DbT *db) {
     if (!db || !db->pName) return 0;
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
     DbmMakeWorkDb();
-    FILE *out = OpenNewDataBase(db->pName);
-    if (!out) return 0;
+    FileReplacement rep;
+    if (!OpenNewDataBase(db->pName, &rep)) return 0;
     if (db->ImageSize > 0 &&
-        fwrite(db->pImage, 1, db->ImageSize, out) != static_cast<size_t>(db->ImageSize)) {
+        fwrite(db->pImage, 1, db->ImageSize, rep.pOut) != static_cast<size_t>(db->ImageSize)) {
         fprintf(stderr, "ERROR: Can't write to %s", db->pName);
-        AbortNewDataBase(out, db->pName);
+        AbortNewDataBase(&rep);
         return 0;
     }
     struct stat st;
-    if (!CommitNewDataBase(out, db->pName, &st)) return 0;
+    if (!CommitNewDataBase(&rep, db->pName, &st)) return 0;
     // The file now holds this image: no reload is needed until it changes.
     if (db->pImage && db->DbType != DBT_EMPTY) NoteFile(db, st);
     return 1;

@@ -311,3 +311,52 @@ TEST_F(PlainDb, ConcurrentWritersNeverLoseEachOthersRecords) {
     PutMem(list);
     EXPECT_EQ(count, 2 * perChild);
 }
+
+TEST_F(PlainDb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
+    mode_t mask = umask(022);
+    DbmSetV4DriverPathHandling();
+    std::string file = Path("mode.xdb");
+    ASSERT_EQ(Put(file.c_str(), "k", "v"), 1);
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    for (mode_t mode : {0600, 0640, 0444}) {
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        ASSERT_EQ(Put(file.c_str(), "k" + std::to_string(mode), "v"), 1);
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        ASSERT_EQ(DbmDeleteRecord(file.c_str(), "k"), 1);
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        ASSERT_EQ(Put(file.c_str(), "k", "v"), 1);
+    }
+    umask(mask);
+}
+
+TEST_F(PlainDb, AFileWithNoReadableRecordIsNeverRewritten) {
+    DbmSetV4DriverPathHandling();
+    std::string file = Path("other.xdb");
+    const std::vector<std::pair<const char *, std::string>> cases = {
+        {"tagged file", TaggedHeader(1) + TaggedRecord("k", "v")},
+        {"tagged header alone", TaggedHeader(0)},
+        {"damaged first byte", "X" + PlainRecord("k", "v").substr(1)},
+        {"text", "hello, world\n"},
+        {"one byte", "x"},
+    };
+    for (auto &[what, bytes] : cases) {
+        WriteAll(file, bytes);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Put(file.c_str(), "new", "n"), 0) << what;
+        EXPECT_EQ(DbmDeleteRecord(file.c_str(), "k"), 0) << what;
+        EXPECT_EQ(DbmDeleteRecords(file.c_str(), "k"), 1) << what; // it was opened
+        EXPECT_EQ(DbmCopyRecord(file.c_str(), "k", "k2"), 0) << what;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("ERROR: no readable record in " + file), std::string::npos) << what << err;
+        EXPECT_EQ(ReadAll(file), bytes) << what;
+        EXPECT_FALSE(Exists(file + "_new")) << what;
+    }
+    // An empty file holds no record and loses nothing.
+    WriteAll(file, "");
+    EXPECT_EQ(Put(file.c_str(), "new", "n"), 1);
+    EXPECT_EQ(ReadAll(file), PlainRecord("new", "n"));
+}

@@ -1,12 +1,12 @@
 // In-place editing of text files.
 //
 // Every editor reads the file line by line, writes the edited text to a
-// temporary beside it and then puts the temporary in the file's place. The
-// temporary is flushed and synced before the rename, and the rename is
-// skipped when the new text could not be written in full, so a full disk or
-// a crash leaves either the old file or the new one, never a cut one. The
-// replaced file keeps its permission bits (and, for root, its owner): an
-// edited script stays executable.
+// temporary beside it and then puts the temporary in the file's place through
+// the atomic replacement of the file helpers: flushed and synced before the
+// rename, which is skipped when the new text could not be written in full, so
+// a full disk or a crash leaves either the old file or the new one, never a
+// cut one. The replaced file keeps its permission bits (and, where we may
+// give it, its owner): an edited script stays executable.
 
 #include "utils.h"
 
@@ -15,7 +15,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +26,8 @@ char FnOut[EDIT_NAME_SIZE];
 namespace {
 
 struct EditState {
-    char genName[255]; // GenName's result, valid until its next call
+    char genName[255];    // GenName's result, valid until its next call
+    FileReplacement pair; // the stream pair's temporary, from OpenIOFiles to ReplaceInputFile
 };
 EditState g_edit;
 
@@ -67,50 +67,26 @@ void MakeNames(const char *base, const char *ext, EditNames &names) {
     if (n < 0 || static_cast<size_t>(n) >= sizeof names.temp) NameTooLong(base);
 }
 
-// Opens a fresh temporary for writing. A leftover of an earlier run is
-// removed first, and the new file is created exclusively without following
-// a link, so a link planted under the temporary's name cannot redirect the
-// write. Ends the program when it cannot be created.
-FILE *OpenTemp(const char *temp) {
-    if (unlink(temp) != 0 && errno != ENOENT) SysError("can't open file, %s", temp);
-    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) SysError("can't open file, %s", temp);
-    FILE *f = fdopen(fd, "w");
-    if (f == nullptr) {
-        close(fd);
+// Opens a fresh temporary beside `file` for writing. A leftover of an
+// earlier run is removed first; the new one is made exclusively without
+// following a link, so a link planted under the temporary's name cannot
+// redirect the write. Ends the program when it cannot be created.
+void OpenTemp(FileReplacement *rep, const char *file, const char *temp) {
+    if (!ReplaceOpen(rep, file, temp, -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER)) {
+        errno = rep->Errno;
         SysError("can't open file, %s", temp);
     }
-    return f;
 }
 
-// Finishes the temporary `out` (whose source file is still open as `in`)
-// and renames it over `file`. Closes both streams. Returns 0 when the file
-// was replaced, 1 otherwise (the original is then left as it was).
-int PutInPlace(FILE *in, FILE *out, const char *file, const char *temp) {
-    // The mode comes from the open source; a caller's editing loop may have
-    // read it to its end with GetFileLine, which closes it, and then the
-    // file is asked by name.
-    struct stat st;
-    bool haveMode = in != nullptr ? fstat(fileno(in), &st) == 0 : stat(file, &st) == 0;
+// Closes the source `in` (when still open) and puts the temporary in the
+// file's place; the replaced file keeps its permission bits (and, where we
+// may give it, its owner): an edited script stays executable. Returns 0 when
+// the file was replaced, 1 otherwise (the original is then left as it was).
+int PutInPlace(FILE *in, FileReplacement *rep) {
     if (in != nullptr) fclose(in);
-    if (out == nullptr) return 1;
-
-    bool ok = fflush(out) == 0 && !ferror(out);
-    if (ok && haveMode) {
-        // Owner first: chown clears the set-id bits that chmod then restores.
-        // Keeping them is a courtesy; the text itself is what counts.
-        int ignored = geteuid() == 0 ? fchown(fileno(out), st.st_uid, st.st_gid) : 0;
-        ignored = fchmod(fileno(out), st.st_mode & 07777);
-        (void)ignored;
-    }
-    if (ok && fsync(fileno(out)) != 0 && errno != EINVAL) ok = false;
-    if (fclose(out) != 0) ok = false;
-    if (!ok) {
-        fprintf(stderr, "ERROR: couldn't write %s\n", temp);
-        unlink(temp);
-        return 1;
-    }
-    return rename(temp, file) == 0 ? 0 : 1;
+    if (ReplaceCommit(rep, nullptr)) return 0;
+    if (rep->Failed == REPLACE_FAILED_WRITE) fprintf(stderr, "ERROR: couldn't write %s\n", rep->Temp);
+    return 1;
 }
 
 // Reads the file named by base and ext line by line and writes what `edit`
@@ -120,7 +96,9 @@ template <typename Edit> int EditFile(const char *base, const char *ext, Edit ed
     EditNames names;
     MakeNames(base, ext, names);
     FILE *in = OpenFile(nullptr, names.file, "rt", REPORT_FATAL);
-    FILE *out = OpenTemp(names.temp);
+    FileReplacement rep;
+    OpenTemp(&rep, names.file, names.temp);
+    FILE *out = rep.pOut;
 
     char *line = nullptr;
     size_t cap = 0;
@@ -131,12 +109,11 @@ template <typename Edit> int EditFile(const char *base, const char *ext, Edit ed
 
     if (!readOk) {
         fclose(in);
-        fclose(out);
-        unlink(names.temp);
+        ReplaceAbort(&rep);
         fprintf(stderr, "ERROR: couldn't read %s\n", names.file);
         return 1;
     }
-    return PutInPlace(in, out, names.file, names.temp);
+    return PutInPlace(in, &rep);
 }
 
 // First occurrence of pattern in line; null when absent or pattern is null.
@@ -348,6 +325,7 @@ FILE *OpenIOFiles(const char *base, const char *ext) {
     if (pIn != nullptr) fclose(pIn);
     if (pOut != nullptr) fclose(pOut);
     pIn = pOut = nullptr;
+    g_edit.pair.pOut = nullptr; // closed above when it was still open
 
     MakeFileName(Fn, base, ext);
     // The stream pair's temporary is the file name and "out".
@@ -355,18 +333,20 @@ FILE *OpenIOFiles(const char *base, const char *ext) {
     if (n < 0 || static_cast<size_t>(n) >= sizeof FnOut) NameTooLong(base ? base : "");
 
     pIn = OpenFile(nullptr, Fn, "rt", REPORT_FATAL);
-    pOut = OpenTemp(FnOut);
+    OpenTemp(&g_edit.pair, Fn, FnOut);
+    pOut = g_edit.pair.pOut;
     return pOut;
 }
 
 int ReplaceInputFile() {
     FILE *in = pIn, *out = pOut;
     pIn = pOut = nullptr;
-    if (out == nullptr) {
+    if (out == nullptr || out != g_edit.pair.pOut) {
         if (in != nullptr) fclose(in);
+        if (out != nullptr) fclose(out);
         return 1;
     }
-    return PutInPlace(in, out, Fn, FnOut);
+    return PutInPlace(in, &g_edit.pair);
 }
 
 char *GenName(const char *text) {

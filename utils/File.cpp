@@ -393,3 +393,121 @@ char *FindExistingPath(const char *path, int *flExists) {
     if (flExists != nullptr && found == path) *flExists = 1;
     return SaveStr("%s", found.c_str());
 }
+
+// ---------------------------------------------------------------------------
+// Atomic replacement
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Records a failure; the record's temporary is gone by then.
+int ReplaceFailed(FileReplacement *r, int step, int err) {
+    r->Failed = step;
+    r->Errno = err;
+    return 0;
+}
+
+// Copies text into a record buffer; false when it does not fit.
+bool CopyName(char (&buf)[4096], const char *text) {
+    int n = snprintf(buf, sizeof buf, "%s", text);
+    return n >= 0 && static_cast<size_t>(n) < sizeof buf;
+}
+
+// The directory that holds path, for syncing the rename ("." for a bare name).
+std::string ParentOf(const char *path) {
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr) return ".";
+    if (slash == path) return "/";
+    return std::string(path, static_cast<size_t>(slash - path));
+}
+
+// A file system that cannot sync says so; that is no failure of ours.
+bool SyncFailed(int fd) { return fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP; }
+
+// Gives the temporary its permission bits (and owner) before it takes the
+// file's name, so the file is never seen with other ones.
+void SetReplacementMode(FileReplacement *r, int fd) {
+    struct stat old;
+    if ((r->Flags & REPLACE_KEEP_MODE) && stat(r->Path, &old) == 0) {
+        // Owner first: chown clears the set-id bits that chmod then restores.
+        // An owner we may not give (we are not root) leaves ours: keeping the
+        // text matters, keeping the owner is a courtesy.
+        struct stat now;
+        if (fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+            int ignored = fchown(fd, old.st_uid, old.st_gid);
+            (void)ignored;
+        }
+        int ignored = fchmod(fd, old.st_mode & 07777);
+        (void)ignored;
+    } else if (r->Mode >= 0) {
+        int ignored = fchmod(fd, static_cast<mode_t>(r->Mode));
+        (void)ignored;
+    }
+}
+
+} // namespace
+
+int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode, int flags) {
+    r->pOut = nullptr;
+    r->Mode = mode;
+    r->Flags = flags;
+    r->Failed = REPLACE_FAILED_NONE;
+    r->Errno = 0;
+    if (path == nullptr || temp == nullptr || !CopyName(r->Path, path) || !CopyName(r->Temp, temp))
+        return ReplaceFailed(r, REPLACE_FAILED_CREATE, ENAMETOOLONG);
+    if ((flags & REPLACE_DROP_LEFTOVER) && unlink(temp) != 0 && errno != ENOENT)
+        return ReplaceFailed(r, REPLACE_FAILED_CREATE, errno);
+    // A new file of our own: a link or a file planted under the temporary's
+    // name (in /tmp, say) must not redirect what we write.
+    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return ReplaceFailed(r, REPLACE_FAILED_CREATE, errno);
+    r->pOut = fdopen(fd, "w");
+    if (r->pOut == nullptr) {
+        int err = errno;
+        close(fd);
+        unlink(temp);
+        return ReplaceFailed(r, REPLACE_FAILED_CREATE, err);
+    }
+    return 1;
+}
+
+int ReplaceCommit(FileReplacement *r, struct stat *written) {
+    if (r->pOut == nullptr) return ReplaceFailed(r, REPLACE_FAILED_WRITE, EBADF);
+    int fd = fileno(r->pOut);
+    // The copy must be on the disk before it takes the file's name, or a
+    // crash could leave an empty or partial file under that name.
+    if (fflush(r->pOut) != 0 || ferror(r->pOut)) {
+        int err = errno ? errno : EIO;
+        ReplaceAbort(r);
+        return ReplaceFailed(r, REPLACE_FAILED_WRITE, err);
+    }
+    SetReplacementMode(r, fd);
+    if (SyncFailed(fd) || (written != nullptr && fstat(fd, written) != 0)) {
+        int err = errno;
+        ReplaceAbort(r);
+        return ReplaceFailed(r, REPLACE_FAILED_WRITE, err);
+    }
+    if (rename(r->Temp, r->Path) != 0) {
+        int err = errno;
+        ReplaceAbort(r);
+        return ReplaceFailed(r, REPLACE_FAILED_RENAME, err);
+    }
+    // The new name itself must survive a crash.
+    int dfd = open(ParentOf(r->Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    // Closed only now: a lock a caller holds on the temporary lasts until the
+    // new file is in place.
+    fclose(r->pOut);
+    r->pOut = nullptr;
+    return 1;
+}
+
+void ReplaceAbort(FileReplacement *r) {
+    if (r->pOut == nullptr) return;
+    unlink(r->Temp);
+    fclose(r->pOut);
+    r->pOut = nullptr;
+}

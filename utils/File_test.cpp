@@ -585,3 +585,136 @@ TEST_F(FileTest, FindExistingPathOfAPathLongerThanAPathBufferGivesAnAncestor) {
 }
 
 } // namespace
+
+namespace {
+
+mode_t ModeOf(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+bool Exists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+TEST_F(FileTest, ReplacementPutsTheNewTextInPlaceAndLeavesNoTemporary) {
+    WriteAll(P("f"), "old\n");
+    FileReplacement r;
+    ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.new").c_str(), -1, 0), 1);
+    EXPECT_EQ(ReadAll(P("f")), "old\n"); // nothing changes before the commit
+    fputs("new\n", r.pOut);
+    struct stat written;
+    ASSERT_EQ(ReplaceCommit(&r, &written), 1);
+    EXPECT_EQ(r.pOut, nullptr);
+    EXPECT_EQ(ReadAll(P("f")), "new\n");
+    EXPECT_FALSE(Exists(P("f.new")));
+    struct stat now;
+    ASSERT_EQ(stat(P("f").c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, written.st_ino);
+}
+
+TEST_F(FileTest, ReplacementModes) {
+    struct Case {
+        const char *name;
+        int oldMode;  // 0: no old file
+        int mode;     // ReplaceOpen's mode
+        int flags;
+        int expected; // mode of the new file
+    };
+    mode_t mask = umask(022);
+    const Case cases[] = {
+        {"kept 600", 0600, 0666, REPLACE_KEEP_MODE, 0600},
+        {"kept 4755", 04755, -1, REPLACE_KEEP_MODE, 04755},
+        {"new file gets the given mode", 0, 0666, REPLACE_KEEP_MODE, 0666},
+        {"new file without a mode: umask", 0, -1, REPLACE_KEEP_MODE, 0644},
+        {"old mode not asked for", 0600, -1, 0, 0644},
+        {"given mode over the old one", 0600, 0640, 0, 0640},
+    };
+    for (const Case &c : cases) {
+        std::string f = P(c.name);
+        unlink(f.c_str());
+        if (c.oldMode) {
+            WriteAll(f, "old");
+            ASSERT_EQ(chmod(f.c_str(), c.oldMode), 0);
+        }
+        FileReplacement r;
+        ASSERT_EQ(ReplaceOpen(&r, f.c_str(), (f + ".tmp").c_str(), c.mode, c.flags), 1) << c.name;
+        fputs("new", r.pOut);
+        ASSERT_EQ(ReplaceCommit(&r, nullptr), 1) << c.name;
+        EXPECT_EQ(ModeOf(f), static_cast<mode_t>(c.expected)) << c.name;
+        EXPECT_EQ(ReadAll(f), "new") << c.name;
+    }
+    umask(mask);
+}
+
+TEST_F(FileTest, ReplacementNeverWritesThroughWhatLiesAtTheTemporarysName) {
+    WriteAll(P("victim"), "precious");
+    WriteAll(P("f"), "old");
+    for (bool link : {true, false}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        if (link) ASSERT_EQ(symlink(P("victim").c_str(), P("f.tmp").c_str()), 0);
+        else WriteAll(P("f.tmp"), "planted");
+        FileReplacement r;
+        EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 0);
+        EXPECT_EQ(r.Failed, REPLACE_FAILED_CREATE);
+        EXPECT_EQ(r.Errno, EEXIST);
+        EXPECT_EQ(r.pOut, nullptr);
+        EXPECT_EQ(ReadAll(P("victim")), "precious");
+        EXPECT_EQ(ReadAll(P("f")), "old");
+        // Asked to, it removes the leftover (not what a link points to).
+        ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, REPLACE_DROP_LEFTOVER), 1);
+        fputs("new", r.pOut);
+        ASSERT_EQ(ReplaceCommit(&r, nullptr), 1);
+        EXPECT_EQ(ReadAll(P("victim")), "precious");
+        EXPECT_EQ(ReadAll(P("f")), "new");
+        WriteAll(P("f"), "old");
+    }
+}
+
+TEST_F(FileTest, ReplacementFailuresKeepTheOldFileAndSayWhichStepFailed) {
+    WriteAll(P("f"), "old");
+    FileReplacement r;
+    // No directory for the temporary.
+    EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), P("none/f.tmp").c_str(), -1, 0), 0);
+    EXPECT_EQ(r.Failed, REPLACE_FAILED_CREATE);
+    EXPECT_EQ(r.Errno, ENOENT);
+    // A name longer than the record holds.
+    std::string longName(5000, 'x');
+    EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), longName.c_str(), -1, 0), 0);
+    EXPECT_EQ(r.Errno, ENAMETOOLONG);
+    // The rename fails: a directory stands under the file's name.
+    ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
+    WriteAll(P("d/inside"), "x");
+    ASSERT_EQ(ReplaceOpen(&r, P("d").c_str(), P("d.tmp").c_str(), -1, 0), 1);
+    fputs("new", r.pOut);
+    EXPECT_EQ(ReplaceCommit(&r, nullptr), 0);
+    EXPECT_EQ(r.Failed, REPLACE_FAILED_RENAME);
+    EXPECT_FALSE(Exists(P("d.tmp")));
+    EXPECT_EQ(ReadAll(P("d/inside")), "x");
+    // The caller gives up: the temporary goes, the file stays.
+    ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 1);
+    fputs("half", r.pOut);
+    ReplaceAbort(&r);
+    EXPECT_FALSE(Exists(P("f.tmp")));
+    EXPECT_EQ(ReadAll(P("f")), "old");
+}
+
+TEST_F(FileTest, ReplacementThatCannotBeWrittenInFullKeepsTheOldFile) {
+    // /dev/full takes nothing: the flush fails as on a full disk.
+    WriteAll(P("f"), "old");
+    FileReplacement r;
+    ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 1);
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    ASSERT_GE(dup2(full, fileno(r.pOut)), 0);
+    close(full);
+    fputs("new", r.pOut);
+    EXPECT_EQ(ReplaceCommit(&r, nullptr), 0);
+    EXPECT_EQ(r.Failed, REPLACE_FAILED_WRITE);
+    EXPECT_EQ(r.Errno, ENOSPC);
+    EXPECT_EQ(ReadAll(P("f")), "old");
+    EXPECT_FALSE(Exists(P("f.tmp")));
+}

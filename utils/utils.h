@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <cstdio>
 
+struct stat;
+
 // ---------------------------------------------------------------------------
 // Tokenizer and keyword lists (Token.cpp)
 // ---------------------------------------------------------------------------
@@ -305,6 +307,50 @@ char *GetToolPath(const char *argv0);
 // Stored path itself, or its nearest existing ancestor ("/" or "." at the
 // latest). *flExists is set to 1 when the path itself exists, else left.
 char *FindExistingPath(const char *path, int *flExists);
+
+// Atomic replacement of a file. The new content goes to a temporary beside
+// the file, made anew (O_CREAT|O_EXCL|O_NOFOLLOW: never through a link nor
+// into a file someone else put under its name); ReplaceCommit flushes and
+// syncs it, renames it over the file and syncs the directory, so that a
+// crash or a full disk leaves the old file or the new one, never a part.
+// The functions print nothing: a failure records its step and errno in the
+// record, and each caller's message names the file (the temporary for
+// REPLACE_FAILED_CREATE, the file for the others, as the caller chooses).
+//     FileReplacement r;
+//     if (!ReplaceOpen(&r, "x.conf", "x.confout", -1, REPLACE_KEEP_MODE)) ...
+//     fputs(text, r.pOut);
+//     if (!ReplaceCommit(&r, nullptr)) ... // the old file is left as it was
+constexpr int REPLACE_KEEP_MODE = 1;     // an existing file's mode and owner go to the new one
+constexpr int REPLACE_DROP_LEFTOVER = 2; // remove a leftover temporary first
+// Steps a replacement fails in (FileReplacement::Failed).
+constexpr int REPLACE_FAILED_NONE = 0;
+constexpr int REPLACE_FAILED_CREATE = 1; // the temporary could not be made
+constexpr int REPLACE_FAILED_WRITE = 2;  // writing, flushing or syncing it failed
+constexpr int REPLACE_FAILED_RENAME = 3; // it could not take the file's name
+
+struct FileReplacement {
+    FILE *pOut;         // the temporary, open for writing; null when none is open
+    char Path[4096];    // the file being replaced
+    char Temp[4096];    // the temporary beside it
+    int Mode;           // permission bits of a new file; -1: 0666 less the umask
+    int Flags;          // REPLACE_KEEP_MODE, REPLACE_DROP_LEFTOVER
+    int Failed;         // REPLACE_FAILED_* of the last failure
+    int Errno;          // errno of that failure
+};
+
+// Creates temp for writing (mode 0666 less the umask until the commit) and
+// fills *r. 0 on failure (Failed REPLACE_FAILED_CREATE; Errno EEXIST when
+// something is already there and REPLACE_DROP_LEFTOVER is not given, or
+// ENAMETOOLONG for a name longer than the record holds); nothing is left.
+int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode, int flags);
+// Flushes the temporary, gives it the existing file's mode and owner (when
+// asked and the file exists) or Mode, syncs it, renames it over the file,
+// syncs the directory and closes it. When written is given it receives the
+// new file's status. 1 on success; 0 on failure, with the temporary removed
+// and the file left as it was.
+int ReplaceCommit(FileReplacement *r, struct stat *written);
+// Closes and removes the temporary (after a failure of the caller's own).
+void ReplaceAbort(FileReplacement *r);
 
 // ---------------------------------------------------------------------------
 // Line input (Input.cpp)

@@ -7,13 +7,13 @@
 // partial file behind.
 #include "Dbm.h"
 #include "MemMgr.h"
+#include "utils.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -376,28 +376,18 @@ int CmdExport(const char *path, const char *out) {
         return fflush(stdout) == 0 ? 0 : Fail("cannot write standard output");
     }
     // Written beside the target and renamed, so a failure leaves no part.
-    // The temporary name is easy to guess: it must be a new file of our own,
-    // never a link or a file someone else put there (in /tmp, say), or the
-    // export could be written wherever that leads.
+    // The temporary's name is easy to guess (in /tmp, say): the replacement
+    // makes it anew and never writes through a link or into a file someone
+    // else put there.
     std::string tmp = std::string(out) + ".tmp" + std::to_string(getpid());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail("%s: %s", tmp.c_str(), strerror(errno));
-    FILE *f = fdopen(fd, "wb");
-    if (!f) {
+    FileReplacement rep;
+    if (!ReplaceOpen(&rep, out, tmp.c_str(), -1, 0)) return Fail("%s: %s", tmp.c_str(), strerror(rep.Errno));
+    if (fwrite(text.data(), 1, text.size(), rep.pOut) != text.size()) {
         int err = errno;
-        close(fd);
-        unlink(tmp.c_str());
-        return Fail("%s: %s", tmp.c_str(), strerror(err));
-    }
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = fflush(f) == 0 && ok;
-    ok = fsync(fileno(f)) == 0 && ok;
-    ok = fclose(f) == 0 && ok;
-    if (!ok || rename(tmp.c_str(), out) != 0) {
-        int err = errno;
-        unlink(tmp.c_str());
+        ReplaceAbort(&rep);
         return Fail("%s: %s", out, strerror(err));
     }
+    if (!ReplaceCommit(&rep, nullptr)) return Fail("%s: %s", out, strerror(rep.Errno));
     return 0;
 }
 

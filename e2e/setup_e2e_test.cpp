@@ -189,6 +189,62 @@ TEST(SetupRun, VersionAfterTheAgreementAndNothingInstalled) {
     EXPECT_TRUE(Contains(r.out, "status=0\nmade")) << r.out;
 }
 
+TEST(SetupRun, HelpAndUnknownOptionsAreAnsweredBeforeTheAgreement) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-usage");
+    const std::string usage = "Usage: setup [WORK-AREA] [INSTALL-ROOT]\n"
+                              "       setup install INSTALL-ROOT\n"
+                              "       setup -v\n";
+    struct Case {
+        std::string args;  // words for the shell
+        int status;
+        std::string error; // start of standard error; empty: the usage is on standard output
+    } cases[] = {
+        {"-h", 0, ""},
+        {"--help", 0, ""},
+        {"/tmp/w --help", 0, ""},
+        {"-x -h", 0, ""}, // help wins over a refusal
+        {"-x", 2, "ERROR: unknown option \"-x\""},
+        {"--", 2, "ERROR: unknown option \"--\""},
+        {"/tmp/w -x", 2, "ERROR: unknown option \"-x\""},
+        {"install --opt", 2, "ERROR: unknown option \"--opt\""},
+        {"-help", 2, "ERROR: unknown option \"-help\""},
+    };
+    for (const Case &c : cases) {
+        // "y" would accept the agreement, were it asked.
+        e2e::Result r = box.Sh("/tmp/site/setup " + c.args + "; echo \"status=$?\" >&2;"
+                               " echo \"tmp holds:\" $(ls -A /tmp) >&2",
+                               "y\n");
+        EXPECT_TRUE(Contains(r.err, "status=" + std::to_string(c.status) + "\n")) << c.args << "\n"
+                                                                                  << r.err;
+        EXPECT_FALSE(Contains(r.out, "Agree (y)")) << c.args;
+        // Neither the work area nor the log was made.
+        EXPECT_TRUE(Contains(r.err, "\ntmp holds: site\n")) << c.args << "\n" << r.err;
+        if (c.error.empty()) {
+            EXPECT_EQ(r.out.rfind(usage, 0), 0u) << c.args << "\n" << r.out;
+            EXPECT_TRUE(Contains(r.out, "/tmp/setup.log")) << r.out;
+            EXPECT_TRUE(Contains(r.out, "Exit status:")) << r.out;
+        } else {
+            EXPECT_EQ(r.out, "") << c.args;
+            EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << c.args << "\n" << r.err;
+            EXPECT_TRUE(Contains(r.err, "\n\n" + usage)) << c.args << "\n" << r.err;
+            EXPECT_TRUE(Contains(r.err, "Exit status:")) << r.err;
+        }
+    }
+    EXPECT_TRUE(box.Changes().empty());
+
+    // -v alone still waits for the agreement, and the usage names the
+    // program by the name it was called with.
+    e2e::Result r = box.Run({"/tmp/site/setup", "-v"}, "y\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.out, kEnglishQuestion));
+    EXPECT_EQ(r.err, "setup 4.30.09\n");
+    r = box.Sh("cp /tmp/site/setup /tmp/install-dorna && /tmp/install-dorna --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: install-dorna [WORK-AREA] [INSTALL-ROOT]\n", 0), 0u) << r.out;
+    EXPECT_TRUE(Contains(r.out, "/tmp/install-dorna.log")) << r.out;
+}
+
 TEST(SetupRun, AgreementAndMessageLanguagesFollowLang) {
     DORNA_REQUIRE_SANDBOX();
     // Without isize the run stops with message 65 right after the agreement,

@@ -33,6 +33,11 @@ void relocatePreviousInstallation(void)
 
 int main(int argc, char **argv)
 {
+    // The usage text names the program; help and unknown options are
+    // answered before the agreement, so that nothing is asked for them.
+    my_name = SaveStr_(StripPath(argv[0]));
+    checkCommandLineOptions(argc, argv);
+
     if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr))
         exit_app(0);
 
@@ -40,7 +45,6 @@ int main(int argc, char **argv)
     pDornaInstallDir = SaveStr("/tmp/%sInstall", SETUP_MAKER);
     LineBuf[0] = 0;
     pPathToSetup = GetToolPath(argv[0]);
-    my_name = SaveStr_(StripPath(argv[0]));
     // The program's name names the run log, and every system command's
     // redirection names the log on a root shell's command line.
     requireShellSafePath("program name", my_name, 2);

@@ -7,6 +7,7 @@
 // checked with isShellSafePath first: the command layer places texts on a
 // root shell's command line unescaped.
 #include <cerrno>
+#include <cstdarg>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,72 @@ void takeWorkArea(const char *word)
 }
 
 } // namespace
+
+void printUsage(FILE *out)
+{
+    const char *name = my_name != nullptr ? my_name : "setup";
+    fprintf(out,
+            "Usage: %s [WORK-AREA] [INSTALL-ROOT]\n"
+            "       %s install INSTALL-ROOT\n"
+            "       %s -v\n"
+            "\n"
+            "Installs the Dorna print suite from the install site, the directory that holds\n"
+            "this program and the pieces its \"disks\" list names. Run it as root. The\n"
+            "licence agreement is shown first; nothing is done unless it is accepted.\n"
+            "The words may be combined, as in \"%s /var/tmp install /opt\".\n"
+            "\n"
+            "  WORK-AREA      directory in which the pieces are copied, joined and\n"
+            "                 unpacked, in its subdirectory DornaInstall, which is removed\n"
+            "                 at the end (default: /tmp); made when it is missing\n"
+            "  INSTALL-ROOT   directory under which the suite is installed, as\n"
+            "                 INSTALL-ROOT/Dorna/dpxx (default: the root of the installed\n"
+            "                 suite, else /usr); /usr/Dorna/dpxx links to it when it is\n"
+            "                 not /usr; a trailing /Dorna or /Dorna/dpxx is dropped\n"
+            "  install INSTALL-ROOT  names the install root in any position\n"
+            "  -v             print the version on standard error and end\n"
+            "  -h, --help     print this help and end, before the agreement\n"
+            "\n"
+            "Relative paths are taken from the current directory. Every system command\n"
+            "the installation runs is logged with its output in /tmp/%s.log.\n"
+            "\n"
+            "Exit status:\n"
+            "  0  the suite is installed, or the run ended at the user's choice (the\n"
+            "     agreement refused, quit chosen) or after -v, -h or --help\n"
+            "  1  the installation failed or stopped; the messages and the log say why\n"
+            "  2  the command line was refused\n",
+            name, name, name, name, name);
+}
+
+void refuseCommandLine(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("ERROR: ", stderr);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputs("\n\n", stderr);
+    printUsage(stderr);
+    exit_app(2);
+}
+
+void checkCommandLineOptions(int argc, char **argv)
+{
+    // Help wins over a refusal anywhere on the line: whoever asks for it
+    // is shown how to call the program rather than an error.
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            printUsage(stdout);
+            exit_app(0);
+        }
+    }
+    // A misspelt option must never become a work area or an install root.
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && strcmp(argv[i], "-v") != 0)
+            refuseCommandLine("unknown option \"%s\" (a work area or install root that "
+                              "begins with \"-\" is given as ./%s)",
+                              argv[i], argv[i]);
+    }
+}
 
 int isShellSafePath(const char *text)
 {

@@ -64,6 +64,21 @@ extern unsigned char flExitTextMenu;
 // holds characters that are not safe on a shell command line.
 void parseCommandLineOptions(int argc, char **argv);
 
+// Prints the usage text of the program (its command-line forms, what the
+// work area and the install root are, where the log goes, the exit
+// statuses) on out. The program's name is my_name, "setup" while unset.
+void printUsage(FILE *out);
+
+// Refuses the command line: prints "ERROR: <message>", an empty line and
+// the usage text on standard error and ends the process with status 2.
+[[noreturn, gnu::format(printf, 1, 2)]] void refuseCommandLine(const char *format, ...);
+
+// Looks at the command line before the agreement is shown: "-h" or
+// "--help" prints the usage text on standard output and exits 0; any other
+// word that begins with "-", apart from "-v", is refused (status 2).
+// Returns when neither is found.
+void checkCommandLineOptions(int argc, char **argv);
+
 // Install root of the previous installation (a stored string), or null when
 // there is none. Removes a dangling link at the well-known location.
 char *locatePreviousInstallation(void);

@@ -187,12 +187,26 @@ bool UnderCI() {
     return ci != nullptr && strcmp(ci, "true") == 0;
 }
 
+std::string MakeScratchDir() {
+    const char *dir = ScratchDir();
+    if (mkdir(dir, 0755) == 0) chmod(dir, 0755); // reachable for the tests run as another user
+    struct stat st {};
+    if (lstat(dir, &st) != 0) return std::string("cannot create ") + dir + ": " + strerror(errno);
+    // It usually lies in the shared /tmp: one planted by another user would
+    // let that user change what the tests see.
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022) != 0)
+        return std::string("the scratch directory ") + dir +
+               " is not a directory of this user that only this user can write";
+    return "";
+}
+
 const std::string &SandboxUnavailableReason() {
     static std::string why;
     static bool asked = false;
     if (!asked) {
         asked = true;
-        mkdir(ScratchDir(), 0755);
+        why = MakeScratchDir();
+        if (!why.empty()) return why;
         Result r = RunHost({SandboxTool(), "--check", ScratchDir()}, "", 60);
         if (r.status != 0) {
             why = r.out + r.err;
@@ -216,7 +230,7 @@ std::string ReadHostFile(const std::string &path) {
 }
 
 Sandbox::Sandbox(const std::string &name) : overlays_{"/usr", "/var", "/etc"} {
-    mkdir(ScratchDir(), 0755);
+    MakeScratchDir();
     upper_ = std::string(ScratchDir()) + "/" + name + "." + std::to_string(getpid()) + "." +
              std::to_string(++state.sandboxes);
     // Leftovers of an earlier process with the same pid would falsify Changes().
@@ -257,6 +271,10 @@ void Sandbox::Chdir(const std::string &dir) {
 
 void Sandbox::HostRw() {
     options_.push_back("--host-rw");
+}
+
+void Sandbox::Net() {
+    options_.push_back("--net");
 }
 
 Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &input,

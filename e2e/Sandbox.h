@@ -61,10 +61,16 @@ struct Result {
 };
 
 // The sandbox script, the sample site built by the `site` target, and the
-// directory under which upper layers and other scratch files are made.
+// directory under which upper layers and other scratch files are made (under
+// /tmp unless the build names another; the sandbox hides it from the
+// command it runs).
 const char *SandboxTool();
 const char *SiteDir();
 const char *ScratchDir();
+
+// Makes ScratchDir() (mode 755) when it is missing; empty when it is a
+// directory of this user that no one else can write, else what is wrong.
+std::string MakeScratchDir();
 
 // True when the environment holds CI=true.
 bool UnderCI();
@@ -97,6 +103,7 @@ class Sandbox {
     void Unset(const std::string &name);
     void Chdir(const std::string &dir);
     void HostRw(); // leave the rest of the host writable
+    void Net();    // a network of its own, loopback only (daemons on their usual ports)
 
     // Runs argv as root in the sandbox with input on standard input.
     Result Run(const std::vector<std::string> &argv, const std::string &input = "",

@@ -92,6 +92,7 @@ TEST(PkgPrintSystem, RunningCupsdGivesCupsEvenBesideLprng)
     REQUIRE_HOST_PROGRAM("/usr/sbin/cupsd");
     e2e::Sandbox box("pkg-cups");
     box.BindRo(kSite, "/tmp/site");
+    box.Net(); // cupsd listens on port 631: never on the host's
     e2e::Result r = Install(box, "cupsd || exit 9; " + e2e::WaitForProcess("cupsd"));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " CUPS ");

@@ -54,6 +54,8 @@ TEST(Sandbox, TmpRunAndShmAreFreshAndPrivate) {
     DORNA_REQUIRE_SANDBOX();
     std::string probe = "/tmp/" + Unique("dorna-sandbox-probe-");
     e2e::Sandbox box("fresh-tmp");
+    // From a working directory under /tmp, that directory would be carried in.
+    box.Chdir("/");
     e2e::Result r =
         box.Sh("ls -A /tmp /run /dev/shm; echo inside > " + probe + "; stat -c %a /tmp");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -220,15 +222,18 @@ TEST(Sandbox, BindsDirectoriesAndFilesReadOnlyOrWritable) {
 
 TEST(Sandbox, TheRestOfTheHostIsReadOnlyUnlessAskedOtherwise) {
     DORNA_REQUIRE_SANDBOX();
-    std::string probe = std::string(e2e::ScratchDir()) + "/" + Unique("host-write-");
+    // The working directory is a host directory seen inside, wherever it is.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    std::string probe = std::string(cwd) + "/" + Unique("host-write-");
     e2e::Sandbox box("read-only-host");
-    e2e::Result r = box.Sh("echo x > " + probe);
+    e2e::Result r = box.Sh("echo x > " + e2e::ShellQuote(probe));
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(Contains(r.err, "Read-only file system")) << r.err;
     EXPECT_NE(access(probe.c_str(), F_OK), 0);
 
     box.HostRw();
-    EXPECT_EQ(box.Sh("echo x > " + probe).status, 0);
+    EXPECT_EQ(box.Sh("echo x > " + e2e::ShellQuote(probe)).status, 0);
     EXPECT_EQ(access(probe.c_str(), F_OK), 0);
     unlink(probe.c_str());
 }
@@ -243,6 +248,18 @@ TEST(Sandbox, MoreDirectoriesCanBeOverlaid) {
     EXPECT_NE(access("/opt/Dorna", F_OK), 0);
     std::vector<std::string> want{"/opt/Dorna", "/opt/Dorna/dpxx", "/opt/Dorna/dpxx/f"};
     EXPECT_EQ(box.Changes(), want);
+}
+
+TEST(Sandbox, ANetworkOfItsOwnHasOnlyTheLoopbackUp) {
+    DORNA_REQUIRE_SANDBOX();
+    e2e::Sandbox box("net");
+    box.Net();
+    // Its interfaces, and no listeners of the host's.
+    e2e::Result r = box.Sh("sed 1,2d /proc/net/dev | cut -d: -f1 | tr -d ' ';"
+                           " cat /sys/class/net/lo/operstate;"
+                           " awk 'NR>1' /proc/net/tcp | wc -l");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "lo\nunknown\n0\n");
 }
 
 TEST(Sandbox, WorkingDirectoryIsKeptOrChosen) {
@@ -266,8 +283,17 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
         GTEST_SKIP() << "needs root and setpriv to become an ordinary user";
     std::string dir = std::string(e2e::ScratchDir()) + "/" + Unique("nobody-");
     e2e::RunHost({"sh", "-c", "rm -rf \"$0\"; mkdir -p \"$0\" && chown 65534 \"$0\"", dir});
-    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                      e2e::SandboxTool()};
+    std::vector<std::string> nobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    // A checkout below a directory other users cannot enter (root's home)
+    // keeps the tool out of that user's reach: nothing to learn here then.
+    std::vector<std::string> reach = nobody;
+    reach.insert(reach.end(), {"sh", "-c", "test -r \"$0\" && test -x \"$1\"", e2e::SandboxTool(), dir});
+    if (e2e::RunHost(reach).status != 0) {
+        e2e::RunHost({"rm", "-rf", dir});
+        GTEST_SKIP() << "user 65534 cannot reach " << e2e::SandboxTool() << " or " << dir;
+    }
+    std::vector<std::string> asNobody = nobody;
+    asNobody.push_back(e2e::SandboxTool());
     std::vector<std::string> check = asNobody;
     check.insert(check.end(), {"--check", dir});
     e2e::Result c = e2e::RunHost(check);
@@ -285,6 +311,59 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
     EXPECT_EQ(lstat((dir + "/up/usr/dorna-nobody").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u);
     e2e::RunHost({e2e::SandboxTool(), "--clean", dir});
+}
+
+// The caller's files under /tmp, which the sandbox covers with a fresh tmpfs:
+// a checkout there, below a directory only its owner may enter, in folders
+// whose names hold blanks.
+TEST(Sandbox, CallersFilesUnderTmpStayReachable) {
+    DORNA_REQUIRE_SANDBOX();
+    const std::string top = "/tmp/" + Unique("dorna sandbox carry.");
+    const std::string checkout = top + "/home/a checkout";
+    const std::string cwd = checkout + "/build dir";
+    const std::string upper = checkout + "/scratch/up per";
+    ASSERT_EQ(e2e::RunHost({"sh", "-c",
+                            "rm -rf \"$0\" && mkdir -p \"$1/site\" \"$1/out\" \"$2\" &&"
+                            " chmod 700 \"$0/home\" && echo site > \"$1/site/disks\" &&"
+                            " echo one > \"$1/file\"",
+                            top, checkout, cwd})
+                  .status,
+              0);
+    auto run = [&](const std::vector<std::string> &options, const std::string &script) {
+        std::vector<std::string> argv{"sh", "-c", "cd \"$0\" && exec \"$@\"", cwd,
+                                      e2e::SandboxTool()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), {upper, "sh", "-c", script});
+        return e2e::RunHost(argv);
+    };
+    // Binds from under /tmp to /tmp and elsewhere; relative sources are taken
+    // from the working directory.
+    e2e::Result r = run({"-r", "../site:/tmp/site", "-b", checkout + "/out:/tmp/out", "-r",
+                         checkout + "/file:/etc/dorna-file"},
+                        "pwd; cat /tmp/site/disks /etc/dorna-file; echo result > /tmp/out/result;"
+                        " echo x > probe || echo read-only; echo made > /usr/dorna-carry;"
+                        " ls -A /tmp; ls -A \"$(dirname \"$PWD\")\"");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, cwd + "\nsite\none\nread-only\n" + top.substr(5) +
+                         "\nout\nsite\nbuild dir\n");
+    EXPECT_TRUE(Contains(r.err, "Read-only file system")) << r.err;
+    EXPECT_EQ(e2e::ReadHostFile(checkout + "/out/result"), "result\n");
+    EXPECT_EQ(e2e::ReadHostFile(upper + "/usr/dorna-carry"), "made\n");
+    EXPECT_NE(access((cwd + "/probe").c_str(), F_OK), 0);
+    EXPECT_NE(access("/usr/dorna-carry", F_OK), 0);
+    // Nothing of the staging is left in the upper directory.
+    e2e::Result left = e2e::RunHost({"ls", "-A", upper + "/.sandbox"});
+    EXPECT_EQ(left.out, "work\n");
+
+    // With the host writable the working directory is too; a chosen one is
+    // not carried in.
+    r = run({"--host-rw"}, "echo x > probe && ls -A /tmp");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadHostFile(cwd + "/probe"), "x\n");
+    r = run({"--chdir", "/tmp"}, "pwd; ls -A /tmp");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "/tmp\n");
+    EXPECT_EQ(e2e::RunHost({e2e::SandboxTool(), "--clean", top}).status, 0);
 }
 
 // Failures of the sandbox itself need no namespaces: they are caught before.
@@ -391,7 +470,7 @@ TEST(Sandbox, HelpDescribesTheUse) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: sandbox [OPTION]... UPPER-DIR [--] COMMAND [ARG]...\n", 0), 0u);
     for (const char *opt : {"--bind", "--ro-bind", "--overlay", "--env", "--unset", "--chdir",
-                            "--host-rw", "--check", "--clean"})
+                            "--host-rw", "--net", "--check", "--clean"})
         EXPECT_TRUE(Contains(r.out, opt)) << opt;
 }
 

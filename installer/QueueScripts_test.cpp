@@ -6,6 +6,7 @@
 // for by a small recorder script that writes its name, working directory,
 // arguments, the job variables of its environment and, on request, its
 // standard input to a call log.
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -94,12 +95,16 @@ class ScriptSite {
     {
         unlink(log_.c_str());
         unlink((log_ + ".dsf").c_str());
-        std::vector<std::string> argv{shell, script[0] == '/' ? script : app_ + "/" + script};
+        std::vector<std::string> argv = wrapper_;
+        argv.insert(argv.end(), {shell, script[0] == '/' ? script : app_ + "/" + script});
         argv.insert(argv.end(), args.begin(), args.end());
         env.push_back("REC_LOG=" + log_);
         last_ = RunProgram(argv, cwd, env, input);
         return Lines(ReadFile(log_));
     }
+
+    // Words put before the shell of every later Call ("timeout", "20").
+    void Wrap(const std::vector<std::string> &words) { wrapper_ = words; }
 
     const std::string &app() const { return app_; }
     const std::string &spool() const { return spool_; }
@@ -111,6 +116,7 @@ class ScriptSite {
     std::string spool_;
     std::string log_;
     insttest::Outcome last_;
+    std::vector<std::string> wrapper_;
 };
 
 // The lines of a call log that start with prefix, in order.
@@ -547,4 +553,83 @@ TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory)
     site.SetConfig(" AIX ");
     calls = site.Call("/usr/bin/dash", "DornaDSF", {"-a", "b"}, "/");
     EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -a", "arg b"}));
+}
+
+// Every configuration of the filter wrapper: a filter that fails is run
+// again a second later until it succeeds; one that cannot run at all stops
+// the job at once with a message and the shell's status.
+TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun)
+{
+    ScriptSite site;
+    // A wrapper that loops for ever must not hang the test.
+    site.Wrap({"/usr/bin/timeout", "20"});
+    const std::string lpd = site.Dir("lpd");
+    site.Dir("spool/lp1");
+    const std::string interfaces = site.Dir("interfaces");
+    insttest::Shell("cp '" + site.app() + "/DornaDSF' '" + interfaces + "/q7'");
+    struct Config {
+        const char *flags;
+        std::string script;
+        std::vector<std::string> args;
+        std::string cwd;
+        std::vector<std::string> env;
+        std::string copies; // directory of the spooled copy, empty when none is made
+    } configs[] = {
+        {" AIX ", "DornaDSF", {"-a", "b"}, "/", {}, ""},
+        {" BSD ", "DornaDSF", {"-w80"}, site.Dir("lpd/lp1"), {}, site.spool() + "/lp1"},
+        {" LPRng ", "DornaDSF", {"-Plp3", "-f(stdin)"}, site.Dir("lpd/lp3"),
+         {"SPOOL_DIR=" + lpd}, lpd},
+        {" V5 ", interfaces + "/q7", {"9", "u", "t", "1", "o", "/f1"}, "/", {}, ""},
+        {" CUPS ", "DornaDSF", {"9", "u", "t", "1", "o", "/f1"}, "/", {"PRINTER=cq"}, ""},
+    };
+    const std::string dsf = site.app() + "/dsf";
+    auto copiesLeft = [](const std::string &dir) {
+        return dir.empty() ? std::string() : insttest::Shell("ls -A '" + dir + "' | grep '^lp.*[.]'").out;
+    };
+    for (const Config &c : configs) {
+        site.SetConfig(c.flags);
+        for (const char *shell : kShells) {
+            SCOPED_TRACE(std::string(shell) + c.flags);
+            double seconds = 0;
+            auto call = [&](std::vector<std::string> env) {
+                env.insert(env.end(), c.env.begin(), c.env.end());
+                auto start = std::chrono::steady_clock::now();
+                auto calls = site.Call(shell, c.script, c.args, c.cwd, env, "PAGE");
+                seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                              .count();
+                return calls;
+            };
+
+            // Fails twice: printed once, on the third run, about two seconds
+            // later (waiting is the same code in both shells: dash only).
+            if (shell == kShells[0]) {
+                auto calls = call({"DSF_FAILS=2"});
+                EXPECT_EQ(site.last().status, 0) << site.last().out;
+                EXPECT_EQ(Only(calls, "call "), std::vector<std::string>(3, "call dsf"));
+                EXPECT_GE(seconds, 1.9);
+                EXPECT_LT(seconds, 10.0);
+                EXPECT_EQ(copiesLeft(c.copies), "") << "the spooled copy is removed";
+            }
+
+            // Missing, then not executable: at once, with a message.
+            const std::string q = "'" + dsf + "'";
+            struct Broken {
+                std::string make, undo;
+                int status;
+            } broken[] = {{"mv " + q + " " + q + ".parked", "mv " + q + ".parked " + q, 127},
+                          {"chmod 644 " + q, "chmod 755 " + q, 126}};
+            for (const Broken &b : broken) {
+                insttest::Shell(b.make);
+                call({});
+                insttest::Shell(b.undo);
+                EXPECT_EQ(site.last().status, b.status) << site.last().out;
+                EXPECT_NE(site.last().out.find("DornaDSF: cannot run " + dsf + " (status " +
+                                               std::to_string(b.status) + ")\n"),
+                          std::string::npos)
+                    << site.last().out;
+                EXPECT_LT(seconds, 5.0);
+                EXPECT_EQ(copiesLeft(c.copies), "") << "the spooled copy is removed";
+            }
+        }
+    }
 }

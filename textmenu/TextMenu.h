@@ -66,7 +66,7 @@ struct TextMenuItem {
     intptr_t Value;     // current value in the same encoding; text buffer, columns or submenu
     intptr_t PrevValue; // value before the last change (kinds 9, 10)
     int32_t (*Action)(TextMenu *, TextMenuItem *); // run after a choice or change; may be null
-    int32_t TextLen;    // length of pText, set by InitMenu
+    int32_t TextLen;                               // length of pText, set by InitMenu
     char *pFormat;      // entry format, state format or submenu condition list; may be null
     int32_t SavedValue; // value saved by an S state format; negative: none
     int32_t StateCnt;   // number of states in pStates, set by InitMenu
@@ -76,13 +76,13 @@ struct TextMenuItem {
 
 // A menu (9 fields).
 struct TextMenu {
-    char *pTitle;                // title; only its first line is measured for centring
-    int32_t TitleAlign;          // MENU_TITLE_COLON, MENU_TITLE_CENTRE or MENU_TITLE_RIGHT
-    char *pApplyPrompt;          // yes/no question on leaving with changes; null: none
+    char *pTitle;                  // title; only its first line is measured for centring
+    int32_t TitleAlign;            // MENU_TITLE_COLON, MENU_TITLE_CENTRE or MENU_TITLE_RIGHT
+    char *pApplyPrompt;            // yes/no question on leaving with changes; null: none
     intptr_t (*Apply)(TextMenu *); // run on an accepted leave; result of a non-interactive run
-    int32_t Reserved;            // not used by the engine
-    TextMenu *pParent;           // the menu to return to
-    void (*Update)(TextMenu *);  // run at each start, after a submenu and after a declined leave
-    TextMenuItem *pItems;        // the item array
-    uint16_t Flags;              // MENU_NO_EXIT ... MENU_NO_BLANK_LINES
+    int32_t Reserved;              // not used by the engine
+    TextMenu *pParent;             // the menu to return to
+    void (*Update)(TextMenu *);    // run at each start, after a submenu and after a declined leave
+    TextMenuItem *pItems;          // the item array
+    uint16_t Flags;                // MENU_NO_EXIT ... MENU_NO_BLANK_LINES
 };

@@ -1,0 +1,19 @@
+// NlsPriv.h - helpers the two sources of the catalog share; not for callers.
+#pragma once
+
+#include <cstddef>
+
+#include "Dbm.h"
+
+// Length of text cut to at most max bytes without splitting a UTF-8
+// character.
+size_t NlsCutLen(const char *text, size_t max);
+
+// "section_number" in the lookups' key buffer (valid until the next call).
+char *NlsFormatKey(int section, int number);
+
+// The text of key in db, or null when db, key or the record is missing. The
+// text lives in the shared fetch buffer until the next lookup; a text longer
+// than that buffer comes in a new block that is also stored in *owned (the
+// caller frees it with PutMem). *owned is null otherwise.
+const char *NlsLookup(DbT *db, const char *key, char **owned);

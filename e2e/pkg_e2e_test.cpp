@@ -283,6 +283,41 @@ TEST(PkgListRun, FailingCopyWarnsFailingModeStopsWithStatusOne)
     EXPECT_FALSE(box.Changed(kApp + "/driver")) << "the list stopped at the failed mode";
 }
 
+TEST(PkgListRun, ShellCharactersOfTheListNeverActAsRoot)
+{
+    DORNA_REQUIRE_SANDBOX();
+    // Each line would create a file under /tmp or in root's home if a shell
+    // read its words; the failing mode is followed by what would have been a
+    // succeeding touch. A launcher name that climbs out of /usr/bin stops
+    // the list before anything is written.
+    const std::string lists[] = {"c x$(touch\t/tmp/a)\n"
+                                 "c y`touch\t/tmp/b`\n"
+                                 "c z;touch\t/tmp/c\n"
+                                 "t $HOME\n"
+                                 "c dsf mode 755;touch\t/tmp/d\n",
+                                 "c dpqadmin bat ../../tmp/e\n"};
+    for (const std::string &list : lists) {
+        std::string site = MakeSite("shell-words-" + std::to_string(&list - lists), list);
+        ASSERT_FALSE(site.empty());
+        e2e::Sandbox box("pkg-shell-words");
+        box.BindRo(site, "/tmp/site");
+        e2e::Result r = box.Sh("printf 'y\\n' | HOME=/var/roothome /tmp/site/setup; "
+                               "echo \"status=$?\"; ls -d /tmp/a /tmp/b /tmp/c /tmp/d /tmp/e "
+                               "/var/roothome 2>&1");
+        EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
+        for (const char *made : {"/tmp/a", "/tmp/b", "/tmp/c", "/tmp/d", "/tmp/e", "/var/roothome"})
+            EXPECT_TRUE(Contains(r.out, std::string("ls: cannot access '") + made + "'"))
+                << made << r.out;
+        if (&list == lists) {
+            EXPECT_TRUE(box.Changed(kApp + "/$HOME")) << "the name is taken as it stands";
+            EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
+        } else {
+            EXPECT_TRUE(Contains(r.out, "the launcher name \"../../tmp/e\" is not a plain file name"))
+                << r.out;
+        }
+    }
+}
+
 TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
 {
     DORNA_REQUIRE_SANDBOX();

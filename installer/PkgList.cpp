@@ -11,10 +11,16 @@
 // Words are pulled with GetTokenD on a private copy of the line: the process
 // guard of "checkps", the log and the process queries all use the shared
 // tokenizer and the shared line buffers, and must not move our position.
+//
+// The list comes with the vendor's archive and is carried out as root: every
+// word of it that reaches a command line goes there as one literal word
+// through the command layer's shell-word quoter, so that no character of a
+// name, mode or value is read by a shell.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -96,6 +102,43 @@ int RestOfLine(char *out)
     return len > 0;
 }
 
+// text as one literal word of a SysCmd command line.
+std::string Word(const std::string &text)
+{
+    return SysShellWord(text.c_str(), true);
+}
+
+// Each blank-separated word of a "sed" value as a literal word, joined by
+// blanks: the words reach sed as they stand in the list (backslashes
+// included, which sed's expressions need), and none is read by a shell.
+std::string Words(const char *value)
+{
+    std::string out;
+    for (const char *p = value; *p;) {
+        size_t len = strcspn(p, " ");
+        if (len > 0) {
+            if (!out.empty())
+                out += ' ';
+            out += Word(std::string(p, len));
+        }
+        p += len;
+        p += strspn(p, " ");
+    }
+    return out;
+}
+
+// dir/name as one string.
+std::string Join(const char *dir, const char *name)
+{
+    return std::string(dir) + "/" + name;
+}
+
+// W/P/A, the source of every copy.
+std::string PkgArgPath(void)
+{
+    return Join(pDornaInstallDir, g.pkgDir) + "/" + g.arg;
+}
+
 // Ends the program like a failed attribute command: "ERROR: ..." in the log
 // and on standard output, status 1.
 [[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...)
@@ -109,17 +152,6 @@ int RestOfLine(char *out)
     printf("ERROR: %s\n", text);
     fflush(stdout);
     exit_app(1);
-}
-
-// Every word of the list ends up inside the double-quoted "sh -c" argument
-// of the command layer; a double quote in it would end that argument early
-// and hand the rest of the word to the outer shell.
-void RequireShellWord(const char *word, const char *what)
-{
-    if (strchr(word, '"'))
-        StopList("pkg.list line %d: the %s \"%s\" holds a double quote, which cannot be "
-                 "passed to the shell",
-                 g.lineNo, what, word);
 }
 
 // APP/A, the path every attribute names.
@@ -138,15 +170,13 @@ const char *AppArgPath(void)
 
 Next RunCopy(void)
 {
-    RequireShellWord(g.arg, "name");
-    SysCmd(kRowCp, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, pAppDir);
+    SysCmd(kRowCp, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return Next::Attributes;
 }
 
 Next RunDir(void)
 {
-    RequireShellWord(g.arg, "name");
-    SysCmd(kRowCpTree, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, pAppDir);
+    SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return Next::Attributes;
 }
 
@@ -154,16 +184,13 @@ Next RunDirTo(void)
 {
     char *to = g.value; // free until the attribute pairs are read
     NextWord(to);
-    RequireShellWord(g.arg, "name");
-    RequireShellWord(to, "destination");
-    SysCmd(kRowCpTree, kWarnMode, "%s/%s/%s %s", pDornaInstallDir, g.pkgDir, g.arg, to);
+    SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
     return Next::Attributes;
 }
 
 Next RunTouch(void)
 {
-    RequireShellWord(g.arg, "name");
-    SysCmd(kRowTouch, kWarnMode, "%s/%s", pAppDir, g.arg);
+    SysCmd(kRowTouch, kWarnMode, "%s", Word(Join(pAppDir, g.arg)).c_str());
     return Next::Attributes;
 }
 
@@ -181,7 +208,6 @@ Next RunNewDir(void)
 {
     if (FindFile(pAppDir, g.arg))
         return Next::EndLine;
-    RequireShellWord(g.arg, "name");
     CreateFile(AppArgPath(), nullptr, "775", nullptr, nullptr);
     return Next::Attributes;
 }
@@ -242,38 +268,46 @@ const Directive kDirectives[] = {
 
 void SetMode(const char *value)
 {
-    SysCmd(kRowChmod, kFatalMode, "%s %s/%s", value, pAppDir, g.arg);
+    SysCmd(kRowChmod, kFatalMode, "%s %s", Word(value).c_str(), Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void SetOwner(const char *value)
 {
-    SysCmd(kRowChown, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
+    SysCmd(kRowChown, kFatalMode, "-R %s %s", Word(value).c_str(),
+           Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void SetGroup(const char *value)
 {
-    SysCmd(kRowChgrp, kFatalMode, "-R %s %s/%s", value, pAppDir, g.arg);
+    SysCmd(kRowChgrp, kFatalMode, "-R %s %s", Word(value).c_str(),
+           Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void MakeLink(const char *value)
 {
-    SysCmd(kRowLn, kFatalMode, "-s %s/%s %s", pAppDir, g.arg, value);
+    SysCmd(kRowLn, kFatalMode, "-s %s %s", Word(Join(pAppDir, g.arg)).c_str(), Word(value).c_str());
 }
 
 void Rename(const char *value)
 {
-    SysCmd(kRowMv, kFatalMode, "%s/%s %s/%s", pAppDir, g.arg, pAppDir, value);
+    SysCmd(kRowMv, kFatalMode, "%s %s", Word(Join(pAppDir, g.arg)).c_str(),
+           Word(Join(pAppDir, value)).c_str());
 }
 
-// The launcher's path goes to chmod on a command line, the program's name
-// into the launcher's own command lines.
+// The launcher is /usr/bin/<value>: the value must name a file right there,
+// never a path that climbs out of /usr/bin or into a directory below it. The
+// directory and the program's name stand on the launcher's own command lines,
+// which one shell reads.
 void MakeLauncher(const char *value)
 {
-    char path[LINE_BUF_SIZE + 16];
-    int n = snprintf(path, sizeof path, "/usr/bin/%s", value);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
-        StopList("pkg.list line %d: launcher name too long: %s", g.lineNo, value);
-    GenSimpleScript(path, ScriptShShell, SimpleScript, pAppDir, pAppDir, g.arg);
+    if (strchr(value, '/') != nullptr || strcmp(value, ".") == 0 || strcmp(value, "..") == 0)
+        StopList("pkg.list line %d: the launcher name \"%s\" is not a plain file name", g.lineNo,
+                 value);
+    std::string path = Join("/usr/bin", value);
+    std::string dir = SysShellWord(pAppDir, false);
+    std::string prog = SysShellWord(g.arg, false);
+    GenSimpleScript(path.c_str(), ScriptShShell, SimpleScript, dir.c_str(), dir.c_str(),
+                    prog.c_str());
 }
 
 // Puts a fresh regular file of ours at the temporary name, so that the
@@ -322,26 +356,22 @@ void EditWithSed(const char *value)
     PrepareSedTemp(tmpPath, target);
 
     // A quiet call: the caller's own redirection catches sed's output.
-    SysCmd(-kRowSed, kFatalMode, "%s %s > %s", value, target, tmpPath);
-    SysCmd(kRowCp, kQuietMode, "%s %s", tmpPath, target);
-    SysCmd(kRowRm, kQuietMode, "%s", tmpPath);
+    const std::string targetWord = Word(target);
+    const std::string tmpWord = Word(tmpPath);
+    SysCmd(-kRowSed, kFatalMode, "%s %s > %s", Words(value).c_str(), targetWord.c_str(),
+           tmpWord.c_str());
+    SysCmd(kRowCp, kQuietMode, "%s %s", tmpWord.c_str(), targetWord.c_str());
+    SysCmd(kRowRm, kQuietMode, "%s", tmpWord.c_str());
 }
 
 struct Attribute {
-    const char *name;  // key word, exact and case-sensitive
-    const char *value; // what the value is, for the message that refuses it
+    const char *name; // key word, exact and case-sensitive
     void (*apply)(const char *value);
 };
 
 const Attribute kAttributes[] = {
-    {"mode", "mode", SetMode},
-    {"bat", "launcher name", MakeLauncher},
-    {"owner", "owner", SetOwner},
-    {"group", "group", SetGroup},
-    {"link", "link", MakeLink},
-    {"name", "new name", Rename},
-    {"sed", "sed value", EditWithSed},
-    {nullptr, nullptr, nullptr},
+    {"mode", SetMode},   {"bat", MakeLauncher}, {"owner", SetOwner},  {"group", SetGroup},
+    {"link", MakeLink},  {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
 };
 
 // Reads KEY VALUE pairs until a key or its value is missing. Only when "sed"
@@ -355,9 +385,6 @@ void RunAttributes(void)
             return;
         for (const Attribute *a = kAttributes; a->name; ++a) {
             if (strcmp(a->name, g.key) == 0) {
-                // Every attribute puts its value and APP/A on a command line.
-                RequireShellWord(g.value, a->value);
-                RequireShellWord(g.arg, "name");
                 a->apply(g.value);
                 break;
             }

@@ -370,36 +370,74 @@ TEST(PkgList, SedNeverWritesThroughAPlantedLink)
     }
 }
 
-TEST(PkgList, DoubleQuoteInSedValueStopsWithTheLine)
+TEST(PkgList, ShellCharactersInAnyWordAreTakenLiterally)
 {
-    PkgSite s("sed-quote");
+    PkgSite s("shell-words");
     s.AppFile("conf", "one\n");
-    ListRun r = s.Run("# first\nm conf sed s/one/\"two\"/\nc never\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2: ")) << r.out;
-    EXPECT_TRUE(Contains(r.log, "ERROR: pkg.list line 2: ")) << r.log;
-    EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\n");
-
-    // A double quote in any other word would break the command line too,
-    // the launcher's name and the name it runs included. The launchers are
-    // aimed at the scratch directory ("/usr/bin/../.." is "/").
     s.PkgFile("tool", "T");
-    const std::string launcher = "../.." + s.root() + "/launcher";
-    const std::string lines[] = {
-        "c a\"b\n",
-        "c tool bat " + launcher + "\"x\n",
-        "checkps a\"b bat " + launcher + "\n",
-        "c tool mode 7\"55\n",
-        "c tool link /tmp/a\"b\n",
-        "dirto tool /tmp/a\"b\n",
-        "c tool name a\"b\n",
+    const std::string mark = s.root() + "/mark";
+    // Each line would run "touch <mark>" if a shell read one of its words.
+    struct Case {
+        const char *what;
+        std::string line;
+    } cases[] = {
+        {"$() in a name", "c x$(touch\t" + mark + ")\n"},
+        {"backquotes in a name", "c y`touch\t" + mark + "`\n"},
+        {"; in a name", "c z;touch\t" + mark + "\n"},
+        {"$() in a touched name", "t x$(touch\t" + mark + ")\n"},
+        {"a variable", "t $HOME\n"},
+        {"; in a mode", "c tool mode 755;touch\t" + mark + "\n"},
+        {"; in an owner", "c tool owner root;touch\t" + mark + "\n"},
+        {"; in a group", "c tool group root;touch\t" + mark + "\n"},
+        {"; in a link", "c tool link " + s.root() + "/l;touch\t" + mark + "\n"},
+        {"; in a new name", "c tool name n;touch\t" + mark + "\n"},
+        {"; in a destination", "dirto tool " + s.root() + "/d;touch\t" + mark + "\n"},
+        {"$() in a sed value", "m conf sed s/one/two/;$(touch\t" + mark + ")\n"},
+        {"a double quote in a sed value", "m conf sed s/one/\"two\"/;$(touch\t" + mark + ")\n"},
+        {"a double quote in a name", "c a\"b$(touch\t" + mark + ")\n"},
     };
-    for (const std::string &line : lines) {
-        r = s.Run(line);
-        EXPECT_EQ(r.status, 1) << line;
-        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 1: ")) << line << r.out;
-        EXPECT_FALSE(Exists(s.root() + "/launcher")) << line;
-        EXPECT_FALSE(Exists(s.root() + "/launcher\"x")) << line;
+    for (const Case &c : cases) {
+        ListRun r = s.Run(c.line);
+        EXPECT_FALSE(Exists(mark)) << c.what << ": " << r.out << r.log;
+        unlink(mark.c_str());
+    }
+
+    // The words arrive whole: the odd names are made, copied and renamed as
+    // they stand, and a mode that is no mode stops the list.
+    ListRun r = s.Run("t $HOME mode 600\nc tool name a;b\nc tool link " + s.root() + "/l\"k\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(Mode(s.app() + "/$HOME"), 0600);
+    EXPECT_EQ(ReadFile(s.app() + "/a;b"), "T");
+    EXPECT_TRUE(Exists(s.root() + "/l\"k"));
+    r = s.Run("c tool mode 755;touch\t" + mark + "\nc after\n");
+    EXPECT_EQ(r.status, 1) << "a failing mode stops the list: " << r.out;
+    EXPECT_FALSE(Exists(mark));
+}
+
+TEST(PkgList, SedValueWordsReachSedAsTheyStand)
+{
+    PkgSite s("sed-words");
+    s.AppFile("conf", "c one x\nc two y\n");
+    // Backslashes stay for sed; a double quote is a character like any other.
+    ListRun r = s.Run("m conf sed -n -e s/^c[[:space:]]\\([a-z]*\\).*/\\1\"/p\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\"\ntwo\"\n");
+}
+
+TEST(PkgList, LauncherNamesArePlainFileNames)
+{
+    PkgSite s("bat");
+    s.PkgFile("tool", "T");
+    // The launchers would land in the scratch directory ("/usr/bin/../.." is "/").
+    const std::string launcher = "../.." + s.root() + "/launcher";
+    for (const std::string &name : {launcher, std::string(".."), std::string("."),
+                                    std::string("sub/launcher")}) {
+        ListRun r = s.Run("# first\nc tool bat " + name + "\n");
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2: the launcher name \"" + name +
+                                        "\" is not a plain file name"))
+            << name << r.out;
+        EXPECT_FALSE(Exists(s.root() + "/launcher")) << name;
     }
 }
 

@@ -87,7 +87,8 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
         fprintf(stderr, "ERROR: couldn't write %s\n", path);
 
     // Mode 0: the script is written; a failing chmod is not worth a stop.
-    SysCmd(5, 0, "755 %s", path);
+    // A launcher's name comes from the package list: one literal word.
+    SysCmd(5, 0, "755 %s", SysShellWord(path, true).c_str());
     return 1;
 }
 

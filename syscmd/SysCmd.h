@@ -26,6 +26,8 @@
 #include <dirent.h>
 #include <stdint.h>
 
+#include <string>
+
 // ---------------------------------------------------------------------------
 // Command table and path resolution
 // ---------------------------------------------------------------------------
@@ -131,6 +133,13 @@ struct CmdResponse {
 
 // Releases every record of a response list; null is allowed.
 void FreeResponseList(CmdResponse *list);
+
+// Makes `text` one literal word of a shell command line: unchanged when it
+// holds only characters that mean nothing to a shell, else single-quoted.
+// `wrapped`: the line runs inside `sh -c "..."` (SysCmd on a table row), so
+// the word is read by two shells and the characters still special inside
+// double quotes ($ ` " \) are escaped for the outer one as well.
+std::string SysShellWord(const char *text, bool wrapped);
 
 // ---------------------------------------------------------------------------
 // System queries

@@ -318,6 +318,38 @@ TEST(PkgListRun, ShellCharactersOfTheListNeverActAsRoot)
     }
 }
 
+TEST(PkgListRun, WordsLinesAndNulsTheReaderCannotTakeStopTheRun)
+{
+    DORNA_REQUIRE_SANDBOX();
+    const std::string longWord(255, 'w');
+    std::string continued = "c dsf mode 700";
+    continued.resize(510, ' ');
+    continued.back() = '\\';
+    struct Case {
+        const char *name;
+        std::string list;
+        int status;
+        const char *message;
+    } cases[] = {
+        {"long-word", "c dpqadmin\nt " + longWord + " mode 600\n", 1,
+         "ERROR: pkg.list line 2: the word \"wwww"},
+        {"nul", std::string("c dpqadmin\nc dsf\0 mode 700\n", 28), 1,
+         "ERROR: pkg.list line 2 holds a NUL character"},
+        {"joined", "c dpqadmin\n" + continued + "\nowner root\n", 0, ""},
+    };
+    for (const Case &c : cases) {
+        std::string site = MakeSite(std::string("reader-") + c.name, c.list);
+        ASSERT_FALSE(site.empty()) << c.name;
+        e2e::Sandbox box(std::string("pkg-reader-") + c.name);
+        box.BindRo(site, "/tmp/site");
+        e2e::Result r = Install(box);
+        EXPECT_EQ(r.status, c.status) << c.name << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, c.message)) << c.name << r.out;
+        EXPECT_FALSE(box.Changed(kApp + "/" + longWord.substr(0, 254))) << c.name;
+        EXPECT_FALSE(box.Changed(kApp + "/owner")) << c.name << ": a continuation is no line";
+    }
+}
+
 TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
 {
     DORNA_REQUIRE_SANDBOX();

@@ -79,10 +79,43 @@ struct PkgState {
 
 PkgState g;
 
-// Takes the next word of the line into out; 0 when the line has no more.
+// Ends the program like a failed attribute command: "ERROR: ..." in the log
+// and on standard output, status 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    PutLogMsg("ERROR: %s\n", text);
+    printf("ERROR: %s\n", text);
+    fflush(stdout);
+    exit_app(1);
+}
+
+// Length of the word at p as the tokenizer takes it (a backslash pair is one
+// character), after the delimiters in front of it.
+size_t WordLength(const char *p)
+{
+    p += strspn(p, kWordDelims);
+    size_t n = 0;
+    for (; *p != '\0' && strchr(kWordDelims, *p) == nullptr; ++n)
+        p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
+    return n;
+}
+
+// Takes the next word of the line into out; 0 when the line has no more. A
+// word longer than the tokenizer keeps stops the list: cut, it would name
+// another file than the one the list means.
 int NextWord(char *out)
 {
     out[0] = '\0';
+    if (g.cursor != nullptr && WordLength(g.cursor) > static_cast<size_t>(TOKEN_BUF_SIZE - 1)) {
+        const char *word = g.cursor + strspn(g.cursor, kWordDelims);
+        StopList("pkg.list line %d: the word \"%.40s...\" is longer than %d characters",
+                 g.lineNo, word, TOKEN_BUF_SIZE - 1);
+    }
     return GetTokenD(nullptr, kWordDelims, &g.cursor, out) != nullptr;
 }
 
@@ -139,20 +172,6 @@ std::string PkgArgPath(void)
     return Join(pDornaInstallDir, g.pkgDir) + "/" + g.arg;
 }
 
-// Ends the program like a failed attribute command: "ERROR: ..." in the log
-// and on standard output, status 1.
-[[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    PutLogMsg("ERROR: %s\n", text);
-    printf("ERROR: %s\n", text);
-    fflush(stdout);
-    exit_app(1);
-}
 
 // APP/A, the path every attribute names.
 const char *AppArgPath(void)
@@ -414,12 +433,16 @@ int RunLine(void)
     }
 }
 
-// Copies the line just read from LineBuf and counts its physical lines. A
-// line longer than the reader takes whole would come back cut, its tail read
-// as a line of its own: that stops the list instead.
-void TakeLine(void)
+// Copies the line just read from LineBuf, which the reader took from the
+// list's offset `start` on, and counts its physical lines. A line longer than
+// the reader takes whole would come back cut, its tail read as a line of its
+// own, and a NUL would hide the rest of its line: both stop the list instead.
+void TakeLine(long start)
 {
     size_t len = strlen(LineBuf);
+    long end = pIn != nullptr ? ftell(pIn) : -1;
+    if (start >= 0 && end >= 0 && static_cast<size_t>(end - start) != len)
+        StopList("pkg.list line %d holds a NUL character", g.nextLineNo);
     if (len > 0 && LineBuf[len - 1] != '\n' && pIn != nullptr && !feof(pIn)) {
         int c = getc(pIn);
         if (c != EOF && c != '\n')
@@ -462,8 +485,8 @@ int ProcessPkgList(const char *pkgDir)
         exit_app(0);
     }
 
-    while (GetFileLine()) {
-        TakeLine();
+    for (long start = ftell(pIn); GetFileLine(); start = pIn != nullptr ? ftell(pIn) : -1) {
+        TakeLine(start);
         if (!NextWord(g.directive))
             continue;
         if (RunLine()) {

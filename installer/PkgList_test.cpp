@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -451,10 +452,67 @@ TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail)
     EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2 is longer than 510 characters")) << r.out;
     // A line of exactly 510 characters and its newline is fine.
     std::string exact = "c tool #";
-    exact += std::string(510 - exact.size(), 'y') + "\nc tool mode 700\n";
+    while (exact.size() < 510)
+        exact += std::string(std::min<size_t>(100, 510 - exact.size()), 'y') + " ";
+    exact.resize(510);
+    exact += "\nc tool mode 700\n";
     r = s.Run(exact);
     EXPECT_EQ(r.status, kReturned) << r.out;
     EXPECT_EQ(Mode(s.app() + "/tool"), 0700);
+}
+
+TEST(PkgList, WordsThatDoNotFitStopTheListWithTheirLineNumber)
+{
+    PkgSite s("long-word");
+    s.PkgFile("tool", "T");
+    const std::string cut(254, 'w');
+    // 254 characters fit; one more would be cut to a name the list never meant.
+    // A backslash pair is one character of its word.
+    const std::string escaped = std::string(100, '\\') + cut.substr(0, 204);
+    ListRun r = s.Run("t " + cut + "\nt " + escaped + "\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_TRUE(Exists(s.app() + "/" + cut));
+    EXPECT_TRUE(Exists(s.app() + "/" + std::string(50, '\\') + cut.substr(0, 204)));
+    unlink((s.app() + "/" + cut).c_str());
+    for (const std::string &line : {"t " + cut + "w mode 600\n", "c tool mode 7" + cut + "\n",
+                                    "t x" + escaped + "\n"}) {
+        r = s.Run("c tool\n# two\n" + line + "c after\n");
+        EXPECT_EQ(r.status, 1) << line;
+        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 3: the word \"")) << r.out;
+        EXPECT_TRUE(Contains(r.out, "is longer than 254 characters")) << r.out;
+        EXPECT_FALSE(Exists(s.app() + "/" + cut)) << line;
+    }
+}
+
+TEST(PkgList, ContinuedLinesJoinAtEveryLengthTheReaderTakes)
+{
+    PkgSite s("join");
+    s.PkgFile("tool", "T");
+    // Physical lines of 510 characters (the most the reader takes) whose
+    // last character is the backslash: the next line continues them.
+    for (size_t pad : {0, 1, 2, 300}) {
+        std::string first = "c tool mode 700";
+        first.resize(510 - pad, ' ');
+        first.back() = '\\';
+        ListRun r = s.Run(first + "\nowner root\nc tool mode 750\n");
+        EXPECT_EQ(r.status, kReturned) << pad << r.out;
+        EXPECT_TRUE(Contains(r.log, "chown  -R root " + s.app() + "/tool")) << pad << r.log;
+        EXPECT_FALSE(Contains(r.log, "/owner ")) << "the continuation is no copy: " << r.log;
+    }
+}
+
+TEST(PkgList, NulInALineStopsTheListAndSaysSo)
+{
+    PkgSite s("nul");
+    s.PkgFile("tool", "T");
+    for (const std::string &list : {std::string("c tool\nc tool\0 mode 700\nc after\n", 31),
+                                    std::string("c tool\n\0c x\n", 12),
+                                    std::string("c tool\nc x\0", 11)}) {
+        ListRun r = s.Run(list);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2 holds a NUL character")) << r.out;
+        EXPECT_FALSE(Contains(r.out, "longer than")) << r.out;
+    }
 }
 
 TEST(PkgList, MissingListEndsTheProgramWithStatusZero)

@@ -131,6 +131,20 @@ int GetFileLine() {
         return 0;
     }
 
+    // A line of exactly PIECE_CHARS characters leaves its line end unread;
+    // take it along, so that such a line reads as one line and its final
+    // backslash still continues it.
+    size_t first = strlen(LineBuf);
+    if (first == static_cast<size_t>(PIECE_CHARS) && LineBuf[first - 1] != '\n') {
+        int c = getc(pIn);
+        if (c == '\n') {
+            LineBuf[first] = '\n';
+            LineBuf[first + 1] = '\0';
+        } else if (c != EOF) {
+            ungetc(c, pIn);
+        }
+    }
+
     LineLen = 0;
     char *piece = LineBuf;
     while (strstr(piece, "\\\n") != nullptr) {

@@ -116,6 +116,20 @@ TEST_F(InputTest, GetFileLineReadsLongLinesInPiecesOf510) {
     EXPECT_EQ(lines[2].first, std::string(180, 'q') + "\n");
 }
 
+TEST_F(InputTest, GetFileLineTakesTheLineEndOfAFullPieceAlong) {
+    // 510 characters and a line end are one line; its final backslash joins
+    // the next line as at any shorter length.
+    std::string full(510, 'f');
+    std::string continued = std::string(509, 'c') + "\\";
+    Open(full + "\n" + continued + "\nnext\nlast\n");
+    auto lines = FileLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].first, full + "\n");
+    EXPECT_EQ(lines[1].first, continued + "\nnext\n");
+    EXPECT_EQ(lines[1].second, 511);
+    EXPECT_EQ(lines[2].first, "last\n");
+}
+
 TEST_F(InputTest, GetFileLineNeverOverrunsLineBufWithEndlessContinuations) {
     std::string text;
     for (int i = 0; i < 40; ++i) text += std::string(200, 'a' + i % 26) + "\\\n";

@@ -6,7 +6,7 @@
 // Body:   [K:2 host order][key][NUL][data]      L = K + data length + 2
 //
 // A record is only taken when it is whole and sound (L fits the reader's
-// limit, the key lies inside the body and ends with its NUL); the first one
+// limit, the key lies inside the body and ends with its only NUL); the first one
 // that is not ends the walk as if the file ended there, so a damaged tail is
 // dropped by the next rewrite instead of being misread.
 #include "Dbm.h"
@@ -60,11 +60,21 @@ void Put16(unsigned char *p, int v) {
     memcpy(p, &x, 2);
 }
 
-int RecLen(const unsigned char *rec) { return Get16(rec); }
-int RecKeyLen(const unsigned char *rec) { return Get16(rec + 2); }
-const char *RecKey(const unsigned char *rec) { return reinterpret_cast<const char *>(rec + 4); }
-const unsigned char *RecData(const unsigned char *rec) { return rec + 4 + RecKeyLen(rec); }
-int RecDataLen(const unsigned char *rec) { return RecLen(rec) - RecKeyLen(rec) - 2; }
+int RecLen(const unsigned char *rec) {
+    return Get16(rec);
+}
+int RecKeyLen(const unsigned char *rec) {
+    return Get16(rec + 2);
+}
+const char *RecKey(const unsigned char *rec) {
+    return reinterpret_cast<const char *>(rec + 4);
+}
+const unsigned char *RecData(const unsigned char *rec) {
+    return rec + 4 + RecKeyLen(rec);
+}
+int RecDataLen(const unsigned char *rec) {
+    return RecLen(rec) - RecKeyLen(rec) - 2;
+}
 
 // Scrambles the body of rec in place and writes length field and body with
 // one write. The caller's buffer is left scrambled.
@@ -86,6 +96,9 @@ int GetData(FILE *f, unsigned char *rec) {
     DbmUnscramble(rec + 2, rec + 2, len);
     int klen = RecKeyLen(rec);
     if (klen < 1 || klen + 2 > len || rec[4 + klen - 1] != 0) return 0;
+    // A key with a NUL inside would be listed as the text before it but
+    // found by no lookup: damage, like any other key that is not one.
+    if (memchr(rec + 4, 0, klen - 1)) return 0;
     return 1;
 }
 
@@ -192,23 +205,15 @@ int RewriteWithout(const char *name, const char *key, int keylen, bool *opened) 
 }
 
 // Byte as DumpDbm shows it: printable in the POSIX locale, else ".".
-int DumpChar(unsigned char c) { return c >= 0x20 && c < 0x7f ? c : '.'; }
+int DumpChar(unsigned char c) {
+    return c >= 0x20 && c < 0x7f ? c : '.';
+}
 
 } // namespace
 
 // ---------------------------------------------------------------------------
 // Shared steps
 // ---------------------------------------------------------------------------
-
-void DbmScramble(unsigned char *p, int n) {
-    for (int i = 0; i + 1 < n; ++i) p[i] ^= p[i + 1];
-}
-
-void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n) {
-    if (n <= 0) return;
-    dst[n - 1] = src[n - 1];
-    for (int i = n - 2; i >= 0; --i) dst[i] = src[i] ^ dst[i + 1];
-}
 
 bool DbmAppendText(char **res, int *len, const char *text) {
     int add = static_cast<int>(strlen(text));
@@ -230,8 +235,10 @@ DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n) {
     node->pKey = block;
     node->pData = block + klen;
     node->DataLen = n;
-    if (*tail) (*tail)->pNext = node;
-    else *head = node;
+    if (*tail)
+        (*tail)->pNext = node;
+    else
+        *head = node;
     *tail = node;
     return node;
 }
@@ -306,7 +313,8 @@ bool WaitForOtherWriter(const char *temp) {
 int OpenNewDataBase(const char *name, FileReplacement *rep) {
     char path[PATH_SIZE], temp[PATH_SIZE];
     rep->pOut = nullptr;
-    if (!DbmBuildPath(path, sizeof path, name, "xdb") || !DbmBuildPath(temp, sizeof temp, name, "xdb_new")) {
+    if (!DbmBuildPath(path, sizeof path, name, "xdb") ||
+        !DbmBuildPath(temp, sizeof temp, name, "xdb_new")) {
         fprintf(stderr, "ERROR: can't open file, %s\n", name);
         return 0;
     }
@@ -334,7 +342,9 @@ int OpenNewDataBase(const char *name, FileReplacement *rep) {
     return 0;
 }
 
-void AbortNewDataBase(FileReplacement *rep) { ReplaceAbort(rep); }
+void AbortNewDataBase(FileReplacement *rep) {
+    ReplaceAbort(rep);
+}
 
 int CommitNewDataBase(FileReplacement *rep, const char *name, struct stat *written) {
     if (ReplaceCommit(rep, written)) return 1; // the writers' lock goes with the temporary's close
@@ -353,7 +363,9 @@ void DbmMakeWorkDb(void) {
 // Public operations
 // ---------------------------------------------------------------------------
 
-void DbmSetV4DriverPathHandling(void) { DbmV4DriverPathHandling = 1; }
+void DbmSetV4DriverPathHandling(void) {
+    DbmV4DriverPathHandling = 1;
+}
 
 int DbmPutRecord(const char *name, const char *key, const void *data, int len) {
     if (!name || !key || !data || len <= 0) return 0;
@@ -494,7 +506,8 @@ char *DbmGetDbList(int flag) {
     // A private cursor: a caller in the middle of its own scan keeps it.
     char tok[TOKEN_BUF_SIZE];
     char *cursor = nullptr;
-    for (char *t = GetTokenD(list, " ", &cursor, tok); t; t = GetTokenD(nullptr, " ", &cursor, tok)) {
+    for (char *t = GetTokenD(list, " ", &cursor, tok); t;
+         t = GetTokenD(nullptr, " ", &cursor, tok)) {
         const char *dot = strchr(tok, '.');
         if (!dot || strcmp(dot, ".xdb") != 0 || dot == tok) continue;
         if (!first) out += flag ? ' ' : ',';
@@ -517,7 +530,8 @@ void DumpDbm(const char *name) {
     while (GetData(f, S.Rec)) {
         int len = RecLen(S.Rec);
         printf("%i %i ==>{", len, RecKeyLen(S.Rec));
-        for (int i = 0; i < len - 2; ++i) putchar(DumpChar(S.Rec[4 + i]));
+        for (int i = 0; i < len - 2; ++i)
+            putchar(DumpChar(S.Rec[4 + i]));
         printf("}\n");
     }
 }

@@ -5,9 +5,10 @@
 //   the database, walks it from the start and closes it again; every change
 //   writes a complete new copy beside it ("<file>_new" or "<name>.xdb_new"),
 //   flushes and syncs it, and renames it over the old file;
-// - the tagged store (DbmT.cpp) loads a whole file into memory (the image),
-//   answers lookups from the image through a hash index, changes the image
-//   and writes it back as a whole through the same temporary-file steps.
+// - the tagged store (DbmT.cpp) loads a whole file into memory (the image)
+//   with one read, answers lookups from the image (a scan for the first one,
+//   a hash index from then on), changes the image and writes it back as a
+//   whole through the same temporary-file steps.
 //
 // File formats (both kept byte for byte):
 // - plain: records back to back, no header. Record: 16-bit body length L in
@@ -69,8 +70,11 @@ void DbmSetV4DriverPathHandling(void);
 
 // Stores data under key, replacing every record with that key (the record
 // moves to the end of the file). 0 on a null argument, len <= 0, a record
-// larger than DBM_MAX_PLAIN_BODY, or a failed write; the old file is then
-// left unchanged.
+// larger than DBM_MAX_PLAIN_BODY, a failed write, or a file that is not empty
+// but holds no readable record (another format, or damaged before its first
+// record: "ERROR: no readable record in <name>; it is left as it is"); the old
+// file is then left unchanged. A rewritten file keeps its mode and owner, a
+// new one gets mode 666. The deletes below refuse such a file alike.
 int DbmPutRecord(const char *name, const char *key, const void *data, int len);
 
 // Removes every record whose key equals key. 1 also when none matched (the
@@ -134,25 +138,19 @@ constexpr int DBT_EMPTY = 0;  // no file content
 constexpr int DBT_PLAIN = 1;  // plain format
 constexpr int DBT_TAGGED = 2; // tagged format
 
-struct DbTIndex; // lookup index of an image, private to DbmT.cpp
-
-// An open tagged store. The fields up to DbType are the documented handle;
-// the ones after it are private bookkeeping of the store.
+// An open tagged store: the documented handle. What the store keeps beside
+// it (the loaded file's identity, its lookup index) is private to DbmT.cpp.
 struct DbT {
-    char *pName;           // name or path as given to DbTOpen (own copy)
-    unsigned char flSwap;  // 1: length fields are byte-reversed to host order
-    uint32_t Flags;        // DBT_NOREFRESH, DBT_NOARCHIVE
-    char *pImage;          // the file's bytes (memory-manager block)
-    int32_t ImageSize;     // bytes of the image in use
-    time_t MTime;          // modification time of the file the image came from
-    int32_t Cur;           // offset of the next byte to unscramble
-    int32_t Next;          // offset of the next record of a walk
-    int32_t Count;         // record count of a tagged image (header)
-    int32_t DbType;        // DBT_EMPTY, DBT_PLAIN or DBT_TAGGED
-    long MTimeNs;          // nanoseconds of MTime
-    uint64_t FileIno;      // inode of the loaded file: a replaced file differs
-    int64_t FileSize;      // size of the loaded file
-    DbTIndex *pIndex;      // key -> first record with that key
+    char *pName;          // name or path as given to DbTOpen (own copy)
+    unsigned char flSwap; // 1: length fields are byte-reversed to host order
+    uint32_t Flags;       // DBT_NOREFRESH, DBT_NOARCHIVE
+    char *pImage;         // the file's bytes (memory-manager block)
+    int32_t ImageSize;    // bytes of the image in use
+    time_t MTime;         // modification time of the file the image came from
+    int32_t Cur;          // offset of the next byte to unscramble
+    int32_t Next;         // offset of the next record of a walk
+    int32_t Count;        // record count of a tagged image (header)
+    int32_t DbType;       // DBT_EMPTY, DBT_PLAIN or DBT_TAGGED
 };
 
 // New handle with the file's image loaded (an empty image when the file is
@@ -162,9 +160,17 @@ DbT *DbTOpen(const char *name, uint32_t flags);
 // Releases the handle, its image and index, and switches full-path mode off.
 void DbTClose(DbT *db);
 
-// Reloads the image when the file changed since it was loaded (or when none
-// is loaded). Leaves the handle unchanged when the file is missing.
+// Reloads the image when the file changed (modification time, inode or size)
+// since it was loaded, or when none is loaded. Leaves the handle unchanged
+// when the file is missing.
 void DbTUpDate(DbT *db);
+
+// 0 when the handle's file is not empty but holds no readable record: it is
+// neither format, its header is cut, it is damaged before its first record,
+// or it cannot be read. Every change and write-back of such a handle is then
+// refused ("ERROR: no readable record in <name>; it is left as it is") and
+// the file stays as it is. 1 otherwise (also for a missing or empty file).
+int DbTWritable(DbT *db);
 
 // Sets the image type (and with it the byte order of the length fields).
 void DbTSetDbType(DbT *db, int type);
@@ -177,13 +183,15 @@ void DbTClear(DbT *db, int type);
 // Writes the 16-byte header (magic, Count, filler) into a tagged image.
 void UpdateHeader(DbT *db);
 
-// Writes the image back to the file (temporary copy, sync, rename).
-// 0 on failure; the old file then stays as it was.
+// Writes the image back to the file (temporary copy, sync, rename); the file
+// keeps its mode and owner, a new one gets mode 666. 0 on failure or for a
+// handle whose file holds nothing readable; the old file then stays as it was.
 int DbmTArchiveDb(DbT *db);
 
 // Stores data under key, replacing every record with that key. 0 on a null
 // argument, len <= 0, a key longer than DBM_MAX_KEY, a body too large for the
-// image's format, no memory, or a failed write-back.
+// image's format, a handle whose file holds nothing readable (DbTWritable),
+// no memory, or a failed write-back.
 int DbmTPutRecord(DbT *db, const char *key, const void *data, int len);
 
 // Removes every record with key. 1 if one was removed (and, unless deferred,

@@ -18,18 +18,22 @@ namespace {
 
 class DamagedDb : public DbmDir {};
 
-const Records kRecords = {{"first", "1"}, {"25_1011", std::string("\0\x01\xfe\xff", 4)},
-                          {"", "empty key"}, {"last", std::string(40, 'z')}};
+const Records kRecords = {{"first", "1"},
+                          {"25_1011", std::string("\0\x01\xfe\xff", 4)},
+                          {"", "empty key"},
+                          {"last", std::string(40, 'z')}};
 
 std::string TaggedFile(const Records &recs) {
     std::string f = TaggedHeader(static_cast<int>(recs.size()));
-    for (auto &[k, v] : recs) f += TaggedRecord(k, v);
+    for (auto &[k, v] : recs)
+        f += TaggedRecord(k, v);
     return f;
 }
 
 std::string PlainFile(const Records &recs) {
     std::string f;
-    for (auto &[k, v] : recs) f += PlainRecord(k, v);
+    for (auto &[k, v] : recs)
+        f += PlainRecord(k, v);
     return f;
 }
 
@@ -67,13 +71,23 @@ TEST_F(DamagedDb, TaggedFileCutAtEveryOffsetKeepsItsWholeRecords) {
             EXPECT_EQ(DbmTGetRecordSize(db, expect.back().first.c_str()),
                       static_cast<int>(expect.back().second.size()));
         }
-        // A store then writes the whole records and the new one, nothing else.
+        // A store then writes the whole records and the new one, nothing else;
+        // a file cut before its first record is whole holds nothing readable
+        // and is refused (the magic cut short makes it neither format).
         db->Flags &= ~DBT_NOARCHIVE;
-        ASSERT_EQ(DbmTPutRecord(db, "new", "n", 1), 1) << size;
+        EXPECT_EQ(DbTWritable(db), expect.empty() ? 0 : 1) << size;
+        testing::internal::CaptureStderr();
+        int stored = DbmTPutRecord(db, "new", "n", 1);
+        std::string err = testing::internal::GetCapturedStderr();
         std::string raw = ReadAll(file);
-        if (size < 5) {
-            EXPECT_EQ(raw, PlainRecord("new", "n")) << size; // no magic: a plain image
+        if (expect.empty()) {
+            EXPECT_EQ(stored, 0) << size;
+            EXPECT_EQ(raw, full.substr(0, size)) << size;
+            EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n")
+                << size;
+            EXPECT_EQ(DbmTArchiveDb(db), 0) << size; // nor written back as it stands
         } else {
+            ASSERT_EQ(stored, 1) << size;
             Records kept = expect;
             kept.emplace_back("new", "n");
             EXPECT_EQ(raw.substr(0, 7), "TXDBAA" + std::to_string(kept.size())) << size;
@@ -182,8 +196,12 @@ TEST_F(DamagedDb, GarbageOfEverySmallSizeReadsWithoutHarm) {
         PutMem(keys);
         char buf[65536];
         DbmTGetRecord(db, "k", buf);
-        DbmTPutRecord(db, "k", "v", 1);
-        EXPECT_EQ(DbmTGetRecord(db, "k", buf), 1);
+        testing::internal::CaptureStderr();
+        int stored = DbmTPutRecord(db, "k", "v", 1);
+        testing::internal::GetCapturedStderr();
+        // Stored unless nothing in the garbage reads as a record.
+        EXPECT_EQ(stored, DbTWritable(db));
+        EXPECT_EQ(DbmTGetRecord(db, "k", buf), stored);
         DbTClose(db);
         WalkPlainLayer(Path("junk.xdb"));
     }
@@ -193,10 +211,12 @@ TEST_F(DamagedDb, GarbageOfEverySmallSizeReadsWithoutHarm) {
 Records ParseTagged(const std::string &raw, bool *whole) {
     Records out;
     auto be16 = [&](size_t off) {
-        return (static_cast<unsigned char>(raw[off]) << 8) | static_cast<unsigned char>(raw[off + 1]);
+        return (static_cast<unsigned char>(raw[off]) << 8) |
+               static_cast<unsigned char>(raw[off + 1]);
     };
     auto unscramble = [](std::string run) {
-        for (size_t i = run.size(); i-- > 1;) run[i - 1] = static_cast<char>(run[i - 1] ^ run[i]);
+        for (size_t i = run.size(); i-- > 1;)
+            run[i - 1] = static_cast<char>(run[i - 1] ^ run[i]);
         return run;
     };
     size_t off = 16;
@@ -206,7 +226,8 @@ Records ParseTagged(const std::string &raw, bool *whole) {
         size_t len = be16(off), klen = be16(off + 2);
         if (off + 2 + len > raw.size() || klen + 2 > len) return *whole = false, out;
         std::string key = unscramble(raw.substr(off + 4, klen));
-        out.emplace_back(key.substr(0, klen - 1), unscramble(raw.substr(off + 4 + klen, len - 2 - klen)));
+        out.emplace_back(key.substr(0, klen - 1),
+                         unscramble(raw.substr(off + 4 + klen, len - 2 - klen)));
         off += 2 + len;
     }
     return out;
@@ -271,6 +292,118 @@ TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
         int n = DbmTGetRecord(db, "25_19999", buf);
         EXPECT_EQ(std::string(buf, n), valueOf(version, 19999));
         EXPECT_EQ(db->ImageSize, static_cast<int>(ReadAll(file).size()));
+        DbTClose(db);
+    }
+}
+
+TEST_F(DamagedDb, BothReadersTakePlainBodiesUpToTheSameLimit) {
+    // A first record of 20 bytes, then one whose body is L bytes, then one more.
+    std::string first = PlainRecord("a", std::string(14, 'a'));
+    ASSERT_EQ(first.size(), 20u);
+    for (int len : {65525, 65526, 65527, 65528, 65531, 65535}) {
+        std::string big = PlainRecord("b", std::string(len - 4, 'b'));
+        WriteAll(Path("limit.xdb"), first + big + PlainRecord("c", "c"));
+        Records expect = {{"a", std::string(14, 'a')}};
+        if (len <= DBM_MAX_PLAIN_BODY) {
+            expect.emplace_back("b", std::string(len - 4, 'b'));
+            expect.emplace_back("c", "c");
+        }
+        EXPECT_EQ(WalkPlainLayer(Path("limit.xdb")), expect) << "body " << len;
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(Path("limit.xdb").c_str(), DBT_NOREFRESH);
+        EXPECT_EQ(DbmTGetRecordSize(db, "c"), len <= DBM_MAX_PLAIN_BODY ? 1 : 0) << "body " << len;
+        EXPECT_EQ(WalkHandle(db), expect) << "body " << len;
+        EXPECT_EQ(db->ImageSize, len <= DBM_MAX_PLAIN_BODY
+                                     ? static_cast<int>(ReadAll(Path("limit.xdb")).size())
+                                     : 20);
+        DbTClose(db);
+    }
+}
+
+TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
+    std::string nulKey("k\0x", 3);
+    std::string tagged = TaggedHeader(3) + TaggedRecord("good", "g") + TaggedRecord(nulKey, "v") +
+                         TaggedRecord("after", "a");
+    std::string plain =
+        PlainRecord("good", "g") + PlainRecord(nulKey, "v") + PlainRecord("after", "a");
+    for (bool isTagged : {true, false}) {
+        const std::string &file = isTagged ? tagged : plain;
+        SCOPED_TRACE(isTagged ? "tagged" : "plain");
+        WriteAll(Path("nul.xdb"), file);
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
+        // What a lookup finds is what a list shows: neither sees the record
+        // nor anything behind it, whichever comes first.
+        EXPECT_EQ(DbmTGetRecordSize(db, "k"), 0);
+        EXPECT_EQ(DbmTGetRecordSize(db, "after"), 0);
+        EXPECT_EQ(DbmTGetRecordSize(db, "good"), 1);
+        EXPECT_EQ(WalkHandle(db), (Records{{"good", "g"}}));
+        DbTClose(db);
+        if (!isTagged) {
+            EXPECT_EQ(WalkPlainLayer(Path("nul.xdb")), (Records{{"good", "g"}}));
+            DbmSetV4DriverPathHandling();
+            EXPECT_EQ(DbmGetRecordSize(Path("nul.xdb").c_str(), "after"), 0);
+        }
+    }
+    // Keys of every length around the word size, with the NUL anywhere.
+    for (int n = 1; n <= 20; ++n) {
+        for (int at = 0; at < n; ++at) {
+            std::string key(n, 'q');
+            key[at] = '\0';
+            WriteAll(Path("nul.xdb"), TaggedHeader(2) + TaggedRecord(std::string(n, 'q'), "ok") +
+                                          TaggedRecord(key, "bad"));
+            DbmSetV4DriverPathHandling();
+            DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
+            EXPECT_EQ(WalkHandle(db), (Records{{std::string(n, 'q'), "ok"}})) << n << " " << at;
+            DbTClose(db);
+        }
+    }
+}
+
+TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
+    std::string whole = TaggedHeader(2) + TaggedRecord("k1", "one") + TaggedRecord("k2", "two");
+    struct Case {
+        const char *what;
+        std::string bytes;
+        bool writable;
+    };
+    const std::vector<Case> cases = {
+        {"damaged first byte", "X" + whole.substr(1), false},
+        {"header cut short", whole.substr(0, 9), false},
+        {"header whose records are gone", TaggedHeader(2), false},
+        {"damage before the first record", TaggedHeader(1) + Be16(0xfff0) + "xx", false},
+        {"text", "hello, world\n", false},
+        {"plain file damaged at once", Le16(2) + "xx" + PlainRecord("k", "v"), false},
+        {"empty file", "", true},
+        {"empty database", TaggedHeader(0), true},
+        {"damaged tail only", whole.substr(0, whole.size() - 1), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = Path("refused.xdb");
+        WriteAll(file, c.bytes);
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(file.c_str(), 0);
+        EXPECT_EQ(DbTWritable(db), c.writable ? 1 : 0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(DbmTPutRecord(db, "new", "n", 1), c.writable ? 1 : 0);
+        std::string err = testing::internal::GetCapturedStderr();
+        if (c.writable) {
+            EXPECT_EQ(err, "");
+            DbTClose(db);
+            continue;
+        }
+        EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(DbmTDeleteRecord(db, "k1"), 0);
+        EXPECT_EQ(DbmTCopyRecord(db, "k1", "k3"), 0);
+        db->Flags |= DBT_NOARCHIVE;
+        DbTClear(db, DBT_TAGGED); // even a handle told to start afresh
+        EXPECT_EQ(DbmTPutRecord(db, "new", "n", 1), 0);
+        EXPECT_EQ(DbmTArchiveDb(db), 0);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ReadAll(file), c.bytes);
+        EXPECT_FALSE(Exists(file + "_new"));
         DbTClose(db);
     }
 }

@@ -1,34 +1,41 @@
 // DbmT.cpp - the tagged record store: a whole database file held in memory as
-// an image, looked up through a hash index, changed in place and written back
-// as a whole.
+// an image, changed in place and written back as a whole.
 //
-// Image layouts (kept in the format they were loaded in):
+// Image layouts (kept in the format they were loaded in; the image holds the
+// file's bytes, scrambled runs and all):
 //   tagged: "TXDBAA<count>\0<filler>" (16 bytes), then per record
 //           [L:2][K:2][key NUL: run of K][data: run of L-K-2]
 //   plain:  per record [L:2][body: one run of L] with body [K:2][key NUL][data]
 // Lengths are read through flSwap: big-endian in tagged images on this host,
 // host order in plain ones.
 //
-// The walk (WalkDbTRecords) is the one definition of which records an image
-// holds: it stops at the first record that does not lie wholly inside the
-// image or whose key does not lie inside its body and end with its NUL, and
-// cuts the image there, so no length field can make a reader leave the image
-// or the walk buffer.
+// Which records an image holds is decided by one test, SoundRecord: a record
+// counts only when it lies wholly inside the image, its key lies inside its
+// body and ends with its NUL (and holds no other NUL), and a plain body stays
+// within what the plain reader takes back. Every walk stops at the first
+// record that fails it and cuts the image there, so no length field can make
+// a reader leave the image or the walk buffer, a damaged tail is dropped by
+// the next write-back, and every reader sees the same records.
 //
-// The index maps a key to the FIRST record the walk meets with that key (a
-// later record with the same key is only flagged as a duplicate). It is built
-// by one full walk whenever an image is loaded, retyped or has records taken
-// out, and extended when a record is appended, so a lookup through it finds
-// exactly the record a walk from the start would find. Slots hash the key as
-// stored: the scrambled key run of a tagged record (which depends on the key
-// alone), the unscrambled key of a plain record. Without an index (no memory
-// for it) the store falls back to the walk.
+// Loading is one read of the whole file into the image block plus a look at
+// the first record; nothing else. A lookup on a fresh image scans it, the
+// keys compared in their stored (scrambled) form, and stops at the first
+// match. From the second lookup on, an index maps each key to the FIRST
+// record the walk meets with it: built by one walk, extended when a record
+// is appended, dropped when records are taken out (their offsets move).
+// Without an index (no memory for it) lookups stay scans. Data runs are
+// unscrambled only for the record asked for, by a word-wise loop.
+//
+// The bookkeeping of a handle beyond its documented fields (the loaded
+// file's identity, the block sizes, the index) lives in a record of this
+// file, found through the handle's address.
 #include "Dbm.h"
 #include "DbmPriv.h"
 
 #include "MemMgr.h"
 #include "utils.h"
 
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -39,26 +46,14 @@
 #include <unistd.h>
 #include <vector>
 
-// One slot of the index: the key's hash and the record's offset + 1 (0: empty
-// slot; negative: the key occurs again later in the image).
-struct DbTSlot {
-    uint32_t Hash;
-    int32_t Pos;
-};
-
-struct DbTIndex {
-    int32_t Cap;      // number of slots, a power of two
-    int32_t Used;     // slots in use
-    DbTSlot *pSlots;  // the table (memory-manager block)
-};
-
 namespace {
 
 constexpr int HEADER_SIZE = 16;
-constexpr int KEY_BUF = 4096;      // a key with its NUL, unscrambled
-constexpr int WALK_BUF = 65535;    // pMem: the body of a plain record
-constexpr int COPY_BUF = 65536;    // DbmTCopyRecord's record buffer
-constexpr int LOAD_TRIES = 10;     // reads of a busy file, a second apart
+constexpr int KEY_BUF = 4096;         // a key with its NUL, unscrambled
+constexpr int WALK_BUF = 65535;       // pMem: the body of a plain record
+constexpr int COPY_BUF = 65536;       // DbmTCopyRecord's record buffer
+constexpr int LOAD_TRIES = 10;        // reads of a busy file, a second apart
+constexpr long SPARE_MAX = 64L << 20; // largest image block kept for the next load
 
 // A record met by the walk.
 struct DbTRec {
@@ -67,18 +62,52 @@ struct DbTRec {
     char *pKey;      // plain images: the key inside pMem, data behind it
 };
 
+// One record in the index: the hash of its key, where it starts, and the
+// entry of the record before it in the same bucket (entry number + 1, 0 at
+// the end of the chain).
+struct IndexEntry {
+    uint32_t Hash;
+    int32_t Pos;
+    int32_t Prev;
+};
+
+// What the store keeps of a handle beside its documented fields.
+struct DbTPriv {
+    DbT *pHandle;            // the handle this record belongs to
+    long MTimeNs;            // nanoseconds of MTime
+    uint64_t FileIno;        // inode of the loaded file: a replaced file differs
+    int64_t FileSize;        // size of the loaded file
+    int32_t ImageRoom;       // bytes the image block holds (at least ImageSize + 1)
+    unsigned char flRefused; // the file is not empty but nothing in it is readable:
+                             // no change and no write-back, the file stays as it is
+    unsigned char flScanned; // a lookup scanned this image: the next one builds the index
+    int32_t Buckets;         // index buckets, a power of two; 0: no index
+    int32_t *pHeads;         // per bucket: its latest entry + 1, 0 when empty
+    IndexEntry *pEntries;    // one per record, in image order
+    int32_t Used;            // entries in use
+    int32_t Room;            // entries allocated
+};
+
 struct TaggedState {
     // TLBuf: read as one host-order integer it equals 0x01020304 only on a
     // big-endian host, where the tagged lengths need no swap.
     unsigned char TLBuf[5] = {1, 2, 3, 4, 0};
     // pMem: the unscrambled body of the current record of a plain image.
     unsigned char *pMem = nullptr;
-    // A second body buffer, for comparing two plain records' keys.
-    unsigned char Alt[WALK_BUF];
     // A tagged key, unscrambled.
-    char KeyBuf[KEY_BUF];
+    unsigned char KeyBuf[KEY_BUF];
     // The probe key of a lookup in stored form (scrambled for tagged images).
     unsigned char Probe[KEY_BUF];
+    // The private records of the open handles; pLast is the one asked for last.
+    DbTPriv **pAll = nullptr;
+    int AllCount = 0;
+    int AllRoom = 0;
+    DbTPriv *pLast = nullptr;
+    // An image block given back by a closed or reloaded handle, kept for the
+    // next load so that a large file is read into memory that is already
+    // mapped; SpareRoom bytes.
+    char *pSpare = nullptr;
+    int32_t SpareRoom = 0;
 } T;
 
 bool HostNeedsSwap() {
@@ -87,13 +116,89 @@ bool HostNeedsSwap() {
     return v != 0x01020304;
 }
 
+// ---------------------------------------------------------------------------
+// Private records
+// ---------------------------------------------------------------------------
+
+// The private record of a handle DbTOpen made; null for any other handle
+// (one a caller built itself gets the documented behaviour without an index).
+DbTPriv *Priv(const DbT *db) {
+    if (T.pLast && T.pLast->pHandle == db) return T.pLast;
+    for (int i = 0; i < T.AllCount; ++i) {
+        if (T.pAll[i]->pHandle == db) return T.pLast = T.pAll[i];
+    }
+    return nullptr;
+}
+
+DbTPriv *AddPriv(DbT *db) {
+    if (T.AllCount == T.AllRoom) {
+        int room = T.AllRoom ? T.AllRoom * 2 : 8;
+        auto *all =
+            static_cast<DbTPriv **>(AdjustMem(T.pAll, static_cast<long>(room) * sizeof *T.pAll));
+        if (!all) return nullptr;
+        T.pAll = all;
+        T.AllRoom = room;
+    }
+    auto *p = static_cast<DbTPriv *>(GetMem(sizeof(DbTPriv)));
+    if (!p) return nullptr;
+    p->pHandle = db;
+    T.pAll[T.AllCount++] = p;
+    return T.pLast = p;
+}
+
+void DropPriv(DbTPriv *p) {
+    for (int i = 0; i < T.AllCount; ++i) {
+        if (T.pAll[i] != p) continue;
+        T.pAll[i] = T.pAll[--T.AllCount];
+        break;
+    }
+    if (T.pLast == p) T.pLast = nullptr;
+    PutMem(p->pHeads);
+    PutMem(p->pEntries);
+    PutMem(p);
+}
+
+// ---------------------------------------------------------------------------
+// Image blocks
+// ---------------------------------------------------------------------------
+
+// A block for an image of size bytes and one zero byte behind them (it ends
+// the header's count text of a short file); *room gets its size.
+char *TakeImageBlock(int32_t size, int32_t *room) {
+    if (T.pSpare && T.SpareRoom > size) {
+        char *img = T.pSpare;
+        *room = T.SpareRoom;
+        T.pSpare = nullptr;
+        T.SpareRoom = 0;
+        img[size] = 0;
+        return img;
+    }
+    *room = size + 1;
+    return static_cast<char *>(GetMem(size + 1L));
+}
+
+// Gives an image block back, keeping the largest one for the next load.
+void ReturnImageBlock(char *img, int32_t room) {
+    if (!img) return;
+    if (room > T.SpareRoom && room <= SPARE_MAX) {
+        PutMem(T.pSpare);
+        T.pSpare = img;
+        T.SpareRoom = room;
+        return;
+    }
+    PutMem(img);
+}
+
+// ---------------------------------------------------------------------------
+// Lengths, keys and the soundness test
+// ---------------------------------------------------------------------------
+
 // A 16-bit length field of the image in host order (byte-reversed when the
 // handle swaps, as SetVarContent with its reverse flag would copy it; done
-// inline because every record of every walk and lookup reads two).
-int Read16(const DbT *db, int off) {
-    const auto *p = reinterpret_cast<const unsigned char *>(db->pImage) + off;
+// inline because every record of every walk reads two).
+inline int Read16(const DbT *db, int off) {
     uint16_t v;
-    memcpy(&v, p, 2);
+    memcpy(&v, db->pImage + off, 2);
     return db->flSwap ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
 }
 
@@ -102,18 +207,142 @@ void Write16(DbT *db, int off, int value) {
     SetVarContent(db->pImage + off, &v, 2, db->flSwap);
 }
 
-bool IsPlain(const DbT *db) { return db->DbType == DBT_PLAIN; }
-int FirstRecord(const DbT *db) { return IsPlain(db) ? 0 : HEADER_SIZE; }
-
-uint32_t HashBytes(const unsigned char *p, int n) {
-    uint32_t h = 2166136261u; // FNV-1a
-    for (int i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
-    return h ^ (h >> 15);
+bool IsPlain(const DbT *db) {
+    return db->DbType == DBT_PLAIN;
+}
+int FirstRecord(const DbT *db) {
+    return IsPlain(db) ? 0 : HEADER_SIZE;
 }
 
-// ---------------------------------------------------------------------------
-// The walk
-// ---------------------------------------------------------------------------
+constexpr uint64_t ONES = 0x0101010101010101ull;
+
+// The first n (at most 8) bytes at p as a word, the rest zero; byte i of the
+// text is byte i of the word counted from its low end.
+inline uint64_t LoadWord(const unsigned char *p, int n) {
+    uint64_t w = 0;
+    memcpy(&w, p, n);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+inline void StoreWord(unsigned char *p, uint64_t w, int n) {
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    memcpy(p, &w, n);
+}
+
+// A word of 8 stored bytes e[0..7] turned into x[i] = e[i] ^ ... ^ e[7]: the
+// run restored within the word, as if nothing followed it.
+inline uint64_t SuffixXor(uint64_t w) {
+    w ^= w >> 8;
+    w ^= w >> 16;
+    w ^= w >> 32;
+    return w;
+}
+
+// Whether one of the low n bytes of w is zero.
+inline bool HasZeroByte(uint64_t w, int n) {
+    if (n <= 0) return false;
+    uint64_t high = n >= 8 ? 0 : ~0ull << (8 * n);
+    uint64_t x = w | high; // bytes beyond n count as non-zero
+    return ((x - ONES) & ~x & (ONES << 7)) != 0;
+}
+
+// The key hash: the same for a key however it is found (unscrambled into a
+// buffer, or restored word by word from a tagged run).
+struct KeyHasher {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    void Add(uint64_t w) { h = (h ^ w) * 0xD6E8FEB86659FD93ull; }
+    uint32_t Done(int n) const {
+        uint64_t x = (h ^ static_cast<uint64_t>(n)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<uint32_t>(x >> 32);
+    }
+};
+
+uint32_t HashKey(const unsigned char *key, int n) {
+    KeyHasher hs;
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        hs.Add(LoadWord(key + i, 8));
+    if (i < n) hs.Add(LoadWord(key + i, n - i));
+    return hs.Done(n);
+}
+
+// Restores the tagged key run at p (klen bytes, its NUL last) into KeyBuf,
+// word by word from the end: each word is restored within itself, then
+// XORed with the first restored byte of the word behind it.
+void RestoreTaggedKey(const unsigned char *p, int klen) {
+    int i = klen - 1; // the run's last byte is the NUL, stored as it is
+    uint8_t carry = 0;
+    for (; i >= 8; i -= 8) {
+        uint64_t local = SuffixXor(LoadWord(p + i - 8, 8));
+        StoreWord(T.KeyBuf + i - 8, local ^ (ONES * carry), 8);
+        carry ^= static_cast<uint8_t>(local);
+    }
+    if (i > 0) StoreWord(T.KeyBuf, SuffixXor(LoadWord(p, i)) ^ (ONES * carry), i);
+    T.KeyBuf[klen - 1] = 0;
+}
+
+// Whether the tagged key run at p (klen bytes, ending with its NUL) holds no
+// other NUL. end: the end of the image, for reading whole words.
+inline bool TaggedKeyNulFree(const unsigned char *p, int klen, const unsigned char *end) {
+    int n = klen - 1;
+    if (n <= 8) {
+        // The usual short key: one word, restored in a register.
+        uint64_t w;
+        if (end - p >= 8) {
+            memcpy(&w, p, 8);
+            if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+            w &= n == 8 ? ~0ull : ~(~0ull << (8 * n));
+        } else {
+            w = LoadWord(p, n);
+        }
+        return !HasZeroByte(SuffixXor(w), n);
+    }
+    RestoreTaggedKey(p, klen);
+    return memchr(T.KeyBuf, 0, n) == nullptr;
+}
+
+// The soundness test of a tagged record at start of an image of size bytes
+// (lengths byte-reversed when swap); fills len and klen. The key run's last
+// byte is stored as it is: the key's NUL.
+[[gnu::always_inline]] inline bool SoundTagged(const unsigned char *img, int size, int start,
+                                               bool swap, int *len, int *klen) {
+    if (start + 2 > size) return false;
+    uint16_t l16, k16;
+    memcpy(&l16, img + start, 2);
+    if (swap) l16 = __builtin_bswap16(l16);
+    int l = l16;
+    // Every body holds at least a key length field or a key, and a NUL.
+    if (l < 3 || l > size - start - 2) return false;
+    memcpy(&k16, img + start + 2, 2);
+    if (swap) k16 = __builtin_bswap16(k16);
+    int k = k16;
+    if (k < 1 || k > KEY_BUF || k + 2 > l || img[start + 4 + k - 1] != 0) return false;
+    if (!TaggedKeyNulFree(img + start + 4, k, img + size)) return false;
+    *len = l;
+    *klen = k;
+    return true;
+}
+
+// Whether the record at start is sound (see the top of the file); fills len
+// and klen. Plain images: its body is left unscrambled in pMem.
+[[gnu::always_inline]] inline bool SoundRecord(DbT *db, int start, int *len, int *klen) {
+    const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
+    if (!IsPlain(db)) return SoundTagged(img, db->ImageSize, start, db->flSwap, len, klen);
+    if (start + 2 > db->ImageSize) return false;
+    int l = Read16(db, start);
+    if (l < 3 || l > db->ImageSize - start - 2) return false;
+    if (l > DBM_MAX_PLAIN_BODY) return false; // the plain reader's limit
+    DbmUnscramble(T.pMem, img + start + 2, l);
+    uint16_t k16;
+    memcpy(&k16, T.pMem, 2);
+    int k = k16;
+    if (k < 1 || k + 2 > l || T.pMem[2 + k - 1] != 0) return false;
+    if (memchr(T.pMem + 2, 0, k - 1)) return false;
+    *len = l;
+    *klen = k;
+    return true;
+}
 
 // Whether the buffer that plain records are unscrambled into is there
 // (allocated on the first need; tagged images need none).
@@ -121,6 +350,10 @@ bool HaveWalkBuf(const DbT *db) {
     if (IsPlain(db) && !T.pMem) T.pMem = static_cast<unsigned char *>(GetMem(WALK_BUF));
     return !IsPlain(db) || T.pMem;
 }
+
+// ---------------------------------------------------------------------------
+// The walk
+// ---------------------------------------------------------------------------
 
 // Ends the walk at the record starting at start: the rest of the image is
 // lost.
@@ -139,41 +372,28 @@ DbTRec *WalkDbTRecords(DbT *db, DbTRec *rec, int index) {
     int start = db->Next;
     if (start >= db->ImageSize) return nullptr;
     db->Cur = start;
-    if (start + 2 > db->ImageSize) return CutImage(db, start);
-    int len = Read16(db, start);
-    // Every body holds at least a key length field or a key, and a NUL.
-    if (len < 3 || len > db->ImageSize - start - 2) return CutImage(db, start);
-    db->Cur = start + 2;
-    int klen;
-    if (IsPlain(db)) {
-        DbmUnscramble(T.pMem, reinterpret_cast<unsigned char *>(db->pImage) + db->Cur, len);
-        uint16_t k;
-        memcpy(&k, T.pMem, 2);
-        klen = k;
-        if (klen < 1 || klen + 2 > len || T.pMem[2 + klen - 1] != 0) return CutImage(db, start);
-        rec->pKey = reinterpret_cast<char *>(T.pMem + 2);
-    } else {
-        klen = Read16(db, db->Cur);
-        db->Cur += 2;
-        // The key run's last byte is stored as it is: the key's NUL.
-        if (klen < 1 || klen > KEY_BUF || klen + 2 > len || db->pImage[db->Cur + klen - 1] != 0)
-            return CutImage(db, start);
-        rec->pKey = nullptr;
-    }
+    int len, klen;
+    if (!SoundRecord(db, start, &len, &klen)) return CutImage(db, start);
     rec->Len = static_cast<uint16_t>(len);
     rec->KeyLen = static_cast<uint16_t>(klen);
+    rec->pKey = IsPlain(db) ? reinterpret_cast<char *>(T.pMem + 2) : nullptr;
+    db->Cur = start + (IsPlain(db) ? 2 : 4);
     db->Next = start + 2 + len;
     return rec;
 }
 
-// The key of the record the walk stands on (tagged: unscrambled into KeyBuf,
-// leaving Cur at the data run).
+// Start of the record the walk stands on.
+int WalkStart(const DbT *db) {
+    return db->Cur - (IsPlain(db) ? 2 : 4);
+}
+
+// The key of the record the walk stands on (tagged: unscrambled into
+// KeyBuf, leaving Cur at the data run).
 const char *WalkKey(DbT *db, const DbTRec *rec) {
     if (IsPlain(db)) return rec->pKey;
-    DbmUnscramble(reinterpret_cast<unsigned char *>(T.KeyBuf),
-                  reinterpret_cast<unsigned char *>(db->pImage) + db->Cur, rec->KeyLen);
+    DbmUnscramble(T.KeyBuf, reinterpret_cast<unsigned char *>(db->pImage) + db->Cur, rec->KeyLen);
     db->Cur += rec->KeyLen;
-    return T.KeyBuf;
+    return reinterpret_cast<const char *>(T.KeyBuf);
 }
 
 // Copies the data of the record the walk stands on (after WalkKey) or that
@@ -189,149 +409,203 @@ void RecordData(const DbT *db, const DbTRec *rec, void *dst) {
     }
 }
 
+// The header's count follows the records the image really holds (a damaged
+// tail may have been cut, or the header may be wrong).
+void NoteRecordCount(DbT *db, int records) {
+    if (db->DbType == DBT_TAGGED) db->Count = records;
+}
+
 // ---------------------------------------------------------------------------
 // The index
 // ---------------------------------------------------------------------------
 
-void IndexFree(DbT *db) {
-    if (!db->pIndex) return;
-    PutMem(db->pIndex->pSlots);
-    PutMem(db->pIndex);
-    db->pIndex = nullptr;
+void IndexFree(DbTPriv *p) {
+    if (!p) return;
+    PutMem(p->pHeads);
+    PutMem(p->pEntries);
+    p->pHeads = nullptr;
+    p->pEntries = nullptr;
+    p->Buckets = p->Used = p->Room = 0;
 }
 
-// A table of at least cap slots (a power of two), empty.
-bool IndexAlloc(DbT *db, int want) {
-    int cap = 16;
-    while (cap < want && cap < (1 << 29)) cap <<= 1;
-    if (!db->pIndex) db->pIndex = static_cast<DbTIndex *>(GetMem(sizeof(DbTIndex)));
-    if (!db->pIndex) return false;
-    auto *slots = static_cast<DbTSlot *>(GetMem(static_cast<long>(cap) * sizeof(DbTSlot)));
-    if (!slots) {
-        IndexFree(db);
-        return false;
+// Forgets the index and the scan (the image changed under it).
+void IndexDrop(DbT *db) {
+    DbTPriv *p = Priv(db);
+    if (!p) return;
+    IndexFree(p);
+    p->flScanned = 0;
+}
+
+// Room for want entries and buckets for them. False when no memory.
+bool IndexReserve(DbTPriv *p, int want) {
+    if (want > p->Room) {
+        int room = p->Room ? p->Room : 64;
+        while (room < want && room < (1 << 29))
+            room *= 2;
+        auto *e = static_cast<IndexEntry *>(
+            AdjustMem(p->pEntries, static_cast<long>(room) * sizeof(IndexEntry)));
+        if (!e) return false;
+        p->pEntries = e;
+        p->Room = room;
     }
-    PutMem(db->pIndex->pSlots);
-    db->pIndex->pSlots = slots;
-    db->pIndex->Cap = cap;
-    db->pIndex->Used = 0;
+    if (want <= p->Buckets) return true;
+    int buckets = p->Buckets ? p->Buckets : 64;
+    while (buckets < want && buckets < (1 << 29))
+        buckets *= 2;
+    auto *heads = static_cast<int32_t *>(GetMem(static_cast<long>(buckets) * sizeof(int32_t)));
+    if (!heads) return false;
+    // The chains are laid anew, oldest entry first, so each bucket's chain
+    // still runs from the latest record to the earliest.
+    uint32_t mask = static_cast<uint32_t>(buckets) - 1;
+    for (int i = 0; i < p->Used; ++i) {
+        uint32_t b = p->pEntries[i].Hash & mask;
+        p->pEntries[i].Prev = heads[b];
+        heads[b] = i + 1;
+    }
+    PutMem(p->pHeads);
+    p->pHeads = heads;
+    p->Buckets = buckets;
     return true;
 }
 
-// The key of the record at start in stored form, for comparing two records:
-// tagged, the scrambled run; plain, the key unscrambled into buf.
-const unsigned char *StoredKey(DbT *db, int start, int *klen, unsigned char *buf) {
-    if (IsPlain(db)) {
-        int len = Read16(db, start);
-        DbmUnscramble(buf, reinterpret_cast<unsigned char *>(db->pImage) + start + 2, len);
-        uint16_t k;
-        memcpy(&k, buf, 2);
-        *klen = k;
-        return buf + 2;
-    }
-    *klen = Read16(db, start + 2);
-    return reinterpret_cast<unsigned char *>(db->pImage) + start + 4;
+inline void IndexAdd(DbTPriv *p, uint32_t hash, int start) {
+    uint32_t b = hash & (static_cast<uint32_t>(p->Buckets) - 1);
+    IndexEntry &e = p->pEntries[p->Used];
+    e.Hash = hash;
+    e.Pos = start;
+    e.Prev = p->pHeads[b];
+    p->pHeads[b] = ++p->Used;
 }
 
-// Adds the record at start with the stored key (key, klen) unless an earlier
-// record holds the same key, which is then flagged. Grows the table as
-// needed. False when no memory: the caller drops the index.
-bool IndexInsert(DbT *db, int start, const unsigned char *key, int klen) {
-    DbTIndex *ix = db->pIndex;
-    if ((ix->Used + 1) * 2 > ix->Cap) {
-        DbTSlot *old = ix->pSlots;
-        int oldCap = ix->Cap;
-        auto *slots = static_cast<DbTSlot *>(GetMem(static_cast<long>(oldCap) * 2 * sizeof(DbTSlot)));
-        if (!slots) return false;
-        ix->pSlots = slots;
-        ix->Cap = oldCap * 2;
-        for (int i = 0; i < oldCap; ++i) {
-            if (!old[i].Pos) continue;
-            uint32_t j = old[i].Hash & (ix->Cap - 1);
-            while (slots[j].Pos) j = (j + 1) & (ix->Cap - 1);
-            slots[j] = old[i];
-        }
-        PutMem(old);
-    }
-    uint32_t h = HashBytes(key, klen - 1);
-    uint32_t mask = ix->Cap - 1;
-    for (uint32_t j = h & mask;; j = (j + 1) & mask) {
-        DbTSlot &s = ix->pSlots[j];
-        if (!s.Pos) {
-            s.Hash = h;
-            s.Pos = start + 1;
-            ++ix->Used;
-            return true;
-        }
-        if (s.Hash != h) continue;
-        int other = (s.Pos < 0 ? -s.Pos : s.Pos) - 1;
-        int oklen;
-        const unsigned char *okey = StoredKey(db, other, &oklen, T.Alt);
-        if (oklen == klen && memcmp(okey, key, klen) == 0) {
-            if (s.Pos > 0) s.Pos = -s.Pos; // the first record keeps the slot
-            return true;
-        }
-    }
-}
-
-// Rebuilds the index by one full walk (which also cuts a damaged tail).
-void IndexRebuild(DbT *db) {
-    if (!db->pImage || db->DbType == DBT_EMPTY) {
-        IndexFree(db);
+// Builds the index by one full walk (which also cuts a damaged tail). Leaves
+// the handle without an index when memory runs out.
+void IndexBuild(DbT *db, DbTPriv *p) {
+    IndexFree(p);
+    if (!db->pImage || db->DbType == DBT_EMPTY || !HaveWalkBuf(db)) return;
+    int hint = db->DbType == DBT_TAGGED && db->Count > 0 && db->Count <= db->ImageSize / 7
+                   ? db->Count
+                   : db->ImageSize / 64 + 16;
+    if (!IndexReserve(p, hint)) {
+        IndexFree(p);
         return;
     }
-    int hint = db->DbType == DBT_TAGGED && db->Count > 0 && db->Count <= db->ImageSize / 7
-                   ? db->Count * 2
-                   : 64;
-    if (!IndexAlloc(db, hint)) return;
-    DbTRec rec;
-    int records = 0;
-    for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
-        int start = db->Cur - (IsPlain(db) ? 2 : 4);
-        const unsigned char *key = IsPlain(db) ? reinterpret_cast<unsigned char *>(r->pKey)
-                                               : reinterpret_cast<unsigned char *>(db->pImage) +
-                                                     db->Cur;
-        if (!IndexInsert(db, start, key, r->KeyLen)) {
-            IndexFree(db);
+    const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
+    int start = FirstRecord(db);
+    while (start < db->ImageSize) {
+        int len, klen;
+        if (!SoundRecord(db, start, &len, &klen)) {
+            CutImage(db, start);
+            break;
+        }
+        if (!IsPlain(db)) RestoreTaggedKey(img + start + 4, klen);
+        uint32_t hash = HashKey(IsPlain(db) ? T.pMem + 2 : T.KeyBuf, klen - 1);
+        if ((p->Used >= p->Room || p->Used >= p->Buckets) && !IndexReserve(p, p->Used + 1)) {
+            IndexFree(p);
             return;
         }
-        ++records;
+        IndexAdd(p, hash, start);
+        start += 2 + len;
     }
-    // The header's count follows the records the image really holds (a
-    // damaged tail may have been cut, or the header may be wrong).
-    if (db->DbType == DBT_TAGGED) db->Count = records;
+    NoteRecordCount(db, p->Used);
 }
 
-// The probe key in the stored form of the image's records; its hash.
-uint32_t MakeProbe(const DbT *db, const char *key, int klen) {
+// The probe key in the stored form of the image's records; false when no
+// record can hold it.
+bool MakeProbe(const DbT *db, const char *key, int klen) {
+    if (klen + 1 > KEY_BUF) return false;
     const auto *k = reinterpret_cast<const unsigned char *>(key);
     if (IsPlain(db)) {
         memcpy(T.Probe, k, klen + 1);
     } else {
-        for (int i = 0; i < klen; ++i) T.Probe[i] = k[i] ^ k[i + 1];
+        for (int i = 0; i < klen; ++i)
+            T.Probe[i] = k[i] ^ k[i + 1];
         T.Probe[klen] = 0;
     }
-    return HashBytes(T.Probe, klen);
+    return true;
 }
 
-// Offset of the first record with key, or -1. *dup tells whether a later
-// record holds the same key. Plain images: the record's body is left in pMem.
-int IndexFind(DbT *db, const char *key, int klen, bool *dup) {
-    DbTIndex *ix = db->pIndex;
-    uint32_t h = MakeProbe(db, key, klen);
-    uint32_t mask = ix->Cap - 1;
-    for (uint32_t j = h & mask;; j = (j + 1) & mask) {
-        const DbTSlot &s = ix->pSlots[j];
-        if (!s.Pos) return -1;
-        if (s.Hash != h) continue;
-        int start = (s.Pos < 0 ? -s.Pos : s.Pos) - 1;
-        int oklen;
-        const unsigned char *okey = StoredKey(db, start, &oklen, T.pMem);
-        if (oklen == klen + 1 && memcmp(okey, T.Probe, klen + 1) == 0) {
-            *dup = s.Pos < 0;
-            return start;
+// Whether the record at start (sound) holds the probe key of klen + 1 bytes.
+// Plain images: its body is left in pMem.
+bool HoldsProbe(DbT *db, int start, int klen) {
+    if (IsPlain(db)) {
+        int len = Read16(db, start);
+        DbmUnscramble(T.pMem, reinterpret_cast<unsigned char *>(db->pImage) + start + 2, len);
+        uint16_t k;
+        memcpy(&k, T.pMem, 2);
+        return k == klen + 1 && memcmp(T.pMem + 2, T.Probe, klen + 1) == 0;
+    }
+    return Read16(db, start + 2) == klen + 1 &&
+           memcmp(db->pImage + start + 4, T.Probe, klen + 1) == 0;
+}
+
+// Offset of the first record with the probe key through the index, or -1.
+// *dup tells whether a later record holds the same key.
+int IndexFind(DbT *db, DbTPriv *p, const char *key, int klen, bool *dup) {
+    uint32_t hash = HashKey(reinterpret_cast<const unsigned char *>(key), klen);
+    int found = -1, matches = 0;
+    // The chain runs from the latest record to the earliest: the last match
+    // met is the first record.
+    for (int e = p->pHeads[hash & (static_cast<uint32_t>(p->Buckets) - 1)]; e;
+         e = p->pEntries[e - 1].Prev) {
+        const IndexEntry &entry = p->pEntries[e - 1];
+        if (entry.Hash != hash || !HoldsProbe(db, entry.Pos, klen)) continue;
+        found = entry.Pos;
+        ++matches;
+    }
+    *dup = matches > 1;
+    if (found >= 0 && IsPlain(db)) HoldsProbe(db, found, klen); // its body back in pMem
+    return found;
+}
+
+// Scans the image from the start for the first record with the probe key
+// (cutting a damaged tail when it gets there); -1 if none. Keys are compared
+// in their stored form: tagged runs scrambled, plain keys as restored. The
+// first eight bytes are compared as one word, the rest only when they agree.
+int ScanFind(DbT *db, int klen) {
+    const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
+    const int size = db->ImageSize;
+    const bool swap = db->flSwap;
+    const int want = klen + 1;
+    const int head = want < 8 ? want : 8;
+    const uint64_t probe = LoadWord(T.Probe, head);
+    const uint64_t mask = head == 8 ? ~0ull : ~(~0ull << (8 * head));
+    int start = FirstRecord(db);
+    int records = 0;
+    if (!IsPlain(db)) {
+        // The tagged images of the catalog: kept to the fewest steps a record,
+        // since every record before the one asked for passes through here.
+        while (start < size) {
+            __builtin_prefetch(img + start + 2048); // the walk waits on each length: fetch ahead
+            int len, k;
+            if (!SoundTagged(img, size, start, swap, &len, &k)) break;
+            if (k == want) {
+                const unsigned char *stored = img + start + 4;
+                uint64_t w;
+                if (size - (start + 4) >= 8) {
+                    memcpy(&w, stored, 8);
+                    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+                    w &= mask;
+                } else {
+                    w = LoadWord(stored, head);
+                }
+                if (w == probe && memcmp(stored + head, T.Probe + head, k - head) == 0)
+                    return start;
+            }
+            ++records;
+            start += 2 + len;
+        }
+    } else {
+        while (start < size) {
+            int len, k;
+            if (!SoundRecord(db, start, &len, &k)) break;
+            if (k == want && memcmp(T.pMem + 2, T.Probe, k) == 0) return start;
+            ++records;
+            start += 2 + len;
         }
     }
+    if (start < size) CutImage(db, start);
+    NoteRecordCount(db, records);
+    return -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -346,61 +620,107 @@ std::string LoadPath(const char *name) {
     return std::string(pToolPath ? pToolPath : ".") + "/db/" + name + ".xdb";
 }
 
-bool SameFile(const DbT *db, const struct stat &st) {
-    return db->MTime == st.st_mtim.tv_sec && db->MTimeNs == st.st_mtim.tv_nsec &&
-           db->FileIno == st.st_ino && db->FileSize == st.st_size;
+bool SameFile(const DbT *db, const DbTPriv *p, const struct stat &st) {
+    if (db->MTime != st.st_mtim.tv_sec) return false;
+    return !p || (p->MTimeNs == st.st_mtim.tv_nsec && p->FileIno == st.st_ino &&
+                  p->FileSize == st.st_size);
 }
 
 void NoteFile(DbT *db, const struct stat &st) {
     db->MTime = st.st_mtim.tv_sec;
-    db->MTimeNs = st.st_mtim.tv_nsec;
-    db->FileIno = st.st_ino;
-    db->FileSize = st.st_size;
+    if (DbTPriv *p = Priv(db)) {
+        p->MTimeNs = st.st_mtim.tv_nsec;
+        p->FileIno = st.st_ino;
+        p->FileSize = st.st_size;
+    }
 }
 
-// Reads the whole file into a new block; *st describes the very file read.
-// Null for an empty or unreadable file.
-char *ReadImage(const char *path, struct stat *st, int32_t *size) {
+// Reads the whole file in one call into an image block; *st describes the
+// very file read. Null for an empty or unreadable file (*st then tells
+// which).
+char *ReadImage(const char *path, struct stat *st, int32_t *size, int32_t *room) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     char *img = nullptr;
     if (fstat(fd, st) == 0 && S_ISREG(st->st_mode) && st->st_size > 0 &&
         st->st_size <= INT32_MAX - 64) {
-        long n = static_cast<long>(st->st_size);
-        img = static_cast<char *>(GetMem(n)); // one spare zero byte ends the count text
-        long got = 0;
+        int32_t n = static_cast<int32_t>(st->st_size);
+        img = TakeImageBlock(n, room);
+        int32_t got = 0;
         while (img && got < n) {
-            ssize_t r = read(fd, img + got, n - got);
+            ssize_t r = read(fd, img + got, n - got); // one call, unless interrupted
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) break;
-            got += r;
+            got += static_cast<int32_t>(r);
         }
         if (img && got != n) {
-            PutMem(img);
+            ReturnImageBlock(img, *room);
             img = nullptr;
         }
-        *size = static_cast<int32_t>(n);
+        *size = n;
     }
     close(fd);
     return img;
 }
 
 void ClearImage(DbT *db) {
-    PutMem(db->pImage);
-    IndexFree(db);
+    DbTPriv *p = Priv(db);
+    if (p)
+        ReturnImageBlock(db->pImage, p->ImageRoom);
+    else
+        PutMem(db->pImage);
+    IndexDrop(db);
     db->pImage = nullptr;
     db->ImageSize = 0;
     db->MTime = 0;
     db->Cur = db->Next = db->Count = 0;
     db->DbType = DBT_EMPTY;
-    db->MTimeNs = 0;
-    db->FileIno = 0;
-    db->FileSize = 0;
+    if (p) {
+        p->MTimeNs = 0;
+        p->FileIno = 0;
+        p->FileSize = 0;
+        p->ImageRoom = 0;
+        p->flRefused = 0;
+    }
+}
+
+// Whether a loaded image holds no readable record although its file is not
+// empty: neither format, a damaged header, or damage before the first record.
+bool NothingReadable(DbT *db) {
+    if (db->DbType == DBT_TAGGED) {
+        if (db->ImageSize < HEADER_SIZE) return true;
+        if (db->ImageSize == HEADER_SIZE) return db->Count != 0; // its records are gone
+    }
+    int len, klen;
+    return !HaveWalkBuf(db) || !SoundRecord(db, FirstRecord(db), &len, &klen);
 }
 
 // Refreshes the image unless the handle says never to.
 void Refresh(DbT *db) {
     if (!(db->Flags & DBT_NOREFRESH)) DbTUpDate(db);
+}
+
+// Whether changes of the handle must be refused (printing why).
+bool Refused(const DbT *db) {
+    DbTPriv *p = Priv(db);
+    if (!p || !p->flRefused) return false;
+    fprintf(stderr, "ERROR: no readable record in %s; it is left as it is\n", db->pName);
+    return true;
+}
+
+// Grows the image block to hold size bytes (and a spare one). False when no
+// memory: the image is left as it was.
+bool ImageRoomFor(DbT *db, int32_t size) {
+    DbTPriv *p = Priv(db);
+    if (p && size < p->ImageRoom) return true;
+    long room = size + 1L;
+    if (p) room += room / 2; // appends come in runs
+    if (room > INT32_MAX) room = size + 1L;
+    char *img = static_cast<char *>(AdjustMem(db->pImage, room));
+    if (!img) return false;
+    db->pImage = img;
+    if (p) p->ImageRoom = static_cast<int32_t>(room);
+    return true;
 }
 
 // Takes the record at start (L + 2 bytes) out of the image.
@@ -411,15 +731,49 @@ void RemoveAt(DbT *db, int start) {
     if (db->Count > 0) --db->Count;
 }
 
+// Finds the first record with key: offset of its start, -1 if none. *dup
+// tells whether another record holds the key too (only known through the
+// index; true otherwise). Tagged: Cur is left at the data run; plain: the
+// body is in pMem.
+int FindTRecord(DbT *db, const char *key, DbTRec *rec, bool *dup) {
+    *dup = true;
+    if (!db || !key || !*key || !db->pImage || db->DbType == DBT_EMPTY) return -1;
+    int klen = static_cast<int>(strlen(key));
+    if (!MakeProbe(db, key, klen) || !HaveWalkBuf(db)) return -1;
+    DbTPriv *p = Priv(db);
+    if (p && !p->pHeads && p->flScanned) IndexBuild(db, p);
+    int start;
+    if (p && p->pHeads) {
+        start = IndexFind(db, p, key, klen, dup);
+    } else {
+        if (p) p->flScanned = 1;
+        start = ScanFind(db, klen);
+    }
+    if (start < 0) return -1;
+    rec->Len = static_cast<uint16_t>(Read16(db, start));
+    if (IsPlain(db)) {
+        rec->KeyLen = static_cast<uint16_t>(klen + 1);
+        rec->pKey = reinterpret_cast<char *>(T.pMem + 2);
+        db->Cur = start + 2;
+    } else {
+        rec->KeyLen = static_cast<uint16_t>(klen + 1);
+        rec->pKey = nullptr;
+        db->Cur = start + 4 + rec->KeyLen;
+    }
+    db->Next = start + 2 + rec->Len;
+    return start;
+}
+
 // PurgeTRecord without the refresh.
 int PurgeImage(DbT *db, const char *key, int prefixlen) {
     if (!db || !db->pImage || !key || !*key) return 0;
     int klen = static_cast<int>(strlen(key));
     int removed = 0;
-    bool dup = false;
-    if (prefixlen == 0 && db->pIndex && klen < KEY_BUF) {
-        int start = IndexFind(db, key, klen, &dup);
-        if (start < 0) return 0;
+    if (prefixlen == 0) {
+        DbTRec rec;
+        bool dup;
+        int start = FindTRecord(db, key, &rec, &dup);
+        if (start < 0) return 0; // the common case of a store: a new key
         if (!dup) {
             RemoveAt(db, start);
             removed = 1;
@@ -428,7 +782,7 @@ int PurgeImage(DbT *db, const char *key, int prefixlen) {
     if (!removed) {
         DbTRec rec;
         for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
-            int start = db->Cur - (IsPlain(db) ? 2 : 4);
+            int start = WalkStart(db);
             bool candidate = prefixlen ? r->KeyLen >= prefixlen : r->KeyLen == klen + 1;
             if (!candidate) continue;
             if (memcmp(WalkKey(db, r), key, prefixlen ? prefixlen : r->KeyLen) != 0) continue;
@@ -439,9 +793,13 @@ int PurgeImage(DbT *db, const char *key, int prefixlen) {
     }
     if (removed) {
         // A plain image keeps a block even when it holds no record.
-        char *img = static_cast<char *>(AdjustMem(db->pImage, db->ImageSize > 0 ? db->ImageSize : 1));
-        if (img) db->pImage = img;
-        IndexRebuild(db);
+        int32_t size = db->ImageSize > 0 ? db->ImageSize : 1;
+        char *img = static_cast<char *>(AdjustMem(db->pImage, size));
+        if (img) {
+            db->pImage = img;
+            if (DbTPriv *p = Priv(db)) p->ImageRoom = size + 1;
+        }
+        IndexDrop(db); // the records behind the removed ones moved
     }
     return removed;
 }
@@ -450,40 +808,6 @@ int PurgeTRecord(DbT *db, const char *key, int prefixlen) {
     if (!db || !key || !*key) return 0;
     Refresh(db);
     return PurgeImage(db, key, prefixlen);
-}
-
-// Finds the first record with key: offset of its start, -1 if none. Tagged:
-// Cur is left at the data run; plain: the body is in pMem.
-int FindTRecord(DbT *db, const char *key, DbTRec *rec) {
-    if (!db || !key || !*key || !db->pImage) return -1;
-    int klen = static_cast<int>(strlen(key));
-    if (klen >= KEY_BUF) return -1;
-    if (!HaveWalkBuf(db)) return -1;
-    if (db->pIndex) {
-        bool dup;
-        int start = IndexFind(db, key, klen, &dup);
-        if (start < 0) return -1;
-        rec->Len = static_cast<uint16_t>(Read16(db, start));
-        if (IsPlain(db)) {
-            uint16_t k;
-            memcpy(&k, T.pMem, 2);
-            rec->KeyLen = k;
-            rec->pKey = reinterpret_cast<char *>(T.pMem + 2);
-            db->Cur = start + 2;
-        } else {
-            rec->KeyLen = static_cast<uint16_t>(Read16(db, start + 2));
-            rec->pKey = nullptr;
-            db->Cur = start + 4 + rec->KeyLen;
-        }
-        db->Next = start + 2 + rec->Len;
-        return start;
-    }
-    for (DbTRec *r = WalkDbTRecords(db, rec, 0); r; r = WalkDbTRecords(db, rec, 1)) {
-        if (r->KeyLen != klen + 1) continue;
-        int start = db->Cur - (IsPlain(db) ? 2 : 4);
-        if (memcmp(WalkKey(db, r), key, r->KeyLen) == 0) return start;
-    }
-    return -1;
 }
 
 // Whether key begins with one of the prefixes.
@@ -497,9 +821,10 @@ bool TestKeyName(const char *key, const std::vector<std::string> &names) {
 char *KeyList(DbT *db, const std::vector<std::string> *names, const char *sep, const char *end) {
     Refresh(db);
     char *res = nullptr;
-    int len = 0;
+    int len = 0, records = 0;
     DbTRec rec;
     for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
+        ++records;
         const char *key = WalkKey(db, r);
         if (names && !TestKeyName(key, *names)) continue;
         if (!DbmAppendText(&res, &len, sep) || !DbmAppendText(&res, &len, key)) {
@@ -507,6 +832,7 @@ char *KeyList(DbT *db, const std::vector<std::string> *names, const char *sep, c
             return nullptr;
         }
     }
+    NoteRecordCount(db, records);
     if (res && !DbmAppendText(&res, &len, end)) {
         PutMem(res);
         return nullptr;
@@ -517,6 +843,31 @@ char *KeyList(DbT *db, const std::vector<std::string> *names, const char *sep, c
 } // namespace
 
 // ---------------------------------------------------------------------------
+// Shared steps
+// ---------------------------------------------------------------------------
+
+void DbmScramble(unsigned char *p, int n) {
+    for (int i = 0; i + 1 < n; ++i)
+        p[i] ^= p[i + 1];
+}
+
+void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n) {
+    if (n <= 0) return;
+    // From the end, a word at a time: each word is restored within itself
+    // (independent of every other word), then XORed with the first restored
+    // byte of the word behind it. Only that one byte carries from word to
+    // word, so the words overlap in the processor.
+    uint8_t carry = 0;
+    int i = n;
+    for (; i >= 8; i -= 8) {
+        uint64_t local = SuffixXor(LoadWord(src + i - 8, 8));
+        StoreWord(dst + i - 8, local ^ (ONES * carry), 8);
+        carry ^= static_cast<uint8_t>(local);
+    }
+    if (i > 0) StoreWord(dst, SuffixXor(LoadWord(src, i)) ^ (ONES * carry), i);
+}
+
+// ---------------------------------------------------------------------------
 // Public operations
 // ---------------------------------------------------------------------------
 
@@ -524,6 +875,10 @@ DbT *DbTOpen(const char *name, uint32_t flags) {
     if (!name) return nullptr;
     auto *db = static_cast<DbT *>(GetMem(sizeof(DbT)));
     if (!db) return nullptr;
+    if (!AddPriv(db)) {
+        PutMem(db);
+        return nullptr;
+    }
     db->pName = SaveStr("%s", name);
     db->Flags = flags & (DBT_NOREFRESH | DBT_NOARCHIVE);
     DbTUpDate(db);
@@ -533,8 +888,13 @@ DbT *DbTOpen(const char *name, uint32_t flags) {
 void DbTClose(DbT *db) {
     DbmV4DriverPathHandling = 0;
     if (!db) return;
-    IndexFree(db);
-    PutMem(db->pImage);
+    DbTPriv *p = Priv(db);
+    if (p) {
+        ReturnImageBlock(db->pImage, p->ImageRoom);
+        DropPriv(p);
+    } else {
+        PutMem(db->pImage);
+    }
     PutMem(db->pName);
     PutMem(db);
 }
@@ -545,12 +905,13 @@ void DbTUpDate(DbT *db) {
     struct stat st;
     // A directory or device under the name holds no records: as if missing.
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    if (db->pImage && SameFile(db, st)) return; // the image is current
+    DbTPriv *p = Priv(db);
+    if (db->pImage && SameFile(db, p, st)) return; // the image is current
 
-    int32_t size = 0;
+    int32_t size = 0, room = 0;
     char *img = nullptr;
     for (int attempt = 1; attempt <= LOAD_TRIES; ++attempt) {
-        img = ReadImage(path.c_str(), &st, &size);
+        img = ReadImage(path.c_str(), &st, &size, &room);
         if (img || st.st_size == 0 || attempt == LOAD_TRIES) break;
         sleep(1); // busy or unreadable: try again
         if (stat(path.c_str(), &st) != 0) break;
@@ -559,10 +920,15 @@ void DbTUpDate(DbT *db) {
     if (!img) {
         // Empty or unreadable: an empty tagged-to-be image with its header.
         // An empty file is remembered, so that changes deferred on it are not
-        // thrown away by the next refresh; an unreadable one is tried again.
-        if (st.st_size == 0) NoteFile(db, st);
-        db->pImage = static_cast<char *>(GetMem(HEADER_SIZE));
+        // thrown away by the next refresh; an unreadable one is tried again,
+        // and never replaced by what the handle holds.
+        if (st.st_size == 0)
+            NoteFile(db, st);
+        else if (p)
+            p->flRefused = 1;
+        db->pImage = TakeImageBlock(HEADER_SIZE, &room);
         if (!db->pImage) return;
+        if (p) p->ImageRoom = room;
         db->flSwap = HostNeedsSwap() ? 1 : 0;
         // The size first: UpdateHeader writes only into an image that has
         // room for the header, and a write-back of this image must give a
@@ -574,46 +940,60 @@ void DbTUpDate(DbT *db) {
     }
     db->pImage = img;
     db->ImageSize = size;
+    if (p) p->ImageRoom = room;
     NoteFile(db, st);
     if (size >= 5 && memcmp(img, "TXDBAA", 5) == 0) {
-        long count = strtol(img + 6 < img + size ? img + 6 : "", nullptr, 10);
+        long count = size > 6 ? strtol(img + 6, nullptr, 10) : 0; // a zero byte ends the image
         db->Count = count < 0 ? 0 : count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
-        if (size < HEADER_SIZE) {
-            // A header cut short: make room for a whole one.
-            char *grown = static_cast<char *>(AdjustMem(db->pImage, HEADER_SIZE));
-            if (grown) {
-                db->pImage = grown;
-                db->ImageSize = HEADER_SIZE;
-            }
-        }
         db->DbType = DBT_TAGGED;
     } else {
         db->DbType = DBT_PLAIN;
     }
-    DbTSetDbType(db, db->DbType);
+    db->flSwap = db->DbType != DBT_PLAIN && HostNeedsSwap() ? 1 : 0;
+    if (p) p->flRefused = NothingReadable(db) ? 1 : 0;
+    if (db->DbType == DBT_TAGGED && size < HEADER_SIZE && ImageRoomFor(db, HEADER_SIZE)) {
+        // A header cut short: room for a whole one, the missing bytes zero.
+        memset(db->pImage + size, 0, HEADER_SIZE - size);
+        db->ImageSize = HEADER_SIZE;
+    }
 }
 
 void DbTSetDbType(DbT *db, int type) {
     if (!db) return;
     db->DbType = type;
     db->flSwap = type != DBT_PLAIN && HostNeedsSwap() ? 1 : 0;
-    IndexRebuild(db);
+    IndexDrop(db); // the records read differently now
 }
 
 void DbTClear(DbT *db, int type) {
     if (!db) return;
     // The image no longer follows the file, but it still stands for the file
     // it was loaded from: only a change of that file makes a refresh reload.
-    DbT saved = *db;
+    // A file with nothing readable in it stays refused.
+    DbTPriv *p = Priv(db);
+    DbTPriv saved{};
+    if (p) saved = *p;
+    time_t mtime = db->MTime;
     ClearImage(db);
-    db->MTime = saved.MTime;
-    db->MTimeNs = saved.MTimeNs;
-    db->FileIno = saved.FileIno;
-    db->FileSize = saved.FileSize;
-    db->pImage = static_cast<char *>(GetMem(HEADER_SIZE));
+    db->MTime = mtime;
+    if (p) {
+        p->MTimeNs = saved.MTimeNs;
+        p->FileIno = saved.FileIno;
+        p->FileSize = saved.FileSize;
+        p->flRefused = saved.flRefused;
+    }
+    int32_t room = 0;
+    db->pImage = TakeImageBlock(HEADER_SIZE, &room);
+    if (p) p->ImageRoom = room;
     if (db->pImage && type == DBT_TAGGED) db->ImageSize = HEADER_SIZE;
     DbTSetDbType(db, type);
     if (type == DBT_TAGGED) UpdateHeader(db);
+}
+
+int DbTWritable(DbT *db) {
+    if (!db) return 0;
+    DbTPriv *p = Priv(db);
+    return p && p->flRefused ? 0 : 1;
 }
 
 void UpdateHeader(DbT *db) {
@@ -622,11 +1002,13 @@ void UpdateHeader(DbT *db) {
     snprintf(num, sizeof num, "%li", static_cast<long>(db->Count));
     num[9] = 0; // at most nine characters fit the header
     int n = snprintf(db->pImage, HEADER_SIZE, "TXDBAA%s", num);
-    for (int i = n + 1; i < HEADER_SIZE; ++i) db->pImage[i] = static_cast<char>(rand() & 0xff);
+    for (int i = n + 1; i < HEADER_SIZE; ++i)
+        db->pImage[i] = static_cast<char>(rand() & 0xff);
 }
 
 int DbmTArchiveDb(DbT *db) {
     if (!db || !db->pName) return 0;
+    if (Refused(db)) return 0;
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
     DbmMakeWorkDb();
     FileReplacement rep;
@@ -649,6 +1031,7 @@ int DbmTPutRecord(DbT *db, const char *key, const void *data, int len) {
     long long klen = strlen(key);
     if (klen > DBM_MAX_KEY) return 0;
     Refresh(db);
+    if (Refused(db)) return 0;
     if (db->DbType == DBT_EMPTY) DbTSetDbType(db, DBT_TAGGED);
     long long body = klen + 1 + len + 2;
     if (body > (IsPlain(db) ? DBM_MAX_PLAIN_BODY : DBM_MAX_TAGGED_BODY)) return 0;
@@ -657,12 +1040,9 @@ int DbmTPutRecord(DbT *db, const char *key, const void *data, int len) {
     int base = db->ImageSize;
     if (base == 0 && !IsPlain(db)) base = HEADER_SIZE;
     int total = base + static_cast<int>(body) + 2;
-    if (total < base) return 0;
-    char *img = static_cast<char *>(AdjustMem(db->pImage, total));
-    if (!img) return 0;
-    db->pImage = img;
+    if (total < base || !ImageRoomFor(db, total)) return 0;
     int k = static_cast<int>(klen) + 1;
-    auto *p = reinterpret_cast<unsigned char *>(img);
+    auto *p = reinterpret_cast<unsigned char *>(db->pImage);
     Write16(db, base, static_cast<int>(body));
     if (IsPlain(db)) {
         uint16_t k16 = static_cast<uint16_t>(k);
@@ -679,12 +1059,14 @@ int DbmTPutRecord(DbT *db, const char *key, const void *data, int len) {
         ++db->Count;
     }
     db->ImageSize = total;
-    if (db->pIndex) {
-        const unsigned char *stored = IsPlain(db) ? reinterpret_cast<const unsigned char *>(key)
-                                                  : p + base + 4;
-        if (!IndexInsert(db, base, stored, k)) IndexFree(db);
-    } else {
-        IndexRebuild(db);
+    // The new record is the last one and its key is no other's (the purge
+    // saw to that): an index takes it as it is.
+    DbTPriv *priv = Priv(db);
+    if (priv && priv->pHeads) {
+        if (IndexReserve(priv, priv->Used + 1))
+            IndexAdd(priv, HashKey(reinterpret_cast<const unsigned char *>(key), k - 1), base);
+        else
+            IndexFree(priv);
     }
     if (db->Flags & DBT_NOARCHIVE) return 1;
     return DbmTArchiveDb(db);
@@ -708,7 +1090,8 @@ int DbmTGetRecord(DbT *db, const char *key, void *dst) {
     if (!db || !key || !dst) return 0;
     Refresh(db);
     DbTRec rec;
-    if (FindTRecord(db, key, &rec) < 0) return 0;
+    bool dup;
+    if (FindTRecord(db, key, &rec, &dup) < 0) return 0;
     RecordData(db, &rec, dst);
     return rec.Len - rec.KeyLen - 2;
 }
@@ -717,7 +1100,8 @@ int DbmTGetRecordV(DbT *db, const char *key, char **buf, int bufsize) {
     if (!db || !key || !buf) return 0;
     Refresh(db);
     DbTRec rec;
-    if (FindTRecord(db, key, &rec) < 0) return 0;
+    bool dup;
+    if (FindTRecord(db, key, &rec, &dup) < 0) return 0;
     int n = rec.Len - rec.KeyLen - 2;
     if (n > bufsize || !*buf) {
         char *fresh = static_cast<char *>(GetMem(n > 0 ? n : 1));
@@ -732,7 +1116,8 @@ int DbmTGetRecordSize(DbT *db, const char *key) {
     if (!db || !key) return 0;
     Refresh(db);
     DbTRec rec;
-    if (FindTRecord(db, key, &rec) < 0) return 0;
+    bool dup;
+    if (FindTRecord(db, key, &rec, &dup) < 0) return 0;
     return rec.Len - rec.KeyLen - 2;
 }
 
@@ -748,7 +1133,8 @@ char *DbmTGetRecordListS(DbT *db, const char *names, const char *sep, const char
     std::vector<std::string> list;
     char tok[TOKEN_BUF_SIZE];
     char *cursor = nullptr;
-    for (char *t = GetTokenD(names, ",", &cursor, tok); t; t = GetTokenD(nullptr, ",", &cursor, tok))
+    for (char *t = GetTokenD(names, ",", &cursor, tok); t;
+         t = GetTokenD(nullptr, ",", &cursor, tok))
         list.emplace_back(t);
     return KeyList(db, &list, sep, end);
 }
@@ -758,7 +1144,9 @@ DbmLink *DbmTGetDbLinkList(DbT *db, const char *pattern) {
     Refresh(db);
     DbmLink *head = nullptr, *tail = nullptr;
     DbTRec rec;
+    int records = 0;
     for (DbTRec *r = WalkDbTRecords(db, &rec, 0); r; r = WalkDbTRecords(db, &rec, 1)) {
+        ++records;
         const char *key = WalkKey(db, r);
         if (!strstr(key, pattern)) continue;
         DbmLink *node = DbmAppendLink(&head, &tail, r->KeyLen, r->Len - r->KeyLen - 2);
@@ -766,6 +1154,7 @@ DbmLink *DbmTGetDbLinkList(DbT *db, const char *pattern) {
         memcpy(node->pKey, key, r->KeyLen);
         RecordData(db, r, node->pData);
     }
+    NoteRecordCount(db, records);
     return head;
 }
 

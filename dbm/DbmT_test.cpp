@@ -20,7 +20,8 @@ namespace {
 class TaggedDb : public DbmDir {
   protected:
     void TearDown() override {
-        for (DbT *db : open_) DbTClose(db);
+        for (DbT *db : open_)
+            DbTClose(db);
         DbmDir::TearDown();
     }
     // A handle on a file of the test directory (full-path mode).
@@ -69,7 +70,8 @@ TEST_F(TaggedDb, NewDatabaseIsTaggedWithHeaderAndBigEndianLengths) {
 
 TEST_F(TaggedDb, HeaderCountFollowsTheRecords) {
     DbT *db = Open("count.xdb");
-    for (int i = 0; i < 12; ++i) ASSERT_EQ(Put(db, "k" + std::to_string(i), "v"), 1);
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ(Put(db, "k" + std::to_string(i), "v"), 1);
     ASSERT_EQ(Put(db, "k3", "again"), 1);
     EXPECT_EQ(ReadAll(Path("count.xdb")).substr(0, 9), std::string("TXDBAA12\0", 9));
     ASSERT_EQ(DbmTDeleteRecords(db, "k1"), 1); // k1, k10, k11
@@ -187,7 +189,8 @@ TEST_F(TaggedDb, AnEmptyFileLoadsAsAHeaderAndWritesBackAsAnEmptyDatabase) {
     EXPECT_EQ(again->Count, 0);
     EXPECT_EQ(Keys(again), "(null)");
     ASSERT_EQ(Put(again, "k", "v"), 1);
-    EXPECT_EQ(ReadAll(Path("blank.xdb")), ReadAll(Path("blank.xdb")).substr(0, 16) + TaggedRecord("k", "v"));
+    EXPECT_EQ(ReadAll(Path("blank.xdb")),
+              ReadAll(Path("blank.xdb")).substr(0, 16) + TaggedRecord("k", "v"));
 }
 
 TEST_F(TaggedDb, RefreshesAfterAnotherProcessReplacesTheFile) {
@@ -235,7 +238,8 @@ TEST_F(TaggedDb, GetRecordVKeepsALargeEnoughBuffer) {
 
 TEST_F(TaggedDb, KeyListsByPrefixNames) {
     DbT *db = Open("names.xdb");
-    for (const char *k : {"abc", "a", "xy", "b", "abd"}) ASSERT_EQ(Put(db, k, "v"), 1);
+    for (const char *k : {"abc", "a", "xy", "b", "abd"})
+        ASSERT_EQ(Put(db, k, "v"), 1);
     char *s = DbmTGetRecordListS(db, "ab,x", ",", ",");
     ASSERT_NE(s, nullptr);
     EXPECT_STREQ(s, ",abc,xy,abd,");
@@ -276,7 +280,8 @@ TEST_F(TaggedDb, FirstOfDuplicateKeysWinsAndDeleteRemovesThemAll) {
     EXPECT_EQ(Get(db, "k"), "first");
     ASSERT_EQ(Put(db, "k", "new"), 1);
     EXPECT_EQ(WalkHandle(db), (Records{{"other", "o"}, {"k", "new"}}));
-    EXPECT_EQ(ReadAll(Path("dup.xdb")).substr(16), TaggedRecord("other", "o") + TaggedRecord("k", "new"));
+    EXPECT_EQ(ReadAll(Path("dup.xdb")).substr(16),
+              TaggedRecord("other", "o") + TaggedRecord("k", "new"));
 }
 
 TEST_F(TaggedDb, ArchiveFailureKeepsTheOldFileAndLeavesNoTemporary) {
@@ -391,13 +396,74 @@ TEST_F(TaggedDb, IndexAgreesWithTheWalkThroughRandomChanges) {
         }
         auto walked = WalkHandle(db);
         EXPECT_EQ(walked.size(), model.size());
-        for (auto &[k, v] : walked) EXPECT_EQ(model[k], v);
+        for (auto &[k, v] : walked)
+            EXPECT_EQ(model[k], v);
         EXPECT_EQ(db->DbType, plain ? DBT_PLAIN : DBT_TAGGED);
         if (!plain) {
             EXPECT_EQ(db->Count, static_cast<int>(model.size()));
         }
         ASSERT_EQ(DbmTArchiveDb(db), 1);
         DbT *again = Open(name, DBT_NOREFRESH);
-        for (auto &[k, v] : model) EXPECT_EQ(Get(again, k), v);
+        for (auto &[k, v] : model)
+            EXPECT_EQ(Get(again, k), v);
+    }
+}
+
+TEST_F(TaggedDb, WriteBackKeepsTheFilesModeAndANewFileGetsMode666) {
+    mode_t mask = umask(022);
+    DbT *db = Open("mode.xdb");
+    ASSERT_EQ(Put(db, "k", "v"), 1);
+    struct stat st;
+    ASSERT_EQ(stat(Path("mode.xdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    ASSERT_EQ(chmod(Path("mode.xdb").c_str(), 0600), 0);
+    ASSERT_EQ(Put(db, "k2", "v"), 1);
+    ASSERT_EQ(DbmTDeleteRecord(db, "k"), 1);
+    ASSERT_EQ(stat(Path("mode.xdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    umask(mask);
+}
+
+TEST_F(TaggedDb, AHandleBuiltByTheCallerWorksWithoutTheStoresBookkeeping) {
+    WriteAll(Path("own.xdb"), TaggedHeader(2) + TaggedRecord("a", "1") + TaggedRecord("b", "22"));
+    DbT db{};
+    db.pName = SaveStr("%s", Path("own.xdb").c_str());
+    DbmSetV4DriverPathHandling();
+    DbTUpDate(&db);
+    EXPECT_EQ(db.DbType, DBT_TAGGED);
+    EXPECT_EQ(Get(&db, "b"), "22");
+    EXPECT_EQ(Get(&db, "b"), "22");
+    EXPECT_EQ(Get(&db, "a"), "1");
+    EXPECT_EQ(DbTWritable(&db), 1);
+    ASSERT_EQ(Put(&db, "c", "333"), 1);
+    EXPECT_EQ(ReadAll(Path("own.xdb")).substr(16),
+              TaggedRecord("a", "1") + TaggedRecord("b", "22") + TaggedRecord("c", "333"));
+    EXPECT_EQ(Keys(&db), ",a,b,c,");
+    PutMem(db.pImage);
+    PutMem(db.pName);
+    DbmV4DriverPathHandling = 0;
+}
+
+TEST_F(TaggedDb, LookupsFindTheFirstRecordBeforeAndAfterTheIndexIsBuilt) {
+    // The first lookup scans, later ones go through the index; both find the
+    // first of several records with one key, and keys of every length.
+    std::string file = TaggedHeader(0);
+    Records model;
+    for (int n = 1; n <= 40; ++n) {
+        std::string key(n, static_cast<char>('a' + n % 26));
+        key[n / 2] = static_cast<char>('0' + n % 10);
+        file += TaggedRecord(key, "first" + std::to_string(n));
+        model.emplace_back(key, "first" + std::to_string(n));
+    }
+    for (auto &[k, v] : Records(model))
+        file += TaggedRecord(k, "later");
+    WriteAll(Path("first.xdb"), file);
+    for (int round = 0; round < 3; ++round) {
+        for (auto &[k, v] : model) {
+            DbT *db = Open("first.xdb", DBT_NOREFRESH);
+            for (int i = 0; i <= round; ++i)
+                EXPECT_EQ(Get(db, k), v) << k << " round " << round;
+            EXPECT_EQ(Get(db, k + "x"), "");
+        }
     }
 }

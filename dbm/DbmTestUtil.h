@@ -36,12 +36,17 @@ inline bool Exists(const std::string &path) {
 
 // A run stored as the files keep it: e[i] = p[i] ^ p[i+1].
 inline std::string Scramble(std::string p) {
-    for (size_t i = 0; i + 1 < p.size(); ++i) p[i] = static_cast<char>(p[i] ^ p[i + 1]);
+    for (size_t i = 0; i + 1 < p.size(); ++i)
+        p[i] = static_cast<char>(p[i] ^ p[i + 1]);
     return p;
 }
 
-inline std::string Le16(int v) { return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)}; }
-inline std::string Be16(int v) { return std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xff)}; }
+inline std::string Le16(int v) {
+    return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)};
+}
+inline std::string Be16(int v) {
+    return std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xff)};
+}
 
 // One plain-format record, exactly as the plain layer writes it.
 inline std::string PlainRecord(const std::string &key, const std::string &data) {
@@ -70,13 +75,16 @@ using Records = std::vector<std::pair<std::string, std::string>>;
 // The records of a link list from either layer; the list is freed.
 inline Records LinkRecords(DbmLink *list) {
     Records out;
-    for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
+    for (DbmLink *l = list; l; l = l->pNext)
+        out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
     DbmFreeDbLinkList(list);
     return out;
 }
 
 // Every record of a handle's image, as the walk hands them out.
-inline Records WalkHandle(DbT *db) { return LinkRecords(DbmTGetDbLinkList(db, "")); }
+inline Records WalkHandle(DbT *db) {
+    return LinkRecords(DbmTGetDbLinkList(db, ""));
+}
 
 // Each test runs in a fresh directory that is also the tool root and the
 // working directory; full-path mode is off at the start.

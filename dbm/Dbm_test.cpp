@@ -113,7 +113,8 @@ TEST_F(PlainDb, DeletingAMissingKeyRewritesTheFileUnchanged) {
 }
 
 TEST_F(PlainDb, DeletesByPrefix) {
-    for (const char *k : {"ab", "a", "abc", "b", "ab1"}) ASSERT_EQ(Put("p", k, "v"), 1);
+    for (const char *k : {"ab", "a", "abc", "b", "ab1"})
+        ASSERT_EQ(Put("p", k, "v"), 1);
     EXPECT_EQ(DbmDeleteRecords("p", "ab"), 1);
     EXPECT_EQ(KeyList("p"), ",a,b,");
     EXPECT_EQ(DbmDeleteRecords("p", "zzz"), 1); // nothing matched: still 1
@@ -124,13 +125,15 @@ TEST_F(PlainDb, KeyListIsNullForEmptyAndMissingDatabases) {
     EXPECT_EQ(KeyList("none"), "(null)");
     WriteAll(DbFile("empty"), "");
     EXPECT_EQ(KeyList("empty"), "(null)");
-    for (const char *k : {"k1", "k2", "k3"}) ASSERT_EQ(Put("l", k, "v"), 1);
+    for (const char *k : {"k1", "k2", "k3"})
+        ASSERT_EQ(Put("l", k, "v"), 1);
     EXPECT_EQ(KeyList("l"), ",k1,k2,k3,");
     EXPECT_EQ(KeyList("l", " ", "."), " k1 k2 k3.");
 }
 
 TEST_F(PlainDb, NextRecordWalksTheFileOnceAcrossCalls) {
-    for (const char *k : {"x", "y", "z"}) ASSERT_EQ(Put("n", k, std::string("v") + k), 1);
+    for (const char *k : {"x", "y", "z"})
+        ASSERT_EQ(Put("n", k, std::string("v") + k), 1);
     // Ent2Get lives for the whole process: run in a fresh child.
     EXPECT_EXIT(
         {
@@ -235,7 +238,8 @@ TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
 }
 
 TEST_F(PlainDb, DumpPrintsLengthsAndPrintableBytes) {
-    WriteAll(dir_ + "/dump.db", PlainRecord("k1", std::string("a\tb\0~", 5)) + PlainRecord("", "Z"));
+    WriteAll(dir_ + "/dump.db",
+             PlainRecord("k1", std::string("a\tb\0~", 5)) + PlainRecord("", "Z"));
     testing::internal::CaptureStdout();
     DumpDbm("dump");
     fflush(stdout);
@@ -307,7 +311,8 @@ TEST_F(PlainDb, ConcurrentWritersNeverLoseEachOthersRecords) {
     char *list = DbmGetRecordList(file.c_str(), " ", " ");
     ASSERT_NE(list, nullptr);
     int count = 0;
-    for (char *tok = strtok(list, " "); tok; tok = strtok(nullptr, " ")) ++count;
+    for (char *tok = strtok(list, " "); tok; tok = strtok(nullptr, " "))
+        ++count;
     PutMem(list);
     EXPECT_EQ(count, 2 * perChild);
 }
@@ -351,7 +356,8 @@ TEST_F(PlainDb, AFileWithNoReadableRecordIsNeverRewritten) {
         EXPECT_EQ(DbmDeleteRecords(file.c_str(), "k"), 1) << what; // it was opened
         EXPECT_EQ(DbmCopyRecord(file.c_str(), "k", "k2"), 0) << what;
         std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("ERROR: no readable record in " + file), std::string::npos) << what << err;
+        EXPECT_NE(err.find("ERROR: no readable record in " + file), std::string::npos)
+            << what << err;
         EXPECT_EQ(ReadAll(file), bytes) << what;
         EXPECT_FALSE(Exists(file + "_new")) << what;
     }

@@ -1,6 +1,7 @@
 // xdb_e2e_test.cpp - the xdb tool run as a program on real files; what it
 // writes is read back through the library.
 #include "Dbm.h"
+#include "DbmTestUtil.h"
 #include "MemMgr.h"
 
 #include <gtest/gtest.h>
@@ -64,13 +65,15 @@ class Xdb : public ::testing::Test {
         pid_t pid = fork();
         if (pid == 0) {
             if (chdir(dir_.c_str()) != 0) _exit(127);
-            int fi = open(in.c_str(), O_RDONLY), fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+            int fi = open(in.c_str(), O_RDONLY),
+                fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                 fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(fi, 0);
             dup2(fo, 1);
             dup2(fe, 2);
             std::vector<char *> argv{const_cast<char *>(XDB_PATH)};
-            for (std::string &a : args) argv.push_back(a.data());
+            for (std::string &a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             execv(XDB_PATH, argv.data());
             _exit(127);
@@ -90,7 +93,8 @@ class Xdb : public ::testing::Test {
         DbT *db = DbTOpen(P(name).c_str(), DBT_NOREFRESH);
         std::vector<std::pair<std::string, std::string>> out;
         DbmLink *list = DbmTGetDbLinkList(db, "");
-        for (DbmLink *l = list; l; l = l->pNext) out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
+        for (DbmLink *l = list; l; l = l->pNext)
+            out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
         DbmFreeDbLinkList(list);
         DbTClose(db);
         return out;
@@ -101,7 +105,8 @@ class Xdb : public ::testing::Test {
 
 std::string AllBytes() {
     std::string s;
-    for (int c = 0; c < 256; ++c) s.push_back(static_cast<char>(c));
+    for (int c = 0; c < 256; ++c)
+        s.push_back(static_cast<char>(c));
     return s;
 }
 
@@ -118,9 +123,17 @@ TEST_F(Xdb, HelpGoesToStandardOutput) {
 
 TEST_F(Xdb, WrongUsageExitsTwoWithAMessage) {
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"frob"}, {"get", "a.xdb"}, {"list"}, {"put", "a.xdb", "k"}, {"convert", "a.xdb"},
-        {"convert", "--to", "csv", "a.xdb"}, {"list", "--bogus", "a.xdb"}, {"get", "--prefix", "a", "k"},
-        {"put", "--file"}, {"import", "--plain", "--tagged", "a.xdb"},
+        {},
+        {"frob"},
+        {"get", "a.xdb"},
+        {"list"},
+        {"put", "a.xdb", "k"},
+        {"convert", "a.xdb"},
+        {"convert", "--to", "csv", "a.xdb"},
+        {"list", "--bogus", "a.xdb"},
+        {"get", "--prefix", "a", "k"},
+        {"put", "--file"},
+        {"import", "--plain", "--tagged", "a.xdb"},
     };
     for (const auto &args : cases) {
         Result r = Run(args);
@@ -171,12 +184,14 @@ TEST_F(Xdb, MissingThingsFailWithStatusOne) {
 }
 
 TEST_F(Xdb, DeletesKeysAndPrefixesAndCopies) {
-    for (const char *k : {"ab", "a", "abc", "b", "ab1"}) ASSERT_EQ(Run({"put", "d.xdb", k, k}).status, 0);
+    for (const char *k : {"ab", "a", "abc", "b", "ab1"})
+        ASSERT_EQ(Run({"put", "d.xdb", k, k}).status, 0);
     EXPECT_EQ(Run({"delete", "d.xdb", "b"}).status, 0);
     EXPECT_EQ(Run({"delete", "--prefix", "d.xdb", "ab"}).status, 0);
     EXPECT_EQ(Run({"delete", "--prefix", "d.xdb", "zz"}).status, 0);
     EXPECT_EQ(Run({"copy", "d.xdb", "a", "z"}).status, 0);
-    EXPECT_EQ(Records("d.xdb"), (std::vector<std::pair<std::string, std::string>>{{"a", "a"}, {"z", "a"}}));
+    EXPECT_EQ(Records("d.xdb"),
+              (std::vector<std::pair<std::string, std::string>>{{"a", "a"}, {"z", "a"}}));
 }
 
 TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
@@ -190,10 +205,13 @@ TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
         if (std::string(format) == "plain") DbTClear(db, DBT_PLAIN);
         for (int i = 0; i < 64; ++i) {
             std::string key, data;
-            for (int j = 0; j < 1 + i % 9; ++j) key.push_back(static_cast<char>(1 + rng() % 255));
+            for (int j = 0; j < 1 + i % 9; ++j)
+                key.push_back(static_cast<char>(1 + rng() % 255));
             key += std::to_string(i);
-            for (int j = 0; j < 1 + static_cast<int>(rng() % 300); ++j) data.push_back(static_cast<char>(rng()));
-            ASSERT_EQ(DbmTPutRecord(db, key.c_str(), data.data(), static_cast<int>(data.size())), 1);
+            for (int j = 0; j < 1 + static_cast<int>(rng() % 300); ++j)
+                data.push_back(static_cast<char>(rng()));
+            ASSERT_EQ(DbmTPutRecord(db, key.c_str(), data.data(), static_cast<int>(data.size())),
+                      1);
         }
         ASSERT_EQ(DbmTPutRecord(db, bytes.c_str() + 1, bytes.data(), 256), 1);
         ASSERT_EQ(DbmTPutRecord(db, "#hash", "\\\t\n\r", 4), 1);
@@ -202,7 +220,8 @@ TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
 
         Result ex = Run({"export", src});
         ASSERT_EQ(ex.status, 0) << ex.err;
-        for (char c : ex.out) ASSERT_TRUE(c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7f));
+        for (char c : ex.out)
+            ASSERT_TRUE(c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7f));
         std::string copy = std::string("copy_") + format + ".xdb";
         Result im = Run({"import", copy}, ex.out);
         ASSERT_EQ(im.status, 0) << im.err;
@@ -221,7 +240,8 @@ TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
 }
 
 TEST_F(Xdb, ConvertsBetweenFormats) {
-    for (const char *k : {"k1", "k2", "k3"}) ASSERT_EQ(Run({"put", "c.xdb", k, std::string("v") + k}).status, 0);
+    for (const char *k : {"k1", "k2", "k3"})
+        ASSERT_EQ(Run({"put", "c.xdb", k, std::string("v") + k}).status, 0);
     auto recs = Records("c.xdb");
     ASSERT_EQ(Run({"convert", "--to", "plain", "c.xdb", "p.xdb"}).status, 0);
     EXPECT_NE(ReadAll(P("p.xdb")).substr(0, 5), "TXDBA");
@@ -269,7 +289,8 @@ TEST_F(Xdb, DumpMatchesTheLibrarysDumpOfAPlainFile) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "9 4 ==>{key.a.b}\n");
     EXPECT_EQ(Run({"dump", "d.xdb"}).out, r.out); // the same form for tagged files
-    EXPECT_EQ(Run({"dump", "--readable", "d.xdb"}).out, "d.xdb: tagged, 1 records\nkey = a\\x01b\n");
+    EXPECT_EQ(Run({"dump", "--readable", "d.xdb"}).out,
+              "d.xdb: tagged, 1 records\nkey = a\\x01b\n");
     // The library's own dump of the plain file, in a child with its output
     // captured.
     std::string cwd = dir_;
@@ -298,10 +319,12 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
         if (pid == 0) {
             if (chdir(dir_.c_str()) != 0) _exit(127);
             std::string tmp = "out.txt.tmp" + std::to_string(getpid());
-            if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteAll(tmp, "planted\n"), false)) _exit(127);
+            if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteAll(tmp, "planted\n"), false))
+                _exit(127);
             int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(fe, 2);
-            execl(XDB_PATH, XDB_PATH, "export", "keep.xdb", "out.txt", static_cast<char *>(nullptr));
+            execl(XDB_PATH, XDB_PATH, "export", "keep.xdb", "out.txt",
+                  static_cast<char *>(nullptr));
             _exit(127);
         }
         int status = 0;
@@ -341,6 +364,139 @@ TEST_F(Xdb, FailuresLeaveNoFileBehind) {
         EXPECT_EQ(r.status, 1) << c.args[0] << " " << c.input;
         EXPECT_EQ(r.err.find("xdb: ") != std::string::npos, true) << r.err;
         EXPECT_EQ(ReadAll(P("keep.xdb")), before);
-        EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"keep.xdb"}) << c.args[0] << " " << c.input;
+        EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"keep.xdb"})
+            << c.args[0] << " " << c.input;
     }
+}
+
+namespace {
+
+const std::string kNothingReadable =
+    "no readable record (neither format, or damaged before its first record)";
+
+mode_t ModeOf(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+TEST_F(Xdb, AFileWithNothingReadableIsRefusedByEveryCommand) {
+    // A tagged file whose first byte is damaged is neither format: no command
+    // shows it as empty, and none rewrites it with only what it adds.
+    ASSERT_EQ(Run({"put", "t.xdb", "k1", "one"}).status, 0);
+    ASSERT_EQ(Run({"put", "t.xdb", "k2", "two"}).status, 0);
+    ASSERT_EQ(Run({"put", "good.xdb", "g", "v"}).status, 0);
+    std::string damaged = "X" + ReadAll(P("t.xdb")).substr(1);
+    WriteAll(P("t.xdb"), damaged);
+    const std::string shown = "xdb: t.xdb: " + kNothingReadable + "\n";
+    const std::string kept = "xdb: t.xdb: " + kNothingReadable + "; it is left as it is\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input, err;
+    };
+    const std::vector<Case> cases = {
+        {{"list", "t.xdb"}, "", shown},
+        {{"dump", "t.xdb"}, "", shown},
+        {{"dump", "--readable", "t.xdb"}, "", shown},
+        {{"export", "t.xdb"}, "", shown},
+        {{"convert", "--to", "plain", "t.xdb"}, "", shown},
+        {{"put", "t.xdb", "new", "v"}, "", kept},
+        {{"put", "t.xdb", "new", "-"}, "v", kept},
+        {{"delete", "t.xdb", "k1"}, "", kept},
+        {{"delete", "--prefix", "t.xdb", "k"}, "", kept},
+        {{"copy", "t.xdb", "k1", "k3"}, "", kept},
+        {{"import", "t.xdb"}, "new\tv\n", kept},
+        {{"import", "--plain", "t.xdb"}, "new\tv\n", kept},
+        {{"convert", "--to", "tagged", "good.xdb", "t.xdb"}, "", kept},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args, c.input);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+        EXPECT_EQ(r.out, "") << c.args[0];
+        EXPECT_EQ(ReadAll(P("t.xdb")), damaged) << c.args[0];
+        EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"good.xdb", "t.xdb"})) << c.args[0];
+    }
+    Result check = Run({"check", "t.xdb"});
+    EXPECT_EQ(check.status, 1);
+    std::string size = std::to_string(damaged.size());
+    EXPECT_EQ(check.out, "t.xdb: plain, 0 records, " + size +
+                             " bytes\n"
+                             "t.xdb: damaged tail: " +
+                             size +
+                             " bytes from offset 0 are not whole records\n"
+                             "t.xdb: no readable record: it will not be rewritten\n");
+}
+
+TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
+    // 20 bytes of a sound record, then a body of 65,531 bytes: over the limit
+    // that both readers apply, so neither shows it and check says why.
+    std::string first = dbmtest::PlainRecord("a", std::string(14, 'a'));
+    std::string big = dbmtest::PlainRecord("b", std::string(65527, 'b'));
+    WriteAll(P("big.xdb"), first + big);
+    ASSERT_EQ(ReadAll(P("big.xdb")).size(), 65553u);
+    Result r = Run({"check", "big.xdb"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "big.xdb: plain, 1 records, 65553 bytes\n"
+              "big.xdb: damaged tail: 65533 bytes from offset 20 are not whole records\n"
+              "big.xdb: the record at offset 20 is none: a body of 65531 bytes, over the 65527 a "
+              "plain record may hold\n");
+    EXPECT_EQ(Run({"list", "big.xdb"}).out, "a\n");
+    DbmSetV4DriverPathHandling();
+    char *keys = DbmGetRecordList(P("big.xdb").c_str(), ",", ",");
+    EXPECT_STREQ(keys, ",a,");
+    PutMem(keys);
+    // At the limit itself the record is whole for both.
+    WriteAll(P("edge.xdb"), first + dbmtest::PlainRecord("b", std::string(65523, 'b')));
+    Result edge = Run({"check", "edge.xdb"});
+    EXPECT_EQ(edge.status, 0) << edge.out;
+    EXPECT_EQ(Run({"list", "edge.xdb"}).out, "a\nb\n");
+}
+
+TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
+    std::string nulKey("k\0x", 3);
+    WriteAll(P("nul.xdb"), dbmtest::TaggedHeader(2) + dbmtest::TaggedRecord("good", "g") +
+                               dbmtest::TaggedRecord(nulKey, "v"));
+    EXPECT_EQ(Run({"list", "nul.xdb"}).out, "good\n");
+    Result get = Run({"get", "nul.xdb", "k"});
+    EXPECT_EQ(get.status, 1);
+    EXPECT_EQ(get.err, "xdb: nul.xdb: no record 'k'\n");
+    EXPECT_EQ(Run({"get", "nul.xdb", "good"}).out, "g");
+    Result check = Run({"check", "nul.xdb"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, "nul.xdb: tagged, 1 records, 35 bytes\n"
+                         "nul.xdb: damaged tail: 9 bytes from offset 26 are not whole records\n"
+                         "nul.xdb: the record at offset 26 is none: its key holds a NUL byte\n"
+                         "nul.xdb: the header counts 2 records\n");
+    // The same in a plain file.
+    WriteAll(P("nulp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord(nulKey, "v"));
+    EXPECT_EQ(Run({"list", "nulp.xdb"}).out, "good\n");
+    EXPECT_EQ(Run({"get", "nulp.xdb", "k"}).status, 1);
+    Result checkp = Run({"check", "nulp.xdb"});
+    EXPECT_EQ(checkp.status, 1);
+    EXPECT_NE(
+        checkp.out.find("nulp.xdb: the record at offset 10 is none: its key holds a NUL byte\n"),
+        std::string::npos)
+        << checkp.out;
+}
+
+TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
+    mode_t mask = umask(022);
+    ASSERT_EQ(Run({"put", "m.xdb", "k", "v"}).status, 0);
+    EXPECT_EQ(ModeOf(P("m.xdb")), 0666u);
+    ASSERT_EQ(chmod(P("m.xdb").c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> changes = {
+        {"put", "m.xdb", "k2", "v"}, {"copy", "m.xdb", "k", "k3"},
+        {"delete", "m.xdb", "k3"},   {"convert", "--to", "plain", "m.xdb"},
+        {"import", "m.xdb"},
+    };
+    for (const auto &args : changes) {
+        Result r = Run(args, "k4\tv\n");
+        EXPECT_EQ(r.status, 0) << args[0] << r.err;
+        EXPECT_EQ(ModeOf(P("m.xdb")), 0600u) << args[0];
+    }
+    EXPECT_EQ(Run({"list", "m.xdb"}).out, "k\nk2\nk4\n");
+    umask(mask);
 }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -121,7 +122,8 @@ const char *FormatName(int type) {
 // 1: a regular file; 0: missing; -1: there, but not a file (message given).
 int FileState(const char *path) {
     struct stat st;
-    if (stat(path, &st) != 0) return errno == ENOENT ? 0 : (Fail("%s: %s", path, strerror(errno)), -1);
+    if (stat(path, &st) != 0)
+        return errno == ENOENT ? 0 : (Fail("%s: %s", path, strerror(errno)), -1);
     if (!S_ISREG(st.st_mode)) return Fail("%s: not a regular file", path), -1;
     return 1;
 }
@@ -136,7 +138,8 @@ bool NeedFile(const char *path) {
 std::vector<Record> AllRecords(DbT *db) {
     std::vector<Record> out;
     DbmLink *list = DbmTGetDbLinkList(db, "");
-    for (DbmLink *l = list; l; l = l->pNext) out.push_back({l->pKey, std::string(l->pData, l->DataLen)});
+    for (DbmLink *l = list; l; l = l->pNext)
+        out.push_back({l->pKey, std::string(l->pData, l->DataLen)});
     DbmFreeDbLinkList(list);
     return out;
 }
@@ -147,10 +150,18 @@ std::string Escape(const std::string &bytes, bool key) {
     for (size_t i = 0; i < bytes.size(); ++i) {
         auto c = static_cast<unsigned char>(bytes[i]);
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c >= 0x7f || (key && i == 0 && c == '#')) {
                 snprintf(hex, sizeof hex, "\\x%02x", c);
@@ -180,10 +191,18 @@ bool Unescape(const std::string &text, std::string *out, std::string *why) {
         }
         if (++i == text.size()) return *why = "backslash at the end of a field", false;
         switch (text[i]) {
-        case '\\': *out += '\\'; break;
-        case 't': *out += '\t'; break;
-        case 'n': *out += '\n'; break;
-        case 'r': *out += '\r'; break;
+        case '\\':
+            *out += '\\';
+            break;
+        case 't':
+            *out += '\t';
+            break;
+        case 'n':
+            *out += '\n';
+            break;
+        case 'r':
+            *out += '\r';
+            break;
         case 'x': {
             int hi = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
             int lo = hi >= 0 ? HexDigit(text[i + 2]) : -1;
@@ -202,7 +221,8 @@ bool Unescape(const std::string &text, std::string *out, std::string *why) {
 bool ReadStream(FILE *f, std::string *out) {
     char buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out->append(buf, n);
     return !ferror(f);
 }
 
@@ -229,7 +249,29 @@ const char *Unstorable(const Record &r, int type) {
 }
 
 // Type a new record lands in: the image's, or tagged for an empty one.
-int StoreType(DbT *db) { return db->DbType == DBT_PLAIN ? DBT_PLAIN : DBT_TAGGED; }
+int StoreType(DbT *db) {
+    return db->DbType == DBT_PLAIN ? DBT_PLAIN : DBT_TAGGED;
+}
+
+// What the store says of a file that is not empty but holds no readable
+// record: every writer leaves it as it is, and no reader shows it as empty.
+const char NOTHING_READABLE[] =
+    "no readable record (neither format, or damaged before its first record)";
+
+// Whether a command may change the file behind db; fails naming the file
+// when the store refuses (a rewrite would lose all of it).
+bool Changeable(DbT *db, const char *path) {
+    if (DbTWritable(db)) return true;
+    Fail("%s: %s; it is left as it is", path, NOTHING_READABLE);
+    return false;
+}
+
+// Whether a command that shows every record may read the file behind db.
+bool Showable(DbT *db, const char *path) {
+    if (DbTWritable(db)) return true;
+    Fail("%s: %s", path, NOTHING_READABLE);
+    return false;
+}
 
 int Archive(DbT *db, const char *path) {
     if (DbmTArchiveDb(db)) return 0;
@@ -244,7 +286,9 @@ int Archive(DbT *db, const char *path) {
 int CmdList(const char *path) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH);
-    for (const Record &r : AllRecords(db.get())) printf("%s\n", Escape(r.key, false).c_str());
+    if (!Showable(db.get(), path)) return EXIT_FAIL;
+    for (const Record &r : AllRecords(db.get()))
+        printf("%s\n", Escape(r.key, false).c_str());
     return 0;
 }
 
@@ -257,7 +301,8 @@ int CmdGet(const char *path, const char *key, bool text) {
     if (DbmTGetRecordSize(db.get(), key) == 0) {
         // Either no such record, or one without data (only made by hand).
         bool present = false;
-        for (const Record &r : AllRecords(db.get())) present = present || r.key == key;
+        for (const Record &r : AllRecords(db.get()))
+            present = present || r.key == key;
         if (!present) return Fail("%s: no record '%s'", path, key);
     }
     int n = DbmTGetRecordV(db.get(), key, &buf, 0);
@@ -275,6 +320,7 @@ int CmdPut(const char *path, const char *key, const std::string &value) {
     if (FileState(path) < 0) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
     if (!db.get()) return Fail("out of memory");
+    if (!Changeable(db.get(), path)) return EXIT_FAIL;
     Record r{key, value};
     if (const char *why = Unstorable(r, StoreType(db.get()))) return Fail("%s: %s", path, why);
     if (!DbmTPutRecord(db.get(), key, value.data(), static_cast<int>(value.size())))
@@ -286,6 +332,7 @@ int CmdDelete(const char *path, const char *key, bool prefix) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
     if (!*key) return Usage(prefix ? "an empty prefix would remove every record" : "empty key");
+    if (!Changeable(db.get(), path)) return EXIT_FAIL;
     if (prefix) {
         int32_t before = db->ImageSize;
         DbmTDeleteRecords(db.get(), key);
@@ -299,7 +346,9 @@ int CmdDelete(const char *path, const char *key, bool prefix) {
 int CmdCopy(const char *path, const char *from, const char *to) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
-    if (!*from || !DbmTGetRecordSize(db.get(), from)) return Fail("%s: no record '%s' with data", path, from);
+    if (!Changeable(db.get(), path)) return EXIT_FAIL;
+    if (!*from || !DbmTGetRecordSize(db.get(), from))
+        return Fail("%s: no record '%s' with data", path, from);
     if (!DbmTCopyRecord(db.get(), from, to)) return Fail("%s: cannot store '%s'", path, to);
     return Archive(db.get(), path);
 }
@@ -307,6 +356,7 @@ int CmdCopy(const char *path, const char *from, const char *to) {
 int CmdDump(const char *path, bool readable) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH);
+    if (!Showable(db.get(), path)) return EXIT_FAIL;
     std::vector<Record> recs = AllRecords(db.get());
     if (readable) printf("%s: %s, %zu records\n", path, FormatName(db->DbType), recs.size());
     for (const Record &r : recs) {
@@ -319,7 +369,8 @@ int CmdDump(const char *path, bool readable) {
         int klen = static_cast<int>(r.key.size()) + 1;
         printf("%i %i ==>{", klen + static_cast<int>(r.data.size()) + 2, klen);
         std::string bytes = r.key + std::string(1, '\0') + r.data;
-        for (char c : bytes) putchar(c >= 0x20 && c < 0x7f ? c : '.');
+        for (char c : bytes)
+            putchar(c >= 0x20 && c < 0x7f ? c : '.');
         printf("}\n");
     }
     return 0;
@@ -332,6 +383,7 @@ int WriteAll(const char *path, const std::vector<Record> &recs, int type, bool k
     if (FileState(path) < 0) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
     if (!db.get()) return Fail("out of memory");
+    if (!Changeable(db.get(), path)) return EXIT_FAIL;
     if (!keepOthers || db->DbType == DBT_EMPTY) DbTClear(db.get(), type);
     if (keepOthers) type = db->DbType;
     for (const Record &r : recs) {
@@ -346,9 +398,11 @@ int WriteAll(const char *path, const std::vector<Record> &recs, int type, bool k
             continue;
         }
         if (!DbmTPutRecord(db.get(), r.key.c_str(), r.data.data(), static_cast<int>(r.data.size())))
-            return Fail("record '%s': cannot store it; nothing written", Escape(r.key, false).c_str());
+            return Fail("record '%s': cannot store it; nothing written",
+                        Escape(r.key, false).c_str());
     }
-    if (skipped) fprintf(stderr, "xdb: %zu later records with a key met before were left out\n", skipped);
+    if (skipped)
+        fprintf(stderr, "xdb: %zu later records with a key met before were left out\n", skipped);
     return Archive(db.get(), path);
 }
 
@@ -359,6 +413,7 @@ int CmdConvert(const char *path, const char *out, const char *to) {
     std::vector<Record> recs;
     {
         Db db(path, DBT_NOREFRESH);
+        if (!Showable(db.get(), path)) return EXIT_FAIL;
         recs = AllRecords(db.get());
     }
     return WriteAll(out ? out : path, recs, type, false);
@@ -367,10 +422,12 @@ int CmdConvert(const char *path, const char *out, const char *to) {
 int CmdExport(const char *path, const char *out) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH);
+    if (!Showable(db.get(), path)) return EXIT_FAIL;
     std::vector<Record> recs = AllRecords(db.get());
     std::string text = "# xdb export: format " + std::string(FormatName(db->DbType)) + ", " +
                        std::to_string(recs.size()) + " records\n";
-    for (const Record &r : recs) text += Escape(r.key, true) + "\t" + Escape(r.data, false) + "\n";
+    for (const Record &r : recs)
+        text += Escape(r.key, true) + "\t" + Escape(r.data, false) + "\n";
     if (!out) {
         fwrite(text.data(), 1, text.size(), stdout);
         return fflush(stdout) == 0 ? 0 : Fail("cannot write standard output");
@@ -381,7 +438,8 @@ int CmdExport(const char *path, const char *out) {
     // else put there.
     std::string tmp = std::string(out) + ".tmp" + std::to_string(getpid());
     FileReplacement rep;
-    if (!ReplaceOpen(&rep, out, tmp.c_str(), -1, 0)) return Fail("%s: %s", tmp.c_str(), strerror(rep.Errno));
+    if (!ReplaceOpen(&rep, out, tmp.c_str(), -1, 0))
+        return Fail("%s: %s", tmp.c_str(), strerror(rep.Errno));
     if (fwrite(text.data(), 1, text.size(), rep.pOut) != text.size()) {
         int err = errno;
         ReplaceAbort(&rep);
@@ -413,9 +471,11 @@ int CmdImport(const char *path, const char *in, int forced) {
         if (tab == std::string::npos) return Fail("%s:%d: no tab between key and data", src, line);
         Record r;
         std::string why;
-        if (!Unescape(l.substr(0, tab), &r.key, &why) || !Unescape(l.substr(tab + 1), &r.data, &why))
+        if (!Unescape(l.substr(0, tab), &r.key, &why) ||
+            !Unescape(l.substr(tab + 1), &r.data, &why))
             return Fail("%s:%d: %s", src, line, why.c_str());
-        if (memchr(r.key.data(), 0, r.key.size())) return Fail("%s:%d: the key holds a NUL byte", src, line);
+        if (memchr(r.key.data(), 0, r.key.size()))
+            return Fail("%s:%d: the key holds a NUL byte", src, line);
         recs.push_back(std::move(r));
     }
     if (forced) type = forced;
@@ -429,6 +489,49 @@ int CmdImport(const char *path, const char *in, int forced) {
     return WriteAll(path, recs, type, !fresh);
 }
 
+// Restores a scrambled run (e[i] = p[i] ^ p[i+1]).
+std::string Unscramble(std::string run) {
+    for (size_t i = run.size(); i-- > 1;)
+        run[i - 1] = static_cast<char>(run[i - 1] ^ run[i]);
+    return run;
+}
+
+unsigned Le16(const std::string &raw, size_t off) {
+    return static_cast<unsigned char>(raw[off]) | static_cast<unsigned char>(raw[off + 1]) << 8;
+}
+unsigned Be16(const std::string &raw, size_t off) {
+    return static_cast<unsigned char>(raw[off]) << 8 | static_cast<unsigned char>(raw[off + 1]);
+}
+
+// Why the record at off, where the walk stopped, is no record, when that is
+// more than its lengths running past the end; null otherwise.
+const char *WhyNotARecord(const std::string &raw, size_t off, bool tagged, char *why, size_t size) {
+    std::string key;
+    if (tagged) {
+        if (off + 4 > raw.size()) return nullptr;
+        size_t len = Be16(raw, off), klen = Be16(raw, off + 2);
+        if (off + 2 + len > raw.size() || klen < 1 || klen + 2 > len) return nullptr;
+        key = Unscramble(raw.substr(off + 4, klen));
+    } else {
+        if (off + 2 > raw.size()) return nullptr;
+        size_t len = Le16(raw, off);
+        if (off + 2 + len > raw.size()) return nullptr;
+        if (len > static_cast<size_t>(DBM_MAX_PLAIN_BODY)) {
+            snprintf(why, size, "a body of %zu bytes, over the %d a plain record may hold", len,
+                     DBM_MAX_PLAIN_BODY);
+            return why;
+        }
+        if (len < 3) return nullptr;
+        std::string body = Unscramble(raw.substr(off + 2, len));
+        size_t klen = Le16(body, 0);
+        if (klen < 1 || klen + 2 > len) return nullptr;
+        key = body.substr(2, klen);
+    }
+    if (key.back() != '\0' || key.find('\0') == key.size() - 1) return nullptr;
+    snprintf(why, size, "its key holds a NUL byte");
+    return why;
+}
+
 int CmdCheck(const char *path) {
     if (!NeedFile(path)) return EXIT_FAIL;
     std::string raw;
@@ -436,7 +539,8 @@ int CmdCheck(const char *path) {
     Db db(path, DBT_NOREFRESH);
     if (!db.get()) return Fail("out of memory");
     std::vector<Record> recs = AllRecords(db.get());
-    printf("%s: %s, %zu records, %zu bytes\n", path, FormatName(db->DbType), recs.size(), raw.size());
+    printf("%s: %s, %zu records, %zu bytes\n", path, FormatName(db->DbType), recs.size(),
+           raw.size());
     bool damaged = false;
     size_t whole = static_cast<size_t>(db->ImageSize);
     if (db->DbType == DBT_TAGGED && raw.size() < 16) {
@@ -445,6 +549,9 @@ int CmdCheck(const char *path) {
     } else if (db->DbType != DBT_EMPTY && whole < raw.size()) {
         printf("%s: damaged tail: %zu bytes from offset %zu are not whole records\n", path,
                raw.size() - whole, whole);
+        char why[128];
+        if (WhyNotARecord(raw, whole, db->DbType == DBT_TAGGED, why, sizeof why))
+            printf("%s: the record at offset %zu is none: %s\n", path, whole, why);
         damaged = true;
     }
     if (db->DbType == DBT_TAGGED && raw.size() >= 7) {
@@ -454,19 +561,40 @@ int CmdCheck(const char *path) {
             damaged = true;
         }
     }
+    if (!DbTWritable(db.get())) {
+        printf("%s: no readable record: it will not be rewritten\n", path);
+        damaged = true;
+    }
     return damaged ? EXIT_FAIL : 0;
 }
 
 // Options of a command: the words right after the command name that begin
 // with "--", up to a "--" that ends them. VALUE-taking options take the next
 // word.
+constexpr unsigned OPT_TEXT = 1;
+constexpr unsigned OPT_PREFIX = 2;
+constexpr unsigned OPT_READABLE = 4;
+constexpr unsigned OPT_PLAIN = 8;
+constexpr unsigned OPT_TAGGED = 16;
+constexpr unsigned OPT_FILE = 32; // --file PATH
+constexpr unsigned OPT_TO = 64;   // --to FORMAT
+
 struct Options {
-    bool text = false, prefix = false, readable = false, plain = false, tagged = false;
-    bool hasFile = false, hasTo = false;
+    unsigned given = 0; // OPT_* bits
     std::string file, to;
 };
 
 int ParseOptions(std::vector<std::string> *args, Options *o) {
+    static const struct {
+        const char *name;
+        unsigned bit;
+        std::string Options::*value; // null: a flag
+    } known[] = {
+        {"--text", OPT_TEXT, nullptr},         {"--prefix", OPT_PREFIX, nullptr},
+        {"--readable", OPT_READABLE, nullptr}, {"--plain", OPT_PLAIN, nullptr},
+        {"--tagged", OPT_TAGGED, nullptr},     {"--file", OPT_FILE, &Options::file},
+        {"--to", OPT_TO, &Options::to},
+    };
     size_t i = 0;
     for (; i < args->size(); ++i) {
         const std::string &w = (*args)[i];
@@ -475,105 +603,129 @@ int ParseOptions(std::vector<std::string> *args, Options *o) {
             break;
         }
         if (w.size() < 3 || w.compare(0, 2, "--") != 0) break;
-        if (w == "--text") o->text = true;
-        else if (w == "--prefix") o->prefix = true;
-        else if (w == "--readable") o->readable = true;
-        else if (w == "--plain") o->plain = true;
-        else if (w == "--tagged") o->tagged = true;
-        else if (w == "--file" || w == "--to") {
+        const auto *opt = std::begin(known);
+        while (opt != std::end(known) && w != opt->name)
+            ++opt;
+        if (opt == std::end(known)) return Usage("unknown option '%s'", w.c_str());
+        if (opt->value) {
             if (i + 1 == args->size()) return Usage("%s needs a value", w.c_str());
-            (w == "--file" ? o->hasFile : o->hasTo) = true;
-            (w == "--file" ? o->file : o->to) = (*args)[++i];
-        } else {
-            return Usage("unknown option '%s'", w.c_str());
+            o->*opt->value = (*args)[++i];
         }
+        o->given |= opt->bit;
     }
     args->erase(args->begin(), args->begin() + i);
     return 0;
 }
 
-int Run(const std::string &cmd, std::vector<std::string> args) {
+using Args = std::vector<std::string>;
+
+// The optional last argument, or null.
+const char *Optional(const Args &a, size_t i) {
+    return a.size() > i ? a[i].c_str() : nullptr;
+}
+
+int RunList(const Args &a, const Options &) {
+    return CmdList(a[0].c_str());
+}
+int RunGet(const Args &a, const Options &o) {
+    return CmdGet(a[0].c_str(), a[1].c_str(), o.given & OPT_TEXT);
+}
+int RunDelete(const Args &a, const Options &o) {
+    return CmdDelete(a[0].c_str(), a[1].c_str(), o.given & OPT_PREFIX);
+}
+int RunCopy(const Args &a, const Options &) {
+    return CmdCopy(a[0].c_str(), a[1].c_str(), a[2].c_str());
+}
+int RunDump(const Args &a, const Options &o) {
+    return CmdDump(a[0].c_str(), o.given & OPT_READABLE);
+}
+int RunConvert(const Args &a, const Options &o) {
+    return CmdConvert(a[0].c_str(), Optional(a, 1), o.to.c_str());
+}
+int RunExport(const Args &a, const Options &) {
+    return CmdExport(a[0].c_str(), Optional(a, 1));
+}
+int RunCheck(const Args &a, const Options &) {
+    return CmdCheck(a[0].c_str());
+}
+
+int RunImport(const Args &a, const Options &o) {
+    int forced = o.given & OPT_PLAIN ? DBT_PLAIN : o.given & OPT_TAGGED ? DBT_TAGGED : 0;
+    return CmdImport(a[0].c_str(), Optional(a, 1), forced);
+}
+
+int RunPut(const Args &a, const Options &o) {
+    std::string value;
+    if (o.given & OPT_FILE) {
+        if (!ReadFile(o.file.c_str(), &value))
+            return Fail("%s: %s", o.file.c_str(), strerror(errno));
+    } else {
+        value = a[2];
+        if (value == "-") {
+            value.clear();
+            if (!ReadStream(stdin, &value)) return Fail("standard input: %s", strerror(errno));
+        }
+    }
+    return CmdPut(a[0].c_str(), a[1].c_str(), value);
+}
+
+// Usage checks that come before the argument count; null when none fails.
+const char *PutArity(const Options &o, size_t n) {
+    if (o.given & OPT_FILE) return n == 2 ? nullptr : "put --file PATH takes FILE KEY";
+    return n == 3 ? nullptr : "put takes FILE KEY VALUE, FILE KEY - or --file PATH FILE KEY";
+}
+const char *ConvertNeedsTo(const Options &o, size_t) {
+    return o.given & OPT_TO ? nullptr : "convert needs --to plain|tagged";
+}
+const char *ImportOneFormat(const Options &o, size_t) {
+    return (o.given & OPT_PLAIN) && (o.given & OPT_TAGGED)
+               ? "import takes --plain or --tagged, not both"
+               : nullptr;
+}
+
+// One subcommand: its name, the options it takes, a usage check that comes
+// first (may be null), how many arguments it takes, the usage text for a
+// wrong count, and its handler.
+struct Command {
+    const char *name;
+    unsigned options;
+    const char *(*precheck)(const Options &, size_t);
+    size_t minArgs, maxArgs;
+    const char *usage;
+    int (*run)(const Args &, const Options &);
+};
+
+const Command COMMANDS[] = {
+    {"list", 0, nullptr, 1, 1, "list takes FILE", RunList},
+    {"get", OPT_TEXT, nullptr, 2, 2, "get takes [--text] FILE KEY", RunGet},
+    {"put", OPT_FILE, PutArity, 2, 3,
+     "put takes FILE KEY VALUE, FILE KEY - or --file PATH FILE KEY", RunPut},
+    {"delete", OPT_PREFIX, nullptr, 2, 2, "delete takes FILE KEY or --prefix FILE PREFIX",
+     RunDelete},
+    {"copy", 0, nullptr, 3, 3, "copy takes FILE FROM TO", RunCopy},
+    {"dump", OPT_READABLE, nullptr, 1, 1, "dump takes [--readable] FILE", RunDump},
+    {"convert", OPT_TO, ConvertNeedsTo, 1, 2, "convert takes --to plain|tagged FILE [OUT]",
+     RunConvert},
+    {"export", 0, nullptr, 1, 2, "export takes FILE [OUT]", RunExport},
+    {"import", OPT_PLAIN | OPT_TAGGED, ImportOneFormat, 1, 2,
+     "import takes [--plain|--tagged] FILE [IN]", RunImport},
+    {"check", 0, nullptr, 1, 1, "check takes FILE", RunCheck},
+    {nullptr, 0, nullptr, 0, 0, nullptr, nullptr},
+};
+
+int Run(const std::string &cmd, Args args) {
     Options o;
     if (int rc = ParseOptions(&args, &o)) return rc;
+    const Command *c = COMMANDS;
+    while (c->name && cmd != c->name)
+        ++c;
+    if (!c->name) return Usage("unknown command '%s'", cmd.c_str());
     // Each command accepts only its own options.
-    struct Allowed {
-        const char *cmd;
-        bool text, prefix, readable, formats, file, to;
-    };
-    static const Allowed table[] = {
-        {"list", false, false, false, false, false, false},
-        {"get", true, false, false, false, false, false},
-        {"put", false, false, false, false, true, false},
-        {"delete", false, true, false, false, false, false},
-        {"copy", false, false, false, false, false, false},
-        {"dump", false, false, true, false, false, false},
-        {"convert", false, false, false, false, false, true},
-        {"export", false, false, false, false, false, false},
-        {"import", false, false, false, true, false, false},
-        {"check", false, false, false, false, false, false},
-        {nullptr, false, false, false, false, false, false},
-    };
-    const Allowed *row = table;
-    while (row->cmd && cmd != row->cmd) ++row;
-    if (!row->cmd) return Usage("unknown command '%s'", cmd.c_str());
-    if ((o.text && !row->text) || (o.prefix && !row->prefix) || (o.readable && !row->readable) ||
-        ((o.plain || o.tagged) && !row->formats) || (o.hasFile && !row->file) || (o.hasTo && !row->to))
-        return Usage("an option does not belong to %s", cmd.c_str());
-
-    auto need = [&](size_t lo, size_t hi) { return args.size() >= lo && args.size() <= hi; };
-    auto a = [&](size_t i) { return args[i].c_str(); };
-    if (cmd == "list") {
-        if (!need(1, 1)) return Usage("list takes FILE");
-        return CmdList(a(0));
-    }
-    if (cmd == "get") {
-        if (!need(2, 2)) return Usage("get takes [--text] FILE KEY");
-        return CmdGet(a(0), a(1), o.text);
-    }
-    if (cmd == "put") {
-        std::string value;
-        if (o.hasFile) {
-            if (!need(2, 2)) return Usage("put --file PATH takes FILE KEY");
-            if (!ReadFile(o.file.c_str(), &value)) return Fail("%s: %s", o.file.c_str(), strerror(errno));
-        } else {
-            if (!need(3, 3)) return Usage("put takes FILE KEY VALUE, FILE KEY - or --file PATH FILE KEY");
-            value = args[2];
-            if (value == "-") {
-                value.clear();
-                if (!ReadStream(stdin, &value)) return Fail("standard input: %s", strerror(errno));
-            }
-        }
-        return CmdPut(a(0), a(1), value);
-    }
-    if (cmd == "delete") {
-        if (!need(2, 2)) return Usage("delete takes FILE KEY or --prefix FILE PREFIX");
-        return CmdDelete(a(0), a(1), o.prefix);
-    }
-    if (cmd == "copy") {
-        if (!need(3, 3)) return Usage("copy takes FILE FROM TO");
-        return CmdCopy(a(0), a(1), a(2));
-    }
-    if (cmd == "dump") {
-        if (!need(1, 1)) return Usage("dump takes [--readable] FILE");
-        return CmdDump(a(0), o.readable);
-    }
-    if (cmd == "convert") {
-        if (!o.hasTo) return Usage("convert needs --to plain|tagged");
-        if (!need(1, 2)) return Usage("convert takes --to plain|tagged FILE [OUT]");
-        return CmdConvert(a(0), args.size() == 2 ? a(1) : nullptr, o.to.c_str());
-    }
-    if (cmd == "export") {
-        if (!need(1, 2)) return Usage("export takes FILE [OUT]");
-        return CmdExport(a(0), args.size() == 2 ? a(1) : nullptr);
-    }
-    if (cmd == "import") {
-        if (o.plain && o.tagged) return Usage("import takes --plain or --tagged, not both");
-        if (!need(1, 2)) return Usage("import takes [--plain|--tagged] FILE [IN]");
-        return CmdImport(a(0), args.size() == 2 ? a(1) : nullptr,
-                         o.plain ? DBT_PLAIN : o.tagged ? DBT_TAGGED : 0);
-    }
-    if (!need(1, 1)) return Usage("check takes FILE");
-    return CmdCheck(a(0));
+    if (o.given & ~c->options) return Usage("an option does not belong to %s", cmd.c_str());
+    if (const char *why = c->precheck ? c->precheck(o, args.size()) : nullptr)
+        return Usage("%s", why);
+    if (args.size() < c->minArgs || args.size() > c->maxArgs) return Usage("%s", c->usage);
+    return c->run(args, o);
 }
 
 } // namespace

@@ -407,3 +407,28 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
         DbTClose(db);
     }
 }
+
+TEST_F(DamagedDb, WriteBackDropsTheDamagedTailAndCountsTheRecords) {
+    // A header that counts 7, two whole records and a cut third: written back
+    // at once, without a lookup or a change before.
+    std::string two = TaggedRecord("a", "1") + TaggedRecord("b", "2");
+    std::string cut = TaggedRecord("c", "3").substr(0, 5);
+    for (bool plain : {false, true}) {
+        std::string file = plain ? PlainRecord("a", "1") + PlainRecord("b", "2") +
+                                       PlainRecord("c", "3").substr(0, 5)
+                                 : TaggedHeader(7) + two + cut;
+        WriteAll(Path("wb.xdb"), file);
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(Path("wb.xdb").c_str(), DBT_NOARCHIVE);
+        ASSERT_EQ(DbmTArchiveDb(db), 1);
+        std::string raw = ReadAll(Path("wb.xdb"));
+        if (plain) {
+            EXPECT_EQ(raw, PlainRecord("a", "1") + PlainRecord("b", "2"));
+        } else {
+            EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA2\0", 8));
+            EXPECT_EQ(raw.substr(16), two);
+            EXPECT_EQ(db->Count, 2);
+        }
+        DbTClose(db);
+    }
+}

@@ -415,6 +415,19 @@ void NoteRecordCount(DbT *db, int records) {
     if (db->DbType == DBT_TAGGED) db->Count = records;
 }
 
+// Walks the whole image: cuts a damaged tail and sets the header's count to
+// the records it holds.
+void WalkAll(DbT *db) {
+    if (!db->pImage || db->DbType == DBT_EMPTY || !HaveWalkBuf(db)) return;
+    int start = FirstRecord(db), records = 0, len, klen;
+    while (start < db->ImageSize && SoundRecord(db, start, &len, &klen)) {
+        start += 2 + len;
+        ++records;
+    }
+    if (start < db->ImageSize) CutImage(db, start);
+    NoteRecordCount(db, records);
+}
+
 // ---------------------------------------------------------------------------
 // The index
 // ---------------------------------------------------------------------------
@@ -1009,6 +1022,9 @@ void UpdateHeader(DbT *db) {
 int DbmTArchiveDb(DbT *db) {
     if (!db || !db->pName) return 0;
     if (Refused(db)) return 0;
+    // What goes back is what every reader sees: no damaged tail, and a header
+    // that counts the records there are.
+    WalkAll(db);
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
     DbmMakeWorkDb();
     FileReplacement rep;

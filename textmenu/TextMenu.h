@@ -86,3 +86,195 @@ struct TextMenu {
     TextMenuItem *pItems;          // the item array
     uint16_t Flags;                // MENU_NO_EXIT ... MENU_NO_BLANK_LINES
 };
+
+// ===========================================================================
+// The engine
+//
+// Lifecycle. RunMenu initialises a menu (InitMenu) at every run, edits its
+// items while it runs and frees the text buffers of name and text items
+// (FreeMenu) when the menu is left, unless the menu keeps its values
+// (MENU_KEEP_VALUES). Item tables are the caller's: state lists (pStates) are
+// changed in place by HideStateSelection and ShowStateSelection, so they must
+// be writable. pCurState points into the tokenizer's GetTokenBuf and is valid
+// until the next tokenizer call.
+//
+// Item numbers written in state formats, condition terms and settings files
+// are indexes into the item array; an index outside the array is ignored.
+//
+// Texts shown to the user come from the catalog database pDrvCoreDB
+// (sections 25 and 30). Answers are read from standard input into LineBuf.
+// ===========================================================================
+
+// Failure codes of ValidateEntry and ValidateEntryTty.
+constexpr int ENTRY_OK = 0;
+constexpr int ENTRY_RANGE = 1;      // number out of range, or more than one '.'
+constexpr int ENTRY_LENGTH = 2;     // wrong length
+constexpr int ENTRY_CHARACTER = 3;  // invalid character
+constexpr int ENTRY_FORBIDDEN = 4;  // forbidden entry
+
+// Size of the text buffer of a name or text item: at most 255 characters.
+constexpr int MENU_TEXT_VALUE_SIZE = 256;
+
+// ---------------------------------------------------------------------------
+// Menu model and item states (MenuModel.cpp)
+// ---------------------------------------------------------------------------
+
+// Initialises every item: text lengths, state counts, start values (defaults),
+// selection keys, the text buffers of name and text items (reused when
+// present, else taken from the memory manager) and the state formats of
+// pick-one and pick-many items. `work` is not read. Returns the length of the
+// longest item text.
+int InitMenu(TextMenu *menu, void *work);
+
+// Gives the text buffers of name and text items back and nulls their Value.
+void FreeMenu(TextMenu *menu);
+
+// 1 when every name item (up to the first hidden item) holds a non-empty
+// value. Otherwise prints the "All names must be set" text, waits for a line
+// of input and returns 0.
+int TestNames(TextMenu *menu);
+
+// The first item of that kind, or null.
+TextMenuItem *FindTextMenuItem(TextMenu *menu, uint32_t kind);
+
+// The submenu item `index` stands for now: its Value, or with a condition
+// list (pFormat) the submenu of the first condition that holds. Null when the
+// item is not a shown submenu item, no condition holds or index is outside
+// the item array.
+TextMenu *ValidateMenu(TextMenu *menu, int index);
+
+// Evaluates one condition term "N.V", "+N.V" (N items after `owner`) or
+// "-N.V" (N before): 0 when item N does not hold V (or does not exist), 1
+// when it does and is shown normally, 2 when it does and is disabled or
+// hidden.
+int TestState(TextMenu *menu, const char *term, int owner);
+
+// Evaluates a condition expression: terms, '!' (not), '&' (and), '|' (or),
+// parentheses and a postfix 'A' (the term holds and its item is not shown
+// normally); '&' and '|' bind equally, left to right. Given 0 or 1 instead of
+// a text, continues on the expression being evaluated: 0 up to the closing
+// parenthesis, 1 one operand. Terms are cut at 79 characters.
+int TestStateCondition(TextMenu *menu, const char *expr, int owner);
+
+// 1 when the value set (numbers separated by other characters) holds '*' or
+// value, else 0.
+int TestFormatState(const char *set, intptr_t value);
+
+// Carries out the state format of item `index` (N, H, P and S groups). Items
+// reached again through P groups are processed once per outer call.
+void ProcessStateFormat(TextMenu *menu, int index);
+
+// Refreshes pCurState from Value; a pick-one item whose current state is
+// hidden moves on to the next visible state, cyclically.
+void UpdateStateSelection(TextMenuItem *item);
+
+// Hides state n (0-based) of the item's state list; nothing for a negative n.
+void HideStateSelection(TextMenuItem *item, int n);
+
+// Shows state n again and returns its text (in GetTokenBuf); for a negative n
+// returns the item's text and changes nothing; null when there is no state n.
+char *ShowStateSelection(TextMenuItem *item, int n);
+
+// ---------------------------------------------------------------------------
+// Entry validation (Validate.cpp)
+// ---------------------------------------------------------------------------
+
+// The range messages of ValidateEntry, fetched from the catalog when first
+// needed and kept for the process.
+extern char *pErrIntRange;
+extern char *pErrFloatRange;
+extern char *pErrLongRange;
+
+// Checks an entry against an entry format. Returns ENTRY_OK, or a failure code
+// after showing why and waiting for <Return>. A null format accepts
+// everything; a null entry counts as empty.
+int ValidateEntry(const char *entry, const char *format);
+
+// Checks length (range "(min,max)", null for exactly 4) and digits; shows the
+// failure and waits for <Return>. Returns 0, 2 or 3.
+int ValidateEntryTty(const char *entry, const char *range);
+
+// Null when the entry's length lies in the range ("(min,max)"; null means 4
+// to 4; a max of 0 sets no upper limit), else the message in NlsBuf.
+char *ValidateEntryLen(const char *entry, const char *range);
+
+// The first character of entry that is not a digit, 0 when there is none.
+int ValidateEntryDigit(const char *entry);
+
+// Reads "(min,max)": stores min, returns max. Null gives 0 and 0.
+int getMinMax(const char *range, int *min);
+
+// 1 when every character is a letter, digit, '_' or '-'. Otherwise shows the
+// offending character, waits for a line of input and returns 0.
+int TestName(const char *text);
+
+// Prints the message, then "Press <Return> to continue", and reads one line.
+[[gnu::format(printf, 1, 2)]] void PostMsg(const char *format, ...);
+
+// ---------------------------------------------------------------------------
+// Menu page and run loop (MenuPage.cpp)
+// ---------------------------------------------------------------------------
+
+// When set, RunMenu returns at once and every running menu leaves after its
+// current selection. Set by callers outside the engine.
+extern unsigned char flExitTextMenu;
+// The argument of the current answer: the text behind its first word.
+extern char *pOption;
+
+// Runs a menu: initialises it, loads the settings file when given (a file
+// that cannot be opened runs the first cancel item's action and returns its
+// result, or the item, or null), then, when not interactive, returns
+// Apply(menu) or the menu; when interactive, shows pages and acts on answers
+// until the user leaves (null). End of input ends the process (status 1).
+intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive);
+
+// Prints one page: the terminal is cleared, then title, items with their
+// values (dots up to column `dots`) and the answer prompt. Returns the number
+// of items walked.
+int PrintMenu(TextMenu *menu, int dots, int titleLen);
+
+// Prints the column block that starts at `first` (kind 1 or 3), advancing
+// *index over its items. Returns the block's last item.
+TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index);
+
+// Decodes the answer in LineBuf (and sets pOption). Returns the 1-based index
+// of the chosen item among the first `count`, 0 for none ('h' and 's' act
+// here and choose nothing). `work` is not read.
+int FindSelection(TextMenu *menu, void *work, int count);
+
+// Carries out the choice of item `index` (0-based) with the answer's
+// argument. Returns 1 when a value changed or an action succeeded.
+int ProcessSelection(TextMenu *menu, int index, char *arg);
+
+// Asks "<question>? [y/n] " until the answer begins with y (1) or n (0); end
+// of input answers 0.
+[[gnu::format(printf, 1, 2)]] int PromptYN(const char *format, ...);
+
+// Prints the prompt and reads an answer of at most 1023 characters into buf
+// (which must hold 1024 bytes), or, with a null buf, into a new stored copy
+// the caller frees with PutMem. Null at end of input.
+char *PromptUser(const char *prompt, char *buf);
+
+// ---------------------------------------------------------------------------
+// Settings files (Settings.cpp)
+// ---------------------------------------------------------------------------
+
+// Set when a settings file was read.
+extern unsigned char flLoadedSettings;
+
+// Writes the values of the menu and of its current submenus to pOut.
+void StoreMenu(TextMenu *menu);
+
+// Writes the settings of the menu to the file path, replacing it whole: a
+// temporary beside it is written, synced and renamed over it. Returns 1, or
+// 0 when the file cannot be written (it is then left as it was).
+int StoreMenuFile(TextMenu *menu, const char *path);
+
+// Reads values from the open input file (pIn) into the menu and its
+// submenus. Lines that do not fit, name no item of the menu, or hold a value
+// of 256 characters or more are skipped.
+void LoadMenu(TextMenu *menu);
+
+// The single-precision value kept in the bits of an item's Value, and back.
+float GetItemFloat(const TextMenuItem *item);
+void SetItemFloat(TextMenuItem *item, float value);

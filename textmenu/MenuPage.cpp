@@ -1,0 +1,515 @@
+// MenuPage.cpp - the menu page on a plain terminal and the loop that reads
+// one answer at a time: selection by number or letter, state changes, value
+// entry, help, storing the settings, apply and leave questions.
+#include "MenuPriv.h"
+#include "TextMenu.h"
+
+#include "HelpTty.h"
+#include "MemMgr.h"
+#include "NlsUtils.h"
+#include "SysCmd.h"
+#include "utils.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+unsigned char flExitTextMenu = 0;
+char *pOption = nullptr;
+
+using namespace textmenu_detail;
+
+namespace {
+
+// Row of `clear` in the command table.
+constexpr int ROW_CLEAR = 7;
+// The page is laid out for this many columns.
+constexpr int PAGE_WIDTH = 80;
+// Entry format of a settings file name typed after 's'.
+constexpr const char SETTINGS_NAME_FORMAT[] = "/A(1,255)+-+_+/";
+// The file 's' stores into on menus that end the process after storing.
+constexpr const char DEFAULT_SETTINGS_FILE[] = ".settings";
+// Longest answer PromptUser keeps.
+constexpr int PROMPT_ANSWER_SIZE = 1024;
+
+bool IsLettered(const TextMenuItem *item) { return item->pText[0] == '~' && item->pText[1] != '\0'; }
+
+// The text a lettered item shows: what follows "~k ".
+const char *DisplayText(const TextMenuItem *item) {
+    if (!IsLettered(item)) return item->pText;
+    return item->pText[2] != '\0' ? item->pText + 3 : item->pText + 2;
+}
+
+const char *TextValue(const TextMenuItem *item) {
+    const char *value = reinterpret_cast<const char *>(item->Value);
+    return value ? value : "";
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+int VPromptYN(const char *format, va_list ap) {
+    for (;;) {
+        va_list args;
+        va_copy(args, ap);
+        vprintf(format, args);
+        va_end(args);
+        fputs("? [y/n] ", stdout);
+        fflush(stdout);
+        if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) return 0;
+        if (LineBuf[0] == 'y') return 1;
+        if (LineBuf[0] == 'n') return 0;
+    }
+}
+#pragma GCC diagnostic pop
+
+// PromptYN with the question taken from the catalog (section 25).
+int AskCatalog(int number, ...) {
+    std::string format = CatalogText(25, number);
+    va_list ap;
+    va_start(ap, number);
+    int yes = VPromptYN(format.c_str(), ap);
+    va_end(ap);
+    return yes;
+}
+
+void LeaveMenu(TextMenu *menu) {
+    if (!(menu->Flags & MENU_KEEP_VALUES)) FreeMenu(menu);
+}
+
+// Prints the value of a pick-many item: the chosen state numbers.
+void PrintPickMany(const TextMenuItem *item) {
+    fputs(CatalogText(25, 270).c_str(), stdout);
+    uint64_t mask = static_cast<uint64_t>(item->Value);
+    if (mask == 1) {
+        fputs(CatalogText(25, 271).c_str(), stdout);
+    } else {
+        const char *sep = "";
+        for (int bit = 0; bit < 64; ++bit) {
+            if (!(mask & (uint64_t{1} << bit))) continue;
+            printf("%s%d", sep, bit + 1);
+            sep = ",";
+        }
+    }
+    fputs("]", stdout);
+}
+
+// Dots up to the dot column, then the item's value.
+void PrintValue(TextMenuItem *item, int dots) {
+    for (int n = item->TextLen; n < dots; ++n) putchar('.');
+    switch (item->Type) {
+    case MENU_PICK_ONE: {
+        item->pCurState = nullptr;
+        if (item->pStates != nullptr && item->Value >= 0) {
+            char *cursor = nullptr;
+            char *tok = GetTokenD(item->pStates, ",", &cursor, GetTokenBuf);
+            for (intptr_t k = 0; tok != nullptr && k < item->Value; ++k)
+                tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
+            item->pCurState = tok;
+        }
+        const char *state = item->pCurState;
+        if (state == nullptr || state[0] == ' ') {
+            fputs(" [ ]", stdout);
+        } else {
+            if (state[0] == '_') ++state;
+            printf(" [%i. %s]", static_cast<int>(item->Value + 1), state);
+        }
+        break;
+    }
+    case MENU_PICK_MANY:
+        PrintPickMany(item);
+        break;
+    case MENU_INTEGER:
+        printf(" [%i]", static_cast<int>(item->Value));
+        break;
+    case MENU_FLOAT:
+        printf(" [%.3f]", static_cast<double>(GetItemFloat(item)));
+        break;
+    case MENU_NAME:
+    case MENU_TEXT:
+        printf(" [%s]", TextValue(item));
+        break;
+    default:
+        break;
+    }
+}
+
+// One cell of a column block, cut to the cell.
+void PrintCell(const TextMenuItem *item, int cellWidth, int padding) {
+    char cell[512];
+    if (item->Show == 2) return;
+    if (item->Type < MENU_APPLY) {
+        snprintf(cell, sizeof cell, "%s%*s", item->pText, padding > 0 ? padding + 5 : 1, " ");
+    } else if (item->Show == 1) {
+        snprintf(cell, sizeof cell, "    %s%*s", item->pText, padding > 0 ? padding : 0, " ");
+    } else if (IsLettered(item)) {
+        int pad = padding + 2;
+        snprintf(cell, sizeof cell, " %c) %s%*s ", static_cast<int>(item->Key), DisplayText(item),
+                 pad > 0 ? pad : 0, " ");
+    } else {
+        snprintf(cell, sizeof cell, "%2i) %s%*s", static_cast<int>(item->Key), item->pText,
+                 padding > 0 ? padding : 0, " ");
+    }
+    int keep = cellWidth - 2;
+    if (keep < 0) keep = 0;
+    if (keep < static_cast<int>(sizeof cell) - 1) cell[keep] = '\0';
+    printf("%s ", cell);
+}
+
+int ColumnsOf(const TextMenuItem *item) {
+    int columns = static_cast<int>(item->Value);
+    return columns > 0 && columns <= PAGE_WIDTH ? columns : 3;
+}
+
+// The first item (0-based) among the first count whose key the answer names.
+int FindByKey(TextMenu *menu, int count, bool lettered, uint32_t key) {
+    for (int i = 0; i < count && menu->pItems[i].pText != nullptr; ++i) {
+        const TextMenuItem *item = &menu->pItems[i];
+        if (item->Show != 0 || IsLettered(item) != lettered || item->Key == 0) continue;
+        uint32_t k = item->Key;
+        if (lettered ? tolower(static_cast<int>(k)) == static_cast<int>(key) : k == key) return i + 1;
+    }
+    return 0;
+}
+
+void StoreAsked(TextMenu *menu) {
+    fputs(CatalogText(25, 1013).c_str(), stdout);
+    fflush(stdout);
+    if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) return;
+    std::string name = LineBuf;
+    if (ValidateEntry(name.c_str(), SETTINGS_NAME_FORMAT) != ENTRY_OK) return;
+    StoreMenuFile(menu, name.c_str());
+}
+
+// Kind 9 from the menu page: a given state number, or the next visible state.
+int StepPickOne(TextMenu *menu, int index, const char *arg) {
+    TextMenuItem *item = &menu->pItems[index];
+    int count = item->StateCnt;
+    if (count <= 0) return 0;
+    int n = arg && *arg ? atoi(arg) : 0;
+    intptr_t from = item->Value;
+    intptr_t chosen = -1;
+    if (n >= 1 && n <= count) {
+        char *state = GetTokenN(item->pStates, ",", n);
+        if (state != nullptr && state[0] != ' ') chosen = n - 1;
+        else from = n - 1;
+    }
+    for (int tries = 0; chosen < 0 && tries < count; ++tries) {
+        from = ((from % count) + count + 1) % count;
+        char *cursor = nullptr;
+        char *tok = GetTokenD(item->pStates, ",", &cursor, GetTokenBuf);
+        for (intptr_t k = 0; tok != nullptr && k < from; ++k) tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
+        if (tok != nullptr && tok[0] != ' ') chosen = from;
+    }
+    if (chosen < 0) return 0;
+    item->PrevValue = item->Value;
+    item->Value = chosen;
+    UpdateStateSelection(item);
+    ProcessStateFormat(menu, index);
+    return 1;
+}
+
+// Kind 10 from the menu page. Pick-many items are edited on the full-screen
+// picker; until it is there, the page leaves their value alone.
+int EditPickMany(TextMenu * /*menu*/, int /*index*/, char * /*arg*/) { return 0; }
+
+// Kinds 11 to 14: the argument, or an answer to the item's prompt, checked
+// against the item's entry format.
+int EnterValue(TextMenuItem *item, const char *arg) {
+    std::string text;
+    if (arg != nullptr && *arg != '\0') {
+        text = arg;
+    } else {
+        printf("%s: ", item->pPrompt ? item->pPrompt : "");
+        fflush(stdout);
+        if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) return 0;
+        text = LineBuf;
+    }
+    if (text.empty()) return 0;
+    if (ValidateEntry(text.c_str(), item->pFormat) != ENTRY_OK) return 0;
+    switch (item->Type) {
+    case MENU_NAME:
+    case MENU_TEXT: {
+        // The value buffer holds 255 characters: a longer entry is refused.
+        if (text.size() >= static_cast<size_t>(MENU_TEXT_VALUE_SIZE)) {
+            PostMsg("%s", CatalogFormat(30, 42, 1, MENU_TEXT_VALUE_SIZE - 1).c_str());
+            return 0;
+        }
+        char *buf = reinterpret_cast<char *>(item->Value);
+        if (buf == nullptr) {
+            buf = static_cast<char *>(GetMem(MENU_TEXT_VALUE_SIZE));
+            if (buf == nullptr) return 0;
+            item->Value = reinterpret_cast<intptr_t>(buf);
+        }
+        snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", text.c_str());
+        break;
+    }
+    case MENU_INTEGER: {
+        long value = strtol(text.c_str(), nullptr, 10);
+        item->Value = value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : value;
+        break;
+    }
+    default:
+        SetItemFloat(item, static_cast<float>(atof(text.c_str())));
+        break;
+    }
+    return 1;
+}
+
+} // namespace
+
+float GetItemFloat(const TextMenuItem *item) {
+    uint32_t bits = static_cast<uint32_t>(item->Value);
+    float value;
+    memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+void SetItemFloat(TextMenuItem *item, float value) {
+    uint32_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    item->Value = static_cast<intptr_t>(bits);
+}
+
+intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
+    if (menu == nullptr) return 0;
+    if (menu->Update) menu->Update(menu);
+    if (flExitTextMenu) return 0;
+    int dots = InitMenu(menu, nullptr);
+    if (settings != nullptr) {
+        if (!OpenInputFile(settings, 1)) {
+            TextMenuItem *cancel = FindTextMenuItem(menu, MENU_CANCEL);
+            if (cancel == nullptr) return 0;
+            if (cancel->Action == nullptr) return reinterpret_cast<intptr_t>(cancel);
+            return cancel->Action(menu, cancel);
+        }
+        LoadMenu(menu);
+        if (pIn != nullptr) CloseInputFile();
+    }
+    if (!interactive) return menu->Apply ? menu->Apply(menu) : reinterpret_cast<intptr_t>(menu);
+
+    const char *title = menu->pTitle ? menu->pTitle : "";
+    int titleLen = static_cast<int>(strcspn(title, "\n\r"));
+    bool changed = false;
+    for (;;) {
+        int count = PrintMenu(menu, dots, titleLen);
+        if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) SysError("%s", CatalogText(25, 1016).c_str());
+        if (LineBuf[0] != '\0' || (menu->Flags & MENU_NO_EXIT)) {
+            int chosen = FindSelection(menu, nullptr, count);
+            if (chosen > 0) {
+                TextMenuItem *item = &menu->pItems[chosen - 1];
+                uint32_t kind = item->Type;
+                int ok = ProcessSelection(menu, chosen - 1, pOption);
+                if (!(menu->Flags & MENU_KIND_BEFORE)) kind = item->Type;
+                if (flExitTextMenu || (ok && (kind == MENU_APPLY || kind == MENU_CANCEL || kind == MENU_EXIT))) {
+                    LeaveMenu(menu);
+                    return 0;
+                }
+                if (ok && kind == MENU_COMMAND && (menu->Flags & MENU_REINIT))
+                    dots = InitMenu(menu, nullptr);
+                else if (ok)
+                    changed = true;
+            }
+            continue;
+        }
+        // An empty answer asks to leave.
+        if (menu->pApplyPrompt == nullptr) {
+            if (menu->Apply) menu->Apply(menu);
+        } else if (changed && PromptYN("%s", menu->pApplyPrompt)) {
+            if (!TestNames(menu)) continue;
+            if (menu->Apply) menu->Apply(menu);
+            LeaveMenu(menu);
+            return 0;
+        }
+        if (menu->pParent != nullptr) {
+            if (AskCatalog(1017, menu->pParent->pTitle ? menu->pParent->pTitle : "")) {
+                LeaveMenu(menu);
+                return 0;
+            }
+        } else if (AskCatalog(1018, my_name ? my_name : "")) {
+            LeaveMenu(menu);
+            putchar('\n');
+            return 0;
+        }
+        if (menu->Update) menu->Update(menu);
+    }
+}
+
+int PrintMenu(TextMenu *menu, int dots, int titleLen) {
+    fflush(stdout);
+    if (TestCmd(ROW_CLEAR)) SysCmd(-ROW_CLEAR, 1, "%s", "");
+    const char *title = menu->pTitle ? menu->pTitle : "";
+    switch (menu->TitleAlign) {
+    case 1:
+        printf("\f\n%*s%s\n\n", titleLen <= PAGE_WIDTH ? (PAGE_WIDTH - titleLen) / 2 : 0, "", title);
+        break;
+    case 2:
+        printf("\f\n%*s%s\n\n", titleLen <= PAGE_WIDTH ? PAGE_WIDTH - titleLen : 0, "", title);
+        break;
+    default:
+        printf("\f\n%s:\n\n", title);
+        break;
+    }
+    int i = 0;
+    for (; menu->pItems != nullptr && menu->pItems[i].pText != nullptr; ++i) {
+        TextMenuItem *item = &menu->pItems[i];
+        bool printed = true;
+        switch (item->Type) {
+        case MENU_SUBMENU: {
+            TextMenu *sub = ValidateMenu(menu, i);
+            if (sub != nullptr)
+                printf("%2i) %s ", static_cast<int>(item->Key), sub->pTitle ? sub->pTitle : "");
+            else
+                printed = false;
+            break;
+        }
+        case MENU_BAR:
+        case MENU_COLUMNS:
+            item = PrintMenuBarItem(item, static_cast<int>(item->Type), &i);
+            break;
+        case MENU_LINE:
+            printf("%s ", item->pText);
+            break;
+        default:
+            if (item->Show == 1)
+                printf("%*s  %s ", 2, " ", DisplayText(item));
+            else if (item->Show == 2)
+                printed = false;
+            else if (IsLettered(item))
+                printf(" %c) %s ", static_cast<int>(item->Key), DisplayText(item));
+            else
+                printf("%2i) %s ", static_cast<int>(item->Key), item->pText);
+            break;
+        }
+        if (item->Type >= MENU_PICK_ONE && item->Show != 2) PrintValue(item, dots);
+        if (printed && item->Show != 2) printf("\n%s", (menu->Flags & MENU_NO_BLANK_LINES) ? "" : "\n");
+    }
+    std::string store = (menu->Flags & (MENU_SAVE_ASK | MENU_SAVE_EXIT)) ? CatalogText(25, 230) : "";
+    std::string help = (menu->Flags & MENU_HELP) ? CatalogText(25, 231) : "";
+    std::string exitHint = (menu->Flags & MENU_NO_EXIT) ? "" : CatalogText(25, 232);
+    fputs(CatalogFormat(25, 510, store.c_str(), help.c_str(), exitHint.c_str()).c_str(), stdout);
+    fflush(stdout);
+    return i;
+}
+
+TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {
+    if (first == nullptr) return nullptr;
+    int columns = ColumnsOf(first);
+    int cellWidth = PAGE_WIDTH / columns;
+    int used = 0;
+    TextMenuItem *item = first;
+    while (item[1].pText != nullptr &&
+           (kind == static_cast<int>(MENU_COLUMNS) || (kind == static_cast<int>(MENU_BAR) && item[1].Type == MENU_LINE))) {
+        ++item;
+        if (index) ++*index;
+        if (kind == static_cast<int>(MENU_COLUMNS) && item->Type == MENU_COLUMNS) {
+            // A new block start inside ends the row and sets the columns.
+            putchar('\n');
+            columns = ColumnsOf(item);
+            cellWidth = PAGE_WIDTH / columns;
+            used = 0;
+            continue;
+        }
+        int len = item->TextLen;
+        if (used + len > PAGE_WIDTH || (used > 0 && len > cellWidth - 5)) {
+            putchar('\n');
+            used = 0;
+        }
+        PrintCell(item, cellWidth, cellWidth - len - 5);
+        if (len > cellWidth - columns) {
+            putchar('\n');
+            used = 0;
+        } else {
+            used += cellWidth;
+        }
+    }
+    return item;
+}
+
+int FindSelection(TextMenu *menu, void * /*work*/, int count) {
+    char *p = LineBuf;
+    while (*p == ' ' || *p == '\t') ++p;
+    char *answer = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+    while (*p == ' ' || *p == '\t') ++p;
+    pOption = p;
+    if (menu == nullptr || menu->pItems == nullptr) return 0;
+    if (isdigit(static_cast<unsigned char>(*answer))) {
+        long n = strtol(answer, nullptr, 10);
+        if (n <= 0 || n > INT32_MAX) return 0;
+        return FindByKey(menu, count, false, static_cast<uint32_t>(n));
+    }
+    int c = tolower(static_cast<unsigned char>(*answer));
+    if (c == 'h' && (menu->Flags & MENU_HELP)) {
+        TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, pTtyHtmlTitle);
+        return 0;
+    }
+    if (c == 's' && (menu->Flags & MENU_SAVE_ASK)) {
+        StoreAsked(menu);
+        return 0;
+    }
+    if (c == 's' && (menu->Flags & MENU_SAVE_EXIT)) {
+        StoreMenuFile(menu, DEFAULT_SETTINGS_FILE);
+        exit_app(0);
+    }
+    if (c == '\0') return 0;
+    return FindByKey(menu, count, true, static_cast<uint32_t>(c));
+}
+
+int ProcessSelection(TextMenu *menu, int index, char *arg) {
+    int count = 0;
+    if (menu != nullptr && menu->pItems != nullptr)
+        while (menu->pItems[count].pText != nullptr) ++count;
+    if (index < 0 || index >= count) return 0;
+    TextMenuItem *item = &menu->pItems[index];
+    int ok = 0;
+    switch (item->Type) {
+    case MENU_APPLY:
+        if (!TestNames(menu)) return 0;
+        [[fallthrough]];
+    case MENU_CANCEL:
+    case MENU_EXIT:
+    case MENU_COMMAND:
+        return item->Action == nullptr || item->Action(menu, item) == 0;
+    case MENU_SUBMENU:
+        if (TextMenu *sub = ValidateMenu(menu, index)) RunMenu(sub, nullptr, 1);
+        if (menu->Update) menu->Update(menu);
+        return 0;
+    case MENU_PICK_ONE:
+        ok = StepPickOne(menu, index, arg);
+        break;
+    case MENU_PICK_MANY:
+        ok = EditPickMany(menu, index, arg);
+        break;
+    case MENU_NAME:
+    case MENU_TEXT:
+    case MENU_INTEGER:
+    case MENU_FLOAT:
+        ok = EnterValue(item, arg);
+        break;
+    default:
+        return 0;
+    }
+    if (ok && item->Action) item->Action(menu, item);
+    return ok;
+}
+
+int PromptYN(const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int yes = VPromptYN(format, ap);
+    va_end(ap);
+    return yes;
+}
+
+char *PromptUser(const char *prompt, char *buf) {
+    fputs(prompt ? prompt : "", stdout);
+    fflush(stdout);
+    char answer[PROMPT_ANSWER_SIZE];
+    if (Gets(answer, sizeof answer) == nullptr) return nullptr;
+    if (buf == nullptr) return SaveStr_(answer);
+    memcpy(buf, answer, strlen(answer) + 1);
+    return buf;
+}

@@ -1,0 +1,302 @@
+// The queue-settings tool on a real terminal (tmux): answers typed, the
+// screen read back, and the files it writes.
+#include "Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string Program() { return DPQSETTINGS_PATH; }
+
+// A scratch directory of this test, removed afterwards. It lies under /tmp
+// with a name of letters and digits, because a settings file name typed
+// after 's' may hold only letters, digits, '-', '_' and '/'.
+struct Scratch {
+    std::string path;
+    Scratch() {
+        std::string tmpl = "/tmp/dpqsettings-XXXXXX";
+        path = mkdtemp(tmpl.data()) ? tmpl : "";
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+};
+
+// dpqsettings on a terminal of its own, applying into dir.
+struct Menu {
+    e2e::Terminal term;
+    explicit Menu(const std::string &dir, const std::string &args = "")
+        : term("DORNA_TOOL_ROOT=" + e2e::ShellQuote(DORNA_TOOL_ROOT_DIR) + " " + e2e::ShellQuote(Program()) +
+                   " --dir " + e2e::ShellQuote(dir) + " " + args,
+               80, 24) {}
+    // Types an answer and presses <Return>.
+    void Answer(const std::string &text) {
+        if (!text.empty()) term.Type(text);
+        term.Press("Enter");
+    }
+    bool Shows(const std::string &text) { return term.WaitFor(text, 10000); }
+    bool Prompt() { return Shows("Enter your choice or s for store settings in a file or h for help"); }
+};
+
+// A line of the main page: key, text, dots up to the longest text (23
+// characters) and the value; key 0 for a disabled item.
+std::string Row(int key, const std::string &text, const std::string &value, size_t width = 23) {
+    char head[8];
+    if (key > 0)
+        snprintf(head, sizeof head, "%2d) ", key);
+    else
+        snprintf(head, sizeof head, "    ");
+    std::string dots = text.size() < width ? std::string(width - text.size(), '.') : "";
+    return head + text + " " + dots + " [" + value + "]";
+}
+
+bool HaveTmux() { return e2e::RunHost({"sh", "-c", "command -v tmux"}).status == 0; }
+
+#define REQUIRE_TMUX()                                                                              \
+    do {                                                                                            \
+        if (!HaveTmux()) {                                                                          \
+            if (e2e::UnderCI()) FAIL() << "tmux is required under CI=true";                         \
+            GTEST_SKIP() << "tmux is not installed";                                                \
+        }                                                                                           \
+    } while (0)
+
+TEST(DpqSettings, ItemsAreChosenByNumberAndByLetterInEitherCase) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(3, "Copies", "1"))) << m.term.Screen();
+    m.Answer("3 4");
+    ASSERT_TRUE(m.Shows(Row(3, "Copies", "4"))) << m.term.Screen();
+    m.Answer("3");
+    ASSERT_TRUE(m.Shows("Number of copies (1 to 999):")) << m.term.Screen();
+    m.Answer("12");
+    ASSERT_TRUE(m.Shows(Row(3, "Copies", "12"))) << m.term.Screen();
+    m.Answer("X");
+    EXPECT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+
+    Menu again(dir.path);
+    ASSERT_TRUE(again.Prompt());
+    again.Answer("x");
+    EXPECT_TRUE(again.Shows("[exited 0]")) << again.term.Screen();
+}
+
+TEST(DpqSettings, AStateNumberAfterAPickItemChoosesThatState) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    // The custom width is for custom paper only: shown without a number.
+    EXPECT_TRUE(m.Shows(Row(0, "Custom paper width (mm)", "210"))) << m.term.Screen();
+    m.Answer("5 6");
+    ASSERT_TRUE(m.Shows(Row(5, "Paper size", "6. Custom"))) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(6, "Custom paper width (mm)", "210"))) << m.term.Screen();
+    m.Answer("5");
+    ASSERT_TRUE(m.Shows(Row(5, "Paper size", "1. A4"))) << m.term.Screen();
+    m.Answer("6 300"); // the width is disabled again: nothing chosen
+    ASSERT_TRUE(m.Prompt());
+    EXPECT_TRUE(m.Shows(Row(0, "Custom paper width (mm)", "210"))) << m.term.Screen();
+}
+
+TEST(DpqSettings, StateFormatsSetAndRestoreOtherItems) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("8 3");
+    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "3. Best"))) << m.term.Screen();
+    m.Answer("9 2");
+    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "1. Draft"))) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(9, "Toner saver", "2. On"))) << m.term.Screen();
+    m.Answer("9");
+    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "3. Best"))) << m.term.Screen();
+}
+
+TEST(DpqSettings, ASubmenuIsChosenByTheBannerKind) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    EXPECT_EQ(m.term.Screen().find("banner page "), std::string::npos) << m.term.Screen();
+    m.Answer("10 3");
+    ASSERT_TRUE(m.Shows("11) Custom banner page")) << m.term.Screen();
+    m.Answer("10 2");
+    ASSERT_TRUE(m.Shows("11) Standard banner page")) << m.term.Screen();
+    m.Answer("11");
+    ASSERT_TRUE(m.Shows("Standard banner page:")) << m.term.Screen();
+    m.Answer("1 Welcome");
+    ASSERT_TRUE(m.Shows("[Welcome]")) << m.term.Screen();
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("Do you want to return to Print queue settings menu? [y/n]")) << m.term.Screen();
+    m.Answer("y");
+    ASSERT_TRUE(m.Shows("Print queue settings:")) << m.term.Screen();
+    m.Answer("11"); // what the submenu was left with is still there
+    ASSERT_TRUE(m.Shows("[Welcome]")) << m.term.Screen();
+}
+
+TEST(DpqSettings, RefusedValuesShowWhy) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("3 1000");
+    ASSERT_TRUE(m.Shows("This number must be between 1 to 999.")) << m.term.Screen();
+    EXPECT_TRUE(m.Shows("Press <Return> to continue")) << m.term.Screen();
+    m.Answer("");
+    m.Answer("1 lp 0");
+    ASSERT_TRUE(m.Shows("Invalid character ' '")) << m.term.Screen();
+    m.Answer("");
+    m.Answer("4 1,5");
+    ASSERT_TRUE(m.Shows("Invalid character ','")) << m.term.Screen();
+    m.Answer("");
+    ASSERT_TRUE(m.Prompt());
+    EXPECT_TRUE(m.Shows(Row(3, "Copies", "1"))) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(1, "Queue name", ""))) << m.term.Screen();
+}
+
+TEST(DpqSettings, LeavingWithoutChangesAsksOnlyWhetherToExit) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("Do you want to exit dpqsettings? [y/n]")) << m.term.Screen();
+    EXPECT_EQ(m.term.Screen().find("Apply the changes"), std::string::npos);
+    m.Answer("n");
+    ASSERT_TRUE(m.Prompt());
+    m.Answer("");
+    m.Answer("y");
+    EXPECT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
+TEST(DpqSettings, LeavingWithChangesAsksToApplyAndWritesTheQueueFile) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("3 2");
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
+    m.Answer("y"); // no queue name yet: refused, the menu stays
+    ASSERT_TRUE(m.Shows("All names must be set before applying setup.")) << m.term.Screen();
+    m.Answer("");
+    m.Answer("1 lp0");
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
+    m.Answer("y");
+    ASSERT_TRUE(m.Shows("Settings of queue lp0 written to /tmp/dpqsettings-")) << m.term.Screen();
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+    std::string stored = e2e::ReadHostFile(dir.path + "/lp0.settings");
+    EXPECT_NE(stored.find("1[lp0] 11 0\n"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("3[2] 13 0\n"), std::string::npos) << stored;
+}
+
+TEST(DpqSettings, DecliningTheApplyQuestionWritesNothing) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("1 lp0");
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
+    m.Answer("n");
+    ASSERT_TRUE(m.Shows("Do you want to exit dpqsettings? [y/n]")) << m.term.Screen();
+    m.Answer("y");
+    ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
+TEST(DpqSettings, StoredSettingsLoadAgain) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    std::string file = dir.path + "/office_settings";
+    {
+        Menu m(dir.path);
+        ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+        m.Answer("1 lp0");
+        m.Answer("5 2");
+        m.Answer("4 0.5");
+        m.Answer("10 3");
+        m.Answer("11");
+        ASSERT_TRUE(m.Shows("Custom banner page:")) << m.term.Screen();
+        m.Answer("2 20");
+        m.Answer("");
+        m.Answer("y");
+        ASSERT_TRUE(m.Prompt());
+        m.Answer("s");
+        ASSERT_TRUE(m.Shows("Enter the settings file name:")) << m.term.Screen();
+        m.Answer(file);
+        ASSERT_TRUE(m.Prompt());
+        m.Answer("x");
+        ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+    }
+    EXPECT_EQ(e2e::ReadHostFile(file), "1[lp0] 11 0\n2[] 12 0\n3[1] 13 0\n4[0.500] 14 0\n5[1] 9 0\n6[210] 13 1\n"
+                                       "8[1] 9 0\n9[0] 9 0\n10[2] 9 0\n11{\n0[] 12 0\n1[20] 13 0\n}\n");
+
+    e2e::Result r = e2e::RunHost({"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(), "--load", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "name=lp0\nlocation=\ncopies=1\nscale=0.500\npaper=Letter\nwidth=210\nfinishing=None\n"
+                     "quality=Normal\ntoner=Off\nbanner=Custom\nbanner.file=\nbanner.lines=20\n");
+
+    Menu again(dir.path, e2e::ShellQuote(file));
+    ASSERT_TRUE(again.Prompt()) << again.term.Screen();
+    EXPECT_TRUE(again.Shows(Row(1, "Queue name", "lp0"))) << again.term.Screen();
+    EXPECT_TRUE(again.Shows(Row(5, "Paper size", "2. Letter"))) << again.term.Screen();
+    again.Answer("11");
+    EXPECT_TRUE(again.Shows(Row(2, "Banner lines", "20", 12))) << again.term.Screen();
+}
+
+TEST(DpqSettings, HelpIsAnsweredOnH) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("h");
+    ASSERT_TRUE(m.Shows("Help is not available.")) << m.term.Screen();
+    m.Answer("");
+    EXPECT_TRUE(m.Prompt()) << m.term.Screen();
+}
+
+TEST(DpqSettings, EndOfInputEndsTheProgram) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.term.Press("C-d");
+    ASSERT_TRUE(m.Shows("[exited 1]")) << m.term.Screen();
+    EXPECT_TRUE(m.Shows("dpqsettings: reading from standard input")) << m.term.Screen();
+}
+
+TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {
+    Scratch dir;
+    std::string root = std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR;
+    std::string file = dir.path + "/q.settings";
+    e2e::RunHost({"sh", "-c", "printf '1[q1] 11 0\\n3[7] 13 0\\n9[1] 9 0\\n42[1] 13 0\\n' > " + e2e::ShellQuote(file)});
+    e2e::Result r = e2e::RunHost({"env", root, Program(), "--load", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "name=q1\nlocation=\ncopies=7\nscale=1.000\npaper=A4\nwidth=210\nfinishing=None\n"
+                     "quality=Draft\ntoner=On\nbanner=None\n"); // the toner saver sets draft
+
+    r = e2e::RunHost({"env", root, Program(), "--load", dir.path + "/missing"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("dpqsettings: cannot read the settings file " + dir.path + "/missing"), std::string::npos)
+        << r.err;
+
+    r = e2e::RunHost({"env", root, Program(), "--bogus"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown option --bogus"), std::string::npos);
+    r = e2e::RunHost({"env", root, Program(), "--load"});
+    EXPECT_EQ(r.status, 2);
+    r = e2e::RunHost({"env", root, Program(), "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Usage: dpqsettings"), std::string::npos);
+    r = e2e::RunHost({"env", "DORNA_TOOL_ROOT=" + dir.path, Program(), "--load", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not open English database"), std::string::npos) << r.err;
+}
+
+} // namespace

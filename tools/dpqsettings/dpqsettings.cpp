@@ -1,0 +1,434 @@
+// dpqsettings - the settings menu of one print queue of the Dorna suite, and
+// the example a suite developer copies to build a menu program on the
+// text-menu engine: static item tables, texts from the catalog, every item
+// kind, state formats, a submenu chosen by conditions, help, stored settings
+// and an apply that writes the queue's settings file.
+//
+//   dpqsettings [--dir DIR] [FILE]   the menu, FILE's settings loaded first
+//   dpqsettings --load FILE          the values FILE leads to, one per line
+#include "TextMenu.h"
+
+#include "HelpTty.h"
+#include "MemMgr.h"
+#include "NlsUtils.h"
+#include "utils.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+#define TEXT(s) const_cast<char *>(s)
+
+// Catalog entries of this program (section 25): the item texts of each menu
+// from its first number on, the state lists and prompts item by item.
+constexpr int CAT_TITLE = 5000;         // menu titles: main, standard banner, custom banner
+constexpr int CAT_APPLY_PROMPT = 5003;  // "Apply the changes to the queue"
+constexpr int CAT_HELP_TITLE = 5004;    // title of the help
+constexpr int CAT_APPLIED = 5005;       // "Settings of queue %s written to %s"
+constexpr int CAT_NOT_APPLIED = 5006;   // "Could not write %s"
+constexpr int CAT_SHOW = 5007;          // "Settings file of queue %s: %s"
+constexpr int CAT_MAIN_ITEMS = 5010;    // texts of the main menu's items
+constexpr int CAT_STANDARD_ITEMS = 5040;
+constexpr int CAT_CUSTOM_ITEMS = 5050;
+constexpr int CAT_STATES = 5060;        // state lists, one per pick item
+constexpr int CAT_PROMPTS = 5080;       // prompts, one per value item
+
+const char USAGE[] =
+    "Usage: dpqsettings [--dir DIR] [FILE]\n"
+    "       dpqsettings --load FILE\n"
+    "Shows the settings menu of one print queue of the Dorna suite.\n"
+    "\n"
+    "  FILE         settings file to start from (written before with 's')\n"
+    "  --dir DIR    where applying writes the queue's settings file\n"
+    "               DIR/<queue>.settings (default /var/spool/Dorna)\n"
+    "  --load FILE  read FILE without showing the menu and print the values it\n"
+    "               ends with, one \"key=value\" line each\n"
+    "  --help       show this help\n"
+    "\n"
+    "Answers in the menu: a number or letter chooses an item; a number after a\n"
+    "pick item's number chooses that state (\"5 2\"); a value after a value\n"
+    "item's number sets it (\"3 2\"); 's' stores the settings in a file, 'h'\n"
+    "shows help, <Return> leaves.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+
+// The place applying writes to; set from --dir.
+std::string gQueueDir = "/var/spool/Dorna";
+
+int32_t ApplyItem(TextMenu *menu, TextMenuItem *item);
+int32_t ShowSettings(TextMenu *menu, TextMenuItem *item);
+int32_t ResetDefaults(TextMenu *menu, TextMenuItem *item);
+int32_t Cancel(TextMenu *menu, TextMenuItem *item);
+intptr_t ApplyMenu(TextMenu *menu);
+intptr_t KeepSubmenu(TextMenu *menu);
+
+// The item tables name only the fields they set; every other field starts
+// at zero.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+// ---- The standard banner submenu ----------------------------------------
+
+TextMenuItem StandardBannerItems[] = {
+    // "Banner text"
+    {.pText = TEXT("-"), .Type = MENU_TEXT, .pFormat = TEXT("A(1,40)+-+_+.")},
+    // "Banner position": First page, Last page, Both
+    {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .SavedValue = -1},
+    {},
+};
+
+// ---- The custom banner submenu -------------------------------------------
+
+TextMenuItem CustomBannerItems[] = {
+    // "Banner file"
+    {.pText = TEXT("-"), .Type = MENU_TEXT, .pFormat = TEXT("/A(1,255)+-+_+/+.")},
+    // "Banner lines"
+    {.pText = TEXT("-"), .Type = MENU_INTEGER, .Default = 10, .pFormat = TEXT("d(1,66)")},
+    {},
+};
+
+TextMenu MainMenu;
+TextMenu StandardBanner = {.Apply = KeepSubmenu, .pItems = StandardBannerItems};
+TextMenu CustomBanner = {.Apply = KeepSubmenu, .pItems = CustomBannerItems};
+// The banner submenu the "Banner" item stands for, by condition.
+TextMenu *BannerChoices[] = {&StandardBanner, &CustomBanner};
+
+// ---- The main menu ---------------------------------------------------------
+
+// Item numbers of the main menu that the code and the state formats use.
+enum MainItem {
+    ITEM_INTRO,
+    ITEM_NAME,
+    ITEM_LOCATION,
+    ITEM_COPIES,
+    ITEM_SCALE,
+    ITEM_PAPER,
+    ITEM_WIDTH,
+    ITEM_FINISHING,
+    ITEM_QUALITY,
+    ITEM_TONER,
+    ITEM_BANNER_KIND,
+    ITEM_BANNER,
+    ITEM_COMMANDS,
+    ITEM_SHOW,
+    ITEM_RESET,
+    ITEM_LETTERS,
+    ITEM_APPLY,
+    ITEM_CANCEL,
+    ITEM_EXIT,
+    ITEM_COUNT,
+};
+
+TextMenuItem MainItems[] = {
+    // "Settings of the queue"
+    {.pText = TEXT("-"), .Type = MENU_LINE},
+    // "Queue name"
+    {.pText = TEXT("-"), .Type = MENU_NAME, .pFormat = TEXT("A(1,32)+-+_")},
+    // "Location"
+    {.pText = TEXT("-"), .Type = MENU_TEXT, .pFormat = TEXT("A(1,64)+-+_+/+.")},
+    // "Copies"
+    {.pText = TEXT("-"), .Type = MENU_INTEGER, .Default = 1, .pFormat = TEXT("d(1,999)")},
+    // "Scale" (1.0 as float bits)
+    {.pText = TEXT("-"), .Type = MENU_FLOAT, .Default = 0x3f800000, .pFormat = TEXT("f(0.1,4)")},
+    // "Paper size": A4, Letter, Legal, A3, A5, Custom; the width is for custom paper only
+    {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .pFormat = TEXT("N0:1:2:3:4{6}"), .SavedValue = -1},
+    // "Custom paper width (mm)"
+    {.pText = TEXT("-"), .Type = MENU_INTEGER, .Default = 210, .pFormat = TEXT("d(50,1200)")},
+    // "Finishing": None, Staple, Punch, Fold (edited on the full-screen picker)
+    {.pText = TEXT("-"), .Type = MENU_PICK_MANY},
+    // "Print quality": Draft, Normal, Best
+    {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .Default = 1, .SavedValue = -1},
+    // "Toner saver": Off, On; on sets the quality to draft, off gives it back
+    {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .pFormat = TEXT("S1{8.0}"), .SavedValue = -1},
+    // "Banner page": None, Standard, Custom; none hides the banner submenu
+    {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .pFormat = TEXT("H0{11}"), .SavedValue = -1},
+    // the banner submenu of the kind just above
+    {.pText = TEXT("-"), .Type = MENU_SUBMENU, .Value = reinterpret_cast<intptr_t>(BannerChoices),
+     .pFormat = TEXT("-1.1 -1.2")},
+    // a block of commands in two columns
+    {.pText = TEXT(""), .Type = MENU_COLUMNS, .Value = 2},
+    // "Show the settings file"
+    {.pText = TEXT("-"), .Type = MENU_COMMAND, .Action = ShowSettings},
+    // "Undo all changes"
+    {.pText = TEXT("-"), .Type = MENU_COMMAND, .Action = ResetDefaults},
+    // the lettered items in three columns
+    {.pText = TEXT(""), .Type = MENU_COLUMNS, .Value = 3},
+    // "~a Apply"
+    {.pText = TEXT("-"), .Type = MENU_APPLY, .Action = ApplyItem},
+    // "~c Cancel"
+    {.pText = TEXT("-"), .Type = MENU_CANCEL, .Action = Cancel},
+    // "~x Exit"
+    {.pText = TEXT("-"), .Type = MENU_EXIT},
+    {},
+};
+#pragma GCC diagnostic pop
+static_assert(sizeof MainItems / sizeof MainItems[0] == ITEM_COUNT + 1, "one table row per item");
+
+// Fills the texts of items [first, first + count) from the catalog, leaving
+// the column block starts alone.
+void TextsFromCatalog(TextMenuItem *items, int count, int firstEntry) {
+    for (int i = 0; i < count; ++i)
+        if (items[i].Type != MENU_COLUMNS) NlsTtyMenuItemCvt(&items[i], firstEntry + i, 1);
+}
+
+// Texts, state lists, prompts and titles from the catalog.
+void BuildMenus() {
+    TextsFromCatalog(MainItems, ITEM_COUNT, CAT_MAIN_ITEMS);
+    TextsFromCatalog(StandardBannerItems, 2, CAT_STANDARD_ITEMS);
+    TextsFromCatalog(CustomBannerItems, 2, CAT_CUSTOM_ITEMS);
+    TextMenuItem *pickItems[] = {&MainItems[ITEM_PAPER],   &MainItems[ITEM_FINISHING],
+                                 &MainItems[ITEM_QUALITY], &MainItems[ITEM_TONER],
+                                 &MainItems[ITEM_BANNER_KIND], &StandardBannerItems[1]};
+    int entry = CAT_STATES;
+    for (TextMenuItem *item : pickItems) NlsTtyMenuItemStateCvt(item, entry++, 1);
+    TextMenuItem *valueItems[] = {&MainItems[ITEM_NAME],   &MainItems[ITEM_LOCATION],
+                                  &MainItems[ITEM_COPIES], &MainItems[ITEM_SCALE],
+                                  &MainItems[ITEM_WIDTH],  &StandardBannerItems[0],
+                                  &CustomBannerItems[0],   &CustomBannerItems[1]};
+    entry = CAT_PROMPTS;
+    for (TextMenuItem *item : valueItems) NlsTtyMenuItemPromptCvt(item, entry++, 1);
+
+    NlsTtyMenuCvt(&MainMenu.pTitle, CAT_TITLE);
+    NlsTtyMenuCvt(&StandardBanner.pTitle, CAT_TITLE + 1);
+    NlsTtyMenuCvt(&CustomBanner.pTitle, CAT_TITLE + 2);
+    NlsTtyMenuCvt(&MainMenu.pApplyPrompt, CAT_APPLY_PROMPT);
+    MainMenu.Apply = ApplyMenu;
+    MainMenu.pItems = MainItems;
+    MainMenu.Flags = MENU_HELP | MENU_SAVE_ASK | MENU_REINIT | MENU_KEEP_VALUES | MENU_NO_BLANK_LINES;
+    StandardBanner.pParent = &MainMenu;
+    CustomBanner.pParent = &MainMenu;
+    StandardBanner.Flags = MENU_KEEP_VALUES;
+    CustomBanner.Flags = MENU_KEEP_VALUES;
+
+    pTtyHtmlName = TEXT("dpqsettings.html");
+    NlsTtyMenuCvt(&pTtyHtmlTitle, CAT_HELP_TITLE);
+}
+
+const char *QueueName() {
+    const char *name = reinterpret_cast<const char *>(MainItems[ITEM_NAME].Value);
+    return name ? name : "";
+}
+
+std::string QueueFile() { return gQueueDir + "/" + QueueName() + ".settings"; }
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+// Prints catalog entry 25/number as a format with the arguments, then waits
+// for <Return>.
+void Tell(int number, const char *a, const char *b) {
+    char *format = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER, 25, number);
+    char text[1024];
+    snprintf(text, sizeof text, format, a, b);
+    PostMsg("%s\n", text);
+    char key[32];
+    snprintf(key, sizeof key, "25_%d", number);
+    if (strcmp(format, key) != 0) PutMem(format);
+}
+#pragma GCC diagnostic pop
+
+// Writes the queue's settings file; 1 when it was written.
+int WriteQueueSettings() {
+    std::string path = QueueFile();
+    if (StoreMenuFile(&MainMenu, path.c_str())) {
+        Tell(CAT_APPLIED, QueueName(), path.c_str());
+        return 1;
+    }
+    Tell(CAT_NOT_APPLIED, path.c_str(), "");
+    return 0;
+}
+
+// True while a settings file is read: the closing line of a block runs the
+// apply item's action, which must not write the queue's file then.
+bool gLoading = false;
+
+int32_t ApplyItem(TextMenu *, TextMenuItem *) {
+    if (gLoading) return 1;
+    return WriteQueueSettings() ? 0 : 1;
+}
+
+intptr_t ApplyMenu(TextMenu *) { return WriteQueueSettings(); }
+
+int32_t ShowSettings(TextMenu *, TextMenuItem *) {
+    std::string path = QueueFile();
+    Tell(CAT_SHOW, QueueName(), path.c_str());
+    return 1; // shows only: nothing changed
+}
+
+// Every run of a menu starts its items from their defaults. What a submenu
+// was left with, and what a settings file gave, become the defaults, so that
+// they are still there when the menu shows again.
+void KeepAsDefaults(TextMenu *menu) {
+    static std::map<const TextMenuItem *, std::string> texts; // the kept text of each text item
+    for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
+        switch (item->Type) {
+        case MENU_PICK_ONE:
+        case MENU_INTEGER:
+        case MENU_FLOAT:
+            item->Default = item->Value;
+            break;
+        case MENU_NAME:
+        case MENU_TEXT:
+            texts[item] = item->Value ? reinterpret_cast<const char *>(item->Value) : "";
+            item->Default = reinterpret_cast<intptr_t>(texts[item].c_str());
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// A submenu keeps its values whenever the user leaves it.
+intptr_t KeepSubmenu(TextMenu *menu) {
+    KeepAsDefaults(menu);
+    return 0;
+}
+
+// Succeeds, so that the menu is initialised again: every value back to what
+// the run started with.
+int32_t ResetDefaults(TextMenu *, TextMenuItem *) { return 0; }
+
+int32_t Cancel(TextMenu *, TextMenuItem *) { return 1; }
+
+// ---- The values printed by --load -----------------------------------------
+
+// Keys of the printed values, by item (null: not printed).
+const char *const MainKeys[ITEM_COUNT] = {
+    nullptr, "name", "location", "copies", "scale", "paper", "width", "finishing", "quality", "toner", "banner",
+};
+const char *const StandardKeys[] = {"banner.text", "banner.position"};
+const char *const CustomKeys[] = {"banner.file", "banner.lines"};
+
+std::string StateName(const TextMenuItem &item, int state) {
+    char *cursor = nullptr;
+    char token[TOKEN_BUF_SIZE];
+    char *tok = GetTokenD(item.pStates, ",", &cursor, token);
+    for (int k = 0; tok != nullptr && k < state; ++k) tok = GetTokenD(nullptr, ",", &cursor, token);
+    if (tok == nullptr || tok[0] == ' ') return "";
+    return tok[0] == '_' ? tok + 1 : tok;
+}
+
+std::string ValueText(const TextMenuItem &item) {
+    char buf[64];
+    switch (item.Type) {
+    case MENU_NAME:
+    case MENU_TEXT:
+        return item.Value ? reinterpret_cast<const char *>(item.Value) : "";
+    case MENU_INTEGER:
+        return std::to_string(static_cast<int>(item.Value));
+    case MENU_FLOAT:
+        snprintf(buf, sizeof buf, "%.3f", static_cast<double>(GetItemFloat(&item)));
+        return buf;
+    case MENU_PICK_ONE:
+        return StateName(item, static_cast<int>(item.Value));
+    case MENU_PICK_MANY: {
+        std::string names;
+        for (int k = 0; k < item.StateCnt && k < 32; ++k) {
+            if (!(item.Value & (intptr_t{1} << k))) continue;
+            if (!names.empty()) names += ",";
+            names += StateName(item, k);
+        }
+        return names;
+    }
+    default:
+        return "";
+    }
+}
+
+void PrintValues(const TextMenuItem *items, const char *const *keys, int count) {
+    for (int i = 0; i < count; ++i)
+        if (keys[i] != nullptr) printf("%s=%s\n", keys[i], ValueText(items[i]).c_str());
+}
+
+int LoadAndPrint(const char *file) {
+    MainMenu.Apply = nullptr; // reading only: nothing is applied
+    gLoading = true;
+    intptr_t result = RunMenu(&MainMenu, file, 0);
+    gLoading = false;
+    if (result != reinterpret_cast<intptr_t>(&MainMenu)) {
+        fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);
+        return 1;
+    }
+    PrintValues(MainItems, MainKeys, ITEM_COUNT);
+    TextMenu *banner = ValidateMenu(&MainMenu, ITEM_BANNER);
+    if (banner == &StandardBanner) PrintValues(StandardBannerItems, StandardKeys, 2);
+    if (banner == &CustomBanner) PrintValues(CustomBannerItems, CustomKeys, 2);
+    return 0;
+}
+
+int Usage(FILE *out, int status) {
+    fputs(USAGE, out);
+    return status;
+}
+
+// The suite's tool root: the directory above the one holding the program,
+// unless DORNA_TOOL_ROOT names another.
+char *ToolRoot(const char *argv0) {
+    if (const char *root = getenv("DORNA_TOOL_ROOT"); root != nullptr && *root != '\0') return SaveStr_(root);
+    char *dir = GetToolPath(argv0);
+    std::string parent = std::string(dir) + "/..";
+    PutMem(dir);
+    return SaveStr_(parent.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    my_name = SaveStr_("dpqsettings");
+    const char *load = nullptr;
+    const char *file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") return Usage(stdout, 0);
+        if ((arg == "--load" || arg == "--dir") && i + 1 >= argc) {
+            fprintf(stderr, "dpqsettings: %s needs a value\n", arg.c_str());
+            return Usage(stderr, 2);
+        }
+        if (arg == "--load") {
+            load = argv[++i];
+        } else if (arg == "--dir") {
+            gQueueDir = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fprintf(stderr, "dpqsettings: unknown option %s\n", arg.c_str());
+            return Usage(stderr, 2);
+        } else if (file == nullptr) {
+            file = argv[i];
+        } else {
+            fprintf(stderr, "dpqsettings: more than one settings file\n");
+            return Usage(stderr, 2);
+        }
+    }
+    if (load != nullptr && file != nullptr) {
+        fprintf(stderr, "dpqsettings: --load takes the only settings file\n");
+        return Usage(stderr, 2);
+    }
+
+    pToolPath = ToolRoot(argv[0]);
+    pDrvCoreDB = NlsOpenDB("CoreString", DBT_NOREFRESH);
+    if (pDrvCoreDB == nullptr) {
+        fprintf(stderr, "dpqsettings: the catalog under %s cannot be read\n", pToolPath);
+        return 1;
+    }
+    BuildMenus();
+    if (load != nullptr) return LoadAndPrint(load);
+    if (file != nullptr && access(file, R_OK) != 0) {
+        fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);
+        return 1;
+    }
+    if (file != nullptr) {
+        MainMenu.Apply = nullptr;
+        gLoading = true;
+        RunMenu(&MainMenu, file, 0);
+        gLoading = false;
+        MainMenu.Apply = ApplyMenu;
+        KeepAsDefaults(&MainMenu);
+        KeepAsDefaults(&StandardBanner);
+        KeepAsDefaults(&CustomBanner);
+    }
+    RunMenu(&MainMenu, nullptr, 1);
+    return 0;
+}

@@ -365,14 +365,15 @@ int Usage(FILE *out, int status) {
     return status;
 }
 
-// The suite's tool root: the directory above the one holding the program,
-// unless DORNA_TOOL_ROOT names another.
+// The suite's tool root, which holds the catalog (db/<language>/): the
+// directory DORNA_TOOL_ROOT names; else the program's own directory when it
+// holds db/; else the tool root of the build the program came from.
 char *ToolRoot(const char *argv0) {
     if (const char *root = getenv("DORNA_TOOL_ROOT"); root != nullptr && *root != '\0') return SaveStr_(root);
     char *dir = GetToolPath(argv0);
-    std::string parent = std::string(dir) + "/..";
+    if (FindFile_(dir, "db")) return dir;
     PutMem(dir);
-    return SaveStr_(parent.c_str());
+    return SaveStr_(DPQ_BUILD_TOOL_ROOT);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // list, lookups of every listed key, and the write-back of what it read.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,6 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (char *some = DbmTGetRecordListS(db, "a,b,25_", ",", "")) PutMem(some);
     if (DbmLink *links = DbmTGetDbLinkList(db, "_")) DbmFreeDbLinkList(links);
+    // A lookup finds exactly what a walk shows: the first record of each key.
+    DbmLink *all = DbmTGetDbLinkList(db, "");
+    std::vector<std::string> seen;
+    for (DbmLink *l = all; l && seen.size() < 16; l = l->pNext) {
+        std::string key = l->pKey;
+        if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        fuzz::Expect(DbmTGetRecordSize(db, key.c_str()) == l->DataLen, "a listed record is not found as listed");
+    }
+    DbmFreeDbLinkList(all);
 
     // The write-back either is refused or keeps the new record readable, in
     // this handle and in a fresh one.

@@ -237,14 +237,14 @@ TEST(PkgListRun, SampleListInstallsWhatItSays)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     // A launcher in /usr/bin that enters APP and runs the tty print program.
     std::string launcher = box.ReadFile("/usr/bin/dprintdpxx");
-    EXPECT_TRUE(Contains(launcher, "\ncd " + kApp + "\nexec " + kApp + "/dprdpxxtty $*\n"))
+    EXPECT_TRUE(Contains(launcher, "\ncd " + kApp + "\nexec " + kApp + "/dprdpxxtty \"$@\"\n"))
         << launcher;
     EXPECT_EQ(box.Mode("/usr/bin/dprintdpxx"), 0755);
-    e2e::Result run = box.Sh("mkdir -p /var/tmp/w && cd /var/tmp/w && dprintdpxx -x a </dev/null");
+    e2e::Result run = box.Sh("mkdir -p /var/tmp/w && cd /var/tmp/w && dprintdpxx -x 'a b' </dev/null");
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     std::string log = box.ReadFile("/var/spool/Dorna/calls/dprdpxxtty.log");
     ASSERT_FALSE(CallArgs(log).empty()) << log;
-    EXPECT_EQ(CallArgs(log).back(), (std::vector<std::string>{"-x", "a"}));
+    EXPECT_EQ(CallArgs(log).back(), (std::vector<std::string>{"-x", "a b"}));
     EXPECT_EQ(LastCwd(log), kApp);
     // The rest of the sample list's work, as its lines say.
     EXPECT_EQ(box.Mode(kApp + "/db"), 0775);

@@ -6,6 +6,7 @@
 // for by a small recorder script that writes its name, working directory,
 // arguments, the job variables of its environment and, on request, its
 // standard input to a call log.
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -200,7 +201,7 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
         "export DPrintFileSourceDir",
         "",
         "cd /opt/Dorna/dpxx",
-        "exec /opt/Dorna/dpxx/dprint $*",
+        "exec /opt/Dorna/dpxx/dprint \"$@\"",
     };
     EXPECT_EQ(tail, expected);
     EXPECT_EQ(insttest::Mode(launcher), 0755);
@@ -213,11 +214,12 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
                     "prog");
     std::string log = dir / "calls.log";
     insttest::Outcome r =
-        RunProgram({launcher, "one", "two"}, dir.path(), {"REC_LOG=" + log});
+        RunProgram({launcher, "one", "two words", "*"}, dir.path(), {"REC_LOG=" + log});
     EXPECT_EQ(r.status, 0) << r.out;
     std::vector<std::string> calls = Lines(ReadFile(log));
     EXPECT_TRUE(Has(calls, "cwd " + app));
-    EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg one", "arg two"}));
+    EXPECT_EQ(Only(calls, "arg "),
+              (std::vector<std::string>{"arg one", "arg two words", "arg *"}));
     EXPECT_TRUE(Has(calls, "env DPrintFileSourceDir=" + dir.path()));
 }
 
@@ -436,10 +438,10 @@ TEST(QueueScripts, DriverScriptUnderSystemVBuildsDriverOptions)
         SCOPED_TRACE(shell);
         auto calls = site.Call(shell, queue, {"12", "erin@host", "T###z", "3", "o1 o2", "/f"}, "/",
                                {"DISPLAY="});
-        // The title's "###" tail becomes "-t " (split into words).
+        // The title loses its "###" tail; each option word follows -o.
         EXPECT_EQ(Only(calls, "arg "),
                   (std::vector<std::string>{"arg -dq5", "arg -oCopies=3", "arg -uerin", "arg -t",
-                                            "arg T-t", "arg o1", "arg o2", "arg /f"}));
+                                            "arg T", "arg -oo1", "arg -oo2", "arg /f"}));
         EXPECT_TRUE(Has(calls, "env DISPLAY=:0.0"));
         EXPECT_TRUE(Has(calls, "env DPrintRequest_id=-o JobID=12"));
         EXPECT_TRUE(Has(calls, "cwd " + site.app()));
@@ -461,7 +463,7 @@ TEST(QueueScripts, DriverScriptUnderCupsBuildsDriverOptions)
                                {"PRINTER=cq", "DISPLAY="});
         EXPECT_EQ(Only(calls, "arg "),
                   (std::vector<std::string>{"arg -dcq", "arg -oCopies=2", "arg -u", "arg frank",
-                                            "arg -t", "arg My", "arg Title", "arg -o", "arg a=1",
+                                            "arg -t", "arg My Title", "arg -o", "arg a=1",
                                             "arg -o", "arg b=2", "arg /f"}));
         EXPECT_TRUE(Has(calls, "env DISPLAY=:0.0"));
         EXPECT_TRUE(Has(calls, "cwd " + site.app()));
@@ -506,7 +508,9 @@ TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy)
     }
 }
 
-TEST(QueueScripts, LprngFilterCollectsFilesAndCopiesStandardInput)
+// LPRng hands the data on standard input; -f only names the file the user
+// printed, which the set-user-ID filter must never be given to open.
+TEST(QueueScripts, LprngFilterRunsOnACopyOfStandardInputOnly)
 {
     ScriptSite site;
     site.SetConfig(" LPRng ");
@@ -514,20 +518,25 @@ TEST(QueueScripts, LprngFilterCollectsFilesAndCopiesStandardInput)
     std::string queue = site.Dir("lpd/lp3");
     std::string other = spoolDir + "/dfA2";
     WriteFile(other, "OTHER");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        auto calls = site.Call(shell, "DornaDSF",
-                               {"-Apr@h+1", "-Ff", "-Hh", "-Jjob", "-Lbob", "-Plp3", "-Qlp3",
-                                "-f(stdin)", "-f", other, "-x", "1"},
-                               queue, {"SPOOL_DIR=" + spoolDir}, "FROM STDIN");
-        auto args = Only(calls, "arg ");
-        ASSERT_EQ(args.size(), 2u);
-        EXPECT_EQ(args[0].rfind("arg " + spoolDir + "/lp3.", 0), 0u) << args[0];
-        EXPECT_EQ(args[1], "arg " + other);
-        EXPECT_EQ(Only(calls, "content "),
-                  (std::vector<std::string>{"content FROM STDIN", "content OTHER"}));
-        EXPECT_FALSE(Exists(args[0].substr(4)));
-        EXPECT_TRUE(Exists(other));
+    for (const std::vector<std::string> &names :
+         {std::vector<std::string>{"-f(STDIN)"}, {"-f(stdin)", "-f", other},
+          {"-f/etc/shadow"}, {}}) {
+        for (const char *shell : kShells) {
+            SCOPED_TRACE(std::string(shell) + " " + (names.empty() ? "" : names.back()));
+            std::vector<std::string> args{"-Apr@h+1", "-Ff", "-Hh", "-Jjob", "-Lbob", "-Plp3",
+                                          "-Qlp3", "-Zo1,o2"};
+            args.insert(args.end(), names.begin(), names.end());
+            args.insert(args.end(), {"-x0", "acct"});
+            auto calls = site.Call(shell, "DornaDSF", args, queue, {"SPOOL_DIR=" + spoolDir},
+                                   "FROM STDIN");
+            EXPECT_EQ(site.last().status, 0) << site.last().out;
+            auto got = Only(calls, "arg ");
+            ASSERT_EQ(got.size(), 1u);
+            EXPECT_EQ(got[0].rfind("arg " + spoolDir + "/lp3.", 0), 0u) << got[0];
+            EXPECT_EQ(Only(calls, "content "), std::vector<std::string>{"content FROM STDIN"});
+            EXPECT_FALSE(Exists(got[0].substr(4)));
+            EXPECT_TRUE(Exists(other));
+        }
     }
 }
 
@@ -632,4 +641,68 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
             }
         }
     }
+}
+
+// Titles, user names and options are texts of whoever sent the job: each
+// reaches the suite's programs as one argument (or one variable), never as
+// words or commands of its own.
+TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
+{
+    ScriptSite site;
+    const std::string interfaces = site.Dir("interfaces");
+    insttest::Shell("cp '" + site.app() + "/v4DriverScript' '" + interfaces + "/q5'");
+    insttest::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + interfaces + "/p5'");
+    const std::string marker = site.Dir("marks") + "/pwned";
+    const std::string texts[] = {
+        "two words", "it's \"quoted\"", "$(touch " + marker + ")", "-d otherq",
+        "a; touch " + marker, "`touch " + marker + "`", "*", " -t x ",
+    };
+    auto noQuotes = [](std::string t) {
+        t.erase(std::remove(t.begin(), t.end(), '"'), t.end());
+        return t;
+    };
+    for (const std::string &t : texts) {
+        for (const char *shell : kShells) {
+            SCOPED_TRACE(std::string(shell) + " [" + t + "]");
+            site.SetConfig(" V5 ");
+            auto calls = site.Call(shell, interfaces + "/q5", {"12", t, t, "1", "", "/f"}, "/");
+            EXPECT_EQ(Only(calls, "arg "),
+                      (std::vector<std::string>{"arg -dq5", "arg -oCopies=1", "arg -u" + t,
+                                                "arg -t", "arg " + t, "arg /f"}));
+            calls = site.Call(shell, interfaces + "/p5", {"12", t, t, "1", t, "/f"}, "/");
+            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dp5", "arg -i", "arg /f"}));
+            EXPECT_TRUE(Has(calls, "env DPrintTitle=" + t));
+            EXPECT_TRUE(Has(calls, "env DPrintUser_name=" + t));
+            EXPECT_TRUE(Has(calls, "env DPrintOption_list=" + t));
+
+            site.SetConfig(" CUPS ");
+            calls = site.Call(shell, "v4DriverScript", {"7", t, t, "1", "", "/f"}, "/",
+                              {"PRINTER=cq"});
+            EXPECT_EQ(Only(calls, "arg "),
+                      (std::vector<std::string>{"arg -dcq", "arg -oCopies=1", "arg -u",
+                                                "arg " + noQuotes(t), "arg -t",
+                                                "arg " + noQuotes(t), "arg /f"}));
+            calls = site.Call(shell, "DornaPrintdpxx", {"7", t, t, "1", "", "/f"}, "/",
+                              {"PRINTER=cq"});
+            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dcq", "arg -i", "arg /f"}));
+            EXPECT_TRUE(Has(calls, "env DPrintTitle=" + t));
+            calls = site.Call(shell, "DornaDSF", {"7", t, t, "1", "", "/f"}, "/", {"PRINTER=cq"});
+            EXPECT_EQ(Only(calls, "arg "), std::vector<std::string>{"arg /f"});
+            EXPECT_TRUE(Has(calls, "env DPrintUser_name=" + t));
+
+            // LPRng: an option of -Z and a user of -n, as lpd passes them.
+            site.SetConfig(" LPRng ");
+            std::vector<std::string> lprng{"-J" + t, "-Plp", "-d/sp", "-edfA1", "-Z" + t,
+                                           "-n" + t, "-hh"};
+            calls = site.Call(shell, "DornaPrintdpxx", lprng, "/");
+            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dlp", "arg -f",
+                                                                     "arg -o" + t,
+                                                                     "arg /sp/dfA1"}));
+            EXPECT_TRUE(Has(calls, "env DPrintUser=" + t));
+            calls = site.Call(shell, "v4DriverScript", lprng, "/");
+            EXPECT_EQ(Only(calls, "arg "),
+                      (std::vector<std::string>{"arg -dlp", "arg -o" + t, "arg /sp/dfA1"}));
+        }
+    }
+    EXPECT_FALSE(Exists(marker)) << "a job text ran as a command";
 }

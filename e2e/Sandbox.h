@@ -49,6 +49,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace e2e {
 
@@ -199,5 +200,17 @@ class Terminal {
             if (::e2e::UnderCI())                                                                  \
                 FAIL() << "the sandbox is required under CI=true: " << dorna_why_;                 \
             GTEST_SKIP() << dorna_why_;                                                            \
+        }                                                                                          \
+    } while (0)
+
+// Skips the calling test when the host lacks a program that a test runs in
+// the sandbox (which sees the host's /usr): a print system's daemon or
+// client. Under CI=true, which installs them, the test fails instead.
+#define DORNA_REQUIRE_HOST_PROGRAM(path)                                                           \
+    do {                                                                                           \
+        if (access(path, X_OK) != 0) {                                                             \
+            if (::e2e::UnderCI())                                                                  \
+                FAIL() << path << " is required under CI=true";                                    \
+            GTEST_SKIP() << path << " is not installed";                                           \
         }                                                                                          \
     } while (0)

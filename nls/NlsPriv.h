@@ -17,3 +17,8 @@ char *NlsFormatKey(int section, int number);
 // than that buffer comes in a new block that is also stored in *owned (the
 // caller frees it with PutMem). *owned is null otherwise.
 const char *NlsLookup(DbT *db, const char *key, char **owned);
+
+// Forgets the chosen language and the alias table, so that the next
+// GetDesiredNLSLang chooses again (for tests and fuzzing; a program chooses
+// once).
+void NlsForgetLanguage(void);

@@ -211,6 +211,14 @@ size_t NlsCutLen(const char *text, size_t max) {
     return n;
 }
 
+void NlsForgetLanguage(void) {
+    PutMem(pNLSLang);
+    pNLSLang = nullptr;
+    PutMem(S.pTransBuf);
+    S.pTransBuf = nullptr;
+    S.TransRead = false;
+}
+
 char *NlsFormatKey(int section, int number) {
     char *p = PutInt(S.KeyBuf, section);
     *p++ = '_';
@@ -274,7 +282,9 @@ DbT *NlsOpenDB(const char *name, uint32_t flags) {
     const char *lang = GetDesiredNLSLang();
     // The store finds "<lang>/<name>" under "<pToolPath>/db".
     char *dbname = SaveStr("%s/%s", lang, name);
-    DbT *db = DbTOpen(dbname, flags);
+    // A catalog does not change under a running program: its image is loaded
+    // once and lookups never look at the file again.
+    DbT *db = DbTOpen(dbname, flags | DBT_NOREFRESH);
     PutMem(dbname);
     if (db != nullptr && db->DbType == DBT_EMPTY && strncmp(lang, "en_US", 5) == 0) {
         fprintf(stderr, "ERROR:  Could not open English database:  %s/db/%s/%s.xdb\n",

@@ -11,10 +11,10 @@
 // - The language is chosen once per process (GetDesiredNLSLang) and kept in
 //   pNLSLang; a host program may set pNLSLang beforehand to impose one.
 //   trans.conf is read once and kept.
-// - The host opens pDrvCoreDB (normally NlsOpenDB("CoreString", DBT_NOREFRESH))
-//   and pPrtHelpDB; the handles live for the process. A catalog does not change
-//   under a running program: opened with DBT_NOREFRESH its lookups never look at
-//   the file again.
+// - The host opens pDrvCoreDB (normally NlsOpenDB("CoreString", 0)) and
+//   pPrtHelpDB; the handles live for the process. A catalog does not change
+//   under a running program: NlsOpenDB loads the file once, and its lookups
+//   never look at the file again.
 // - NlsFetchString without an output buffer returns a new memory-manager block
 //   (free it with PutMem) when the key is found, and the key text - a static
 //   buffer valid until the next lookup - when it is not. Callers recognise
@@ -70,10 +70,12 @@ char *GetDesiredNLSLang(void);
 // longer than 8191 characters is cut at a whole word.
 char *ParseTransFile(const char *name);
 
-// Opens "<pToolPath>/db/<language>/<name>.xdb" with DbTOpen flags. A missing
-// or empty English database prints "ERROR:  Could not open English database:
-// <path>" on standard error and gives null; another language's missing
-// database gives its empty handle (lookups then fall back to the key).
+// Opens "<pToolPath>/db/<language>/<name>.xdb" with DbTOpen flags, always
+// with DBT_NOREFRESH added: the image is loaded once and lookups never check
+// the file again. A missing or empty English database prints "ERROR:  Could
+// not open English database:  <path>" on standard error and gives null;
+// another language's missing database gives its empty handle (lookups then
+// fall back to the key).
 DbT *NlsOpenDB(const char *name, uint32_t flags);
 
 // Fetches a text by key. Modes NLS_NUMBER and NLS_NUMBER_LONG take two ints

@@ -168,6 +168,22 @@ TEST(NlsCatalog, EveryLanguageIsTranslatedWhole) {
             EXPECT_FALSE(it->second->Fuzzy) << lang << " " << en.Context;
             EXPECT_FALSE(it->second->Str.empty()) << lang << " " << en.Context;
             EXPECT_EQ(it->second->CFormat, en.CFormat) << lang << " " << en.Context;
+            const std::string &tr = it->second->Str;
+            // A lettered item stays lettered with a one-byte key.
+            if (en.Id.size() > 3 && en.Id[0] == '~' && en.Id[2] == ' ') {
+                EXPECT_TRUE(tr.size() > 3 && tr[0] == '~' &&
+                            isalpha(static_cast<unsigned char>(tr[1])) && tr[2] == ' ')
+                    << lang << " " << en.Context << ": " << tr;
+            }
+            // A state list keeps its number of states.
+            if (en.Id.find(',') != std::string::npos && en.Id.find(' ') == std::string::npos) {
+                EXPECT_EQ(std::count(tr.begin(), tr.end(), ','),
+                          std::count(en.Id.begin(), en.Id.end(), ','))
+                    << lang << " " << en.Context << ": " << tr;
+            }
+            // Texts that begin or end a line keep doing so.
+            EXPECT_EQ(tr.front() == '\n', en.Id.front() == '\n') << lang << " " << en.Context;
+            EXPECT_EQ(tr.back() == '\n', en.Id.back() == '\n') << lang << " " << en.Context;
         }
         EXPECT_EQ(entries.size(), english.size()) << lang << " holds keys English does not";
     }

@@ -15,9 +15,12 @@
 // so PutMem parks up to 16 emptied shared blocks and 16 dedicated ones (at
 // most 8 MiB of data areas) off the chain, where nothing sees them: not the
 // search, not FindBlock, not DumpMem. A new block of the same kind takes a
-// parked one before it maps anything. The pages a parked data area has used
-// are dropped when it is parked: the memory goes back to the system at once,
-// only the address range is kept, and the pages read as zeros again. When the
+// parked one before it maps anything. A parked shared block keeps its pages
+// (1 MiB at most in all): a page given back costs a fault when it is touched
+// again, and that costs more than clearing the nodes it serves, which every
+// allocation does anyway. The pages a parked dedicated area has used are
+// dropped when it is parked: that memory goes back to the system at once, only
+// the address range is kept, and the pages read as zeros again. When the
 // system refuses a mapping, the parked blocks go back and the mapping is
 // tried once more. FreeBlock, called directly, always gives both mappings back.
 //
@@ -38,6 +41,9 @@
 //    holds it;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
+//  - Counts repeats the directory's node counts in 2 bytes each: a release
+//    looks its allocation up in 4 KiB per block instead of the 32 KiB
+//    directory, which it then only writes;
 //  - HighWater: nodes at and above it were never handed out and are still the
 //    zeros of the fresh mapping, so clearing them on allocation is skipped.
 //
@@ -45,7 +51,7 @@
 //  1. shared block: MAT[i] is 'U' exactly for the nodes covered by some entry
 //     (i to i + NodeCnt - 1 of every entry with a non-zero count); entries
 //     do not overlap and end within the block; an entry has a count exactly
-//     when its pAddr is pMemory + 32 * i;
+//     when its pAddr is pMemory + 32 * i, and Counts[i] equals its count;
 //  2. FreeNodeCount equals the number of blanks in MAT;
 //  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
 //  4. FirstFree is the lowest free node index (MEM_NODES when none is free);
@@ -243,19 +249,31 @@ int FindRun(MemBlock *b, int n) {
 // ---- invariants -------------------------------------------------------------
 
 #ifndef NDEBUG
+// True when the bytes [p, p + n) are all zero.
+bool IsZero(const char *p, long n) {
+  static const char zeros[4096] = {};
+  for (long k = 0; k < n; k += (long)sizeof zeros)
+    if (memcmp(p + k, zeros, (size_t)std::min<long>((long)sizeof zeros, n - k)) != 0) return false;
+  return true;
+}
+
+// Checks the invariants of one block (see the top of this file). It runs
+// after every change, so each loop reads an array once and the zero areas are
+// compared with memcmp.
 void CheckBlock(const MemBlock *b) {
   if (IsDedicated(b) && b->DedicatedSize == 0) return; // a large block GetNewBlock made, unused
   if (IsDedicated(b)) {
-    for (int i = 0; i < MEM_NODES; ++i) assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0);
+    for (int i = 0; i < MEM_NODES; ++i)
+      assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0 && b->Counts[i] == 0);
     assert(b->FreeNodeCount == 0 && b->SharedPos == -1);
     long end = std::min<long>(b->Size, (long)b->DedicatedSize + MEM_BLOCK_SIZE); // bounded: blocks can be huge
-    for (long k = b->DedicatedSize; k < end; ++k) assert(b->pMemory[k] == 0);
+    assert(IsZero(b->pMemory + b->DedicatedSize, end - b->DedicatedSize));
     return;
   }
   int covered = 0, blanks = 0, firstFree = MEM_NODES;
   for (int i = 0; i < MEM_NODES; ++i) {
     const MemNode &e = b->Nodes[i];
-    assert((e.NodeCnt != 0) == (e.pAddr != nullptr));
+    assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && e.NodeCnt == b->Counts[i]);
     if (e.NodeCnt != 0) {
       assert(i >= covered && i + e.NodeCnt <= MEM_NODES);
       assert(e.pAddr == b->pMemory + (long)i * MEM_NODE_SIZE);
@@ -268,12 +286,10 @@ void CheckBlock(const MemBlock *b) {
       ++blanks;
       if (firstFree == MEM_NODES) firstFree = i;
     }
-    if (i >= b->HighWater) {
-      assert(!used);
-      for (int k = 0; k < MEM_NODE_SIZE; ++k) assert(b->pMemory[(long)i * MEM_NODE_SIZE + k] == 0);
-    }
+    assert(!used || i < b->HighWater);
   }
   assert(b->MAT[MEM_NODES] == 0);
+  assert(IsZero(b->pMemory + (long)b->HighWater * MEM_NODE_SIZE, (long)(MEM_NODES - b->HighWater) * MEM_NODE_SIZE));
   // Count the maximal free runs by length, as the block's tables should.
   int counted[MEM_NODES + 1] = {0};
   int longest = 0;
@@ -306,10 +322,7 @@ void CheckBlock(const MemBlock *b) {
     assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
   }
 }
-// A full check reads the whole record and up to 64 KiB of data: every change
-// of a block would make debug builds of the callers crawl, so every 8th does.
-unsigned CheckCount = 0;
-#define CHECK_BLOCK(b) (++CheckCount % 8 == 0 ? CheckBlock(b) : (void)0)
+#define CHECK_BLOCK(b) CheckBlock(b)
 #else
 #define CHECK_BLOCK(b) ((void)0)
 #endif
@@ -482,8 +495,9 @@ void CountRun(MemBlock *b, int len, int delta) {
   if (b->SharedPos >= 0) SetLeaf(b->SharedPos, b->Longest);
 }
 
-// Marks nodes [s, s + len) used and makes their bytes zero.
-void TakeNodes(MemBlock *b, int s, int len) {
+// Marks nodes [s, s + len) used and makes their bytes zero, but for the first
+// kept nodes, which the caller fills at once.
+void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
   assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b, s, len));
   // The free run [runStart, runEnd) gives way to what is left either side.
   int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
@@ -497,8 +511,8 @@ void TakeNodes(MemBlock *b, int s, int len) {
   SetBits(b->FreeBits, s, len, false);
   b->FreeNodeCount -= len;
   if (b->FirstFree >= s && b->FirstFree < s + len) b->FirstFree = NextBit(b->FreeBits, s + len, true);
-  int dirtyEnd = std::min(s + len, b->HighWater);
-  if (dirtyEnd > s) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - s) * MEM_NODE_SIZE);
+  int dirtyEnd = std::min(s + len, b->HighWater), from = s + kept;
+  if (dirtyEnd > from) memset(b->pMemory + (long)from * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - from) * MEM_NODE_SIZE);
   b->HighWater = std::max(b->HighWater, s + len);
 }
 
@@ -527,13 +541,20 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
 #endif
 }
 
+// Records the allocation of n nodes from node i in the directory (n 0: none).
+void SetEntry(MemBlock *b, int i, int n) {
+  b->Counts[i] = (uint16_t)n;
+  b->Nodes[i].NodeCnt = (uint16_t)n;
+  b->Nodes[i].pAddr = n ? b->pMemory + (long)i * MEM_NODE_SIZE : nullptr;
+}
+
 // The entry of the allocation that starts exactly at p in shared block b, or -1.
 int EntryOf(const MemBlock *b, const void *p) {
   long off = (const char *)p - b->pMemory;
   if (off % MEM_NODE_SIZE != 0) return -1;
   int i = (int)(off / MEM_NODE_SIZE);
-  if (b->Nodes[i].NodeCnt == 0 || b->Nodes[i].pAddr != p) return -1;
-  return i;
+  // Counts[i] is non-zero exactly when an allocation starts at node i.
+  return b->Counts[i] != 0 ? i : -1;
 }
 
 // Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
@@ -585,11 +606,9 @@ bool Keep(MemBlock *b) {
   if (b->flHeapRecord || b->flHeapData) return false;
   if (!IsDedicated(b)) {
     // All nodes free means no entries and one free run of 2,048: the record is
-    // a fresh one's but for HighWater. The pages of the nodes below it go back
-    // to the system and read as zeros again, so HighWater starts over.
+    // a fresh one's but for HighWater, below which allocations clear their
+    // nodes anyway. The pages stay: see the top of this file.
     if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
-    if (!DropPages(b, (long)b->HighWater * MEM_NODE_SIZE)) return false;
-    b->HighWater = 0;
     M.KeptShared[M.KeptSharedCnt++] = b;
     return true;
   }
@@ -720,8 +739,9 @@ void *AllocDedicated(long rounded) {
   return b ? b->pMemory : nullptr;
 }
 
-// First fit of a rounded size (a multiple of 32) among the shared blocks.
-void *AllocRounded(long rounded) {
+// First fit of a rounded size (a multiple of 32) among the shared blocks. The
+// first kept bytes (a multiple of 32) are left for the caller to fill.
+void *AllocRounded(long rounded, long kept = 0) {
   assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
   if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
@@ -731,18 +751,19 @@ void *AllocRounded(long rounded) {
   int at = FindRun(b, n);
   assert(at >= 0); // its longest run holds n nodes
   if (at < 0) return nullptr;
-  TakeNodes(b, at, n);
-  b->Nodes[at].NodeCnt = (uint16_t)n;
-  b->Nodes[at].pAddr = b->pMemory + (long)at * MEM_NODE_SIZE;
+  TakeNodes(b, at, n, (int)(kept / MEM_NODE_SIZE));
+  SetEntry(b, at, n);
   CHECK_BLOCK(b);
-  return b->Nodes[at].pAddr;
+  return b->pMemory + (long)at * MEM_NODE_SIZE;
 }
 
 // Copies the allocation into a new one of the rounded size and releases it.
+// The bytes copied are not cleared first.
 void *Relocate(void *p, long oldBytes, long rounded) {
-  char *q = (char *)AllocRounded(rounded);
+  long copied = std::min(oldBytes, rounded);
+  char *q = (char *)AllocRounded(rounded, copied);
   if (!q) return nullptr;
-  memcpy(q, p, (size_t)std::min(oldBytes, rounded));
+  memcpy(q, p, (size_t)copied);
   PutMem(p);
   return q;
 }
@@ -759,8 +780,8 @@ void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
 }
 
 void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
-  char *p = b->Nodes[i].pAddr;
-  int a = b->Nodes[i].NodeCnt;
+  char *p = b->pMemory + (long)i * MEM_NODE_SIZE;
+  int a = b->Counts[i];
   if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
   int n = (int)(rounded / MEM_NODE_SIZE);
   if (n <= a) {
@@ -768,14 +789,14 @@ void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
     // well: they held the old contents, and a later grow must read zeros there.
     if (n < a) ReleaseNodes(b, i + n, a - n, true);
     memset(p + size + 1, 0, (size_t)(rounded - size - 1));
-    b->Nodes[i].NodeCnt = (uint16_t)n;
+    SetEntry(b, i, n);
     CHECK_BLOCK(b);
     return p;
   }
   int d = n - a;
   if (i + n <= MEM_NODES && RangeFree(b, i + a, d)) {
     TakeNodes(b, i + a, d);
-    b->Nodes[i].NodeCnt = (uint16_t)n;
+    SetEntry(b, i, n);
     CHECK_BLOCK(b);
     return p;
   }
@@ -786,10 +807,8 @@ void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
     TakeNodes(b, s, d);
     memmove(q, p, (size_t)a * MEM_NODE_SIZE);
     memset(q + (long)a * MEM_NODE_SIZE, 0, (size_t)d * MEM_NODE_SIZE);
-    b->Nodes[s].NodeCnt = (uint16_t)n;
-    b->Nodes[s].pAddr = q;
-    b->Nodes[i].NodeCnt = 0;
-    b->Nodes[i].pAddr = nullptr;
+    SetEntry(b, s, n);
+    SetEntry(b, i, 0);
     CHECK_BLOCK(b);
     return q;
   }
@@ -919,9 +938,8 @@ void PutMem(void *p) {
   }
   int i = EntryOf(b, p);
   if (i < 0) return;
-  ReleaseNodes(b, i, b->Nodes[i].NodeCnt, false);
-  b->Nodes[i].NodeCnt = 0;
-  b->Nodes[i].pAddr = nullptr;
+  ReleaseNodes(b, i, b->Counts[i], false);
+  SetEntry(b, i, 0);
   if (b->FreeNodeCount == MEM_NODES)
     RetireBlock(b);
   else

@@ -54,6 +54,7 @@ struct MemBlock {
   int32_t Longest;         // length of the longest free run, 0 when none
   uint16_t RunLenCount[MEM_NODES + 1];     // number of free runs of each length
   uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
+  uint16_t Counts[MEM_NODES]; // NodeCnt of every entry, packed for the lookups of a release
   int32_t HighWater;       // nodes at and above this index were never handed out (still zero)
   int32_t SharedPos;       // position in the manager's search index, -1 when not indexed
   uint64_t DataBytes;      // bytes mapped for the data area (at least Size); 0 from the heap

@@ -508,7 +508,7 @@ TEST_F(Mem, AnEmptiedSharedBlockIsParkedOutOfSightAndComesBackAsZeros) {
   DumpMem();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(MemInternalKeptCounts().Shared, 1);
-  EXPECT_EQ(ResidentPages(p, 65536), 0) << "its memory went back to the system";
+  EXPECT_EQ(ResidentPages(p, 65536), 16) << "a parked shared block keeps its pages for the next";
   // The next block is the parked one, and hands out zeros only.
   char *q = (char *)GetMem(65535);
   EXPECT_EQ(FindBlock(q), b);
@@ -526,7 +526,9 @@ TEST_F(Mem, AParkedDedicatedAreaDropsItsBytesAndServesASmallerRequest) {
   MemKeptCounts kept = MemInternalKeptCounts();
   EXPECT_EQ(kept.Dedicated, 1);
   EXPECT_GE(kept.DedicatedBytes, 327680);
-  EXPECT_EQ(ResidentPages(big, 327680), 0) << "its memory went back to the system";
+  // The bytes handed out; the debug checks read the zeros behind them, which
+  // maps the system's shared zero page there.
+  EXPECT_EQ(ResidentPages(big, 300032), 0) << "its memory went back to the system";
   char *small = (char *)GetMem(100000);
   MemBlock *b = FindBlock(small);
   ASSERT_NE(b, nullptr);

@@ -474,7 +474,8 @@ void UnmapSystem(void *p, size_t bytes, bool fromHeap) {
 // ---- node runs -----------------------------------------------------------------
 
 // Counts one maximal free run of len nodes more (delta 1) or less (delta -1),
-// keeping Longest and the block's entry in the search index.
+// keeping Longest. The caller brings the search index up to date afterwards
+// (UpdateIndex), once for all the runs a change counts.
 void CountRun(MemBlock *b, int len, int delta) {
   assert(len >= 1 && len <= MEM_NODES);
   uint64_t bit = 1ULL << (len & 63);
@@ -492,7 +493,12 @@ void CountRun(MemBlock *b, int len, int delta) {
     while (!below && w > 0) below = b->RunLenMask[--w];
     b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
   }
-  if (b->SharedPos >= 0) SetLeaf(b->SharedPos, b->Longest);
+}
+
+// Brings the block's entry of the search index up to date after its longest
+// run may have changed from before.
+void UpdateIndex(MemBlock *b, int before) {
+  if (b->SharedPos >= 0 && b->Longest != before) SetLeaf(b->SharedPos, b->Longest);
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero, but for the first
@@ -504,9 +510,11 @@ void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
   int runEnd = UsedFrom(b, s + len);
   // Pieces first: when the run was the longest, the next longest is then
   // found close below it.
+  int before = b->Longest;
   if (s > runStart) CountRun(b, s - runStart, 1);
   if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
   CountRun(b, runEnd - runStart, -1);
+  UpdateIndex(b, before);
   memset(b->MAT + s, MEM_USED, len);
   SetBits(b->FreeBits, s, len, false);
   b->FreeNodeCount -= len;
@@ -524,9 +532,11 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
   // The free runs either side, if any, join the released nodes into one.
   int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
   int runEnd = UsedFrom(b, s + len);
+  int before = b->Longest;
   CountRun(b, runEnd - runStart, 1); // first, so the neighbours are never the longest
   if (runStart < s) CountRun(b, s - runStart, -1);
   if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
+  UpdateIndex(b, before);
   for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
     b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
   memset(b->MAT + s, MEM_FREE, len);
@@ -927,6 +937,19 @@ void *GetMem(long size) {
     return nullptr;
   }
   return AllocRounded(rounded);
+}
+
+void *MemInternalGetCopy(long size, const void *src, long n) {
+  long rounded;
+  if (size <= 0) return nullptr;
+  if (!RoundSize(size, &rounded)) {
+    ReportOutOfMem();
+    return nullptr;
+  }
+  assert(n >= 0 && n <= rounded);
+  void *p = AllocRounded(rounded, n / MEM_NODE_SIZE * MEM_NODE_SIZE);
+  if (p) memcpy(p, src, (size_t)n);
+  return p;
 }
 
 void PutMem(void *p) {

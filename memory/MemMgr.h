@@ -113,6 +113,11 @@ void PushBlock(MemBlock *pBlock);
 // removed, else the block itself; null for a null block.
 MemBlock *PopBlock(MemBlock *pBlock);
 
+// Internal to the manager and the string store: as GetMem(size), but the first
+// n bytes (n at most size + 1) are copied from src instead of being cleared
+// and then overwritten by the caller.
+void *MemInternalGetCopy(long size, const void *src, long n);
+
 // Internal to the manager and its tests: the released blocks it keeps off the
 // chain for reuse instead of unmapping them at once.
 struct MemKeptCounts {

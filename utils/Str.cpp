@@ -23,7 +23,7 @@ namespace {
 constexpr size_t STRIP_SIZE = 128;    // StripPath, StripExt, StripPathExt, StripPathName
 constexpr size_t STRIP_FN_SIZE = 256; // StripFn
 constexpr size_t SAVESTR_SCRATCH = 65536;
-constexpr size_t PAGE = 4096;
+constexpr size_t SAVESTR_STACK = 512; // SaveStr formats into this much stack first
 
 struct StrState {
     char stripPath[STRIP_SIZE];       // result of StripPath
@@ -50,6 +50,19 @@ char *NewText(size_t len) {
     return p;
 }
 
+// A block holding a copy of the text [src, src + len) and a terminator. The
+// block is not cleared before the copy lands in it.
+char *CopyText(const char *src, size_t len) {
+    if (len >= static_cast<size_t>(LONG_MAX) - 1)
+        OutOfMemory();
+    long size = static_cast<long>(len) + 1;
+    char *p = static_cast<char *>(MemInternalGetCopy(size, src, static_cast<long>(len)));
+    if (p == nullptr)
+        OutOfMemory();
+    p[len] = '\0';
+    return p;
+}
+
 // Stores the text formatted from fmt/ap. The text is first formatted into
 // scratch (cap bytes); when it does not fit there, it is formatted a second
 // time (from `again`) directly into its own block.
@@ -59,11 +72,10 @@ char *NewText(size_t len) {
     if (n < 0) // an unconvertible argument: store nothing rather than garbage
         n = 0, scratch[0] = '\0';
     size_t len = static_cast<size_t>(n);
-    char *text = NewText(len);
     if (len < cap)
-        memcpy(text, scratch, len + 1);
-    else
-        vsnprintf(text, len + 1, fmt, again);
+        return CopyText(scratch, len);
+    char *text = NewText(len);
+    vsnprintf(text, len + 1, fmt, again);
     return text;
 }
 
@@ -106,17 +118,24 @@ size_t NameWithoutExt(const char *name, size_t len) {
 char *SaveStr(const char *fmt, ...) {
     if (fmt == nullptr)
         return SaveStr_("");
-    size_t cap = (strlen(fmt) / PAGE + 2) * PAGE;
-    char *scratch = static_cast<char *>(GetMem(static_cast<long>(cap)));
-    if (scratch == nullptr)
-        OutOfMemory();
+    // A format without conversions is its own text, and "%s" stores a copy of
+    // its argument ("(null)" for a null one, as the C library prints it).
+    if (strchr(fmt, '%') == nullptr)
+        return SaveStr_(fmt);
     va_list ap, again;
     va_start(ap, fmt);
+    if (fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
+        const char *text = va_arg(ap, const char *);
+        va_end(ap);
+        return SaveStr_(text != nullptr ? text : "(null)");
+    }
+    // Most texts fit the stack buffer; a longer one is formatted a second
+    // time straight into its own block, so nothing is cut.
+    char scratch[SAVESTR_STACK];
     va_copy(again, ap);
-    char *text = StoreFormatted(fmt, ap, again, scratch, cap);
+    char *text = StoreFormatted(fmt, ap, again, scratch, sizeof scratch);
     va_end(again);
     va_end(ap);
-    PutMem(scratch);
     return text;
 }
 
@@ -135,10 +154,7 @@ char *SaveStr__(const char *fmt, ...) {
 char *SaveStr_(const char *text) {
     if (text == nullptr)
         text = "";
-    size_t len = strlen(text);
-    char *p = NewText(len);
-    memcpy(p, text, len + 1);
-    return p;
+    return CopyText(text, strlen(text));
 }
 
 char *StripPath(const char *path) {

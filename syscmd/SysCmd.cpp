@@ -30,10 +30,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -333,11 +335,61 @@ struct Outcome {
   char reason[128] = "";
 };
 
+// Puts signal sig back to its default action in a vfork child: through the
+// raw system call, which touches nothing of the memory the child shares with
+// the parent (the C library's sigaction may, and so may a sanitizer's).
+void DefaultInChild(int sig) {
+  struct {
+    void *handler;
+    unsigned long flags;
+    void *restorer;
+    unsigned long mask;
+  } act = {nullptr, 0, nullptr, 0}; // SIG_DFL, nothing blocked
+  syscall(SYS_rt_sigaction, sig, &act, nullptr, sizeof act.mask);
+}
+
+// Runs line as system() does, with /bin/sh -c, and returns the wait status,
+// or -1 with errno set when no child could be made. SIGINT and SIGQUIT are
+// ignored here while the command runs (an interrupt typed at the terminal
+// reaches the command, not the installer). The child is made with vfork: it
+// shares our memory until it execs the shell, so no address space is copied
+// and no stack is mapped for it (system() maps and unmaps one per call), and
+// all it does before the exec is to give the two signals their default
+// action back.
+int RunShell(const char *line) {
+  const char *argv[] = {"sh", "-c", line, nullptr};
+  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGQUIT, &ignore, &oldQuit);
+  bool intIgnored = oldInt.sa_handler == SIG_IGN, quitIgnored = oldQuit.sa_handler == SIG_IGN;
+  pid_t pid = vfork();
+  if (pid == 0) {
+    if (!intIgnored) DefaultInChild(SIGINT);
+    if (!quitIgnored) DefaultInChild(SIGQUIT);
+    execve("/bin/sh", const_cast<char *const *>(argv), environ);
+    _exit(127);
+  }
+  int status = -1;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      status = -1;
+      break;
+    }
+  }
+  int err = errno;
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGQUIT, &oldQuit, nullptr);
+  errno = err;
+  return status;
+}
+
 Outcome RunLine(const char *line) {
   Outcome o;
   fflush(stdout);
   errno = 0;
-  int st = system(line);
+  int st = RunShell(line);
   if (st == -1) {
     o.status = errno != 0 ? errno : ECHILD;
     snprintf(o.reason, sizeof o.reason, "%s", strerror(o.status));

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -613,6 +615,24 @@ TEST(SysCmd, ReportsTheSignalThatEndedTheCommand) {
     InitSysCmdList();
     EXPECT_EQ(SysCmd(-1, 1, "kill -9 $$"), 128 + 9);
     EXPECT_EQ(ReadFile(log), "initializing system\nWARNING_MSG: killed by signal 9 (Killed)\n");
+    unlink(log.c_str());
+  });
+  EXPECT_CHILD_OK(r);
+}
+
+TEST(SysCmd, AnInterruptSentWhileACommandRunsStopsTheCommandNotTheCaller) {
+  auto r = RunChild([&] {
+    std::string log = UseTestLog();
+    InitSysCmdList();
+    // $PPID of the shell is this process: SIGINT and SIGQUIT reach it while
+    // the command runs and are ignored, as system() does.
+    EXPECT_EQ(SysCmd(-1, 1, "kill -INT $PPID; kill -QUIT $PPID; kill -INT $$"), 128 + SIGINT);
+    // Afterwards the caller's own handling is back: the default ends it.
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    sigaction(SIGQUIT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
     unlink(log.c_str());
   });
   EXPECT_CHILD_OK(r);

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,29 @@ int OpenLogFd(const char *path) {
     return -1;
 }
 
+// Writes the formatted text to fd in full. Most messages fit the stack
+// buffer; a longer one is formatted again into a buffer of its size.
+[[gnu::format(printf, 2, 0)]] void WriteFormatted(int fd, const char *format, va_list ap) {
+    char small[1024];
+    va_list again;
+    va_copy(again, ap);
+    int n = vsnprintf(small, sizeof small, format, ap);
+    std::string large;
+    const char *text = small;
+    if (n >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<size_t>(n) + 1);
+        vsnprintf(large.data(), large.size(), format, again);
+        text = large.data();
+    }
+    va_end(again);
+    for (size_t done = 0, len = n > 0 ? static_cast<size_t>(n) : 0; done < len;) {
+        ssize_t w = write(fd, text + done, len - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break; // a full disk costs the rest of the message only
+        done += static_cast<size_t>(w);
+    }
+}
+
 } // namespace
 
 void PutLogMsg(const char *format, ...) {
@@ -128,25 +152,19 @@ void PutLogMsg(const char *format, ...) {
         close(fd);
         fd = -1;
     }
-    if (fd >= 0) {
-        // The file descriptor was opened non-blocking only to keep a FIFO
-        // from stalling the open; writes to a regular file do not care.
-        int fl = fcntl(fd, F_GETFL);
-        if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    }
-    pLog = fd >= 0 ? fdopen(fd, "a") : nullptr;
-    if (pLog == nullptr) {
-        if (fd >= 0) close(fd);
+    if (fd < 0) {
         fprintf(stderr, "ERROR: couldn't open %s\n", path);
         return;
     }
 
+    // One write of the whole message straight to the file (opened for
+    // appending): a log line costs no stream set-up. The descriptor is still
+    // non-blocking from the open, which writes to a regular file ignore.
     va_list ap;
     va_start(ap, format);
-    vfprintf(pLog, format, ap);
+    WriteFormatted(fd, format, ap);
     va_end(ap);
-    fclose(pLog);
-    pLog = nullptr;
+    close(fd);
 }
 
 void SysError(const char *format, ...) {

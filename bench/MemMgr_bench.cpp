@@ -9,6 +9,13 @@
 //   strings:  100,000 SaveStr of 8 to 200 characters against strdup, then
 //             half of them freed in random order;
 //   growth:   one text grown with AdjustMem from 16 B to 60 KiB in 64-byte steps.
+//
+// Rows of bench/run:
+// bench-row: allocator churn, 1,000 live objects | churn_1000/ours | churn_1000/glibc | ratio<=1.5
+// bench-row: allocator churn, 10,000 live objects | churn_10000/ours | churn_10000/glibc | ratio<=1.5
+// bench-row: SaveStr against strdup | strings/ours | strings/glibc | ratio<=1.5
+// bench-row: SaveStr_ against strdup | strings/ours_copy | strings/glibc | ratio<=1.2
+// bench-row: AdjustMem growth against realloc | growth/ours | growth/glibc | -
 #include "MemMgr.h"
 #include "utils.h"
 

@@ -2,6 +2,10 @@
 // commands: a loop that stats every still unfound name in every directory of
 // the same search order. Run with the host's PATH and with a directory of
 // 10,000 entries added to PATH; the ratio of the two is printed at the end.
+//
+// Rows of bench/run:
+// bench-row: command table resolution against a stat loop | BM_InitSysCmdList/0 | BM_StatLoop/0 | -
+// bench-row: the same with 10,000 more names on PATH | BM_InitSysCmdList/1 | BM_StatLoop/1 | -
 
 #include "SysCmd.h"
 

@@ -13,6 +13,11 @@
 #   BUILD-DIR  a configured and built tree (default build/default; it needs
 #              the targets setup and the sandbox)
 #   N          number of package-list lines (default 2000)
+#
+# Rows of bench/run (the values are the bench-value lines printed at the end):
+# bench-row: installer's own CPU, 2,000-line package list, share of its wall time | own-cpu-wall-share | - | ours<2
+# bench-row: installer's own CPU, share of all CPU of the run | own-cpu-all-share | - | -
+# bench-row: setup against a plain sh script with the same commands, wall time | setup-wall | plain-wall | -
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -93,6 +98,10 @@ print("plain:   wall %.2f s, shell CPU %.3f s, children CPU %.2f s" % (w2, own2,
 print("ratio of wall times setup/plain: %.2f" % (w1 / w2))
 print("installer's own CPU: %.2f %% of its wall time, %.2f %% of all CPU of the run"
       % (100 * own1 / w1, 100 * own1 / (own1 + ch1)))
+print("bench-value: setup-wall %.3f s" % w1)
+print("bench-value: plain-wall %.3f s" % w2)
+print("bench-value: own-cpu-wall-share %.3f %%" % (100 * own1 / w1))
+print("bench-value: own-cpu-all-share %.3f %%" % (100 * own1 / (own1 + ch1)))
 EOF
 
 "$sandbox" -r "$scratch/site:/tmp/site" -r "$scratch/plain.sh:/tmp/plain.sh" \

@@ -84,10 +84,10 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
-constexpr int kKeepShared = 16;              // emptied shared blocks kept for reuse
-constexpr int kKeepDedicated = 16;           // released dedicated blocks kept for reuse
+constexpr int kKeepShared = 16;                // emptied shared blocks kept for reuse
+constexpr int kKeepDedicated = 16;             // released dedicated blocks kept for reuse
 constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
-constexpr int kClasses = 12;             // size classes of runs: 2^0 to 2^11 nodes
+constexpr int kClasses = 12;                   // size classes of runs: 2^0 to 2^11 nodes
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 #ifndef NDEBUG
@@ -95,114 +95,118 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 #endif
 
 struct MemState {
-  MemBlock *pTail = nullptr;     // last block of the chain
-  MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
-  uint16_t *Tree = nullptr;      // max tree over the Longest of the Shared entries: leaves at
+    MemBlock *pTail = nullptr;   // last block of the chain
+    MemBlock **Shared = nullptr; // shared blocks in chain order: the first-fit search order
+    uint16_t *Tree = nullptr;    // max tree over the Longest of the Shared entries: leaves at
                                  // SharedCap + i, node j the larger of nodes 2j and 2j + 1
-  int SharedCnt = 0;             // entries used in Shared
-  int SharedCap = 0;             // entries allocated, a power of two
-  char **Starts = nullptr;       // pMemory of every chained block, ascending
-  MemBlock **ByAddr = nullptr;   // the block of each Starts entry
-  int AllCnt = 0;                // entries used in Starts and ByAddr
-  int AllCap = 0;                // entries allocated
-  MemBlock *KeptShared[kKeepShared] = {};       // emptied shared blocks, off the chain, last kept last
-  int KeptSharedCnt = 0;                         // entries used in KeptShared
-  MemBlock *KeptDedicated[kKeepDedicated] = {}; // released dedicated blocks, oldest first
-  int KeptDedicatedCnt = 0;                      // entries used in KeptDedicated
-  long KeptDedicatedBytes = 0;                   // sum of their DataBytes
-  long PageSize = 0;             // system page size, read on first mapping
-  unsigned Colour = 0;           // blocks made so far, to spread records over cache sets
+    int SharedCnt = 0;           // entries used in Shared
+    int SharedCap = 0;           // entries allocated, a power of two
+    char **Starts = nullptr;     // pMemory of every chained block, ascending
+    MemBlock **ByAddr = nullptr; // the block of each Starts entry
+    int AllCnt = 0;              // entries used in Starts and ByAddr
+    int AllCap = 0;              // entries allocated
+    MemBlock *KeptShared[kKeepShared] = {}; // emptied shared blocks, off the chain, last kept last
+    int KeptSharedCnt = 0;                  // entries used in KeptShared
+    MemBlock *KeptDedicated[kKeepDedicated] = {}; // released dedicated blocks, oldest first
+    int KeptDedicatedCnt = 0;                     // entries used in KeptDedicated
+    long KeptDedicatedBytes = 0;                  // sum of their DataBytes
+    long PageSize = 0;                            // system page size, read on first mapping
+    unsigned Colour = 0; // blocks made so far, to spread records over cache sets
 };
 MemState M;
 
-void ReportOutOfMem() { fprintf(stderr, "ERROR: %s\n", OutOfMem); }
+void ReportOutOfMem() {
+    fprintf(stderr, "ERROR: %s\n", OutOfMem);
+}
 
-bool IsDedicated(const MemBlock *b) { return b->Size > MEM_BLOCK_SIZE; }
+bool IsDedicated(const MemBlock *b) {
+    return b->Size > MEM_BLOCK_SIZE;
+}
 
 // Request size to allocation size: size + 1 rounded up to whole nodes.
 // Fails for sizes whose dedicated block could not be recorded in Size.
 bool RoundSize(long size, long *rounded) {
-  if (size > kMaxRounded - MEM_NODE_SIZE) return false;
-  *rounded = (size + 1 + MEM_NODE_SIZE - 1) / MEM_NODE_SIZE * MEM_NODE_SIZE;
-  return true;
+    if (size > kMaxRounded - MEM_NODE_SIZE) return false;
+    *rounded = (size + 1 + MEM_NODE_SIZE - 1) / MEM_NODE_SIZE * MEM_NODE_SIZE;
+    return true;
 }
 
 // ---- bitmap of free nodes -------------------------------------------------
 
 [[maybe_unused]] bool BitFree(const uint64_t *bits, int i) {
-  assert(i >= 0 && i < MEM_NODES);
-  return (bits[i >> 6] >> (i & 63)) & 1;
+    assert(i >= 0 && i < MEM_NODES);
+    return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
 // Sets (free) or clears (used) the bits of nodes [s, s + len).
 void SetBits(uint64_t *bits, int s, int len, bool free) {
-  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
-  while (len > 0) {
-    int w = s >> 6, bit = s & 63, take = std::min(len, 64 - bit);
-    uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << bit;
-    if (free)
-      bits[w] |= mask;
-    else
-      bits[w] &= ~mask;
-    s += take;
-    len -= take;
-  }
+    assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
+    while (len > 0) {
+        int w = s >> 6, bit = s & 63, take = std::min(len, 64 - bit);
+        uint64_t mask = (take == 64 ? ~0ULL : ((1ULL << take) - 1)) << bit;
+        if (free)
+            bits[w] |= mask;
+        else
+            bits[w] &= ~mask;
+        s += take;
+        len -= take;
+    }
 }
 
 // First node at or after from whose bit equals want; MEM_NODES when none.
 int NextBit(const uint64_t *bits, int from, bool want) {
-  if (from >= MEM_NODES) return MEM_NODES;
-  assert(from >= 0);
-  int w = from >> 6;
-  uint64_t cur = (want ? bits[w] : ~bits[w]) & (~0ULL << (from & 63));
-  while (cur == 0) {
-    if (++w == kWords) return MEM_NODES;
-    cur = want ? bits[w] : ~bits[w];
-  }
-  return (w << 6) + __builtin_ctzll(cur);
+    if (from >= MEM_NODES) return MEM_NODES;
+    assert(from >= 0);
+    int w = from >> 6;
+    uint64_t cur = (want ? bits[w] : ~bits[w]) & (~0ULL << (from & 63));
+    while (cur == 0) {
+        if (++w == kWords) return MEM_NODES;
+        cur = want ? bits[w] : ~bits[w];
+    }
+    return (w << 6) + __builtin_ctzll(cur);
 }
 
 // Last used node at or before from; -1 when none.
 int PrevUsed(const uint64_t *bits, int from) {
-  if (from < 0) return -1;
-  assert(from < MEM_NODES);
-  int w = from >> 6, b = from & 63;
-  uint64_t cur = ~bits[w] & (b == 63 ? ~0ULL : ((1ULL << (b + 1)) - 1));
-  while (cur == 0) {
-    if (--w < 0) return -1;
-    cur = ~bits[w];
-  }
-  return (w << 6) + 63 - __builtin_clzll(cur);
+    if (from < 0) return -1;
+    assert(from < MEM_NODES);
+    int w = from >> 6, b = from & 63;
+    uint64_t cur = ~bits[w] & (b == 63 ? ~0ULL : ((1ULL << (b + 1)) - 1));
+    while (cur == 0) {
+        if (--w < 0) return -1;
+        cur = ~bits[w];
+    }
+    return (w << 6) + 63 - __builtin_clzll(cur);
 }
 
 // First used node at or after from, MEM_NODES when none. Nodes at and above
 // HighWater are all free, so the scan stops there.
 int UsedFrom(const MemBlock *b, int from) {
-  int limit = b->HighWater;
-  if (from >= limit) return MEM_NODES;
-  int w = from >> 6, last = (limit - 1) >> 6;
-  uint64_t cur = ~b->FreeBits[w] & (~0ULL << (from & 63));
-  while (cur == 0) {
-    if (++w > last) return MEM_NODES;
-    cur = ~b->FreeBits[w];
-  }
-  return (w << 6) + __builtin_ctzll(cur);
+    int limit = b->HighWater;
+    if (from >= limit) return MEM_NODES;
+    int w = from >> 6, last = (limit - 1) >> 6;
+    uint64_t cur = ~b->FreeBits[w] & (~0ULL << (from & 63));
+    while (cur == 0) {
+        if (++w > last) return MEM_NODES;
+        cur = ~b->FreeBits[w];
+    }
+    return (w << 6) + __builtin_ctzll(cur);
 }
 
 bool RangeFree(const MemBlock *b, int s, int len) {
-  assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
-  return len == 0 || UsedFrom(b, s) >= s + len;
+    assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
+    return len == 0 || UsedFrom(b, s) >= s + len;
 }
 
 // Mask of the bit positions of w at which n (1 to 64) set bits begin.
 uint64_t RunStarts(uint64_t w, int n) {
-  assert(n >= 1 && n <= 64);
-  for (int len = 1; len < n && w;) {
-    int sh = std::min(len, n - len);
-    w &= w >> sh;
-    len += sh;
-  }
-  return w;
+    assert(n >= 1 && n <= 64);
+    for (int len = 1; len < n && w;) {
+        int sh = std::min(len, n - len);
+        w &= w >> sh;
+        len += sh;
+    }
+    return w;
 }
 
 // Lowest node at or after from that starts a free run of at least n nodes, or
@@ -211,39 +215,41 @@ uint64_t RunStarts(uint64_t w, int n) {
 // or lies inside it. The caller knows that no run of n starts before from, so
 // the piece of a shorter run cut off at from cannot be taken for one.
 int FindRunFrom(MemBlock *b, int from, int n) {
-  assert(n >= 1 && n <= MEM_NODES && from >= 0);
-  int carry = 0;
-  for (int w = from >> 6; w < kWords; ++w) {
-    uint64_t bits = b->FreeBits[w];
-    if (w == from >> 6) bits &= ~0ULL << (from & 63);
-    if (bits == ~0ULL) {
-      if (carry + 64 >= n) return (w << 6) - carry;
-      carry += 64;
-      continue;
+    assert(n >= 1 && n <= MEM_NODES && from >= 0);
+    int carry = 0;
+    for (int w = from >> 6; w < kWords; ++w) {
+        uint64_t bits = b->FreeBits[w];
+        if (w == from >> 6) bits &= ~0ULL << (from & 63);
+        if (bits == ~0ULL) {
+            if (carry + 64 >= n) return (w << 6) - carry;
+            carry += 64;
+            continue;
+        }
+        if (carry > 0 && carry + __builtin_ctzll(~bits) >= n) return (w << 6) - carry;
+        if (n <= 64 && bits) {
+            uint64_t starts = RunStarts(bits, n);
+            if (starts) return (w << 6) + __builtin_ctzll(starts);
+        }
+        carry = bits ? __builtin_clzll(~bits) : 0;
     }
-    if (carry > 0 && carry + __builtin_ctzll(~bits) >= n) return (w << 6) - carry;
-    if (n <= 64 && bits) {
-      uint64_t starts = RunStarts(bits, n);
-      if (starts) return (w << 6) + __builtin_ctzll(starts);
-    }
-    carry = bits ? __builtin_clzll(~bits) : 0;
-  }
-  return -1;
+    return -1;
 }
 
 // Size class of a run length: runs of 2^c to 2^(c+1) - 1 nodes are class c.
-int SizeClass(int n) { return 31 - __builtin_clz((unsigned)n); }
+int SizeClass(int n) {
+    return 31 - __builtin_clz((unsigned)n);
+}
 
 // Lowest node of the first free run of at least n nodes, or -1. The search
 // first finds the first run of the class's least length, starting where the
 // class's SearchFrom says; that also makes SearchFrom exact again. Runs of n
 // nodes cannot start before it.
 int FindRun(MemBlock *b, int n) {
-  int c = SizeClass(n), least = 1 << c;
-  int first = FindRunFrom(b, std::max<int>(b->SearchFrom[c], b->FirstFree), least);
-  b->SearchFrom[c] = (uint16_t)(first < 0 ? MEM_NODES : first);
-  if (first < 0 || n == least) return first;
-  return FindRunFrom(b, first, n);
+    int c = SizeClass(n), least = 1 << c;
+    int first = FindRunFrom(b, std::max<int>(b->SearchFrom[c], b->FirstFree), least);
+    b->SearchFrom[c] = (uint16_t)(first < 0 ? MEM_NODES : first);
+    if (first < 0 || n == least) return first;
+    return FindRunFrom(b, first, n);
 }
 
 // ---- invariants -------------------------------------------------------------
@@ -251,76 +257,80 @@ int FindRun(MemBlock *b, int n) {
 #ifndef NDEBUG
 // True when the bytes [p, p + n) are all zero.
 bool IsZero(const char *p, long n) {
-  static const char zeros[4096] = {};
-  for (long k = 0; k < n; k += (long)sizeof zeros)
-    if (memcmp(p + k, zeros, (size_t)std::min<long>((long)sizeof zeros, n - k)) != 0) return false;
-  return true;
+    static const char zeros[4096] = {};
+    for (long k = 0; k < n; k += (long)sizeof zeros)
+        if (memcmp(p + k, zeros, (size_t)std::min<long>((long)sizeof zeros, n - k)) != 0)
+            return false;
+    return true;
 }
 
 // Checks the invariants of one block (see the top of this file). It runs
 // after every change, so each loop reads an array once and the zero areas are
 // compared with memcmp.
 void CheckBlock(const MemBlock *b) {
-  if (IsDedicated(b) && b->DedicatedSize == 0) return; // a large block GetNewBlock made, unused
-  if (IsDedicated(b)) {
-    for (int i = 0; i < MEM_NODES; ++i)
-      assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0 && b->Counts[i] == 0);
-    assert(b->FreeNodeCount == 0 && b->SharedPos == -1);
-    long end = std::min<long>(b->Size, (long)b->DedicatedSize + MEM_BLOCK_SIZE); // bounded: blocks can be huge
-    assert(IsZero(b->pMemory + b->DedicatedSize, end - b->DedicatedSize));
-    return;
-  }
-  int covered = 0, blanks = 0, firstFree = MEM_NODES;
-  for (int i = 0; i < MEM_NODES; ++i) {
-    const MemNode &e = b->Nodes[i];
-    assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && e.NodeCnt == b->Counts[i]);
-    if (e.NodeCnt != 0) {
-      assert(i >= covered && i + e.NodeCnt <= MEM_NODES);
-      assert(e.pAddr == b->pMemory + (long)i * MEM_NODE_SIZE);
-      covered = i + e.NodeCnt;
+    if (IsDedicated(b) && b->DedicatedSize == 0) return; // a large block GetNewBlock made, unused
+    if (IsDedicated(b)) {
+        for (int i = 0; i < MEM_NODES; ++i)
+            assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0 && b->Counts[i] == 0);
+        assert(b->FreeNodeCount == 0 && b->SharedPos == -1);
+        long end = std::min<long>(b->Size, (long)b->DedicatedSize +
+                                               MEM_BLOCK_SIZE); // bounded: blocks can be huge
+        assert(IsZero(b->pMemory + b->DedicatedSize, end - b->DedicatedSize));
+        return;
     }
-    bool used = i < covered;
-    assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
-    assert(BitFree(b->FreeBits, i) == !used);
-    if (!used) {
-      ++blanks;
-      if (firstFree == MEM_NODES) firstFree = i;
+    int covered = 0, blanks = 0, firstFree = MEM_NODES;
+    for (int i = 0; i < MEM_NODES; ++i) {
+        const MemNode &e = b->Nodes[i];
+        assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && e.NodeCnt == b->Counts[i]);
+        if (e.NodeCnt != 0) {
+            assert(i >= covered && i + e.NodeCnt <= MEM_NODES);
+            assert(e.pAddr == b->pMemory + (long)i * MEM_NODE_SIZE);
+            covered = i + e.NodeCnt;
+        }
+        bool used = i < covered;
+        assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
+        assert(BitFree(b->FreeBits, i) == !used);
+        if (!used) {
+            ++blanks;
+            if (firstFree == MEM_NODES) firstFree = i;
+        }
+        assert(!used || i < b->HighWater);
     }
-    assert(!used || i < b->HighWater);
-  }
-  assert(b->MAT[MEM_NODES] == 0);
-  assert(IsZero(b->pMemory + (long)b->HighWater * MEM_NODE_SIZE, (long)(MEM_NODES - b->HighWater) * MEM_NODE_SIZE));
-  // Count the maximal free runs by length, as the block's tables should.
-  int counted[MEM_NODES + 1] = {0};
-  int longest = 0;
-  for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
-    if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
-      ++run;
-      continue;
-    }
-    if (run > 0) ++counted[run];
-    longest = std::max(longest, run);
-    run = 0;
-  }
-  for (int len = 1; len <= MEM_NODES; ++len) {
-    assert(b->RunLenCount[len] == counted[len]);
-    assert(((b->RunLenMask[len >> 6] >> (len & 63)) & 1) == (counted[len] != 0));
-  }
-  assert(b->Longest == longest);
-  assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
-  if (b->SharedPos >= 0) {
-    assert(M.Shared[b->SharedPos] == b);
-    // No run of a class's least length starts before its SearchFrom.
+    assert(b->MAT[MEM_NODES] == 0);
+    assert(IsZero(b->pMemory + (long)b->HighWater * MEM_NODE_SIZE,
+                  (long)(MEM_NODES - b->HighWater) * MEM_NODE_SIZE));
+    // Count the maximal free runs by length, as the block's tables should.
+    int counted[MEM_NODES + 1] = {0};
+    int longest = 0;
     for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
-      if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
-        ++run;
-        continue;
-      }
-      for (int c = 0; run > 0 && c < kClasses && (1 << c) <= run; ++c) assert(pos - run >= b->SearchFrom[c]);
-      run = 0;
+        if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
+            ++run;
+            continue;
+        }
+        if (run > 0) ++counted[run];
+        longest = std::max(longest, run);
+        run = 0;
     }
-    assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
-  }
+    for (int len = 1; len <= MEM_NODES; ++len) {
+        assert(b->RunLenCount[len] == counted[len]);
+        assert(((b->RunLenMask[len >> 6] >> (len & 63)) & 1) == (counted[len] != 0));
+    }
+    assert(b->Longest == longest);
+    assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
+    if (b->SharedPos >= 0) {
+        assert(M.Shared[b->SharedPos] == b);
+        // No run of a class's least length starts before its SearchFrom.
+        for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
+            if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
+                ++run;
+                continue;
+            }
+            for (int c = 0; run > 0 && c < kClasses && (1 << c) <= run; ++c)
+                assert(pos - run >= b->SearchFrom[c]);
+            run = 0;
+        }
+        assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
+    }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
 #else
@@ -331,144 +341,151 @@ void CheckBlock(const MemBlock *b) {
 
 // Sets the leaf of search index position pos and the maxima above it.
 void SetLeaf(int pos, int longest) {
-  int i = M.SharedCap + pos;
-  M.Tree[i] = (uint16_t)longest;
-  for (i >>= 1; i >= 1; i >>= 1) {
-    uint16_t larger = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
-    if (M.Tree[i] == larger) break; // nothing changes further up
-    M.Tree[i] = larger;
-  }
+    int i = M.SharedCap + pos;
+    M.Tree[i] = (uint16_t)longest;
+    for (i >>= 1; i >= 1; i >>= 1) {
+        uint16_t larger = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
+        if (M.Tree[i] == larger) break; // nothing changes further up
+        M.Tree[i] = larger;
+    }
 }
 
 void RebuildTree() {
-  for (int k = 0; k < M.SharedCap; ++k)
-    M.Tree[M.SharedCap + k] = (uint16_t)(k < M.SharedCnt ? M.Shared[k]->Longest : 0);
-  for (int i = M.SharedCap - 1; i >= 1; --i) M.Tree[i] = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
+    for (int k = 0; k < M.SharedCap; ++k)
+        M.Tree[M.SharedCap + k] = (uint16_t)(k < M.SharedCnt ? M.Shared[k]->Longest : 0);
+    for (int i = M.SharedCap - 1; i >= 1; --i)
+        M.Tree[i] = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
 }
 
 // First search index position whose block has a free run of n nodes, SharedCnt
 // when none: down the tree, always to the left child when it is large enough.
 int FirstBlockFor(int n) {
-  if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
-  int i = 1;
-  while (i < M.SharedCap) i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
-  return i - M.SharedCap;
+    if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
+    int i = 1;
+    while (i < M.SharedCap)
+        i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
+    return i - M.SharedCap;
 }
 
 // Makes room for one more block in both indexes.
 bool ReserveIndex() {
-  if (M.AllCnt == M.AllCap) {
-    int cap = M.AllCap ? M.AllCap * 2 : 64;
-    char **starts = (char **)realloc(M.Starts, cap * sizeof *starts);
-    if (!starts) return false;
-    M.Starts = starts;
-    MemBlock **by = (MemBlock **)realloc(M.ByAddr, cap * sizeof *by);
-    if (!by) return false;
-    M.ByAddr = by;
-    M.AllCap = cap;
-  }
-  if (M.SharedCnt == M.SharedCap) {
-    int cap = M.SharedCap ? M.SharedCap * 2 : 64;
-    MemBlock **shared = (MemBlock **)realloc(M.Shared, cap * sizeof *shared);
-    if (!shared) return false;
-    M.Shared = shared;
-    uint16_t *tree = (uint16_t *)calloc(2 * (size_t)cap, sizeof *tree);
-    if (!tree) return false;
-    free(M.Tree);
-    M.Tree = tree;
-    M.SharedCap = cap;
-    RebuildTree();
-  }
-  return true;
+    if (M.AllCnt == M.AllCap) {
+        int cap = M.AllCap ? M.AllCap * 2 : 64;
+        char **starts = (char **)realloc(M.Starts, cap * sizeof *starts);
+        if (!starts) return false;
+        M.Starts = starts;
+        MemBlock **by = (MemBlock **)realloc(M.ByAddr, cap * sizeof *by);
+        if (!by) return false;
+        M.ByAddr = by;
+        M.AllCap = cap;
+    }
+    if (M.SharedCnt == M.SharedCap) {
+        int cap = M.SharedCap ? M.SharedCap * 2 : 64;
+        MemBlock **shared = (MemBlock **)realloc(M.Shared, cap * sizeof *shared);
+        if (!shared) return false;
+        M.Shared = shared;
+        uint16_t *tree = (uint16_t *)calloc(2 * (size_t)cap, sizeof *tree);
+        if (!tree) return false;
+        free(M.Tree);
+        M.Tree = tree;
+        M.SharedCap = cap;
+        RebuildTree();
+    }
+    return true;
 }
 
 // Index of the first Starts entry above p. Pointers come in no order the
 // branch predictor could learn, so the halving steps compile to conditional
 // moves instead of branches.
 int UpperBound(const char *p) {
-  const char *const *base = M.Starts;
-  int len = M.AllCnt;
-  if (len == 0) return 0;
-  while (len > 1) {
-    int half = len / 2;
-    base = base[half] <= p ? base + half : base;
-    len -= half;
-  }
-  return (int)(base - (const char *const *)M.Starts) + (*base <= p);
+    const char *const *base = M.Starts;
+    int len = M.AllCnt;
+    if (len == 0) return 0;
+    while (len > 1) {
+        int half = len / 2;
+        base = base[half] <= p ? base + half : base;
+        len -= half;
+    }
+    return (int)(base - (const char *const *)M.Starts) + (*base <= p);
 }
 
 // Records a block that joins the tail of the chain (room reserved).
 void Register(MemBlock *b) {
-  int at = UpperBound(b->pMemory);
-  memmove(M.Starts + at + 1, M.Starts + at, (M.AllCnt - at) * sizeof *M.Starts);
-  memmove(M.ByAddr + at + 1, M.ByAddr + at, (M.AllCnt - at) * sizeof *M.ByAddr);
-  M.Starts[at] = b->pMemory;
-  M.ByAddr[at] = b;
-  ++M.AllCnt;
-  b->SharedPos = -1;
-  if (b->Size == MEM_BLOCK_SIZE) {
-    memset(b->SearchFrom, 0, sizeof b->SearchFrom);
-    b->SharedPos = M.SharedCnt;
-    M.Shared[M.SharedCnt] = b;
-    ++M.SharedCnt;
-    SetLeaf(b->SharedPos, b->Longest);
-  }
+    int at = UpperBound(b->pMemory);
+    memmove(M.Starts + at + 1, M.Starts + at, (M.AllCnt - at) * sizeof *M.Starts);
+    memmove(M.ByAddr + at + 1, M.ByAddr + at, (M.AllCnt - at) * sizeof *M.ByAddr);
+    M.Starts[at] = b->pMemory;
+    M.ByAddr[at] = b;
+    ++M.AllCnt;
+    b->SharedPos = -1;
+    if (b->Size == MEM_BLOCK_SIZE) {
+        memset(b->SearchFrom, 0, sizeof b->SearchFrom);
+        b->SharedPos = M.SharedCnt;
+        M.Shared[M.SharedCnt] = b;
+        ++M.SharedCnt;
+        SetLeaf(b->SharedPos, b->Longest);
+    }
 }
 
 void Deregister(MemBlock *b) {
-  for (int at = UpperBound(b->pMemory) - 1; at >= 0 && M.Starts[at] == b->pMemory; --at) {
-    if (M.ByAddr[at] != b) continue;
-    memmove(M.Starts + at, M.Starts + at + 1, (M.AllCnt - at - 1) * sizeof *M.Starts);
-    memmove(M.ByAddr + at, M.ByAddr + at + 1, (M.AllCnt - at - 1) * sizeof *M.ByAddr);
-    --M.AllCnt;
-    break;
-  }
-  int pos = b->SharedPos;
-  if (pos >= 0 && pos < M.SharedCnt && M.Shared[pos] == b) {
-    memmove(M.Shared + pos, M.Shared + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.Shared);
-    --M.SharedCnt;
-    for (int k = pos; k < M.SharedCnt; ++k) M.Shared[k]->SharedPos = k;
-    RebuildTree();
-  }
-  b->SharedPos = -1;
+    for (int at = UpperBound(b->pMemory) - 1; at >= 0 && M.Starts[at] == b->pMemory; --at) {
+        if (M.ByAddr[at] != b) continue;
+        memmove(M.Starts + at, M.Starts + at + 1, (M.AllCnt - at - 1) * sizeof *M.Starts);
+        memmove(M.ByAddr + at, M.ByAddr + at + 1, (M.AllCnt - at - 1) * sizeof *M.ByAddr);
+        --M.AllCnt;
+        break;
+    }
+    int pos = b->SharedPos;
+    if (pos >= 0 && pos < M.SharedCnt && M.Shared[pos] == b) {
+        memmove(M.Shared + pos, M.Shared + pos + 1, (M.SharedCnt - pos - 1) * sizeof *M.Shared);
+        --M.SharedCnt;
+        for (int k = pos; k < M.SharedCnt; ++k)
+            M.Shared[k]->SharedPos = k;
+        RebuildTree();
+    }
+    b->SharedPos = -1;
 }
 
 // The block is linked when it heads the chain or has a predecessor.
-bool IsLinked(const MemBlock *b) { return b == pMemB || b->pPrev != nullptr; }
+bool IsLinked(const MemBlock *b) {
+    return b == pMemB || b->pPrev != nullptr;
+}
 
 // ---- system memory ------------------------------------------------------------
 
 long PageSize() {
-  if (M.PageSize == 0) {
-    long page = sysconf(_SC_PAGESIZE);
-    M.PageSize = page > 0 ? page : 4096;
-  }
-  return M.PageSize;
+    if (M.PageSize == 0) {
+        long page = sysconf(_SC_PAGESIZE);
+        M.PageSize = page > 0 ? page : 4096;
+    }
+    return M.PageSize;
 }
 
 // Bytes taken from the system for a request: whole pages plus one.
-size_t MappedBytes(long size) { return ((size_t)size / PageSize() + 1) * PageSize(); }
+size_t MappedBytes(long size) {
+    return ((size_t)size / PageSize() + 1) * PageSize();
+}
 
 void *MapSystem(long size, bool *fromHeap) {
-  if (size < 0 || size > LONG_MAX / 2) return nullptr;
-  if (MemId < 0) MemId = open("/dev/zero", O_RDWR | O_CLOEXEC);
-  size_t bytes = MappedBytes(size);
-  if (MemId >= 0) {
-    void *m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, MemId, 0);
-    *fromHeap = false;
-    return m == MAP_FAILED ? nullptr : m;
-  }
-  *fromHeap = true;
-  return calloc(1, bytes);
+    if (size < 0 || size > LONG_MAX / 2) return nullptr;
+    if (MemId < 0) MemId = open("/dev/zero", O_RDWR | O_CLOEXEC);
+    size_t bytes = MappedBytes(size);
+    if (MemId >= 0) {
+        void *m = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, MemId, 0);
+        *fromHeap = false;
+        return m == MAP_FAILED ? nullptr : m;
+    }
+    *fromHeap = true;
+    return calloc(1, bytes);
 }
 
 // Gives back what MapSystem returned; bytes is the mapping's length.
 void UnmapSystem(void *p, size_t bytes, bool fromHeap) {
-  if (!p) return;
-  if (fromHeap)
-    free(p);
-  else
-    munmap(p, bytes);
+    if (!p) return;
+    if (fromHeap)
+        free(p);
+    else
+        munmap(p, bytes);
 }
 
 // ---- node runs -----------------------------------------------------------------
@@ -477,523 +494,539 @@ void UnmapSystem(void *p, size_t bytes, bool fromHeap) {
 // keeping Longest. The caller brings the search index up to date afterwards
 // (UpdateIndex), once for all the runs a change counts.
 void CountRun(MemBlock *b, int len, int delta) {
-  assert(len >= 1 && len <= MEM_NODES);
-  uint64_t bit = 1ULL << (len & 63);
-  if (delta > 0) {
-    if (b->RunLenCount[len]++ == 0) b->RunLenMask[len >> 6] |= bit;
-    if (len > b->Longest) b->Longest = len;
-  } else {
-    assert(b->RunLenCount[len] > 0);
-    if (--b->RunLenCount[len] != 0) return;
-    b->RunLenMask[len >> 6] &= ~bit;
-    if (len != b->Longest) return;
-    // The longest run is gone: the next longest is the highest length left.
-    int w = len >> 6;
-    uint64_t below = b->RunLenMask[w] & (bit - 1);
-    while (!below && w > 0) below = b->RunLenMask[--w];
-    b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
-  }
+    assert(len >= 1 && len <= MEM_NODES);
+    uint64_t bit = 1ULL << (len & 63);
+    if (delta > 0) {
+        if (b->RunLenCount[len]++ == 0) b->RunLenMask[len >> 6] |= bit;
+        if (len > b->Longest) b->Longest = len;
+    } else {
+        assert(b->RunLenCount[len] > 0);
+        if (--b->RunLenCount[len] != 0) return;
+        b->RunLenMask[len >> 6] &= ~bit;
+        if (len != b->Longest) return;
+        // The longest run is gone: the next longest is the highest length left.
+        int w = len >> 6;
+        uint64_t below = b->RunLenMask[w] & (bit - 1);
+        while (!below && w > 0)
+            below = b->RunLenMask[--w];
+        b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
+    }
 }
 
 // Brings the block's entry of the search index up to date after its longest
 // run may have changed from before.
 void UpdateIndex(MemBlock *b, int before) {
-  if (b->SharedPos >= 0 && b->Longest != before) SetLeaf(b->SharedPos, b->Longest);
+    if (b->SharedPos >= 0 && b->Longest != before) SetLeaf(b->SharedPos, b->Longest);
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero, but for the first
 // kept nodes, which the caller fills at once.
 void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
-  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b, s, len));
-  // The free run [runStart, runEnd) gives way to what is left either side.
-  int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-  int runEnd = UsedFrom(b, s + len);
-  // Pieces first: when the run was the longest, the next longest is then
-  // found close below it.
-  int before = b->Longest;
-  if (s > runStart) CountRun(b, s - runStart, 1);
-  if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
-  CountRun(b, runEnd - runStart, -1);
-  UpdateIndex(b, before);
-  memset(b->MAT + s, MEM_USED, len);
-  SetBits(b->FreeBits, s, len, false);
-  b->FreeNodeCount -= len;
-  if (b->FirstFree >= s && b->FirstFree < s + len) b->FirstFree = NextBit(b->FreeBits, s + len, true);
-  int dirtyEnd = std::min(s + len, b->HighWater), from = s + kept;
-  if (dirtyEnd > from) memset(b->pMemory + (long)from * MEM_NODE_SIZE, 0, (size_t)(dirtyEnd - from) * MEM_NODE_SIZE);
-  b->HighWater = std::max(b->HighWater, s + len);
+    assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b, s, len));
+    // The free run [runStart, runEnd) gives way to what is left either side.
+    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+    int runEnd = UsedFrom(b, s + len);
+    // Pieces first: when the run was the longest, the next longest is then
+    // found close below it.
+    int before = b->Longest;
+    if (s > runStart) CountRun(b, s - runStart, 1);
+    if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
+    CountRun(b, runEnd - runStart, -1);
+    UpdateIndex(b, before);
+    memset(b->MAT + s, MEM_USED, len);
+    SetBits(b->FreeBits, s, len, false);
+    b->FreeNodeCount -= len;
+    if (b->FirstFree >= s && b->FirstFree < s + len)
+        b->FirstFree = NextBit(b->FreeBits, s + len, true);
+    int dirtyEnd = std::min(s + len, b->HighWater), from = s + kept;
+    if (dirtyEnd > from)
+        memset(b->pMemory + (long)from * MEM_NODE_SIZE, 0,
+               (size_t)(dirtyEnd - from) * MEM_NODE_SIZE);
+    b->HighWater = std::max(b->HighWater, s + len);
 }
 
 // Marks nodes [s, s + len) free. Their bytes become zero when clear is set
 // (a shrink), else debug builds fill them with a pattern.
 void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
-  assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
-  assert(NextBit(b->FreeBits, s, true) >= s + len);
-  // The free runs either side, if any, join the released nodes into one.
-  int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-  int runEnd = UsedFrom(b, s + len);
-  int before = b->Longest;
-  CountRun(b, runEnd - runStart, 1); // first, so the neighbours are never the longest
-  if (runStart < s) CountRun(b, s - runStart, -1);
-  if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
-  UpdateIndex(b, before);
-  for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
-    b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
-  memset(b->MAT + s, MEM_FREE, len);
-  SetBits(b->FreeBits, s, len, true);
-  b->FreeNodeCount += len;
-  b->FirstFree = std::min(b->FirstFree, s);
-  if (clear)
-    memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)len * MEM_NODE_SIZE);
+    assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
+    assert(NextBit(b->FreeBits, s, true) >= s + len);
+    // The free runs either side, if any, join the released nodes into one.
+    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
+    int runEnd = UsedFrom(b, s + len);
+    int before = b->Longest;
+    CountRun(b, runEnd - runStart, 1); // first, so the neighbours are never the longest
+    if (runStart < s) CountRun(b, s - runStart, -1);
+    if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
+    UpdateIndex(b, before);
+    for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
+        b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
+    memset(b->MAT + s, MEM_FREE, len);
+    SetBits(b->FreeBits, s, len, true);
+    b->FreeNodeCount += len;
+    b->FirstFree = std::min(b->FirstFree, s);
+    if (clear) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)len * MEM_NODE_SIZE);
 #ifndef NDEBUG
-  else
-    memset(b->pMemory + (long)s * MEM_NODE_SIZE, kFreedFill, (size_t)len * MEM_NODE_SIZE);
+    else
+        memset(b->pMemory + (long)s * MEM_NODE_SIZE, kFreedFill, (size_t)len * MEM_NODE_SIZE);
 #endif
 }
 
 // Records the allocation of n nodes from node i in the directory (n 0: none).
 void SetEntry(MemBlock *b, int i, int n) {
-  b->Counts[i] = (uint16_t)n;
-  b->Nodes[i].NodeCnt = (uint16_t)n;
-  b->Nodes[i].pAddr = n ? b->pMemory + (long)i * MEM_NODE_SIZE : nullptr;
+    b->Counts[i] = (uint16_t)n;
+    b->Nodes[i].NodeCnt = (uint16_t)n;
+    b->Nodes[i].pAddr = n ? b->pMemory + (long)i * MEM_NODE_SIZE : nullptr;
 }
 
 // The entry of the allocation that starts exactly at p in shared block b, or -1.
 int EntryOf(const MemBlock *b, const void *p) {
-  long off = (const char *)p - b->pMemory;
-  if (off % MEM_NODE_SIZE != 0) return -1;
-  int i = (int)(off / MEM_NODE_SIZE);
-  // Counts[i] is non-zero exactly when an allocation starts at node i.
-  return b->Counts[i] != 0 ? i : -1;
+    long off = (const char *)p - b->pMemory;
+    if (off % MEM_NODE_SIZE != 0) return -1;
+    int i = (int)(off / MEM_NODE_SIZE);
+    // Counts[i] is non-zero exactly when an allocation starts at node i.
+    return b->Counts[i] != 0 ? i : -1;
 }
 
 // Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
 // area are dropped instead of written: they read as zeros again, and pages
 // the caller never touched are not faulted in just to be cleared.
 void ClearData(MemBlock *b, long from, long to) {
-  if (to <= from) return;
-  long page = PageSize();
-  long head = (from + page - 1) / page * page, tail = to / page * page;
-  if (!b->flHeapData && tail - head >= 4 * page &&
-      madvise(b->pMemory + head, (size_t)(tail - head), MADV_DONTNEED) == 0) {
-    memset(b->pMemory + from, 0, (size_t)(head - from));
-    memset(b->pMemory + tail, 0, (size_t)(to - tail));
-    return;
-  }
-  memset(b->pMemory + from, 0, (size_t)(to - from));
+    if (to <= from) return;
+    long page = PageSize();
+    long head = (from + page - 1) / page * page, tail = to / page * page;
+    if (!b->flHeapData && tail - head >= 4 * page &&
+        madvise(b->pMemory + head, (size_t)(tail - head), MADV_DONTNEED) == 0) {
+        memset(b->pMemory + from, 0, (size_t)(head - from));
+        memset(b->pMemory + tail, 0, (size_t)(to - tail));
+        return;
+    }
+    memset(b->pMemory + from, 0, (size_t)(to - from));
 }
 
 // ---- the reserve of released blocks ---------------------------------------------
 
 // Gives the record and the data area of an unlinked block back to the system.
 void ReleaseToSystem(MemBlock *b) {
-  bool heapRecord = b->flHeapRecord;
-  UnmapSystem(b->pMemory, b->DataBytes, b->flHeapData);
-  char *record = (char *)b;
-  if (!heapRecord) record -= (uintptr_t)record % (uintptr_t)PageSize(); // the mapping's start
-  UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
+    bool heapRecord = b->flHeapRecord;
+    UnmapSystem(b->pMemory, b->DataBytes, b->flHeapData);
+    char *record = (char *)b;
+    if (!heapRecord) record -= (uintptr_t)record % (uintptr_t)PageSize(); // the mapping's start
+    UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
 }
 
 void DropKeptDedicated(int k) {
-  assert(k >= 0 && k < M.KeptDedicatedCnt);
-  MemBlock *b = M.KeptDedicated[k];
-  M.KeptDedicatedBytes -= (long)b->DataBytes;
-  memmove(M.KeptDedicated + k, M.KeptDedicated + k + 1, (M.KeptDedicatedCnt - k - 1) * sizeof *M.KeptDedicated);
-  --M.KeptDedicatedCnt;
+    assert(k >= 0 && k < M.KeptDedicatedCnt);
+    MemBlock *b = M.KeptDedicated[k];
+    M.KeptDedicatedBytes -= (long)b->DataBytes;
+    memmove(M.KeptDedicated + k, M.KeptDedicated + k + 1,
+            (M.KeptDedicatedCnt - k - 1) * sizeof *M.KeptDedicated);
+    --M.KeptDedicatedCnt;
 }
 
 // Gives the pages of the first bytes of a mapped data area back to the
 // system; a later touch maps a zero page. The rest of the last page is zero
 // already. False when the system refused.
 bool DropPages(MemBlock *b, long bytes) {
-  long page = PageSize(), whole = (bytes + page - 1) / page * page;
-  return whole == 0 || madvise(b->pMemory, (size_t)whole, MADV_DONTNEED) == 0;
+    long page = PageSize(), whole = (bytes + page - 1) / page * page;
+    return whole == 0 || madvise(b->pMemory, (size_t)whole, MADV_DONTNEED) == 0;
 }
 
 // Takes an unlinked block into the reserve when it is in the state a fresh
 // block of its kind starts from; false when it must go back to the system.
 bool Keep(MemBlock *b) {
-  if (b->flHeapRecord || b->flHeapData) return false;
-  if (!IsDedicated(b)) {
-    // All nodes free means no entries and one free run of 2,048: the record is
-    // a fresh one's but for HighWater, below which allocations clear their
-    // nodes anyway. The pages stay: see the top of this file.
-    if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
-    M.KeptShared[M.KeptSharedCnt++] = b;
+    if (b->flHeapRecord || b->flHeapData) return false;
+    if (!IsDedicated(b)) {
+        // All nodes free means no entries and one free run of 2,048: the record is
+        // a fresh one's but for HighWater, below which allocations clear their
+        // nodes anyway. The pages stay: see the top of this file.
+        if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
+        M.KeptShared[M.KeptSharedCnt++] = b;
+        return true;
+    }
+    // A dedicated record never changes but for Size and DedicatedSize; a large
+    // block that GetNewBlock made has a record of the shared kind and goes back.
+    if (b->DedicatedSize <= 0 || b->FreeNodeCount != 0 ||
+        (long)b->DataBytes > kKeepDedicatedBytes / 2)
+        return false;
+    // Only the bytes handed out can be non-zero.
+    if (!DropPages(b, b->DedicatedSize)) ClearData(b, 0, b->DedicatedSize);
+    while (M.KeptDedicatedCnt == kKeepDedicated ||
+           M.KeptDedicatedBytes + (long)b->DataBytes > kKeepDedicatedBytes) {
+        MemBlock *oldest = M.KeptDedicated[0];
+        DropKeptDedicated(0);
+        ReleaseToSystem(oldest);
+    }
+    M.KeptDedicated[M.KeptDedicatedCnt++] = b;
+    M.KeptDedicatedBytes += (long)b->DataBytes;
     return true;
-  }
-  // A dedicated record never changes but for Size and DedicatedSize; a large
-  // block that GetNewBlock made has a record of the shared kind and goes back.
-  if (b->DedicatedSize <= 0 || b->FreeNodeCount != 0 || (long)b->DataBytes > kKeepDedicatedBytes / 2)
-    return false;
-  // Only the bytes handed out can be non-zero.
-  if (!DropPages(b, b->DedicatedSize)) ClearData(b, 0, b->DedicatedSize);
-  while (M.KeptDedicatedCnt == kKeepDedicated || M.KeptDedicatedBytes + (long)b->DataBytes > kKeepDedicatedBytes) {
-    MemBlock *oldest = M.KeptDedicated[0];
-    DropKeptDedicated(0);
-    ReleaseToSystem(oldest);
-  }
-  M.KeptDedicated[M.KeptDedicatedCnt++] = b;
-  M.KeptDedicatedBytes += (long)b->DataBytes;
-  return true;
 }
 
 // A kept block for a new block of the data size (a shared one when inUse is
 // 0), in the state NewBlock gives a fresh one; null when none fits. Dedicated
 // areas: the smallest one that holds the size.
 MemBlock *TakeKept(long size, long inUse) {
-  if (inUse == 0) return size == MEM_BLOCK_SIZE && M.KeptSharedCnt > 0 ? M.KeptShared[--M.KeptSharedCnt] : nullptr;
-  size_t need = MappedBytes(size);
-  int best = -1;
-  for (int k = 0; k < M.KeptDedicatedCnt; ++k) {
-    uint64_t bytes = M.KeptDedicated[k]->DataBytes;
-    if (bytes >= need && (best < 0 || bytes < M.KeptDedicated[best]->DataBytes)) best = k;
-  }
-  if (best < 0) return nullptr;
-  MemBlock *b = M.KeptDedicated[best];
-  DropKeptDedicated(best);
-  b->Size = (int32_t)size;
-  b->DedicatedSize = (int32_t)inUse;
-  return b;
+    if (inUse == 0)
+        return size == MEM_BLOCK_SIZE && M.KeptSharedCnt > 0 ? M.KeptShared[--M.KeptSharedCnt]
+                                                             : nullptr;
+    size_t need = MappedBytes(size);
+    int best = -1;
+    for (int k = 0; k < M.KeptDedicatedCnt; ++k) {
+        uint64_t bytes = M.KeptDedicated[k]->DataBytes;
+        if (bytes >= need && (best < 0 || bytes < M.KeptDedicated[best]->DataBytes)) best = k;
+    }
+    if (best < 0) return nullptr;
+    MemBlock *b = M.KeptDedicated[best];
+    DropKeptDedicated(best);
+    b->Size = (int32_t)size;
+    b->DedicatedSize = (int32_t)inUse;
+    return b;
 }
 
 // Takes a block whose last allocation was released off the chain: into the
 // reserve when it fits there, else back to the system.
 void RetireBlock(MemBlock *b) {
-  PopBlock(b);
-  if (!Keep(b)) ReleaseToSystem(b);
+    PopBlock(b);
+    if (!Keep(b)) ReleaseToSystem(b);
 }
 
 // Gives every kept block back to the system; false when none was kept.
 bool ReleaseKept() {
-  bool any = M.KeptSharedCnt > 0 || M.KeptDedicatedCnt > 0;
-  while (M.KeptSharedCnt > 0) ReleaseToSystem(M.KeptShared[--M.KeptSharedCnt]);
-  while (M.KeptDedicatedCnt > 0) {
-    MemBlock *b = M.KeptDedicated[M.KeptDedicatedCnt - 1];
-    DropKeptDedicated(M.KeptDedicatedCnt - 1);
-    ReleaseToSystem(b);
-  }
-  return any;
+    bool any = M.KeptSharedCnt > 0 || M.KeptDedicatedCnt > 0;
+    while (M.KeptSharedCnt > 0)
+        ReleaseToSystem(M.KeptShared[--M.KeptSharedCnt]);
+    while (M.KeptDedicatedCnt > 0) {
+        MemBlock *b = M.KeptDedicated[M.KeptDedicatedCnt - 1];
+        DropKeptDedicated(M.KeptDedicatedCnt - 1);
+        ReleaseToSystem(b);
+    }
+    return any;
 }
 
 // Makes a block with a data area of size bytes (raised to 65,536) and appends
 // it to the chain: all nodes free, or, for a dedicated block (inUse > 0), all
 // used with inUse bytes handed out. Null after the memory error.
 MemBlock *NewBlock(long size, long inUse) {
-  if (size < MEM_BLOCK_SIZE) size = MEM_BLOCK_SIZE;
-  if (size > kMaxRounded || !ReserveIndex()) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  if (MemBlock *kept = TakeKept(size, inUse)) {
-    PushBlock(kept);
-    CHECK_BLOCK(kept);
-    return kept;
-  }
-  bool heapRecord = false, heapData = false;
-  char *record = nullptr, *data = nullptr;
-  // The kept blocks hold address space: when the system has none left for a
-  // new block, they go back and the mapping is tried once more.
-  do {
-    record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
-    data = (char *)MapSystem(size, &heapData);
-    if (record && data) break;
-    UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
-    UnmapSystem(data, MappedBytes(size), heapData);
-    record = data = nullptr;
-  } while (ReleaseKept());
-  if (!record || !data) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  // Both mappings are zero-filled: the record is already clear, and so is the
-  // data a dedicated block hands out. Records sit at a different cache-line
-  // offset in the spare end of their mapping: at the same offset, the search's
-  // bitmaps of every block would fall into the same few cache sets and evict
-  // each other. The offset stays below a page, so FreeBlock finds the start of
-  // the mapping by rounding down.
-  MemBlock *b = (MemBlock *)record;
-  if (!heapRecord) {
-    size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
-    colours = std::min(colours, (size_t)PageSize() / 64);
-    b = (MemBlock *)(record + M.Colour++ % colours * 64);
-  }
-  b->MAT[MEM_NODES] = 0;
-  b->Size = (int32_t)size;
-  b->pMemory = data;
-  b->DataBytes = heapData ? 0 : MappedBytes(size);
-  b->SharedPos = -1;
-  b->flHeapRecord = heapRecord;
-  b->flHeapData = heapData;
-  if (inUse > 0) {
-    // FreeBits, the run counts and Longest stay zero: nothing is free.
-    memset(b->MAT, MEM_USED, MEM_NODES);
-    b->FirstFree = MEM_NODES;
-    b->HighWater = MEM_NODES;
-    b->DedicatedSize = (int32_t)inUse;
-  } else {
-    memset(b->MAT, MEM_FREE, MEM_NODES);
-    memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
-    b->RunLenCount[MEM_NODES] = 1;
-    b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
-    b->Longest = MEM_NODES;
-    b->FreeNodeCount = MEM_NODES;
-  }
-  PushBlock(b);
-  CHECK_BLOCK(b);
-  return b;
+    if (size < MEM_BLOCK_SIZE) size = MEM_BLOCK_SIZE;
+    if (size > kMaxRounded || !ReserveIndex()) {
+        ReportOutOfMem();
+        return nullptr;
+    }
+    if (MemBlock *kept = TakeKept(size, inUse)) {
+        PushBlock(kept);
+        CHECK_BLOCK(kept);
+        return kept;
+    }
+    bool heapRecord = false, heapData = false;
+    char *record = nullptr, *data = nullptr;
+    // The kept blocks hold address space: when the system has none left for a
+    // new block, they go back and the mapping is tried once more.
+    do {
+        record = (char *)MapSystem(sizeof(MemBlock), &heapRecord);
+        data = (char *)MapSystem(size, &heapData);
+        if (record && data) break;
+        UnmapSystem(record, MappedBytes(sizeof(MemBlock)), heapRecord);
+        UnmapSystem(data, MappedBytes(size), heapData);
+        record = data = nullptr;
+    } while (ReleaseKept());
+    if (!record || !data) {
+        ReportOutOfMem();
+        return nullptr;
+    }
+    // Both mappings are zero-filled: the record is already clear, and so is the
+    // data a dedicated block hands out. Records sit at a different cache-line
+    // offset in the spare end of their mapping: at the same offset, the search's
+    // bitmaps of every block would fall into the same few cache sets and evict
+    // each other. The offset stays below a page, so FreeBlock finds the start of
+    // the mapping by rounding down.
+    MemBlock *b = (MemBlock *)record;
+    if (!heapRecord) {
+        size_t colours = (MappedBytes(sizeof(MemBlock)) - sizeof(MemBlock)) / 64 + 1;
+        colours = std::min(colours, (size_t)PageSize() / 64);
+        b = (MemBlock *)(record + M.Colour++ % colours * 64);
+    }
+    b->MAT[MEM_NODES] = 0;
+    b->Size = (int32_t)size;
+    b->pMemory = data;
+    b->DataBytes = heapData ? 0 : MappedBytes(size);
+    b->SharedPos = -1;
+    b->flHeapRecord = heapRecord;
+    b->flHeapData = heapData;
+    if (inUse > 0) {
+        // FreeBits, the run counts and Longest stay zero: nothing is free.
+        memset(b->MAT, MEM_USED, MEM_NODES);
+        b->FirstFree = MEM_NODES;
+        b->HighWater = MEM_NODES;
+        b->DedicatedSize = (int32_t)inUse;
+    } else {
+        memset(b->MAT, MEM_FREE, MEM_NODES);
+        memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
+        b->RunLenCount[MEM_NODES] = 1;
+        b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
+        b->Longest = MEM_NODES;
+        b->FreeNodeCount = MEM_NODES;
+    }
+    PushBlock(b);
+    CHECK_BLOCK(b);
+    return b;
 }
 
 void *AllocDedicated(long rounded) {
-  MemBlock *b = NewBlock((rounded + MEM_BLOCK_SIZE - 1) / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE, rounded);
-  return b ? b->pMemory : nullptr;
+    MemBlock *b =
+        NewBlock((rounded + MEM_BLOCK_SIZE - 1) / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE, rounded);
+    return b ? b->pMemory : nullptr;
 }
 
 // First fit of a rounded size (a multiple of 32) among the shared blocks. The
 // first kept bytes (a multiple of 32) are left for the caller to fill.
 void *AllocRounded(long rounded, long kept = 0) {
-  assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
-  if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
-  int n = (int)(rounded / MEM_NODE_SIZE);
-  int k = FirstBlockFor(n);
-  MemBlock *b = k < M.SharedCnt ? M.Shared[k] : NewBlock(MEM_BLOCK_SIZE, 0);
-  if (!b) return nullptr;
-  int at = FindRun(b, n);
-  assert(at >= 0); // its longest run holds n nodes
-  if (at < 0) return nullptr;
-  TakeNodes(b, at, n, (int)(kept / MEM_NODE_SIZE));
-  SetEntry(b, at, n);
-  CHECK_BLOCK(b);
-  return b->pMemory + (long)at * MEM_NODE_SIZE;
+    assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
+    if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
+    int n = (int)(rounded / MEM_NODE_SIZE);
+    int k = FirstBlockFor(n);
+    MemBlock *b = k < M.SharedCnt ? M.Shared[k] : NewBlock(MEM_BLOCK_SIZE, 0);
+    if (!b) return nullptr;
+    int at = FindRun(b, n);
+    assert(at >= 0); // its longest run holds n nodes
+    if (at < 0) return nullptr;
+    TakeNodes(b, at, n, (int)(kept / MEM_NODE_SIZE));
+    SetEntry(b, at, n);
+    CHECK_BLOCK(b);
+    return b->pMemory + (long)at * MEM_NODE_SIZE;
 }
 
 // Copies the allocation into a new one of the rounded size and releases it.
 // The bytes copied are not cleared first.
 void *Relocate(void *p, long oldBytes, long rounded) {
-  long copied = std::min(oldBytes, rounded);
-  char *q = (char *)AllocRounded(rounded, copied);
-  if (!q) return nullptr;
-  memcpy(q, p, (size_t)copied);
-  PutMem(p);
-  return q;
+    long copied = std::min(oldBytes, rounded);
+    char *q = (char *)AllocRounded(rounded, copied);
+    if (!q) return nullptr;
+    memcpy(q, p, (size_t)copied);
+    PutMem(p);
+    return q;
 }
 
 void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
-  if (b->Size < rounded) return Relocate(p, b->DedicatedSize, rounded);
-  // The bytes from DedicatedSize to Size are always zero, so a grow in place
-  // finds its new bytes clear; a shrink clears everything behind the new
-  // size + 1 to keep it so.
-  if (rounded < b->DedicatedSize) ClearData(b, size + 1, b->DedicatedSize);
-  b->DedicatedSize = (int32_t)rounded;
-  CHECK_BLOCK(b);
-  return p;
+    if (b->Size < rounded) return Relocate(p, b->DedicatedSize, rounded);
+    // The bytes from DedicatedSize to Size are always zero, so a grow in place
+    // finds its new bytes clear; a shrink clears everything behind the new
+    // size + 1 to keep it so.
+    if (rounded < b->DedicatedSize) ClearData(b, size + 1, b->DedicatedSize);
+    b->DedicatedSize = (int32_t)rounded;
+    CHECK_BLOCK(b);
+    return p;
 }
 
 void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
-  char *p = b->pMemory + (long)i * MEM_NODE_SIZE;
-  int a = b->Counts[i];
-  if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
-  int n = (int)(rounded / MEM_NODE_SIZE);
-  if (n <= a) {
-    // The bytes behind the new size + 1 in the nodes it keeps are cleared as
-    // well: they held the old contents, and a later grow must read zeros there.
-    if (n < a) ReleaseNodes(b, i + n, a - n, true);
-    memset(p + size + 1, 0, (size_t)(rounded - size - 1));
-    SetEntry(b, i, n);
-    CHECK_BLOCK(b);
-    return p;
-  }
-  int d = n - a;
-  if (i + n <= MEM_NODES && RangeFree(b, i + a, d)) {
-    TakeNodes(b, i + a, d);
-    SetEntry(b, i, n);
-    CHECK_BLOCK(b);
-    return p;
-  }
-  // Downwards only when the free nodes before it exist: near node 0 it relocates.
-  if (i >= d && RangeFree(b, i - d, d)) {
-    int s = i - d;
-    char *q = b->pMemory + (long)s * MEM_NODE_SIZE;
-    TakeNodes(b, s, d);
-    memmove(q, p, (size_t)a * MEM_NODE_SIZE);
-    memset(q + (long)a * MEM_NODE_SIZE, 0, (size_t)d * MEM_NODE_SIZE);
-    SetEntry(b, s, n);
-    SetEntry(b, i, 0);
-    CHECK_BLOCK(b);
-    return q;
-  }
-  return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
+    char *p = b->pMemory + (long)i * MEM_NODE_SIZE;
+    int a = b->Counts[i];
+    if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
+    int n = (int)(rounded / MEM_NODE_SIZE);
+    if (n <= a) {
+        // The bytes behind the new size + 1 in the nodes it keeps are cleared as
+        // well: they held the old contents, and a later grow must read zeros there.
+        if (n < a) ReleaseNodes(b, i + n, a - n, true);
+        memset(p + size + 1, 0, (size_t)(rounded - size - 1));
+        SetEntry(b, i, n);
+        CHECK_BLOCK(b);
+        return p;
+    }
+    int d = n - a;
+    if (i + n <= MEM_NODES && RangeFree(b, i + a, d)) {
+        TakeNodes(b, i + a, d);
+        SetEntry(b, i, n);
+        CHECK_BLOCK(b);
+        return p;
+    }
+    // Downwards only when the free nodes before it exist: near node 0 it relocates.
+    if (i >= d && RangeFree(b, i - d, d)) {
+        int s = i - d;
+        char *q = b->pMemory + (long)s * MEM_NODE_SIZE;
+        TakeNodes(b, s, d);
+        memmove(q, p, (size_t)a * MEM_NODE_SIZE);
+        memset(q + (long)a * MEM_NODE_SIZE, 0, (size_t)d * MEM_NODE_SIZE);
+        SetEntry(b, s, n);
+        SetEntry(b, i, 0);
+        CHECK_BLOCK(b);
+        return q;
+    }
+    return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
 }
 
 void DumpShared(const MemBlock *b) {
-  int blanks = 0;
-  long counted = 0;
-  for (int i = 0; i < MEM_NODES; ++i) {
-    blanks += b->MAT[i] == MEM_FREE;
-    counted += b->Nodes[i].NodeCnt;
-  }
-  printf("\n============ Block(%li) size(%li) Free(%i) Used(%i) FreeNodeCount(%i) SizeCnt(%i) "
-         "<==(%li) (%li)==>\n\tBlock MAT:",
-         (long)(intptr_t)b, (long)b->Size, blanks, MEM_NODES - blanks, (int)b->FreeNodeCount,
-         (int)(MEM_NODES - counted), (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
-  char row[64 + 3];
-  for (int r = 0; r < MEM_NODES / 64; ++r) {
-    row[0] = '\n';
-    row[1] = '\t';
-    for (int c = 0; c < 64; ++c) row[2 + c] = b->MAT[r * 64 + c] == MEM_FREE ? '_' : 'U';
-    row[66] = 0;
-    fputs(row, stdout);
-  }
-  fputs("\n\n\tAllocated Nodes:\n", stdout);
-  for (int i = 0; i < MEM_NODES; ++i) {
-    const MemNode &e = b->Nodes[i];
-    if (e.NodeCnt == 0 || !e.pAddr) continue;
-    int bytes = e.NodeCnt * MEM_NODE_SIZE;
-    // Bounded by the allocation: a text that fills it has no terminator inside.
-    printf("\tMAT index(%6i) Memory Addr(%6li) nodes(%5i) size(%5i) Memory(%.*s)\n", i,
-           (long)(intptr_t)e.pAddr, (int)e.NodeCnt, bytes, bytes, e.pAddr);
-  }
-  fputs("\n", stdout);
+    int blanks = 0;
+    long counted = 0;
+    for (int i = 0; i < MEM_NODES; ++i) {
+        blanks += b->MAT[i] == MEM_FREE;
+        counted += b->Nodes[i].NodeCnt;
+    }
+    printf("\n============ Block(%li) size(%li) Free(%i) Used(%i) FreeNodeCount(%i) SizeCnt(%i) "
+           "<==(%li) (%li)==>\n\tBlock MAT:",
+           (long)(intptr_t)b, (long)b->Size, blanks, MEM_NODES - blanks, (int)b->FreeNodeCount,
+           (int)(MEM_NODES - counted), (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
+    char row[64 + 3];
+    for (int r = 0; r < MEM_NODES / 64; ++r) {
+        row[0] = '\n';
+        row[1] = '\t';
+        for (int c = 0; c < 64; ++c)
+            row[2 + c] = b->MAT[r * 64 + c] == MEM_FREE ? '_' : 'U';
+        row[66] = 0;
+        fputs(row, stdout);
+    }
+    fputs("\n\n\tAllocated Nodes:\n", stdout);
+    for (int i = 0; i < MEM_NODES; ++i) {
+        const MemNode &e = b->Nodes[i];
+        if (e.NodeCnt == 0 || !e.pAddr) continue;
+        int bytes = e.NodeCnt * MEM_NODE_SIZE;
+        // Bounded by the allocation: a text that fills it has no terminator inside.
+        printf("\tMAT index(%6i) Memory Addr(%6li) nodes(%5i) size(%5i) Memory(%.*s)\n", i,
+               (long)(intptr_t)e.pAddr, (int)e.NodeCnt, bytes, bytes, e.pAddr);
+    }
+    fputs("\n", stdout);
 }
 
 } // namespace
 
 void *MapBlock(long size) {
-  bool fromHeap;
-  return MapSystem(size, &fromHeap);
+    bool fromHeap;
+    return MapSystem(size, &fromHeap);
 }
 
-MemBlock *GetNewBlock(long size) { return NewBlock(size, 0); }
+MemBlock *GetNewBlock(long size) {
+    return NewBlock(size, 0);
+}
 
 void PushBlock(MemBlock *pBlock) {
-  if (!pBlock) return;
-  if (IsLinked(pBlock)) PopBlock(pBlock);
-  if (!ReserveIndex()) {
-    ReportOutOfMem();
-    return;
-  }
-  pBlock->pNext = nullptr;
-  pBlock->pPrev = M.pTail;
-  if (M.pTail)
-    M.pTail->pNext = pBlock;
-  else
-    pMemB = pBlock;
-  M.pTail = pBlock;
-  Register(pBlock);
+    if (!pBlock) return;
+    if (IsLinked(pBlock)) PopBlock(pBlock);
+    if (!ReserveIndex()) {
+        ReportOutOfMem();
+        return;
+    }
+    pBlock->pNext = nullptr;
+    pBlock->pPrev = M.pTail;
+    if (M.pTail)
+        M.pTail->pNext = pBlock;
+    else
+        pMemB = pBlock;
+    M.pTail = pBlock;
+    Register(pBlock);
 }
 
 MemBlock *PopBlock(MemBlock *pBlock) {
-  if (!pBlock) return nullptr;
-  if (!IsLinked(pBlock)) return pBlock;
-  MemBlock *result = pBlock;
-  if (pBlock == pMemB) {
-    pMemB = pBlock->pNext;
-    if (pMemB) pMemB->pPrev = nullptr;
-    result = pMemB;
-  } else {
-    pBlock->pPrev->pNext = pBlock->pNext;
-    if (pBlock->pNext) pBlock->pNext->pPrev = pBlock->pPrev;
-  }
-  if (M.pTail == pBlock) M.pTail = pBlock->pPrev;
-  pBlock->pNext = pBlock->pPrev = nullptr;
-  Deregister(pBlock);
-  return result;
+    if (!pBlock) return nullptr;
+    if (!IsLinked(pBlock)) return pBlock;
+    MemBlock *result = pBlock;
+    if (pBlock == pMemB) {
+        pMemB = pBlock->pNext;
+        if (pMemB) pMemB->pPrev = nullptr;
+        result = pMemB;
+    } else {
+        pBlock->pPrev->pNext = pBlock->pNext;
+        if (pBlock->pNext) pBlock->pNext->pPrev = pBlock->pPrev;
+    }
+    if (M.pTail == pBlock) M.pTail = pBlock->pPrev;
+    pBlock->pNext = pBlock->pPrev = nullptr;
+    Deregister(pBlock);
+    return result;
 }
 
 void FreeBlock(MemBlock *pBlock) {
-  if (!pBlock) return;
-  PopBlock(pBlock);
-  ReleaseToSystem(pBlock);
+    if (!pBlock) return;
+    PopBlock(pBlock);
+    ReleaseToSystem(pBlock);
 }
 
 MemKeptCounts MemInternalKeptCounts(void) {
-  return MemKeptCounts{M.KeptSharedCnt, M.KeptDedicatedCnt, M.KeptDedicatedBytes};
+    return MemKeptCounts{M.KeptSharedCnt, M.KeptDedicatedCnt, M.KeptDedicatedBytes};
 }
 
-void MemInternalReleaseKept(void) { ReleaseKept(); }
+void MemInternalReleaseKept(void) {
+    ReleaseKept();
+}
 
 MemBlock *FindBlock(const void *p) {
-  if (!p) return nullptr;
-  const char *c = (const char *)p;
-  int at = UpperBound(c) - 1;
-  if (at < 0) return nullptr;
-  MemBlock *b = M.ByAddr[at];
-  // The end of the data area belongs to no block.
-  return c < b->pMemory + b->Size ? b : nullptr;
+    if (!p) return nullptr;
+    const char *c = (const char *)p;
+    int at = UpperBound(c) - 1;
+    if (at < 0) return nullptr;
+    MemBlock *b = M.ByAddr[at];
+    // The end of the data area belongs to no block.
+    return c < b->pMemory + b->Size ? b : nullptr;
 }
 
 int TestMAT(const char *pos, char mark, int count) {
-  if (!pos || count < 0) return 0;
-  for (int k = 0; k < count; ++k)
-    if (pos[k] != mark) return 0;
-  return 1;
+    if (!pos || count < 0) return 0;
+    for (int k = 0; k < count; ++k)
+        if (pos[k] != mark) return 0;
+    return 1;
 }
 
 void *GetMem(long size) {
-  if (size <= 0) return nullptr;
-  long rounded;
-  if (!RoundSize(size, &rounded)) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  return AllocRounded(rounded);
+    if (size <= 0) return nullptr;
+    long rounded;
+    if (!RoundSize(size, &rounded)) {
+        ReportOutOfMem();
+        return nullptr;
+    }
+    return AllocRounded(rounded);
 }
 
 void *MemInternalGetCopy(long size, const void *src, long n) {
-  long rounded;
-  if (size <= 0) return nullptr;
-  if (!RoundSize(size, &rounded)) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  assert(n >= 0 && n <= rounded);
-  void *p = AllocRounded(rounded, n / MEM_NODE_SIZE * MEM_NODE_SIZE);
-  if (p) memcpy(p, src, (size_t)n);
-  return p;
+    long rounded;
+    if (size <= 0) return nullptr;
+    if (!RoundSize(size, &rounded)) {
+        ReportOutOfMem();
+        return nullptr;
+    }
+    assert(n >= 0 && n <= rounded);
+    void *p = AllocRounded(rounded, n / MEM_NODE_SIZE * MEM_NODE_SIZE);
+    if (p) memcpy(p, src, (size_t)n);
+    return p;
 }
 
 void PutMem(void *p) {
-  MemBlock *b = FindBlock(p);
-  if (!b) return;
-  if (IsDedicated(b)) {
-    if (p == b->pMemory) RetireBlock(b);
-    return;
-  }
-  int i = EntryOf(b, p);
-  if (i < 0) return;
-  ReleaseNodes(b, i, b->Counts[i], false);
-  SetEntry(b, i, 0);
-  if (b->FreeNodeCount == MEM_NODES)
-    RetireBlock(b);
-  else
-    CHECK_BLOCK(b);
+    MemBlock *b = FindBlock(p);
+    if (!b) return;
+    if (IsDedicated(b)) {
+        if (p == b->pMemory) RetireBlock(b);
+        return;
+    }
+    int i = EntryOf(b, p);
+    if (i < 0) return;
+    ReleaseNodes(b, i, b->Counts[i], false);
+    SetEntry(b, i, 0);
+    if (b->FreeNodeCount == MEM_NODES)
+        RetireBlock(b);
+    else
+        CHECK_BLOCK(b);
 }
 
 void *AdjustMem(void *p, long size) {
-  if (size <= 0) {
-    PutMem(p);
-    return nullptr;
-  }
-  MemBlock *b = FindBlock(p);
-  if (!b) return GetMem(size);
-  long rounded;
-  if (!RoundSize(size, &rounded)) {
-    ReportOutOfMem();
-    return nullptr;
-  }
-  if (IsDedicated(b)) return p == b->pMemory ? AdjustDedicated(b, p, size, rounded) : nullptr;
-  int i = EntryOf(b, p);
-  return i < 0 ? nullptr : AdjustShared(b, i, size, rounded);
+    if (size <= 0) {
+        PutMem(p);
+        return nullptr;
+    }
+    MemBlock *b = FindBlock(p);
+    if (!b) return GetMem(size);
+    long rounded;
+    if (!RoundSize(size, &rounded)) {
+        ReportOutOfMem();
+        return nullptr;
+    }
+    if (IsDedicated(b)) return p == b->pMemory ? AdjustDedicated(b, p, size, rounded) : nullptr;
+    int i = EntryOf(b, p);
+    return i < 0 ? nullptr : AdjustShared(b, i, size, rounded);
 }
 
 void DumpMem(void) {
-  for (const MemBlock *b = pMemB; b; b = b->pNext) {
-    if (IsDedicated(b))
-      printf("\n============ Dedicated Block(%li) size(%li) FreeNodeCount(%i) <==(%li) (%li)==>",
-             (long)(intptr_t)b->pMemory, (long)b->Size, (int)b->FreeNodeCount,
-             (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
-    else
-      DumpShared(b);
-  }
-  fflush(stdout);
+    for (const MemBlock *b = pMemB; b; b = b->pNext) {
+        if (IsDedicated(b))
+            printf(
+                "\n============ Dedicated Block(%li) size(%li) FreeNodeCount(%i) <==(%li) (%li)==>",
+                (long)(intptr_t)b->pMemory, (long)b->Size, (int)b->FreeNodeCount,
+                (long)(intptr_t)b->pPrev, (long)(intptr_t)b->pNext);
+        else
+            DumpShared(b);
+    }
+    fflush(stdout);
 }

@@ -32,38 +32,38 @@ inline constexpr char MEM_USED = 'U';        // MAT mark of a used node
 // One entry of a block's allocation directory: entry i describes the
 // allocation that starts at node i.
 struct MemNode {
-  uint16_t NodeCnt; // nodes of the allocation starting here, 0 when none starts here
-  char *pAddr;      // pMemory + 32 * i while an allocation starts here, else null
+    uint16_t NodeCnt; // nodes of the allocation starting here, 0 when none starts here
+    char *pAddr;      // pMemory + 32 * i while an allocation starts here, else null
 };
 
 // One block. The record lives in its own mapping, apart from the data area.
 struct MemBlock {
-  MemBlock *pNext;         // next block in the chain, null at the tail
-  MemBlock *pPrev;         // previous block, null at the head
-  int32_t Size;            // data area in bytes: 65,536 shared, a larger multiple of it dedicated
-  int32_t DedicatedSize;   // dedicated block: rounded size in use; 0 in a shared block
-  int32_t FreeNodeCount;   // blanks in MAT; 0 in a dedicated block
-  char *pMemory;           // start of the data area
-  MemNode Nodes[MEM_NODES]; // allocation directory
-  char MAT[MEM_NODES + 1];  // occupancy map, ' ' free, 'U' used, 0-terminated
+    MemBlock *pNext;       // next block in the chain, null at the tail
+    MemBlock *pPrev;       // previous block, null at the head
+    int32_t Size;          // data area in bytes: 65,536 shared, a larger multiple of it dedicated
+    int32_t DedicatedSize; // dedicated block: rounded size in use; 0 in a shared block
+    int32_t FreeNodeCount; // blanks in MAT; 0 in a dedicated block
+    char *pMemory;         // start of the data area
+    MemNode Nodes[MEM_NODES]; // allocation directory
+    char MAT[MEM_NODES + 1];  // occupancy map, ' ' free, 'U' used, 0-terminated
 
-  // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
-  uint64_t FreeBits[MEM_NODES / 64]; // bit i set exactly when MAT[i] is ' '
-  int32_t FirstFree;       // lowest free node index, MEM_NODES when none is free
-  uint16_t SearchFrom[12]; // per class c: no free run of 2^c nodes or more starts before it
-  int32_t Longest;         // length of the longest free run, 0 when none
-  uint16_t RunLenCount[MEM_NODES + 1];     // number of free runs of each length
-  uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
-  uint16_t Counts[MEM_NODES]; // NodeCnt of every entry, packed for the lookups of a release
-  int32_t HighWater;       // nodes at and above this index were never handed out (still zero)
-  int32_t SharedPos;       // position in the manager's search index, -1 when not indexed
-  uint64_t DataBytes;      // bytes mapped for the data area (at least Size); 0 from the heap
-  unsigned char flHeapRecord; // record came from the C heap, not from a mapping
-  unsigned char flHeapData;   // data area came from the C heap, not from a mapping
+    // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
+    uint64_t FreeBits[MEM_NODES / 64]; // bit i set exactly when MAT[i] is ' '
+    int32_t FirstFree;                 // lowest free node index, MEM_NODES when none is free
+    uint16_t SearchFrom[12]; // per class c: no free run of 2^c nodes or more starts before it
+    int32_t Longest;         // length of the longest free run, 0 when none
+    uint16_t RunLenCount[MEM_NODES + 1];     // number of free runs of each length
+    uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
+    uint16_t Counts[MEM_NODES]; // NodeCnt of every entry, packed for the lookups of a release
+    int32_t HighWater;          // nodes at and above this index were never handed out (still zero)
+    int32_t SharedPos;          // position in the manager's search index, -1 when not indexed
+    uint64_t DataBytes;         // bytes mapped for the data area (at least Size); 0 from the heap
+    unsigned char flHeapRecord; // record came from the C heap, not from a mapping
+    unsigned char flHeapData;   // data area came from the C heap, not from a mapping
 };
 
-extern MemBlock *pMemB;      // head of the block chain, null before the first allocation
-extern int MemId;            // descriptor of "/dev/zero", -1 until it is opened
+extern MemBlock *pMemB;       // head of the block chain, null before the first allocation
+extern int MemId;             // descriptor of "/dev/zero", -1 until it is opened
 extern const char OutOfMem[]; // "Unable to allocate memory"
 
 // Returns zero-filled memory of at least size + 1 bytes. Returns null for a
@@ -121,9 +121,9 @@ void *MemInternalGetCopy(long size, const void *src, long n);
 // Internal to the manager and its tests: the released blocks it keeps off the
 // chain for reuse instead of unmapping them at once.
 struct MemKeptCounts {
-  int Shared;          // emptied shared blocks kept
-  int Dedicated;       // released dedicated blocks kept
-  long DedicatedBytes; // bytes mapped for the kept dedicated data areas
+    int Shared;          // emptied shared blocks kept
+    int Dedicated;       // released dedicated blocks kept
+    long DedicatedBytes; // bytes mapped for the kept dedicated data areas
 };
 MemKeptCounts MemInternalKeptCounts(void);
 // Gives every kept block back to the system. The chain does not change.

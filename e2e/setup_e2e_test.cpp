@@ -389,15 +389,43 @@ TEST(SetupRun, OldDaemonQuestion) {
         EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "");
         ExpectInstalledAt(box, kApp);
     }
+    // End of input is no answer: the run ends as a failure, touching nothing.
     for (const char *answer : {"n\n", "no\n", ""}) {
         Box box("setup-daemon-no");
         ASSERT_EQ(box.Sh(plant).status, 0);
         e2e::Result r = box.Run({"/tmp/site/setup"}, std::string("y\n") + answer);
-        EXPECT_EQ(r.status, 0) << answer;
+        EXPECT_EQ(r.status, *answer ? 0 : 1) << answer;
+        EXPECT_EQ(Contains(r.err, "ERROR: no answer: standard input ended at the question\n"),
+                  *answer == 0)
+            << answer << r.err;
         EXPECT_TRUE(Contains(r.out, "[yn] ")) << answer;
         EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "KDornaPrintD\nSDornaPrintD\n") << answer;
         EXPECT_TRUE(box.ReadFile(kApp + "/.dp_cfg").empty()) << answer;
     }
+}
+
+TEST(SetupRun, DecompressionLogsToTheRunLogAndRunsTheSystemsGzip) {
+    DORNA_REQUIRE_SANDBOX();
+    SiteCopy site("renamed", "mv setup install-dorna");
+    ASSERT_TRUE(site.ok());
+    Box box("setup-decompress", site.dir());
+    // Another user plants a link where a run named setup would log, and a
+    // gzip of his own early on root's PATH; without uncompress the archive
+    // goes through gzip.
+    e2e::Result r = box.Sh(
+        "setpriv --reuid=65534 --regid=65534 --clear-groups ln -s /etc/victim /tmp/setup.log && "
+        "mkdir /tmp/evil && printf '#!/bin/sh\\ntouch /tmp/pwned\\nexit 1\\n' > /tmp/evil/gzip && "
+        "chmod 755 /tmp/evil/gzip && rm -f /usr/bin/uncompress /bin/uncompress && "
+        "PATH=/tmp/evil:$PATH /tmp/site/install-dorna; echo \"status=$?\"; "
+        "ls /tmp/pwned /etc/victim 2>&1; cat /tmp/install-dorna.log",
+        "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=0\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "ls: cannot access '/tmp/pwned'")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "ls: cannot access '/etc/victim'")) << r.out;
+    EXPECT_FALSE(box.Changed("/etc/victim"));
+    // gzip -v names the archive it replaced, in the run log of this name.
+    EXPECT_TRUE(Contains(r.out, "DornaLinuxi386Dpxx.tar.Z:")) << r.out;
+    ExpectInstalledAt(box, kApp);
 }
 
 TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {
@@ -424,7 +452,12 @@ TEST(SetupRun, GuardQuitLeavesTheInstallationUntouched) {
                                    e2e::WaitForProcess("dprint") +
                                    "; /tmp/site/setup install /var/moved; echo \"status=$?\"",
                                std::string("y\n") + answer);
-        EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
+        // The user's own quit ends with 0; end of input is no choice of the
+        // user's and ends with 1 and a message.
+        EXPECT_TRUE(Contains(r.out, *answer ? "status=0" : "status=1")) << r.out << r.err;
+        EXPECT_EQ(Contains(r.err, "ERROR: no answer: standard input ended at the question\n"),
+                  *answer == 0)
+            << r.err;
         EXPECT_TRUE(Contains(r.out, "2.  Quit the installation\n"));
         EXPECT_TRUE(box.ReadFile("/usr/Dorna/dpxx/.dp_cfg").empty()) << "answer " << answer;
         EXPECT_FALSE(box.Changed("/var/moved"));

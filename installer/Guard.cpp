@@ -45,12 +45,8 @@ int QuitForRunningProcesses(const char *list)
 
         // One character, then one more (the newline) skipped.
         int selection = getchar();
-        if (selection == EOF) {
-            // Nobody is there to answer: quit, leaving the installation untouched.
-            printf("\n");
-            fflush(stdout);
-            return 1;
-        }
+        if (selection == EOF)
+            stopForNoAnswer();
         (void)getchar();
 
         if (selection == '2')

@@ -111,14 +111,21 @@ TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
     EXPECT_EQ(count, 3u) << g.out; // "x", then the empty line (newline pair), then "2"
 }
 
-TEST(Guard, EndOfInputCountsAsQuitting)
+TEST(Guard, EndOfInputEndsTheRunWithStatusOne)
 {
+    // Nobody chose to quit: the run ends as a failure, not as the user's quit.
     TempDir t;
     const std::string name = uniqueName("e");
     Sleeper s(t.path(), name, "60");
-    GuardRun g = runGuard("," + name + ",", "");
-    EXPECT_EQ(g.result, 1);
-    EXPECT_NE(g.out.find(MENU), std::string::npos);
+    const std::string list = "," + name + ",";
+    EXPECT_EXIT(
+        {
+            int fi = open("/dev/null", O_RDONLY);
+            dup2(fi, 0);
+            QuitForRunningProcesses(list.c_str());
+            _exit(0);
+        },
+        testing::ExitedWithCode(1), "ERROR: no answer: standard input ended at the question");
 }
 
 TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)

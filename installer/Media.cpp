@@ -189,11 +189,8 @@ int readyForInstallation(void)
     for (;;) {
         nlsPrint(stdout, 63);
         fflush(stdout);
-        if (fgets(LineBuf, 511, stdin) == nullptr) {
-            // No answer will come: leave everything as it is.
-            printf("\n");
-            exit_app(0);
-        }
+        if (fgets(LineBuf, 511, stdin) == nullptr)
+            stopForNoAnswer();
         char *save = nullptr;
         char *answer = strtok_r(LineBuf, " \t\r\n", &save);
         if (answer == nullptr)

@@ -115,6 +115,37 @@ void takeWorkArea(const char *word)
     PutMem(area);
 }
 
+// Turns <work>/DornaLinuxi386Dpxx.tar.Z into the .tar beside it: uncompress
+// first, gzip when that fails. Both append their output to the run log, the
+// file the log writer made for this run and keeps ours (never a name another
+// user may have planted, whatever the program is called), and gzip is the
+// one of the system directories, never whatever comes first on the caller's
+// PATH. Their results are not examined: tar then finds the archive or fails.
+void decompressArchive(const char *work)
+{
+    char *logPath = SaveStr("/tmp/%s.log", my_name);
+    const std::string log = SysShellWord(logPath, false);
+    PutMem(logPath);
+    // The shell lines are stored strings: a line cut to a fixed buffer would
+    // run another command than the one meant.
+    char *cmd = SaveStr("/usr/bin/uncompress %s/%s.tar.Z 1>>%s 2>>%s", work, SETUP_ARCHIVE,
+                        log.c_str(), log.c_str());
+    int failed = system(cmd);
+    PutMem(cmd);
+    if (failed == 0)
+        return;
+    char *gzip = FindSysCommand("gzip");
+    if (gzip == nullptr) {
+        PutLogMsg("WARNING_MSG: gzip is in none of the system directories\n");
+        return;
+    }
+    cmd = SaveStr("%s -dfv %s/%s.tar.Z 1>>%s 2>>%s", gzip, work, SETUP_ARCHIVE, log.c_str(),
+                  log.c_str());
+    (void)!system(cmd);
+    PutMem(cmd);
+    PutMem(gzip);
+}
+
 } // namespace
 
 void printUsage(FILE *out)
@@ -206,6 +237,15 @@ void requireShellSafePath(const char *what, const char *path, int status)
             "/ . _ - + , @ :\n",
             what, path);
     exit_app(status);
+}
+
+void stopForNoAnswer(void)
+{
+    printf("\n");
+    fflush(stdout);
+    fprintf(stderr, "ERROR: no answer: standard input ended at the question\n");
+    PutLogMsg("ERROR: no answer: standard input ended at the question\n");
+    exit_app(1);
 }
 
 int isPrivateDirectory(const char *path)
@@ -351,18 +391,7 @@ int Install(void)
     const char *work = pDornaInstallDir;
     genZFile();
 
-    // The shell lines are stored strings: a line cut to a fixed buffer would
-    // run another command than the one meant.
-    char *cmd = SaveStr("/usr/bin/uncompress %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log",
-                        work, SETUP_ARCHIVE);
-    int failed = system(cmd);
-    PutMem(cmd);
-    if (failed != 0) {
-        cmd = SaveStr("gzip -dfv %s/%s.tar.Z 1>>/tmp/setup.log 2>>/tmp/setup.log", work,
-                      SETUP_ARCHIVE);
-        (void)!system(cmd);
-        PutMem(cmd);
-    }
+    decompressArchive(work);
 
     if (chdir(work) != 0)
         SysError("cannot enter %s", work);

@@ -108,6 +108,12 @@ int isShellSafePath(const char *text);
 // characters / . _ - + , @ :" on standard error and exits with status.
 void requireShellSafePath(const char *what, const char *path, int status);
 
+// Ends the run when standard input ends at a question: nobody chose
+// anything, so the run neither goes on nor counts as the user's own quit.
+// Prints "ERROR: no answer: standard input ended at the question" on
+// standard error and exits with status 1.
+[[noreturn]] void stopForNoAnswer(void);
+
 // 1 when path is a real directory (not a link) owned by the running user.
 int isPrivateDirectory(const char *path);
 
@@ -182,7 +188,7 @@ void genZFile(void);
 void FreeSpaceForInstall(const char *work, const char *root, const char *word);
 
 // 1 to go on; 0 when the user is not root. Asks about an old print daemon;
-// "n"/"no" exit 0.
+// "n"/"no" exit 0, end of input ends the run (stopForNoAnswer).
 int readyForInstallation(void);
 
 // ---------------------------------------------------------------------------
@@ -190,7 +196,7 @@ int readyForInstallation(void);
 // ---------------------------------------------------------------------------
 
 // 0 when none of the comma-listed programs runs (at once or after waiting);
-// 1 when the user chose to quit (end of input counts as quitting).
+// 1 when the user chose to quit. End of input ends the run (stopForNoAnswer).
 int QuitForRunningProcesses(const char *list);
 
 // ---------------------------------------------------------------------------

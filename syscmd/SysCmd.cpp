@@ -589,6 +589,21 @@ int FillCmdPath(int row) {
   return 0;
 }
 
+char *FindSysCommand(const char *name) {
+  if (name == nullptr || *name == '\0') return nullptr;
+  // InitSysCmdList cuts SearchPaths in place: a colon and a NUL both end a
+  // directory, and the array's size ends the list.
+  for (size_t i = 0; i < sizeof SearchPaths;) {
+    size_t len = 0;
+    while (i + len < sizeof SearchPaths && SearchPaths[i + len] != ':' && SearchPaths[i + len] != '\0')
+      ++len;
+    std::string dir(SearchPaths + i, len);
+    if (!dir.empty() && FindFile(dir.c_str(), name)) return SaveStr("%s/%s", dir.c_str(), name);
+    i += len + 1;
+  }
+  return nullptr;
+}
+
 int TestCmd(int row) {
   ResolveLazily(row);
   return ValidCmdRow(row) && ComList[row].path != nullptr;

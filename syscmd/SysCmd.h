@@ -78,6 +78,12 @@ int FillCmdPath(int row);
 // 1 when `row` is 2 or more and resolved, else 0 (resolves lazily first).
 int TestCmd(int row);
 
+// New text "<dir>/<name>" for the first of the fixed system directories
+// (`SearchPaths`, in their order) that holds an entry `name`, or null when
+// none does. For a program the table has no row for; the caller's PATH is
+// never searched, so a program planted early in it is not the one run.
+char *FindSysCommand(const char *name);
+
 // New text "<path>/<name> <flags>" (ends in a blank when the row has no
 // flags), or null when the row is unresolved or out of range.
 char *GetCmd(int row);

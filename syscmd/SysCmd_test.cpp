@@ -878,4 +878,24 @@ TEST(GetCmdResponseStr, EndsEveryLineInANewline) {
   EXPECT_CHILD_OK(r);
 }
 
+TEST(FindSysCommand, LooksInTheSystemDirectoriesOnlyBeforeAndAfterTheTableIsResolved) {
+  TempDir t;
+  WriteFile(t.path + "/sh", "#!/bin/sh\n", 0755);
+  WriteFile(t.path + "/dorna-only-in-path", "#!/bin/sh\n", 0755);
+  auto r = RunChild([&] {
+    setenv("PATH", t.path.c_str(), 1);
+    for (int pass = 0; pass < 2; ++pass) {
+      char *sh = FindSysCommand("sh");
+      ASSERT_NE(sh, nullptr);
+      EXPECT_EQ(std::string(sh), HostDirOf("sh") + "/sh") << pass;
+      PutMem(sh);
+      EXPECT_EQ(FindSysCommand("dorna-only-in-path"), nullptr) << pass;
+      EXPECT_EQ(FindSysCommand(""), nullptr);
+      EXPECT_EQ(FindSysCommand(nullptr), nullptr);
+      InitSysCmdList();  // cuts SearchPaths at its colons
+    }
+  });
+  EXPECT_CHILD_OK(r);
+}
+
 }  // namespace

@@ -137,8 +137,15 @@ TEST(SetupRun, NamingAnotherRootMovesThePreviousInstallation) {
     ASSERT_EQ(box.Run({"/tmp/site/setup", "install", "/opt"}, "y\n").status, 0);
     ASSERT_EQ(box.Sh("touch /opt/Dorna/dpxx/kept-by-the-move").status, 0);
 
+    // The sample list's link /usr/lib/dpxx still names the old place after
+    // the move, so its tree copy through that link fails: the run says so
+    // and ends with status 1, everything else done.
+    const std::string failedCopy = "ERROR: the installation is incomplete; these steps failed (the "
+                                   "log says why):\n  pkg.list line 20: dirto selinux "
+                                   "(/usr/lib/dpxx/selinux)\n";
     e2e::Result r = box.Run({"/tmp/site/setup", "install", "/var/x"}, "y\n");
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, failedCopy)) << r.err;
     EXPECT_EQ(box.Sh("test -e /opt/Dorna/dpxx || echo gone").out, "gone\n");
     EXPECT_TRUE(box.Changed("/var/x/Dorna/dpxx/kept-by-the-move"));
     ExpectInstalledAt(box, "/var/x/Dorna/dpxx");
@@ -146,7 +153,8 @@ TEST(SetupRun, NamingAnotherRootMovesThePreviousInstallation) {
 
     // Back to /usr: the old link goes, the directory itself moves, no link.
     r = box.Run({"/tmp/site/setup", "install", "/usr"}, "y\n");
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, failedCopy)) << r.err;
     EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out, "dir\n");
     EXPECT_TRUE(box.Changed("/usr/Dorna/dpxx/kept-by-the-move"));
     EXPECT_EQ(box.Sh("test -e /var/x/Dorna/dpxx || echo gone").out, "gone\n");
@@ -426,6 +434,62 @@ TEST(SetupRun, DecompressionLogsToTheRunLogAndRunsTheSystemsGzip) {
     // gzip -v names the archive it replaced, in the run log of this name.
     EXPECT_TRUE(Contains(r.out, "DornaLinuxi386Dpxx.tar.Z:")) << r.out;
     ExpectInstalledAt(box, kApp);
+}
+
+TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
+    DORNA_REQUIRE_SANDBOX();
+    // A site that asks for little room, and an install root of 150 KiB: room
+    // for two of the suite's programs, so the later copies fail for want of
+    // space, one of them half written.
+    SiteCopy site("small-isize", "echo 1 > isize");
+    ASSERT_TRUE(site.ok());
+    Box box("setup-full-disk", site.dir());
+    e2e::Result r = box.Sh("mkdir /tmp/small && mount -t tmpfs -o size=150k tmpfs /tmp/small && "
+                           "/tmp/site/setup /tmp /tmp/small; echo \"status=$?\"; "
+                           "cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: the installation is incomplete; these steps failed")) << r.err;
+    EXPECT_TRUE(Contains(r.err, ": c dsf (/tmp/small/Dorna/dpxx/dsf)\n")) << r.err;
+    EXPECT_TRUE(Contains(r.err, ": c driver (/tmp/small/Dorna/dpxx/driver)\n")) << r.err;
+    EXPECT_FALSE(Contains(r.err, ": c dpqadmin")) << r.err;
+    // The programs that were copied whole are installed as always; the cut
+    // one gets no mode of the list and never becomes set-user-ID.
+    EXPECT_TRUE(Contains(r.out, "\n4755 dprdpxxtty\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\n755 dpqadmin\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "4755 dsf")) << r.out;
+}
+
+TEST(SetupRun, PathsTooLongToBuildStopTheRunBeforeAnythingIsInstalled) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-long-root");
+    // A root of 4090 characters: its scripts' paths would not fit.
+    const std::string root = "/var/" + std::string(4090, 'r');
+    e2e::Result r = box.Run({"/tmp/site/setup", "/tmp", root}, "y\n");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: the install root is too long")) << r.err;
+    EXPECT_TRUE(box.Changes().empty()) << "nothing is installed";
+
+    // A root of about a thousand characters gets everything, scripts included.
+    std::string fits = "/var";
+    while (fits.size() < 1006)
+        fits += "/" + std::string(std::min<size_t>(200, 1006 - fits.size() - 1), 'f');
+    r = box.Run({"/tmp/site/setup", "/tmp", fits}, "y\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(Contains(r.err, "too long")) << r.err;
+    ExpectInstalledAt(box, fits + "/Dorna/dpxx");
+}
+
+TEST(SetupRun, PackageWithoutItsListIsAFailure) {
+    DORNA_REQUIRE_SANDBOX();
+    // The same pieces, their archive without pkg.list.
+    SiteCopy site("no-list", "cat pkg_tar.* | gzip -dc > all.tar && tar --delete -f all.tar pkg/pkg.list && "
+                             "gzip -c all.tar > all && rm pkg_tar.* all.tar && split -n 3 all pkg_tar. && rm all");
+    ASSERT_TRUE(site.ok());
+    Box box("setup-no-list", site.dir());
+    e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /tmp/DornaInstall/pkg/pkg.list\n")) << r.err;
 }
 
 TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {

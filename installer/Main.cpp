@@ -71,6 +71,7 @@ int main(int argc, char **argv)
     else
         pTargetInstallDir = SaveStr_("/usr");
     pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME);
+    requireBuildablePaths();
 
     FreeSpaceForInstall(pDornaInstallDir, pTargetInstallDir, SETUP_MAKER);
 
@@ -83,5 +84,6 @@ int main(int argc, char **argv)
 
     installFromSite(pDornaInstallDir);
     DornaClean(pDornaInstallDir);
-    exit_app(flInstallStopped ? 1 : 0);
+    int failedSteps = reportFailedSteps();
+    exit_app(flInstallStopped || failedSteps > 0 ? 1 : 0);
 }

@@ -187,30 +187,53 @@ const char *AppArgPath(void)
 // Directives
 // ---------------------------------------------------------------------------
 
+// What a copy, touch or tree copy leaves to do: the attributes when it
+// succeeded. A failure has been logged as a warning by the command layer; it
+// is recorded for the summary at the end of the run, and nothing is applied
+// to the path it should have made (a copy cut short by a full disk must not
+// become set-user-ID, nor be linked or renamed into place).
+Next AfterStep(int status, const std::string &made)
+{
+    if (status == 0)
+        return Next::Attributes;
+    noteFailedStep(made.c_str(), "pkg.list line %d: %s %s (%s)", g.lineNo, g.directive, g.arg,
+                   made.c_str());
+    return Next::EndLine;
+}
+
+// Where "cp" puts W/P/A when told to copy it into dir.
+std::string CopiedInto(const char *dir)
+{
+    const char *slash = strrchr(g.arg, '/');
+    return Join(dir, slash != nullptr ? slash + 1 : g.arg);
+}
+
 Next RunCopy(void)
 {
-    SysCmd(kRowCp, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
-    return Next::Attributes;
+    int status =
+        SysCmd(kRowCp, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
+    return AfterStep(status, CopiedInto(pAppDir));
 }
 
 Next RunDir(void)
 {
-    SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
-    return Next::Attributes;
+    int status =
+        SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
+    return AfterStep(status, CopiedInto(pAppDir));
 }
 
 Next RunDirTo(void)
 {
     char *to = g.value; // free until the attribute pairs are read
     NextWord(to);
-    SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
-    return Next::Attributes;
+    int status = SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
+    return AfterStep(status, CopiedInto(to));
 }
 
 Next RunTouch(void)
 {
-    SysCmd(kRowTouch, kWarnMode, "%s", Word(Join(pAppDir, g.arg)).c_str());
-    return Next::Attributes;
+    const std::string path = Join(pAppDir, g.arg);
+    return AfterStep(SysCmd(kRowTouch, kWarnMode, "%s", Word(path).c_str()), path);
 }
 
 Next RunIfExists(void)
@@ -478,11 +501,11 @@ int ProcessPkgList(const char *pkgDir)
     g.pkgDir = pkgDir;
     g.nextLineNo = 1;
 
-    // The reader is opened silently and the failure reported here, so that
-    // a missing list ends the program with status 0 as documented.
+    // The reader is opened silently and the failure reported here: without
+    // its list the package installs nothing, which is a failed run.
     if (!OpenInputFileF(0, "%s/%s/pkg.list", pDornaInstallDir, pkgDir)) {
         fprintf(stderr, "ERROR: can't open file, %s/%s/pkg.list\n", pDornaInstallDir, pkgDir);
-        exit_app(0);
+        exit_app(1);
     }
 
     for (long start = ftell(pIn); GetFileLine(); start = pIn != nullptr ? ftell(pIn) : -1) {

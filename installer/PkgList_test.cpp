@@ -75,15 +75,18 @@ class PkgSite {
         WriteFile(app() + "/" + rel, text, mode);
     }
 
-    // Runs the list in a child; before() runs in the child first.
+    // Runs the list in a child; before() runs in the child first, after()
+    // once the list returned.
     ListRun Run(const std::string &list, const std::string &input = "",
-                const std::function<void()> &before = nullptr)
+                const std::function<void()> &before = nullptr,
+                const std::function<void()> &after = nullptr)
     {
         WriteFile(pkg() + "/pkg.list", list);
-        return RunNoWrite(input, before);
+        return RunNoWrite(input, before, after);
     }
 
-    ListRun RunNoWrite(const std::string &input = "", const std::function<void()> &before = nullptr)
+    ListRun RunNoWrite(const std::string &input = "", const std::function<void()> &before = nullptr,
+                       const std::function<void()> &after = nullptr)
     {
         ListRun result;
         std::string outPath = dir_ / "child.out";
@@ -104,6 +107,8 @@ class PkgSite {
             if (before)
                 before();
             int r = ProcessPkgList("pkg");
+            if (after)
+                after();
             fflush(nullptr);
             _exit(kReturned + r);
         }
@@ -264,6 +269,38 @@ TEST(PkgList, FailingCopyWarnsAndGoesOnFailingModeStops)
     EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
     EXPECT_TRUE(Contains(r.log, "ERROR: ")) << r.log;
     EXPECT_FALSE(Exists(s.app() + "/tree")) << "the list stops at the failed mode";
+}
+
+TEST(PkgList, AFailedCopyGetsNoAttributesAndIsRecorded)
+{
+    PkgSite s("failed-attrs");
+    s.PkgFile("tool", "T");
+    s.PkgFile("tree/f", "F");
+    const std::string link = s.root() + "/link";
+    ListRun r = s.Run("c missing mode 4755 link " + link + "\n"
+                      "dir notree owner root name renamed\n"
+                      "dirto notree " + s.root() + "/to mode 700\n"
+                      "t no/such/dir/file mode 600\n"
+                      "c tool mode 700\n",
+                      "", nullptr, [] {
+                          // What the child recorded as failed, path by path.
+                          std::string app(pAppDir), root(pTargetInstallDir);
+                          printf("\nrecorded=");
+                          for (const std::string &path : {app + "/missing", app + "/notree",
+                                                          root + "/to/notree",
+                                                          app + "/no/such/dir/file", app + "/tool"})
+                              printf("%d", isFailedPath(path.c_str()));
+                          printf("\n");
+                      });
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(Mode(s.app() + "/tool"), 0700) << "the list goes on";
+    EXPECT_FALSE(Exists(link)) << "no link to a failed copy";
+    EXPECT_FALSE(Contains(r.log, "chmod  4755")) << r.log;
+    EXPECT_FALSE(Contains(r.log, "chown")) << r.log;
+    EXPECT_FALSE(Contains(r.log, "/renamed")) << r.log;
+    EXPECT_FALSE(Contains(r.log, "chmod  700 " + s.app() + "/notree")) << r.log;
+    EXPECT_FALSE(Contains(r.log, "chmod  600")) << r.log;
+    EXPECT_TRUE(Contains(r.out, "recorded=11110")) << r.out;
 }
 
 TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain)
@@ -515,12 +552,12 @@ TEST(PkgList, NulInALineStopsTheListAndSaysSo)
     }
 }
 
-TEST(PkgList, MissingListEndsTheProgramWithStatusZero)
+TEST(PkgList, MissingListEndsTheProgramWithStatusOne)
 {
     PkgSite s("missing");
     unlink((s.pkg() + "/pkg.list").c_str());
     ListRun r = s.RunNoWrite();
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ERROR: can't open file, " + s.pkg() + "/pkg.list\n");
 }
 

@@ -51,7 +51,7 @@ int createPrintingSubsystemFile(const char *dir)
     if (SniffCUPS())
         content = " CUPS ";
 
-    char path[1024];
+    char path[SETUP_PATH_MAX];
     int n = snprintf(path, sizeof path, "%s/.dp_cfg", dir);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
         fprintf(stderr, "ERROR: couldn't open %s\n", path);
@@ -67,7 +67,7 @@ void createInstallationDirectories(const char *root)
         return;
     }
 
-    char dir[1024];
+    char dir[SETUP_PATH_MAX];
     int n = snprintf(dir, sizeof dir, "%s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME);
     if (n < 0 || static_cast<size_t>(n) >= sizeof dir) {
         printf("ERROR: install root too long: %.60s...\n", root);

@@ -142,8 +142,8 @@ void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl,
 
 void createQueueScripts(const char *spoolRoot)
 {
-    char path[1024];
-    char spoolDir[1024];
+    char path[SETUP_PATH_MAX];
+    char spoolDir[SETUP_PATH_MAX];
 
     if (JoinPath(path, sizeof path, "%s/DornaPrintdpxx", pAppDir))
         generateDornaPrintdpxxScript(path, ScriptShShell, DornaPrintdpxxScript);

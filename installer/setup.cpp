@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,6 +240,71 @@ void requireShellSafePath(const char *what, const char *path, int status)
     exit_app(status);
 }
 
+namespace {
+
+// Steps that failed without stopping the run, in the order they failed.
+struct FailedSteps {
+    std::vector<std::string> steps; // what failed, as the summary names it
+    std::vector<std::string> paths; // the path each one should have made
+};
+FailedSteps g_failed;
+
+} // namespace
+
+void noteFailedStep(const char *path, const char *format, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_failed.steps.emplace_back(text);
+    g_failed.paths.emplace_back(path != nullptr ? path : "");
+}
+
+int isFailedPath(const char *path)
+{
+    for (const std::string &p : g_failed.paths)
+        if (path != nullptr && p == path)
+            return 1;
+    return 0;
+}
+
+int reportFailedSteps(void)
+{
+    if (g_failed.steps.empty())
+        return 0;
+    fflush(stdout);
+    const char *head = "ERROR: the installation is incomplete; these steps failed (the log says why):\n";
+    fputs(head, stderr);
+    PutLogMsg("%s", head);
+    for (const std::string &step : g_failed.steps) {
+        fprintf(stderr, "  %s\n", step.c_str());
+        PutLogMsg("  %s\n", step.c_str());
+    }
+    return static_cast<int>(g_failed.steps.size());
+}
+
+void requireBuildablePaths(void)
+{
+    // The longest names written below the application directory, and the
+    // package list below the work directory (read through a 512-byte path).
+    const size_t appNeed = strlen(pAppDir) + strlen("/DornaPrintdpxx") + 1;
+    const size_t workNeed = strlen(pDornaInstallDir) + strlen("/" SETUP_PKGDIR "/pkg.list") + 1;
+    const char *what = nullptr;
+    if (appNeed > SETUP_PATH_MAX)
+        what = "install root";
+    else if (workNeed > 512)
+        what = "work area";
+    if (what == nullptr)
+        return;
+    fprintf(stderr, "ERROR: the %s is too long: the paths built below it would not fit; "
+                    "nothing was installed\n",
+            what);
+    PutLogMsg("ERROR: the %s is too long: the paths built below it would not fit\n", what);
+    exit_app(1);
+}
+
 void stopForNoAnswer(void)
 {
     printf("\n");
@@ -425,8 +491,13 @@ int Install(void)
     PutMem(spoolRoot);
 
     SysCmd(5, 0, "755 %s/%s", pTargetInstallDir, SETUP_MAKER);
-    SysCmd(5, 1, "4755 %s/%s", pAppDir, "dprdpxxtty");
-    SysCmd(5, 1, "4755 %s/%s", pAppDir, "dsf");
+    // A copy that failed may have left a cut file: it never becomes set-user-ID.
+    for (const char *program : {"dprdpxxtty", "dsf"}) {
+        char *path = SaveStr("%s/%s", pAppDir, program);
+        if (!isFailedPath(path))
+            SysCmd(5, 1, "4755 %s", path);
+        PutMem(path);
+    }
     return 0;
 }
 

@@ -79,6 +79,11 @@ void printUsage(FILE *out);
 // Returns when neither is found.
 void checkCommandLineOptions(int argc, char **argv);
 
+// Stops the run with status 1, before anything is installed, when a path the
+// installer builds from the install root or the work directory would not fit
+// its buffer (SETUP_PATH_MAX, the line reader's 512 characters).
+void requireBuildablePaths(void);
+
 // Install root of the previous installation (a stored string), or null when
 // there is none. Removes a dangling link at the well-known location.
 char *locatePreviousInstallation(void);
@@ -107,6 +112,23 @@ int isShellSafePath(const char *text);
 // "ERROR: the <what> "<path>" may hold only letters, digits and the
 // characters / . _ - + , @ :" on standard error and exits with status.
 void requireShellSafePath(const char *what, const char *path, int status);
+
+// Steps that failed without stopping the run (a copy, a touch or a tree copy
+// of the package list). Each is logged as a warning when it happens, nothing
+// more is done to the path it should have made, and the run ends with status
+// 1 after a summary that names every one of them.
+// noteFailedStep records the step (described by the printf-style text) and
+// the path it should have made; isFailedPath tells whether a path is one of
+// them; reportFailedSteps prints the summary on standard error and in the
+// log and returns the number of failed steps (0: nothing is printed).
+[[gnu::format(printf, 2, 3)]] void noteFailedStep(const char *path, const char *format, ...);
+int isFailedPath(const char *path);
+int reportFailedSteps(void);
+
+// The longest path the installer builds, terminator included: the
+// application directory with the longest name the installer writes into it
+// must fit, or the run stops with status 1 before anything is installed.
+#define SETUP_PATH_MAX 4096
 
 // Ends the run when standard input ends at a question: nobody chose
 // anything, so the run neither goes on nor counts as the user's own quit.
@@ -204,7 +226,9 @@ int QuitForRunningProcesses(const char *list);
 // ---------------------------------------------------------------------------
 
 // Carries out <work>/<pkgDir>/pkg.list. 0 when the whole list ran; 1 when a
-// checkps guard ended with the user's choice to quit.
+// checkps guard ended with the user's choice to quit. Exits 1 when the list
+// cannot be opened. A failed copy, touch or tree copy skips the attributes of
+// its line and is recorded with noteFailedStep.
 int ProcessPkgList(const char *pkgDir);
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // lists of pick items, condition lists that choose a submenu, and the state
 // formats through which one item's state hides, disables, sets or triggers
 // other items.
+#include "MenuPriv.h"
 #include "TextMenu.h"
 
 #include "MemMgr.h"
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace textmenu_detail;
 
 namespace {
 
@@ -32,8 +35,6 @@ struct ModelState {
 };
 ModelState g;
 
-bool IsLettered(const TextMenuItem *item) { return item->pText[0] == '~' && item->pText[1] != '\0'; }
-
 // Start of token n (0-based) of a comma state list, as the tokenizer splits
 // it (runs of commas skipped, a backslash escapes the next character).
 char *StateStart(char *states, int n) {
@@ -45,16 +46,6 @@ char *StateStart(char *states, int n) {
         if (k == n) return p;
         while (*p != '\0' && *p != ',') p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
     }
-}
-
-// Token n (0-based) of the state list, copied into GetTokenBuf without
-// moving the shared tokenizer cursor; null when there is none.
-char *StateToken(const char *states, intptr_t n) {
-    if (states == nullptr || n < 0 || n > INT32_MAX) return nullptr;
-    char *cursor = nullptr;
-    char *tok = GetTokenD(states, ",", &cursor, GetTokenBuf);
-    for (intptr_t k = 0; tok != nullptr && k < n; ++k) tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
-    return tok;
 }
 
 // Reads an integer at *p (optional sign, digits), stepping over it.
@@ -184,13 +175,6 @@ char ApplyTarget(TextMenu *menu, int count, char command, bool match, const char
     return del;
 }
 
-int CountItems(const TextMenu *menu) {
-    int n = 0;
-    if (menu != nullptr && menu->pItems != nullptr)
-        while (menu->pItems[n].pText != nullptr) ++n;
-    return n;
-}
-
 void RunStateFormat(TextMenu *menu, int index, int count) {
     TextMenuItem *item = &menu->pItems[index];
     char tok[TOKEN_BUF_SIZE];
@@ -214,6 +198,36 @@ void RunStateFormat(TextMenu *menu, int index, int count) {
 }
 
 } // namespace
+
+namespace textmenu_detail {
+
+int CountItems(const TextMenu *menu) {
+    int n = 0;
+    if (menu != nullptr && menu->pItems != nullptr)
+        while (menu->pItems[n].pText != nullptr) ++n;
+    return n;
+}
+
+bool IsLettered(const TextMenuItem *item) { return item->pText[0] == '~' && item->pText[1] != '\0'; }
+
+char *StateToken(const char *states, intptr_t n) {
+    if (states == nullptr || n < 0 || n > INT32_MAX) return nullptr;
+    char *cursor = nullptr;
+    char *tok = GetTokenD(states, ",", &cursor, GetTokenBuf);
+    for (intptr_t k = 0; tok != nullptr && k < n; ++k) tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
+    return tok;
+}
+
+char *TextBuffer(TextMenuItem *item) {
+    char *buf = reinterpret_cast<char *>(item->Value);
+    if (buf == nullptr) {
+        buf = static_cast<char *>(GetMem(MENU_TEXT_VALUE_SIZE));
+        item->Value = reinterpret_cast<intptr_t>(buf);
+    }
+    return buf;
+}
+
+} // namespace textmenu_detail
 
 int InitMenu(TextMenu *menu, void * /*work*/) {
     if (menu == nullptr || menu->pItems == nullptr) return 0;
@@ -243,12 +257,7 @@ int InitMenu(TextMenu *menu, void * /*work*/) {
             break;
         case MENU_NAME:
         case MENU_TEXT: {
-            char *buf = reinterpret_cast<char *>(item->Value);
-            if (buf == nullptr) {
-                buf = static_cast<char *>(GetMem(MENU_TEXT_VALUE_SIZE));
-                item->Value = reinterpret_cast<intptr_t>(buf);
-            }
-            if (buf != nullptr) {
+            if (char *buf = TextBuffer(item)) {
                 const char *def = reinterpret_cast<const char *>(item->Default);
                 snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", def ? def : "");
             }

@@ -35,8 +35,6 @@ constexpr const char DEFAULT_SETTINGS_FILE[] = ".settings";
 // Longest answer PromptUser keeps.
 constexpr int PROMPT_ANSWER_SIZE = 1024;
 
-bool IsLettered(const TextMenuItem *item) { return item->pText[0] == '~' && item->pText[1] != '\0'; }
-
 // The text a lettered item shows: what follows "~k ".
 const char *DisplayText(const TextMenuItem *item) {
     if (!IsLettered(item)) return item->pText;
@@ -101,14 +99,7 @@ void PrintValue(TextMenuItem *item, int dots) {
     for (int n = item->TextLen; n < dots; ++n) putchar('.');
     switch (item->Type) {
     case MENU_PICK_ONE: {
-        item->pCurState = nullptr;
-        if (item->pStates != nullptr && item->Value >= 0) {
-            char *cursor = nullptr;
-            char *tok = GetTokenD(item->pStates, ",", &cursor, GetTokenBuf);
-            for (intptr_t k = 0; tok != nullptr && k < item->Value; ++k)
-                tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
-            item->pCurState = tok;
-        }
+        item->pCurState = StateToken(item->pStates, item->Value);
         const char *state = item->pCurState;
         if (state == nullptr || state[0] == ' ') {
             fputs(" [ ]", stdout);
@@ -192,15 +183,13 @@ int StepPickOne(TextMenu *menu, int index, const char *arg) {
     intptr_t from = item->Value;
     intptr_t chosen = -1;
     if (n >= 1 && n <= count) {
-        char *state = GetTokenN(item->pStates, ",", n);
+        char *state = StateToken(item->pStates, n - 1);
         if (state != nullptr && state[0] != ' ') chosen = n - 1;
         else from = n - 1;
     }
     for (int tries = 0; chosen < 0 && tries < count; ++tries) {
         from = ((from % count) + count + 1) % count;
-        char *cursor = nullptr;
-        char *tok = GetTokenD(item->pStates, ",", &cursor, GetTokenBuf);
-        for (intptr_t k = 0; tok != nullptr && k < from; ++k) tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
+        char *tok = StateToken(item->pStates, from);
         if (tok != nullptr && tok[0] != ' ') chosen = from;
     }
     if (chosen < 0) return 0;
@@ -237,12 +226,8 @@ int EnterValue(TextMenuItem *item, const char *arg) {
             PostMsg("%s", CatalogFormat(30, 42, 1, MENU_TEXT_VALUE_SIZE - 1).c_str());
             return 0;
         }
-        char *buf = reinterpret_cast<char *>(item->Value);
-        if (buf == nullptr) {
-            buf = static_cast<char *>(GetMem(MENU_TEXT_VALUE_SIZE));
-            if (buf == nullptr) return 0;
-            item->Value = reinterpret_cast<intptr_t>(buf);
-        }
+        char *buf = TextBuffer(item);
+        if (buf == nullptr) return 0;
         snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", text.c_str());
         break;
     }
@@ -459,10 +444,7 @@ int FindSelection(TextMenu *menu, void * /*work*/, int count) {
 }
 
 int ProcessSelection(TextMenu *menu, int index, char *arg) {
-    int count = 0;
-    if (menu != nullptr && menu->pItems != nullptr)
-        while (menu->pItems[count].pText != nullptr) ++count;
-    if (index < 0 || index >= count) return 0;
+    if (index < 0 || index >= CountItems(menu)) return 0;
     TextMenuItem *item = &menu->pItems[index];
     int ok = 0;
     switch (item->Type) {

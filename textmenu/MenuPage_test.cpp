@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 #include <string>
 
 using menu_testing::MenuBuilder;
@@ -88,6 +90,45 @@ TEST(MenuPage, HelpAnswerOpensTheHelpViewer) {
         printf("<%d>", m.Select("h"));
     });
     EXPECT_EQ(r.out, "\nHelp is not available.\n" + RET + "<0>");
+}
+
+// A scratch directory whose path a settings file name may hold: no dots.
+struct PlainTempDir {
+    std::string path;
+    PlainTempDir() {
+        char tmpl[] = "/tmp/textmenu-XXXXXX";
+        path = mkdtemp(tmpl) ? tmpl : "";
+    }
+    ~PlainTempDir() { std::filesystem::remove_all(path); }
+};
+
+TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
+    PlainTempDir dir;
+    std::string good = dir.path + "/queue_settings";
+    std::string bad = dir.path + "/queue.settings";
+    auto r = RunWithInput(good + "\n" + bad + "\n\n", [] {
+        PageMenu m;
+        m.menu->Flags |= MENU_SAVE_ASK;
+        m.b[3].Value = 7;
+        printf("<%d>", m.Select("s"));
+        printf("<%d>", m.Select("S"));
+    });
+    EXPECT_EQ(r.out, "Enter the settings file name: <0>Enter the settings file name: Invalid character '.'\n"
+                     "This text may contain \"abc..zABC..Z012..9-_/\"" + RET + "<0>");
+    EXPECT_EQ(utils_testing::ReadAll(good), "1[] 11 0\n2[0] 9 0\n3[7] 13 0\n4[0.000] 14 0\n");
+    EXPECT_FALSE(std::filesystem::exists(bad));
+
+    auto exits = RunWithInput("", [&] {
+        if (chdir(dir.path.c_str()) != 0) return;
+        PageMenu m;
+        m.menu->Flags |= MENU_SAVE_EXIT;
+        m.b[3].Value = 7;
+        m.Select("s");
+        printf("<not reached>");
+    });
+    EXPECT_EQ(exits.status, 0);
+    EXPECT_EQ(exits.out, "");
+    EXPECT_EQ(utils_testing::ReadAll(dir.path + "/.settings"), utils_testing::ReadAll(good));
 }
 
 TEST(MenuPage, PickOneTakesAStateNumberOrStepsToTheNextVisibleState) {

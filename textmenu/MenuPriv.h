@@ -2,9 +2,26 @@
 // and the <Return> wait that follows every message.
 #pragma once
 
+#include "TextMenu.h"
+
+#include <cstdint>
 #include <string>
 
 namespace textmenu_detail {
+
+// Number of items before the one whose text is null.
+int CountItems(const TextMenu *menu);
+
+// True for a lettered item ("~k Text").
+bool IsLettered(const TextMenuItem *item);
+
+// Token n (0-based) of a comma state list, copied into GetTokenBuf without
+// moving the shared tokenizer cursor; null when there is none.
+char *StateToken(const char *states, intptr_t n);
+
+// The 256-byte value buffer of a name or text item, taken from the memory
+// manager when the item has none yet; null when no memory can be had.
+char *TextBuffer(TextMenuItem *item);
 
 // The catalog text section/number of the core database, or "Error" when the
 // catalog has no such entry.

@@ -1,5 +1,6 @@
 // Settings.cpp - menu values written to and read from settings files: one
 // record per value by item index, "N{" ... "}" blocks for submenus.
+#include "MenuPriv.h"
 #include "TextMenu.h"
 
 #include "MemMgr.h"
@@ -13,6 +14,8 @@
 
 unsigned char flLoadedSettings = 0;
 
+using namespace textmenu_detail;
+
 namespace {
 
 // Submenus nest at most this deep in a settings file; deeper blocks (only a
@@ -25,13 +28,6 @@ int ToInt(const char *text) {
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
     return static_cast<int>(v);
-}
-
-int CountItems(const TextMenu *menu) {
-    int n = 0;
-    if (menu != nullptr && menu->pItems != nullptr)
-        while (menu->pItems[n].pText != nullptr) ++n;
-    return n;
 }
 
 void Store(TextMenu *menu, int depth) {
@@ -140,12 +136,8 @@ void Load(TextMenu *menu, int depth) {
             break;
         case MENU_NAME:
         case MENU_TEXT: {
-            char *buf = reinterpret_cast<char *>(item->Value);
-            if (buf == nullptr) {
-                buf = static_cast<char *>(GetMem(MENU_TEXT_VALUE_SIZE));
-                if (buf == nullptr) continue;
-                item->Value = reinterpret_cast<intptr_t>(buf);
-            }
+            char *buf = TextBuffer(item);
+            if (buf == nullptr) continue;
             snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", value);
             break;
         }

@@ -156,6 +156,29 @@ void SkipPastParen(const char **f) {
     *f = close ? close + 1 : *f + strlen(*f);
 }
 
+// Reads a number at the entry position with parse(text, &end), adds its
+// characters to the matched text and steps over them and one more.
+template <typename Parse> auto TakeNumber(Check &c, Parse parse) {
+    char *end = nullptr;
+    auto value = parse(c.pos, &end);
+    c.Match(c.pos, end);
+    c.pos = end;
+    c.StepOne();
+    return value;
+}
+
+// Reads the range of a fraction code, "X(min,max)" with parse, and moves *f
+// past its ')'.
+template <typename T, typename Parse> void ReadRealRange(const char **f, T *min, T *max, Parse parse) {
+    const char *p = *f;
+    StepOver(&p);
+    StepOver(&p);
+    char *end = nullptr;
+    *min = parse(p, &end);
+    *max = *end == ',' ? parse(end + 1, &end) : T{};
+    SkipPastParen(f);
+}
+
 Step LengthTest(Check &c, int min, int max) {
     if (max == 0) return Step::Next;
     long len = static_cast<long>(c.entryLen);
@@ -181,13 +204,9 @@ Step CheckClass(Check &c, const char **f) {
 }
 
 Step CheckDecimal(Check &c, const char **f) {
-    char *end = nullptr;
-    long value = strtol(c.pos, &end, 10);
+    long value = TakeNumber(c, [](const char *text, char **end) { return strtol(text, end, 10); });
     if (value > INT32_MAX) value = INT32_MAX;
     if (value < INT32_MIN) value = INT32_MIN;
-    c.Match(c.pos, end);
-    c.pos = end;
-    c.StepOne();
     int min = 0, max = 0;
     ReadRange(f, &min, &max);
     ReadPairs(f, c);
@@ -202,11 +221,7 @@ Step CheckDecimal(Check &c, const char **f) {
 }
 
 Step CheckHex(Check &c, const char **f) {
-    char *end = nullptr;
-    unsigned long long value = strtoull(c.pos, &end, 16);
-    c.Match(c.pos, end);
-    c.pos = end;
-    c.StepOne();
+    unsigned long long value = TakeNumber(c, [](const char *text, char **end) { return strtoull(text, end, 16); });
     int min = 0, max = 0;
     ReadRange(f, &min, &max);
     if (max == 0) return Step::Next;
@@ -225,17 +240,9 @@ Step CheckFraction(Check &c, const char **f) {
         }
     }
     if (dots > 1) return c.Failure(Step::Stop, ENTRY_RANGE, CatalogText(25, 1020));
-    char *end = nullptr;
-    float value = strtof(c.pos, &end);
-    c.Match(c.pos, end);
-    c.pos = end;
-    c.StepOne();
-    const char *p = *f;
-    StepOver(&p);
-    StepOver(&p);
-    float min = strtof(p, &end);
-    float max = *end == ',' ? strtof(end + 1, nullptr) : 0.0f;
-    SkipPastParen(f);
+    float value = TakeNumber(c, strtof);
+    float min = 0, max = 0;
+    ReadRealRange(f, &min, &max, strtof);
     if (max == 0.0f) return Step::Next;
     if (value < min || value > max) {
         return c.Failure(Step::Stop, ENTRY_RANGE,
@@ -245,17 +252,9 @@ Step CheckFraction(Check &c, const char **f) {
 }
 
 Step CheckExtended(Check &c, const char **f) {
-    char *end = nullptr;
-    long double value = strtold(c.pos, &end);
-    c.Match(c.pos, end);
-    c.pos = end;
-    c.StepOne();
-    const char *p = *f;
-    StepOver(&p);
-    StepOver(&p);
-    long double min = strtold(p, &end);
-    long double max = *end == ',' ? strtold(end + 1, nullptr) : 0.0L;
-    SkipPastParen(f);
+    long double value = TakeNumber(c, strtold);
+    long double min = 0, max = 0;
+    ReadRealRange(f, &min, &max, strtold);
     ReadPairs(f, c);
     for (const char *q = c.entry; *q != '\0'; ++q) {
         if (InList(c.forbidden, *q) || !(isdigit(static_cast<unsigned char>(*q)) || *q == '.')) {

@@ -215,6 +215,35 @@ TEST(Settings, ALoadedStateTakesEffectBeforeTheBlocksThatFollow) {
     FreeMenu(menu);
 }
 
+TEST(Settings, SubmenusNestAndReadBackLevelByLevel) {
+    MenuBuilder inner, middle, top;
+    inner.Add(MENU_INTEGER, "Depth");
+    TextMenu *innerMenu = inner.Finish("Inner");
+    middle.Add(MENU_FLOAT, "Gap");
+    middle.Add(MENU_SUBMENU, "Inner");
+    middle.Add(MENU_INTEGER, "After");
+    TextMenu *middleMenu = middle.Finish("Middle");
+    top.Add(MENU_SUBMENU, "Middle");
+    top.Add(MENU_INTEGER, "Top");
+    TextMenu *topMenu = top.Finish("Top");
+    middle[1].Value = reinterpret_cast<intptr_t>(innerMenu);
+    top[0].Value = reinterpret_cast<intptr_t>(middleMenu);
+    for (TextMenu *m : {topMenu, middleMenu, innerMenu}) InitMenu(m, nullptr);
+    inner[0].Value = 3;
+    SetItemFloat(&middle[0], 1.25f);
+    middle[2].Value = 9;
+    top[1].Value = 4;
+    const std::string text = "1[4] 13 0\n0{\n0[1.250] 14 0\n2[9] 13 0\n1{\n0[3] 13 0\n}\n}\n";
+    EXPECT_EQ(Stored(topMenu), text);
+    inner[0].Value = middle[2].Value = top[1].Value = 0;
+    SetItemFloat(&middle[0], 0.0f);
+    Load(topMenu, text + "1[8] 13 0\n");
+    EXPECT_EQ(inner[0].Value, 3);
+    EXPECT_FLOAT_EQ(GetItemFloat(&middle[0]), 1.25f);
+    EXPECT_EQ(middle[2].Value, 9);
+    EXPECT_EQ(top[1].Value, 8); // the top level goes on after the blocks
+}
+
 TEST(Settings, StoreMenuFileReplacesTheFileWhole) {
     QueueMenu q;
     utils_testing::TempDir dir;

@@ -187,7 +187,8 @@ void CopyOut(char *out, const char *text) {
 
 // A new block holding text (len bytes) and a NUL.
 char *NewCopy(const char *text, size_t len) {
-    auto *copy = static_cast<char *>(GetMem(static_cast<long>(len)));
+    // GetMem refuses a size of 0: an empty text still takes one byte.
+    auto *copy = static_cast<char *>(GetMem(static_cast<long>(len > 0 ? len : 1)));
     if (copy == nullptr) return nullptr;
     memcpy(copy, text, len);
     copy[len] = '\0'; // GetMem gives len + 1 bytes

@@ -293,6 +293,24 @@ TEST_F(NlsFetch, ALongTextIsCutToTheOutputBuffer) {
     EXPECT_EQ(std::string(g.guard, sizeof g.guard), std::string(sizeof g.guard, 'G'));
 }
 
+TEST_F(NlsFetch, AnEmptyTextIsFoundAndCopied) {
+    ToolRoot empty;
+    empty.Database("en_US", "Empty", {{"25_1", ""}, {"25_2", std::string("\0tail", 5)}});
+    DbT *edb = OpenDb("en_US", "Empty");
+    for (int number : {1, 2}) {
+        for (int mode : {0, 3}) {
+            char *r = NlsFetchString(edb, nullptr, mode, 25, number);
+            ASSERT_NE(r, nullptr) << number << " mode " << mode;
+            EXPECT_STREQ(r, "") << number << " mode " << mode;
+            PutMem(r);
+        }
+        char out[NLS_STR_SIZE] = "untouched";
+        EXPECT_EQ(NlsFetchString(edb, out, 0, 25, number), out);
+        EXPECT_STREQ(out, "");
+    }
+    DbTClose(edb);
+}
+
 TEST_F(NlsFetch, ATextStoredWithoutItsNulIsStillTerminated) {
     ToolRoot raw;
     raw.Database("en_US", "Raw", {{"25_1", "abc"}, {"25_2", std::string(NLS_STR_SIZE, 'r')}}, true);

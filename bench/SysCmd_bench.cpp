@@ -58,7 +58,7 @@ void BM_InitSysCmdList(benchmark::State &state) {
     InitSysCmdList();
   }
   int found = 0;
-  for (int i = 2; i <= COMLIST_LAST_CMD; ++i) found += ComList[i].path != nullptr;
+  for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i) found += ComList[i].path != nullptr;
   state.counters["resolved"] = found;
 }
 
@@ -78,7 +78,7 @@ void BM_StatLoop(benchmark::State &state) {
     found = 0;
     char path[4096];
     for (const std::string &d : dirs) {
-      for (int i = 2; i <= COMLIST_LAST_CMD; ++i) {
+      for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i) {
         if (done[i]) continue;
         snprintf(path, sizeof path, "%s/%s", d.c_str(), ComList[i].name);
         struct stat st;

@@ -16,16 +16,16 @@ namespace {
 // link at the well-known location.
 void relocatePreviousInstallation(void)
 {
-    SysCmd(30, 1, " %s", pAppDir);
+    SysCmd(CMD_RM_RF, RUN_WARN, " %s", pAppDir);
     char *suite = SaveStr("%s/%s", pTargetInstallDir, SETUP_MAKER);
     CreateFile(suite, nullptr, "755", nullptr, nullptr);
     PutMem(suite);
-    SysCmd(25, 2, "-f %s/%s/%s %s/%s", pCurrentInstallDir, SETUP_MAKER, SETUP_APPNAME,
+    SysCmd(CMD_MV, RUN_FATAL, "-f %s/%s/%s %s/%s", pCurrentInstallDir, SETUP_MAKER, SETUP_APPNAME,
            pTargetInstallDir, SETUP_MAKER);
     if (strcmp(SETUP_WELLKNOWN, pAppDir) != 0) {
-        SysCmd(29, 1, " %s", SETUP_WELLKNOWN);
-        SysCmd(17, 2, "-s %s/%s/%s %s/%s/%s", pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME,
-               "/usr", SETUP_MAKER, SETUP_APPNAME);
+        SysCmd(CMD_RM, RUN_WARN, " %s", SETUP_WELLKNOWN);
+        SysCmd(CMD_LN, RUN_FATAL, "-s %s/%s/%s %s/%s/%s", pTargetInstallDir, SETUP_MAKER,
+               SETUP_APPNAME, "/usr", SETUP_MAKER, SETUP_APPNAME);
     }
 }
 

@@ -81,7 +81,7 @@ void genZFile(void)
             continue;
         if (!isShellSafePath(word) || strchr(word, '/') != nullptr || !FindFile(work, word))
             continue;
-        SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", work, word, work, SETUP_ARCHIVE);
+        SysCmd(-CMD_CAT, RUN_FATAL, "%s/%s >> %s/%s.tar.Z", work, word, work, SETUP_ARCHIVE);
     }
 }
 

@@ -33,23 +33,6 @@
 
 namespace {
 
-// Command-table rows used here.
-constexpr int kRowChgrp = 4;
-constexpr int kRowChmod = 5;
-constexpr int kRowChown = 6;
-constexpr int kRowCp = 9;      // cp -p
-constexpr int kRowCpTree = 10; // cp -pr
-constexpr int kRowLn = 17;
-constexpr int kRowMv = 25;     // mv -f
-constexpr int kRowRm = 29;     // rm -f
-constexpr int kRowTouch = 35;
-constexpr int kRowSed = 40;
-
-// Run modes of SysCmd.
-constexpr int kQuietMode = 0;
-constexpr int kWarnMode = 1;
-constexpr int kFatalMode = 2;
-
 // Longest physical line the line reader hands over whole.
 constexpr int kMaxLine = 510;
 
@@ -211,14 +194,14 @@ std::string CopiedInto(const char *dir)
 Next RunCopy(void)
 {
     int status =
-        SysCmd(kRowCp, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
+        SysCmd(CMD_CP, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return AfterStep(status, CopiedInto(pAppDir));
 }
 
 Next RunDir(void)
 {
     int status =
-        SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
+        SysCmd(CMD_CP_R, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return AfterStep(status, CopiedInto(pAppDir));
 }
 
@@ -226,14 +209,14 @@ Next RunDirTo(void)
 {
     char *to = g.value; // free until the attribute pairs are read
     NextWord(to);
-    int status = SysCmd(kRowCpTree, kWarnMode, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
+    int status = SysCmd(CMD_CP_R, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
     return AfterStep(status, CopiedInto(to));
 }
 
 Next RunTouch(void)
 {
     const std::string path = Join(pAppDir, g.arg);
-    return AfterStep(SysCmd(kRowTouch, kWarnMode, "%s", Word(path).c_str()), path);
+    return AfterStep(SysCmd(CMD_TOUCH, RUN_WARN, "%s", Word(path).c_str()), path);
 }
 
 Next RunIfExists(void)
@@ -310,29 +293,29 @@ const Directive kDirectives[] = {
 
 void SetMode(const char *value)
 {
-    SysCmd(kRowChmod, kFatalMode, "%s %s", Word(value).c_str(), Word(Join(pAppDir, g.arg)).c_str());
+    SysCmd(CMD_CHMOD, RUN_FATAL, "%s %s", Word(value).c_str(), Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void SetOwner(const char *value)
 {
-    SysCmd(kRowChown, kFatalMode, "-R %s %s", Word(value).c_str(),
+    SysCmd(CMD_CHOWN, RUN_FATAL, "-R %s %s", Word(value).c_str(),
            Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void SetGroup(const char *value)
 {
-    SysCmd(kRowChgrp, kFatalMode, "-R %s %s", Word(value).c_str(),
+    SysCmd(CMD_CHGRP, RUN_FATAL, "-R %s %s", Word(value).c_str(),
            Word(Join(pAppDir, g.arg)).c_str());
 }
 
 void MakeLink(const char *value)
 {
-    SysCmd(kRowLn, kFatalMode, "-s %s %s", Word(Join(pAppDir, g.arg)).c_str(), Word(value).c_str());
+    SysCmd(CMD_LN, RUN_FATAL, "-s %s %s", Word(Join(pAppDir, g.arg)).c_str(), Word(value).c_str());
 }
 
 void Rename(const char *value)
 {
-    SysCmd(kRowMv, kFatalMode, "%s %s", Word(Join(pAppDir, g.arg)).c_str(),
+    SysCmd(CMD_MV, RUN_FATAL, "%s %s", Word(Join(pAppDir, g.arg)).c_str(),
            Word(Join(pAppDir, value)).c_str());
 }
 
@@ -400,10 +383,10 @@ void EditWithSed(const char *value)
     // A quiet call: the caller's own redirection catches sed's output.
     const std::string targetWord = Word(target);
     const std::string tmpWord = Word(tmpPath);
-    SysCmd(-kRowSed, kFatalMode, "%s %s > %s", Words(value).c_str(), targetWord.c_str(),
+    SysCmd(-CMD_SED, RUN_FATAL, "%s %s > %s", Words(value).c_str(), targetWord.c_str(),
            tmpWord.c_str());
-    SysCmd(kRowCp, kQuietMode, "%s %s", tmpWord.c_str(), targetWord.c_str());
-    SysCmd(kRowRm, kQuietMode, "%s", tmpWord.c_str());
+    SysCmd(CMD_CP, RUN_SILENT, "%s %s", tmpWord.c_str(), targetWord.c_str());
+    SysCmd(CMD_RM, RUN_SILENT, "%s", tmpWord.c_str());
 }
 
 struct Attribute {

@@ -14,20 +14,12 @@
 #include "setup.h"
 #include "utils.h"
 
-namespace {
-
-// Row of the command table that runs the host's lpd.
-constexpr int kRowLpd = 43;
-
-} // namespace
-
 int SniffLprng(void)
 {
-    if (!TestCmd(kRowLpd))
-        return 0;
+    if (!TestCmd(CMD_LPD)) return 0;
     // LPRng's lpd prints its version for -V and ends; other lpds either
     // refuse the flag or print something without the word.
-    CmdResponse *lines = GetCmdResponse(kRowLpd, "LPRng", " -V 2>&1");
+    CmdResponse *lines = GetCmdResponse(CMD_LPD, "LPRng", " -V 2>&1");
     int found = lines != nullptr;
     FreeResponseList(lines);
     return found;
@@ -76,6 +68,6 @@ void createInstallationDirectories(const char *root)
     CreateFile(dir, nullptr, "775", nullptr, nullptr);
     if (GetFileType("/usr/" SETUP_MAKER) == FILE_TYPE_NONE)
         CreateFile("/usr/" SETUP_MAKER, nullptr, "775", nullptr, nullptr);
-    SysCmd(17, 2, "-s %s/%s/%s %s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME, "/usr", SETUP_MAKER,
-           SETUP_APPNAME);
+    SysCmd(CMD_LN, RUN_FATAL, "-s %s/%s/%s %s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME, "/usr",
+           SETUP_MAKER, SETUP_APPNAME);
 }

@@ -88,7 +88,7 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
 
     // Mode 0: the script is written; a failing chmod is not worth a stop.
     // A launcher's name comes from the package list: one literal word.
-    SysCmd(5, 0, "755 %s", SysShellWord(path, true).c_str());
+    SysCmd(CMD_CHMOD, RUN_SILENT, "755 %s", SysShellWord(path, true).c_str());
     return 1;
 }
 
@@ -160,7 +160,8 @@ void createQueueScripts(const char *spoolRoot)
     // install root itself, not through the well-known location.
     if (SniffLprng() && FindFile("/usr/share/printconf", "util") &&
         !FindFile("/usr/share/printconf/util", "DornaPrintdpxx")) {
-        SysCmd(17, 1, "-s %s/%s/%s/DornaPrintdpxx /usr/share/printconf/util/DornaPrintdpxx",
+        SysCmd(CMD_LN, RUN_WARN,
+               "-s %s/%s/%s/DornaPrintdpxx /usr/share/printconf/util/DornaPrintdpxx",
                pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME);
     }
 }

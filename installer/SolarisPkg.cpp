@@ -41,10 +41,6 @@ const char *const kGtkDirs[] = {
     nullptr,
 };
 
-constexpr int kRowMv = 25;    // mv -f
-constexpr int kRowMkdir = 26; // mkdir -p
-constexpr int kRowRm = 29;    // rm -f
-
 // Words of a map line that are read.
 enum { kPart, kType, kClass, kPath, kMode, kOwner, kGroup, kWords };
 
@@ -93,7 +89,7 @@ void MakeGtkDirectories(void)
     if (!FindFile(lib, nullptr)) {
         CreateFile(lib, nullptr, "755", nullptr, nullptr);
         for (const char *const *dir = kGtkDirs; *dir; ++dir)
-            SysCmd(kRowMkdir, 2, "%s/%s", pAppDir, *dir);
+            SysCmd(CMD_MKDIR, RUN_FATAL, "%s/%s", pAppDir, *dir);
     }
     PutMem(lib);
 }
@@ -154,11 +150,11 @@ int upgradeSolarisPackage(const char *pkg, const char *mapDir)
     }
 
     RunShell("%s -f %s 1>/dev/null 2>/dev/null", pPathToInstallf, pkg);
-    SysCmd(kRowRm, 1, "/var/sadm/pkg/%s/pkginfo.tmp", pkg);
+    SysCmd(CMD_RM, RUN_WARN, "/var/sadm/pkg/%s/pkginfo.tmp", pkg);
     RunShell("sed -e\"s/VERSION=[0-9.].*/VERSION=%s/\" /var/sadm/pkg/%s/pkginfo >> "
              "/var/sadm/pkg/%s/pkginfo.tmp",
              SETUP_VERSION, pkg, pkg);
     Dot();
-    SysCmd(kRowMv, 1, "/var/sadm/pkg/%s/pkginfo.tmp /var/sadm/pkg/%s/pkginfo", pkg, pkg);
+    SysCmd(CMD_MV, RUN_WARN, "/var/sadm/pkg/%s/pkginfo.tmp /var/sadm/pkg/%s/pkginfo", pkg, pkg);
     return 1;
 }

@@ -105,7 +105,7 @@ void takeWorkArea(const char *word)
         flCreatedTmpDir = 1;
         // mkdir -p in mode 1: a failure is answered below with message 3 and
         // status 2 rather than by the command layer.
-        SysCmd(26, 1, " %s", area);
+        SysCmd(CMD_MKDIR, RUN_WARN, " %s", area);
         if (!FindFile(area, nullptr)) {
             nlsPrint(stdout, 3, area);
             printf("\n\n");
@@ -389,7 +389,7 @@ char *locatePreviousInstallation(void)
     }
 
     if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        SysCmd(29, 1, " %s", SETUP_WELLKNOWN); // dangling link: forget it
+        SysCmd(CMD_RM, RUN_WARN, " %s", SETUP_WELLKNOWN); // dangling link: forget it
         PutMem(path);
         return nullptr;
     }
@@ -440,7 +440,7 @@ int installFromSite(const char *work)
                         word);
                 exit_app(1);
             }
-            SysCmd(9, 2, "%s/%s %s", pPathToSetup, word, work);
+            SysCmd(CMD_CP, RUN_FATAL, "%s/%s %s", pPathToSetup, word, work);
         }
     }
 
@@ -461,7 +461,7 @@ int Install(void)
 
     if (chdir(work) != 0)
         SysError("cannot enter %s", work);
-    SysCmd(34, 2, "%s/%s.tar", work, SETUP_ARCHIVE);
+    SysCmd(CMD_TAR_X, RUN_FATAL, "%s/%s.tar", work, SETUP_ARCHIVE);
     char *tarName = SaveStr("%s.tar", SETUP_ARCHIVE);
     DeleteFile(work, tarName);
     PutMem(tarName);
@@ -486,16 +486,15 @@ int Install(void)
             PutMem(spoolRoot);
             return 1;
         }
-        SysCmd(31, 0, " %s/selinux/TLDPatchSELinuxPolicy", SETUP_WELLKNOWN);
+        SysCmd(CMD_SH, RUN_SILENT, " %s/selinux/TLDPatchSELinuxPolicy", SETUP_WELLKNOWN);
     }
     PutMem(spoolRoot);
 
-    SysCmd(5, 0, "755 %s/%s", pTargetInstallDir, SETUP_MAKER);
+    SysCmd(CMD_CHMOD, RUN_SILENT, "755 %s/%s", pTargetInstallDir, SETUP_MAKER);
     // A copy that failed may have left a cut file: it never becomes set-user-ID.
     for (const char *program : {"dprdpxxtty", "dsf"}) {
         char *path = SaveStr("%s/%s", pAppDir, program);
-        if (!isFailedPath(path))
-            SysCmd(5, 1, "4755 %s", path);
+        if (!isFailedPath(path)) SysCmd(CMD_CHMOD, RUN_WARN, "4755 %s", path);
         PutMem(path);
     }
     return 0;
@@ -505,10 +504,9 @@ void DornaClean(const char *work)
 {
     if (chdir("/") != 0)
         SysError("cannot enter /");
-    SysCmd(30, 1, " %s", work);
+    SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
     if (flCreatedTmpDir) {
-        if (chdir("/usr") == 0)
-            SysCmd(30, 1, " %s", work);
+        if (chdir("/usr") == 0) SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
         // The work area was made by this run: take it away again when nothing
         // else has been put into it (rmdir refuses a directory that is not empty).
         std::string area(work);

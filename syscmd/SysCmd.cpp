@@ -136,8 +136,7 @@ unsigned char flSysCmdLog = 0;
 
 namespace {
 
-constexpr int ROW_FIRST_CMD = 2;  // rows below name no command
-constexpr int ROW_SH = 31;        // the shell that runs every command line
+constexpr int ROW_FIRST_CMD = CMD_LINE + 1;  // rows below name no command
 constexpr int PROCESS_WAIT_TRIES = 10;
 
 // A directory larger than this (st_size, in bytes) may be probed name by name
@@ -291,7 +290,7 @@ int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
   const ComListEntry &c = ComList[row];
   int n;
   if (wrapInShell) {
-    const ComListEntry &sh = ComList[ROW_SH];
+    const ComListEntry &sh = ComList[CMD_SH];
     n = snprintf(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name, c.flags);
   } else {
     n = snprintf(out, size, "%s/%s %s ", c.path, c.name, c.flags);
@@ -498,6 +497,7 @@ void ReadResponse(const std::string &line, const char *filter, Keep keep) {
 }  // namespace
 
 std::string SysShellWord(const char *text, bool wrapped) {
+  if (text == nullptr) return "''";
   std::string word;
   bool plain = *text != '\0';
   for (const char *c = text; *c && plain; ++c)
@@ -513,6 +513,11 @@ std::string SysShellWord(const char *text, bool wrapped) {
       word += *c;
   }
   return word + "'";
+}
+
+std::string SysPathWord(const char *path, bool wrapped) {
+  if (path != nullptr && path[0] == '-') return SysShellWord((std::string("./") + path).c_str(), wrapped);
+  return SysShellWord(path, wrapped);
 }
 
 // ---------------------------------------------------------------------------
@@ -536,7 +541,7 @@ void InitSysCmdList(void) {
   PutMem(pathEnv);
 
   // The text handed to the environment must outlive the process's use of it.
-  const ComListEntry &sh = ComList[ROW_SH];
+  const ComListEntry &sh = ComList[CMD_SH];
   putenv(SaveStr("SHELL=%s/%s ", sh.path ? sh.path : "", sh.name));
 
   if (flUseLog) {
@@ -634,10 +639,10 @@ int SysCmd(int row, int mode, const char *format, ...) {
 
   ResolveLazily(row);
   if (row >= ROW_FIRST_CMD) {
-    ResolveLazily(ROW_SH);
+    ResolveLazily(CMD_SH);
     if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
     // Without a shell the line cannot be run at all.
-    if (ComList[ROW_SH].path == nullptr) ExitUnlocated(ComList[ROW_SH].name);
+    if (ComList[CMD_SH].path == nullptr) ExitUnlocated(ComList[CMD_SH].name);
   }
 
   char line[SYSCMD_LINE_MAX + 1];

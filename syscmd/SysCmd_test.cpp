@@ -122,48 +122,106 @@ using namespace systest;
 namespace {
 
 struct RowSpec {
-  int row;
+  int row;             // the row's name in code
+  int number;          // its place in the table, which never changes
   const char *name;
   const char *flags;
   int delay;
 };
 
-// The whole table, as stored.
+// The whole table, as stored, each row under the name that code uses for it.
 const RowSpec kTable[] = {
-    {0, "", "", 0},          {1, "", "", 0},           {2, "cancel", "", 2},
-    {3, "cat", "", 0},       {4, "chgrp", "", 0},      {5, "chmod", "", 0},
-    {6, "chown", "", 0},     {7, "clear", "", 0},      {8, "compress", "", 0},
-    {9, "cp", "-p", 0},      {10, "cp", "-pr", 0},     {11, "cupsd", "", 0},
-    {12, "id", "", 0},       {13, "echo", "", 0},      {14, "eject", "-f", 1},
-    {15, "eject", "-q", 1},  {16, "file", "", 0},      {17, "ln", "", 0},
-    {18, "lp", "", 0},       {19, "lpc", "", 1},       {20, "lpr", "", 0},
-    {21, "lprm", "", 1},     {22, "lpstat", "", 1},    {23, "ls", "", 0},
-    {24, "kill", "-KILL", 0}, {25, "mv", "-f", 0},     {26, "mkdir", "-p", 0},
-    {27, "more", "", 0},     {28, "ping", "", 0},      {29, "rm", "-f", 0},
-    {30, "rm", "-rf", 0},    {31, "sh", "", 0},        {32, "sleep", "", 0},
-    {33, "tar", "cvfp", 0},  {34, "tar", "xvfp", 0},   {35, "touch", "", 0},
-    {36, "uncompress", "", 0}, {37, "whoami", "", 0},  {38, "zcat", "", 0},
-    {39, "uname", "", 0},    {40, "sed", "", 0},       {41, "du", "-s", 0},
-    {42, "checkpc", "", 0},  {43, "lpd", "", 0},       {44, "pkgadd", "", 1},
-    {45, "pkginfo", "", 0},  {46, "pkgrm", "", 1},     {47, "accept", "", 1},
-    {48, "disable", "", 1},  {49, "cupsdisable", "", 1}, {50, "enable", "", 1},
-    {51, "cupsenable", "", 1}, {52, "lpadmin", "", 1}, {53, "lpfilter", "", 1},
-    {54, "lpsched", "", 1},  {55, "lpshut", "", 1},    {56, "lpsystem", "", 1},
-    {57, "ps", "-ace", 0},   {58, "bar", "", 0},       {59, "df", "", 0},
-    {60, "lpq", "-P", 0},    {61, "ypcat", "", 0},     {62, "reject", "", 1},
-    {63, "pmadm", "", 1},    {64, "sacadm", "", 1},    {65, "volcheck", "", 0},
-    {66, "capture", "", 0},  {67, "lpset", "", 1},     {68, "instnetpr", "", 1},
-    {69, "piomkpq", "", 0},  {70, "piomisc_ext", "", 0}, {71, "piomisc_base", "", 0},
-    {72, "lsallq", "", 0},   {73, "mkque", "", 0},     {74, "mkquedev", "", 0},
-    {75, "rmque", "", 0},    {76, "rmquedev", "", 0},  {77, "piochdfq", "", 0},
-    {78, "enq", "", 0},      {79, "lsquedev", "", 0},  {80, "lsque", "", 0},
-    {81, "startsrc", "", 1}, {82, "stopsrc", "", 0},   {83, "lssrc", "", 0},
+    {CMD_LINE_QUIET, 0, "", "", 0},
+    {CMD_LINE, 1, "", "", 0},
+    {CMD_CANCEL, 2, "cancel", "", 2},
+    {CMD_CAT, 3, "cat", "", 0},
+    {CMD_CHGRP, 4, "chgrp", "", 0},
+    {CMD_CHMOD, 5, "chmod", "", 0},
+    {CMD_CHOWN, 6, "chown", "", 0},
+    {CMD_CLEAR, 7, "clear", "", 0},
+    {CMD_COMPRESS, 8, "compress", "", 0},
+    {CMD_CP, 9, "cp", "-p", 0},
+    {CMD_CP_R, 10, "cp", "-pr", 0},
+    {CMD_CUPSD, 11, "cupsd", "", 0},
+    {CMD_ID, 12, "id", "", 0},
+    {CMD_ECHO, 13, "echo", "", 0},
+    {CMD_EJECT_F, 14, "eject", "-f", 1},
+    {CMD_EJECT_Q, 15, "eject", "-q", 1},
+    {CMD_FILE, 16, "file", "", 0},
+    {CMD_LN, 17, "ln", "", 0},
+    {CMD_LP, 18, "lp", "", 0},
+    {CMD_LPC, 19, "lpc", "", 1},
+    {CMD_LPR, 20, "lpr", "", 0},
+    {CMD_LPRM, 21, "lprm", "", 1},
+    {CMD_LPSTAT, 22, "lpstat", "", 1},
+    {CMD_LS, 23, "ls", "", 0},
+    {CMD_KILL, 24, "kill", "-KILL", 0},
+    {CMD_MV, 25, "mv", "-f", 0},
+    {CMD_MKDIR, 26, "mkdir", "-p", 0},
+    {CMD_MORE, 27, "more", "", 0},
+    {CMD_PING, 28, "ping", "", 0},
+    {CMD_RM, 29, "rm", "-f", 0},
+    {CMD_RM_RF, 30, "rm", "-rf", 0},
+    {CMD_SH, 31, "sh", "", 0},
+    {CMD_SLEEP, 32, "sleep", "", 0},
+    {CMD_TAR_C, 33, "tar", "cvfp", 0},
+    {CMD_TAR_X, 34, "tar", "xvfp", 0},
+    {CMD_TOUCH, 35, "touch", "", 0},
+    {CMD_UNCOMPRESS, 36, "uncompress", "", 0},
+    {CMD_WHOAMI, 37, "whoami", "", 0},
+    {CMD_ZCAT, 38, "zcat", "", 0},
+    {CMD_UNAME, 39, "uname", "", 0},
+    {CMD_SED, 40, "sed", "", 0},
+    {CMD_DU, 41, "du", "-s", 0},
+    {CMD_CHECKPC, 42, "checkpc", "", 0},
+    {CMD_LPD, 43, "lpd", "", 0},
+    {CMD_PKGADD, 44, "pkgadd", "", 1},
+    {CMD_PKGINFO, 45, "pkginfo", "", 0},
+    {CMD_PKGRM, 46, "pkgrm", "", 1},
+    {CMD_ACCEPT, 47, "accept", "", 1},
+    {CMD_DISABLE, 48, "disable", "", 1},
+    {CMD_CUPSDISABLE, 49, "cupsdisable", "", 1},
+    {CMD_ENABLE, 50, "enable", "", 1},
+    {CMD_CUPSENABLE, 51, "cupsenable", "", 1},
+    {CMD_LPADMIN, 52, "lpadmin", "", 1},
+    {CMD_LPFILTER, 53, "lpfilter", "", 1},
+    {CMD_LPSCHED, 54, "lpsched", "", 1},
+    {CMD_LPSHUT, 55, "lpshut", "", 1},
+    {CMD_LPSYSTEM, 56, "lpsystem", "", 1},
+    {CMD_PS, 57, "ps", "-ace", 0},
+    {CMD_BAR, 58, "bar", "", 0},
+    {CMD_DF, 59, "df", "", 0},
+    {CMD_LPQ, 60, "lpq", "-P", 0},
+    {CMD_YPCAT, 61, "ypcat", "", 0},
+    {CMD_REJECT, 62, "reject", "", 1},
+    {CMD_PMADM, 63, "pmadm", "", 1},
+    {CMD_SACADM, 64, "sacadm", "", 1},
+    {CMD_VOLCHECK, 65, "volcheck", "", 0},
+    {CMD_CAPTURE, 66, "capture", "", 0},
+    {CMD_LPSET, 67, "lpset", "", 1},
+    {CMD_INSTNETPR, 68, "instnetpr", "", 1},
+    {CMD_PIOMKPQ, 69, "piomkpq", "", 0},
+    {CMD_PIOMISC_EXT, 70, "piomisc_ext", "", 0},
+    {CMD_PIOMISC_BASE, 71, "piomisc_base", "", 0},
+    {CMD_LSALLQ, 72, "lsallq", "", 0},
+    {CMD_MKQUE, 73, "mkque", "", 0},
+    {CMD_MKQUEDEV, 74, "mkquedev", "", 0},
+    {CMD_RMQUE, 75, "rmque", "", 0},
+    {CMD_RMQUEDEV, 76, "rmquedev", "", 0},
+    {CMD_PIOCHDFQ, 77, "piochdfq", "", 0},
+    {CMD_ENQ, 78, "enq", "", 0},
+    {CMD_LSQUEDEV, 79, "lsquedev", "", 0},
+    {CMD_LSQUE, 80, "lsque", "", 0},
+    {CMD_STARTSRC, 81, "startsrc", "", 1},
+    {CMD_STOPSRC, 82, "stopsrc", "", 0},
+    {CMD_LSSRC, 83, "lssrc", "", 0},
 };
 
-TEST(ComList, HoldsEveryRowWithItsNameFlagsAndDelay) {
+TEST(ComList, HoldsEveryNamedRowWithItsNumberNameFlagsAndDelay) {
   ASSERT_EQ(sizeof kTable / sizeof kTable[0], 84u);
   for (const RowSpec &r : kTable) {
-    SCOPED_TRACE(r.row);
+    SCOPED_TRACE(r.number);
+    EXPECT_EQ(r.row, r.number);
     ASSERT_NE(ComList[r.row].name, nullptr);
     EXPECT_STREQ(ComList[r.row].name, r.name);
     EXPECT_STREQ(ComList[r.row].flags, r.flags);
@@ -185,16 +243,17 @@ TEST(InitSysCmdList, ResolvesHostToolsOnTheFixedDirectoriesFirst) {
     setenv("PATH", "/nonexistent", 1);
     InitSysCmdList();
     EXPECT_EQ(flInitSysCmd, 0);
-    for (int row : {3, 5, 9, 10, 29, 30, 31, 40, 41, 57, 59}) {
+    for (int row : {CMD_CAT, CMD_CHMOD, CMD_CP, CMD_CP_R, CMD_RM, CMD_RM_RF, CMD_SH, CMD_SED,
+                    CMD_DU, CMD_PS, CMD_DF}) {
       SCOPED_TRACE(row);
       ASSERT_NE(ComList[row].path, nullptr);
       EXPECT_EQ(std::string(ComList[row].path), HostDirOf(ComList[row].name));
     }
     // Rows of one command with other flags land in the same directory.
-    EXPECT_STREQ(ComList[9].path, ComList[10].path);
-    EXPECT_STREQ(ComList[29].path, ComList[30].path);
+    EXPECT_STREQ(ComList[CMD_CP].path, ComList[CMD_CP_R].path);
+    EXPECT_STREQ(ComList[CMD_RM].path, ComList[CMD_RM_RF].path);
     // AIX tools are not on this host.
-    EXPECT_EQ(ComList[80].path, nullptr);
+    EXPECT_EQ(ComList[CMD_LSQUE].path, nullptr);
     EXPECT_EQ(FullSearchPath, std::string("/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:/nonexistent"));
   });
   EXPECT_CHILD_OK(r);
@@ -225,15 +284,15 @@ TEST(InitSysCmdList, FindsCommandsOnPathOnlyAfterTheFixedDirectoriesAndInPathOrd
   auto r = RunChild([&] {
     setenv("PATH", path.c_str(), 1);
     InitSysCmdList();
-    EXPECT_EQ(std::string(ComList[80].path), a);  // lsque: first directory wins
-    EXPECT_EQ(std::string(ComList[83].path), a);  // lssrc is a directory
-    EXPECT_EQ(std::string(ComList[73].path), a);  // mkque is a dangling link
-    EXPECT_EQ(std::string(ComList[69].path), b);
-    EXPECT_EQ(std::string(ComList[75].path), big);
-    EXPECT_EQ(std::string(ComList[78].path), big);
-    EXPECT_EQ(std::string(ComList[72].path), big);
-    EXPECT_EQ(ComList[77].path, nullptr);
-    EXPECT_EQ(std::string(ComList[31].path), HostDirOf("sh"));
+    EXPECT_EQ(std::string(ComList[CMD_LSQUE].path), a);  // lsque: first directory wins
+    EXPECT_EQ(std::string(ComList[CMD_LSSRC].path), a);  // lssrc is a directory
+    EXPECT_EQ(std::string(ComList[CMD_MKQUE].path), a);  // mkque is a dangling link
+    EXPECT_EQ(std::string(ComList[CMD_PIOMKPQ].path), b);
+    EXPECT_EQ(std::string(ComList[CMD_RMQUE].path), big);
+    EXPECT_EQ(std::string(ComList[CMD_ENQ].path), big);
+    EXPECT_EQ(std::string(ComList[CMD_LSALLQ].path), big);
+    EXPECT_EQ(ComList[CMD_PIOCHDFQ].path, nullptr);
+    EXPECT_EQ(std::string(ComList[CMD_SH].path), HostDirOf("sh"));
     EXPECT_EQ(FullSearchPath, "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:" + path);
   });
   EXPECT_CHILD_OK(r);
@@ -247,7 +306,7 @@ TEST(InitSysCmdList, EmptyPathPiecesAddNoDirectory) {
     if (chdir(t.path.c_str()) != 0) FAIL();
     setenv("PATH", "::/nonexistent::", 1);
     InitSysCmdList();
-    EXPECT_EQ(ComList[80].path, nullptr);
+    EXPECT_EQ(ComList[CMD_LSQUE].path, nullptr);
     unsetenv("PATH");
   });
   EXPECT_CHILD_OK(r);
@@ -255,7 +314,7 @@ TEST(InitSysCmdList, EmptyPathPiecesAddNoDirectory) {
     unsetenv("PATH");
     InitSysCmdList();
     EXPECT_STREQ(FullSearchPath, "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc:");
-    EXPECT_NE(ComList[3].path, nullptr);
+    EXPECT_NE(ComList[CMD_CAT].path, nullptr);
   });
   EXPECT_CHILD_OK(r2);
 }
@@ -268,7 +327,7 @@ TEST(InitSysCmdList, SetsShellWithItsTrailingBlank) {
   EXPECT_CHILD_OK(r);
   // Without any sh the directory part is empty.
   auto r2 = RunChild([] {
-    ComList[31].path = nullptr;
+    ComList[CMD_SH].path = nullptr;
     flInitSysCmd = 0;
     memcpy(SearchPaths, "/nonexistent", sizeof "/nonexistent");
     setenv("PATH", "/nonexistent", 1);
@@ -311,11 +370,11 @@ TEST(FillCmdPaths, AnswersWhetherRowsRemainAndSkipsUnreadableDirectories) {
     EXPECT_EQ(FillCmdPaths(t.path.c_str()), 1);
     EXPECT_EQ(FillCmdPaths(other.c_str()), 1);
     // The first directory that lists a name wins.
-    EXPECT_EQ(std::string(ComList[19].path), t.path);
-    EXPECT_EQ(std::string(ComList[43].path), t.path);
-    EXPECT_EQ(std::string(ComList[52].path), t.path);
+    EXPECT_EQ(std::string(ComList[CMD_LPC].path), t.path);
+    EXPECT_EQ(std::string(ComList[CMD_LPD].path), t.path);
+    EXPECT_EQ(std::string(ComList[CMD_LPADMIN].path), t.path);
     // Rows found in one directory share one text.
-    EXPECT_EQ(ComList[19].path, ComList[43].path);
+    EXPECT_EQ(ComList[CMD_LPC].path, ComList[CMD_LPD].path);
     // When every row is resolved the answer is 0.
     for (int i = 2; i <= 83; ++i)
       if (ComList[i].path == nullptr) ComList[i].path = "/x";
@@ -336,7 +395,7 @@ TEST(FillCmdPaths, ADirectoryItMayNotReadIsSkipped) {
     if (setgid(65534) != 0 || setuid(65534) != 0) FAIL() << "setuid";
     flInitSysCmd = 0;
     EXPECT_EQ(FillCmdPaths(closed.c_str()), 1);
-    EXPECT_EQ(ComList[80].path, nullptr);
+    EXPECT_EQ(ComList[CMD_LSQUE].path, nullptr);
   });
   EXPECT_CHILD_OK(r);
 }
@@ -346,14 +405,14 @@ TEST(LazyResolution, AccessorsResolveOnFirstUseUntilInit) {
   WriteFile(t / "lsque", "", 0755);
   auto r = RunChild([&] {
     setenv("PATH", t.path.c_str(), 1);
-    EXPECT_EQ(TestCmd(80), 1);
-    EXPECT_EQ(std::string(ComList[80].path), t.path);
-    char *cmd = GetCmd(3);
+    EXPECT_EQ(TestCmd(CMD_LSQUE), 1);
+    EXPECT_EQ(std::string(ComList[CMD_LSQUE].path), t.path);
+    char *cmd = GetCmd(CMD_CAT);
     ASSERT_NE(cmd, nullptr);
     EXPECT_EQ(std::string(cmd), HostDirOf("cat") + "/cat ");
     PutMem(cmd);
-    EXPECT_EQ(FillCmdPath(83), 0);
-    EXPECT_EQ(FillCmdPath(0), 0);
+    EXPECT_EQ(FillCmdPath(CMD_LSSRC), 0);
+    EXPECT_EQ(FillCmdPath(CMD_LINE_QUIET), 0);
   });
   EXPECT_CHILD_OK(r);
   // After InitSysCmdList nothing resolves any more.
@@ -361,9 +420,9 @@ TEST(LazyResolution, AccessorsResolveOnFirstUseUntilInit) {
     setenv("PATH", "/nonexistent", 1);
     InitSysCmdList();
     setenv("PATH", t.path.c_str(), 1);
-    EXPECT_EQ(TestCmd(80), 0);
-    EXPECT_EQ(GetCmd(80), nullptr);
-    EXPECT_EQ(GetCmdNoFlags(80), nullptr);
+    EXPECT_EQ(TestCmd(CMD_LSQUE), 0);
+    EXPECT_EQ(GetCmd(CMD_LSQUE), nullptr);
+    EXPECT_EQ(GetCmdNoFlags(CMD_LSQUE), nullptr);
   });
   EXPECT_CHILD_OK(r2);
 }
@@ -375,9 +434,9 @@ TEST(GetCmd, FormatsPathNameAndFlags) {
       int row;
       std::string withFlags, noFlags;
     } cases[] = {
-        {23, HostDirOf("ls") + "/ls ", HostDirOf("ls") + "/ls"},
-        {57, HostDirOf("ps") + "/ps -ace", HostDirOf("ps") + "/ps"},
-        {30, HostDirOf("rm") + "/rm -rf", HostDirOf("rm") + "/rm"},
+        {CMD_LS, HostDirOf("ls") + "/ls ", HostDirOf("ls") + "/ls"},
+        {CMD_PS, HostDirOf("ps") + "/ps -ace", HostDirOf("ps") + "/ps"},
+        {CMD_RM_RF, HostDirOf("rm") + "/rm -rf", HostDirOf("rm") + "/rm"},
     };
     for (auto &c : cases) {
       char *a = GetCmd(c.row), *b = GetCmdNoFlags(c.row);
@@ -388,13 +447,13 @@ TEST(GetCmd, FormatsPathNameAndFlags) {
       PutMem(a);
       PutMem(b);
     }
-    for (int row : {0, 1, 84, 85, -3, 80}) {
+    for (int row : {CMD_LINE_QUIET, CMD_LINE, 84, 85, -CMD_CAT, CMD_LSQUE}) {
       SCOPED_TRACE(row);
       EXPECT_EQ(GetCmd(row), nullptr);
       EXPECT_EQ(GetCmdNoFlags(row), nullptr);
       EXPECT_EQ(TestCmd(row), 0);
     }
-    EXPECT_EQ(TestCmd(3), 1);
+    EXPECT_EQ(TestCmd(CMD_CAT), 1);
   });
   EXPECT_CHILD_OK(r);
 }
@@ -410,7 +469,7 @@ void RecordingShell(const TempDir &t) {
   std::string dir = t / "shdir";
   mkdir(dir.c_str(), 0755);
   WriteFile(dir + "/sh", script, 0755);
-  ComList[31].path = SaveStr_(dir.c_str());
+  ComList[CMD_SH].path = SaveStr_(dir.c_str());
 }
 
 TEST(SysCmd, BuildsTheLoggedCommandLineByteForByte) {
@@ -422,14 +481,14 @@ TEST(SysCmd, BuildsTheLoggedCommandLineByteForByte) {
     std::string log = UseTestLog();
     InitSysCmdList();
     std::string sh = HostDirOf("sh") + "/sh", rm = HostDirOf("rm") + "/rm";
-    EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+    EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", victim.c_str()), 0);
     EXPECT_FALSE(Exists(victim));
     EXPECT_EQ(ReadFile(log), "initializing system\n" + sh + " -c \"" + rm + " -rf  " + victim + "\n");
 
     // The whole line as the shell receives it.
     RecordingShell(t);
     mkdir(victim.c_str(), 0755);
-    EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+    EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", victim.c_str()), 0);
     EXPECT_EQ(ReadFile(t / "line"),
               rm + " -rf  " + victim + " 1>>/tmp/" + my_name + ".log 2>>/tmp/" + my_name + ".log");
     unlink(log.c_str());
@@ -453,14 +512,14 @@ TEST(SysCmd, RedirectsByModeAndLogState) {
     std::string log = UseTestLog();
     std::string me = my_name;
     Case cases[] = {
-        {13, 0, true, " 1>/dev/null 2>/dev/null", false},
-        {13, 1, true, logRedir(me), true},
-        {13, 2, true, logRedir(me), true},
-        {-13, 0, true, " 1>/dev/null 2>/dev/null", false},
-        {-13, 1, true, "", false},
-        {-13, 2, true, "", false},
-        {13, 1, false, " 1>>/dev/null 2>>/dev/null", false},
-        {13, 0, false, " 1>/dev/null 2>/dev/null", false},
+        {CMD_ECHO, RUN_SILENT, true, " 1>/dev/null 2>/dev/null", false},
+        {CMD_ECHO, RUN_WARN, true, logRedir(me), true},
+        {CMD_ECHO, RUN_FATAL, true, logRedir(me), true},
+        {-CMD_ECHO, RUN_SILENT, true, " 1>/dev/null 2>/dev/null", false},
+        {-CMD_ECHO, RUN_WARN, true, "", false},
+        {-CMD_ECHO, RUN_FATAL, true, "", false},
+        {CMD_ECHO, RUN_WARN, false, " 1>>/dev/null 2>>/dev/null", false},
+        {CMD_ECHO, RUN_SILENT, false, " 1>/dev/null 2>/dev/null", false},
     };
     InitSysCmdList();
     RecordingShell(t);
@@ -474,7 +533,7 @@ TEST(SysCmd, RedirectsByModeAndLogState) {
       EXPECT_EQ(ReadFile(t / "line"), echo + "   hello" + c.redirection);
       std::string added = ReadFile(log).substr(before.size());
       if (c.logged)
-        EXPECT_EQ(added, ComList[31].path + std::string("/sh -c \"") + echo + "   hello\nhello\n");
+        EXPECT_EQ(added, ComList[CMD_SH].path + std::string("/sh -c \"") + echo + "   hello\nhello\n");
       else
         EXPECT_EQ(added, "");
     }
@@ -505,10 +564,10 @@ TEST(SysCmd, ALogNamedAfterAnOddProgramNameStaysOneWord) {
       InitSysCmdList();
       std::string victim = t / "victim";
       mkdir(victim.c_str(), 0755);
-      EXPECT_EQ(SysCmd(30, 1, " %s", victim.c_str()), 0);
+      EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", victim.c_str()), 0);
       EXPECT_FALSE(Exists(victim));
-      EXPECT_EQ(SysCmd(13, 2, " %s", "wrapped"), 0);
-      EXPECT_EQ(SysCmd(1, 1, "echo %s", "whole"), 0);
+      EXPECT_EQ(SysCmd(CMD_ECHO, RUN_FATAL, " %s", "wrapped"), 0);
+      EXPECT_EQ(SysCmd(CMD_LINE, RUN_WARN, "echo %s", "whole"), 0);
       std::string sh = HostDirOf("sh") + "/sh", rm = HostDirOf("rm") + "/rm";
       std::string echo = HostDirOf("echo") + "/echo";
       EXPECT_EQ(ReadFile(log), "initializing system\n" + sh + " -c \"" + rm + " -rf  " + victim +
@@ -529,8 +588,8 @@ TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
   auto r = RunChild([&] {
     std::string log = UseTestLog();
     InitSysCmdList();
-    EXPECT_EQ(SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
-    EXPECT_EQ(SysCmd(-3, 2, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
+    EXPECT_EQ(SysCmd(-CMD_CAT, RUN_FATAL, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
+    EXPECT_EQ(SysCmd(-CMD_CAT, RUN_FATAL, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a", t.path.c_str(), "pkg"), 0);
     EXPECT_EQ(ReadFile(log), "initializing system\n");
     unlink(log.c_str());
   });
@@ -544,8 +603,8 @@ TEST(SysCmd, RowsZeroAndOneRunTheCallersWholeLine) {
   auto r = RunChild([&] {
     std::string log = UseTestLog();
     InitSysCmdList();
-    EXPECT_EQ(SysCmd(1, 1, "echo %s", "one"), 0);
-    EXPECT_EQ(SysCmd(0, 1, "echo zero > %s", (t / "zero").c_str()), 0);
+    EXPECT_EQ(SysCmd(CMD_LINE, RUN_WARN, "echo %s", "one"), 0);
+    EXPECT_EQ(SysCmd(CMD_LINE_QUIET, RUN_WARN, "echo zero > %s", (t / "zero").c_str()), 0);
     // Row 1 is logged as it stands and its output goes to the log; row 0 is
     // quiet and keeps the caller's redirection.
     EXPECT_EQ(ReadFile(log), "initializing system\necho one\none\n");
@@ -565,10 +624,10 @@ TEST(SysCmd, ACommandThatExitsNonZeroFailsInEveryMode) {
     std::string cat = HostDirOf("cat") + "/cat";
     std::string sh = HostDirOf("sh") + "/sh";
     errno = 0;  // a zero errno must not turn a failure into a success
-    EXPECT_EQ(SysCmd(3, 0, " %s", missing.c_str()), 1);
-    EXPECT_EQ(SysCmd(3, 1, " %s", missing.c_str()), 1);
-    EXPECT_EQ(SysCmd(-3, 1, " %s 2>/dev/null", missing.c_str()), 1);
-    EXPECT_EQ(SysCmd(1, 1, "exit 4"), 4);  // 4 is a status like any other
+    EXPECT_EQ(SysCmd(CMD_CAT, RUN_SILENT, " %s", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(CMD_CAT, RUN_WARN, " %s", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(-CMD_CAT, RUN_WARN, " %s 2>/dev/null", missing.c_str()), 1);
+    EXPECT_EQ(SysCmd(CMD_LINE, RUN_WARN, "exit 4"), 4);  // 4 is a status like any other
     std::string expected = "initializing system\n" + sh + " -c \"" + cat + "   " + missing +
                            "\n" + cat + ": " + missing + ": No such file or directory\n" +
                            "WARNING_MSG: exit status 1\n" + "WARNING_MSG: exit status 1\n" +
@@ -587,10 +646,10 @@ TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
     int row;
     std::string args, out, log;
   } cases[] = {
-      {1, "exit 3", ".ERROR: exit status 3\n", "exit 3\nERROR: exit status 3\n"},
+      {CMD_LINE, "exit 3", ".ERROR: exit status 3\n", "exit 3\nERROR: exit status 3\n"},
       // Quiet calls end the same way, without dot or log entry of the line.
-      {-1, "exit 3", "ERROR: exit status 3\n", "ERROR: exit status 3\n"},
-      {-5, " 644 " + missing + " 2>/dev/null", "ERROR: exit status 1\n", "ERROR: exit status 1\n"},
+      {-CMD_LINE, "exit 3", "ERROR: exit status 3\n", "ERROR: exit status 3\n"},
+      {-CMD_CHMOD, " 644 " + missing + " 2>/dev/null", "ERROR: exit status 1\n", "ERROR: exit status 1\n"},
   };
   for (auto &c : cases) {
     SCOPED_TRACE(c.args);
@@ -598,7 +657,7 @@ TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
       std::string log = UseTestLog();
       InitSysCmdList();
       ChildResult inner = RunChild([&] {
-        SysCmd(c.row, 2, "%s", c.args.c_str());
+        SysCmd(c.row, RUN_FATAL, "%s", c.args.c_str());
         ADD_FAILURE() << "SysCmd returned after a failure in mode 2";
       });
       EXPECT_EQ(inner.ExitCode(), 1);
@@ -613,7 +672,7 @@ TEST(SysCmd, ReportsTheSignalThatEndedTheCommand) {
   auto r = RunChild([&] {
     std::string log = UseTestLog();
     InitSysCmdList();
-    EXPECT_EQ(SysCmd(-1, 1, "kill -9 $$"), 128 + 9);
+    EXPECT_EQ(SysCmd(-CMD_LINE, RUN_WARN, "kill -9 $$"), 128 + 9);
     EXPECT_EQ(ReadFile(log), "initializing system\nWARNING_MSG: killed by signal 9 (Killed)\n");
     unlink(log.c_str());
   });
@@ -643,25 +702,25 @@ TEST(SysCmd, AnUnlocatedCommandEndsTheProgramWithStatusOne) {
     setenv("PATH", "/nonexistent", 1);
     InitSysCmdList();
   };
-  EXPECT_EXIT((setup(), SysCmd(80, 0, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), SysCmd(CMD_LSQUE, RUN_SILENT, " x")), testing::ExitedWithCode(1),
               "^ERROR: unable to locate system command 'lsque'\n$");
-  EXPECT_EXIT((setup(), SysCmd(-80, 1, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), SysCmd(-CMD_LSQUE, RUN_WARN, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'lsque'");
-  EXPECT_EXIT((setup(), GetCmdResponse(80, nullptr, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), GetCmdResponse(CMD_LSQUE, nullptr, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'lsque'");
-  EXPECT_EXIT((setup(), GetCmdResponseStr(83, nullptr, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), GetCmdResponseStr(CMD_LSSRC, nullptr, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'lssrc'");
   // A row number outside the table names no command.
-  EXPECT_EXIT((setup(), SysCmd(90, 0, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), SysCmd(90, RUN_SILENT, " x")), testing::ExitedWithCode(1),
               "^ERROR: unable to locate system command 'row 90'\n$");
-  EXPECT_EXIT((setup(), SysCmd(-84, 1, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), SysCmd(-84, RUN_WARN, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'row 84'");
-  EXPECT_EXIT((setup(), GetCmdResponse(-2, nullptr, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), GetCmdResponse(-CMD_CANCEL, nullptr, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'row -2'");
-  EXPECT_EXIT((setup(), SysCmd(INT_MIN, 1, " x")), testing::ExitedWithCode(1),
+  EXPECT_EXIT((setup(), SysCmd(INT_MIN, RUN_WARN, " x")), testing::ExitedWithCode(1),
               "ERROR: unable to locate system command 'row -2147483648'");
   // Without a shell no command line can be run.
-  EXPECT_EXIT((setup(), ComList[31].path = nullptr, SysCmd(3, 0, " /dev/null")),
+  EXPECT_EXIT((setup(), ComList[CMD_SH].path = nullptr, SysCmd(CMD_CAT, RUN_SILENT, " /dev/null")),
               testing::ExitedWithCode(1), "ERROR: unable to locate system command 'sh'");
 }
 
@@ -674,12 +733,12 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
   auto r = RunChild([&] {
     std::string log = UseTestLog();
     InitSysCmdList();
-    EXPECT_EQ(SysCmd(30, 1, " %s", arg.c_str()), E2BIG);
-    EXPECT_EQ(SysCmd(30, 0, " %s", arg.c_str()), E2BIG);
+    EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", arg.c_str()), E2BIG);
+    EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_SILENT, " %s", arg.c_str()), E2BIG);
     EXPECT_EQ(ReadFile(log),
               "initializing system\nWARNING_MSG: command line too long (more than 4095 characters)\n");
-    EXPECT_EQ(GetCmdResponse(30, nullptr, " %s", arg.c_str()), nullptr);
-    EXPECT_EQ(GetCmdResponseStr(30, nullptr, " %s", arg.c_str()), nullptr);
+    EXPECT_EQ(GetCmdResponse(CMD_RM_RF, nullptr, " %s", arg.c_str()), nullptr);
+    EXPECT_EQ(GetCmdResponseStr(CMD_RM_RF, nullptr, " %s", arg.c_str()), nullptr);
     unlink(log.c_str());
   });
   EXPECT_CHILD_OK(r);
@@ -688,7 +747,7 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
   EXPECT_NE(r.err.find("ERROR: command line too long"), std::string::npos);
   auto r2 = RunChild([&] {
     InitSysCmdList();
-    SysCmd(30, 2, " %s", arg.c_str());
+    SysCmd(CMD_RM_RF, RUN_FATAL, " %s", arg.c_str());
   });
   EXPECT_EQ(r2.ExitCode(), 1);
   EXPECT_EQ(r2.out, "ERROR: command line too long (more than 4095 characters)\n");
@@ -709,10 +768,10 @@ TEST(SysCmd, HonoursTheRowDelayWhateverTheResult) {
   std::string dir = ToolCopy(t, "cancel");
   auto r = RunChild([&] {
     InitSysCmdList();
-    ComList[2].path = dir.c_str();
+    ComList[CMD_CANCEL].path = dir.c_str();
     for (const char *arg : {"", "; exit 5"}) {
       auto start = std::chrono::steady_clock::now();
-      SysCmd(2, 0, "%s", arg);
+      SysCmd(CMD_CANCEL, RUN_SILENT, "%s", arg);
       double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       EXPECT_GE(s, 2.0) << arg;
     }
@@ -727,16 +786,16 @@ TEST(SysCmd, WaitsForTheProcessOfARowWithDelayMinusOne) {
     std::string log = UseTestLog();
     InitSysCmdList();
     // sleep started in the background shows up at once.
-    ComList[32].delay = -1;
+    ComList[CMD_SLEEP].delay = -1;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SysCmd(32, 0, " 3 &"), 0);
+    EXPECT_EQ(SysCmd(CMD_SLEEP, RUN_SILENT, " 3 &"), 0);
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(s, 3.0);
     // A process that never appears costs ten tries and leaves a log line.
-    ComList[66].path = dir.c_str();
-    ComList[66].delay = -1;
+    ComList[CMD_CAPTURE].path = dir.c_str();
+    ComList[CMD_CAPTURE].delay = -1;
     start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SysCmd(66, 0, "%s", ""), 0);
+    EXPECT_EQ(SysCmd(CMD_CAPTURE, RUN_SILENT, "%s", ""), 0);
     s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(s, 10.0);
     EXPECT_EQ(ReadFile(log), "initializing system\nERROR: Time out for command capture\n");
@@ -753,7 +812,7 @@ TEST(SysCmdP, ModeZeroPrintsNothingRunsTheLineAndPauses) {
   TempDir t;
   auto r = RunChild([&] {
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SysCmdP(0, "echo run > %s; exit 3", (t / "ran").c_str()), 0);
+    EXPECT_EQ(SysCmdP(RUN_SILENT, "echo run > %s; exit 3", (t / "ran").c_str()), 0);
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(s, 1.0);
   });
@@ -764,15 +823,15 @@ TEST(SysCmdP, ModeZeroPrintsNothingRunsTheLineAndPauses) {
 }
 
 TEST(SysCmdP, ReportsTheRealExitStatus) {
-  auto r = RunChild([&] { EXPECT_EQ(SysCmdP(1, "exit %d", 3), 0); });
+  auto r = RunChild([&] { EXPECT_EQ(SysCmdP(RUN_WARN, "exit %d", 3), 0); });
   EXPECT_CHILD_OK(r);
   EXPECT_EQ(r.out, "exit 3\n");
   EXPECT_EQ(r.err, "WARNING_MSG: exit status 3\n");
-  auto r2 = RunChild([&] { SysCmdP(2, "exit %d", 2); });
+  auto r2 = RunChild([&] { SysCmdP(RUN_FATAL, "exit %d", 2); });
   EXPECT_EQ(r2.ExitCode(), 1);
   EXPECT_EQ(r2.out, "exit 2\n");
   EXPECT_EQ(r2.err, "ERROR: exit status 2\n");
-  auto r3 = RunChild([&] { EXPECT_EQ(SysCmdP(2, "true"), 0); });
+  auto r3 = RunChild([&] { EXPECT_EQ(SysCmdP(RUN_FATAL, "true"), 0); });
   EXPECT_CHILD_OK(r3);
   EXPECT_EQ(r3.out, "true\n");
   EXPECT_EQ(r3.err, "");
@@ -782,11 +841,11 @@ TEST(SysCmdP, RefusesALineLongerThan511Characters) {
   TempDir t;
   std::string file = t / "made";
   std::string line = "touch " + file + " #" + std::string(600, 'x');
-  auto r = RunChild([&] { SysCmdP(1, "%s", line.c_str()); });
+  auto r = RunChild([&] { SysCmdP(RUN_WARN, "%s", line.c_str()); });
   EXPECT_CHILD_OK(r);
   EXPECT_FALSE(Exists(file));
   EXPECT_EQ(r.err, "WARNING_MSG: command line too long (more than 511 characters)\n");
-  auto r2 = RunChild([&] { SysCmdP(2, "%s", line.c_str()); });
+  auto r2 = RunChild([&] { SysCmdP(RUN_FATAL, "%s", line.c_str()); });
   EXPECT_EQ(r2.ExitCode(), 1);
 }
 
@@ -812,7 +871,7 @@ TEST(GetCmdResponse, ReturnsEveryLineOrTheFilteredOnesInOrder) {
     std::vector<std::string> expected = CommandLines("df /tmp /");
     ASSERT_GE(expected.size(), 3u);
     for (const char *filter : {(const char *)nullptr, ""}) {
-      CmdResponse *all = GetCmdResponse(59, filter, " %s", "/tmp /");
+      CmdResponse *all = GetCmdResponse(CMD_DF, filter, " %s", "/tmp /");
       std::vector<std::string> got = Lines(all);
       ASSERT_EQ(got.size(), expected.size());
       EXPECT_EQ(got[0], expected[0]);  // the header
@@ -820,12 +879,12 @@ TEST(GetCmdResponse, ReturnsEveryLineOrTheFilteredOnesInOrder) {
       FreeResponseList(all);
     }
 
-    CmdResponse *some = GetCmdResponse(1, "b", "printf 'abc\\nxyz\\nb1\\nB2\\n'");
+    CmdResponse *some = GetCmdResponse(CMD_LINE, "b", "printf 'abc\\nxyz\\nb1\\nB2\\n'");
     EXPECT_EQ(Lines(some), (std::vector<std::string>{"abc\n", "b1\n"}));
     FreeResponseList(some);
 
-    EXPECT_EQ(GetCmdResponse(1, "nomatch", "echo hello"), nullptr);
-    EXPECT_EQ(GetCmdResponse(1, nullptr, "true"), nullptr);
+    EXPECT_EQ(GetCmdResponse(CMD_LINE, "nomatch", "echo hello"), nullptr);
+    EXPECT_EQ(GetCmdResponse(CMD_LINE, nullptr, "true"), nullptr);
     FreeResponseList(nullptr);
   });
   EXPECT_CHILD_OK(r);
@@ -836,14 +895,14 @@ TEST(GetCmdResponse, SplitsALongLineIntoRecordsAndTheTextKeepsItWhole) {
   auto r = RunChild([&] {
     InitSysCmdList();
     // 9000 characters with the filter word at the end.
-    CmdResponse *rec = GetCmdResponse(1, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
+    CmdResponse *rec = GetCmdResponse(CMD_LINE, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
     std::vector<std::string> v = Lines(rec);
     ASSERT_EQ(v.size(), 3u);
     EXPECT_EQ(v[0], std::string(4095, 'a'));
     EXPECT_EQ(v[1], std::string(4095, 'a'));
     EXPECT_EQ(v[2], std::string(810, 'a') + "END\n");
     FreeResponseList(rec);
-    char *text = GetCmdResponseStr(1, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
+    char *text = GetCmdResponseStr(CMD_LINE, "END", "printf '%%09000d' 0 | tr 0 a; echo END");
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text), std::string(9000, 'a') + "END\n");
     PutMem(text);
@@ -863,14 +922,14 @@ TEST(GetCmdResponseStr, EndsEveryLineInANewline) {
         {"printf 'x'", "", "x\n"},
     };
     for (auto &c : cases) {
-      char *text = GetCmdResponseStr(0, c.filter, "%s", c.cmd);
+      char *text = GetCmdResponseStr(CMD_LINE_QUIET, c.filter, "%s", c.cmd);
       ASSERT_NE(text, nullptr) << c.cmd;
       EXPECT_STREQ(text, c.expected) << c.cmd;
       PutMem(text);
     }
-    EXPECT_EQ(GetCmdResponseStr(1, "zzz", "echo a"), nullptr);
-    EXPECT_EQ(GetCmdResponseStr(1, nullptr, "true"), nullptr);
-    char *df = GetCmdResponseStr(59, "Avail", " /");
+    EXPECT_EQ(GetCmdResponseStr(CMD_LINE, "zzz", "echo a"), nullptr);
+    EXPECT_EQ(GetCmdResponseStr(CMD_LINE, nullptr, "true"), nullptr);
+    char *df = GetCmdResponseStr(CMD_DF, "Avail", " /");
     ASSERT_NE(df, nullptr);
     EXPECT_EQ(std::string(df), CommandLines("df /")[0]);
     PutMem(df);

@@ -5,4 +5,12 @@
 
 #include "SysCmd.h"
 
-#endif  // DORNA_SYSPRIV_H
+#include <string>
+
+// A path as one word of a command line (SysShellWord). A relative path that
+// begins with a dash would be read by rm, mv, touch, mkdir, df or du as
+// options ("-rf", "--help"), so it is given as "./" and the path, which names
+// the same entry.
+std::string SysPathWord(const char *path, bool wrapped);
+
+#endif // DORNA_SYSPRIV_H

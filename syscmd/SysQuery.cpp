@@ -1,4 +1,5 @@
-// Questions to the host: directory listings, running processes, disk space.
+// Questions to the host: directory listings, running processes, disk space,
+// the host's and the user's names.
 //
 // The answers are blank lists (" . .. lpd lpc ", " 310 412 "): with the blank
 // as their first character they are keyword lists, so that "is this name in
@@ -22,9 +23,6 @@
 
 namespace {
 
-constexpr int ROW_DU = 41;
-constexpr int ROW_PS = 57;
-constexpr int ROW_DF = 59;
 // Column of the command name in the output of `ps -ace`
 // (PID CLS PRI TTY TIME CMD).
 constexpr int PS_CMD_COLUMN = 6;
@@ -45,28 +43,18 @@ bool AllDigits(const char *s) {
   return true;
 }
 
-// The path as one word of a df or du command line. A relative path that
-// begins with a dash would be read as options: it goes in as ./path.
-std::string PathWord(const char *path) {
-  std::string p = path[0] == '-' ? std::string("./") + path : std::string(path);
-  return SysShellWord(p.c_str(), false);
-}
+// The path as one word of a df or du command line (run without sh -c).
+std::string PathWord(const char *path) { return SysPathWord(path, false); }
 
 // The first number that `du -s` prints for the path, or 0.
 double FirstNumberOfDu(const char *path) {
-  CmdResponse *r = GetCmdResponse(ROW_DU, nullptr, "%s", PathWord(path).c_str());
+  CmdResponse *r = GetCmdResponse(CMD_DU, nullptr, "%s", PathWord(path).c_str());
   double size = r != nullptr ? strtod(r->line, nullptr) : 0;
   FreeResponseList(r);
   return size;
 }
 
 }  // namespace
-
-char *ReadDir(DIR *dir) {
-  if (dir == nullptr) return nullptr;
-  struct dirent *e = readdir(dir);
-  return e != nullptr ? e->d_name : nullptr;
-}
 
 char *GetDirFileList(const char *dir) {
   if (dir == nullptr) return nullptr;
@@ -110,7 +98,7 @@ char *GetSysPsIdList(const char *name) {
   if (name == nullptr || name[0] == '\0') return nullptr;
 
   size_t used = 0;
-  CmdResponse *lines = GetCmdResponse(ROW_PS, name, "%s", "");
+  CmdResponse *lines = GetCmdResponse(CMD_PS, name, "%s", "");
   for (CmdResponse *r = lines; r != nullptr; r = r->next) {
     const char *cmd = GetTokenN(r->line, WORD_DELIMS, PS_CMD_COLUMN);
     if (cmd == nullptr || strcmp(cmd, name) != 0) continue;
@@ -184,7 +172,7 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   info->avail = 0;
   if (path == nullptr) return 0;
 
-  CmdResponse *lines = GetCmdResponse(ROW_DF, nullptr, "%s", PathWord(path).c_str());
+  CmdResponse *lines = GetCmdResponse(CMD_DF, nullptr, "%s", PathWord(path).c_str());
   if (lines == nullptr) return 0;
 
   // Which column is Avail (or Available), counted from 0.
@@ -236,3 +224,30 @@ int AvailSpace(const char *dir, const char *name, double needed) {
 }
 
 void SysGetSubnetMask(void) {}
+
+char *GetHostname() {
+  char name[256];
+  if (gethostname(name, sizeof name) != 0) return nullptr;
+  name[sizeof name - 1] = '\0'; // a truncated name need not be terminated
+  char *stored = SaveStr("%s", name);
+  stored[strcspn(stored, "\r\n")] = '\0';
+  return stored;
+}
+
+char *GetUserName() {
+  char *cmd = GetCmd(CMD_WHOAMI);
+  if (cmd == nullptr) {
+    uid_t uid = getuid();
+    if (uid == 0) return SaveStr("root");
+    return SaveStr("User ID:  %d", static_cast<int>(uid));
+  }
+
+  FILE *pipe = popen(cmd, "r");
+  PutMem(cmd);
+  if (pipe == nullptr) return nullptr;
+  char line[256] = "";
+  if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+  pclose(pipe);
+  line[strcspn(line, "\r\n")] = '\0';
+  return SaveStr("%s", line);
+}

@@ -9,6 +9,7 @@
 
 #include "MemMgr.h"
 #include "SysTest.h"
+#include "TestSupport.h"
 #include "utils.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include <set>
 #include <string>
 #include <sys/mount.h>
+#include <sys/utsname.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -364,7 +366,7 @@ TEST(GetDiskSpace, FindsTheAvailColumnWhereverTheHeaderPutsIt) {
     };
     for (auto &c : cases) {
       SCOPED_TRACE(c.flags);
-      ComList[59].flags = c.flags;
+      ComList[CMD_DF].flags = c.flags;
       DiskSpaceInfo info;
       EXPECT_EQ(GetDiskSpace("/", &info), c.expected);
       if (c.availSet)
@@ -403,7 +405,7 @@ TEST(GetDiskSpace, ReadsTheDataLineByTheColumnTheHeaderNamesAvail) {
   };
   auto r = RunChild([&] {
     InitSysCmdList();
-    ComList[59].path = bin.c_str();
+    ComList[CMD_DF].path = bin.c_str();
     for (auto &c : cases) {
       SCOPED_TRACE(c.what);
       WriteFile(t / "out", c.out, 0644);
@@ -520,6 +522,76 @@ TEST(AvailSpace, AnswersForTheNearestExistingParent) {
     SysGetSubnetMask();
   });
   EXPECT_CHILD_OK(r);
+}
+
+TEST(Identity, HostNameIsTheSystemsOwn) {
+    struct utsname u;
+    ASSERT_EQ(uname(&u), 0);
+    char *name = GetHostname();
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, u.nodename);
+    PutMem(name);
+}
+
+TEST(Identity, UserNameComesFromTheWhoamiCommand) {
+    FILE *p = popen("whoami", "r");
+    ASSERT_NE(p, nullptr);
+    char expect[256] = "";
+    ASSERT_NE(fgets(expect, sizeof expect, p), nullptr);
+    pclose(p);
+    expect[strcspn(expect, "\n")] = '\0';
+
+    char *name = GetUserName();
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, expect);
+    PutMem(name);
+}
+
+TEST(Identity, UserNameWithoutTheWhoamiCommand) {
+    // Rows are resolved for good once InitSysCmdList has run; a row it left
+    // unresolved stands for a host without the command.
+    auto printName = [] {
+        flInitSysCmd = 0;
+        ComList[CMD_WHOAMI].path = nullptr;
+        char *name = GetUserName();
+        printf("%s", name ? name : "(null)");
+    };
+    utils_testing::ChildResult r = utils_testing::RunChild(printName);
+    std::string expect = getuid() == 0 ? "root" : "User ID:  " + std::to_string(getuid());
+    EXPECT_EQ(r.out, expect);
+
+    if (geteuid() == 0) {
+        r = utils_testing::RunChild([&] {
+            if (setuid(65534) != 0) _exit(9);
+            printName();
+        });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "User ID:  65534");
+    }
+}
+
+TEST(Identity, UserNameIsTheFirstLineOfTheCommandCutAtItsLineEnd) {
+    struct Case {
+        const char *script; // body of the whoami the command table points to
+        const char *expect; // the stored name, in brackets
+    } cases[] = {
+        {"exit 0\n", "[]"}, // prints nothing: an empty name
+        {"printf 'op\\r\\nsecond\\n'\n", "[op]"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.script);
+        utils_testing::TempDir dir;
+        std::string script = dir.path + "/whoami";
+        utils_testing::WriteAll(script, std::string("#!/bin/sh\n") + c.script);
+        chmod(script.c_str(), 0755);
+        utils_testing::ChildResult r = utils_testing::RunChild([&] {
+            flInitSysCmd = 0;
+            ComList[CMD_WHOAMI].path = SaveStr("%s", dir.path.c_str());
+            char *name = GetUserName();
+            printf("[%s]", name ? name : "(null)");
+        });
+        EXPECT_EQ(r.out, c.expect);
+    }
 }
 
 }  // namespace

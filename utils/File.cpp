@@ -1,17 +1,10 @@
 // File helpers: opening streams with a chosen reaction to failure, small text
-// files in one call, existence and type tests, and the creation, removal and
-// renaming of files and directories.
-//
-// Changes of the target file system are made by the standard commands of the
-// command table (mkdir -p, touch, chmod, chown, chgrp, rm -rf, mv -f), not by
-// system calls, so that each one is logged with its output like every other
-// command of an installation.
+// files in one call, directory entries, existence and type tests, and path
+// arithmetic. The changes of the file system that run as commands live in the
+// command layer (syscmd/SysFile.cpp).
 
 #include "utils.h"
 
-#include "SysCmd.h"
-
-#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -28,79 +21,6 @@ struct FileState {
     char searchLine[512]; // FileSearch's result: the line found, valid until its next call
 };
 FileState g_file;
-
-// Rows of the command table used here.
-constexpr int CMD_CHGRP = 4;
-constexpr int CMD_CHMOD = 5;
-constexpr int CMD_CHOWN = 6;
-constexpr int CMD_MV = 25;     // mv -f
-constexpr int CMD_MKDIR = 26;  // mkdir -p
-constexpr int CMD_RM_RF = 30;  // rm -rf
-constexpr int CMD_TOUCH = 35;
-
-// Run modes of SysCmd.
-constexpr int RUN_LOG = 1;   // log a failure as a warning and go on
-constexpr int RUN_STOP = 2;  // a failure ends the program
-
-// Characters that mean nothing to a shell in the middle of a word. A text
-// made only of these is put on a command line as it stands, so the log shows
-// ordinary paths exactly as given.
-bool IsShellSafe(const char *text) {
-    if (*text == '\0') return false;
-    for (const char *p = text; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (isalnum(c)) continue;
-        if (strchr("/._-+,:@%=", c) == nullptr) return false;
-    }
-    return true;
-}
-
-// Makes `text` one literal word for the command line that SysCmd builds:
-// that line is read twice by a shell, first inside the double quotes that
-// SysCmd wraps around the command, then by the shell that runs it. The word
-// is single-quoted for the inner shell, and the characters that stay special
-// inside double quotes ($ ` " \) are escaped for the outer one.
-std::string ShellWord(const char *text) {
-    if (text == nullptr) return "''";
-    if (IsShellSafe(text)) return text;
-    std::string out = "'";
-    for (const char *p = text; *p; ++p) {
-        switch (*p) {
-        case '\'':
-            out += "'\\''";
-            break;
-        case '$':
-        case '`':
-        case '"':
-        case '\\':
-            out += '\\';
-            out += *p;
-            break;
-        default:
-            out += *p;
-        }
-    }
-    out += '\'';
-    return out;
-}
-
-// A path as one word of a command line. A relative path that begins with a
-// dash would be read by rm, mv, touch or mkdir as options ("-rf", "--help"),
-// so it is given as "./" and the path, which names the same entry.
-std::string PathWord(const char *path) {
-    if (path != nullptr && path[0] == '-') return ShellWord((std::string("./") + path).c_str());
-    return ShellWord(path);
-}
-
-// dir, "/" and name when a name is given, else dir alone.
-std::string JoinPath(const char *dir, const char *name) {
-    std::string path = dir ? dir : "";
-    if (name != nullptr) {
-        path += '/';
-        path += name;
-    }
-    return path;
-}
 
 // 1 when `name` is one of the entries that the listing of `dir` holds. The
 // names are compared one by one as the directory is read rather than looked
@@ -129,12 +49,6 @@ int FindInListing(const char *dir, const char *name) {
     }
     closedir(d);
     return found;
-}
-
-// Removes `target` with rm -rf when `dir`/`name` names an existing entry.
-void RemoveIfFound(const char *dir, const char *name, const std::string &target) {
-    if (!FindFile(dir, name)) return;
-    SysCmd(CMD_RM_RF, RUN_LOG, "%s", PathWord(target.c_str()).c_str());
 }
 
 // Directory part of a path by StripFn's rule ("/a/b" gives "/a", "/a" gives
@@ -219,47 +133,10 @@ int CreateTextFile(const char *path, const char *mode, int perm, const char *for
     return 1;
 }
 
-void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
-                const char *group) {
-    if (dir == nullptr) return;
-    if (!FindFile(dir, nullptr)) SysCmd(CMD_MKDIR, RUN_STOP, "%s", PathWord(dir).c_str());
-
-    std::string target = JoinPath(dir, name);
-    std::string word = PathWord(target.c_str());
-    if (name != nullptr) SysCmd(CMD_TOUCH, RUN_STOP, "%s", word.c_str());
-    if (perm != nullptr)
-        SysCmd(CMD_CHMOD, RUN_STOP, "%s %s", ShellWord(perm).c_str(), word.c_str());
-    if (owner != nullptr)
-        SysCmd(CMD_CHOWN, RUN_STOP, "%s %s", ShellWord(owner).c_str(), word.c_str());
-    if (group != nullptr)
-        SysCmd(CMD_CHGRP, RUN_STOP, "%s %s", ShellWord(group).c_str(), word.c_str());
-}
-
-void DeleteFile(const char *dir, const char *name) {
-    if (dir == nullptr) {
-        if (name == nullptr || *name == '\0') return;
-        RemoveIfFound(nullptr, name, name);
-        return;
-    }
-    RemoveIfFound(dir, name, JoinPath(dir, name));
-}
-
-void DeleteFile_(const char *path, const char *name) {
-    if (path == nullptr) return;
-    RemoveIfFound(path, name, JoinPath(path, name));
-}
-
-void RenameFile(const char *dir, const char *oldName, const char *newName) {
-    if (oldName == nullptr || newName == nullptr) return;
-    if (dir != nullptr) {
-        if (!FindFile(dir, oldName)) return;
-        std::string from = JoinPath(dir, oldName), to = JoinPath(dir, newName);
-        SysCmd(-CMD_MV, RUN_LOG, "%s %s", PathWord(from.c_str()).c_str(),
-               PathWord(to.c_str()).c_str());
-        return;
-    }
-    if (!FindFile(nullptr, oldName)) return;
-    SysCmd(-CMD_MV, RUN_LOG, "%s %s", PathWord(oldName).c_str(), PathWord(newName).c_str());
+char *ReadDir(DIR *dir) {
+    if (dir == nullptr) return nullptr;
+    struct dirent *e = readdir(dir);
+    return e != nullptr ? e->d_name : nullptr;
 }
 
 int FindFile(const char *dir, const char *name) {

@@ -1,10 +1,8 @@
-// Tests of the file helpers against the real file system and the host's real
-// mkdir, touch, chmod, rm and mv, run through the command layer.
+// Tests of the file helpers against the real file system.
 
 #include "utils.h"
 
 #include "MemMgr.h"
-#include "SysCmd.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,38 +19,8 @@ namespace {
 
 using namespace utils_testing;
 
-// What SysCmd writes to the log for row `row` with the argument text `arg`:
-// the shell, -c, the opening quote, the command with its flags and a blank,
-// then the caller's text.
-std::string LoggedCommand(int row, const std::string &arg) {
-    return std::string(ComList[31].path) + "/sh -c \"" + ComList[row].path + "/" +
-           ComList[row].name + " " + ComList[row].flags + " " + arg + "\n";
-}
-
-// Runs fn in a child with the log in use and the command table resolved,
-// and returns the log that it left behind apart from its first entry.
-std::string LogOf(const char *tag, const std::function<void()> &fn, ChildResult *result = nullptr) {
-    TestLog log(tag);
-    ChildResult r = RunChild([&] {
-        log.Use();
-        InitSysCmdList();
-        fn();
-    });
-    if (result) *result = r;
-    std::string text = ReadAll(log.path);
-    const std::string first = "initializing system\n";
-    if (text.compare(0, first.size(), first) == 0) text.erase(0, first.size());
-    return text;
-}
-
 class FileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // Row paths are needed to spell the expected log lines.
-        static bool resolved = false;
-        if (!resolved) InitSysCmdList();
-        resolved = true;
-    }
     TempDir dir;
     std::string P(const std::string &rel) const { return dir.path + "/" + rel; }
 };
@@ -141,157 +109,6 @@ TEST_F(FileTest, CreateTextFileFailures) {
     EXPECT_EQ(r.err, "ERROR: couldn't write /dev/full\n");
 }
 
-TEST_F(FileTest, CreateFileMakesMissingDirectoryThenTouchesAndChmods) {
-    std::string d = P("a/b");
-    std::string log = LogOf("create", [&] { CreateFile(d.c_str(), "f", "666", nullptr, nullptr); });
-    EXPECT_EQ(log, LoggedCommand(26, d) + LoggedCommand(35, d + "/f") +
-                       LoggedCommand(5, "666 " + d + "/f"));
-    struct stat st;
-    ASSERT_EQ(stat((d + "/f").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0666u);
-}
-
-TEST_F(FileTest, CreateFileOnExistingDirectoryRunsOnlyChmod) {
-    std::string d = P("exists");
-    ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
-    std::string log = LogOf("chmod", [&] { CreateFile(d.c_str(), nullptr, "755", nullptr, nullptr); });
-    EXPECT_EQ(log, LoggedCommand(5, "755 " + d));
-    struct stat st;
-    ASSERT_EQ(stat(d.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
-}
-
-TEST_F(FileTest, CreateFileSetsOwnerAndGroupAfterTheMode) {
-    if (geteuid() != 0) GTEST_SKIP() << "chown needs root";
-    std::string d = P("owned");
-    std::string log =
-        LogOf("owner", [&] { CreateFile(d.c_str(), "f", "640", "nobody", "nogroup"); });
-    std::string f = d + "/f";
-    EXPECT_EQ(log, LoggedCommand(26, d) + LoggedCommand(35, f) + LoggedCommand(5, "640 " + f) +
-                       LoggedCommand(6, "nobody " + f) + LoggedCommand(4, "nogroup " + f));
-    struct stat st;
-    ASSERT_EQ(stat(f.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);
-}
-
-TEST_F(FileTest, CreateFileStopsTheProgramWhenACommandFails) {
-    std::string d = P("stop");
-    ChildResult r;
-    std::string log = LogOf(
-        "fail", [&] { CreateFile(d.c_str(), nullptr, "not-a-mode", nullptr, nullptr); }, &r);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("ERROR: "), std::string::npos) << r.out;
-    EXPECT_NE(log.find("ERROR: "), std::string::npos) << log;
-}
-
-// Paths are handed to a shell: whatever they hold must arrive as one literal
-// argument and run nothing.
-TEST_F(FileTest, PathsWithShellCharactersAreQuoted) {
-    const char *names[] = {"two words", "semi;colon", "quote'single", "dollar$(touch PWNED)",
-                           "back`touch PWNED`tick", "double\"quote", "back\\slash", "star*",
-                           "amp&&touch PWNED", "new\nline"};
-    for (const char *name : names) {
-        SCOPED_TRACE(name);
-        std::string d = P(name);
-        RunChild([&] { CreateFile(d.c_str(), "f g", "600", nullptr, nullptr); });
-        struct stat st;
-        ASSERT_EQ(stat((d + "/f g").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-        RunChild([&] { RenameFile(d.c_str(), "f g", "h$i"); });
-        EXPECT_TRUE(std::filesystem::exists(d + "/h$i"));
-
-        RunChild([&] { DeleteFile(d.c_str(), nullptr); });
-        EXPECT_FALSE(std::filesystem::exists(d));
-    }
-    EXPECT_FALSE(std::filesystem::exists(P("PWNED")));
-    EXPECT_FALSE(std::filesystem::exists("PWNED"));
-    // Only the scratch directory's own entries were touched.
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
-}
-
-TEST_F(FileTest, RelativePathsThatBeginWithADashAreNotTakenForOptions) {
-    // Every command sees the path as a path: "-rf" or "--help" in the
-    // working directory is made, renamed and removed like any other name.
-    for (const char *name : {"-rf", "--help", "-"}) {
-        SCOPED_TRACE(name);
-        std::string moved = std::string(name) + "moved";
-        std::string log;
-        ChildResult r;
-        log = LogOf("dash", [&] {
-            if (chdir(dir.path.c_str()) != 0) _exit(9);
-            CreateFile(name, "f", "700", nullptr, nullptr);
-        }, &r);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(log, LoggedCommand(26, std::string("./") + name) +
-                           LoggedCommand(35, std::string("./") + name + "/f") +
-                           LoggedCommand(5, std::string("700 ./") + name + "/f"));
-        EXPECT_TRUE(std::filesystem::exists(P(name) + "/f"));
-        RunChild([&] {
-            if (chdir(dir.path.c_str()) != 0) _exit(9);
-            RenameFile(nullptr, name, moved.c_str());
-        });
-        EXPECT_TRUE(std::filesystem::exists(P(moved) + "/f"));
-        RunChild([&] {
-            if (chdir(dir.path.c_str()) != 0) _exit(9);
-            DeleteFile(nullptr, moved.c_str());
-        });
-        EXPECT_FALSE(std::filesystem::exists(P(moved)));
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
-}
-
-TEST_F(FileTest, DeleteFileRemovesTreesAndRunsNothingForMissingEntries) {
-    ASSERT_EQ(mkdir(P("tree").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(P("tree/sub").c_str(), 0755), 0);
-    WriteAll(P("tree/sub/f"), "x");
-    WriteAll(P("single"), "x");
-
-    std::string log = LogOf("delete", [&] {
-        DeleteFile(dir.path.c_str(), "tree");
-        DeleteFile(nullptr, P("single").c_str());
-        DeleteFile(dir.path.c_str(), "missing");
-        DeleteFile(nullptr, P("missing").c_str());
-        DeleteFile(nullptr, nullptr);
-    });
-    EXPECT_EQ(log, LoggedCommand(30, P("tree")) + LoggedCommand(30, P("single")));
-    EXPECT_FALSE(std::filesystem::exists(P("tree")));
-    EXPECT_FALSE(std::filesystem::exists(P("single")));
-}
-
-TEST_F(FileTest, DeleteFileUnderscoreTakesAWholePathOrPathAndName) {
-    WriteAll(P("one"), "1");
-    ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
-    WriteAll(P("d/two"), "2");
-    ASSERT_EQ(symlink("nowhere", P("dangling").c_str()), 0);
-    RunChild([&] {
-        DeleteFile_(P("one").c_str(), nullptr);
-        DeleteFile_(P("d").c_str(), "two");
-        DeleteFile_(P("dangling").c_str(), nullptr);
-        DeleteFile_(nullptr, "x");
-    });
-    EXPECT_FALSE(std::filesystem::exists(P("one")));
-    EXPECT_FALSE(std::filesystem::exists(P("d/two")));
-    EXPECT_TRUE(std::filesystem::exists(P("d")));
-    EXPECT_FALSE(std::filesystem::is_symlink(P("dangling")));
-}
-
-TEST_F(FileTest, RenameFileIsAQuietMove) {
-    WriteAll(P("old"), "content");
-    WriteAll(P("a"), "a");
-    std::string log = LogOf("rename", [&] {
-        RenameFile(dir.path.c_str(), "old", "new");
-        RenameFile(nullptr, P("a").c_str(), P("b").c_str());
-        RenameFile(dir.path.c_str(), "missing", "x");
-    });
-    EXPECT_EQ(log, ""); // quiet: no entry of the command line
-    EXPECT_EQ(ReadAll(P("new")), "content");
-    EXPECT_EQ(ReadAll(P("b")), "a");
-    EXPECT_FALSE(std::filesystem::exists(P("old")));
-    EXPECT_FALSE(std::filesystem::exists(P("x")));
-}
-
 TEST_F(FileTest, FindFileLooksTheNameUpInItsParentsListing) {
     ASSERT_EQ(mkdir(P("rc.d").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(P("rc.d/init.d").c_str(), 0755), 0);
@@ -357,11 +174,6 @@ TEST_F(FileTest, FindFileTakesTrailingSlashesAsTheDirectoryItself) {
     std::string withSlash = P("sub/");
     EXPECT_EQ(Stored(FindExistingPath(withSlash.c_str(), &flag)), withSlash);
     EXPECT_EQ(flag, 1);
-
-    // A directory given with a trailing slash that exists is not made again.
-    std::string log =
-        LogOf("slash", [&] { CreateFile(withSlash.c_str(), nullptr, "700", nullptr, nullptr); });
-    EXPECT_EQ(log, LoggedCommand(5, "700 " + withSlash));
 }
 
 TEST_F(FileTest, FindFileDoesNotTakeNeighbouringEntriesForANameWithABlank) {
@@ -379,11 +191,6 @@ TEST_F(FileTest, FindFileDoesNotTakeNeighbouringEntriesForANameWithABlank) {
     EXPECT_EQ(FindFile(nullptr, P("two words").c_str()), 1);
     EXPECT_EQ(FindFile(P("two words").c_str(), nullptr), 1);
     EXPECT_EQ(FindFile("/no/such dir", "x y"), 0);
-
-    // So a directory with such a name is made when it is missing.
-    std::string target = P("a b");
-    RunChild([&] { CreateFile(target.c_str(), "f", nullptr, nullptr, nullptr); });
-    EXPECT_TRUE(std::filesystem::exists(target + "/f"));
 }
 
 TEST_F(FileTest, FindFileComparesLongNamesWhole) {
@@ -415,8 +222,6 @@ TEST_F(FileTest, FindFileComparesLongNamesWhole) {
     int flag = 0;
     EXPECT_EQ(Stored(FindExistingPath(P(missing + "/sub").c_str(), &flag)), dir.path);
     EXPECT_EQ(flag, 0);
-    std::string log = LogOf("longname", [&] { DeleteFile(dir.path.c_str(), missing.c_str()); });
-    EXPECT_EQ(log, ""); // nothing to remove: no command runs
 }
 
 TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {

@@ -3,14 +3,11 @@
 // Everything the system tells the operator outside its menus goes through
 // here: fatal system errors (SysError), warnings and errors with an exit
 // status (ErrorMsg), plain error lines (errormsg) and the run log in /tmp
-// (PutLogMsg). The log and the command layer call each other: the command
-// layer logs every command it runs, and the log asks the command layer for
-// the `whoami` command line (GetUserName).
+// (PutLogMsg). The command layer logs every command it runs through here;
+// the log itself runs no command and creates its file with system calls.
 
 #include "utils.h"
 
-#include "MemMgr.h"
-#include "SysCmd.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -38,9 +35,6 @@ struct LogState {
     char errorText[LINE_SIZE];
 };
 LogState g_log;
-
-// Row of the command table that prints the user name.
-constexpr int CMD_WHOAMI = 37;
 
 // Permission bits of a log file the log writer creates: every user of the
 // host may read and append to it.
@@ -216,31 +210,4 @@ void errormsg(const char *format, ...) {
 
 void exit_app(int status) {
     exit(status);
-}
-
-char *GetHostname() {
-    char name[256];
-    if (gethostname(name, sizeof name) != 0) return nullptr;
-    name[sizeof name - 1] = '\0'; // a truncated name need not be terminated
-    char *stored = SaveStr("%s", name);
-    stored[strcspn(stored, "\r\n")] = '\0';
-    return stored;
-}
-
-char *GetUserName() {
-    char *cmd = GetCmd(CMD_WHOAMI);
-    if (cmd == nullptr) {
-        uid_t uid = getuid();
-        if (uid == 0) return SaveStr("root");
-        return SaveStr("User ID:  %d", static_cast<int>(uid));
-    }
-
-    FILE *pipe = popen(cmd, "r");
-    PutMem(cmd);
-    if (pipe == nullptr) return nullptr;
-    char line[256] = "";
-    if (fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
-    pclose(pipe);
-    line[strcspn(line, "\r\n")] = '\0';
-    return SaveStr("%s", line);
 }

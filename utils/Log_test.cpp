@@ -5,7 +5,6 @@
 #include "utils.h"
 
 #include "MemMgr.h"
-#include "SysCmd.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +21,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -285,76 +283,6 @@ TEST(Diagnostics, ErrorMsgLongerThanTheLineBufferIsCut) {
     EXPECT_EQ(strlen(Line), static_cast<size_t>(LINE_SIZE - 1));
     ChildResult r = RunChild([&] { ErrorMsg(1, 0, "%s", huge.c_str()); });
     EXPECT_EQ(r.err.size(), strlen("WARNING: ") + LINE_SIZE - 1 + 1);
-}
-
-TEST(Identity, HostNameIsTheSystemsOwn) {
-    struct utsname u;
-    ASSERT_EQ(uname(&u), 0);
-    char *name = GetHostname();
-    ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, u.nodename);
-    PutMem(name);
-}
-
-TEST(Identity, UserNameComesFromTheWhoamiCommand) {
-    FILE *p = popen("whoami", "r");
-    ASSERT_NE(p, nullptr);
-    char expect[256] = "";
-    ASSERT_NE(fgets(expect, sizeof expect, p), nullptr);
-    pclose(p);
-    expect[strcspn(expect, "\n")] = '\0';
-
-    char *name = GetUserName();
-    ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, expect);
-    PutMem(name);
-}
-
-TEST(Identity, UserNameWithoutTheWhoamiCommand) {
-    // Rows are resolved for good once InitSysCmdList has run; a row it left
-    // unresolved stands for a host without the command.
-    auto printName = [] {
-        flInitSysCmd = 0;
-        ComList[37].path = nullptr;
-        char *name = GetUserName();
-        printf("%s", name ? name : "(null)");
-    };
-    ChildResult r = RunChild(printName);
-    std::string expect = getuid() == 0 ? "root" : "User ID:  " + std::to_string(getuid());
-    EXPECT_EQ(r.out, expect);
-
-    if (geteuid() == 0) {
-        r = RunChild([&] {
-            if (setuid(65534) != 0) _exit(9);
-            printName();
-        });
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "User ID:  65534");
-    }
-}
-
-TEST(Identity, UserNameIsTheFirstLineOfTheCommandCutAtItsLineEnd) {
-    struct Case {
-        const char *script; // body of the whoami the command table points to
-        const char *expect; // the stored name, in brackets
-    } cases[] = {
-        {"exit 0\n", "[]"}, // prints nothing: an empty name
-        {"printf 'op\\r\\nsecond\\n'\n", "[op]"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.script);
-        TempDir dir;
-        std::string script = dir.path + "/whoami";
-        WriteAll(script, std::string("#!/bin/sh\n") + c.script);
-        chmod(script.c_str(), 0755);
-        ChildResult r = RunChild([&] {
-            flInitSysCmd = 0;
-            ComList[37].path = SaveStr("%s", dir.path.c_str());
-            char *name = GetUserName();
-            printf("[%s]", name ? name : "(null)");
-        });
-        EXPECT_EQ(r.out, c.expect);
-    }
 }
 
 } // namespace

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <dirent.h>
 
 struct stat;
 
@@ -217,14 +218,6 @@ extern FILE *pLog;
 // Ends the process with `status` (streams are flushed by exit).
 [[noreturn]] void exit_app(int status);
 
-// Stored host name (cut at its first line end), or null when it cannot be had.
-char *GetHostname(void);
-
-// Stored user name as printed by `whoami` (first line, line end cut; empty
-// when it prints nothing). Without that command: "root" for user id 0, else
-// "User ID:  <uid>". Null when the command cannot be started.
-char *GetUserName(void);
-
 // ---------------------------------------------------------------------------
 // File helpers (File.cpp)
 // ---------------------------------------------------------------------------
@@ -240,12 +233,8 @@ constexpr int FILE_TYPE_DIR = 1;
 constexpr int FILE_TYPE_LINK = 2;
 constexpr int FILE_TYPE_OTHER = 3;
 
-// Changes of the file system (CreateFile, DeleteFile, DeleteFile_,
-// RenameFile) run as commands of the command layer so that they are logged
-// like every other command; paths holding shell characters are quoted for
-// the shell, and a relative path that begins with '-' is given as "./path"
-// so that no command takes it for options. Existence is tested with FindFile
-// (directory listing).
+// The changes of the file system (CreateFile, DeleteFile, RenameFile) run as
+// commands and live in the command layer (SysCmd.h).
 
 // Closes pClose when given, then opens path with the fopen mode. On failure
 // returns null after: REPORT_FATAL "can't open file, <path>" via SysError;
@@ -265,19 +254,8 @@ int OpenRawFile(const char *path, int flags);
 // the content did not reach the file) on stderr.
 [[gnu::format(printf, 4, 5)]] int CreateTextFile(const char *path, const char *mode, int perm,
                                                  const char *format, ...);
-// Makes the directory `dir` (mkdir -p) when it is missing, then, on
-// dir[/name]: touch when a name is given, chmod perm, chown owner, chgrp group
-// for those given. Every command runs in mode 2: a failure ends the program.
-void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
-                const char *group);
-// Removes dir/name (or name alone when dir is null) with rm -rf when it
-// exists; a failure is logged as a warning. A missing entry: nothing runs.
-void DeleteFile(const char *dir, const char *name);
-// Removes path[/name] as DeleteFile does; path must be given.
-void DeleteFile_(const char *path, const char *name);
-// Moves dir/oldName to dir/newName (or oldName to newName when dir is null)
-// with mv -f when oldName exists; a quiet call in mode 1.
-void RenameFile(const char *dir, const char *oldName, const char *newName);
+// Name of the next entry of an open directory stream, or null at its end.
+char *ReadDir(DIR *dir);
 // 1 when the entry exists as a name in its parent's listing (any kind of
 // entry, dangling links included; names are compared whole, blanks and all),
 // else 0; an unreadable parent gives 0. dir null: name is the whole path;

@@ -280,6 +280,7 @@ void BuildFullSearchPath(const char *pathEnv) {
 
 // Walks a colon-separated text, cut in place, until every row is resolved.
 void FillFromDirs(char *dirs) {
+  TokenizerKeeper keep;
   for (char *dir = GetTokenParse(dirs, ":"); dir != nullptr; dir = GetTokenParse(nullptr, ":"))
     if (FillCmdPaths(dir) == 0) return;
 }
@@ -585,7 +586,10 @@ int FillCmdPath(int row) {
     BuildFullSearchPath(pathEnv);
     PutMem(pathEnv);
   }
-  for (char *dir = GetToken(FullSearchPath, ":"); dir != nullptr; dir = GetToken(nullptr, ":")) {
+  TokenizerKeeper keep;
+  char dir[TOKEN_BUF_SIZE];
+  char *cursor = nullptr;
+  for (const char *in = FullSearchPath; GetTokenD(in, ":", &cursor, dir) != nullptr; in = nullptr) {
     if (FindFile(dir, ComList[row].name)) {
       ComList[row].path = SaveStr_(dir);
       return 1;

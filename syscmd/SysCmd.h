@@ -14,8 +14,10 @@
 // Ownership. Texts returned here are memory-manager blocks owned by the
 // caller (`PutMem`); response lists are released with `FreeResponseList`.
 // Row paths live until the process ends. `GetSysPsIdList` overwrites the
-// shared line buffer `Line`, and the process queries move the shared
-// tokenizer cursor: callers finish their own scan before calling them.
+// shared line buffer `Line`. Nothing here disturbs the shared tokenizer:
+// every function of this layer leaves its cursor, `szTokenIn`, `GetTokenBuf`
+// and `chTokenDel` as it found them, so a command may run inside a caller's
+// `GetToken` loop.
 //
 // Shell texts. The caller's formatted text is placed on a shell command line
 // as it stands: it may carry redirections and quoting of its own, but it must
@@ -165,7 +167,6 @@ int FillCmdPaths(const char *dir);
 
 // Lazy resolution of one row over `FullSearchPath` (built when still null).
 // Returns 1 when the row was resolved now, 0 when no directory holds it.
-// Moves the shared tokenizer cursor.
 int FillCmdPath(int row);
 
 // 1 when `row` is 2 or more and resolved, else 0 (resolves lazily first).

@@ -957,4 +957,96 @@ TEST(FindSysCommand, LooksInTheSystemDirectoriesOnlyBeforeAndAfterTheTableIsReso
   EXPECT_CHILD_OK(r);
 }
 
+// ---------------------------------------------------------------------------
+// The shared tokenizer
+// ---------------------------------------------------------------------------
+
+// Everything the shared tokenizer keeps between two calls.
+struct TokenizerState {
+  const char *cursor;
+  const char *tokenIn;
+  char delim;
+  std::string buf;
+  bool operator==(const TokenizerState &) const = default;
+};
+
+TokenizerState TokenizerNow() {
+  return {GetTokenBufInput(), szTokenIn, chTokenDel, std::string(GetTokenBuf)};
+}
+
+TEST(SysCmd, RunsInsideACallersGetTokenLoop) {
+  // The loop hands each token straight to the command, so the command line
+  // is formatted from GetTokenBuf while rows are still resolved lazily.
+  for (bool initialized : {false, true}) {
+    SCOPED_TRACE(initialized ? "after InitSysCmdList" : "rows resolved on first use");
+    TempDir t;
+    auto r = RunChild([&] {
+      if (initialized) InitSysCmdList();
+      char names[] = "one two\tthree";
+      std::vector<std::string> seen;
+      for (char *tok = GetToken(names, " \t"); tok != nullptr; tok = GetToken(nullptr, " \t")) {
+        seen.push_back(tok);
+        EXPECT_EQ(SysCmd(CMD_TOUCH, RUN_SILENT, "%s/%s", t.path.c_str(), GetTokenBuf), 0);
+        EXPECT_EQ(SysCmd(CMD_CLEAR, RUN_SILENT, "%s", ""), 0);
+      }
+      EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "three"}));
+    });
+    EXPECT_CHILD_OK(r);
+    for (const char *name : {"one", "two", "three"}) EXPECT_TRUE(Exists(t / name)) << name;
+  }
+}
+
+TEST(CommandLayer, LeavesTheSharedTokenizerAsItFoundIt) {
+  TempDir t;
+  WriteFile(t / "file", "x", 0644);
+  struct Call {
+    const char *name;
+    std::function<void()> run;
+  };
+  const std::string dir = t.path;
+  const Call calls[] = {
+      {"SysCmd", [&] { SysCmd(CMD_ECHO, RUN_SILENT, " %s", "x"); }},
+      {"SysCmd quiet", [&] { SysCmd(-CMD_CAT, RUN_WARN, " %s", "/dev/null"); }},
+      {"GetCmdResponse", [&] { FreeResponseList(GetCmdResponse(CMD_ECHO, nullptr, " a b")); }},
+      {"GetCmdResponseStr", [&] { PutMem(GetCmdResponseStr(CMD_UNAME, nullptr, "%s", "")); }},
+      {"TestCmd", [&] { TestCmd(CMD_SED); }},
+      {"GetCmd", [&] { PutMem(GetCmd(CMD_LS)); }},
+      {"GetCmdNoFlags", [&] { PutMem(GetCmdNoFlags(CMD_ID)); }},
+      {"FillCmdPath", [&] { FillCmdPath(CMD_TAR_X); }},
+      {"FillCmdPaths", [&] { FillCmdPaths("/bin"); }},
+      {"FindSysCommand", [&] { PutMem(FindSysCommand("sh")); }},
+      {"GetSysPsIdList", [&] { PutMem(GetSysPsIdList("init")); }},
+      {"CheckProcTableForExecs", [&] { PutMem(CheckProcTableForExecs("sh,nosuchname")); }},
+      {"GetDiskSpace", [&] {
+         DiskSpaceInfo info;
+         GetDiskSpace("/", &info);
+       }},
+      {"DUPath", [&] { DUPath(dir.c_str()); }},
+      {"AvailSpace", [&] { AvailSpace((dir + "/new/dir").c_str(), nullptr, 1); }},
+      {"GetDirFileList", [&] { PutMem(GetDirFileList(dir.c_str())); }},
+      {"GetUserName", [&] { PutMem(GetUserName()); }},
+      {"GetHostname", [&] { PutMem(GetHostname()); }},
+      {"CreateFile", [&] { CreateFile(dir.c_str(), "made", "644", nullptr, nullptr); }},
+      {"RenameFile", [&] { RenameFile(dir.c_str(), "made", "moved"); }},
+      {"DeleteFile", [&] { DeleteFile(dir.c_str(), "moved"); }},
+  };
+  auto r = RunChild([&] {
+    // Each call runs between two tokens of a scan; the scan then goes on.
+    auto check = [](const char *name, const std::function<void()> &run) {
+      SCOPED_TRACE(name);
+      char text[] = "alpha,beta,gamma";
+      ASSERT_STREQ(GetToken(text, ","), "alpha");
+      TokenizerState before = TokenizerNow();
+      run();
+      EXPECT_TRUE(TokenizerNow() == before);
+      EXPECT_STREQ(GetToken(nullptr, ","), "beta");
+      EXPECT_STREQ(GetToken(nullptr, ","), "gamma");
+    };
+    for (const Call &c : calls) check(c.name, c.run);  // rows resolved on first use
+    check("InitSysCmdList", [] { InitSysCmdList(); });
+    for (const Call &c : calls) check(c.name, c.run);  // and after InitSysCmdList
+  });
+  EXPECT_CHILD_OK(r);
+}
+
 }  // namespace

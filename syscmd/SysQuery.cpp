@@ -46,6 +46,15 @@ bool AllDigits(const char *s) {
 // The path as one word of a df or du command line (run without sh -c).
 std::string PathWord(const char *path) { return SysPathWord(path, false); }
 
+// The n-th word (1-based) of a line into out (TOKEN_BUF_SIZE bytes), read
+// with a private cursor; null when the line has fewer words.
+char *NthWord(const char *line, int n, char *out) {
+  char *cursor = nullptr;
+  char *word = GetTokenD(line, WORD_DELIMS, &cursor, out);
+  for (int i = 1; i < n && word != nullptr; ++i) word = GetTokenD(nullptr, WORD_DELIMS, &cursor, out);
+  return word;
+}
+
 // The first number that `du -s` prints for the path, or 0.
 double FirstNumberOfDu(const char *path) {
   CmdResponse *r = GetCmdResponse(CMD_DU, nullptr, "%s", PathWord(path).c_str());
@@ -97,12 +106,13 @@ char *GetSysPsIdList(const char *name) {
   Line[0] = '\0';
   if (name == nullptr || name[0] == '\0') return nullptr;
 
+  TokenizerKeeper keep;
   size_t used = 0;
+  char cmd[TOKEN_BUF_SIZE], pid[TOKEN_BUF_SIZE];
   CmdResponse *lines = GetCmdResponse(CMD_PS, name, "%s", "");
   for (CmdResponse *r = lines; r != nullptr; r = r->next) {
-    const char *cmd = GetTokenN(r->line, WORD_DELIMS, PS_CMD_COLUMN);
-    if (cmd == nullptr || strcmp(cmd, name) != 0) continue;
-    const char *pid = GetTokenN(r->line, WORD_DELIMS, 1);
+    if (NthWord(r->line, PS_CMD_COLUMN, cmd) == nullptr || strcmp(cmd, name) != 0) continue;
+    if (NthWord(r->line, 1, pid) == nullptr) continue;
     if (!AllDigits(pid)) continue;  // the header, or a line not of a process
     int n = snprintf(Line + used, sizeof Line - used, " %s", pid);
     if (n < 0 || static_cast<size_t>(n) >= sizeof Line - used - 1) break;  // keep room for the blank
@@ -172,18 +182,21 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   info->avail = 0;
   if (path == nullptr) return 0;
 
+  TokenizerKeeper keep;
   CmdResponse *lines = GetCmdResponse(CMD_DF, nullptr, "%s", PathWord(path).c_str());
   if (lines == nullptr) return 0;
 
   // Which column is Avail (or Available), counted from 0.
   int column = -1;
-  GetToken(lines->line, WORD_DELIMS);
-  for (int i = 0; GetTokenBuf[0] != '\0'; ++i) {
-    if (strncasecmp(GetTokenBuf, "avail", 5) == 0) {
+  char word[TOKEN_BUF_SIZE];
+  char *cursor = nullptr;
+  GetTokenD(lines->line, WORD_DELIMS, &cursor, word);
+  for (int i = 0; word[0] != '\0'; ++i) {
+    if (strncasecmp(word, "avail", 5) == 0) {
       column = i;
       break;
     }
-    if (GetToken(nullptr, WORD_DELIMS) == nullptr) break;
+    if (GetTokenD(nullptr, WORD_DELIMS, &cursor, word) == nullptr) break;
   }
   if (column < 0) {
     FreeResponseList(lines);
@@ -193,9 +206,8 @@ int GetDiskSpace(const char *path, DiskSpaceInfo *info) {
   int found = 1;  // no data line at all: nothing to read, not a failure
   if (CmdResponse *data = lines->next) {
     snprintf(info->dfLine, sizeof info->dfLine, "%s", data->line);
-    const char *word = GetTokenN(data->line, WORD_DELIMS, column + 1);
-    found = word != nullptr;
-    if (word != nullptr) info->avail = strtod(word, nullptr);
+    found = NthWord(data->line, column + 1, word) != nullptr;
+    if (found) info->avail = strtod(word, nullptr);
   }
   FreeResponseList(lines);
   return found;

@@ -24,8 +24,6 @@ using namespace textmenu_detail;
 
 namespace {
 
-// Row of `clear` in the command table.
-constexpr int ROW_CLEAR = 7;
 // The page is laid out for this many columns.
 constexpr int PAGE_WIDTH = 80;
 // Entry format of a settings file name typed after 's'.
@@ -324,7 +322,7 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
 
 int PrintMenu(TextMenu *menu, int dots, int titleLen) {
     fflush(stdout);
-    if (TestCmd(ROW_CLEAR)) SysCmd(-ROW_CLEAR, 1, "%s", "");
+    if (TestCmd(CMD_CLEAR)) SysCmd(-CMD_CLEAR, RUN_WARN, "%s", "");
     const char *title = menu->pTitle ? menu->pTitle : "";
     switch (menu->TitleAlign) {
     case 1:

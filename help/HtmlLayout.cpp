@@ -1,0 +1,823 @@
+// Page layout: the element lists of a page become plain text. The layout
+// writes into a working image of rows, each row one line of any length held
+// in the terminal's encoding, addressed by character columns; writing past a
+// row's end pads it with spaces, and rows are added as the layout reaches
+// them, so no input can make it write outside the image. Text is never
+// wrapped. Tables are measured first (column widths, row heights), then their
+// frame is drawn and their cells are filled in; measuring follows exactly the
+// steps the layout will take, so cell text always fits its column.
+#include "HtmlPriv.h"
+
+#include "MemMgr.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+using namespace html_internal;
+
+namespace {
+
+// One line of the working image.
+struct Row {
+    std::string text;  // its characters in the terminal's encoding
+    int32_t chars = 0; // number of characters in text
+};
+
+// The working image and what the layout of one page keeps between calls.
+struct LayoutState {
+    HtmlPage *page = nullptr; // page the image belongs to, null when none is held
+    std::vector<Row> rows;    // the image, one entry per row
+    int lastRow = 0;          // row the body walk ended on
+    int depth = 0;            // tables being measured within each other
+    std::string cells;        // scratch: a text in the terminal's encoding
+};
+LayoutState S;
+
+char FitabTag[] = "fitab";
+
+// Byte offset of character column col (at most the row's length) in the row.
+size_t ByteOffset(const Row &r, int col) {
+    if (r.text.size() == static_cast<size_t>(r.chars)) return static_cast<size_t>(col);
+    size_t b = 0, size = r.text.size();
+    for (int c = 0; c < col && b < size; ++c) {
+        ++b;
+        while (b < size && (static_cast<unsigned char>(r.text[b]) & 0xC0) == 0x80) ++b;
+    }
+    return b;
+}
+
+// Writes chars characters (n bytes) at (row, col) over whatever stands there.
+void Put(int row, int col, const char *bytes, size_t n, int chars) {
+    if (row < 0 || col < 0 || chars <= 0) return;
+    if (static_cast<size_t>(row) >= S.rows.size()) S.rows.resize(static_cast<size_t>(row) + 1);
+    Row &r = S.rows[static_cast<size_t>(row)];
+    if (r.chars <= col) { // the usual case: at or past the end of the row
+        r.text.append(static_cast<size_t>(col - r.chars), ' ');
+        r.text.append(bytes, n);
+        r.chars = col + chars;
+        return;
+    }
+    int endCol = std::min(col + chars, r.chars);
+    size_t b0 = ByteOffset(r, col), b1 = ByteOffset(r, endCol);
+    r.text.replace(b0, b1 - b0, bytes, n);
+    r.chars = col + chars + (r.chars - endCol);
+}
+
+// A layout position.
+struct Pen {
+    int row = 0;
+    int col = 0;
+};
+
+// Writes a text run (len bytes) at the pen and moves the pen behind it.
+void PrintText(Pen &pen, const char *text, int len) {
+    S.cells.clear();
+    int chars = AppendCells(S.cells, text, len);
+    Put(pen.row, pen.col, S.cells.data(), S.cells.size(), chars);
+    pen.col += chars;
+}
+
+// Writes count copies of the ASCII character c at (row, col).
+void PrintFill(int row, int col, char c, int count) {
+    if (count <= 0) return;
+    S.cells.assign(static_cast<size_t>(count), c);
+    Put(row, col, S.cells.data(), S.cells.size(), count);
+}
+
+// The list item number as it is written before the item.
+int ItemLabel(char *buf, size_t size, int n) { return snprintf(buf, size, "   %i. ", n); }
+
+int TextLen(const HtmlElement *el) {
+    return el->pData ? static_cast<int>(strlen(static_cast<const char *>(el->pData))) : 0;
+}
+
+// Makes the layout pass over an element, giving back the record it holds.
+void Ignore(HtmlElement *el) {
+    TagCode code = ClassifyTag(el);
+    if (code == TAG_A) {
+        PutMem(el->pData);
+        el->pData = nullptr;
+    } else if (code == TAG_FITAB && el->pData) {
+        auto *t = static_cast<HtmlTable *>(el->pData);
+        PutMem(t->pRowHeights);
+        PutMem(t->pColWidths);
+        PutMem(t);
+        el->pData = nullptr;
+    }
+    el->pTag = IgnoredTag;
+}
+
+// The node behind the /table that closes the table whose elements start at n.
+ListNode *SkipTable(ListNode *n) {
+    int depth = 0;
+    for (; n; n = n->pNext) {
+        TagCode code = ClassifyTag(static_cast<HtmlElement *>(n->pData));
+        if (code == TAG_TABLE || code == TAG_FITAB) ++depth;
+        if (code == TAG_END_TABLE && depth-- == 0) return n->pNext;
+    }
+    return nullptr;
+}
+
+// Rewrites the table whose tag element is at n so the layout passes over it:
+// all its elements with whole set, else only the tags that build tables, so
+// that its text joins the cell around it. Returns the node behind its /table.
+ListNode *IgnoreTable(ListNode *n, bool whole) {
+    int depth = 0;
+    for (; n; n = n->pNext) {
+        auto *el = static_cast<HtmlElement *>(n->pData);
+        TagCode code = ClassifyTag(el);
+        bool structure = code == TAG_TABLE || code == TAG_FITAB || code == TAG_END_TABLE ||
+                         code == TAG_TR || code == TAG_END_TR || code == TAG_TD || code == TAG_END_TD;
+        if (whole || structure) Ignore(el);
+        if (code == TAG_TABLE || code == TAG_FITAB) ++depth;
+        if (code == TAG_END_TABLE && --depth == 0) return n->pNext;
+    }
+    return nullptr;
+}
+
+// Number of columns of the table whose elements start at n: the largest
+// number of cells in one of its rows (nested tables not counted), at most
+// HTML_MAX_TABLE_CELLS.
+int GetColumnCnt(ListNode *n) {
+    int depth = 0, count = 0, most = 0;
+    for (; n; n = n->pNext) {
+        TagCode code = ClassifyTag(static_cast<HtmlElement *>(n->pData));
+        if (code == TAG_TABLE || code == TAG_FITAB) {
+            ++depth;
+        } else if (code == TAG_END_TABLE) {
+            if (depth-- == 0) break;
+        } else if (depth == 0) {
+            if (code == TAG_TR || code == TAG_END_TR) {
+                most = std::max(most, count);
+                count = 0;
+            } else if (code == TAG_TD) {
+                ++count;
+            }
+        }
+    }
+    return std::min(std::max(most, count), HTML_MAX_TABLE_CELLS);
+}
+
+// A number in an attribute value, read as atoi reads it but saturating.
+long AttrNumber(const char *s) {
+    while (*s == ' ' || *s == '\t') ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    long v = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) v = std::min(v * 10 + (*s - '0'), 10000000L);
+    return negative ? -v : v;
+}
+
+// The attributes of a table tag that measuring needs.
+struct TableAttrs {
+    bool border = false;
+    long borderPx = 0, spacingPx = 0, paddingPx = 0;
+    std::string width; // the width value without a leading double quote, empty when none
+};
+
+// Splits an attribute text at white space into name=value pieces and calls
+// fn(name, value) for each (value null when the piece has no "=").
+template <class Fn> void ForEachAttr(const char *text, Fn fn) {
+    std::string copy = text ? text : "";
+    char *p = copy.data();
+    while (*p) {
+        while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+        if (!*p) break;
+        char *piece = p;
+        while (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') ++p;
+        if (*p) *p++ = '\0';
+        char *eq = strchr(piece, '=');
+        if (eq) *eq = '\0';
+        fn(piece, eq ? eq + 1 : nullptr);
+    }
+}
+
+TableAttrs ReadTableAttrs(const char *text) {
+    TableAttrs a;
+    ForEachAttr(text, [&](const char *name, const char *value) {
+        if (strcasecmp(name, "border") == 0) {
+            a.border = true;
+            a.borderPx = value ? AttrNumber(value) : 1;
+        } else if (value && strcasecmp(name, "cellspacing") == 0) {
+            a.spacingPx = AttrNumber(value);
+        } else if (value && strcasecmp(name, "cellpadding") == 0) {
+            a.paddingPx = AttrNumber(value);
+        } else if (value && strcasecmp(name, "width") == 0) {
+            a.width = value[0] == '"' ? value + 1 : value;
+        }
+    });
+    return a;
+}
+
+// The width value of a td tag's attribute text; empty when none.
+std::string CellWidth(const char *text) {
+    std::string width;
+    ForEachAttr(text, [&](const char *name, const char *value) {
+        if (value && strcasecmp(name, "width") == 0) width = value[0] == '"' ? value + 1 : value;
+    });
+    return width;
+}
+
+long Clamp(long v, long lo, long hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after);
+
+// Measuring of one table: a walk over its elements that follows the steps the
+// layout will take inside each cell.
+struct Measure {
+    HtmlTable *t;
+    long tableWidth = 0;      // width the table asks for, 0 when none
+    std::vector<int32_t> colWidths, fixed, rowHeights;
+    std::vector<unsigned char> seen; // a cell of the column has been met
+    long fixedTotal = 0;
+    bool rowOpen = false, inCell = false;
+    int cellIdx = -1;
+    int rowHeight = 0;
+    // the current cell, relative to its top-left corner
+    int line = 0, x = 0, used = 0, widest = 0;
+    bool lineUsed = false;
+    // list and link state, kept across the cells of the table as the layout keeps it
+    bool ol = false, inHref = false;
+    int olCount = 0;
+
+    void Write(int chars) {
+        x += chars;
+        lineUsed = true;
+        used = std::max(used, line + 1);
+        widest = std::max(widest, x);
+    }
+    void NewLine() {
+        ++line;
+        x = 0;
+        lineUsed = false;
+    }
+    void CloseCell() {
+        if (!inCell) return;
+        colWidths[static_cast<size_t>(cellIdx)] = std::max(colWidths[static_cast<size_t>(cellIdx)], widest);
+        rowHeight = std::max(rowHeight, used);
+        inCell = false;
+    }
+    void CloseRow() {
+        CloseCell();
+        if (rowOpen) rowHeights.push_back(rowHeight);
+        rowOpen = false;
+    }
+    // Opens a row; false when the table already has as many rows as it may.
+    bool OpenRow() {
+        CloseRow();
+        if (rowHeights.size() >= static_cast<size_t>(HTML_MAX_TABLE_CELLS)) return false;
+        rowOpen = true;
+        cellIdx = -1;
+        rowHeight = 0;
+        return true;
+    }
+    // Opens the next cell of the row; false past the table's last column.
+    bool OpenCell(const HtmlElement *td) {
+        CloseCell();
+        if (++cellIdx >= t->ColCnt) return false;
+        size_t c = static_cast<size_t>(cellIdx);
+        if (!seen[c]) {
+            seen[c] = 1;
+            std::string w = CellWidth(static_cast<const char *>(td->pData));
+            if (tableWidth > 0 && !w.empty()) {
+                long v = w.find('%') != std::string::npos
+                             ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 - 2L * t->Padding - 1
+                             : AttrNumber(w.c_str()) / 7;
+                v = Clamp(v, 0, HTML_MAX_TABLE_WIDTH - fixedTotal);
+                fixed[c] = static_cast<int32_t>(v);
+                fixedTotal += v;
+            }
+        }
+        inCell = true;
+        line = x = used = widest = 0;
+        lineUsed = false;
+        return true;
+    }
+    // A measured table placed in the current cell at the cell's left column.
+    void PlaceTable(const HtmlTable *nt) {
+        int top = lineUsed ? line + 1 : line;
+        used = std::max(used, top + nt->Height);
+        widest = std::max(widest, static_cast<int>(nt->Width));
+        line = top + nt->Height;
+        x = 0;
+        lineUsed = false;
+    }
+};
+
+// Takes the table's attributes, walks its elements from first to its /table
+// and stores its record. *after gets the node behind the /table.
+HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after) {
+    auto *t = static_cast<HtmlTable *>(GetMem(sizeof(HtmlTable)));
+    *after = nullptr;
+    if (!t) return nullptr;
+    ++S.depth;
+    TableAttrs a = ReadTableAttrs(static_cast<const char *>(el->pData));
+    t->Gap = 1;
+    t->Border = a.border ? 1 : 0;
+    t->ColCnt = GetColumnCnt(first);
+    t->Spacing = static_cast<int32_t>(Clamp(a.spacingPx / 7, 0, HTML_MAX_TABLE_PAD));
+    t->Padding = static_cast<int32_t>(Clamp(a.paddingPx / 7, 0, HTML_MAX_TABLE_PAD));
+
+    Measure m;
+    m.t = t;
+    if (!a.width.empty()) {
+        long w = AttrNumber(a.width.c_str());
+        long cols = t->ColCnt;
+        if (a.width.find('%') != std::string::npos)
+            m.tableWidth = avail > 0 ? avail * Clamp(w, 0, 1000) / 100 : 0;
+        else
+            m.tableWidth = (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) / 7;
+        m.tableWidth = Clamp(m.tableWidth, 0, HTML_MAX_TABLE_WIDTH);
+    }
+    size_t cols = static_cast<size_t>(t->ColCnt);
+    m.colWidths.assign(cols, 0);
+    m.fixed.assign(cols, -1);
+    m.seen.assign(cols, 0);
+
+    // Content beyond the limits is rewritten so the layout passes over it:
+    // a cell past the last column up to the next cell or row, every row past
+    // the last one up to the end of the table.
+    enum { SKIP_NONE, SKIP_CELL, SKIP_ROWS } skip = SKIP_NONE;
+    int skipDepth = 0;
+    ListNode *n = first;
+    while (n) {
+        auto *e = static_cast<HtmlElement *>(n->pData);
+        TagCode code = ClassifyTag(e);
+        ListNode *next = n->pNext;
+        if (skip != SKIP_NONE) {
+            bool ends = skipDepth == 0 &&
+                        (code == TAG_END_TABLE ||
+                         (skip == SKIP_CELL && (code == TAG_TD || code == TAG_TR || code == TAG_END_TR)));
+            if (!ends) {
+                if (code == TAG_TABLE || code == TAG_FITAB) ++skipDepth;
+                if (code == TAG_END_TABLE) --skipDepth;
+                Ignore(e);
+                n = next;
+                continue;
+            }
+            skip = SKIP_NONE;
+        }
+        if (code == TAG_END_TABLE) {
+            *after = next;
+            break;
+        }
+        switch (code) {
+        case TAG_TR:
+            if (!m.OpenRow()) {
+                skip = SKIP_ROWS;
+                Ignore(e);
+            }
+            break;
+        case TAG_TD:
+            if (!m.rowOpen && !m.OpenRow()) {
+                skip = SKIP_ROWS;
+                Ignore(e);
+            } else if (!m.OpenCell(e)) {
+                skip = SKIP_CELL;
+                Ignore(e);
+            }
+            break;
+        case TAG_END_TR:
+            m.CloseRow();
+            break;
+        default:
+            if (!m.inCell) { // only cells hold content; a table out there is dropped
+                if (code == TAG_TABLE || code == TAG_FITAB) next = IgnoreTable(n, true);
+                break;
+            }
+            switch (code) {
+            case TAG_TEXT:
+                m.Write(CountCells(static_cast<const char *>(e->pData), TextLen(e)));
+                break;
+            case TAG_BR:
+            case TAG_H:
+            case TAG_DIV:
+                m.NewLine();
+                break;
+            case TAG_END_H:
+            case TAG_END_DIV:
+                m.NewLine();
+                m.NewLine();
+                break;
+            case TAG_A: {
+                auto *link = static_cast<HtmlLink *>(e->pData);
+                if (link && link->Kind == HTML_LINK_HREF) {
+                    m.Write(1);
+                    m.inHref = true;
+                }
+                break;
+            }
+            case TAG_END_A:
+                if (m.inHref) m.Write(1);
+                m.inHref = false;
+                break;
+            case TAG_OL:
+                m.ol = true;
+                m.olCount = 0;
+                break;
+            case TAG_END_OL:
+                m.ol = false;
+                m.NewLine();
+                break;
+            case TAG_LI:
+                if (m.ol) {
+                    char label[32];
+                    m.NewLine();
+                    m.Write(ItemLabel(label, sizeof label, ++m.olCount));
+                }
+                break;
+            case TAG_TABLE: {
+                if (S.depth >= HTML_MAX_TABLE_DEPTH) { // too deep: its text joins this cell
+                    IgnoreTable(n, false);
+                    break;
+                }
+                int32_t fixedWidth = m.fixed[static_cast<size_t>(m.cellIdx)];
+                HtmlTable *nt = MeasureTable(e, next, fixedWidth > 0 ? fixedWidth : 0, &next);
+                if (nt) {
+                    e->pTag = FitabTag;
+                    e->pData = nt;
+                    m.PlaceTable(nt);
+                }
+                break;
+            }
+            case TAG_FITAB: // measured before: take its size and pass over it
+                if (e->pData) m.PlaceTable(static_cast<HtmlTable *>(e->pData));
+                next = SkipTable(next);
+                break;
+            default:
+                break;
+            }
+        }
+        n = next;
+    }
+    m.CloseRow();
+
+    long natural = 2L * t->Padding * t->ColCnt + t->ColCnt + 1;
+    for (size_t c = 0; c < cols; ++c) {
+        if (m.fixed[c] >= 0) m.colWidths[c] = std::max(m.colWidths[c], m.fixed[c]);
+        natural += m.colWidths[c];
+    }
+    // A table asked to be wider than its columns gives the rest to its last
+    // column; one asked to be narrower grows to fit its text.
+    if (m.tableWidth > natural && cols > 0) {
+        m.colWidths[cols - 1] += static_cast<int32_t>(m.tableWidth - natural);
+        natural = m.tableWidth;
+    }
+    t->Width = static_cast<int32_t>(std::max(natural, m.tableWidth));
+    t->RowCnt = static_cast<int32_t>(m.rowHeights.size());
+    long height = t->RowCnt + 1;
+    for (int32_t h : m.rowHeights) height += h;
+    t->Height = static_cast<int32_t>(height);
+    t->pRowHeights = static_cast<int32_t *>(GetMem(static_cast<long>(sizeof(int32_t)) * t->RowCnt));
+    t->pColWidths = static_cast<int32_t *>(GetMem(static_cast<long>(sizeof(int32_t)) * t->ColCnt));
+    if ((t->RowCnt && !t->pRowHeights) || (t->ColCnt && !t->pColWidths)) {
+        // Without room for its arrays the table is shown without rows.
+        PutMem(t->pRowHeights);
+        PutMem(t->pColWidths);
+        t->pRowHeights = t->pColWidths = nullptr;
+        t->RowCnt = t->ColCnt = 0;
+        t->Height = 1;
+    } else {
+        if (t->RowCnt) memcpy(t->pRowHeights, m.rowHeights.data(), sizeof(int32_t) * m.rowHeights.size());
+        if (t->ColCnt) memcpy(t->pColWidths, m.colWidths.data(), sizeof(int32_t) * cols);
+    }
+    --S.depth;
+    return t;
+}
+
+HtmlPage *Page() { return pCurrentPage; }
+
+// The layout of one body walk: the whole body, or one table's elements.
+struct Body {
+    HtmlFile *f;
+    HtmlTable *t;        // the table laid out, null at the top level
+    Pen pen;
+    int cellLeft = 0;    // left column of the current cell
+    int rowTop = 0;      // top row of the current table row
+    int rowIdx = -1;     // current table row
+    int cellIdx = -1;    // current cell of the row
+    bool rowOpen = false, inCell = false;
+    bool lineUsed = false; // something was written on this line of the cell
+    bool ol = false;
+    int olCount = 0;
+    bool inHref = false;
+    HtmlLink *lastLink = nullptr; // the link of the last a tag, until its /a
+
+    void NewLine() {
+        ++pen.row;
+        pen.col = t ? cellLeft : 0;
+        lineUsed = false;
+    }
+    void Write(const char *text, int len) {
+        PrintText(pen, text, len);
+        lineUsed = true;
+    }
+    void CloseRow() {
+        if (!rowOpen) return;
+        rowOpen = inCell = false;
+        rowTop += t->pRowHeights[rowIdx] + 1; // past the separator line
+        pen.row = rowTop;
+    }
+    bool OpenRow() {
+        CloseRow();
+        if (rowIdx + 1 >= t->RowCnt) return false;
+        ++rowIdx;
+        rowOpen = true;
+        cellIdx = -1;
+        pen.row = rowTop;
+        pen.col = t->Left + 1;
+        cellLeft = t->Left + t->Padding + 1;
+        return true;
+    }
+    void OpenCell() {
+        inCell = false;
+        if (++cellIdx >= t->ColCnt) return;
+        if (cellIdx > 0) cellLeft += t->pColWidths[cellIdx - 1] + 2 * t->Padding + 1;
+        pen.row = rowTop;
+        pen.col = cellLeft;
+        inCell = true;
+        lineUsed = false;
+    }
+    // Lays out a measured table at the position the layout has reached.
+    void PlaceTable(HtmlTable *nt) {
+        if (t) {
+            nt->Left = cellLeft;
+            nt->Top = lineUsed ? pen.row + 1 : pen.row;
+        } else {
+            nt->Left = pen.col;
+            nt->Top = pen.row;
+        }
+        BuildTextBody(f, nt, nt->Top, nt->Left);
+        pen.row = nt->Top + nt->Height;
+        pen.col = t ? cellLeft : nt->Left;
+        lineUsed = false;
+    }
+    void EndLink() {
+        if (inHref) Write(">", 1);
+        inHref = false;
+        HtmlLink *link = lastLink;
+        if (!link) return;
+        lastLink = nullptr;
+        if (pen.row == link->Start) {
+            link->TextLen = std::max(0, pen.col - link->End);
+        } else { // the link went on to another line: its first line counts
+            const Row *r = static_cast<size_t>(link->Start) < S.rows.size() ? &S.rows[static_cast<size_t>(link->Start)] : nullptr;
+            link->TextLen = r ? std::max(0, r->chars - link->End) : 0;
+        }
+        ListPushItem(&Page()->Links, &link, sizeof link);
+    }
+
+    // Returns false when the element ends this walk (the table's /table).
+    bool Element(ListNode *node) {
+        auto *e = static_cast<HtmlElement *>(node->pData);
+        TagCode code = ClassifyTag(e);
+        if (t) {
+            switch (code) {
+            case TAG_TR:
+                OpenRow();
+                return true;
+            case TAG_TD:
+                if (rowOpen || OpenRow()) OpenCell();
+                return true;
+            case TAG_END_TR:
+                CloseRow();
+                return true;
+            case TAG_END_TABLE:
+                return false;
+            default:
+                if (!inCell) return true; // only cells hold content
+            }
+        }
+        switch (code) {
+        case TAG_TEXT:
+            Write(static_cast<const char *>(e->pData), TextLen(e));
+            break;
+        case TAG_P:
+            if (!t) NewLine(), NewLine();
+            break;
+        case TAG_END_P:
+            if (!t) NewLine();
+            break;
+        case TAG_BR:
+        case TAG_H:
+        case TAG_DIV:
+            NewLine();
+            break;
+        case TAG_END_H:
+        case TAG_END_DIV:
+            NewLine();
+            NewLine();
+            break;
+        case TAG_A:
+            if (auto *link = static_cast<HtmlLink *>(e->pData)) {
+                link->Start = pen.row;
+                link->End = pen.col;
+                link->TextLen = 0;
+                if (link->Kind == HTML_LINK_HREF) {
+                    Write("<", 1);
+                    inHref = true;
+                }
+                lastLink = link;
+            }
+            break;
+        case TAG_END_A:
+            EndLink();
+            break;
+        case TAG_OL:
+            ol = true;
+            olCount = 0;
+            break;
+        case TAG_END_OL:
+            ol = false;
+            NewLine();
+            break;
+        case TAG_LI:
+            if (ol) {
+                char label[32];
+                NewLine();
+                Write(label, ItemLabel(label, sizeof label, ++olCount));
+            }
+            break;
+        case TAG_TABLE: {
+            if (ol) NewLine();
+            int avail = t && cellIdx >= 0 && cellIdx < t->ColCnt ? t->pColWidths[cellIdx] : 0;
+            if (HtmlTable *nt = GetTextTable(f, e, avail)) PlaceTable(nt);
+            break;
+        }
+        case TAG_FITAB:
+            if (e->pData) PlaceTable(static_cast<HtmlTable *>(e->pData));
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+};
+
+// The final text of the image: one line per row below lineCnt, each ended by
+// "\n", with the links' offsets; the image is let go afterwards.
+void Compact(HtmlPage *page) {
+    int lineCnt = S.lastRow;
+    for (int r = static_cast<int>(S.rows.size()) - 1; r >= lineCnt; --r)
+        if (S.rows[static_cast<size_t>(r)].chars > 0) {
+            lineCnt = r + 1;
+            break;
+        }
+    if (static_cast<size_t>(lineCnt) > S.rows.size()) S.rows.resize(static_cast<size_t>(lineCnt));
+    std::vector<long> starts(static_cast<size_t>(lineCnt) + 1);
+    long total = 0;
+    for (int r = 0; r < lineCnt; ++r) {
+        starts[static_cast<size_t>(r)] = total;
+        total += static_cast<long>(S.rows[static_cast<size_t>(r)].text.size()) + 1;
+    }
+    starts[static_cast<size_t>(lineCnt)] = total;
+    auto *text = static_cast<char *>(GetMem(total > 0 ? total : 1));
+    if (text) {
+        char *p = text;
+        for (int r = 0; r < lineCnt; ++r) {
+            const std::string &line = S.rows[static_cast<size_t>(r)].text;
+            memcpy(p, line.data(), line.size());
+            p += line.size();
+            *p++ = '\n';
+        }
+        *p = '\0';
+    }
+    for (ListNode *n = page->Links.pHead; n; n = n->pNext) {
+        HtmlLink *link = *static_cast<HtmlLink **>(n->pData);
+        int row = link->Start, col = link->End;
+        if (!text || row < 0 || row >= lineCnt) {
+            link->Start = link->End = static_cast<int32_t>(text ? total : 0);
+            continue;
+        }
+        const Row &r = S.rows[static_cast<size_t>(row)];
+        int from = std::min(std::max(col, 0), static_cast<int>(r.chars));
+        int to = std::min(from + std::max(link->TextLen, 0), static_cast<int>(r.chars));
+        link->Start = static_cast<int32_t>(starts[static_cast<size_t>(row)] + static_cast<long>(ByteOffset(r, from)));
+        link->End = static_cast<int32_t>(starts[static_cast<size_t>(row)] + static_cast<long>(ByteOffset(r, to)));
+    }
+    page->pText = text;
+    page->LineCnt = lineCnt;
+    std::vector<Row>().swap(S.rows);
+    S.page = nullptr;
+}
+
+} // namespace
+
+void BuildTextBody(HtmlFile *f, HtmlTable *t, int row, int col) {
+    HtmlPage *page = Page();
+    if (!page) return;
+    Body b;
+    b.f = f;
+    b.t = t;
+    if (t) {
+        DrawTableArea(f, t);
+        b.rowTop = t->Top + 1;
+        b.pen = {t->Top + 1, t->Left + 1};
+        b.cellLeft = t->Left + t->Padding + 1;
+        for (ListNode *n = page->Body.pWalk; n; n = page->Body.pWalk) {
+            ListWalk(&page->Body, 1);
+            if (!b.Element(n)) break;
+        }
+        return;
+    }
+    b.pen = {row, col};
+    page->Body.pWalk = page->Body.pHead;
+    for (ListNode *n = page->Body.pWalk; n; n = page->Body.pWalk) {
+        ListWalk(&page->Body, 1);
+        b.Element(n);
+    }
+    S.lastRow = b.pen.row;
+    page->LineCnt = b.pen.row;
+}
+
+void BuildTextImage(HtmlFile *f) {
+    HtmlPage *page = Page();
+    if (!page) return;
+    S.page = page;
+    S.rows.clear();
+    S.rows.reserve(static_cast<size_t>(page->Body.Count));
+    S.lastRow = 0;
+    ListDelAllItems(&page->Links);
+    int row = 0;
+    bool inTitle = false;
+    for (ListNode *n = page->Head.pHead; n; n = n->pNext) {
+        auto *e = static_cast<HtmlElement *>(n->pData);
+        TagCode code = ClassifyTag(e);
+        if (code == TAG_TITLE) inTitle = true;
+        if (code == TAG_END_TITLE) inTitle = false;
+        if (code != TAG_TEXT || !inTitle) continue;
+        // Centred in 80 columns, counted in characters.
+        const char *text = static_cast<const char *>(e->pData);
+        int chars = CountCells(text, TextLen(e));
+        Pen pen = {row, chars < 80 ? (80 - chars) / 2 : 0};
+        if (pen.col > 0) PrintFill(row, 0, ' ', pen.col);
+        PrintText(pen, text, TextLen(e));
+        row += 2;
+    }
+    BuildTextBody(f, nullptr, row, 0);
+}
+
+void PrintTextImage(HtmlFile *f) {
+    HtmlPage *page = Page();
+    if (!page || page->pText) return;
+    if (S.page != page) BuildTextImage(f);
+    Compact(page);
+}
+
+HtmlTable *GetTextTable(HtmlFile * /*f*/, HtmlElement *table, int avail) {
+    HtmlPage *page = Page();
+    if (!page || !table) return nullptr;
+    // The table's elements follow its tag: normally the body walk stands just
+    // behind it; otherwise the tag is looked up in the body.
+    ListNode *first = page->Body.pWalk;
+    if (!(first && first->pPrev && first->pPrev->pData == table)) {
+        ListNode *n = page->Body.pHead;
+        while (n && n->pData != table) n = n->pNext;
+        first = n ? n->pNext : nullptr;
+    }
+    ListNode *after;
+    HtmlTable *t = MeasureTable(table, first, std::max(avail, 0), &after);
+    if (t) {
+        table->pTag = FitabTag;
+        table->pData = t;
+    }
+    return t;
+}
+
+void DrawTableArea(HtmlFile * /*f*/, HtmlTable *t) {
+    if (!t || t->Width <= 0 || t->Height <= 0) return;
+    int w = t->Width;
+    if (!t->Border) {
+        for (int i = 0; i < t->Height; ++i) PrintFill(t->Top + i, t->Left, ' ', w);
+        return;
+    }
+    // The three kinds of line; joints lie behind each column but the last.
+    std::string sep(static_cast<size_t>(w), '-'), content(static_cast<size_t>(w), ' '),
+        close(static_cast<size_t>(w), '-');
+    sep.front() = sep.back() = content.front() = content.back() = '|';
+    close.front() = close.back() = '\'';
+    long e = 0;
+    for (int c = 0; c + 1 < t->ColCnt; ++c) {
+        e += 2L * t->Padding + t->pColWidths[c] + 1;
+        if (e > 0 && e < w - 1) {
+            sep[static_cast<size_t>(e)] = close[static_cast<size_t>(e)] = '+';
+            content[static_cast<size_t>(e)] = '|';
+        }
+    }
+    int row = t->Top;
+    auto put = [&](const std::string &line) { Put(row++, t->Left, line.data(), line.size(), w); };
+    for (int r = 0; r < t->RowCnt; ++r) {
+        put(sep);
+        for (int i = 0; i < t->pRowHeights[r]; ++i) put(content);
+    }
+    put(close);
+    std::string first = t->RowCnt > 0 ? sep : close;
+    first.front() = first.back() = ',';
+    row = t->Top;
+    put(first);
+}

@@ -1,0 +1,126 @@
+// Navigation: links, named anchors and pages, the history for "back", and
+// the way back to the contents.
+#include "HtmlPriv.h"
+
+#include "utils.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+HtmlHistory History[HTML_MAX_HISTORY];
+int HistoryI = 0;
+int TargetPos = 0;
+unsigned char flBuildingFile = 0;
+
+namespace {
+
+// The file HtmlHelp opened: "contents" leads back to its first page even
+// when other help files were loaded into the process before it.
+int HelpRootFile = 0;
+
+HtmlPage *FirstPage(int file) {
+    return static_cast<HtmlPage *>(ListFindItemN(&aFile[file].Pages, 1));
+}
+
+// Pushes where the viewer is; beyond HTML_MAX_HISTORY entries nothing is kept.
+void SetHistory() {
+    if (HistoryI >= HTML_MAX_HISTORY) return;
+    History[HistoryI++] = {CurrentFile, pCurrentPage, TargetPos};
+}
+
+} // namespace
+
+void html_internal::GoToTarget(const char *target) {
+    if (!target || CurrentFile < 0 || CurrentFile >= FileIndex) return;
+    if (*target == '#') ++target;
+    for (ListNode *n = aFile[CurrentFile].Pages.pHead; n; n = n->pNext) {
+        auto *page = static_cast<HtmlPage *>(n->pData);
+        if (page->pName && strcmp(page->pName, target) == 0) {
+            TargetPos = 0;
+            SetHistory();
+            pCurrentPage = page;
+            return;
+        }
+        for (ListNode *l = page->Links.pHead; l; l = l->pNext) {
+            HtmlLink *link = *static_cast<HtmlLink **>(l->pData);
+            if (link->Kind == HTML_LINK_NAME && link->pTarget && strcmp(link->pTarget, target) == 0) {
+                SetHistory();
+                pCurrentPage = page;
+                TargetPos = link->Start;
+                return;
+            }
+        }
+    }
+}
+
+int HtmlHelp(const char *name, char *data) {
+    if (!name) return 0;
+    HistoryI = 0;
+    TargetPos = 0;
+    flBuildingFile = 1;
+    HtmlFile *f = ParseHtmlFile(name, data);
+    flBuildingFile = 0;
+    if (f) {
+        HelpRootFile = static_cast<int>(f - aFile);
+        return 1;
+    }
+    if (data)
+        printf("Error reading HTML buffer\n");
+    else
+        printf("Error in reading HTML file %s\n", name);
+    return 0;
+}
+
+void ProcessLink(HtmlLink *link) {
+    if (!link || !link->pTarget) return;
+    const char *target = link->pTarget;
+    flBuildingFile = 1;
+    const char *hash = strrchr(target, '#');
+    bool web = strncasecmp(target, "http://", 7) == 0 || strncasecmp(target, "file://", 7) == 0;
+    if (!web && target[0] == '#') {
+        html_internal::GoToTarget(target);
+    } else if (hash && CurrentFile < FileIndex &&
+               strncmp(StripPath(aFile[CurrentFile].pName), target,
+                       static_cast<size_t>(hash - target)) == 0) {
+        html_internal::GoToTarget(hash);
+    } else {
+        int i = 0;
+        while (i < FileIndex && !(aFile[i].Pages.Count > 0 && strcmp(aFile[i].pName, target) == 0)) ++i;
+        if (i < FileIndex) {
+            CurrentFile = i;
+            pCurrentPage = FirstPage(i);
+            TargetPos = 0;
+        } else if (!ParseHtmlFile(target, nullptr)) {
+            printf("Error in reading file %s\n", target);
+        }
+    }
+    flBuildingFile = 0;
+}
+
+void HtmlProcessLink(int pos) {
+    if (flBuildingFile || FileIndex == 0 || !pCurrentPage) return;
+    for (ListNode *n = pCurrentPage->Links.pHead; n; n = n->pNext) {
+        HtmlLink *link = *static_cast<HtmlLink **>(n->pData);
+        if (link->Kind == HTML_LINK_HREF && link->Start <= pos && pos < link->End) {
+            TargetPos = pos;
+            ProcessLink(link);
+            return;
+        }
+    }
+}
+
+int HtmlSetHistory(int mode) {
+    if (HistoryI == 0) return 0;
+    if (mode == 0) {
+        HistoryI = 0;
+        CurrentFile = HelpRootFile < FileIndex ? HelpRootFile : 0;
+        pCurrentPage = FirstPage(CurrentFile);
+        TargetPos = 0;
+    } else if (mode == -1) {
+        --HistoryI;
+        CurrentFile = History[HistoryI].FileIdx;
+        pCurrentPage = History[HistoryI].pPage;
+    }
+    return 1;
+}

@@ -1,0 +1,554 @@
+// Loading and parsing of help files. A file is split into pages at its html
+// tags; each page's head and body become flat lists of elements cut out of the
+// file's text in place: tags and text runs end in NUL bytes written into the
+// text, and character references are decoded into the bytes they stand for,
+// which are never longer than the reference itself, so the decoded run always
+// fits where the reference stood.
+#include "HtmlPriv.h"
+
+#include "MemMgr.h"
+#include "utils.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+using namespace html_internal;
+
+HtmlFile aFile[HTML_MAX_FILES];
+int FileIndex = 0;
+int CurrentFile = 0;
+HtmlPage *pCurrentPage = nullptr;
+int flHtmlUtf8 = -1;
+
+const char HTMLKeys[] =
+    ","
+    "nbsp;,iexcl;,cent;,pound;,curren;,yen;,brvbar;,sect;,uml;,copy;,ordf;,laquo;,not;,shy;,"
+    "reg;,macr;,deg;,plusmn;,sup2;,sup3;,acute;,micro;,para;,middot;,cedil;,sup1;,ordm;,"
+    "raquo;,frac14;,frac12;,frac34;,iquest;,Agrave;,Aacute;,Acirc;,Atilde;,Auml;,Aring;,"
+    "AElig;,Ccedil;,Egrave;,Eacute;,Ecirc;,Euml;,Igrave;,Iacute;,Icirc;,Iuml;,ETH;,Ntilde;,"
+    "Ograve;,Oacute;,Ocirc;,Otilde;,Ouml;,times;,Oslash;,Ugrave;,Uacute;,Ucirc;,Uuml;,"
+    "Yacute;,THORN;,szlig;,agrave;,aacute;,acirc;,atilde;,auml;,aring;,aelig;,ccedil;,"
+    "egrave;,eacute;,ecirc;,euml;,igrave;,iacute;,icirc;,iuml;,eth;,ntilde;,ograve;,oacute;,"
+    "ocirc;,otilde;,ouml;,divide;,oslash;,ugrave;,uacute;,ucirc;,uuml;,yacute;,thorn;,yuml;,";
+
+const int HTMLKeySizes[96] = {
+    5, 6, 5, 6, 7, 4, 7, 5, 4, 5, 5, 6, 4, 4, 4, 5, 4, 7, 5, 5, 6, 6, 5, 7, 6, 5, 5, 6, 7, 7, 7, 7,
+    7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 6, 7, 7, 7, 6, 5, 7,
+    6, 6, 7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 7, 7, 7, 7, 6,
+    5, 7, 6, 5};
+
+const char HtmlKeys[] = ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table,td,/td,"
+                        "h1,h2,h3,h4,h5,h6,/h1,/h2,/h3,/h4,/h5,/h6,ol,/ol,li,/li,div,/div,img,";
+
+namespace html_internal {
+
+char IgnoredTag[] = "!";
+
+namespace {
+
+// One row of the tag table: a name of HtmlKeys (plus the head's title) and its code.
+struct TagName {
+    const char *name;
+    TagCode code;
+};
+
+const TagName TagNames[] = {
+    {"p", TAG_P},         {"/p", TAG_END_P},       {"b", TAG_B},
+    {"/b", TAG_END_B},    {"font", TAG_FONT},      {"/font", TAG_END_FONT},
+    {"a", TAG_A},         {"/a", TAG_END_A},       {"tr", TAG_TR},
+    {"/tr", TAG_END_TR},  {"br", TAG_BR},          {"table", TAG_TABLE},
+    {"fitab", TAG_FITAB}, {"/table", TAG_END_TABLE}, {"td", TAG_TD},
+    {"/td", TAG_END_TD},  {"h1", TAG_H},           {"h2", TAG_H},
+    {"h3", TAG_H},        {"h4", TAG_H},           {"h5", TAG_H},
+    {"h6", TAG_H},        {"/h1", TAG_END_H},      {"/h2", TAG_END_H},
+    {"/h3", TAG_END_H},   {"/h4", TAG_END_H},      {"/h5", TAG_END_H},
+    {"/h6", TAG_END_H},   {"ol", TAG_OL},          {"/ol", TAG_END_OL},
+    {"li", TAG_LI},       {"/li", TAG_END_LI},     {"div", TAG_DIV},
+    {"/div", TAG_END_DIV}, {"img", TAG_IMG},       {"title", TAG_TITLE},
+    {"/title", TAG_END_TITLE}, {nullptr, TAG_OTHER},
+};
+
+// Decides the encoding from the locale's environment, as the C library would
+// for LC_CTYPE.
+int Utf8FromEnvironment() {
+    for (const char *var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *v = getenv(var);
+        if (v && *v) return StrCaseStr(v, "UTF-8") || StrCaseStr(v, "utf8") ? 1 : 0;
+    }
+    return 0;
+}
+
+// Length of the valid UTF-8 sequence at p (at most `left` bytes), 0 when p
+// starts none. Overlong forms, surrogates and values past U+10FFFF are invalid.
+int Utf8SeqLen(const unsigned char *p, long left, unsigned *cp) {
+    unsigned c = p[0];
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    }
+    int n;
+    unsigned v, min;
+    if (c >= 0xC2 && c <= 0xDF) n = 2, v = c & 0x1F, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF) n = 3, v = c & 0x0F, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4) n = 4, v = c & 0x07, min = 0x10000;
+    else return 0;
+    if (left < n) return 0;
+    for (int i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (p[i] & 0x3F);
+    }
+    if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    *cp = v;
+    return n;
+}
+
+} // namespace
+
+int PutUtf8(char *out, unsigned cp) {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+namespace {
+
+// Control characters never reach the terminal: they would move its cursor or
+// start escape sequences that a help file has no business sending.
+bool IsControl(unsigned cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0); }
+
+// Walks the characters of text, calling put(bytes, n) for each cell.
+template <class Put> int ForEachCell(const char *text, int len, Put put) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const unsigned char *end = p + (len > 0 ? len : 0);
+    int cells = 0;
+    const bool utf8 = Utf8();
+    while (p < end) {
+        unsigned c = *p;
+        if (c == '\t' || c == '\r' || c == '\n') {
+            put(" ", 1);
+            ++cells, ++p;
+            continue;
+        }
+        if (c < 0x80 || !utf8) {
+            if (c >= 0x20 && c != 0x7F) {
+                put(reinterpret_cast<const char *>(p), 1);
+                ++cells;
+            }
+            ++p;
+            continue;
+        }
+        unsigned cp;
+        int n = Utf8SeqLen(p, end - p, &cp);
+        if (n == 0) { // not UTF-8: the byte is taken as its Latin-1 character
+            cp = c;
+            n = 1;
+            if (!IsControl(cp)) {
+                char buf[4];
+                put(buf, PutUtf8(buf, cp));
+                ++cells;
+            }
+        } else if (!IsControl(cp)) {
+            put(reinterpret_cast<const char *>(p), n);
+            ++cells;
+        }
+        p += n;
+    }
+    return cells;
+}
+
+} // namespace
+
+TagCode ClassifyTag(const HtmlElement *el) {
+    const char *tag = el->pTag;
+    if (!tag) return TAG_TEXT;
+    size_t n = strlen(tag);
+    if (n == 0 || n > 6) return TAG_OTHER;
+    char first = static_cast<char>(tag[0] | 0x20);
+    for (const TagName *t = TagNames; t->name; ++t)
+        if (t->name[0] == first && strlen(t->name) == n && strcasecmp(t->name, tag) == 0)
+            return t->code;
+    return TAG_OTHER;
+}
+
+int Utf8(void) {
+    if (flHtmlUtf8 < 0) flHtmlUtf8 = Utf8FromEnvironment();
+    return flHtmlUtf8;
+}
+
+int AppendCells(std::string &out, const char *text, int len) {
+    return ForEachCell(text, len, [&](const char *b, int n) { out.append(b, static_cast<size_t>(n)); });
+}
+
+int CountCells(const char *text, int len) {
+    return ForEachCell(text, len, [](const char *, int) {});
+}
+
+} // namespace html_internal
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The value of a numeric character reference from p (just behind "&#"), in the
+// manner of atoi (leading blanks, a sign, decimal digits) or hexadecimal after
+// an "x"; very long numbers saturate instead of overflowing.
+long ReferenceValue(const char *p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    int base = 10;
+    if (*p == 'x' || *p == 'X') base = 16, ++p;
+    bool negative = false;
+    if (base == 10 && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    long v = 0;
+    for (;; ++p) {
+        int d;
+        if (*p >= '0' && *p <= '9') d = *p - '0';
+        else if (base == 16 && (*p | 0x20) >= 'a' && (*p | 0x20) <= 'f') d = (*p | 0x20) - 'a' + 10;
+        else break;
+        v = v * base + d;
+        if (v > 0x7FFFFFFF) v = 0x7FFFFFFF;
+    }
+    return negative ? -v : v;
+}
+
+// Writes the character cp at out in the terminal's encoding and returns the
+// number of bytes, 0 when it is not written (NUL and control characters).
+// Under UTF-8 every Unicode character can be written; one byte per character
+// takes the characters up to 255 as their byte and shows the rest as '?'.
+int PutChar(char *out, long cp) {
+    if (Utf8()) {
+        if (cp < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) return 0;
+        return PutUtf8(out, static_cast<unsigned>(cp));
+    }
+    if (cp < 0 || cp > 255) cp = '?';
+    if (cp < 0x20 || cp == 0x7F) return 0;
+    out[0] = static_cast<char>(cp);
+    return 1;
+}
+
+// Tags that leave the text on its line, so white space around them counts.
+bool IsInlineTag(const char *name) {
+    static const char *const names[] = {"a", "/a", "b", "/b", "font", "/font", "img", nullptr};
+    for (const char *const *n = names; *n; ++n)
+        if (strcasecmp(*n, name) == 0) return true;
+    return false;
+}
+
+void PushElement(List *list, char *tag, void *data, int32_t len) {
+    HtmlElement el = {tag, data, len};
+    ListPushItem(list, &el, sizeof el);
+}
+
+// The next tag of the file at the top level: skips to the next "<" and cuts
+// there, cuts at the following ">" and returns the text between; null (the end
+// of the scan) when either is missing.
+char *GetKeyWord(HtmlFile *f) {
+    char *lt = strchr(f->pCur, '<');
+    if (!lt) {
+        f->pCur += strlen(f->pCur);
+        return nullptr;
+    }
+    *lt = '\0';
+    char *gt = strchr(lt + 1, '>');
+    if (!gt) {
+        f->pCur = lt + 1 + strlen(lt + 1);
+        return nullptr;
+    }
+    *gt = '\0';
+    f->pCur = gt + 1;
+    return lt + 1;
+}
+
+// Splits a tag's text into its name (cut at the first white space behind it)
+// and returns the attribute text behind that.
+char *SplitTag(char *tag, char **name) {
+    while (IsSpace(*tag)) ++tag;
+    *name = tag;
+    while (*tag && !IsSpace(*tag)) ++tag;
+    if (*tag) *tag++ = '\0';
+    return tag;
+}
+
+// Gives back the records an element list points to (links, tables) and the list.
+void FreeElements(List *l) {
+    for (ListNode *n = l->pHead; n; n = n->pNext) {
+        auto *e = static_cast<HtmlElement *>(n->pData);
+        TagCode code = ClassifyTag(e);
+        if (code == TAG_A) PutMem(e->pData);
+        if (code == TAG_FITAB && e->pData) {
+            auto *t = static_cast<HtmlTable *>(e->pData);
+            PutMem(t->pRowHeights);
+            PutMem(t->pColWidths);
+            PutMem(t);
+        }
+    }
+    ListDelAllItems(l);
+}
+
+// Frees what a file record holds and empties its slot.
+void DropFile(HtmlFile *f, bool ownsContent) {
+    PutMem(f->pName);
+    if (ownsContent) PutMem(f->pContent);
+    while (auto *page = static_cast<HtmlPage *>(ListPopFirstItem(&f->Pages, 0))) {
+        FreeElements(&page->Head);
+        FreeElements(&page->Body);
+        ListDelAllItems(&page->Links);
+        PutMem(page->pText);
+        PutMem(page);
+    }
+    *f = HtmlFile{};
+}
+
+// Splits the file's text into pages and parses their heads and bodies.
+void ScanFile(HtmlFile *f) {
+    HtmlPage *page = nullptr;
+    while (char *tag = GetKeyWord(f)) {
+        char *name;
+        char *attrs = SplitTag(tag, &name);
+        if (strcasecmp(name, "html") == 0) {
+            if (strstr(attrs, "SkipPage")) {
+                if (char *end = StrCaseStr(f->pCur, "/html")) {
+                    char *gt = strchr(end + 5, '>');
+                    f->pCur = gt ? gt + 1 : end + strlen(end);
+                }
+                continue;
+            }
+            char *pageName = StrCaseStr(attrs, "page=\"");
+            if (page && !pageName) continue; // the current page goes on
+            HtmlPage record = {};
+            if (pageName) {
+                pageName += 6;
+                if (char *quote = strchr(pageName, '"')) *quote = '\0';
+                record.pName = pageName;
+            }
+            page = static_cast<HtmlPage *>(ListPushItem(&f->Pages, &record, sizeof record));
+        } else if (strcasecmp(name, "head") == 0) {
+            if (page && page->Head.Count == 0) ParseHtml(f, &page->Head, "head");
+        } else if (strcasecmp(name, "body") == 0) {
+            if (page) ParseHtml(f, &page->Body, "body");
+        }
+    }
+}
+
+} // namespace
+
+HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
+    if (!file || !list || !file->pCur) return file;
+    char *p = file->pCur;
+    char *run = nullptr; // start of the open text run
+    char *out = nullptr; // where its next decoded character goes
+    // White space between an inline tag and the text behind it separates
+    // words ("a <b>bold</b> word"): the run that follows begins with it.
+    char *space = nullptr;
+    bool inlineTag = false; // the last element was a tag that stays within its line
+    auto open = [&](char *at) {
+        if (run) return;
+        if (space) {
+            run = out = space;
+            *out++ = *space;
+            space = nullptr;
+        } else {
+            run = out = at;
+        }
+    };
+    auto closeRun = [&] {
+        if (!run) return;
+        *out = '\0';
+        PushElement(list, nullptr, run, static_cast<int32_t>(out - run));
+        run = nullptr;
+    };
+    // Writes a decoded character; a run it opens starts at its reference.
+    auto put = [&](long cp, char *at) {
+        char buf[4];
+        int n = PutChar(buf, cp);
+        if (n == 0) return;
+        open(at);
+        memcpy(out, buf, static_cast<size_t>(n));
+        out += n;
+    };
+    while (*p) {
+        char c = *p;
+        if (c == '<') {
+            char *gt = p + 1;
+            while (*gt && *gt != '>') ++gt;
+            char *next = *gt ? gt + 1 : gt;
+            *gt = '\0';
+            closeRun();
+            *p = '\0';
+            char *name;
+            char *attrs = SplitTag(p + 1, &name);
+            if (name[0] == '/' && endtag && strcasecmp(name + 1, endtag) == 0) {
+                file->pCur = next;
+                return nullptr;
+            }
+            bool isInline = IsInlineTag(name);
+            if (space && isInline) { // between two inline tags the space is a run of its own
+                space[1] = '\0';
+                PushElement(list, nullptr, space, 1);
+            }
+            AddAtribute(list, name, attrs);
+            inlineTag = isInline;
+            space = nullptr;
+            p = next;
+        } else if (IsSpace(c)) {
+            if (run) *out++ = c;
+            else if (inlineTag && !space) space = p;
+            ++p;
+            if (run)
+                while (IsSpace(*p)) ++p;
+        } else if (c == '&' && p[1] == '#') {
+            char *semi = strchr(p + 2, ';');
+            if (!semi) { // the text ends inside the reference
+                p += strlen(p);
+                break;
+            }
+            put(ReferenceValue(p + 2), p);
+            p = semi + 1;
+        } else if (c == '&') {
+            char *semi = nullptr;
+            for (int i = 1; i <= 15 && p[i]; ++i)
+                if (p[i] == ';') {
+                    semi = p + i;
+                    break;
+                }
+            int number = 0;
+            if (strncasecmp(p + 1, "quot;", 5) == 0) {
+                semi = p + 5;
+                number = -1;
+            } else if (semi) {
+                char name[16];
+                size_t n = static_cast<size_t>(semi - p); // name and semicolon
+                memcpy(name, p + 1, n);
+                name[n] = '\0';
+                number = FindToken(name, HTMLKeys);
+            }
+            if (number != 0) {
+                put(number < 0 ? '"' : 159 + number, p);
+                p = semi + 1;
+            } else if (run) {
+                *out++ = *p++;
+            } else {
+                ++p;
+            }
+        } else {
+            open(p);
+            *out++ = *p++;
+        }
+    }
+    // A file that ends inside a text run still shows that text.
+    closeRun();
+    file->pCur = p;
+    return file;
+}
+
+void AddAtribute(List *list, char *tag, char *data) {
+    if (!list) return;
+    if (!data) data = tag ? tag + strlen(tag) : nullptr;
+    int32_t len = StrLen(data);
+    if (!tag || strcasecmp(tag, "a") != 0) {
+        PushElement(list, tag, data, len);
+        return;
+    }
+    auto *link = static_cast<HtmlLink *>(GetMem(sizeof(HtmlLink)));
+    if (!link) return;
+    char *p = data;
+    while (p && *p) {
+        while (IsSpace(*p)) ++p;
+        if (!*p) break;
+        char *piece = p;
+        while (*p && !IsSpace(*p)) ++p;
+        if (*p) *p++ = '\0';
+        char *eq = strchr(piece, '=');
+        if (!eq) continue;
+        *eq = '\0';
+        char *value = eq + 1;
+        if (*value == '"') ++value;
+        if (char *quote = strchr(value, '"')) *quote = '\0';
+        if (strcasecmp(piece, "name") == 0) {
+            link->pTarget = value;
+            link->Kind = HTML_LINK_NAME;
+        } else if (strcasecmp(piece, "href") == 0) {
+            link->pTarget = value;
+            link->Kind = HTML_LINK_HREF;
+        }
+    }
+    PushElement(list, tag, link, len);
+}
+
+void HtmlFreeFiles(void) {
+    for (int i = 0; i < FileIndex; ++i) DropFile(&aFile[i], true);
+    FileIndex = 0;
+    CurrentFile = 0;
+    pCurrentPage = nullptr;
+    HistoryI = 0;
+    TargetPos = 0;
+}
+
+HtmlFile *FindHtmlFile(const char *name) {
+    if (!name) return nullptr;
+    for (int i = 0; i < FileIndex; ++i)
+        if (aFile[i].pName && strcmp(aFile[i].pName, name) == 0) {
+            CurrentFile = i;
+            return &aFile[i];
+        }
+    return nullptr;
+}
+
+HtmlFile *ParseHtmlFile(const char *name, char *content) {
+    if (!name || strncasecmp(name, "http://", 7) == 0) return nullptr;
+    if (strncasecmp(name, "file://", 7) == 0) name += 7;
+    const char *hash = strchr(name, '#');
+    std::string fileName(name, hash ? static_cast<size_t>(hash - name) : strlen(name));
+    const char *anchor = hash ? hash + 1 : nullptr;
+    Utf8(); // settle the encoding before any text is decoded
+
+    for (int i = 0; i < FileIndex; ++i) {
+        HtmlFile *f = &aFile[i];
+        if (f->Pages.Count == 0 || strcmp(f->pName, fileName.c_str()) != 0) continue;
+        CurrentFile = i;
+        pCurrentPage = static_cast<HtmlPage *>(ListFindItemN(&f->Pages, 1));
+        if (anchor && *anchor) GoToTarget(anchor);
+        return f;
+    }
+    // Every slot taken: the file is refused rather than written past the array.
+    if (FileIndex >= HTML_MAX_FILES) return nullptr;
+
+    char *text = content ? content : GetSavedFileContent(fileName.c_str(), nullptr);
+    if (!text) return nullptr;
+    HtmlFile *f = &aFile[FileIndex];
+    *f = HtmlFile{};
+    f->pName = SaveStr_(fileName.c_str());
+    f->pContent = text;
+    f->pCur = text;
+    ScanFile(f);
+    if (f->Pages.Count == 0) {
+        DropFile(f, content == nullptr);
+        return nullptr;
+    }
+    CurrentFile = FileIndex++;
+    for (ListNode *n = f->Pages.pHead; n; n = n->pNext) {
+        pCurrentPage = static_cast<HtmlPage *>(n->pData);
+        PrintTextImage(f);
+    }
+    pCurrentPage = static_cast<HtmlPage *>(ListFindItemN(&f->Pages, 1));
+    if (anchor && *anchor) GoToTarget(anchor);
+    return f;
+}

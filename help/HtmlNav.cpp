@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 HtmlHistory History[HTML_MAX_HISTORY];
@@ -27,6 +28,16 @@ HtmlPage *FirstPage(int file) {
 void SetHistory() {
     if (HistoryI >= HTML_MAX_HISTORY) return;
     History[HistoryI++] = {CurrentFile, pCurrentPage, TargetPos};
+}
+
+// A relative target names a file beside the current one, wherever the
+// program runs from.
+std::string Beside(const char *target) {
+    if (target[0] == '/' || strstr(target, "://") || CurrentFile >= FileIndex) return target;
+    const char *name = aFile[CurrentFile].pName;
+    const char *slash = name ? strrchr(name, '/') : nullptr;
+    if (!slash) return target;
+    return std::string(name, static_cast<size_t>(slash - name) + 1) + target;
 }
 
 } // namespace
@@ -85,13 +96,16 @@ void ProcessLink(HtmlLink *link) {
                        static_cast<size_t>(hash - target)) == 0) {
         html_internal::GoToTarget(hash);
     } else {
+        std::string path = Beside(target);
         int i = 0;
-        while (i < FileIndex && !(aFile[i].Pages.Count > 0 && strcmp(aFile[i].pName, target) == 0)) ++i;
+        while (i < FileIndex && !(aFile[i].Pages.Count > 0 && (strcmp(aFile[i].pName, target) == 0 ||
+                                                               path == aFile[i].pName)))
+            ++i;
         if (i < FileIndex) {
             CurrentFile = i;
             pCurrentPage = FirstPage(i);
             TargetPos = 0;
-        } else if (!ParseHtmlFile(target, nullptr)) {
+        } else if (!ParseHtmlFile(path.c_str(), nullptr)) {
             printf("Error in reading file %s\n", target);
         }
     }

@@ -102,6 +102,18 @@ TEST_F(HtmlNav, LinksToUnloadedAndLoadedFiles) {
     EXPECT_EQ(HistoryI, 0);
 }
 
+TEST_F(HtmlNav, LinksToOtherFilesAreFoundBesideTheCurrentOne) {
+    std::filesystem::current_path("/");
+    std::string nav = dir + "/nav.html";
+    ASSERT_EQ(HtmlHelp(nav.c_str(), nullptr), 1);
+    HtmlProcessLink(PosOf("<Other>"));
+    ASSERT_EQ(FileIndex, 2);
+    EXPECT_EQ(aFile[CurrentFile].pName, dir + "/other.html");
+    ProcessLink(LinkN(1)); // "nav.html" is the file loaded as dir/nav.html
+    EXPECT_EQ(CurrentFile, 0);
+    EXPECT_EQ(FileIndex, 2);
+}
+
 TEST_F(HtmlNav, WebAndMissingTargetsAreReported) {
     ASSERT_EQ(HtmlHelp("nav.html", nullptr), 1);
     HtmlPage *first = pCurrentPage;

@@ -244,12 +244,17 @@ int PutChar(char *out, long cp) {
     return 1;
 }
 
-// Tags that leave the text on its line, so white space around them counts.
+// Tags that leave the text on its line, so white space around them counts:
+// every tag but those that break lines or build the page's structure.
 bool IsInlineTag(const char *name) {
-    static const char *const names[] = {"a", "/a", "b", "/b", "font", "/font", "img", nullptr};
-    for (const char *const *n = names; *n; ++n)
-        if (strcasecmp(*n, name) == 0) return true;
-    return false;
+    static const char *const blocks[] = {"p", "br", "h1", "h2", "h3", "h4", "h5", "h6", "div", "ol",
+                                         "ul", "li", "dl", "dt", "dd", "tr", "td", "th", "table",
+                                         "title", "head", "body", "html", "hr", "pre", "blockquote",
+                                         "center", nullptr};
+    if (*name == '/') ++name;
+    for (const char *const *b = blocks; *b; ++b)
+        if (strcasecmp(*b, name) == 0) return false;
+    return true;
 }
 
 void PushElement(List *list, char *tag, void *data, int32_t len) {

@@ -38,7 +38,9 @@ List *ListCreate(void) {
 
 void *ListPushItem(List *l, const void *src, int size) {
     if (!l || size <= 0) return nullptr;
-    auto *n = static_cast<ListNode *>(GetMem(sizeof(ListNode)));
+    // GetMem hands out at least size + 1 bytes: asking for one byte less than
+    // a node keeps each node in a single 32-byte unit of the memory manager.
+    auto *n = static_cast<ListNode *>(GetMem(sizeof(ListNode) - 1));
     void *item = GetMem(size);
     if (!n || !item) {
         PutMem(n);

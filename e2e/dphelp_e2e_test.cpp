@@ -1,5 +1,7 @@
 // dphelp_e2e_test.cpp - the help tool run as a program: its options and
 // errors, the dumped text, and the dump set side by side with w3m's.
+#include "Sandbox.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -154,6 +156,97 @@ TEST(Dphelp, LongLinesStayWholeWhereW3mWrapsThem) {
     unlink(path.c_str());
     EXPECT_EQ(Comparable(ours.out, false).size(), 1u);
     EXPECT_EQ(Comparable(w3m.out, false).size(), 2u);
+}
+
+// The front end on a terminal of its own (tmux).
+struct Viewer {
+    e2e::Terminal term;
+    explicit Viewer(const std::string &file)
+        : term("LANG=C.UTF-8 " + e2e::ShellQuote(DPHELP) + " " + e2e::ShellQuote(file), 80, 24) {}
+    void Answer(const std::string &text) {
+        term.Type(text);
+        term.Press("Enter");
+    }
+    bool Shows(const std::string &text) { return term.WaitFor(text, 10000); }
+};
+
+#define REQUIRE_TMUX()                                                                              \
+    do {                                                                                            \
+        if (RunProgram({"sh", "-c", "command -v tmux"}).status != 0) {                              \
+            if (getenv("CI")) FAIL() << "tmux is required under CI";                                \
+            GTEST_SKIP() << "tmux is not installed";                                                \
+        }                                                                                           \
+    } while (0)
+
+TEST(DphelpTerminal, LinksAreNumberedItemsFollowedByTheLetteredOnes) {
+    REQUIRE_TMUX();
+    Viewer v(Page("nav.html"));
+    ASSERT_TRUE(v.Shows("Enter your choice:")) << v.term.Screen();
+    std::string screen = v.term.Screen();
+    for (const char *line : {"Dorna Help", "Start page.", "<Later on this page>", " 1) Later on this page",
+                             " 2) The second page", " 3) Another file", " 4) The web", " e) Exit Help",
+                             "c) Contents", "b) Back"})
+        EXPECT_NE(screen.find(line), std::string::npos) << line << "\n" << screen;
+    v.Answer("e");
+    EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
+}
+
+TEST(DphelpTerminal, PagesContentsAndBack) {
+    REQUIRE_TMUX();
+    Viewer v(Page("nav.html"));
+    ASSERT_TRUE(v.Shows("Enter your choice:")) << v.term.Screen();
+    v.Answer("2");
+    ASSERT_TRUE(v.Shows("Second page. <Onward>")) << v.term.Screen();
+    v.Answer("1");
+    ASSERT_TRUE(v.Shows("Third page.")) << v.term.Screen();
+    v.Answer("b");
+    ASSERT_TRUE(v.Shows("Second page.")) << v.term.Screen();
+    v.Answer("C"); // either case
+    ASSERT_TRUE(v.Shows("Start page.")) << v.term.Screen();
+    // The history is empty again: back stays where it is.
+    v.Answer("b");
+    v.Answer("1");
+    ASSERT_TRUE(v.Shows("Later.")) << v.term.Screen();
+    v.Answer("b");
+    EXPECT_TRUE(v.Shows("Start page.")) << v.term.Screen();
+    v.Answer("e");
+    EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
+}
+
+TEST(DphelpTerminal, ASecondFileAndBack) {
+    REQUIRE_TMUX();
+    Viewer v(Page("nav.html"));
+    ASSERT_TRUE(v.Shows("Enter your choice:")) << v.term.Screen();
+    v.Answer("3");
+    ASSERT_TRUE(v.Shows("This is the other file.")) << v.term.Screen();
+    EXPECT_TRUE(v.Shows(" 1) Home again")) << v.term.Screen();
+    v.Answer("1");
+    ASSERT_TRUE(v.Shows("Start page.")) << v.term.Screen();
+    EXPECT_TRUE(v.Shows(" 3) Another file")) << v.term.Screen();
+    v.Answer("e");
+    EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
+}
+
+TEST(DphelpTerminal, AWebLinkIsReportedAndThePageStays) {
+    REQUIRE_TMUX();
+    Viewer v(Page("nav.html"));
+    ASSERT_TRUE(v.Shows("Enter your choice:")) << v.term.Screen();
+    v.Answer("4");
+    ASSERT_TRUE(v.Shows("Error in reading file http://example.com/")) << v.term.Screen();
+    v.Answer("");
+    ASSERT_TRUE(v.Shows(" 4) The web")) << v.term.Screen();
+    v.Answer("e");
+    EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
+}
+
+TEST(DphelpTerminal, OpensAtTheAnchor) {
+    REQUIRE_TMUX();
+    Viewer v(Page("nav.html") + "#third");
+    ASSERT_TRUE(v.Shows("Third page.")) << v.term.Screen();
+    v.Answer("b");
+    ASSERT_TRUE(v.Shows("Start page.")) << v.term.Screen();
+    v.Answer("e");
+    EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
 }
 
 } // namespace

@@ -250,14 +250,16 @@ TEST(DpqSettings, StoredSettingsLoadAgain) {
     EXPECT_TRUE(again.Shows(Row(2, "Banner lines", "20", 12))) << again.term.Screen();
 }
 
-TEST(DpqSettings, HelpIsAnsweredOnH) {
+TEST(DpqSettings, HelpShowsItsOwnHelpFileOnH) {
     REQUIRE_TMUX();
     Scratch dir;
     Menu m(dir.path);
     ASSERT_TRUE(m.Prompt()) << m.term.Screen();
     m.Answer("h");
-    ASSERT_TRUE(m.Shows("Help is not available.")) << m.term.Screen();
-    m.Answer("");
+    ASSERT_TRUE(m.Shows(" 1) The items of the menu")) << m.term.Screen();
+    m.Answer("2");
+    ASSERT_TRUE(m.Shows("Type one answer and press Return:")) << m.term.Screen();
+    m.Answer("e");
     EXPECT_TRUE(m.Prompt()) << m.term.Screen();
 }
 

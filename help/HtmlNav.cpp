@@ -13,6 +13,7 @@ HtmlHistory History[HTML_MAX_HISTORY];
 int HistoryI = 0;
 int TargetPos = 0;
 unsigned char flBuildingFile = 0;
+bool html_internal::LinkFailed = false;
 
 namespace {
 
@@ -107,6 +108,7 @@ void ProcessLink(HtmlLink *link) {
             TargetPos = 0;
         } else if (!ParseHtmlFile(path.c_str(), nullptr)) {
             printf("Error in reading file %s\n", target);
+            html_internal::LinkFailed = true;
         }
     }
     flBuildingFile = 0;

@@ -43,4 +43,7 @@ int CountCells(const char *text, int len);
 // pushing the history; a name found nowhere changes nothing.
 void GoToTarget(const char *target);
 
+// Set when ProcessLink could not load the file a link names (it printed why).
+extern bool LinkFailed;
+
 } // namespace html_internal

@@ -1,5 +1,6 @@
 #include "TextMenu.h"
 
+#include "HelpTty.h"
 #include "MemMgr.h"
 #include "MenuTestSupport.h"
 
@@ -87,9 +88,12 @@ TEST(MenuPage, AnswersSelectByNumberOrByLetterInEitherCase) {
 TEST(MenuPage, HelpAnswerOpensTheHelpViewer) {
     auto r = RunWithInput("\n", [] {
         PageMenu m;
+        pTtyHtmlName = const_cast<char *>("missing-help.html");
+        pTtyHtmlTitle = const_cast<char *>("Help");
         printf("<%d>", m.Select("h"));
     });
-    EXPECT_EQ(r.out, "\nHelp is not available.\n" + RET + "<0>");
+    // The viewer reports the file it cannot load and waits for <Return>.
+    EXPECT_EQ(r.out, "Error in reading HTML file missing-help.html\n" + RET + "<0>");
 }
 
 // A scratch directory whose path a settings file name may hold: no dots.

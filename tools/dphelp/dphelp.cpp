@@ -1,9 +1,12 @@
 // dphelp - shows a help file: in the terminal front end, or with --dump as
 // plain text for scripts and for reading help without a terminal.
-#include "html.h"
+#include "HelpTty.h"
+#include "MemMgr.h"
+#include "NlsUtils.h"
 #include "utils.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -12,8 +15,9 @@ const char Usage[] = "usage: dphelp FILE[#anchor]\n"
                      "       dphelp --dump FILE\n"
                      "       dphelp --help\n"
                      "Shows the HTML help file FILE in the terminal, at the page or anchor\n"
-                     "after '#'. --dump prints every page's laid-out text instead, pages\n"
-                     "separated by a form feed.\n";
+                     "after '#': the page's links are numbered items, 'e' leaves, 'c' goes\n"
+                     "to the contents and 'b' back. --dump prints every page's laid-out text\n"
+                     "instead, pages separated by a form feed.\n";
 
 int Dump(const char *name) {
     HtmlFile *f = ParseHtmlFile(name, nullptr);
@@ -35,6 +39,29 @@ int Dump(const char *name) {
     return 0;
 }
 
+// The tool root holding the catalog: $DORNA_TOOL_ROOT, the program's own
+// directory when it holds a "db" folder, else the build's tool root.
+char *ToolRoot(const char *argv0) {
+    if (const char *root = getenv("DORNA_TOOL_ROOT"); root && *root) return SaveStr_(root);
+    char *dir = GetToolPath(argv0);
+    if (FindFile_(dir, "db")) return dir;
+    PutMem(dir);
+    return SaveStr_(DPHELP_BUILD_TOOL_ROOT);
+}
+
+// The help file in the terminal front end, at its anchor.
+int Show(const char *name, const char *argv0) {
+    if (!ParseHtmlFile(name, nullptr)) {
+        errormsg("cannot show %s: not a readable help file with an html tag", name);
+        return 1;
+    }
+    // Without a catalog the menu keeps its English texts.
+    pToolPath = ToolRoot(argv0);
+    pDrvCoreDB = NlsOpenDB("CoreString", DBT_NOREFRESH);
+    TtyHtmlHelp(name, nullptr, "Help");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -44,6 +71,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "--dump") == 0) return Dump(argv[2]);
+    if (argc == 2 && argv[1][0] != '-') return Show(argv[1], argv[0]);
     fputs(Usage, stderr);
     return 2;
 }

@@ -205,7 +205,6 @@ void BuildMenus() {
     StandardBanner.Flags = MENU_KEEP_VALUES;
     CustomBanner.Flags = MENU_KEEP_VALUES;
 
-    pTtyHtmlName = TEXT("dpqsettings.html");
     NlsTtyMenuCvt(&pTtyHtmlTitle, CAT_HELP_TITLE);
 }
 
@@ -415,6 +414,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     BuildMenus();
+    // The help files ship beside the program.
+    char *dir = GetToolPath(argv[0]);
+    pTtyHtmlName = SaveStr("%s/dpqsettings.html", dir);
+    PutMem(dir);
     if (load != nullptr) return LoadAndPrint(load);
     if (file != nullptr && access(file, R_OK) != 0) {
         fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);

@@ -13,13 +13,20 @@
 # Usage: bench/dphelp_bench.sh [BUILD-DIR] [ROUNDS]
 #   BUILD-DIR  a configured and built tree (default build/default; it needs
 #              the target dphelp)
-#   ROUNDS     rounds on the small file (default 200; the 4 MB file gets a
+#   ROUNDS     rounds on the small file (default 100; the 4 MB file gets a
 #              tenth of them, at least 3)
+#
+# Rows of bench/run (targets: at most 0.7 times w3m's time on the help file,
+# at most its time on the 4 MB file, at most its maximum resident size):
+# bench-row: help viewer dump, shipped help file: time | dphelp_small_ms | w3m_small_ms | ratio<=0.7
+# bench-row: help viewer dump, shipped help file: max RSS | dphelp_small_rss | w3m_small_rss | ratio<=1.0
+# bench-row: help viewer dump, 4 MB help file: time | dphelp_large_ms | w3m_large_ms | ratio<=1.0
+# bench-row: help viewer dump, 4 MB help file: max RSS | dphelp_large_rss | w3m_large_rss | ratio<=1.0
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$src/build/default}" && pwd)
-rounds=${2:-200}
+rounds=${2:-100}
 case $rounds in '' | *[!0-9]* | 0) echo "dphelp_bench.sh: ROUNDS must be a positive number" >&2; exit 2 ;; esac
 dphelp=$build/tools/dphelp/dphelp
 [ -x "$dphelp" ] || { echo "dphelp_bench.sh: no $dphelp; build the target dphelp" >&2; exit 2; }
@@ -58,9 +65,9 @@ awk -v target=4194304 'BEGIN {
 
 now() { date +%s%N; }
 
-# bench NAME FILE ROUNDS: the wall times and maximum resident sizes.
+# bench NAME KEY FILE ROUNDS: the wall times and maximum resident sizes.
 bench() {
-  local name=$1 file=$2 n=$3 ours=0 theirs=0 t0 i
+  local name=$1 key=$2 file=$3 n=$4 ours=0 theirs=0 t0 i
   for ((i = 0; i < n; i++)); do
     if ((i % 2 == 0)); then
       t0=$(now); "$dphelp" --dump "$file" >/dev/null; ours=$((ours + $(now) - t0))
@@ -73,14 +80,16 @@ bench() {
   local rss_ours rss_theirs
   rss_ours=$(/usr/bin/time -f %M "$dphelp" --dump "$file" 2>&1 >/dev/null | tail -1)
   rss_theirs=$(/usr/bin/time -f %M w3m -dump -cols 80 -T text/html "$file" 2>&1 >/dev/null | tail -1)
-  awk -v name="$name" -v bytes="$(wc -c <"$file")" -v n="$n" -v a="$ours" -v b="$theirs" \
+  awk -v name="$name" -v key="$key" -v bytes="$(wc -c <"$file")" -v n="$n" -v a="$ours" -v b="$theirs" \
       -v ra="$rss_ours" -v rb="$rss_theirs" 'BEGIN {
     printf "%-24s %9d bytes, %4d rounds: dphelp %8.2f ms, w3m %8.2f ms, time ratio %.2f; ", name, bytes, n, a / n / 1e6, b / n / 1e6, a / b
     printf "max RSS dphelp %d KB, w3m %d KB, ratio %.2f\n", ra, rb, ra / rb
+    printf "bench-value: dphelp_%s_ms %.3f ms\nbench-value: w3m_%s_ms %.3f ms\n", key, a / n / 1e6, key, b / n / 1e6
+    printf "bench-value: dphelp_%s_rss %d KB\nbench-value: w3m_%s_rss %d KB\n", key, ra, key, rb
   }'
 }
 
 echo "dphelp --dump against w3m -dump -cols 80 (ratios dphelp / w3m)"
-bench "shipped help file" "$small" "$rounds"
+bench "shipped help file" small "$small" "$rounds"
 large_rounds=$((rounds / 10 < 3 ? 3 : rounds / 10))
-bench "generated 4 MB file" "$large" "$large_rounds"
+bench "generated 4 MB file" large "$large" "$large_rounds"

@@ -49,5 +49,6 @@ char *TtyHelpBuildMenuItems(void);
 // the history and rebuild the items: non-zero after moving, 0 when the
 // history is empty.
 int32_t TtyHelpGotoLink(TextMenu *menu, TextMenuItem *item);
-int32_t TtyHelpContents(TextMenu *menu, TextMenuItem *item);
-int32_t TtyHelpBack(TextMenu *menu, TextMenuItem *item);
+// Both may also be called without arguments.
+int32_t TtyHelpContents(TextMenu *menu = nullptr, TextMenuItem *item = nullptr);
+int32_t TtyHelpBack(TextMenu *menu = nullptr, TextMenuItem *item = nullptr);

@@ -71,8 +71,8 @@ TEST_F(HelpTty, ItemsFollowThePageShown) {
                    "<html page=\"two\"><body>Two <a href=\"#x\">a</a> <a href=\"#y\">b</a></body></html>"),
               nullptr);
     TtyHelpBuildMenuItems();
-    EXPECT_EQ(TtyHelpBack(&HelpMenu, nullptr), 0);
-    EXPECT_EQ(TtyHelpContents(&HelpMenu, nullptr), 0);
+    EXPECT_EQ(TtyHelpBack(), 0);
+    EXPECT_EQ(TtyHelpContents(), 0);
     EXPECT_NE(TtyHelpGotoLink(&HelpMenu, &HelpMenuItems[1]), 0);
     EXPECT_STREQ(pCurrentPage->pName, "two");
     EXPECT_STREQ(HelpMenuItems[1].pText, "a");

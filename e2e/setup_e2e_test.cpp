@@ -200,6 +200,7 @@ TEST(SetupRun, VersionAfterTheAgreementAndNothingInstalled) {
 TEST(SetupRun, HelpAndUnknownOptionsAreAnsweredBeforeTheAgreement) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-usage");
+    box.Chdir("/"); // from a working directory under /tmp, that directory would show
     const std::string usage = "Usage: setup [WORK-AREA] [INSTALL-ROOT]\n"
                               "       setup install INSTALL-ROOT\n"
                               "       setup -v\n";

@@ -24,7 +24,11 @@
 // record the walk meets with it: built by one walk, extended when a record
 // is appended, dropped when records are taken out (their offsets move).
 // Without an index (no memory for it) lookups stay scans. Data runs are
-// unscrambled only for the record asked for, by a word-wise loop.
+// unscrambled only for the record asked for, by a word-wise loop. Why not
+// more at load: building the index costs about as much again as walking the
+// image, and restoring every byte several times the read itself, while a
+// program that asks one question needs neither; and an image kept as the
+// file's bytes is written back as it stands.
 //
 // The bookkeeping of a handle beyond its documented fields (the loaded
 // file's identity, the block sizes, the index) lives in a record of this
@@ -588,7 +592,9 @@ int ScanFind(DbT *db, int klen) {
         // The tagged images of the catalog: kept to the fewest steps a record,
         // since every record before the one asked for passes through here.
         while (start < size) {
-            __builtin_prefetch(img + start + 2048); // the walk waits on each length: fetch ahead
+            // The walk waits on each length in turn: fetch the lines ahead early.
+            __builtin_prefetch(img + start + 2048);
+            __builtin_prefetch(img + start + 2048 + 64);
             int len, k;
             if (!SoundTagged(img, size, start, swap, &len, &k)) break;
             if (k == want) {

@@ -499,4 +499,14 @@ TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
     }
     EXPECT_EQ(Run({"list", "m.xdb"}).out, "k\nk2\nk4\n");
     umask(mask);
+    // The owner too, where we may give it (as root).
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(P("m.xdb").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(Run({"put", "m.xdb", "k5", "v"}).status, 0);
+        struct stat st;
+        ASSERT_EQ(stat(P("m.xdb").c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
 }

@@ -253,12 +253,19 @@ inline bool HasZeroByte(uint64_t w, int n) {
 
 // The key hash: the same for a key however it is found (unscrambled into a
 // buffer, or restored word by word from a tagged run).
+// A product only carries low bits upwards, so each step folds the high half
+// back down: every byte of the key reaches the low bits that pick a bucket.
 struct KeyHasher {
     uint64_t h = 0x9E3779B97F4A7C15ull;
-    void Add(uint64_t w) { h = (h ^ w) * 0xD6E8FEB86659FD93ull; }
+    void Add(uint64_t w) {
+        h = (h ^ w) * 0xD6E8FEB86659FD93ull;
+        h ^= h >> 32;
+    }
     uint32_t Done(int n) const {
         uint64_t x = (h ^ static_cast<uint64_t>(n)) * 0x9E3779B97F4A7C15ull;
-        return static_cast<uint32_t>(x >> 32);
+        x ^= x >> 29;
+        x *= 0xBF58476D1CE4E5B9ull;
+        return static_cast<uint32_t>(x ^ (x >> 32));
     }
 };
 

@@ -482,6 +482,44 @@ TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
         << checkp.out;
 }
 
+TEST_F(Xdb, GetFindsARecordWithAnEmptyKeyThatListShows) {
+    // The plain layer stores a record under the empty key; a tagged file may
+    // hold one too. get finds the first one, as for any other key.
+    WriteAll(P("empty.xdb"), dbmtest::TaggedHeader(4) + dbmtest::TaggedRecord("good", "g") +
+                                 dbmtest::TaggedRecord("", "v") + dbmtest::TaggedRecord("", "w") +
+                                 dbmtest::TaggedRecord("after", "a"));
+    WriteAll(P("emptyp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord("", "v") +
+                                  dbmtest::PlainRecord("", "w") +
+                                  dbmtest::PlainRecord("after", "a"));
+    WriteAll(P("none.xdb"), dbmtest::TaggedHeader(1) + dbmtest::TaggedRecord("good", "g"));
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    const std::vector<Case> cases = {
+        {{"list", "empty.xdb"}, 0, "good\n\n\nafter\n", ""},
+        {{"get", "--", "empty.xdb", ""}, 0, "v", ""},
+        {{"get", "--text", "--", "empty.xdb", ""}, 0, "v\n", ""},
+        {{"get", "--", "empty.xdb", "after"}, 0, "a", ""},
+        {{"check", "empty.xdb"}, 0, "empty.xdb: tagged, 4 records, 49 bytes\n", ""},
+        {{"list", "emptyp.xdb"}, 0, "good\n\n\nafter\n", ""},
+        {{"get", "--", "emptyp.xdb", ""}, 0, "v", ""},
+        {{"get", "--", "none.xdb", ""}, 1, "", "xdb: none.xdb: no record ''\n"},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args);
+        std::string what = c.args[0] + " " + c.args[c.args.size() - 2];
+        EXPECT_EQ(r.status, c.status) << what;
+        EXPECT_EQ(r.out, c.out) << what;
+        EXPECT_EQ(r.err, c.err) << what;
+    }
+    DbmSetV4DriverPathHandling();
+    char buf[8] = {};
+    EXPECT_EQ(DbmGetRecord(P("emptyp.xdb").c_str(), "", buf), 1);
+    EXPECT_STREQ(buf, "v");
+}
+
 TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
     mode_t mask = umask(022);
     ASSERT_EQ(Run({"put", "m.xdb", "k", "v"}).status, 0);

@@ -9,6 +9,7 @@
 #include "MemMgr.h"
 #include "utils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -295,19 +296,23 @@ int CmdList(const char *path) {
 int CmdGet(const char *path, const char *key, bool text) {
     if (!NeedFile(path)) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH);
-    char stackBuf[1];
-    char *buf = stackBuf;
-    if (!*key) return Fail("%s: no record ''", path);
-    if (DbmTGetRecordSize(db.get(), key) == 0) {
-        // Either no such record, or one without data (only made by hand).
-        bool present = false;
-        for (const Record &r : AllRecords(db.get()))
-            present = present || r.key == key;
-        if (!present) return Fail("%s: no record '%s'", path, key);
+    std::string data;
+    if (!*key || DbmTGetRecordSize(db.get(), key) == 0) {
+        // No such record, one without data (only made by hand), or one with
+        // an empty key (the plain layer stores one, the store's lookups take
+        // none): the first record with the key, as list shows it.
+        std::vector<Record> recs = AllRecords(db.get());
+        auto it =
+            std::find_if(recs.begin(), recs.end(), [&](const Record &r) { return r.key == key; });
+        if (it == recs.end()) return Fail("%s: no record '%s'", path, key);
+        data = it->data;
+    } else {
+        char stackBuf[1];
+        char *buf = stackBuf;
+        int n = DbmTGetRecordV(db.get(), key, &buf, 0);
+        data.assign(buf, n);
+        if (buf != stackBuf) PutMem(buf);
     }
-    int n = DbmTGetRecordV(db.get(), key, &buf, 0);
-    std::string data(buf, n);
-    if (buf != stackBuf) PutMem(buf);
     if (text) {
         printf("%s\n", Escape(data, false).c_str());
     } else {

@@ -198,9 +198,13 @@ int StepPickOne(TextMenu *menu, int index, const char *arg) {
     return 1;
 }
 
-// Kind 10 from the menu page. Pick-many items are edited on the full-screen
-// picker; until it is there, the page leaves their value alone.
-int EditPickMany(TextMenu * /*menu*/, int /*index*/, char * /*arg*/) { return 0; }
+// Kind 10 from the menu page: pick-many items are edited on the full-screen
+// picker, which runs the state format and the item's action after every
+// change itself; the selection then counts as no change of its own.
+int EditPickMany(TextMenu *menu, int index, char *arg) {
+    ProcessStateValue(menu, index, arg);
+    return 0;
+}
 
 // Kinds 11 to 14: the argument, or an answer to the item's prompt, checked
 // against the item's entry format.

@@ -278,3 +278,97 @@ void LoadMenu(TextMenu *menu);
 // The single-precision value kept in the bits of an item's Value, and back.
 float GetItemFloat(const TextMenuItem *item);
 void SetItemFloat(TextMenuItem *item, float value);
+
+// ---------------------------------------------------------------------------
+// Pass-phrase prompt (PassPhrase.cpp)
+// ---------------------------------------------------------------------------
+
+// Writes prompt to the terminal ("/dev/tty"; without one, to standard error,
+// reading standard input), turns echo off and reads one line of at most 256
+// characters within 60 seconds; the line end is not kept and a newline is
+// written in its place. Returns a new stored text (PutMem) holding what was
+// read, empty or partial after a time-out, end of input or read error; errno
+// is what the read left. Echo and the actions of SIGINT, SIGHUP, SIGQUIT,
+// SIGTERM, SIGTSTP, SIGTTIN and SIGTTOU are restored on every way out; a
+// signal caught meanwhile is raised again afterwards, and after a stop
+// (Ctrl-Z) and continue the prompt starts over. Not re-entrant.
+char *GetPassPhrase(const char *prompt);
+
+// The prompt's signal catcher: records the signal for GetPassPhrase.
+void handler(int sig);
+
+// ---------------------------------------------------------------------------
+// Full-screen state picker and screen image (Picker.cpp)
+// ---------------------------------------------------------------------------
+
+// A screen image: the terminal's cells composed in memory and sent at once.
+struct TermImage {
+    int32_t Cols;      // columns of the terminal
+    int32_t Rows;      // rows of the terminal
+    int32_t CurCol;    // write column, 0-based
+    int32_t CurRow;    // write row, 1-based
+    int32_t OvlCol;    // message box of Overlay: top-left column, 0-based
+    int32_t OvlRow;    // and row, 0-based
+    int32_t OvlWidth;  // characters of each text line of the box
+    int32_t OvlHeight; // text lines of the box
+    char *pCells;      // Cols x Rows characters, row after row, no line ends
+};
+
+// Edits the states of a pick-one or pick-many item (menu->pItems[index]) on a
+// full screen: pages of numbered states; an answer of numbers (commas, blanks
+// or tabs between them) picks (pick-one) or toggles (pick-many) states, an
+// empty answer turns the page, the save answer leaves keeping the values and
+// the cancel answer (or end of input) restores the value the picker started
+// with. Each change runs ProcessStateFormat and the item's Action. preset, when
+// not null or empty, is taken as the first answer instead of reading a line.
+void ProcessStateValue(TextMenu *menu, int index, char *preset);
+
+// Composes and shows the page of item's states that begins with state `start`
+// (0-based). hidden holds one bit per state of the item ((StateCnt + 31) / 32
+// words; bit k of word k / 32 for state k), set for hidden states shown so far
+// and cleared when the first page is drawn. Returns the number of states
+// shown; -1 when the terminal is too small (after saying so and waiting for a
+// key) or `start` is not a state of the item.
+int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start);
+
+// Fills widths[c] with the longest state of each column of the picker (at
+// most 512 columns; columns of Rows - 6 states) and returns the longest
+// state overall.
+int GetColumnWidths(TermImage *img, TextMenuItem *item, int *widths);
+
+// Writes the picker's frame: the item's text centred on row 1, the save and
+// cancel answers, the current selection (cut to the width) and the answer
+// prompt on the last row.
+void WriteScreenFrame(TermImage *img, TextMenuItem *item, const char *selection);
+
+// Sets the write position (column 0-based, row 1-based) of WriteString.
+void SetPosition(TermImage *img, int col, int row);
+// Formats (at most 511 characters) and copies the text into the cells from
+// the write position on, without its NUL; a row outside 1..Rows counts as 1,
+// a column outside 1..Cols as 0; nothing is written past the last cell.
+[[gnu::format(printf, 2, 3)]] void WriteString(TermImage *img, const char *format, ...);
+// Fills the cells of a rectangle (column and row 0-based), clipped to the image.
+void FillArea(TermImage *img, int col, int row, int width, int height, char c);
+// Sets the message box of Overlay; returns img.
+TermImage *SetOvlInfo(TermImage *img, int col, int row, int width, int height);
+// Draws text in a framed box of stars on the terminal at the box set by
+// SetOvlInfo (clipped to the terminal), a newline in the text ending its line;
+// with wait, adds "Press enter" and reads one character. The image is not
+// changed.
+void Overlay(TermImage *img, const char *text, int wait);
+// Prints the image row by row, without line ends and without the very last
+// cell (so that the terminal does not scroll); a newline cell ends its row.
+// Returns 0.
+int Refresh(TermImage *img);
+// Fills the cells with the digits 0-9 repeated (at most 24 rows of 80).
+void NumberScreen(TermImage *img);
+
+// Platform hooks. GetTermInfo returns the image to use, sized to the terminal
+// (TIOCGWINSZ on standard output, else LINES and COLUMNS, else 80 x 24): img
+// itself when the size is unchanged, else a new image (img, if any, released)
+// with blank cells; null only when memory runs out. MoveCursor (column and
+// row 0-based) and ClearScreen (which also blanks the image) write ANSI
+// sequences to standard output.
+TermImage *GetTermInfo(TermImage *img);
+void MoveCursor(TermImage *img, int col, int row);
+void ClearScreen(TermImage *img);

@@ -1,0 +1,538 @@
+// Picker.cpp - the full-screen state picker and the screen image it is
+// composed in.
+//
+// A page of the picker is composed in a TermImage (one character per cell of
+// the terminal) and sent in one go by Refresh. Every write into the image is
+// clipped to it, whatever position, size or text it is given. States are
+// numbered across pages; the hidden-state mask keeps one bit per state of
+// the item, so a hidden state on any page can never be picked.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "MemMgr.h"
+#include "NlsUtils.h"
+#include "TextMenu.h"
+#include "utils.h"
+
+namespace {
+
+constexpr int kMaxColumns = 512;   // entries of the column-width table
+constexpr int kSelectionSize = 64; // CurrentSelection, its NUL included
+constexpr int kFrameRows = 6;      // rows of a page that do not hold states
+constexpr int kColumnGap = 7;      // " ->" and "%2d) " in front of each state
+
+struct Picker {
+    TermImage *pCurImage = nullptr;        // the image of the picker runs
+    int CurScreenCol = 0;                  // first column of the page in widths
+    char CurrentSelection[kSelectionSize]; // current state name(s), for the frame
+    int widths[kMaxColumns];               // longest state of each page column
+    // Frame texts from the catalog, fetched once.
+    char *save = nullptr;     // save answer: its first character saves
+    char *cancel = nullptr;   // cancel answer: its first character cancels
+    char *curSel = nullptr;   // "current selection" format, one %s
+    char *curTrunc = nullptr; // the same for a cut selection
+    char *option = nullptr;   // the answer prompt
+};
+
+Picker picker;
+
+// A catalog text as a printf format with exactly one %s: anything else (a
+// damaged or odd translation) would read arguments that are not there, so it
+// is replaced by a plain "%s".
+char *OneStringFormat(char *text) {
+    int conversions = 0;
+    bool onlyS = true;
+    for (const char *p = text; *p; ++p) {
+        if (*p != '%') continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        ++conversions;
+        onlyS = onlyS && p[1] == 's';
+    }
+    if (conversions == 1 && onlyS) return text;
+    PutMem(text);
+    return SaveStr_("%s");
+}
+
+// The one-%s format filled with arg ("%%" gives "%").
+std::string FillOneString(const char *format, const char *arg) {
+    std::string out;
+    for (const char *p = format; *p; ++p) {
+        if (*p == '%' && p[1] == '%') {
+            out += '%';
+            ++p;
+        } else if (*p == '%' && p[1] == 's') {
+            out += arg;
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+void FetchFrameTexts() {
+    if (picker.save) return;
+    picker.save = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 201);
+    picker.cancel = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 202);
+    picker.curSel = OneStringFormat(NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 203));
+    picker.curTrunc =
+        OneStringFormat(NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 204));
+    picker.option = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 205);
+}
+
+// The states of an item, split as the tokenizer splits them (runs of commas
+// skipped, backslash escapes), read with a private cursor so that a caller's
+// scan is left alone.
+std::vector<std::string> States(const TextMenuItem *item) {
+    std::vector<std::string> states;
+    if (!item || !item->pStates) return states;
+    char *cursor = nullptr;
+    char token[TOKEN_BUF_SIZE];
+    for (const char *in = item->pStates; GetTokenD(in, ",", &cursor, token); in = nullptr)
+        states.emplace_back(token);
+    return states;
+}
+
+bool Hidden(const std::string &state) {
+    return !state.empty() && state[0] == ' ';
+}
+
+// The state as shown: one leading blank (hidden) or '_' (may be hidden) skipped.
+const char *Shown(const std::string &state) {
+    const char *s = state.c_str();
+    return (*s == ' ' || *s == '_') ? s + 1 : s;
+}
+
+bool Chosen(const TextMenuItem *item, intptr_t value, int k) {
+    if (item->Type == MENU_PICK_MANY) return k < 64 && ((static_cast<uint64_t>(value) >> k) & 1);
+    return value == k;
+}
+
+// The names of the chosen states of the whole item, cut at the buffer.
+void BuildSelection(const TextMenuItem *item, const std::vector<std::string> &states) {
+    std::string sel;
+    for (size_t k = 0; k < states.size(); ++k) {
+        if (!Chosen(item, item->Value, static_cast<int>(k))) continue;
+        sel += Shown(states[k]);
+        if (item->Type == MENU_PICK_MANY) sel += ' ';
+    }
+    snprintf(picker.CurrentSelection, sizeof picker.CurrentSelection, "%s", sel.c_str());
+}
+
+void SetBit(uint32_t *mask, int k) {
+    mask[k / 32] |= 1u << (k % 32);
+}
+bool TestBit(const uint32_t *mask, int k) {
+    return (mask[k / 32] >> (k % 32)) & 1;
+}
+
+int TextLength(const char *text) {
+    return text ? static_cast<int>(strlen(text)) : 0;
+}
+
+// Says the terminal is too small for the picker and waits for a key.
+void TooSmall(TermImage *img, int widest) {
+    int needCols = std::max(widest / 2 + 20, TextLength(picker.save) + TextLength(picker.cancel));
+    Nlsfprintf(stdout, pDrvCoreDB, 25, 206);
+    Nlsfprintf(stdout, pDrvCoreDB, 25, 207, img->Cols, img->Rows);
+    Nlsfprintf(stdout, pDrvCoreDB, 25, 208, needCols, kFrameRows + 1);
+    fflush(stdout);
+    getchar();
+}
+
+// Next answer of the picker: the preset once, else a line from standard
+// input into LineBuf. Null at the end of input.
+char *ReadAnswer(char *&preset) {
+    if (preset && *preset) {
+        char *answer = preset;
+        preset = nullptr;
+        return answer;
+    }
+    fflush(stdout);
+    return Gets(LineBuf, LINE_BUF_SIZE);
+}
+
+void Changed(TextMenu *menu, int index, intptr_t value) {
+    TextMenuItem *item = &menu->pItems[index];
+    item->PrevValue = item->Value;
+    item->Value = value;
+    ProcessStateFormat(menu, index);
+    if (item->Action) item->Action(menu, item);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Screen image
+// ---------------------------------------------------------------------------
+
+void SetPosition(TermImage *img, int col, int row) {
+    if (!img) return;
+    img->CurCol = col;
+    img->CurRow = row;
+}
+
+void WriteString(TermImage *img, const char *format, ...) {
+    if (!img || !img->pCells || !format || img->Cols <= 0 || img->Rows <= 0) return;
+    char text[512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    long row = (img->CurRow < 1 || img->CurRow > img->Rows) ? 1 : img->CurRow;
+    long col = (img->CurCol < 1 || img->CurCol > img->Cols) ? 0 : img->CurCol;
+    long cells = static_cast<long>(img->Cols) * img->Rows;
+    long at = (row - 1) * img->Cols + col;
+    for (const char *p = text; *p && at < cells; ++p)
+        img->pCells[at++] = *p;
+}
+
+void FillArea(TermImage *img, int col, int row, int width, int height, char c) {
+    if (!img || !img->pCells) return;
+    int c0 = std::max(col, 0), r0 = std::max(row, 0);
+    long c1 = std::min(static_cast<long>(col) + width, static_cast<long>(img->Cols));
+    long r1 = std::min(static_cast<long>(row) + height, static_cast<long>(img->Rows));
+    for (long r = r0; r < r1; ++r)
+        for (long k = c0; k < c1; ++k)
+            img->pCells[r * img->Cols + k] = c;
+}
+
+TermImage *SetOvlInfo(TermImage *img, int col, int row, int width, int height) {
+    if (!img) return img;
+    img->OvlCol = col;
+    img->OvlRow = row;
+    img->OvlWidth = width;
+    img->OvlHeight = height;
+    return img;
+}
+
+void Overlay(TermImage *img, const char *text, int wait) {
+    if (!img) return;
+    if (!text) text = "";
+    // The box keeps to the terminal: its text width shrinks to what fits
+    // beside its left edge, and lines below the last row are not drawn.
+    int col = std::clamp(img->OvlCol, 0, std::max(img->Cols - 1, 0));
+    int row = std::max(img->OvlRow, 0);
+    int width = std::clamp(img->OvlWidth, 0, std::max(img->Cols - col - 4, 0));
+    int maxLines = std::min(std::max(img->OvlHeight, 0) + 4, img->Rows - row);
+    if (wait) width = std::max(width, std::min(9, std::max(img->Cols - col - 4, 0)));
+    int line = 0;
+    auto place = [&](const std::string &s) {
+        if (line >= maxLines) return false;
+        MoveCursor(img, col, row + line++);
+        fputs(s.c_str(), stdout);
+        return true;
+    };
+    std::string stars(static_cast<size_t>(width) + 4, '*');
+    place(stars);
+    const char *p = text;
+    bool ended = false;
+    for (int textLines = 0; !ended && line < maxLines - 1; ++textLines) {
+        std::string s = "* ";
+        for (int k = 0; k < width; ++k) {
+            if (*p == '\n') { // blanks the rest of this line
+                s.append(static_cast<size_t>(width - k), ' ');
+                break;
+            }
+            s += *p ? *p++ : ' ';
+        }
+        if (*p == '\n') ++p;
+        ended = *p == 0 || textLines + 1 >= std::max(img->OvlHeight, 1);
+        s += " *";
+        place(s);
+    }
+    if (wait) {
+        std::string press = "* Press enter";
+        press.append(static_cast<size_t>(std::max(width + 3 - static_cast<int>(press.size()), 0)),
+                     ' ');
+        press += '*';
+        place(press);
+    }
+    place(stars);
+    fflush(stdout);
+    if (wait) getchar();
+    MoveCursor(img, img->CurCol, img->CurRow - 1);
+    fflush(stdout);
+}
+
+int Refresh(TermImage *img) {
+    if (!img || !img->pCells || img->Cols <= 0 || img->Rows <= 0) return 0;
+    const char *p = img->pCells;
+    // The very last cell is left out: writing it would scroll the terminal.
+    const char *end = img->pCells + static_cast<long>(img->Cols) * img->Rows - 1;
+    std::string row;
+    row.reserve(static_cast<size_t>(img->Cols));
+    for (int r = 0; r < img->Rows && p < end; ++r) {
+        row.clear();
+        for (int n = 0; n < img->Cols && p < end; ++n) {
+            char c = *p++;
+            if (c == '\n') break;
+            row += c;
+        }
+        fwrite(row.data(), 1, row.size(), stdout);
+    }
+    fflush(stdout);
+    return 0;
+}
+
+void NumberScreen(TermImage *img) {
+    if (!img || !img->pCells) return;
+    long cells = std::min(static_cast<long>(img->Cols) * img->Rows, 24L * 80);
+    for (long i = 0; i < cells; ++i)
+        img->pCells[i] = static_cast<char>('0' + i % 10);
+}
+
+TermImage *GetTermInfo(TermImage *img) {
+    int cols = 0, rows = 0;
+    winsize ws;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+        cols = ws.ws_col;
+        rows = ws.ws_row;
+    } else {
+        const char *l = getenv("LINES"), *c = getenv("COLUMNS");
+        rows = l ? atoi(l) : 0;
+        cols = c ? atoi(c) : 0;
+        if (rows <= 0 || cols <= 0 || rows > 1000 || cols > 1000) {
+            cols = 80;
+            rows = 24;
+        }
+    }
+    if (img && img->Cols == cols && img->Rows == rows && img->pCells) return img;
+    TermImage *fresh = static_cast<TermImage *>(GetMem(sizeof(TermImage)));
+    char *cells = static_cast<char *>(GetMem(static_cast<long>(cols) * rows));
+    if (!fresh || !cells) {
+        if (fresh) PutMem(fresh);
+        return img;
+    }
+    memset(cells, ' ', static_cast<size_t>(cols) * rows);
+    fresh->Cols = cols;
+    fresh->Rows = rows;
+    fresh->CurRow = 1;
+    fresh->pCells = cells;
+    if (img) {
+        if (img == picker.pCurImage) picker.pCurImage = fresh;
+        PutMem(img->pCells);
+        PutMem(img);
+    }
+    return fresh;
+}
+
+void MoveCursor(TermImage *, int col, int row) {
+    printf("\x1b[%d;%dH", std::max(row, 0) + 1, std::max(col, 0) + 1);
+}
+
+void ClearScreen(TermImage *img) {
+    fputs("\x1b[H\x1b[2J", stdout);
+    if (img && img->pCells) memset(img->pCells, ' ', static_cast<size_t>(img->Cols) * img->Rows);
+}
+
+// ---------------------------------------------------------------------------
+// Picker
+// ---------------------------------------------------------------------------
+
+int GetColumnWidths(TermImage *img, TextMenuItem *item, int *widths) {
+    if (!img || !item || !widths) return 0;
+    std::vector<std::string> states = States(item);
+    int perColumn = std::min(static_cast<int>(states.size()), img->Rows - kFrameRows);
+    if (perColumn < 1) perColumn = 1;
+    int widest = 0;
+    for (size_t k = 0; k < states.size(); ++k) {
+        int len = static_cast<int>(strlen(Shown(states[k])));
+        size_t column = k / static_cast<size_t>(perColumn);
+        if (column < kMaxColumns) widths[column] = std::max(widths[column], len);
+        widest = std::max(widest, len);
+    }
+    return widest;
+}
+
+void WriteScreenFrame(TermImage *img, TextMenuItem *item, const char *selection) {
+    if (!img || !item) return;
+    FetchFrameTexts();
+    const char *title = item->pText ? item->pText : "";
+    if (title[0] == '~' && title[1] && title[2]) title += 3; // a lettered item's text
+    SetPosition(img, std::max((img->Cols - TextLength(title)) / 2, 0), 1);
+    WriteString(img, "%s", title);
+    SetPosition(img, 0, img->Rows - 2);
+    WriteString(img, "%s", picker.save);
+    SetPosition(img, img->Cols / 2, img->Rows - 2);
+    WriteString(img, "%s", picker.cancel);
+    // The selection, cut so that the whole line fits the width.
+    if (!selection) selection = "";
+    int room = img->Cols - (TextLength(picker.curSel) - 2);
+    if (TextLength(selection) <= room) {
+        SetPosition(img, 0, img->Rows - 1);
+        WriteString(img, "%s", FillOneString(picker.curSel, selection).c_str());
+    } else {
+        int keep = std::max(img->Cols - (TextLength(picker.curTrunc) - 2) - 1, 0);
+        std::string cut(selection, static_cast<size_t>(std::min(keep, TextLength(selection))));
+        SetPosition(img, 0, img->Rows - 1);
+        WriteString(img, "%s", FillOneString(picker.curTrunc, cut.c_str()).c_str());
+    }
+    SetPosition(img, 0, img->Rows);
+    WriteString(img, "%s", picker.option);
+}
+
+int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
+    if (!item || !hidden) return -1;
+    std::vector<std::string> states = States(item);
+    int count = static_cast<int>(states.size());
+    if (start == 0) {
+        TermImage *img = GetTermInfo(picker.pCurImage);
+        if (!img) return -1;
+        picker.pCurImage = img;
+        picker.CurScreenCol = 0;
+        FetchFrameTexts();
+        memset(hidden, 0,
+               static_cast<size_t>((std::max(item->StateCnt, count) + 31) / 32) * sizeof(uint32_t));
+        memset(picker.widths, 0, sizeof picker.widths);
+        int widest = GetColumnWidths(img, item, picker.widths);
+        if (img->Rows - kFrameRows < 1 ||
+            img->Cols < TextLength(picker.save) + TextLength(picker.cancel) ||
+            img->Cols < widest / 2 + 20) {
+            TooSmall(img, widest);
+            return -1;
+        }
+    }
+    TermImage *img = picker.pCurImage;
+    if (!img || start < 0 || start >= count) return -1;
+    int perColumn = img->Rows - kFrameRows;
+    if (perColumn < 1) return -1;
+    // The page's first column in the width table is the column of its first state.
+    if (start > 0) picker.CurScreenCol = std::min(start / perColumn, kMaxColumns - 1);
+
+    ClearScreen(img);
+    SetPosition(img, 0, 0);
+
+    // Columns that fit the width, from the page's first one on.
+    std::vector<int> fitted;
+    int used = 0;
+    int col = picker.CurScreenCol;
+    while (used < img->Cols && col < kMaxColumns && picker.widths[col] != 0) {
+        int need = picker.widths[col] + kColumnGap;
+        if (used + need > img->Cols) {
+            if (fitted.empty() && picker.widths[col] / 2 + kColumnGap <= img->Cols) {
+                fitted.push_back(col++);
+                used = img->Cols;
+            }
+            break;
+        }
+        fitted.push_back(col++);
+        used += need;
+    }
+    if (fitted.empty())
+        fitted.push_back(picker.CurScreenCol); // a state longer than any width: cut below
+    picker.CurScreenCol = col;
+    int columns = static_cast<int>(fitted.size());
+    int shown = std::min(perColumn * columns, count - start);
+
+    BuildSelection(item, states);
+    int offset = 0, row = 3, column = 0;
+    for (int l = 0; l < shown; ++l) {
+        if (l != 0 && l % perColumn == 0) {
+            offset += picker.widths[fitted[static_cast<size_t>(column)]] + kColumnGap;
+            ++column;
+            row = 3;
+        }
+        int spread = (column == 0 || columns == 1) ? 0 : (img->Cols - used) / columns;
+        const std::string &state = states[static_cast<size_t>(start + l)];
+        if (Hidden(state)) SetBit(hidden, start + l);
+        if (Chosen(item, item->Value, start + l)) {
+            SetPosition(img, offset + spread, row);
+            WriteString(img, " ->");
+        }
+        if (!Hidden(state)) {
+            SetPosition(img, offset + spread + 4, row);
+            WriteString(img, "%2d) ", start + l + 1);
+        }
+        SetPosition(img, offset + spread + 8, row);
+        const char *text = Shown(state);
+        int limit = img->Cols - offset - spread - kColumnGap;
+        if (column == 0 && static_cast<int>(strlen(text)) > limit) {
+            std::string cut(text, static_cast<size_t>(std::max(limit - 3, 0)));
+            WriteString(img, "%s...", cut.c_str());
+        } else {
+            WriteString(img, "%s", text);
+        }
+        ++row;
+    }
+    WriteScreenFrame(img, item, picker.CurrentSelection);
+    Refresh(img);
+    MoveCursor(img, TextLength(picker.option), img->Rows - 1);
+    fflush(stdout);
+    return shown;
+}
+
+void ProcessStateValue(TextMenu *menu, int index, char *preset) {
+    if (!menu || !menu->pItems || index < 0) return;
+    TextMenuItem *item = &menu->pItems[index];
+    if (item->Type != MENU_PICK_ONE && item->Type != MENU_PICK_MANY) return;
+    std::vector<std::string> states = States(item);
+    int count = std::max(item->StateCnt, static_cast<int>(states.size()));
+    std::vector<uint32_t> hidden(static_cast<size_t>(count + 31) / 32 + 1, 0);
+    intptr_t starting = item->Value, working = item->Value;
+    int start = 0, shown = 0;
+    bool changed = false;
+    FetchFrameTexts();
+    char saveKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.save[0])));
+    char cancelKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.cancel[0])));
+    for (;;) {
+        if (!changed) start = (shown > 0 && start + shown < count) ? start + shown : 0;
+        changed = false;
+        shown = PrintPickOneManyScreen(item, hidden.data(), start);
+        if (shown < 0) return;
+
+        char *answer = ReadAnswer(preset);
+        if (!answer) { // end of input: as cancel, so nothing is half changed
+            if (item->Value != starting) Changed(menu, index, starting);
+            return;
+        }
+        char first = static_cast<char>(tolower(static_cast<unsigned char>(answer[0])));
+        if (first == 0) continue; // the next page, or the first after the last
+        if (first == saveKey) return;
+        if (first == cancelKey) {
+            Changed(menu, index, starting);
+            return;
+        }
+        if (!isalnum(static_cast<unsigned char>(first))) {
+            changed = true; // redraw the same page
+            continue;
+        }
+        working = item->Value;
+        bool refused = false, any = false;
+        char *cursor = nullptr;
+        char piece[TOKEN_BUF_SIZE];
+        for (const char *in = answer; GetTokenD(in, ", \t", &cursor, piece); in = nullptr) {
+            if (!isalnum(static_cast<unsigned char>(piece[0]))) continue;
+            long n = strtol(piece, nullptr, 10);
+            if (n < 1 || n > count || TestBit(hidden.data(), static_cast<int>(n - 1)) ||
+                (static_cast<size_t>(n) <= states.size() &&
+                 Hidden(states[static_cast<size_t>(n - 1)]))) {
+                refused = true;
+                break;
+            }
+            any = true;
+            if (item->Type == MENU_PICK_ONE)
+                working = n - 1;
+            else if (n <= 64)
+                working ^= static_cast<intptr_t>(1) << (n - 1);
+        }
+        // The same page is shown again, changed or not. A refused number
+        // drops the rest of the answer; the numbers before it still count.
+        changed = true;
+        if (refused) LineBuf[0] = 0;
+        preset = nullptr;
+        if (any) Changed(menu, index, working);
+    }
+}

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string Program() { return DPQSETTINGS_PATH; }
+std::string Program() {
+    return DPQSETTINGS_PATH;
+}
 
 // A scratch directory of this test, removed afterwards. It lies under /tmp
 // with a name of letters and digits, because a settings file name typed
@@ -28,8 +30,8 @@ struct Scratch {
 struct Menu {
     e2e::Terminal term;
     explicit Menu(const std::string &dir, const std::string &args = "")
-        : term("DORNA_TOOL_ROOT=" + e2e::ShellQuote(DORNA_TOOL_ROOT_DIR) + " " + e2e::ShellQuote(Program()) +
-                   " --dir " + e2e::ShellQuote(dir) + " " + args,
+        : term("DORNA_TOOL_ROOT=" + e2e::ShellQuote(DORNA_TOOL_ROOT_DIR) + " " +
+                   e2e::ShellQuote(Program()) + " --dir " + e2e::ShellQuote(dir) + " " + args,
                80, 24) {}
     // Types an answer and presses <Return>.
     void Answer(const std::string &text) {
@@ -37,7 +39,9 @@ struct Menu {
         term.Press("Enter");
     }
     bool Shows(const std::string &text) { return term.WaitFor(text, 10000); }
-    bool Prompt() { return Shows("Enter your choice or s for store settings in a file or h for help"); }
+    bool Prompt() {
+        return Shows("Enter your choice or s for store settings in a file or h for help");
+    }
 };
 
 // A line of the main page: key, text, dots up to the longest text (23
@@ -52,14 +56,16 @@ std::string Row(int key, const std::string &text, const std::string &value, size
     return head + text + " " + dots + " [" + value + "]";
 }
 
-bool HaveTmux() { return e2e::RunHost({"sh", "-c", "command -v tmux"}).status == 0; }
+bool HaveTmux() {
+    return e2e::RunHost({"sh", "-c", "command -v tmux"}).status == 0;
+}
 
-#define REQUIRE_TMUX()                                                                              \
-    do {                                                                                            \
-        if (!HaveTmux()) {                                                                          \
-            if (e2e::UnderCI()) FAIL() << "tmux is required under CI=true";                         \
-            GTEST_SKIP() << "tmux is not installed";                                                \
-        }                                                                                           \
+#define REQUIRE_TMUX()                                                                             \
+    do {                                                                                           \
+        if (!HaveTmux()) {                                                                         \
+            if (e2e::UnderCI()) FAIL() << "tmux is required under CI=true";                        \
+            GTEST_SKIP() << "tmux is not installed";                                               \
+        }                                                                                          \
     } while (0)
 
 TEST(DpqSettings, ItemsAreChosenByNumberAndByLetterInEitherCase) {
@@ -129,7 +135,8 @@ TEST(DpqSettings, ASubmenuIsChosenByTheBannerKind) {
     m.Answer("1 Welcome");
     ASSERT_TRUE(m.Shows("[Welcome]")) << m.term.Screen();
     m.Answer("");
-    ASSERT_TRUE(m.Shows("Do you want to return to Print queue settings menu? [y/n]")) << m.term.Screen();
+    ASSERT_TRUE(m.Shows("Do you want to return to Print queue settings menu? [y/n]"))
+        << m.term.Screen();
     m.Answer("y");
     ASSERT_TRUE(m.Shows("Print queue settings:")) << m.term.Screen();
     m.Answer("11"); // what the submenu was left with is still there
@@ -234,13 +241,17 @@ TEST(DpqSettings, StoredSettingsLoadAgain) {
         m.Answer("x");
         ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
     }
-    EXPECT_EQ(e2e::ReadHostFile(file), "1[lp0] 11 0\n2[] 12 0\n3[1] 13 0\n4[0.500] 14 0\n5[1] 9 0\n6[210] 13 1\n"
-                                       "8[1] 9 0\n9[0] 9 0\n10[2] 9 0\n11{\n0[] 12 0\n1[20] 13 0\n}\n");
+    EXPECT_EQ(e2e::ReadHostFile(file),
+              "1[lp0] 11 0\n2[] 12 0\n3[1] 13 0\n4[0.500] 14 0\n5[1] 9 0\n6[210] 13 1\n"
+              "8[1] 9 0\n9[0] 9 0\n10[2] 9 0\n11{\n0[] 12 0\n1[20] 13 0\n}\n");
 
-    e2e::Result r = e2e::RunHost({"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(), "--load", file});
+    e2e::Result r = e2e::RunHost(
+        {"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(), "--load", file});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name=lp0\nlocation=\ncopies=1\nscale=0.500\npaper=Letter\nwidth=210\nfinishing=None\n"
-                     "quality=Normal\ntoner=Off\nbanner=Custom\nbanner.file=\nbanner.lines=20\n");
+    EXPECT_EQ(
+        r.out,
+        "name=lp0\nlocation=\ncopies=1\nscale=0.500\npaper=Letter\nwidth=210\nfinishing=None\n"
+        "quality=Normal\ntoner=Off\nbanner=Custom\ntrays=A3,A4\nbanner.file=\nbanner.lines=20\n");
 
     Menu again(dir.path, e2e::ShellQuote(file));
     ASSERT_TRUE(again.Prompt()) << again.term.Screen();
@@ -248,6 +259,106 @@ TEST(DpqSettings, StoredSettingsLoadAgain) {
     EXPECT_TRUE(again.Shows(Row(5, "Paper size", "2. Letter"))) << again.term.Screen();
     again.Answer("11");
     EXPECT_TRUE(again.Shows(Row(2, "Banner lines", "20", 12))) << again.term.Screen();
+}
+
+// The trays item (12) holds forty paper sizes, A0 to A2 (5 to 7) and
+// Envelope B4 (33) hidden; A3 and A4 are chosen to begin with.
+TEST(DpqSettings, TheFullScreenListTogglesRefusesAndSaves) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("12");
+    ASSERT_TRUE(m.Shows("Tray paper sizes")) << m.term.Screen();
+    ASSERT_TRUE(m.Shows("Current selection: A3 A4")) << m.term.Screen();
+    std::string page = m.term.Screen();
+    EXPECT_NE(page.find(" ->  1) A3"), std::string::npos) << page;
+    EXPECT_NE(page.find("40) Banner 210x900"), std::string::npos)
+        << "80 x 24 shows every size at once: " << page;
+    EXPECT_EQ(page.find(") A0"), std::string::npos) << "a hidden size has no number: " << page;
+    EXPECT_NE(page.find("A0"), std::string::npos);
+    m.Answer("1,3");
+    ASSERT_TRUE(m.Shows("Current selection: A4 A5")) << m.term.Screen();
+    m.Answer("1");
+    ASSERT_TRUE(m.Shows("Current selection: A3 A4 A5")) << m.term.Screen();
+    m.Answer("41"); // above the count: nothing changes
+    m.Answer("5");  // A0 is hidden: refused
+    m.Answer("8");
+    ASSERT_TRUE(m.Shows("Current selection: A3 A4 A5 B4")) << m.term.Screen();
+    m.Answer("s");
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("1 lp0");
+    m.Answer("a");
+    ASSERT_TRUE(m.Shows("Settings of queue lp0 written to")) << m.term.Screen();
+}
+
+TEST(DpqSettings, OnASmallTerminalTheListPagesAndCancelRestores) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    e2e::Terminal term("DORNA_TOOL_ROOT=" + e2e::ShellQuote(DORNA_TOOL_ROOT_DIR) + " " +
+                           e2e::ShellQuote(Program()) + " --dir " + e2e::ShellQuote(dir.path),
+                       40, 20);
+    auto answer = [&](const std::string &text) {
+        if (!text.empty()) term.Type(text);
+        term.Press("Enter");
+    };
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    answer("12");
+    // 20 rows leave 14 for the sizes: two columns fit 40 characters.
+    ASSERT_TRUE(term.WaitFor("28) Postcard")) << term.Screen();
+    EXPECT_EQ(term.Screen().find("29) Double Postcard"), std::string::npos) << term.Screen();
+    answer("2,4");
+    ASSERT_TRUE(term.WaitFor("Current selection: A3 A6")) << term.Screen();
+    answer(""); // the next page
+    ASSERT_TRUE(term.WaitFor("40) Banner 210x900")) << term.Screen();
+    answer("34");
+    ASSERT_TRUE(term.WaitFor("Current selection: A3 A6 Envelope C3")) << term.Screen();
+    answer("33"); // hidden: refused
+    answer("");   // after the last page, the first again
+    ASSERT_TRUE(term.WaitFor(" 1) A3")) << term.Screen();
+    EXPECT_TRUE(term.WaitFor("Current selection: A3 A6 Envelope C3")) << term.Screen();
+    answer("c");
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    answer("12");
+    ASSERT_TRUE(term.WaitFor("Current selection: A3 A4"))
+        << "cancel did not restore the start: " << term.Screen();
+    answer("s");
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+}
+
+TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    // The lock value of "open sesame", as an administrator makes it.
+    e2e::Result value = e2e::RunHost(
+        {"sh", "-c",
+         "printf 'open sesame\\n' | setsid " + e2e::ShellQuote(Program()) + " --passphrase-value"});
+    ASSERT_EQ(value.status, 0) << value.err;
+    EXPECT_NE(value.err.find("Pass phrase: "), std::string::npos) << value.err;
+    ASSERT_EQ(value.out.size(), 17u) << value.out;
+    e2e::RunHost({"sh", "-c",
+                  "printf '%s' " + e2e::ShellQuote(value.out) + " > " +
+                      e2e::ShellQuote(dir.path + "/lp0.lock")});
+
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("1 lp0");
+    m.Answer("a");
+    ASSERT_TRUE(m.Shows("Pass phrase of queue lp0:")) << m.term.Screen();
+    m.Answer("let me in");
+    ASSERT_TRUE(m.Shows("Wrong pass phrase: the settings of queue lp0 were not applied."))
+        << m.term.Screen();
+    EXPECT_EQ(m.term.Screen().find("let me in"), std::string::npos) << "the pass phrase was shown";
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/lp0.settings"));
+    m.Answer("");
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("a");
+    ASSERT_TRUE(m.Shows("Pass phrase of queue lp0:")) << m.term.Screen();
+    m.Answer("open sesame");
+    ASSERT_TRUE(m.Shows("Settings of queue lp0 written to")) << m.term.Screen();
+    EXPECT_EQ(m.term.Screen().find("open sesame"), std::string::npos)
+        << "the pass phrase was shown";
+    EXPECT_TRUE(std::filesystem::exists(dir.path + "/lp0.settings"));
 }
 
 TEST(DpqSettings, HelpShowsItsOwnHelpFileOnH) {
@@ -277,15 +388,19 @@ TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {
     Scratch dir;
     std::string root = std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR;
     std::string file = dir.path + "/q.settings";
-    e2e::RunHost({"sh", "-c", "printf '1[q1] 11 0\\n3[7] 13 0\\n9[1] 9 0\\n42[1] 13 0\\n' > " + e2e::ShellQuote(file)});
+    e2e::RunHost(
+        {"sh", "-c",
+         "printf '1[q1] 11 0\\n3[7] 13 0\\n9[1] 9 0\\n42[1] 13 0\\n' > " + e2e::ShellQuote(file)});
     e2e::Result r = e2e::RunHost({"env", root, Program(), "--load", file});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name=q1\nlocation=\ncopies=7\nscale=1.000\npaper=A4\nwidth=210\nfinishing=None\n"
-                     "quality=Draft\ntoner=On\nbanner=None\n"); // the toner saver sets draft
+    EXPECT_EQ(r.out,
+              "name=q1\nlocation=\ncopies=7\nscale=1.000\npaper=A4\nwidth=210\nfinishing=None\n"
+              "quality=Draft\ntoner=On\nbanner=None\ntrays=A3,A4\n"); // the toner saver sets draft
 
     r = e2e::RunHost({"env", root, Program(), "--load", dir.path + "/missing"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("dpqsettings: cannot read the settings file " + dir.path + "/missing"), std::string::npos)
+    EXPECT_NE(r.err.find("dpqsettings: cannot read the settings file " + dir.path + "/missing"),
+              std::string::npos)
         << r.err;
 
     r = e2e::RunHost({"env", root, Program(), "--bogus"});

@@ -145,7 +145,6 @@ void handler(int sig) {
 char *GetPassPhraseWithin(const char *prompt, int seconds) {
     for (;;) {
         Channel ch;
-        if (prompt) WriteAll(ch.out, prompt, strlen(prompt));
         state.signo = 0;
         CatchSignals();
 
@@ -168,6 +167,9 @@ char *GetPassPhraseWithin(const char *prompt, int seconds) {
             }
         }
 
+        // The prompt comes once echo is off: what is typed as soon as it
+        // shows is then neither echoed nor dropped by the flush above.
+        if (prompt) WriteAll(ch.out, prompt, strlen(prompt));
         ReadLine(ch.in, seconds, keys);
 
         int kept = errno;

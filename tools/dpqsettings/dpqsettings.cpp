@@ -6,6 +6,7 @@
 //
 //   dpqsettings [--dir DIR] [FILE]   the menu, FILE's settings loaded first
 //   dpqsettings --load FILE          the values FILE leads to, one per line
+//   dpqsettings --passphrase-value   the lock value of a pass phrase
 #include "TextMenu.h"
 
 #include "HelpTty.h"
@@ -26,39 +27,55 @@ namespace {
 
 // Catalog entries of this program (section 25): the item texts of each menu
 // from its first number on, the state lists and prompts item by item.
-constexpr int CAT_TITLE = 5000;         // menu titles: main, standard banner, custom banner
-constexpr int CAT_APPLY_PROMPT = 5003;  // "Apply the changes to the queue"
-constexpr int CAT_HELP_TITLE = 5004;    // title of the help
-constexpr int CAT_APPLIED = 5005;       // "Settings of queue %s written to %s"
-constexpr int CAT_NOT_APPLIED = 5006;   // "Could not write %s"
-constexpr int CAT_SHOW = 5007;          // "Settings file of queue %s: %s"
-constexpr int CAT_MAIN_ITEMS = 5010;    // texts of the main menu's items
+constexpr int CAT_TITLE = 5000;        // menu titles: main, standard banner, custom banner
+constexpr int CAT_APPLY_PROMPT = 5003; // "Apply the changes to the queue"
+constexpr int CAT_HELP_TITLE = 5004;   // title of the help
+constexpr int CAT_APPLIED = 5005;      // "Settings of queue %s written to %s"
+constexpr int CAT_NOT_APPLIED = 5006;  // "Could not write %s"
+constexpr int CAT_SHOW = 5007;         // "Settings file of queue %s: %s"
+constexpr int CAT_PASSPHRASE = 5008;   // "Pass phrase of queue %s: "
+constexpr int CAT_WRONG_PHRASE = 5009; // "Wrong pass phrase: ..."
+constexpr int CAT_TRAYS = 5029;        // text of the trays item
+constexpr int CAT_MAIN_ITEMS = 5010;   // texts of the main menu's items
 constexpr int CAT_STANDARD_ITEMS = 5040;
 constexpr int CAT_CUSTOM_ITEMS = 5050;
-constexpr int CAT_STATES = 5060;        // state lists, one per pick item
-constexpr int CAT_PROMPTS = 5080;       // prompts, one per value item
+constexpr int CAT_STATES = 5060;  // state lists, one per pick item
+constexpr int CAT_PROMPTS = 5080; // prompts, one per value item
 
-const char USAGE[] =
-    "Usage: dpqsettings [--dir DIR] [FILE]\n"
-    "       dpqsettings --load FILE\n"
-    "Shows the settings menu of one print queue of the Dorna suite.\n"
-    "\n"
-    "  FILE         settings file to start from (written before with 's')\n"
-    "  --dir DIR    where applying writes the queue's settings file\n"
-    "               DIR/<queue>.settings (default /var/spool/Dorna)\n"
-    "  --load FILE  read FILE without showing the menu and print the values it\n"
-    "               ends with, one \"key=value\" line each\n"
-    "  --help       show this help\n"
-    "\n"
-    "Answers in the menu: a number or letter chooses an item; a number after a\n"
-    "pick item's number chooses that state (\"5 2\"); a value after a value\n"
-    "item's number sets it (\"3 2\"); 's' stores the settings in a file, 'h'\n"
-    "shows help, <Return> leaves.\n"
-    "\n"
-    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+const char USAGE[] = "Usage: dpqsettings [--dir DIR] [FILE]\n"
+                     "       dpqsettings --load FILE\n"
+                     "Shows the settings menu of one print queue of the Dorna suite.\n"
+                     "\n"
+                     "  FILE         settings file to start from (written before with 's')\n"
+                     "  --dir DIR    where applying writes the queue's settings file\n"
+                     "               DIR/<queue>.settings (default /var/spool/Dorna)\n"
+                     "  --load FILE  read FILE without showing the menu and print the values it\n"
+                     "               ends with, one \"key=value\" line each\n"
+                     "  --passphrase-value\n"
+                     "               ask for a pass phrase (not shown) and print its lock value;\n"
+                     "               a queue whose DIR/<queue>.lock holds that value is applied\n"
+                     "               only after the same pass phrase is given\n"
+                     "  --help       show this help\n"
+                     "\n"
+                     "Answers in the menu: a number or letter chooses an item; a number after a\n"
+                     "pick item's number chooses that state (\"5 2\"); a value after a value\n"
+                     "item's number sets it (\"3 2\"); 's' stores the settings in a file, 'h'\n"
+                     "shows help, <Return> leaves.\n"
+                     "\n"
+                     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
 // The place applying writes to; set from --dir.
 std::string gQueueDir = "/var/spool/Dorna";
+
+// The paper sizes a printer's trays may hold. The list is longer than a menu
+// line, so the item is edited on the full-screen picker. Sizes written with
+// a leading blank are hidden: this model has no tray for them. Standard size
+// names, the same in every language.
+char PaperSizes[] =
+    "A3,A4,A5,A6, A0, A1, A2,B4,B5,B6,C4,C5,C6,DL,Letter,Legal,Executive,Tabloid,Ledger,"
+    "Statement,Folio,Quarto,Government-Letter,Government-Legal,Index 3x5,Index 4x6,Index 5x8,"
+    "Postcard,Double Postcard,Envelope #9,Envelope #10,Envelope Monarch, Envelope B4,"
+    "Envelope C3,Photo 4x6,Photo 5x7,Photo 8x10,SRA3,RA4,Banner 210x900";
 
 int32_t ApplyItem(TextMenu *menu, TextMenuItem *item);
 int32_t ShowSettings(TextMenu *menu, TextMenuItem *item);
@@ -114,6 +131,7 @@ enum MainItem {
     ITEM_TONER,
     ITEM_BANNER_KIND,
     ITEM_BANNER,
+    ITEM_TRAYS,
     ITEM_COMMANDS,
     ITEM_SHOW,
     ITEM_RESET,
@@ -148,8 +166,12 @@ TextMenuItem MainItems[] = {
     // "Banner page": None, Standard, Custom; none hides the banner submenu
     {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .pFormat = TEXT("H0{11}"), .SavedValue = -1},
     // the banner submenu of the kind just above
-    {.pText = TEXT("-"), .Type = MENU_SUBMENU, .Value = reinterpret_cast<intptr_t>(BannerChoices),
+    {.pText = TEXT("-"),
+     .Type = MENU_SUBMENU,
+     .Value = reinterpret_cast<intptr_t>(BannerChoices),
      .pFormat = TEXT("-1.1 -1.2")},
+    // "Tray paper sizes": forty sizes, edited on the full-screen picker
+    {.pText = TEXT("-"), .Type = MENU_PICK_MANY, .pStates = PaperSizes, .Value = 0b11},
     // a block of commands in two columns
     {.pText = TEXT(""), .Type = MENU_COLUMNS, .Value = 2},
     // "Show the settings file"
@@ -170,10 +192,17 @@ TextMenuItem MainItems[] = {
 static_assert(sizeof MainItems / sizeof MainItems[0] == ITEM_COUNT + 1, "one table row per item");
 
 // Fills the texts of items [first, first + count) from the catalog, leaving
-// the column block starts alone.
+// the column block starts alone. An item added later than its neighbours has
+// an entry of its own instead of the next number in the row.
 void TextsFromCatalog(TextMenuItem *items, int count, int firstEntry) {
-    for (int i = 0; i < count; ++i)
-        if (items[i].Type != MENU_COLUMNS) NlsTtyMenuItemCvt(&items[i], firstEntry + i, 1);
+    for (int i = 0, entry = firstEntry; i < count; ++i) {
+        if (items == MainItems && i == ITEM_TRAYS) {
+            NlsTtyMenuItemCvt(&items[i], CAT_TRAYS, 1);
+            continue;
+        }
+        if (items[i].Type != MENU_COLUMNS) NlsTtyMenuItemCvt(&items[i], entry, 1);
+        ++entry;
+    }
 }
 
 // Texts, state lists, prompts and titles from the catalog.
@@ -181,17 +210,19 @@ void BuildMenus() {
     TextsFromCatalog(MainItems, ITEM_COUNT, CAT_MAIN_ITEMS);
     TextsFromCatalog(StandardBannerItems, 2, CAT_STANDARD_ITEMS);
     TextsFromCatalog(CustomBannerItems, 2, CAT_CUSTOM_ITEMS);
-    TextMenuItem *pickItems[] = {&MainItems[ITEM_PAPER],   &MainItems[ITEM_FINISHING],
-                                 &MainItems[ITEM_QUALITY], &MainItems[ITEM_TONER],
+    TextMenuItem *pickItems[] = {&MainItems[ITEM_PAPER],       &MainItems[ITEM_FINISHING],
+                                 &MainItems[ITEM_QUALITY],     &MainItems[ITEM_TONER],
                                  &MainItems[ITEM_BANNER_KIND], &StandardBannerItems[1]};
     int entry = CAT_STATES;
-    for (TextMenuItem *item : pickItems) NlsTtyMenuItemStateCvt(item, entry++, 1);
+    for (TextMenuItem *item : pickItems)
+        NlsTtyMenuItemStateCvt(item, entry++, 1);
     TextMenuItem *valueItems[] = {&MainItems[ITEM_NAME],   &MainItems[ITEM_LOCATION],
                                   &MainItems[ITEM_COPIES], &MainItems[ITEM_SCALE],
                                   &MainItems[ITEM_WIDTH],  &StandardBannerItems[0],
                                   &CustomBannerItems[0],   &CustomBannerItems[1]};
     entry = CAT_PROMPTS;
-    for (TextMenuItem *item : valueItems) NlsTtyMenuItemPromptCvt(item, entry++, 1);
+    for (TextMenuItem *item : valueItems)
+        NlsTtyMenuItemPromptCvt(item, entry++, 1);
 
     NlsTtyMenuCvt(&MainMenu.pTitle, CAT_TITLE);
     NlsTtyMenuCvt(&StandardBanner.pTitle, CAT_TITLE + 1);
@@ -199,7 +230,8 @@ void BuildMenus() {
     NlsTtyMenuCvt(&MainMenu.pApplyPrompt, CAT_APPLY_PROMPT);
     MainMenu.Apply = ApplyMenu;
     MainMenu.pItems = MainItems;
-    MainMenu.Flags = MENU_HELP | MENU_SAVE_ASK | MENU_REINIT | MENU_KEEP_VALUES | MENU_NO_BLANK_LINES;
+    MainMenu.Flags =
+        MENU_HELP | MENU_SAVE_ASK | MENU_REINIT | MENU_KEEP_VALUES | MENU_NO_BLANK_LINES;
     StandardBanner.pParent = &MainMenu;
     CustomBanner.pParent = &MainMenu;
     StandardBanner.Flags = MENU_KEEP_VALUES;
@@ -213,7 +245,9 @@ const char *QueueName() {
     return name ? name : "";
 }
 
-std::string QueueFile() { return gQueueDir + "/" + QueueName() + ".settings"; }
+std::string QueueFile() {
+    return gQueueDir + "/" + QueueName() + ".settings";
+}
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -245,12 +279,34 @@ int WriteQueueSettings() {
 // apply item's action, which must not write the queue's file then.
 bool gLoading = false;
 
+// A queue with a lock file DIR/<queue>.lock is applied only after the pass
+// phrase whose value (NlsCalcStrVal) the file holds is given. True when the
+// queue has no lock or the right phrase was typed.
+bool PassPhraseAccepted() {
+    std::string lock = gQueueDir + "/" + QueueName() + ".lock";
+    char value[64];
+    if (!GetFileContentR(lock.c_str(), nullptr, value, sizeof value - 1)) return true;
+    value[strcspn(value, "\r\n")] = 0;
+    char prompt[NLS_STR_SIZE];
+    std::string text = NlsFetchString(pDrvCoreDB, prompt, NLS_NUMBER, 25, CAT_PASSPHRASE);
+    size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, QueueName());
+    char *phrase = GetPassPhrase(text.c_str());
+    bool ok = strcmp(NlsCalcStrVal(phrase), value) == 0;
+    PutMem(phrase);
+    if (!ok) Tell(CAT_WRONG_PHRASE, QueueName(), "");
+    return ok;
+}
+
 int32_t ApplyItem(TextMenu *, TextMenuItem *) {
     if (gLoading) return 1;
+    if (!PassPhraseAccepted()) return 1;
     return WriteQueueSettings() ? 0 : 1;
 }
 
-intptr_t ApplyMenu(TextMenu *) { return WriteQueueSettings(); }
+intptr_t ApplyMenu(TextMenu *) {
+    return PassPhraseAccepted() && WriteQueueSettings();
+}
 
 int32_t ShowSettings(TextMenu *, TextMenuItem *) {
     std::string path = QueueFile();
@@ -289,15 +345,20 @@ intptr_t KeepSubmenu(TextMenu *menu) {
 
 // Succeeds, so that the menu is initialised again: every value back to what
 // the run started with.
-int32_t ResetDefaults(TextMenu *, TextMenuItem *) { return 0; }
+int32_t ResetDefaults(TextMenu *, TextMenuItem *) {
+    return 0;
+}
 
-int32_t Cancel(TextMenu *, TextMenuItem *) { return 1; }
+int32_t Cancel(TextMenu *, TextMenuItem *) {
+    return 1;
+}
 
 // ---- The values printed by --load -----------------------------------------
 
 // Keys of the printed values, by item (null: not printed).
 const char *const MainKeys[ITEM_COUNT] = {
-    nullptr, "name", "location", "copies", "scale", "paper", "width", "finishing", "quality", "toner", "banner",
+    nullptr,     "name",    "location", "copies", "scale", "paper", "width",
+    "finishing", "quality", "toner",    "banner", nullptr, "trays",
 };
 const char *const StandardKeys[] = {"banner.text", "banner.position"};
 const char *const CustomKeys[] = {"banner.file", "banner.lines"};
@@ -306,7 +367,8 @@ std::string StateName(const TextMenuItem &item, int state) {
     char *cursor = nullptr;
     char token[TOKEN_BUF_SIZE];
     char *tok = GetTokenD(item.pStates, ",", &cursor, token);
-    for (int k = 0; tok != nullptr && k < state; ++k) tok = GetTokenD(nullptr, ",", &cursor, token);
+    for (int k = 0; tok != nullptr && k < state; ++k)
+        tok = GetTokenD(nullptr, ",", &cursor, token);
     if (tok == nullptr || tok[0] == ' ') return "";
     return tok[0] == '_' ? tok + 1 : tok;
 }
@@ -326,7 +388,7 @@ std::string ValueText(const TextMenuItem &item) {
         return StateName(item, static_cast<int>(item.Value));
     case MENU_PICK_MANY: {
         std::string names;
-        for (int k = 0; k < item.StateCnt && k < 32; ++k) {
+        for (int k = 0; k < item.StateCnt && k < 64; ++k) {
             if (!(item.Value & (intptr_t{1} << k))) continue;
             if (!names.empty()) names += ",";
             names += StateName(item, k);
@@ -368,7 +430,8 @@ int Usage(FILE *out, int status) {
 // directory DORNA_TOOL_ROOT names; else the program's own directory when it
 // holds db/; else the tool root of the build the program came from.
 char *ToolRoot(const char *argv0) {
-    if (const char *root = getenv("DORNA_TOOL_ROOT"); root != nullptr && *root != '\0') return SaveStr_(root);
+    if (const char *root = getenv("DORNA_TOOL_ROOT"); root != nullptr && *root != '\0')
+        return SaveStr_(root);
     char *dir = GetToolPath(argv0);
     if (FindFile_(dir, "db")) return dir;
     PutMem(dir);
@@ -384,6 +447,12 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return Usage(stdout, 0);
+        if (arg == "--passphrase-value") {
+            char *phrase = GetPassPhrase("Pass phrase: ");
+            printf("%s\n", NlsCalcStrVal(phrase));
+            PutMem(phrase);
+            return 0;
+        }
         if ((arg == "--load" || arg == "--dir") && i + 1 >= argc) {
             fprintf(stderr, "dpqsettings: %s needs a value\n", arg.c_str());
             return Usage(stderr, 2);

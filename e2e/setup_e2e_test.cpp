@@ -493,6 +493,49 @@ TEST(SetupRun, PackageWithoutItsListIsAFailure) {
     EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /tmp/DornaInstall/pkg/pkg.list\n")) << r.err;
 }
 
+TEST(SetupRun, WorkAreaAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-foreign-area");
+    // The work area belongs to nobody, who would swap the work directory for
+    // his own (disks, pieces, a package list naming x$(id>/tmp/pwned)) while
+    // setup waits at the old-daemon question.
+    e2e::Result r = box.Sh("mkdir -p /usr/Dorna/dpxx && touch /usr/Dorna/dpxx/DPrintD && "
+                           "mkdir /tmp/bob && chown nobody /tmp/bob && mkdir /tmp/open && "
+                           "chmod 777 /tmp/open && "
+                           "{ /tmp/site/setup /tmp/bob; echo \"bob=$?\"; /tmp/site/setup /tmp/open/w; "
+                           "echo \"open=$?\"; ls /tmp/bob /tmp/pwned; } 2>&1",
+                           "y\nyes\ny\nyes\n");
+    EXPECT_TRUE(Contains(r.out, "bob=2\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "open=2\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "ERROR: the work area /tmp/bob cannot be used: /tmp/bob is owned "
+                                "by another user"))
+        << r.out;
+    EXPECT_TRUE(Contains(r.out, "ERROR: the work area /tmp/open/w cannot be used: /tmp/open is "
+                                "writable by other users"))
+        << r.out;
+    EXPECT_FALSE(Contains(r.out, kEnglishQuestion)) << "refused before the agreement: " << r.out;
+    EXPECT_TRUE(Contains(r.out, "ls: cannot access '/tmp/pwned'")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "nothing was made there: " << r.out;
+}
+
+TEST(SetupRun, WorkAreaMadeByAnotherUserWhileTheAgreementWaitsIsRefused) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-area-race");
+    // /tmp/new does not exist when setup starts; nobody makes it while the
+    // agreement waits for its answer. What setup then finds is checked again.
+    e2e::Result r = box.Sh(
+        "mkfifo /tmp/in && { /tmp/site/setup /tmp/new/area < /tmp/in > /tmp/out 2>/tmp/err & } && "
+        "exec 3>/tmp/in && i=0 && while ! grep -q 'Disagree (n)' /tmp/out && [ $i -lt 200 ]; do "
+        "sleep 0.1; i=$((i+1)); done && "
+        "setpriv --reuid=65534 --regid=65534 --clear-groups mkdir -m 755 /tmp/new && echo y >&3 && "
+        "exec 3>&- && wait $! ; echo \"status=$?\"; cat /tmp/err; ls -A /tmp/new");
+    EXPECT_TRUE(Contains(r.out, "status=2\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "ERROR: the work area /tmp/new/area cannot be used: /tmp/new is "
+                                "owned by another user"))
+        << r.out;
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}
+
 TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-guard-wait");

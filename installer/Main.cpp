@@ -37,6 +37,7 @@ int main(int argc, char **argv)
     // answered before the agreement, so that nothing is asked for them.
     my_name = SaveStr_(StripPath(argv[0]));
     checkCommandLineOptions(argc, argv);
+    checkWorkAreaBeforeAsking(argc, argv);
 
     if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr))
         exit_app(0);

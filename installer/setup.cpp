@@ -40,6 +40,47 @@ unsigned char flInstallStopped = 0;
 
 namespace {
 
+// Why someone other than root and the running user could change the entry
+// st describes (rename, remove or add entries in it), or null. A directory
+// that others may write is safe only when it is sticky and root's, as /tmp
+// is: there nobody may rename or remove what he does not own. A group of
+// root's writing is root writing.
+const char *untrustedBecause(const struct stat &st)
+{
+    if (st.st_uid != 0 && st.st_uid != geteuid())
+        return "owned by another user";
+    if (S_ISLNK(st.st_mode))
+        return nullptr;
+    bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+    if (othersWrite && !((st.st_mode & S_ISVTX) != 0 && st.st_uid == 0))
+        return "writable by other users";
+    return nullptr;
+}
+
+// The identity of the work directory as installFromSite made and checked it.
+struct WorkIdentity {
+    bool known = false; // set once the work directory was made and checked
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+WorkIdentity g_work;
+
+// Exits with status when path or a directory above it is not trusted.
+void requireTrustedPath(const char *what, const char *path, int status)
+{
+    char *bad = nullptr;
+    const char *why = nullptr;
+    if (!findUntrustedDirectory(path, &bad, &why))
+        return;
+    fflush(stdout);
+    fprintf(stderr,
+            "ERROR: the %s %s cannot be used: %s is %s, so another user could change it "
+            "under the installation; name a %s that only root can change\n",
+            what, path, bad, why, what);
+    exit_app(status);
+}
+
+
 // Words of the command line with a meaning of their own.
 const char *const CMDLINE_KEYS = ",install,-v";
 
@@ -113,6 +154,9 @@ void takeWorkArea(const char *word)
             exit_app(2);
         }
     }
+    // Checked before the agreement as far as it existed; what exists now,
+    // made by us or by someone else meanwhile, is checked again.
+    requireTrustedPath("work area", area, 2);
     PutMem(area);
 }
 
@@ -314,6 +358,91 @@ void stopForNoAnswer(void)
     exit_app(1);
 }
 
+int findUntrustedDirectory(const char *path, char **bad, const char **why)
+{
+    if (path == nullptr || path[0] != '/')
+        return 0;
+    // Every prefix as written, from "/" down, as far as it exists; then the
+    // same for where it really leads, in case a link on the way leads
+    // through other directories.
+    std::string walked;
+    std::string existing = "/";
+    const std::string text(path);
+    for (size_t pos = 0;;) {
+        const std::string current = walked.empty() ? "/" : walked;
+        struct stat st;
+        if (lstat(current.c_str(), &st) != 0)
+            break;
+        const char *reason = untrustedBecause(st);
+        if (reason != nullptr) {
+            *bad = SaveStr_(current.c_str());
+            *why = reason;
+            return 1;
+        }
+        existing = current;
+        pos = text.find_first_not_of('/', pos);
+        if (pos == std::string::npos)
+            break;
+        size_t end = text.find('/', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        walked += "/" + text.substr(pos, end - pos);
+        pos = end;
+    }
+    char real[PATH_MAX];
+    if (realpath(existing.c_str(), real) != nullptr && existing != real)
+        return findUntrustedDirectory(real, bad, why);
+    return 0;
+}
+
+void checkWorkAreaBeforeAsking(int argc, char **argv)
+{
+    const char *word = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1: ++i; break;
+        case 2: break;
+        default:
+            if (i != 2)
+                word = argv[i];
+            break;
+        }
+    }
+    if (word == nullptr) {
+        requireTrustedPath("work area", "/tmp", 2);
+        return;
+    }
+    if (word[0] == '/') {
+        requireTrustedPath("work area", word, 2);
+        return;
+    }
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return; // parseCommandLineOptions refuses it with its reason
+    std::string area = std::string(strcmp(cwd, "/") == 0 ? "" : cwd) + "/" + word;
+    requireTrustedPath("work area", area.c_str(), 2);
+}
+
+void requireSameWorkDirectory(void)
+{
+    if (!g_work.known)
+        return;
+    struct stat st;
+    const char *work = pDornaInstallDir;
+    if (lstat(work, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == g_work.dev &&
+        st.st_ino == g_work.ino) {
+        requireTrustedPath("work directory", work, 1);
+        return;
+    }
+    g_work.known = false; // not ours any more: leave it alone
+    fflush(stdout);
+    fprintf(stderr, "ERROR: the work directory %s was replaced during the installation; "
+                    "the installation stops\n",
+            work);
+    PutLogMsg("ERROR: the work directory %s was replaced during the installation\n", work);
+    exit_app(1);
+}
+
 int isPrivateDirectory(const char *path)
 {
     struct stat st;
@@ -410,6 +539,13 @@ int installFromSite(const char *work)
                 work);
         exit_app(1);
     }
+    requireTrustedPath("work directory", work, 1);
+    struct stat st;
+    if (lstat(work, &st) == 0) {
+        g_work.known = true;
+        g_work.dev = st.st_dev;
+        g_work.ino = st.st_ino;
+    }
 
     GetDisksData(pPathToSetup);
     std::string list(LineBuf);
@@ -440,6 +576,7 @@ int installFromSite(const char *work)
                         word);
                 exit_app(1);
             }
+            requireSameWorkDirectory();
             SysCmd(CMD_CP, RUN_FATAL, "%s/%s %s", pPathToSetup, word, work);
         }
     }
@@ -455,10 +592,13 @@ int Install(void)
         return 0;
     }
     const char *work = pDornaInstallDir;
+    requireSameWorkDirectory();
     genZFile();
 
+    requireSameWorkDirectory();
     decompressArchive(work);
 
+    requireSameWorkDirectory();
     if (chdir(work) != 0)
         SysError("cannot enter %s", work);
     SysCmd(CMD_TAR_X, RUN_FATAL, "%s/%s.tar", work, SETUP_ARCHIVE);
@@ -467,6 +607,7 @@ int Install(void)
     PutMem(tarName);
 
     char *spoolRoot = SaveStr("/var/spool/%s", SETUP_MAKER);
+    requireSameWorkDirectory();
     if (pCurrentInstallDir != nullptr) {
         if (ProcessPkgList(SETUP_PKGDIR) != 0) {
             PutMem(spoolRoot);
@@ -482,6 +623,7 @@ int Install(void)
         char *download = SaveStr("%s/%s/__dpa_download__", spoolRoot, SETUP_APPNAME);
         CreateFile(download, nullptr, "777", nullptr, nullptr);
         PutMem(download);
+        requireSameWorkDirectory();
         if (ProcessPkgList(SETUP_PKGDIR) != 0) {
             PutMem(spoolRoot);
             return 1;

@@ -136,6 +136,25 @@ int reportFailedSteps(void);
 // standard error and exits with status 1.
 [[noreturn]] void stopForNoAnswer(void);
 
+// 1 when path, or a directory above it (each as far as it exists, and where
+// a link on the way really leads), could be changed by someone other than
+// root and the running user: owned by another user, or writable by others
+// without being sticky and root's (as /tmp is). Then *bad is the first such
+// directory (a stored string) and *why the reason. 0 when none is; a relative
+// path is not looked at (0).
+int findUntrustedDirectory(const char *path, char **bad, const char **why);
+
+// Before the agreement is asked: refuses, with a message and status 2, a work
+// area of the command line (or the default /tmp) that findUntrustedDirectory
+// finds fault with. Another user who can rename a directory on the way could
+// swap the work directory for one of his own while the installer runs as root.
+void checkWorkAreaBeforeAsking(int argc, char **argv);
+
+// Right before each use of the work directory: exits 1 when it is no longer
+// the directory installFromSite made and checked, or when a directory above
+// it has become untrusted. Does nothing before installFromSite made it.
+void requireSameWorkDirectory(void);
+
 // 1 when path is a real directory (not a link) owned by the running user.
 int isPrivateDirectory(const char *path);
 

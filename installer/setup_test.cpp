@@ -232,3 +232,57 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
         << r.err;
     EXPECT_EQ(access((t / "pwned.log").c_str(), F_OK), -1) << "a shell ran the program's name";
 }
+
+TEST(Setup, UntrustedDirectoriesOnTheWayAreFound)
+{
+    TempDir t("trust");
+    const std::string root = t.path();
+    // Each row lays out one directory under the scratch directory; the path
+    // looked at may lie below it and need not exist.
+    struct Case {
+        const char *name;
+        mode_t mode;
+        uid_t owner;      // 0: the test's own user
+        const char *below; // looked at: <dir><below>
+        const char *bad;   // the directory found at fault, "" for none
+        const char *why;
+    } cases[] = {
+        {"private", 0755, 0, "/DornaInstall", "", ""},
+        {"sticky", 01777, 0, "/x/y", "", ""},
+        {"open", 0777, 0, "/DornaInstall", "open", "writable by other users"},
+        {"groupopen", 0775, 0, "", "groupopen", "writable by other users"},
+        {"nobodys", 0755, 65534, "/DornaInstall", "nobodys", "owned by another user"},
+        {"nobodysticky", 01777, 65534, "", "nobodysticky", "owned by another user"},
+    };
+    for (const Case &c : cases) {
+        const std::string dir = root + "/" + c.name;
+        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << c.name;
+        ASSERT_EQ(chmod(dir.c_str(), c.mode), 0) << c.name;
+        if (c.owner != 0 && chown(dir.c_str(), c.owner, static_cast<gid_t>(-1)) != 0) {
+            ADD_FAILURE() << c.name << ": cannot give the directory away (not root?)";
+            continue;
+        }
+        // A group of root's writing is root writing: hand the group away.
+        if ((c.mode & S_IWGRP) != 0 && (c.mode & S_IWOTH) == 0 && getegid() == 0) {
+            ASSERT_EQ(chown(dir.c_str(), static_cast<uid_t>(-1), 65534), 0) << c.name;
+        }
+        char *bad = nullptr;
+        const char *why = nullptr;
+        const std::string path = dir + c.below;
+        int found = findUntrustedDirectory(path.c_str(), &bad, &why);
+        EXPECT_EQ(found, *c.bad ? 1 : 0) << c.name;
+        if (found) {
+            EXPECT_EQ(std::string(bad), root + "/" + c.bad) << c.name;
+            EXPECT_STREQ(why, c.why) << c.name;
+        }
+    }
+    // A link on the way is followed to where it leads; the link's own owner
+    // counts too.
+    ASSERT_EQ(symlink((root + "/open").c_str(), (root + "/link").c_str()), 0);
+    char *bad = nullptr;
+    const char *why = nullptr;
+    EXPECT_EQ(findUntrustedDirectory((root + "/link/DornaInstall").c_str(), &bad, &why), 1);
+    EXPECT_EQ(std::string(bad), root + "/open");
+    EXPECT_EQ(findUntrustedDirectory("/tmp", &bad, &why), 0) << "sticky and root's";
+    EXPECT_EQ(findUntrustedDirectory("relative/path", &bad, &why), 0);
+}

@@ -116,18 +116,37 @@ void checkPathWord(const char *what, const char *word)
 
 // Checks every work area and install root of the command line before any of
 // them is used, classifying the words as parseCommandLineOptions does.
+// Refuses an install root that holds the suite's directory names anywhere
+// but at its end (where StripToBaseName drops them): it would be taken for
+// another directory than the one meant.
+void checkRootWord(const char *word)
+{
+    checkPathWord("install root", word);
+    char *root = StripToBaseName(absolutePath(word));
+    bool odd = strstr(root, SETUP_MAKER) != nullptr || strstr(root, SETUP_APPNAME) != nullptr;
+    PutMem(root);
+    if (odd)
+        refuseCommandLine("the install root \"%s\" holds \"%s\" or \"%s\" other than as its "
+                          "last directories (/%s, /%s or /%s/%s, which are dropped)",
+                          word, SETUP_MAKER, SETUP_APPNAME, SETUP_MAKER, SETUP_APPNAME, SETUP_MAKER,
+                          SETUP_APPNAME);
+}
+
 void checkCommandLine(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
         case 1:
             if (i + 1 < argc)
-                checkPathWord("install root", argv[++i]);
+                checkRootWord(argv[++i]);
             break;
         case 2:
             break;
         default:
-            checkPathWord(i == 2 ? "install root" : "work area", argv[i]);
+            if (i == 2)
+                checkRootWord(argv[i]);
+            else
+                checkPathWord("work area", argv[i]);
             break;
         }
     }
@@ -478,15 +497,27 @@ char *StripToBaseName(char *text)
 {
     if (text == nullptr)
         return nullptr;
-    char *cut = strstr(text, SETUP_APPNAME);
-    if (cut != nullptr)
-        *cut = 0;
-    cut = strstr(text, SETUP_MAKER);
-    if (cut != nullptr)
-        *cut = 0;
     size_t len = strlen(text);
     if (len > 1 && text[len - 1] == '/')
-        text[len - 1] = 0;
+        text[--len] = 0;
+    // Only the suite's own directories at the end are dropped: a root that
+    // merely holds the words elsewhere names a directory of its own, and
+    // cutting it there would install somewhere else.
+    bool cut = false;
+    for (const char *suffix : {"/" SETUP_APPNAME, "/" SETUP_MAKER}) {
+        size_t n = strlen(suffix);
+        if (len >= n && strcmp(text + len - n, suffix) == 0) {
+            len -= n;
+            text[len] = 0;
+            cut = true;
+        }
+    }
+    if (cut && len > 1 && text[len - 1] == '/')
+        text[--len] = 0;
+    if (cut && len == 0) {
+        text[0] = '/';
+        text[1] = 0;
+    }
     return text;
 }
 

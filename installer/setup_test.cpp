@@ -48,9 +48,14 @@ TEST(Setup, StripToBaseNameCutsTheSuiteDirectories)
     } cases[] = {
         {"/opt/Dorna/dpxx", "/opt"}, {"/opt/Dorna/dpxx/", "/opt"}, {"/opt/Dorna", "/opt"},
         {"/opt/", "/opt"},           {"/", "/"},                   {"/opt", "/opt"},
-        {"/usr/Dorna/dpxx", "/usr"}, {"/a/b//", "/a/b/"},          {"dpxx", ""},
-        {"/x/dpxxDorna", "/x"},      {"/x/Dornadpxx/y", "/x"},     {"", ""},
-        {"/home/user/dpx", "/home/user/dpx"},
+        {"/usr/Dorna/dpxx", "/usr"}, {"/a/b//", "/a/b/"},          {"/opt/dpxx", "/opt"},
+        {"/Dorna/dpxx", "/"},        {"/dpxx", "/"},               {"/opt//Dorna", "/opt"},
+        {"", ""},                    {"/home/user/dpx", "/home/user/dpx"},
+        // Only the suite's own directories at the end are dropped; the
+        // command line refuses a root that holds the words anywhere else.
+        {"/x/dpxxDorna", "/x/dpxxDorna"}, {"/x/Dornadpxx/y", "/x/Dornadpxx/y"},
+        {"/opt/dpxx/sub", "/opt/dpxx/sub"}, {"/home/Dornafiles", "/home/Dornafiles"},
+        {"/opt/dpxx/Dorna", "/opt/dpxx"},   {"dpxx", "dpxx"},
     };
     for (const Case &c : cases) {
         std::string text(c.in);
@@ -190,6 +195,24 @@ TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
                   std::string::npos)
             << r.err;
         EXPECT_EQ(access(marker.c_str(), F_OK), -1) << "a shell ran " << c.word;
+    }
+}
+
+TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage)
+{
+    Program p;
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"/tmp", "/opt/dpxx/sub"},
+          std::vector<std::string>{"install", "/home/Dornafiles"},
+          std::vector<std::string>{"/tmp", "/x/Dornadpxx/y"}}) {
+        Outcome r = p.run(args, "y\n");
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_NE(r.err.find("ERROR: the install root \"" + args.back() + "\" holds \"Dorna\" or "
+                             "\"dpxx\" other than as its last directories"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("Usage: setup_unit [WORK-AREA] [INSTALL-ROOT]"), std::string::npos)
+            << r.err;
     }
 }
 

@@ -408,12 +408,14 @@ Outcome RunLine(const char *line) {
 }
 
 // Reports a failed SysCmd in its run mode; mode 2 ends the program.
-void ReportFailure(int mode, const char *reason) {
+// A warning follows the logged command line, so it gives the reason alone; a
+// fatal failure ends the run, and its message names the command that failed.
+void ReportFailure(int mode, const char *command, const char *reason) {
   if (mode == 1) {
     PutLogMsg("%s: %s\n", "WARNING_MSG", reason);
   } else if (mode == 2) {
-    PutLogMsg("%s: %s\n", "ERROR", reason);
-    printf("%s: %s\n", "ERROR", reason);
+    PutLogMsg("%s: %s: %s\n", "ERROR", command, reason);
+    printf("%s: %s: %s\n", "ERROR", command, reason);
     exit_app(1);
   }
 }
@@ -652,6 +654,13 @@ int SysCmd(int row, int mode, const char *format, ...) {
   char line[SYSCMD_LINE_MAX + 1];
   line[0] = '\0';
   int len = row >= ROW_FIRST_CMD ? PutRowPrefix(line, sizeof line, row, true) : 0;
+  // Where the command itself starts, behind the shell and its "-c \"".
+  int cmdStart = 0;
+  if (row >= ROW_FIRST_CMD && len >= 0) {
+    const ComListEntry &c = ComList[row];
+    cmdStart = len - snprintf(nullptr, 0, "%s/%s %s ", c.path, c.name, c.flags);
+    if (cmdStart < 0) cmdStart = 0;
+  }
   va_list ap;
   va_start(ap, format);
   len = AppendV(line, sizeof line, len, format, ap);
@@ -671,7 +680,7 @@ int SysCmd(int row, int mode, const char *format, ...) {
     char reason[96];
     snprintf(reason, sizeof reason, "command line too long (more than %d characters)",
              SYSCMD_LINE_MAX);
-    ReportFailure(mode, reason);
+    ReportFailure(mode, ComList[row].name, reason);
     return E2BIG;
   }
 
@@ -682,7 +691,10 @@ int SysCmd(int row, int mode, const char *format, ...) {
   }
 
   Outcome o = RunLine(line);
-  if (o.status != 0) ReportFailure(mode, o.reason);
+  if (o.status != 0) {
+    std::string command(line + cmdStart, static_cast<size_t>(logLen - cmdStart));
+    ReportFailure(mode, command.c_str(), o.reason);
+  }
   HonourDelay(row);
   return o.status;
 }
@@ -707,8 +719,11 @@ int SysCmdP(int mode, const char *format, ...) {
     Outcome o = RunLine(line);
     if (o.status != 0 && (mode == 1 || mode == 2)) {
       fflush(stdout);
+      if (mode == 2) {
+        fprintf(stderr, "%s: %s: %s\n", prefix, line, o.reason);
+        exit_app(1);
+      }
       fprintf(stderr, "%s: %s\n", prefix, o.reason);
-      if (mode == 2) exit_app(1);
     }
   }
   fflush(stdout);

@@ -646,10 +646,13 @@ TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
     int row;
     std::string args, out, log;
   } cases[] = {
-      {CMD_LINE, "exit 3", ".ERROR: exit status 3\n", "exit 3\nERROR: exit status 3\n"},
+      // The message names the command that failed.
+      {CMD_LINE, "exit 3", ".ERROR: exit 3: exit status 3\n", "exit 3\nERROR: exit 3: exit status 3\n"},
       // Quiet calls end the same way, without dot or log entry of the line.
-      {-CMD_LINE, "exit 3", "ERROR: exit status 3\n", "ERROR: exit status 3\n"},
-      {-CMD_CHMOD, " 644 " + missing + " 2>/dev/null", "ERROR: exit status 1\n", "ERROR: exit status 1\n"},
+      {-CMD_LINE, "exit 3", "ERROR: exit 3: exit status 3\n", "ERROR: exit 3: exit status 3\n"},
+      {-CMD_CHMOD, " 644 " + missing + " 2>/dev/null",
+       "ERROR: " + HostDirOf("chmod") + "/chmod   644 " + missing + " 2>/dev/null: exit status 1\n",
+       "ERROR: " + HostDirOf("chmod") + "/chmod   644 " + missing + " 2>/dev/null: exit status 1\n"},
   };
   for (auto &c : cases) {
     SCOPED_TRACE(c.args);
@@ -750,7 +753,7 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
     SysCmd(CMD_RM_RF, RUN_FATAL, " %s", arg.c_str());
   });
   EXPECT_EQ(r2.ExitCode(), 1);
-  EXPECT_EQ(r2.out, "ERROR: command line too long (more than 4095 characters)\n");
+  EXPECT_EQ(r2.out, "ERROR: rm: command line too long (more than 4095 characters)\n");
   EXPECT_TRUE(Exists(victim));
 }
 
@@ -830,7 +833,7 @@ TEST(SysCmdP, ReportsTheRealExitStatus) {
   auto r2 = RunChild([&] { SysCmdP(RUN_FATAL, "exit %d", 2); });
   EXPECT_EQ(r2.ExitCode(), 1);
   EXPECT_EQ(r2.out, "exit 2\n");
-  EXPECT_EQ(r2.err, "ERROR: exit status 2\n");
+  EXPECT_EQ(r2.err, "ERROR: exit 2: exit status 2\n");
   auto r3 = RunChild([&] { EXPECT_EQ(SysCmdP(RUN_FATAL, "true"), 0); });
   EXPECT_CHILD_OK(r3);
   EXPECT_EQ(r3.out, "true\n");

@@ -339,6 +339,20 @@ TEST(PkgListRun, WordsLinesAndNulsTheReaderCannotTakeStopTheRun)
     }
 }
 
+TEST(PkgListRun, AFatalFailureNamesItsCommandAndTakesTheWorkDirectoryAway)
+{
+    DORNA_REQUIRE_SANDBOX();
+    std::string site = MakeSite("fatal", "c dsf mode 9x9\nc driver\n");
+    ASSERT_FALSE(site.empty());
+    e2e::Sandbox box("pkg-fatal");
+    box.BindRo(site, "/tmp/site");
+    e2e::Result r = box.Sh("printf 'y\\n' | /tmp/site/setup /tmp/w; echo \"status=$?\"; ls -A /tmp/w; "
+                           "echo listed");
+    EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "/chmod  9x9 " + kApp + "/dsf: exit status 1\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "status=1\nlisted\n")) << "the work area is left empty: " << r.out;
+}
+
 TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
 {
     DORNA_REQUIRE_SANDBOX();

@@ -409,6 +409,7 @@ TEST(SetupRun, OldDaemonQuestion) {
             << answer << r.err;
         EXPECT_TRUE(Contains(r.out, "[yn] ")) << answer;
         EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "KDornaPrintD\nSDornaPrintD\n") << answer;
+        EXPECT_EQ(box.Sh("ls /tmp/DornaInstall 2>&1").status, 2) << "the work directory goes";
         EXPECT_TRUE(box.ReadFile(kApp + "/.dp_cfg").empty()) << answer;
     }
 }
@@ -488,9 +489,10 @@ TEST(SetupRun, PackageWithoutItsListIsAFailure) {
                              "gzip -c all.tar > all && rm pkg_tar.* all.tar && split -n 3 all pkg_tar. && rm all");
     ASSERT_TRUE(site.ok());
     Box box("setup-no-list", site.dir());
-    e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    e2e::Result r = box.Sh("/tmp/site/setup; echo \"status=$?\"; ls /tmp", "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /tmp/DornaInstall/pkg/pkg.list\n")) << r.err;
+    EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "a failure exit takes the work directory away";
 }
 
 TEST(SetupRun, WorkAreaAnotherUserCanChangeIsRefusedBeforeTheAgreement) {

@@ -65,6 +65,21 @@ struct WorkIdentity {
 };
 WorkIdentity g_work;
 
+// Every exit after the work directory was made, the failures included, takes
+// the copied pieces and the unpacked package away with it - but only the
+// directory this run made, never one that was put in its place.
+void removeWorkDirectoryAtExit(void)
+{
+    if (!g_work.known || pDornaInstallDir == nullptr || !TestCmd(CMD_RM_RF))
+        return;
+    struct stat st;
+    if (lstat(pDornaInstallDir, &st) != 0 || st.st_dev != g_work.dev || st.st_ino != g_work.ino)
+        return;
+    if (chdir("/") != 0)
+        return;
+    removeWorkDirectory(pDornaInstallDir);
+}
+
 // Exits with status when path or a directory above it is not trusted.
 void requireTrustedPath(const char *what, const char *path, int status)
 {
@@ -442,6 +457,22 @@ void checkWorkAreaBeforeAsking(int argc, char **argv)
     requireTrustedPath("work area", area.c_str(), 2);
 }
 
+void removeWorkDirectory(const char *work)
+{
+    g_work.known = false; // removed once: the exit handler has nothing left to do
+    SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
+    if (flCreatedTmpDir) {
+        if (chdir("/usr") == 0)
+            SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
+        // The work area was made by this run: take it away again when nothing
+        // else has been put into it (rmdir refuses a directory that is not empty).
+        std::string area(work);
+        size_t slash = area.find_last_of('/');
+        if (slash != std::string::npos && slash > 0)
+            rmdir(area.substr(0, slash).c_str());
+    }
+}
+
 void requireSameWorkDirectory(void)
 {
     if (!g_work.known)
@@ -576,6 +607,9 @@ int installFromSite(const char *work)
         g_work.known = true;
         g_work.dev = st.st_dev;
         g_work.ino = st.st_ino;
+        static bool registered = false;
+        if (!registered)
+            registered = atexit(removeWorkDirectoryAtExit) == 0;
     }
 
     GetDisksData(pPathToSetup);
@@ -677,16 +711,7 @@ void DornaClean(const char *work)
 {
     if (chdir("/") != 0)
         SysError("cannot enter /");
-    SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
-    if (flCreatedTmpDir) {
-        if (chdir("/usr") == 0) SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
-        // The work area was made by this run: take it away again when nothing
-        // else has been put into it (rmdir refuses a directory that is not empty).
-        std::string area(work);
-        size_t slash = area.find_last_of('/');
-        if (slash != std::string::npos && slash > 0)
-            rmdir(area.substr(0, slash).c_str());
-    }
+    removeWorkDirectory(work);
 
     // Stored strings: a line cut to a fixed buffer would run the queue tool
     // with a cut option (or none) under a long install root.

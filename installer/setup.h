@@ -150,6 +150,12 @@ int findUntrustedDirectory(const char *path, char **bad, const char **why);
 // swap the work directory for one of his own while the installer runs as root.
 void checkWorkAreaBeforeAsking(int argc, char **argv);
 
+// Removes the work directory (rm -rf, logged) and, when this run made the
+// work area, the work area if it is then empty. Runs from DornaClean and,
+// for every other exit after installFromSite made the directory, from an
+// exit handler that first checks the directory is still the one made.
+void removeWorkDirectory(const char *work);
+
 // Right before each use of the work directory: exits 1 when it is no longer
 // the directory installFromSite made and checked, or when a directory above
 // it has become untrusted. Does nothing before installFromSite made it.

@@ -4,7 +4,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
+
+#include "Dbm.h"
+#include "MemMgr.h"
+#include "utils.h"
 
 namespace fuzz {
 
@@ -62,6 +68,28 @@ Split SplitAtNul(const uint8_t *data, size_t size, size_t maxHead, std::string_v
     if (nul == std::string_view::npos) return {std::string(fallback), std::string(all)};
     return {std::string(all.substr(0, nul < maxHead ? nul : maxHead)),
             std::string(all.substr(nul + 1))};
+}
+
+void UseScratchAsToolRoot() {
+    static bool ready = false;
+    if (ready) return;
+    std::string db = ScratchDir() + "/db";
+    mkdir(db.c_str(), 0700);
+    pToolPath = SaveStr_(ScratchDir().c_str());
+    ready = true;
+}
+
+std::vector<std::string> TakeKeyList(char *list, size_t max) {
+    std::vector<std::string> keys;
+    if (!list) return keys;
+    for (char *p = list + 1; *p && keys.size() < max;) {
+        char *end = strchr(p, '\x1f');
+        if (!end) break;
+        keys.emplace_back(p, end);
+        p = end + 1;
+    }
+    PutMem(list);
+    return keys;
 }
 
 void Broken(const char *what) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fuzz {
 
@@ -29,6 +30,14 @@ struct Split {
     std::string rest;
 };
 Split SplitAtNul(const uint8_t *data, size_t size, size_t maxHead, std::string_view fallback);
+
+// Makes the scratch directory the tool root (pToolPath) with its "db"
+// directory, once, so that record files named by bare names land there.
+void UseScratchAsToolRoot();
+
+// The keys of a key list made with separator and end "\x1f" (as the record
+// layers' list functions make it), at most `max` of them; the list is freed.
+std::vector<std::string> TakeKeyList(char *list, size_t max);
 
 // Stops the run loudly when a property the code promises does not hold, so
 // the fuzzer records the input and the replay test fails on it.

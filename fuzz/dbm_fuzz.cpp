@@ -11,38 +11,12 @@
 #include "MemMgr.h"
 #include "utils.h"
 
-namespace {
-
-// Keys as DbmGetRecordList shows them (at most a few, for speed).
-std::vector<std::string> ListedKeys(const char *name) {
-    std::vector<std::string> keys;
-    char *list = DbmGetRecordList(name, "\x1f", "\x1f");
-    if (!list) return keys;
-    for (char *p = list + 1; *p && keys.size() < 8;) {
-        char *end = strchr(p, '\x1f');
-        if (!end) break;
-        keys.emplace_back(p, end);
-        p = end + 1;
-    }
-    PutMem(list);
-    return keys;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string &root = fuzz::ScratchDir();
-    static bool ready = false;
-    if (!ready) {
-        std::string db = root + "/db";
-        mkdir(db.c_str(), 0700);
-        pToolPath = SaveStr_(root.c_str());
-        ready = true;
-    }
+    fuzz::UseScratchAsToolRoot();
     fuzz::WriteScratchFile("db/fz.xdb", data, size);
 
     static std::vector<char> dst(70000);
-    for (const std::string &key : ListedKeys("fz")) {
+    for (const std::string &key : fuzz::TakeKeyList(DbmGetRecordList("fz", "\x1f", "\x1f"), 8)) {
         int len = DbmGetRecord("fz", key.c_str(), dst.data());
         fuzz::Expect(len >= 0 && len <= DBM_MAX_PLAIN_BODY, "DbmGetRecord length out of range");
         fuzz::Expect(DbmGetRecordSize("fz", key.c_str()) == len, "size and record disagree");

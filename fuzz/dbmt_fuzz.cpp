@@ -12,39 +12,14 @@
 #include "MemMgr.h"
 #include "utils.h"
 
-namespace {
-
-std::vector<std::string> ListedKeys(DbT *db) {
-    std::vector<std::string> keys;
-    char *list = DbmTGetRecordList(db, "\x1f", "\x1f");
-    if (!list) return keys;
-    for (char *p = list + 1; *p && keys.size() < 16;) {
-        char *end = strchr(p, '\x1f');
-        if (!end) break;
-        keys.emplace_back(p, end);
-        p = end + 1;
-    }
-    PutMem(list);
-    return keys;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string &root = fuzz::ScratchDir();
-    static bool ready = false;
-    if (!ready) {
-        std::string db = root + "/db";
-        mkdir(db.c_str(), 0700);
-        pToolPath = SaveStr_(root.c_str());
-        ready = true;
-    }
+    fuzz::UseScratchAsToolRoot();
     fuzz::WriteScratchFile("db/ft.xdb", data, size);
 
     DbT *db = DbTOpen("ft", 0);
     if (!db) return 0;
     static std::vector<char> dst(70000);
-    for (const std::string &key : ListedKeys(db)) {
+    for (const std::string &key : fuzz::TakeKeyList(DbmTGetRecordList(db, "\x1f", "\x1f"), 16)) {
         int len = DbmTGetRecord(db, key.c_str(), dst.data());
         fuzz::Expect(len >= 0 && len <= DBM_MAX_TAGGED_BODY, "DbmTGetRecord length out of range");
         fuzz::Expect(DbmTGetRecordSize(db, key.c_str()) == len, "size and record disagree");
@@ -63,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string key = l->pKey;
         if (key.empty() || std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
         seen.push_back(key);
-        fuzz::Expect(DbmTGetRecordSize(db, key.c_str()) == l->DataLen, "a listed record is not found as listed");
+        fuzz::Expect(DbmTGetRecordSize(db, key.c_str()) == l->DataLen,
+                     "a listed record is not found as listed");
     }
     DbmFreeDbLinkList(all);
 

@@ -47,7 +47,7 @@ struct Menu {
 // A line of the main page: key, text, dots up to the longest text (23
 // characters) and the value; key 0 for a disabled item.
 std::string Row(int key, const std::string &text, const std::string &value, size_t width = 23) {
-    char head[8];
+    char head[16];
     if (key > 0)
         snprintf(head, sizeof head, "%2d) ", key);
     else

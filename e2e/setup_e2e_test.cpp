@@ -440,13 +440,16 @@ TEST(SetupRun, DecompressionLogsToTheRunLogAndRunsTheSystemsGzip) {
 
 TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     DORNA_REQUIRE_SANDBOX();
-    // A site that asks for little room, and an install root of 150 KiB: room
-    // for two of the suite's programs, so the later copies fail for want of
-    // space, one of them half written.
+    // A site that asks for little room, and an install root with room for
+    // two and a half of the suite's programs (their size depends on the
+    // build), so the later copies fail for want of space, one of them half
+    // written.
     SiteCopy site("small-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-full-disk", site.dir());
-    e2e::Result r = box.Sh("mkdir /tmp/small && mount -t tmpfs -o size=150k tmpfs /tmp/small && "
+    e2e::Result r = box.Sh("one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
+                           "mkdir /tmp/small && "
+                           "mount -t tmpfs -o size=$(( (one * 5 / 2) / 1024 + 40 ))k tmpfs /tmp/small && "
                            "/tmp/site/setup /tmp /tmp/small; echo \"status=$?\"; "
                            "cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
                            "y\n");

@@ -13,7 +13,7 @@
 
 namespace {
 
-using utils_testing::TempDir;
+using testsupport::TempDir;
 
 // Writes `lines` lines of a package list: directives with a continuation
 // now and then and a comment every tenth line.

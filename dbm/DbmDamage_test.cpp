@@ -61,7 +61,7 @@ TEST_F(DamagedDb, TaggedFileCutAtEveryOffsetKeepsItsWholeRecords) {
     std::string full = TaggedFile(kRecords);
     std::string file = Path("cut.xdb");
     for (size_t size = 1; size <= full.size(); ++size) {
-        WriteAll(file, full.substr(0, size));
+        WriteFile(file, full.substr(0, size));
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE);
         ASSERT_NE(db, nullptr);
@@ -79,7 +79,7 @@ TEST_F(DamagedDb, TaggedFileCutAtEveryOffsetKeepsItsWholeRecords) {
         testing::internal::CaptureStderr();
         int stored = DbmTPutRecord(db, "new", "n", 1);
         std::string err = testing::internal::GetCapturedStderr();
-        std::string raw = ReadAll(file);
+        std::string raw = ReadFile(file);
         if (expect.empty()) {
             EXPECT_EQ(stored, 0) << size;
             EXPECT_EQ(raw, full.substr(0, size)) << size;
@@ -101,7 +101,7 @@ TEST_F(DamagedDb, PlainFileCutAtEveryOffsetKeepsItsWholeRecords) {
     std::string full = PlainFile(kRecords);
     std::string file = Path("cutp.xdb");
     for (size_t size = 1; size <= full.size(); ++size) {
-        WriteAll(file, full.substr(0, size));
+        WriteFile(file, full.substr(0, size));
         Records expect = WholeRecords(kRecords, 0, size, false);
         EXPECT_EQ(WalkPlainLayer(file), expect) << "size " << size;
         DbmSetV4DriverPathHandling();
@@ -116,14 +116,14 @@ TEST_F(DamagedDb, PlainFileCutAtEveryOffsetKeepsItsWholeRecords) {
         std::string err = testing::internal::GetCapturedStderr();
         if (expect.empty()) {
             EXPECT_EQ(stored, 0) << "size " << size;
-            EXPECT_EQ(ReadAll(file), full.substr(0, size)) << "size " << size;
+            EXPECT_EQ(ReadFile(file), full.substr(0, size)) << "size " << size;
             EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n");
             continue;
         }
         ASSERT_EQ(stored, 1);
         Records kept = expect;
         kept.emplace_back("new", "n");
-        EXPECT_EQ(ReadAll(file), PlainFile(kept)) << "size " << size;
+        EXPECT_EQ(ReadFile(file), PlainFile(kept)) << "size " << size;
     }
 }
 
@@ -144,7 +144,7 @@ TEST_F(DamagedDb, LyingLengthFieldsEndTheWalkThere) {
         {"lone length byte", std::string(1, '\0')},
     };
     for (const Case &c : cases) {
-        WriteAll(Path("lie.xdb"), TaggedHeader(3) + good + c.record + TaggedRecord("after", "a"));
+        WriteFile(Path("lie.xdb"), TaggedHeader(3) + good + c.record + TaggedRecord("after", "a"));
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(Path("lie.xdb").c_str(), 0);
         EXPECT_EQ(WalkHandle(db), (Records{{"good", "g"}})) << c.what;
@@ -166,7 +166,7 @@ TEST_F(DamagedDb, LyingPlainLengthFieldsEndTheWalkThere) {
         {"body over the reader's limit", Le16(65530) + std::string(65530, '\0')},
     };
     for (auto &[what, record] : cases) {
-        WriteAll(Path("liep.xdb"), good + record + PlainRecord("after", "a"));
+        WriteFile(Path("liep.xdb"), good + record + PlainRecord("after", "a"));
         EXPECT_EQ(WalkPlainLayer(Path("liep.xdb")), (Records{{"good", "g"}})) << what;
         DbmSetV4DriverPathHandling();
         EXPECT_EQ(DbmGetRecordSize(Path("liep.xdb").c_str(), "after"), 0) << what;
@@ -188,7 +188,7 @@ TEST_F(DamagedDb, GarbageOfEverySmallSizeReadsWithoutHarm) {
             c = static_cast<char>(seed >> 16);
         }
         if (round % 2) bytes = "TXDBAA" + bytes;
-        WriteAll(Path("junk.xdb"), bytes);
+        WriteFile(Path("junk.xdb"), bytes);
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(Path("junk.xdb").c_str(), DBT_NOARCHIVE);
         WalkHandle(db);
@@ -274,10 +274,10 @@ TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
         close(progress[0]);
 
         bool whole;
-        Records all = ParseTagged(ReadAll(file), &whole);
+        Records all = ParseTagged(ReadFile(file), &whole);
         ASSERT_TRUE(whole) << "round " << round;
         ASSERT_EQ(static_cast<int>(all.size()), records) << "round " << round;
-        EXPECT_EQ(ReadAll(file).substr(0, 12), std::string("TXDBAA20000\0", 12));
+        EXPECT_EQ(ReadFile(file).substr(0, 12), std::string("TXDBAA20000\0", 12));
         std::string first = all[0].second;
         int version = std::stoi(first.substr(8, first.find(' ', 8) - 8));
         EXPECT_GE(version, round * 100);
@@ -291,7 +291,7 @@ TEST_F(DamagedDb, KilledWriterLeavesTheOldFileWhole) {
         char buf[256];
         int n = DbmTGetRecord(db, "25_19999", buf);
         EXPECT_EQ(std::string(buf, n), valueOf(version, 19999));
-        EXPECT_EQ(db->ImageSize, static_cast<int>(ReadAll(file).size()));
+        EXPECT_EQ(db->ImageSize, static_cast<int>(ReadFile(file).size()));
         DbTClose(db);
     }
 }
@@ -302,7 +302,7 @@ TEST_F(DamagedDb, BothReadersTakePlainBodiesUpToTheSameLimit) {
     ASSERT_EQ(first.size(), 20u);
     for (int len : {65525, 65526, 65527, 65528, 65531, 65535}) {
         std::string big = PlainRecord("b", std::string(len - 4, 'b'));
-        WriteAll(Path("limit.xdb"), first + big + PlainRecord("c", "c"));
+        WriteFile(Path("limit.xdb"), first + big + PlainRecord("c", "c"));
         Records expect = {{"a", std::string(14, 'a')}};
         if (len <= DBM_MAX_PLAIN_BODY) {
             expect.emplace_back("b", std::string(len - 4, 'b'));
@@ -314,7 +314,7 @@ TEST_F(DamagedDb, BothReadersTakePlainBodiesUpToTheSameLimit) {
         EXPECT_EQ(DbmTGetRecordSize(db, "c"), len <= DBM_MAX_PLAIN_BODY ? 1 : 0) << "body " << len;
         EXPECT_EQ(WalkHandle(db), expect) << "body " << len;
         EXPECT_EQ(db->ImageSize, len <= DBM_MAX_PLAIN_BODY
-                                     ? static_cast<int>(ReadAll(Path("limit.xdb")).size())
+                                     ? static_cast<int>(ReadFile(Path("limit.xdb")).size())
                                      : 20);
         DbTClose(db);
     }
@@ -329,7 +329,7 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
     for (bool isTagged : {true, false}) {
         const std::string &file = isTagged ? tagged : plain;
         SCOPED_TRACE(isTagged ? "tagged" : "plain");
-        WriteAll(Path("nul.xdb"), file);
+        WriteFile(Path("nul.xdb"), file);
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
         // What a lookup finds is what a list shows: neither sees the record
@@ -350,7 +350,7 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
         for (int at = 0; at < n; ++at) {
             std::string key(n, 'q');
             key[at] = '\0';
-            WriteAll(Path("nul.xdb"), TaggedHeader(2) + TaggedRecord(std::string(n, 'q'), "ok") +
+            WriteFile(Path("nul.xdb"), TaggedHeader(2) + TaggedRecord(std::string(n, 'q'), "ok") +
                                           TaggedRecord(key, "bad"));
             DbmSetV4DriverPathHandling();
             DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
@@ -381,7 +381,7 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         std::string file = Path("refused.xdb");
-        WriteAll(file, c.bytes);
+        WriteFile(file, c.bytes);
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(file.c_str(), 0);
         EXPECT_EQ(DbTWritable(db), c.writable ? 1 : 0);
@@ -402,7 +402,7 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
         EXPECT_EQ(DbmTPutRecord(db, "new", "n", 1), 0);
         EXPECT_EQ(DbmTArchiveDb(db), 0);
         testing::internal::GetCapturedStderr();
-        EXPECT_EQ(ReadAll(file), c.bytes);
+        EXPECT_EQ(ReadFile(file), c.bytes);
         EXPECT_FALSE(Exists(file + "_new"));
         DbTClose(db);
     }
@@ -417,11 +417,11 @@ TEST_F(DamagedDb, WriteBackDropsTheDamagedTailAndCountsTheRecords) {
         std::string file = plain ? PlainRecord("a", "1") + PlainRecord("b", "2") +
                                        PlainRecord("c", "3").substr(0, 5)
                                  : TaggedHeader(7) + two + cut;
-        WriteAll(Path("wb.xdb"), file);
+        WriteFile(Path("wb.xdb"), file);
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(Path("wb.xdb").c_str(), DBT_NOARCHIVE);
         ASSERT_EQ(DbmTArchiveDb(db), 1);
-        std::string raw = ReadAll(Path("wb.xdb"));
+        std::string raw = ReadFile(Path("wb.xdb"));
         if (plain) {
             EXPECT_EQ(raw, PlainRecord("a", "1") + PlainRecord("b", "2"));
         } else {

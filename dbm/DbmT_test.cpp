@@ -59,7 +59,7 @@ TEST_F(TaggedDb, NewDatabaseIsTaggedWithHeaderAndBigEndianLengths) {
     EXPECT_EQ(db->DbType, DBT_EMPTY);
     ASSERT_EQ(Put(db, "25_1011", "Hello"), 1);
     EXPECT_EQ(db->DbType, DBT_TAGGED);
-    std::string raw = ReadAll(Path("new.xdb"));
+    std::string raw = ReadFile(Path("new.xdb"));
     ASSERT_EQ(raw.size(), 16u + 4 + 8 + 5);
     EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA1\0", 8));
     // L = K + data + 2 = 8 + 5 + 2, K = 8, both big-endian; then two runs.
@@ -73,17 +73,17 @@ TEST_F(TaggedDb, HeaderCountFollowsTheRecords) {
     for (int i = 0; i < 12; ++i)
         ASSERT_EQ(Put(db, "k" + std::to_string(i), "v"), 1);
     ASSERT_EQ(Put(db, "k3", "again"), 1);
-    EXPECT_EQ(ReadAll(Path("count.xdb")).substr(0, 9), std::string("TXDBAA12\0", 9));
+    EXPECT_EQ(ReadFile(Path("count.xdb")).substr(0, 9), std::string("TXDBAA12\0", 9));
     ASSERT_EQ(DbmTDeleteRecords(db, "k1"), 1); // k1, k10, k11
     EXPECT_EQ(db->Count, 9);
-    EXPECT_EQ(ReadAll(Path("count.xdb")).substr(0, 8), std::string("TXDBAA9\0", 8));
+    EXPECT_EQ(ReadFile(Path("count.xdb")).substr(0, 8), std::string("TXDBAA9\0", 8));
 }
 
 TEST_F(TaggedDb, DeletingTheLastRecordLeavesAnEmptyHeader) {
     DbT *db = Open("last.xdb");
     ASSERT_EQ(Put(db, "only", "one"), 1);
     EXPECT_EQ(DbmTDeleteRecord(db, "only"), 1);
-    std::string raw = ReadAll(Path("last.xdb"));
+    std::string raw = ReadFile(Path("last.xdb"));
     ASSERT_EQ(raw.size(), 16u);
     EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA0\0", 8));
     EXPECT_EQ(DbmTDeleteRecord(db, "only"), 0);
@@ -101,22 +101,22 @@ TEST_F(TaggedDb, ReadsAPlainFileAndKeepsItPlain) {
     EXPECT_EQ(Get(db, "b"), "22");
     ASSERT_EQ(Put(db, "c", "333"), 1);
     ASSERT_EQ(Put(db, "a", "4444"), 1);
-    EXPECT_EQ(ReadAll(file),
+    EXPECT_EQ(ReadFile(file),
               PlainRecord("b", "22") + PlainRecord("c", "333") + PlainRecord("a", "4444"));
     DbmSetV4DriverPathHandling();
     char buf[16];
     EXPECT_EQ(DbmGetRecord(file.c_str(), "a", buf), 4);
     EXPECT_EQ(std::string(buf, 4), "4444");
     EXPECT_EQ(DbmTDeleteRecord(db, "b"), 1);
-    EXPECT_EQ(ReadAll(file), PlainRecord("c", "333") + PlainRecord("a", "4444"));
+    EXPECT_EQ(ReadFile(file), PlainRecord("c", "333") + PlainRecord("a", "4444"));
 }
 
 TEST_F(TaggedDb, PlainImageRefusesBodiesThePlainReaderCannotTake) {
-    WriteAll(Path("p.xdb"), PlainRecord("x", "y"));
+    WriteFile(Path("p.xdb"), PlainRecord("x", "y"));
     DbT *db = Open("p.xdb");
-    std::string before = ReadAll(Path("p.xdb"));
+    std::string before = ReadFile(Path("p.xdb"));
     EXPECT_EQ(Put(db, "k", std::string(65524, 'a')), 0); // body 65528
-    EXPECT_EQ(ReadAll(Path("p.xdb")), before);
+    EXPECT_EQ(ReadFile(Path("p.xdb")), before);
     EXPECT_EQ(Get(db, "x"), "y");
     EXPECT_EQ(Put(db, "k", std::string(65523, 'a')), 1); // body 65527
     DbmSetV4DriverPathHandling();
@@ -126,10 +126,10 @@ TEST_F(TaggedDb, PlainImageRefusesBodiesThePlainReaderCannotTake) {
 TEST_F(TaggedDb, TaggedStoreRefusesBodiesOverSixteenBitsAndLongKeys) {
     DbT *db = Open("t.xdb");
     ASSERT_EQ(Put(db, "x", "y"), 1);
-    std::string before = ReadAll(Path("t.xdb"));
+    std::string before = ReadFile(Path("t.xdb"));
     EXPECT_EQ(Put(db, "k", std::string(65532, 'a')), 0); // body 65536
     EXPECT_EQ(Put(db, std::string(4096, 'K'), "v"), 0);
-    EXPECT_EQ(ReadAll(Path("t.xdb")), before);
+    EXPECT_EQ(ReadFile(Path("t.xdb")), before);
     EXPECT_EQ(Put(db, "k", std::string(65531, 'a')), 1); // body 65535
     EXPECT_EQ(DbmTGetRecordSize(db, "k"), 65531);
     std::string longKey(4095, 'K');
@@ -142,7 +142,7 @@ TEST_F(TaggedDb, FiveMagicBytesMakeATaggedFile) {
     for (char sixth : {'A', 'Z', '\0', '\xff'}) {
         std::string header = TaggedHeader(1);
         header[5] = sixth;
-        WriteAll(Path("m.xdb"), header + TaggedRecord("key", "val"));
+        WriteFile(Path("m.xdb"), header + TaggedRecord("key", "val"));
         DbT *db = Open("m.xdb", DBT_NOREFRESH);
         EXPECT_EQ(db->DbType, DBT_TAGGED) << int(sixth);
         EXPECT_EQ(Get(db, "key"), "val");
@@ -152,36 +152,36 @@ TEST_F(TaggedDb, FiveMagicBytesMakeATaggedFile) {
 TEST_F(TaggedDb, DeferredWriteBackLeavesTheFileUntilArchived) {
     DbT *db = Open("def.xdb");
     ASSERT_EQ(Put(db, "a", "1"), 1);
-    std::string before = ReadAll(Path("def.xdb"));
+    std::string before = ReadFile(Path("def.xdb"));
     db->Flags |= DBT_NOARCHIVE;
     EXPECT_EQ(Put(db, "b", "2"), 1);
     EXPECT_EQ(DbmTDeleteRecord(db, "a"), 1);
-    EXPECT_EQ(ReadAll(Path("def.xdb")), before);
+    EXPECT_EQ(ReadFile(Path("def.xdb")), before);
     EXPECT_EQ(Get(db, "b"), "2"); // the refresh keeps the change: the file is unchanged
     EXPECT_EQ(Get(db, "a"), "");
     EXPECT_EQ(DbmTArchiveDb(db), 1);
-    EXPECT_EQ(ReadAll(Path("def.xdb")).substr(16), TaggedRecord("b", "2"));
+    EXPECT_EQ(ReadFile(Path("def.xdb")).substr(16), TaggedRecord("b", "2"));
 }
 
 TEST_F(TaggedDb, DeferredChangesOnAnEmptyFileSurviveTheRefresh) {
-    WriteAll(Path("empty.xdb"), "");
+    WriteFile(Path("empty.xdb"), "");
     DbT *db = Open("empty.xdb", DBT_NOARCHIVE);
     EXPECT_EQ(db->DbType, DBT_EMPTY);
     ASSERT_EQ(Put(db, "k", "v"), 1);
     EXPECT_EQ(Get(db, "k"), "v");
-    EXPECT_EQ(ReadAll(Path("empty.xdb")), "");
+    EXPECT_EQ(ReadFile(Path("empty.xdb")), "");
     ASSERT_EQ(DbmTArchiveDb(db), 1);
-    EXPECT_EQ(ReadAll(Path("empty.xdb")).substr(16), TaggedRecord("k", "v"));
+    EXPECT_EQ(ReadFile(Path("empty.xdb")).substr(16), TaggedRecord("k", "v"));
 }
 
 TEST_F(TaggedDb, AnEmptyFileLoadsAsAHeaderAndWritesBackAsAnEmptyDatabase) {
-    WriteAll(Path("blank.xdb"), "");
+    WriteFile(Path("blank.xdb"), "");
     DbT *db = Open("blank.xdb");
     ASSERT_EQ(db->DbType, DBT_EMPTY);
     ASSERT_EQ(db->ImageSize, 16);
     EXPECT_EQ(std::string(db->pImage, 8), std::string("TXDBAA0\0", 8));
     ASSERT_EQ(DbmTArchiveDb(db), 1);
-    std::string raw = ReadAll(Path("blank.xdb"));
+    std::string raw = ReadFile(Path("blank.xdb"));
     ASSERT_EQ(raw.size(), 16u);
     EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA0\0", 8));
     DbT *again = Open("blank.xdb");
@@ -189,8 +189,8 @@ TEST_F(TaggedDb, AnEmptyFileLoadsAsAHeaderAndWritesBackAsAnEmptyDatabase) {
     EXPECT_EQ(again->Count, 0);
     EXPECT_EQ(Keys(again), "(null)");
     ASSERT_EQ(Put(again, "k", "v"), 1);
-    EXPECT_EQ(ReadAll(Path("blank.xdb")),
-              ReadAll(Path("blank.xdb")).substr(0, 16) + TaggedRecord("k", "v"));
+    EXPECT_EQ(ReadFile(Path("blank.xdb")),
+              ReadFile(Path("blank.xdb")).substr(0, 16) + TaggedRecord("k", "v"));
 }
 
 TEST_F(TaggedDb, RefreshesAfterAnotherProcessReplacesTheFile) {
@@ -199,16 +199,12 @@ TEST_F(TaggedDb, RefreshesAfterAnotherProcessReplacesTheFile) {
     EXPECT_EQ(Get(reader, "k"), "");
     for (int round = 0; round < 5; ++round) {
         std::string value = "v" + std::to_string(round);
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
+        ChildResult writer = RunChild([&] {
             DbmSetV4DriverPathHandling();
             DbT *w = DbTOpen(Path("shared.xdb").c_str(), 0);
             _exit(Put(w, "k", value) == 1 ? 0 : 1);
-        }
-        int status;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        });
+        ASSERT_EQ(writer.status, 0) << writer.err;
         // Several replacements within one second are still seen.
         EXPECT_EQ(Get(reader, "k"), value);
         EXPECT_EQ(DbmTGetRecordSize(reader, "k"), 2);
@@ -273,14 +269,14 @@ TEST_F(TaggedDb, CopiesARecord) {
 }
 
 TEST_F(TaggedDb, FirstOfDuplicateKeysWinsAndDeleteRemovesThemAll) {
-    WriteAll(Path("dup.xdb"), TaggedHeader(4) + TaggedRecord("k", "first") +
+    WriteFile(Path("dup.xdb"), TaggedHeader(4) + TaggedRecord("k", "first") +
                                   TaggedRecord("other", "o") + TaggedRecord("k", "second") +
                                   TaggedRecord("k", "third"));
     DbT *db = Open("dup.xdb");
     EXPECT_EQ(Get(db, "k"), "first");
     ASSERT_EQ(Put(db, "k", "new"), 1);
     EXPECT_EQ(WalkHandle(db), (Records{{"other", "o"}, {"k", "new"}}));
-    EXPECT_EQ(ReadAll(Path("dup.xdb")).substr(16),
+    EXPECT_EQ(ReadFile(Path("dup.xdb")).substr(16),
               TaggedRecord("other", "o") + TaggedRecord("k", "new"));
 }
 
@@ -297,12 +293,12 @@ TEST_F(TaggedDb, NormalModeUsesTheToolRoot) {
     DbT *db = DbTOpen("Core", 0);
     open_.push_back(db);
     ASSERT_EQ(Put(db, "1_1", "one"), 1);
-    EXPECT_EQ(ReadAll(DbFile("Core")).substr(16), TaggedRecord("1_1", "one"));
-    WriteAll(dir_ + "/plainfile", PlainRecord("k", "v"));
+    EXPECT_EQ(ReadFile(DbFile("Core")).substr(16), TaggedRecord("1_1", "one"));
+    WriteFile(dir_ + "/plainfile", PlainRecord("k", "v"));
     DbT *byPath = DbTOpen((dir_ + "/plainfile").c_str(), 0); // no dot: ".xdb" added
     open_.push_back(byPath);
     EXPECT_EQ(byPath->DbType, DBT_EMPTY);
-    WriteAll(dir_ + "/plainfile.xdb", PlainRecord("k", "v"));
+    WriteFile(dir_ + "/plainfile.xdb", PlainRecord("k", "v"));
     EXPECT_EQ(Get(byPath, "k"), "v");
 }
 
@@ -356,12 +352,12 @@ TEST_F(TaggedDb, ConvertsBetweenFormatsThroughClear) {
     ASSERT_EQ(Put(db, "a", "1"), 1);
     ASSERT_EQ(Put(db, "b", "2"), 1);
     ASSERT_EQ(DbmTArchiveDb(db), 1);
-    EXPECT_EQ(ReadAll(Path("conv.xdb")), PlainRecord("a", "1") + PlainRecord("b", "2"));
+    EXPECT_EQ(ReadFile(Path("conv.xdb")), PlainRecord("a", "1") + PlainRecord("b", "2"));
     DbTClear(db, DBT_TAGGED);
     ASSERT_EQ(Put(db, "a", "1"), 1);
     ASSERT_EQ(DbmTArchiveDb(db), 1);
-    EXPECT_EQ(ReadAll(Path("conv.xdb")).substr(0, 7), "TXDBAA1");
-    EXPECT_EQ(ReadAll(Path("conv.xdb")).substr(16), TaggedRecord("a", "1"));
+    EXPECT_EQ(ReadFile(Path("conv.xdb")).substr(0, 7), "TXDBAA1");
+    EXPECT_EQ(ReadFile(Path("conv.xdb")).substr(16), TaggedRecord("a", "1"));
 }
 
 // Random stores and deletes on both image types: every lookup through the
@@ -369,7 +365,7 @@ TEST_F(TaggedDb, ConvertsBetweenFormatsThroughClear) {
 TEST_F(TaggedDb, IndexAgreesWithTheWalkThroughRandomChanges) {
     for (int plain = 0; plain < 2; ++plain) {
         std::string name = plain ? "rp.xdb" : "rt.xdb";
-        if (plain) WriteAll(Path(name), PlainRecord("seed", "s"));
+        if (plain) WriteFile(Path(name), PlainRecord("seed", "s"));
         DbT *db = Open(name, DBT_NOARCHIVE);
         std::map<std::string, std::string> model;
         if (plain) model["seed"] = "s";
@@ -425,7 +421,7 @@ TEST_F(TaggedDb, WriteBackKeepsTheFilesModeAndANewFileGetsMode666) {
 }
 
 TEST_F(TaggedDb, AHandleBuiltByTheCallerWorksWithoutTheStoresBookkeeping) {
-    WriteAll(Path("own.xdb"), TaggedHeader(2) + TaggedRecord("a", "1") + TaggedRecord("b", "22"));
+    WriteFile(Path("own.xdb"), TaggedHeader(2) + TaggedRecord("a", "1") + TaggedRecord("b", "22"));
     DbT db{};
     db.pName = SaveStr("%s", Path("own.xdb").c_str());
     DbmSetV4DriverPathHandling();
@@ -436,7 +432,7 @@ TEST_F(TaggedDb, AHandleBuiltByTheCallerWorksWithoutTheStoresBookkeeping) {
     EXPECT_EQ(Get(&db, "a"), "1");
     EXPECT_EQ(DbTWritable(&db), 1);
     ASSERT_EQ(Put(&db, "c", "333"), 1);
-    EXPECT_EQ(ReadAll(Path("own.xdb")).substr(16),
+    EXPECT_EQ(ReadFile(Path("own.xdb")).substr(16),
               TaggedRecord("a", "1") + TaggedRecord("b", "22") + TaggedRecord("c", "333"));
     EXPECT_EQ(Keys(&db), ",a,b,c,");
     PutMem(db.pImage);
@@ -457,7 +453,7 @@ TEST_F(TaggedDb, LookupsFindTheFirstRecordBeforeAndAfterTheIndexIsBuilt) {
     }
     for (auto &[k, v] : Records(model))
         file += TaggedRecord(k, "later");
-    WriteAll(Path("first.xdb"), file);
+    WriteFile(Path("first.xdb"), file);
     for (int round = 0; round < 3; ++round) {
         for (auto &[k, v] : model) {
             DbT *db = Open("first.xdb", DBT_NOREFRESH);

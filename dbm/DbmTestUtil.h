@@ -1,16 +1,13 @@
 // DbmTestUtil.h - helpers shared by the record database tests: a private
-// directory per test, whole-file reads and writes, record builders that lay
-// out both file formats by hand.
+// directory per test that is also the tool root, and record builders that
+// lay out both file formats by hand.
 #pragma once
 
 #include "Dbm.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,20 +16,7 @@
 
 namespace dbmtest {
 
-inline std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline bool Exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+using namespace testsupport;
 
 // A run stored as the files keep it: e[i] = p[i] ^ p[i+1].
 inline std::string Scramble(std::string p) {
@@ -91,9 +75,8 @@ inline Records WalkHandle(DbT *db) {
 class DbmDir : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/dbm_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(tmp_.path.empty());
+        dir_ = tmp_.path;
         ASSERT_EQ(getcwd(oldCwd_, sizeof oldCwd_), oldCwd_);
         ASSERT_EQ(chdir(dir_.c_str()), 0);
         root_ = dir_;
@@ -105,14 +88,13 @@ class DbmDir : public ::testing::Test {
         DbmV4DriverPathHandling = 0;
         pToolPath = nullptr;
         if (chdir(oldCwd_) != 0) ADD_FAILURE() << "cannot return to " << oldCwd_;
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
     }
     // The file of database name in normal mode.
     std::string DbFile(const std::string &name) const { return dir_ + "/db/" + name + ".xdb"; }
     // A path in the test directory, for full-path mode.
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
 
+    TempDir tmp_{"dbm_test"};
     std::string dir_, root_;
     char oldCwd_[4096];
 };

@@ -38,8 +38,8 @@ std::string KeyList(const char *name, const char *sep = ",", const char *end = "
 TEST_F(PlainDb, StoresRecordsByteForByteInTheFile) {
     ASSERT_EQ(Put("t", "k", "ab"), 1);
     // L = K + data + 2 = 2 + 2 + 2; the body is one run, length field included.
-    EXPECT_EQ(ReadAll(DbFile("t")), PlainRecord("k", "ab"));
-    std::string raw = ReadAll(DbFile("t"));
+    EXPECT_EQ(ReadFile(DbFile("t")), PlainRecord("k", "ab"));
+    std::string raw = ReadFile(DbFile("t"));
     EXPECT_EQ(raw.substr(0, 2), std::string("\x06\x00", 2)); // little-endian length
     EXPECT_EQ(Get("t", "k"), "ab");
     EXPECT_FALSE(Exists(DbFile("t") + "_new"));
@@ -47,7 +47,7 @@ TEST_F(PlainDb, StoresRecordsByteForByteInTheFile) {
 }
 
 TEST_F(PlainDb, ReadsRecordsWrittenByHand) {
-    WriteAll(DbFile("h"), PlainRecord("one", "1") + PlainRecord("two", std::string("\0\xff", 2)) +
+    WriteFile(DbFile("h"), PlainRecord("one", "1") + PlainRecord("two", std::string("\0\xff", 2)) +
                               PlainRecord("", "e"));
     EXPECT_EQ(Get("h", "one"), "1");
     EXPECT_EQ(Get("h", "two"), std::string("\0\xff", 2));
@@ -62,12 +62,12 @@ TEST_F(PlainDb, StoringAnExistingKeyMovesItToTheEnd) {
     ASSERT_EQ(Put("m", "b", "2"), 1);
     ASSERT_EQ(Put("m", "a", "3"), 1);
     EXPECT_EQ(KeyList("m"), ",b,a,");
-    EXPECT_EQ(ReadAll(DbFile("m")), PlainRecord("b", "2") + PlainRecord("a", "3"));
+    EXPECT_EQ(ReadFile(DbFile("m")), PlainRecord("b", "2") + PlainRecord("a", "3"));
 }
 
 TEST_F(PlainDb, SmallestRecordHasAnEmptyKeyAndOneByte) {
     ASSERT_EQ(Put("s", "", "x"), 1);
-    std::string raw = ReadAll(DbFile("s"));
+    std::string raw = ReadFile(DbFile("s"));
     ASSERT_EQ(raw.size(), 6u);
     EXPECT_EQ(raw.substr(0, 2), Le16(4));
     EXPECT_EQ(raw, PlainRecord("", "x"));
@@ -94,20 +94,20 @@ TEST_F(PlainDb, RefusesRecordsTheReaderCannotTakeBack) {
     // Key "k" (K = 2): the largest body is 65527 bytes, 65523 data bytes.
     std::string fits(65523, 'f'), tooBig(65524, 'g');
     ASSERT_EQ(Put("big", "k", fits), 1);
-    std::string before = ReadAll(DbFile("big"));
+    std::string before = ReadFile(DbFile("big"));
     EXPECT_EQ(Put("big", "k", tooBig), 0);
     EXPECT_EQ(Put("big", "other", std::string(70000, 'h')), 0);
-    EXPECT_EQ(ReadAll(DbFile("big")), before);
+    EXPECT_EQ(ReadFile(DbFile("big")), before);
     EXPECT_EQ(Get("big", "k"), fits);
 }
 
 TEST_F(PlainDb, DeletingAMissingKeyRewritesTheFileUnchanged) {
     ASSERT_EQ(Put("d", "a", "1"), 1);
-    std::string before = ReadAll(DbFile("d"));
+    std::string before = ReadFile(DbFile("d"));
     EXPECT_EQ(DbmDeleteRecord("d", "zz"), 1);
-    EXPECT_EQ(ReadAll(DbFile("d")), before);
+    EXPECT_EQ(ReadFile(DbFile("d")), before);
     EXPECT_EQ(DbmDeleteRecord("d", "a"), 1);
-    EXPECT_EQ(ReadAll(DbFile("d")), "");
+    EXPECT_EQ(ReadFile(DbFile("d")), "");
     EXPECT_EQ(DbmDeleteRecord("missing", "a"), 0);
     EXPECT_EQ(DbmDeleteRecords("missing", "a"), 0);
 }
@@ -123,7 +123,7 @@ TEST_F(PlainDb, DeletesByPrefix) {
 
 TEST_F(PlainDb, KeyListIsNullForEmptyAndMissingDatabases) {
     EXPECT_EQ(KeyList("none"), "(null)");
-    WriteAll(DbFile("empty"), "");
+    WriteFile(DbFile("empty"), "");
     EXPECT_EQ(KeyList("empty"), "(null)");
     for (const char *k : {"k1", "k2", "k3"})
         ASSERT_EQ(Put("l", k, "v"), 1);
@@ -177,10 +177,10 @@ TEST_F(PlainDb, LinkListHoldsKeyAndDataOfMatchingRecords) {
 }
 
 TEST_F(PlainDb, ListsDatabasesOfTheWorkingDirectory) {
-    WriteAll(dir_ + "/db/a.xdb", "");
-    WriteAll(dir_ + "/db/b.xdb_new", "");
-    WriteAll(dir_ + "/db/c.txt", "");
-    WriteAll(dir_ + "/db/d.xdb.old", "");
+    WriteFile(dir_ + "/db/a.xdb", "");
+    WriteFile(dir_ + "/db/b.xdb_new", "");
+    WriteFile(dir_ + "/db/c.txt", "");
+    WriteFile(dir_ + "/db/d.xdb.old", "");
     char *list = DbmGetDbList(0);
     ASSERT_NE(list, nullptr);
     EXPECT_STREQ(list, "a");
@@ -190,7 +190,7 @@ TEST_F(PlainDb, ListsDatabasesOfTheWorkingDirectory) {
     EXPECT_STREQ(list, " a");
     PutMem(list);
 
-    WriteAll(dir_ + "/db/e.xdb", "");
+    WriteFile(dir_ + "/db/e.xdb", "");
     list = DbmGetDbList(0);
     std::string s = list;
     EXPECT_TRUE(s == "a,e" || s == "e,a") << s;
@@ -198,8 +198,8 @@ TEST_F(PlainDb, ListsDatabasesOfTheWorkingDirectory) {
 }
 
 TEST_F(PlainDb, DatabaseListWithoutDatabasesIsEmptyOrOneBlank) {
-    WriteAll(dir_ + "/db/notes.txt", "");
-    WriteAll(dir_ + "/db/x.xdb_new", "");
+    WriteFile(dir_ + "/db/notes.txt", "");
+    WriteFile(dir_ + "/db/x.xdb_new", "");
     for (int flag : {0, 1, 7}) {
         char *list = DbmGetDbList(flag);
         ASSERT_NE(list, nullptr) << flag;
@@ -220,7 +220,7 @@ TEST_F(PlainDb, DatabaseListKeepsTheCallersTokenizerScan) {
 TEST_F(PlainDb, DatabaseListIsNullWithoutTheDirectory) {
     ASSERT_EQ(system(("rm -rf '" + dir_ + "/db'").c_str()), 0);
     EXPECT_EQ(DbmGetDbList(0), nullptr);
-    WriteAll(dir_ + "/db", "a file, not a directory");
+    WriteFile(dir_ + "/db", "a file, not a directory");
     EXPECT_EQ(DbmGetDbList(1), nullptr);
 }
 
@@ -229,7 +229,7 @@ TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
     std::string root = dir_ + "/tools";
     pToolPath = root.data();
     ASSERT_EQ(Put("new", "k", "v"), 1);
-    EXPECT_EQ(ReadAll(root + "/db/new.xdb"), PlainRecord("k", "v"));
+    EXPECT_EQ(ReadFile(root + "/db/new.xdb"), PlainRecord("k", "v"));
     struct stat st;
     ASSERT_EQ(stat((dir_ + "/db").c_str(), &st), 0); // ./db of the working directory
     EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -238,7 +238,7 @@ TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
 }
 
 TEST_F(PlainDb, DumpPrintsLengthsAndPrintableBytes) {
-    WriteAll(dir_ + "/dump.db",
+    WriteFile(dir_ + "/dump.db",
              PlainRecord("k1", std::string("a\tb\0~", 5)) + PlainRecord("", "Z"));
     testing::internal::CaptureStdout();
     DumpDbm("dump");
@@ -258,7 +258,7 @@ TEST_F(PlainDb, FullPathModeAddressesTheFileItself) {
     DbmSetV4DriverPathHandling();
     ASSERT_EQ(Put(file.c_str(), "k", "v1"), 1);
     ASSERT_EQ(Put(file.c_str(), "k2", "v2"), 1);
-    EXPECT_EQ(ReadAll(file), PlainRecord("k", "v1") + PlainRecord("k2", "v2"));
+    EXPECT_EQ(ReadFile(file), PlainRecord("k", "v1") + PlainRecord("k2", "v2"));
     EXPECT_EQ(Get(file.c_str(), "k"), "v1");
     EXPECT_FALSE(Exists(file + "_new"));
     EXPECT_EQ(DbmDeleteRecord(file.c_str(), "k"), 1);
@@ -349,7 +349,7 @@ TEST_F(PlainDb, AFileWithNoReadableRecordIsNeverRewritten) {
         {"one byte", "x"},
     };
     for (auto &[what, bytes] : cases) {
-        WriteAll(file, bytes);
+        WriteFile(file, bytes);
         testing::internal::CaptureStderr();
         EXPECT_EQ(Put(file.c_str(), "new", "n"), 0) << what;
         EXPECT_EQ(DbmDeleteRecord(file.c_str(), "k"), 0) << what;
@@ -358,11 +358,11 @@ TEST_F(PlainDb, AFileWithNoReadableRecordIsNeverRewritten) {
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("ERROR: no readable record in " + file), std::string::npos)
             << what << err;
-        EXPECT_EQ(ReadAll(file), bytes) << what;
+        EXPECT_EQ(ReadFile(file), bytes) << what;
         EXPECT_FALSE(Exists(file + "_new")) << what;
     }
     // An empty file holds no record and loses nothing.
-    WriteAll(file, "");
+    WriteFile(file, "");
     EXPECT_EQ(Put(file.c_str(), "new", "n"), 1);
-    EXPECT_EQ(ReadAll(file), PlainRecord("new", "n"));
+    EXPECT_EQ(ReadFile(file), PlainRecord("new", "n"));
 }

@@ -222,13 +222,6 @@ Result RunHost(const std::vector<std::string> &argv, const std::string &input, i
     return Spawn(argv, input, timeoutSec);
 }
 
-std::string ReadHostFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 Sandbox::Sandbox(const std::string &name) : overlays_{"/usr", "/var", "/etc"} {
     MakeScratchDir();
     upper_ = std::string(ScratchDir()) + "/" + name + "." + std::to_string(getpid()) + "." +
@@ -337,18 +330,6 @@ std::string ShellQuote(const std::string &text) {
 std::string WaitForProcess(const std::string &name) {
     return "i=0; until ps -e -o comm= | grep -qx " + ShellQuote(name) +
            " || [ $i -ge 200 ]; do sleep 0.05; i=$((i+1)); done";
-}
-
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 std::vector<Call> Calls(const std::string &log) {

@@ -48,6 +48,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -85,7 +87,7 @@ Result RunHost(const std::vector<std::string> &argv, const std::string &input = 
                int timeoutSec = 120);
 
 // Reads a whole host file; empty when it cannot be read.
-std::string ReadHostFile(const std::string &path);
+inline std::string ReadHostFile(const std::string &path) { return testsupport::ReadFile(path); }
 
 class Sandbox {
   public:
@@ -143,10 +145,10 @@ std::string ShellQuote(const std::string &text);
 std::string WaitForProcess(const std::string &name);
 
 // True when text holds part.
-bool Contains(const std::string &text, const std::string &part);
+using testsupport::Contains;
 
 // The lines of text without their line ends.
-std::vector<std::string> Lines(const std::string &text);
+using testsupport::Lines;
 
 // One call as a program of the sample site records it (site/programs): the
 // program, its arguments (argv[0] first), working directory, "<real>

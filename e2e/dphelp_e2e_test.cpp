@@ -1,13 +1,12 @@
 // dphelp_e2e_test.cpp - the help tool run as a program: its options and
 // errors, the dumped text, and the dump set side by side with w3m's.
 #include "Sandbox.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <sys/wait.h>
@@ -16,61 +15,27 @@
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = testsupport::ChildResult;
 
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs argv with the environment's LANG set to lang; stdin is /dev/null.
-Result RunProgram(const std::vector<std::string> &argv, const char *lang = "C.UTF-8") {
-    std::string base = ::testing::TempDir() + "/dphelp_e2e_" + std::to_string(getpid());
-    std::string outPath = base + ".out", errPath = base + ".err";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        setenv("LANG", lang, 1);
-        unsetenv("LC_ALL");
-        unsetenv("LC_CTYPE");
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    Result r;
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    r.out = ReadAll(outPath);
-    r.err = ReadAll(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    return r;
+// Runs argv with the environment's LANG set to lang and nothing on stdin.
+Result RunTool(const std::vector<std::string> &argv, const char *lang = "C.UTF-8") {
+    return testsupport::RunProgram(argv, "", {std::string("LANG=") + lang, "LC_ALL", "LC_CTYPE"},
+                                   "", testsupport::Stderr::Apart);
 }
 
 std::string Page(const char *name) { return std::string(HELP_PAGES) + "/" + name; }
 
-Result Dump(const char *page, const char *lang = "C.UTF-8") { return RunProgram({DPHELP, "--dump", Page(page)}, lang); }
+Result Dump(const char *page, const char *lang = "C.UTF-8") { return RunTool({DPHELP, "--dump", Page(page)}, lang); }
 
-bool HaveW3m() { return RunProgram({"sh", "-c", "command -v w3m"}).status == 0; }
+bool HaveW3m() { return RunTool({"sh", "-c", "command -v w3m"}).status == 0; }
 
 TEST(Dphelp, HelpAndUsage) {
-    Result r = RunProgram({DPHELP, "--help"});
+    Result r = RunTool({DPHELP, "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("usage: dphelp FILE[#anchor]"), std::string::npos);
     EXPECT_NE(r.out.find("dphelp --dump FILE"), std::string::npos);
     for (std::vector<std::string> args : {std::vector<std::string>{DPHELP}, {DPHELP, "--dump"}, {DPHELP, "--bogus", "x"}}) {
-        r = RunProgram(args);
+        r = RunTool(args);
         EXPECT_NE(r.status, 0) << args.size();
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
@@ -79,7 +44,7 @@ TEST(Dphelp, HelpAndUsage) {
 
 TEST(Dphelp, FilesThatCannotBeShownAreErrors) {
     for (const std::string &file : {std::string("/nonexistent/help.html"), Page("../dphelp_e2e_test.cpp")}) {
-        Result r = RunProgram({DPHELP, "--dump", file});
+        Result r = RunTool({DPHELP, "--dump", file});
         EXPECT_EQ(r.status, 1) << file;
         EXPECT_TRUE(r.out.empty()) << file;
         EXPECT_NE(r.err.find("dphelp: cannot show " + file), std::string::npos) << r.err;
@@ -135,7 +100,7 @@ TEST(Dphelp, DumpMatchesW3mOnParagraphsAndLists) {
     }
     for (const char *page : {"paragraphs.html", "lists.html", "pages.html"}) {
         Result ours = Dump(page);
-        Result w3m = RunProgram({"w3m", "-dump", "-cols", "80", "-T", "text/html", "-O", "UTF-8", Page(page)});
+        Result w3m = RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", "-O", "UTF-8", Page(page)});
         ASSERT_EQ(ours.status, 0) << page;
         ASSERT_EQ(w3m.status, 0) << page;
         EXPECT_EQ(Comparable(ours.out, true), Comparable(w3m.out, false)) << page;
@@ -151,8 +116,8 @@ TEST(Dphelp, LongLinesStayWholeWhereW3mWrapsThem) {
     std::string sentence;
     for (int i = 0; i < 12; ++i) sentence += "word" + std::to_string(i) + " long ";
     std::ofstream(path) << "<html><body><p>" << sentence << "</p></body></html>";
-    Result ours = RunProgram({DPHELP, "--dump", path});
-    Result w3m = RunProgram({"w3m", "-dump", "-cols", "80", "-T", "text/html", path});
+    Result ours = RunTool({DPHELP, "--dump", path});
+    Result w3m = RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", path});
     unlink(path.c_str());
     EXPECT_EQ(Comparable(ours.out, false).size(), 1u);
     EXPECT_EQ(Comparable(w3m.out, false).size(), 2u);
@@ -172,7 +137,7 @@ struct Viewer {
 
 #define REQUIRE_TMUX()                                                                              \
     do {                                                                                            \
-        if (RunProgram({"sh", "-c", "command -v tmux"}).status != 0) {                              \
+        if (RunTool({"sh", "-c", "command -v tmux"}).status != 0) {                                 \
             if (getenv("CI")) FAIL() << "tmux is required under CI";                                \
             GTEST_SKIP() << "tmux is not installed";                                                \
         }                                                                                           \

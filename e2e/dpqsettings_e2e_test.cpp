@@ -1,6 +1,7 @@
 // The queue-settings tool on a real terminal (tmux): answers typed, the
 // screen read back, and the files it writes.
 #include "Sandbox.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,11 @@ std::string Program() {
     return DPQSETTINGS_PATH;
 }
 
-// A scratch directory of this test, removed afterwards. It lies under /tmp
-// with a name of letters and digits, because a settings file name typed
-// after 's' may hold only letters, digits, '-', '_' and '/'.
-struct Scratch {
-    std::string path;
-    Scratch() {
-        std::string tmpl = "/tmp/dpqsettings-XXXXXX";
-        path = mkdtemp(tmpl.data()) ? tmpl : "";
-    }
-    ~Scratch() { std::filesystem::remove_all(path); }
+// A scratch directory of this test, removed afterwards. Its path holds only
+// letters, digits, '-', '_' and '/', as a settings file name typed after 's'
+// must.
+struct Scratch : testsupport::TempDir {
+    Scratch() : TempDir("dpqsettings") {}
 };
 
 // dpqsettings on a terminal of its own, applying into dir.

@@ -8,9 +8,7 @@
 
 namespace {
 
-bool Contains(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
+using e2e::Contains;
 
 std::string Unique(const std::string &stem) {
     return stem + std::to_string(getpid());

@@ -7,10 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -20,87 +17,32 @@
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out, err;
-};
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<std::string> DirEntries(const std::string &dir) {
-    std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    while (dirent *e = d ? readdir(d) : nullptr)
-        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
-    if (d) closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using namespace testsupport;
+using Result = ChildResult;
 
 class Xdb : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/xdb_e2e_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
-    }
-    std::string P(const std::string &name) const { return dir_ + "/" + name; }
+    void SetUp() override { ASSERT_FALSE(tmp_.path.empty()); }
+    std::string P(const std::string &name) const { return tmp_ / name; }
 
     // Runs xdb with args in the test directory, feeding it input.
-    Result Run(std::vector<std::string> args, const std::string &input = "") {
-        std::string in = P(".in"), out = P(".out"), err = P(".err");
-        WriteAll(in, input);
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (chdir(dir_.c_str()) != 0) _exit(127);
-            int fi = open(in.c_str(), O_RDONLY),
-                fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-                fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fi, 0);
-            dup2(fo, 1);
-            dup2(fe, 2);
-            std::vector<char *> argv{const_cast<char *>(XDB_PATH)};
-            for (std::string &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(XDB_PATH, argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
-        unlink(in.c_str());
-        unlink(out.c_str());
-        unlink(err.c_str());
-        return r;
+    Result Run(const std::vector<std::string> &args, const std::string &input = "") {
+        std::vector<std::string> argv{XDB_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, dir_, {}, input, Stderr::Apart);
     }
 
     // The records of a file as the library reads them, in file order.
     std::vector<std::pair<std::string, std::string>> Records(const std::string &name) {
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(P(name).c_str(), DBT_NOREFRESH);
-        std::vector<std::pair<std::string, std::string>> out;
-        DbmLink *list = DbmTGetDbLinkList(db, "");
-        for (DbmLink *l = list; l; l = l->pNext)
-            out.emplace_back(l->pKey, std::string(l->pData, l->DataLen));
-        DbmFreeDbLinkList(list);
+        dbmtest::Records out = dbmtest::WalkHandle(db);
         DbTClose(db);
         return out;
     }
 
-    std::string dir_;
+    TempDir tmp_{"xdb_e2e"};
+    const std::string &dir_ = tmp_.path;
 };
 
 std::string AllBytes() {
@@ -146,12 +88,12 @@ TEST_F(Xdb, WrongUsageExitsTwoWithAMessage) {
 }
 
 TEST_F(Xdb, PutsFromArgumentFileAndStandardInput) {
-    WriteAll(P("value.bin"), AllBytes());
+    WriteFile(P("value.bin"), AllBytes());
     ASSERT_EQ(Run({"put", "t.xdb", "arg", "from an argument"}).status, 0);
     ASSERT_EQ(Run({"put", "--file", "value.bin", "t.xdb", "file"}).status, 0);
     ASSERT_EQ(Run({"put", "t.xdb", "stdin", "-"}, std::string("in\0put\n", 7)).status, 0);
     ASSERT_EQ(Run({"put", "--", "t.xdb", "--dash", "--value"}).status, 0);
-    EXPECT_EQ(ReadAll(P("t.xdb")).substr(0, 7), "TXDBAA4"); // a new file is tagged
+    EXPECT_EQ(ReadFile(P("t.xdb")).substr(0, 7), "TXDBAA4"); // a new file is tagged
     Result r = Run({"get", "t.xdb", "file"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, AllBytes());
@@ -228,14 +170,14 @@ TEST_F(Xdb, ExportThenImportGivesIdenticalRecordsForEveryByte) {
         EXPECT_EQ(Records(copy), Records(src));
         // The text form names the format: the copy is byte for byte the same
         // apart from the tagged header's filler.
-        std::string a = ReadAll(P(src)), b = ReadAll(P(copy));
+        std::string a = ReadFile(P(src)), b = ReadFile(P(copy));
         if (std::string(format) == "plain") {
             EXPECT_EQ(a, b);
         } else {
             EXPECT_EQ(a.substr(16), b.substr(16));
         }
         ASSERT_EQ(Run({"export", src, "out.txt"}).status, 0);
-        EXPECT_EQ(ReadAll(P("out.txt")), ex.out);
+        EXPECT_EQ(ReadFile(P("out.txt")), ex.out);
     }
 }
 
@@ -244,10 +186,10 @@ TEST_F(Xdb, ConvertsBetweenFormats) {
         ASSERT_EQ(Run({"put", "c.xdb", k, std::string("v") + k}).status, 0);
     auto recs = Records("c.xdb");
     ASSERT_EQ(Run({"convert", "--to", "plain", "c.xdb", "p.xdb"}).status, 0);
-    EXPECT_NE(ReadAll(P("p.xdb")).substr(0, 5), "TXDBA");
+    EXPECT_NE(ReadFile(P("p.xdb")).substr(0, 5), "TXDBA");
     EXPECT_EQ(Records("p.xdb"), recs);
     ASSERT_EQ(Run({"convert", "--to", "tagged", "p.xdb"}).status, 0);
-    EXPECT_EQ(ReadAll(P("p.xdb")).substr(0, 7), "TXDBAA3");
+    EXPECT_EQ(ReadFile(P("p.xdb")).substr(0, 7), "TXDBAA3");
     EXPECT_EQ(Records("p.xdb"), recs);
     Result r = Run({"check", "p.xdb"});
     EXPECT_EQ(r.status, 0);
@@ -267,18 +209,18 @@ TEST_F(Xdb, ConvertRefusesRecordsTheTargetFormatCannotHold) {
 TEST_F(Xdb, ChecksAndReportsADamagedTail) {
     ASSERT_EQ(Run({"put", "k.xdb", "one", "1"}).status, 0);
     ASSERT_EQ(Run({"put", "k.xdb", "two", "22"}).status, 0);
-    std::string whole = ReadAll(P("k.xdb"));
+    std::string whole = ReadFile(P("k.xdb"));
     Result ok = Run({"check", "k.xdb"});
     EXPECT_EQ(ok.status, 0);
     EXPECT_EQ(ok.out, "k.xdb: tagged, 2 records, " + std::to_string(whole.size()) + " bytes\n");
-    WriteAll(P("k.xdb"), whole.substr(0, whole.size() - 1));
+    WriteFile(P("k.xdb"), whole.substr(0, whole.size() - 1));
     Result bad = Run({"check", "k.xdb"});
     EXPECT_EQ(bad.status, 1);
     // Header 16, "one" 9 bytes, "two" 10 bytes less the cut one.
     EXPECT_EQ(bad.out, "k.xdb: tagged, 1 records, 34 bytes\n"
                        "k.xdb: damaged tail: 9 bytes from offset 25 are not whole records\n"
                        "k.xdb: the header counts 2 records\n");
-    WriteAll(P("e.xdb"), "");
+    WriteFile(P("e.xdb"), "");
     EXPECT_EQ(Run({"check", "e.xdb"}).out, "e.xdb: empty, 0 records, 0 bytes\n");
 }
 
@@ -304,12 +246,12 @@ TEST_F(Xdb, DumpMatchesTheLibrarysDumpOfAPlainFile) {
             exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadAll(P("lib.out")), r.out);
+    EXPECT_EQ(ReadFile(P("lib.out")), r.out);
 }
 
 TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
     ASSERT_EQ(Run({"put", "keep.xdb", "k", "v"}).status, 0);
-    WriteAll(P("victim"), "precious\n");
+    WriteFile(P("victim"), "precious\n");
     // The temporary name carries the process id, which exec keeps: the child
     // plants a link, or a file of its own, under the name before it becomes xdb.
     for (bool link : {true, false}) {
@@ -319,7 +261,7 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
         if (pid == 0) {
             if (chdir(dir_.c_str()) != 0) _exit(127);
             std::string tmp = "out.txt.tmp" + std::to_string(getpid());
-            if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteAll(tmp, "planted\n"), false))
+            if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteFile(tmp, "planted\n"), false))
                 _exit(127);
             int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(fe, 2);
@@ -331,9 +273,9 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
         waitpid(pid, &status, 0);
         std::string tmp = P("out.txt.tmp" + std::to_string(pid));
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-        EXPECT_NE(ReadAll(err).find("xdb: "), std::string::npos) << ReadAll(err);
-        EXPECT_EQ(ReadAll(P("victim")), "precious\n");
-        EXPECT_EQ(ReadAll(tmp), link ? "precious\n" : "planted\n"); // left as it was found
+        EXPECT_NE(ReadFile(err).find("xdb: "), std::string::npos) << ReadFile(err);
+        EXPECT_EQ(ReadFile(P("victim")), "precious\n");
+        EXPECT_EQ(ReadFile(tmp), link ? "precious\n" : "planted\n"); // left as it was found
         struct stat st;
         EXPECT_NE(stat(P("out.txt").c_str(), &st), 0);
         unlink(tmp.c_str());
@@ -343,7 +285,7 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
 
 TEST_F(Xdb, FailuresLeaveNoFileBehind) {
     ASSERT_EQ(Run({"put", "keep.xdb", "k", "v"}).status, 0);
-    std::string before = ReadAll(P("keep.xdb"));
+    std::string before = ReadFile(P("keep.xdb"));
     struct Case {
         std::vector<std::string> args;
         std::string input;
@@ -363,7 +305,7 @@ TEST_F(Xdb, FailuresLeaveNoFileBehind) {
         Result r = Run(c.args, c.input);
         EXPECT_EQ(r.status, 1) << c.args[0] << " " << c.input;
         EXPECT_EQ(r.err.find("xdb: ") != std::string::npos, true) << r.err;
-        EXPECT_EQ(ReadAll(P("keep.xdb")), before);
+        EXPECT_EQ(ReadFile(P("keep.xdb")), before);
         EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"keep.xdb"})
             << c.args[0] << " " << c.input;
     }
@@ -374,11 +316,6 @@ namespace {
 const std::string kNothingReadable =
     "no readable record (neither format, or damaged before its first record)";
 
-mode_t ModeOf(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 } // namespace
 
 TEST_F(Xdb, AFileWithNothingReadableIsRefusedByEveryCommand) {
@@ -387,8 +324,8 @@ TEST_F(Xdb, AFileWithNothingReadableIsRefusedByEveryCommand) {
     ASSERT_EQ(Run({"put", "t.xdb", "k1", "one"}).status, 0);
     ASSERT_EQ(Run({"put", "t.xdb", "k2", "two"}).status, 0);
     ASSERT_EQ(Run({"put", "good.xdb", "g", "v"}).status, 0);
-    std::string damaged = "X" + ReadAll(P("t.xdb")).substr(1);
-    WriteAll(P("t.xdb"), damaged);
+    std::string damaged = "X" + ReadFile(P("t.xdb")).substr(1);
+    WriteFile(P("t.xdb"), damaged);
     const std::string shown = "xdb: t.xdb: " + kNothingReadable + "\n";
     const std::string kept = "xdb: t.xdb: " + kNothingReadable + "; it is left as it is\n";
     struct Case {
@@ -415,7 +352,7 @@ TEST_F(Xdb, AFileWithNothingReadableIsRefusedByEveryCommand) {
         EXPECT_EQ(r.status, 1) << c.args[0];
         EXPECT_EQ(r.err, c.err) << c.args[0];
         EXPECT_EQ(r.out, "") << c.args[0];
-        EXPECT_EQ(ReadAll(P("t.xdb")), damaged) << c.args[0];
+        EXPECT_EQ(ReadFile(P("t.xdb")), damaged) << c.args[0];
         EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"good.xdb", "t.xdb"})) << c.args[0];
     }
     Result check = Run({"check", "t.xdb"});
@@ -434,8 +371,8 @@ TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
     // that both readers apply, so neither shows it and check says why.
     std::string first = dbmtest::PlainRecord("a", std::string(14, 'a'));
     std::string big = dbmtest::PlainRecord("b", std::string(65527, 'b'));
-    WriteAll(P("big.xdb"), first + big);
-    ASSERT_EQ(ReadAll(P("big.xdb")).size(), 65553u);
+    WriteFile(P("big.xdb"), first + big);
+    ASSERT_EQ(ReadFile(P("big.xdb")).size(), 65553u);
     Result r = Run({"check", "big.xdb"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
@@ -449,7 +386,7 @@ TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
     EXPECT_STREQ(keys, ",a,");
     PutMem(keys);
     // At the limit itself the record is whole for both.
-    WriteAll(P("edge.xdb"), first + dbmtest::PlainRecord("b", std::string(65523, 'b')));
+    WriteFile(P("edge.xdb"), first + dbmtest::PlainRecord("b", std::string(65523, 'b')));
     Result edge = Run({"check", "edge.xdb"});
     EXPECT_EQ(edge.status, 0) << edge.out;
     EXPECT_EQ(Run({"list", "edge.xdb"}).out, "a\nb\n");
@@ -457,7 +394,7 @@ TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
 
 TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
     std::string nulKey("k\0x", 3);
-    WriteAll(P("nul.xdb"), dbmtest::TaggedHeader(2) + dbmtest::TaggedRecord("good", "g") +
+    WriteFile(P("nul.xdb"), dbmtest::TaggedHeader(2) + dbmtest::TaggedRecord("good", "g") +
                                dbmtest::TaggedRecord(nulKey, "v"));
     EXPECT_EQ(Run({"list", "nul.xdb"}).out, "good\n");
     Result get = Run({"get", "nul.xdb", "k"});
@@ -471,7 +408,7 @@ TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
                          "nul.xdb: the record at offset 26 is none: its key holds a NUL byte\n"
                          "nul.xdb: the header counts 2 records\n");
     // The same in a plain file.
-    WriteAll(P("nulp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord(nulKey, "v"));
+    WriteFile(P("nulp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord(nulKey, "v"));
     EXPECT_EQ(Run({"list", "nulp.xdb"}).out, "good\n");
     EXPECT_EQ(Run({"get", "nulp.xdb", "k"}).status, 1);
     Result checkp = Run({"check", "nulp.xdb"});
@@ -485,13 +422,13 @@ TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
 TEST_F(Xdb, GetFindsARecordWithAnEmptyKeyThatListShows) {
     // The plain layer stores a record under the empty key; a tagged file may
     // hold one too. get finds the first one, as for any other key.
-    WriteAll(P("empty.xdb"), dbmtest::TaggedHeader(4) + dbmtest::TaggedRecord("good", "g") +
+    WriteFile(P("empty.xdb"), dbmtest::TaggedHeader(4) + dbmtest::TaggedRecord("good", "g") +
                                  dbmtest::TaggedRecord("", "v") + dbmtest::TaggedRecord("", "w") +
                                  dbmtest::TaggedRecord("after", "a"));
-    WriteAll(P("emptyp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord("", "v") +
+    WriteFile(P("emptyp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord("", "v") +
                                   dbmtest::PlainRecord("", "w") +
                                   dbmtest::PlainRecord("after", "a"));
-    WriteAll(P("none.xdb"), dbmtest::TaggedHeader(1) + dbmtest::TaggedRecord("good", "g"));
+    WriteFile(P("none.xdb"), dbmtest::TaggedHeader(1) + dbmtest::TaggedRecord("good", "g"));
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -523,7 +460,7 @@ TEST_F(Xdb, GetFindsARecordWithAnEmptyKeyThatListShows) {
 TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
     mode_t mask = umask(022);
     ASSERT_EQ(Run({"put", "m.xdb", "k", "v"}).status, 0);
-    EXPECT_EQ(ModeOf(P("m.xdb")), 0666u);
+    EXPECT_EQ(Mode(P("m.xdb")), 0666);
     ASSERT_EQ(chmod(P("m.xdb").c_str(), 0600), 0);
     const std::vector<std::vector<std::string>> changes = {
         {"put", "m.xdb", "k2", "v"}, {"copy", "m.xdb", "k", "k3"},
@@ -533,7 +470,7 @@ TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
     for (const auto &args : changes) {
         Result r = Run(args, "k4\tv\n");
         EXPECT_EQ(r.status, 0) << args[0] << r.err;
-        EXPECT_EQ(ModeOf(P("m.xdb")), 0600u) << args[0];
+        EXPECT_EQ(Mode(P("m.xdb")), 0600) << args[0];
     }
     EXPECT_EQ(Run({"list", "m.xdb"}).out, "k\nk2\nk4\n");
     umask(mask);

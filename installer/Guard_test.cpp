@@ -13,11 +13,11 @@
 #include <functional>
 #include <string>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "setup.h"
 
-using insttest::Sleeper;
-using insttest::TempDir;
+using testsupport::Sleeper;
+using testsupport::TempDir;
 
 namespace {
 
@@ -32,29 +32,22 @@ struct GuardRun {
 GuardRun runGuard(const std::string &list, const std::string &input,
                   const std::function<void()> &before = nullptr)
 {
-    TempDir io;
-    { std::ofstream(io / "in") << input; }
     auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (before)
-            before();
-        int fi = open((io / "in").c_str(), O_RDONLY);
-        int fo = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fi, 0);
-        dup2(fo, 1);
-        unsetenv("LANG");
-        pCurLang = nullptr;
-        int r = QuitForRunningProcesses(list.c_str());
-        fflush(stdout);
-        _exit(r);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
+    testsupport::ChildResult r = testsupport::RunChild(
+        [&] {
+            if (before)
+                before();
+            unsetenv("LANG");
+            pCurLang = nullptr;
+            int result = QuitForRunningProcesses(list.c_str());
+            fflush(stdout);
+            _exit(result);
+        },
+        input);
     GuardRun g;
     g.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    g.result = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    g.out = insttest::ReadFile(io / "out");
+    g.result = r.status;
+    g.out = r.out;
     return g;
 }
 
@@ -80,7 +73,7 @@ TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
     // A program whose name merely holds a watched name does not count.
     TempDir t;
     const std::string name = uniqueName("s");
-    Sleeper s(t.path(), name + "d", "60");
+    Sleeper s(t.path, name + "d", "60");
     g = runGuard("," + name + ",", "2\n");
     EXPECT_EQ(g.result, 0);
     EXPECT_EQ(g.out, "");
@@ -90,7 +83,7 @@ TEST(Guard, ShowsTheReportAndQuitsOnTwo)
 {
     TempDir t;
     const std::string name = uniqueName("q");
-    Sleeper s(t.path(), name, "60");
+    Sleeper s(t.path, name, "60");
     GuardRun g = runGuard(",other," + name + ",", "2\n");
     EXPECT_EQ(g.result, 1);
     EXPECT_EQ(g.out, "\nThe following processes are running.\n"
@@ -102,7 +95,7 @@ TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
 {
     TempDir t;
     const std::string name = uniqueName("x");
-    Sleeper s(t.path(), name, "60");
+    Sleeper s(t.path, name, "60");
     GuardRun g = runGuard("," + name + ",", "x\n\n\n2\n");
     EXPECT_EQ(g.result, 1);
     size_t count = 0;
@@ -116,7 +109,7 @@ TEST(Guard, EndOfInputEndsTheRunWithStatusOne)
     // Nobody chose to quit: the run ends as a failure, not as the user's quit.
     TempDir t;
     const std::string name = uniqueName("e");
-    Sleeper s(t.path(), name, "60");
+    Sleeper s(t.path, name, "60");
     const std::string list = "," + name + ",";
     EXPECT_EXIT(
         {
@@ -145,7 +138,7 @@ TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
             execl(path.c_str(), name.c_str(), "3", static_cast<char *>(nullptr));
             _exit(127);
         }
-        insttest::WaitForName(sleeper, name);
+        testsupport::WaitForName(sleeper, name);
     });
     EXPECT_EQ(g.result, 0);
     // One look after five seconds finds nothing; the menu came only once.

@@ -10,14 +10,14 @@
 #include <cstring>
 #include <string>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using insttest::ReadFile;
-using insttest::TempDir;
-using insttest::WriteFile;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -39,7 +39,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
     WriteFile(dir / "disks", lower);
     EXPECT_EXIT(
         {
-            GetDisksData(dir.path().c_str());
+            GetDisksData(dir.path.c_str());
             _exit(strcmp(LineBuf, lower.c_str()) == 0 ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
@@ -49,7 +49,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
     WriteFile(dir / "DISKS", "disks\nPkg_tar.aa\nend_of_list pkg_tar.zz\n");
     EXPECT_EXIT(
         {
-            GetDisksData(dir.path().c_str());
+            GetDisksData(dir.path.c_str());
             fprintf(stderr, "[%s]", LineBuf);
             _exit(strcmp(LineBuf, "DISKS\nPKG_TAR.AA\nend_of_list pkg_tar.zz\n") == 0 ? 0 : 1);
         },
@@ -60,7 +60,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
     EXPECT_EXIT(
         {
             unsetenv("LANG");
-            GetDisksData(dir.path().c_str());
+            GetDisksData(dir.path.c_str());
         },
         testing::ExitedWithCode(1), "^ERROR: can't open file, DornaInstall/disks\n$");
 }
@@ -68,7 +68,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
 TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList)
 {
     TempDir dir("join");
-    const std::string work = dir.path();
+    const std::string work = dir.path;
     for (const char *piece : {"pkg_tar.aa", "pkg_tar.ab", "PKG_TAR.AC", "pkg_tar.ad", "other"})
         WriteFile(dir / piece, std::string(piece) + "|");
     // Blanks and line ends separate the words, a tab does not; a named piece

@@ -16,16 +16,17 @@
 
 #include <gtest/gtest.h>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using insttest::Exists;
-using insttest::Mode;
-using insttest::ReadFile;
-using insttest::TempDir;
-using insttest::WriteFile;
+using testsupport::Contains;
+using testsupport::Exists;
+using testsupport::Mode;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -56,7 +57,7 @@ class PkgSite {
     }
     ~PkgSite() { unlink(logPath().c_str()); }
 
-    std::string root() const { return dir_.path(); }
+    std::string root() const { return dir_.path; }
     std::string work() const { return dir_ / "work"; }
     std::string pkg() const { return dir_ / "work/pkg"; }
     std::string app() const { return dir_ / "app"; }
@@ -66,12 +67,12 @@ class PkgSite {
 
     void PkgFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
     {
-        insttest::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
+        testsupport::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
         WriteFile(pkg() + "/" + rel, text, mode);
     }
     void AppFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
     {
-        insttest::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
+        testsupport::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
         WriteFile(app() + "/" + rel, text, mode);
     }
 
@@ -88,34 +89,27 @@ class PkgSite {
     ListRun RunNoWrite(const std::string &input = "", const std::function<void()> &before = nullptr,
                        const std::function<void()> &after = nullptr)
     {
+        testsupport::ChildResult child = testsupport::RunChild(
+            [&] {
+                dup2(1, 2);
+                my_name = SaveStr("%s", name_.c_str());
+                flUseLog = 1;
+                pDornaInstallDir = SaveStr("%s", work().c_str());
+                pAppDir = SaveStr("%s", app().c_str());
+                pTargetInstallDir = SaveStr("%s", root().c_str());
+                InitSysCmdList();
+                if (before)
+                    before();
+                int r = ProcessPkgList("pkg");
+                if (after)
+                    after();
+                fflush(nullptr);
+                _exit(kReturned + r);
+            },
+            input);
         ListRun result;
-        std::string outPath = dir_ / "child.out";
-        std::string inPath = dir_ / "child.in";
-        WriteFile(inPath, input);
-        fflush(nullptr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            freopen(inPath.c_str(), "r", stdin);
-            freopen(outPath.c_str(), "w", stdout);
-            dup2(fileno(stdout), 2);
-            my_name = SaveStr("%s", name_.c_str());
-            flUseLog = 1;
-            pDornaInstallDir = SaveStr("%s", work().c_str());
-            pAppDir = SaveStr("%s", app().c_str());
-            pTargetInstallDir = SaveStr("%s", root().c_str());
-            InitSysCmdList();
-            if (before)
-                before();
-            int r = ProcessPkgList("pkg");
-            if (after)
-                after();
-            fflush(nullptr);
-            _exit(kReturned + r);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = ReadFile(outPath);
+        result.status = child.status;
+        result.out = child.out;
         result.log = ReadFile(logPath());
         return result;
     }
@@ -124,11 +118,6 @@ class PkgSite {
     TempDir dir_;
     std::string name_;
 };
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::string KernelRelease()
 {
@@ -404,7 +393,7 @@ TEST(PkgList, SedNeverWritesThroughAPlantedLink)
         EXPECT_EQ(ReadFile(s.app() + "/conf"), "two\n");
         EXPECT_FALSE(Exists(s.tmpPath()));
         EXPECT_FALSE(Exists("/nonexistent/dangling"));
-        insttest::Shell("echo one > '" + s.app() + "/conf'");
+        testsupport::Shell("echo one > '" + s.app() + "/conf'");
     }
 }
 
@@ -571,7 +560,7 @@ TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
     EXPECT_TRUE(Exists(s.app() + "/tool"));
 
     // A copy of sleep under a name of our own stands for a running program.
-    insttest::Sleeper sleeper(s.root(), "pkgtestsleep", "60");
+    testsupport::Sleeper sleeper(s.root(), "pkgtestsleep", "60");
     ASSERT_TRUE(sleeper.running());
     r = s.Run("checkps ,pkgnosuchprog,pkgtestsleep,\nc after\n", "2\n");
     EXPECT_EQ(r.status, kReturned + 1) << r.out;

@@ -7,23 +7,23 @@
 
 #include <gtest/gtest.h>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "setup.h"
 #include "utils.h"
 
-using insttest::Mode;
-using insttest::ReadFile;
-using insttest::TempDir;
-using insttest::WriteFile;
+using testsupport::Mode;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 namespace {
 
 // What the host's own tools say, independently of the installer's code.
 std::string ExpectedWord()
 {
-    if (insttest::Shell("ps -e -o comm= | grep -qx cupsd").status == 0)
+    if (testsupport::Shell("ps -e -o comm= | grep -qx cupsd").status == 0)
         return " CUPS ";
-    if (insttest::Shell("lpd=$(command -v lpd || ls /usr/sbin/lpd 2>/dev/null) && "
+    if (testsupport::Shell("lpd=$(command -v lpd || ls /usr/sbin/lpd 2>/dev/null) && "
                        "\"$lpd\" -V 2>&1 | grep -q LPRng")
             .status == 0)
         return " LPRng ";
@@ -40,7 +40,7 @@ TEST(PrintSystem, FlagsFileHoldsTheHostsPrintSystemWordWithMode0644)
     // An earlier, longer file with other bits is replaced whole.
     WriteFile(path, " LPRng CUPS BSD something longer\n", 0600);
     mode_t old = umask(077);
-    int written = createPrintingSubsystemFile(dir.path().c_str());
+    int written = createPrintingSubsystemFile(dir.path.c_str());
     umask(old);
     EXPECT_EQ(written, 1);
     EXPECT_EQ(ReadFile(path), ExpectedWord());

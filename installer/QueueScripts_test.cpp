@@ -14,17 +14,17 @@
 
 #include <gtest/gtest.h>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"
 
-using insttest::Exists;
-using insttest::Lines;
-using insttest::ReadFile;
-using insttest::RunProgram;
-using insttest::TempDir;
-using insttest::WriteFile;
+using testsupport::Exists;
+using testsupport::Lines;
+using testsupport::ReadFile;
+using testsupport::RunProgram;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -83,7 +83,7 @@ class ScriptSite {
     std::string Dir(const std::string &rel)
     {
         std::string path = dir_ / rel;
-        insttest::Shell("mkdir -p '" + path + "'");
+        testsupport::Shell("mkdir -p '" + path + "'");
         return path;
     }
 
@@ -109,14 +109,14 @@ class ScriptSite {
 
     const std::string &app() const { return app_; }
     const std::string &spool() const { return spool_; }
-    const insttest::Outcome &last() const { return last_; }
+    const testsupport::ChildResult &last() const { return last_; }
 
   private:
     TempDir dir_;
     std::string app_;
     std::string spool_;
     std::string log_;
-    insttest::Outcome last_;
+    testsupport::ChildResult last_;
     std::vector<std::string> wrapper_;
 };
 
@@ -171,7 +171,7 @@ TEST(QueueScripts, EveryScriptStartsWithShellBannerAndToolPath)
         EXPECT_EQ(lines[7], "ToolPath=\"" + site.app() + "\"");
         size_t flags = std::string(name) == "DornaDSF" ? 9 : 8;
         EXPECT_EQ(lines[flags], "CfgFlags=`cat ${ToolPath}/.dp_cfg`");
-        EXPECT_EQ(insttest::Mode(site.app() + "/" + name), 0755);
+        EXPECT_EQ(testsupport::Mode(site.app() + "/" + name), 0755);
     }
     std::string dsf = ReadFile(site.app() + "/DornaDSF");
     EXPECT_NE(dsf.find("\nSpoolDir=\"" + site.spool() + "\"\n"), std::string::npos);
@@ -204,7 +204,7 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
         "exec /opt/Dorna/dpxx/dprint \"$@\"",
     };
     EXPECT_EQ(tail, expected);
-    EXPECT_EQ(insttest::Mode(launcher), 0755);
+    EXPECT_EQ(testsupport::Mode(launcher), 0755);
 
     // Run it: it changes into the directory and passes its arguments on.
     std::string app = dir / "app";
@@ -213,14 +213,14 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
     GenSimpleScript(launcher.c_str(), ScriptShShell, SimpleScript, app.c_str(), app.c_str(),
                     "prog");
     std::string log = dir / "calls.log";
-    insttest::Outcome r =
-        RunProgram({launcher, "one", "two words", "*"}, dir.path(), {"REC_LOG=" + log});
+    testsupport::ChildResult r =
+        RunProgram({launcher, "one", "two words", "*"}, dir.path, {"REC_LOG=" + log});
     EXPECT_EQ(r.status, 0) << r.out;
     std::vector<std::string> calls = Lines(ReadFile(log));
     EXPECT_TRUE(Has(calls, "cwd " + app));
     EXPECT_EQ(Only(calls, "arg "),
               (std::vector<std::string>{"arg one", "arg two words", "arg *"}));
-    EXPECT_TRUE(Has(calls, "env DPrintFileSourceDir=" + dir.path()));
+    EXPECT_TRUE(Has(calls, "env DPrintFileSourceDir=" + dir.path));
 }
 
 TEST(QueueScripts, UnwritableScriptIsReportedAndSkipped)
@@ -272,7 +272,7 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
     for (const std::string &script : scripts) {
         SCOPED_TRACE(script);
         for (const char *shell : kShells) {
-            insttest::Outcome r = RunProgram({shell, "-n", script}, "/");
+            testsupport::ChildResult r = RunProgram({shell, "-n", script}, "/");
             EXPECT_EQ(r.status, 0) << shell << ": " << r.out;
         }
         // Exclusions, each for a reason of the scripts' trade:
@@ -288,7 +288,7 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
         //          is the application directory the installer just made.
         //  SC2009  the daemon watch loop greps ps: pgrep is missing on several
         //          of the Unix hosts that template serves.
-        insttest::Outcome r = RunProgram({"/usr/bin/shellcheck", "-s", "sh", "-e",
+        testsupport::ChildResult r = RunProgram({"/usr/bin/shellcheck", "-s", "sh", "-e",
                                      "SC2006,SC2086,SC2048,SC2164,SC2009", script},
                                     "/");
         EXPECT_EQ(r.status, 0) << r.out;
@@ -347,7 +347,7 @@ TEST(QueueScripts, SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle)
     ScriptSite site;
     std::string interfaces = site.Dir("interfaces");
     std::string queue = interfaces + "/myq";
-    insttest::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + queue + "'");
+    testsupport::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + queue + "'");
     // An empty flags file, one without any print-system word, and none at all
     // all mean System V.
     for (int variant = 0; variant < 3; ++variant) {
@@ -433,7 +433,7 @@ TEST(QueueScripts, DriverScriptUnderSystemVBuildsDriverOptions)
     ScriptSite site;
     site.SetConfig(" V5 ");
     std::string queue = site.Dir("interfaces") + "/q5";
-    insttest::Shell("cp '" + site.app() + "/v4DriverScript' '" + queue + "'");
+    testsupport::Shell("cp '" + site.app() + "/v4DriverScript' '" + queue + "'");
     for (const char *shell : kShells) {
         SCOPED_TRACE(shell);
         auto calls = site.Call(shell, queue, {"12", "erin@host", "T###z", "3", "o1 o2", "/f"}, "/",
@@ -544,7 +544,7 @@ TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory)
 {
     ScriptSite site;
     std::string queue = site.Dir("interfaces") + "/q7";
-    insttest::Shell("cp '" + site.app() + "/DornaDSF' '" + queue + "'");
+    testsupport::Shell("cp '" + site.app() + "/DornaDSF' '" + queue + "'");
     site.SetConfig(" V5 ");
     auto calls = site.Call("/usr/bin/dash", queue, {"9", "u", "T###x", "1", "o", "/f1"}, "/",
                            {"DSF_FAILS=1"});
@@ -575,7 +575,7 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
     const std::string lpd = site.Dir("lpd");
     site.Dir("spool/lp1");
     const std::string interfaces = site.Dir("interfaces");
-    insttest::Shell("cp '" + site.app() + "/DornaDSF' '" + interfaces + "/q7'");
+    testsupport::Shell("cp '" + site.app() + "/DornaDSF' '" + interfaces + "/q7'");
     struct Config {
         const char *flags;
         std::string script;
@@ -593,7 +593,7 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
     };
     const std::string dsf = site.app() + "/dsf";
     auto copiesLeft = [](const std::string &dir) {
-        return dir.empty() ? std::string() : insttest::Shell("ls -A '" + dir + "' | grep '^lp.*[.]'").out;
+        return dir.empty() ? std::string() : testsupport::Shell("ls -A '" + dir + "' | grep '^lp.*[.]'").out;
     };
     for (const Config &c : configs) {
         site.SetConfig(c.flags);
@@ -628,9 +628,9 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
             } broken[] = {{"mv " + q + " " + q + ".parked", "mv " + q + ".parked " + q, 127},
                           {"chmod 644 " + q, "chmod 755 " + q, 126}};
             for (const Broken &b : broken) {
-                insttest::Shell(b.make);
+                testsupport::Shell(b.make);
                 call({});
-                insttest::Shell(b.undo);
+                testsupport::Shell(b.undo);
                 EXPECT_EQ(site.last().status, b.status) << site.last().out;
                 EXPECT_NE(site.last().out.find("DornaDSF: cannot run " + dsf + " (status " +
                                                std::to_string(b.status) + ")\n"),
@@ -650,8 +650,8 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
 {
     ScriptSite site;
     const std::string interfaces = site.Dir("interfaces");
-    insttest::Shell("cp '" + site.app() + "/v4DriverScript' '" + interfaces + "/q5'");
-    insttest::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + interfaces + "/p5'");
+    testsupport::Shell("cp '" + site.app() + "/v4DriverScript' '" + interfaces + "/q5'");
+    testsupport::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + interfaces + "/p5'");
     const std::string marker = site.Dir("marks") + "/pwned";
     const std::string texts[] = {
         "two words", "it's \"quoted\"", "$(touch " + marker + ")", "-d otherq",

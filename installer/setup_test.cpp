@@ -11,12 +11,12 @@
 #include <fstream>
 #include <string>
 
-#include "InstallerTestSupport.h"
+#include "TestSupport.h"
 #include "setup.h"
 #include "utils.h"
 
-using insttest::Outcome;
-using insttest::TempDir;
+using testsupport::ChildResult;
+using testsupport::TempDir;
 
 namespace {
 
@@ -27,12 +27,12 @@ class Program {
     Program() { system(("cp " SETUP_BINARY " '" + (dir_ / "setup_unit") + "'").c_str()); }
     ~Program() { unlink("/tmp/setup_unit.log"); }
     std::string path() const { return dir_ / "setup_unit"; }
-    Outcome run(const std::vector<std::string> &args, const std::string &input,
+    ChildResult run(const std::vector<std::string> &args, const std::string &input,
             const std::vector<std::string> &env = {"LANG"})
     {
         std::vector<std::string> argv{path()};
         argv.insert(argv.end(), args.begin(), args.end());
-        return insttest::RunProgram(argv, "/", env, input, insttest::Stderr::Apart);
+        return testsupport::RunProgram(argv, "/", env, input, testsupport::Stderr::Apart);
     }
 
   private:
@@ -122,7 +122,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
         // The parser's results are process-wide: each case runs in a child.
         EXPECT_EXIT(
             {
-                if (chdir(*c.cwd ? c.cwd : t.path().c_str()) != 0)
+                if (chdir(*c.cwd ? c.cwd : t.path.c_str()) != 0)
                     _exit(3);
                 pDornaInstallDir = SaveStr_("/tmp/DornaInstall");
                 pCmdLineInstallDir = nullptr;
@@ -152,7 +152,7 @@ TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn)
                  {"n\n", false}, {"\n", false},  {"", false},     {" y\n", false},
                  {"no\n", false}, {"x\n", false}};
     for (const Case &c : cases) {
-        Outcome r = p.run({"-v"}, c.input);
+        ChildResult r = p.run({"-v"}, c.input);
         EXPECT_EQ(r.status, 0) << "answer " << c.input;
         EXPECT_EQ(r.out.rfind("Agree (y) / Disagree (n)? "), r.out.size() - 26) << c.input;
         EXPECT_EQ(r.err, c.accepted ? "setup_unit 4.30.09\n" : "") << "answer " << c.input;
@@ -164,7 +164,7 @@ TEST(SetupProgram, VersionComesAfterTheWorkAreaIsMade)
     Program p;
     TempDir t;
     const std::string area = t / "new";
-    Outcome r = p.run({area, "-v"}, "y\n");
+    ChildResult r = p.run({area, "-v"}, "y\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "setup_unit 4.30.09\n");
     struct stat st;
@@ -189,7 +189,7 @@ TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
         {{"install", ""}, "install root", ""},
     };
     for (const Case &c : cases) {
-        Outcome r = p.run(c.args, "y\n");
+        ChildResult r = p.run(c.args, "y\n");
         EXPECT_EQ(r.status, 2) << c.word;
         EXPECT_NE(r.err.find(std::string("ERROR: the ") + c.what + " \"" + c.word + "\""),
                   std::string::npos)
@@ -205,7 +205,7 @@ TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage
          {std::vector<std::string>{"/tmp", "/opt/dpxx/sub"},
           std::vector<std::string>{"install", "/home/Dornafiles"},
           std::vector<std::string>{"/tmp", "/x/Dornadpxx/y"}}) {
-        Outcome r = p.run(args, "y\n");
+        ChildResult r = p.run(args, "y\n");
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_NE(r.err.find("ERROR: the install root \"" + args.back() + "\" holds \"Dorna\" or "
                              "\"dpxx\" other than as its last directories"),
@@ -219,7 +219,7 @@ TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage
 TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo)
 {
     Program p;
-    Outcome r = p.run({"/proc/no_such_area"}, "y\n");
+    ChildResult r = p.run({"/proc/no_such_area"}, "y\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos) << r.out;
 
@@ -246,8 +246,8 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
     const std::string name = "setup;touch pwned";
     ASSERT_EQ(system(("cp " SETUP_BINARY " '" + (t / name) + "'").c_str()), 0);
     // A work area that cannot be made ends the run early either way.
-    Outcome r = insttest::RunProgram({t / name, "/proc/no_such_area"}, t.path(), {"LANG"}, "y\n",
-                                 insttest::Stderr::Apart);
+    ChildResult r = testsupport::RunProgram({t / name, "/proc/no_such_area"}, t.path, {"LANG"}, "y\n",
+                                 testsupport::Stderr::Apart);
     unlink(("/tmp/" + name + ".log").c_str());
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("ERROR: the program name \"" + name + "\" may hold only"),
@@ -259,7 +259,7 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
 TEST(Setup, UntrustedDirectoriesOnTheWayAreFound)
 {
     TempDir t("trust");
-    const std::string root = t.path();
+    const std::string root = t.path;
     // Each row lays out one directory under the scratch directory; the path
     // looked at may lie below it and need not exist.
     struct Case {

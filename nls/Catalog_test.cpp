@@ -18,7 +18,7 @@
 
 using namespace nls_testing;
 namespace fs = std::filesystem;
-using utils_testing::ReadAll;
+using testsupport::ReadFile;
 
 namespace {
 
@@ -75,7 +75,7 @@ std::map<std::string, std::string> KeysInCode() {
             if ((ext != ".cpp" && ext != ".h") || path.find("_test") != std::string::npos ||
                 path.find("TestSupport") != std::string::npos)
                 continue;
-            std::string text = ReadAll(path);
+            std::string text = ReadFile(path);
             for (const std::regex *re : {&fetch, &fetchKey, &print}) {
                 for (std::sregex_iterator m(text.begin(), text.end(), *re), end; m != end; ++m)
                     keys[(*m)[1].str() + "_" + (*m)[2].str()] = path;
@@ -111,7 +111,7 @@ std::string Text(const std::string &lang, const std::string &key) {
 }
 
 std::vector<PoEntry> ReadPo(const std::string &path) {
-    std::string text = ReadAll(path), err;
+    std::string text = ReadFile(path), err;
     std::vector<PoEntry> entries;
     EXPECT_TRUE(PoParse(text.data(), text.size(), entries, err)) << path << ": " << err;
     return entries;
@@ -210,7 +210,7 @@ TEST(NlsCatalog, AnswerKeysOfEachLanguageAreDistinct) {
 }
 
 TEST(NlsCatalog, AliasTableIsTransConfNormalised) {
-    EXPECT_EQ(ReadAll(TOOL_ROOT + "/trans.conf"), ReadAll(CATALOG + "/trans.conf"));
+    EXPECT_EQ(ReadFile(TOOL_ROOT + "/trans.conf"), ReadFile(CATALOG + "/trans.conf"));
     std::string root = TOOL_ROOT;
     char *saved = pToolPath;
     pToolPath = root.data();
@@ -225,7 +225,7 @@ TEST(NlsCatalog, AliasTableIsTransConfNormalised) {
 TEST(NlsCatalog, AliasesAreTheInstallers) {
     // The installer keeps its table as a string literal; the catalog's
     // trans.conf must hold the same lines.
-    std::string source = ReadAll(SOURCE_ROOT + "/installer/Nls.cpp");
+    std::string source = ReadFile(SOURCE_ROOT + "/installer/Nls.cpp");
     size_t at = source.find("pTransBuf =");
     if (at == std::string::npos)
         GTEST_SKIP() << "the installer's table is not where this test looks";
@@ -239,7 +239,7 @@ TEST(NlsCatalog, AliasesAreTheInstallers) {
         table += s;
     }
     std::string conf, line;
-    std::istringstream in(ReadAll(CATALOG + "/trans.conf"));
+    std::istringstream in(ReadFile(CATALOG + "/trans.conf"));
     while (std::getline(in, line))
         if (!line.empty() && line[0] != '#') conf += line + "\n";
     EXPECT_EQ(conf, table);
@@ -262,7 +262,7 @@ Compiled Compile(const std::string &sources, const std::string &root, const std:
     std::string cmd = std::string(NLS_MKCATALOG) + " " + root + " " + sources + " " + langs +
                       " 2>" + root + ".err";
     int ws = system(cmd.c_str());
-    Compiled c{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, ReadAll(root + ".err")};
+    Compiled c{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, ReadFile(root + ".err")};
     unlink((root + ".err").c_str());
     return c;
 }
@@ -271,14 +271,14 @@ Compiled Compile(const std::string &sources, const std::string &root, const std:
 
 TEST(NlsCompiler, UnusableTranslationsFallBackToEnglish) {
     TempDir src, out;
-    WriteAll(src.path + "/trans.conf", "en_US = en\nge_GE = ge_GE de\n");
-    WriteAll(src.path + "/en_US.po", std::string(HEADER) +
+    WriteFile(src.path + "/trans.conf", "en_US = en\nge_GE = ge_GE de\n");
+    WriteFile(src.path + "/en_US.po", std::string(HEADER) +
                                          "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n\n"
                                          "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"\"\n\n"
                                          "msgctxt \"25_3\"\nmsgid \"Three\"\nmsgstr \"\"\n\n"
                                          "msgctxt \"25_4\"\nmsgid \"Four %d\"\nmsgstr \"\"\n\n"
                                          "msgctxt \"25_5\"\nmsgid \"Five\"\nmsgstr \"\"\n");
-    WriteAll(src.path + "/ge_GE.po",
+    WriteFile(src.path + "/ge_GE.po",
              std::string(HEADER) +
                  "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"Eins\"\n\n"
                  "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"Zwei %d\"\n\n"
@@ -306,15 +306,15 @@ TEST(NlsCompiler, UnusableTranslationsFallBackToEnglish) {
     EXPECT_STREQ(NlsFetchString(db, buf, 0, 999, 1), "en_US = en \nge_GE = ge_GE de \n");
     DbTClose(db);
     pToolPath = saved;
-    EXPECT_EQ(ReadAll(out.path + "/trans.conf"), "en_US = en\nge_GE = ge_GE de\n");
+    EXPECT_EQ(ReadFile(out.path + "/trans.conf"), "en_US = en\nge_GE = ge_GE de\n");
 }
 
 TEST(NlsCompiler, BrokenSourcesFailTheBuild) {
     TempDir src, out;
-    WriteAll(src.path + "/trans.conf", "en_US = en\n");
-    WriteAll(src.path + "/en_US.po",
+    WriteFile(src.path + "/trans.conf", "en_US = en\n");
+    WriteFile(src.path + "/en_US.po",
              std::string(HEADER) + "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n");
-    WriteAll(src.path + "/fr_FR.po", "msgid \"unterminated\n");
+    WriteFile(src.path + "/fr_FR.po", "msgid \"unterminated\n");
     Compiled c = Compile(src.path, out.path, "en_US fr_FR it_IT");
     EXPECT_EQ(c.status, 1);
     EXPECT_NE(c.err.find("fr_FR.po: line 1: expected a quoted string"), std::string::npos) << c.err;

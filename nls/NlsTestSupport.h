@@ -13,10 +13,10 @@
 
 namespace nls_testing {
 
-using utils_testing::ChildResult;
-using utils_testing::RunChild;
-using utils_testing::TempDir;
-using utils_testing::WriteAll;
+using testsupport::ChildResult;
+using testsupport::RunChild;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 using Records = std::vector<std::pair<std::string, std::string>>;
 
@@ -28,7 +28,7 @@ struct ToolRoot {
     ToolRoot() : savedToolPath(pToolPath) { pToolPath = dir.path.data(); }
     ~ToolRoot() { pToolPath = savedToolPath; }
 
-    void TransConf(const std::string &text) const { WriteAll(dir.path + "/trans.conf", text); }
+    void TransConf(const std::string &text) const { WriteFile(dir.path + "/trans.conf", text); }
 
     // Writes db/<lang>/<name>.xdb (tagged) with the records; a text is
     // stored with its NUL unless raw is set.

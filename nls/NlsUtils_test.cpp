@@ -8,6 +8,7 @@
 #include "MemMgr.h"
 #include "NlsTestSupport.h"
 #include "NlsUtils.h"
+#include "utils.h"
 
 using namespace nls_testing;
 

@@ -31,81 +31,6 @@
 
 namespace systest {
 
-std::string ReadFile(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text, mode_t mode) {
-  std::ofstream(path, std::ios::binary) << text;
-  chmod(path.c_str(), mode);
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> CommandLines(const std::string &cmd) {
-  std::vector<std::string> v;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return v;
-  char *line = nullptr;
-  size_t cap = 0;
-  while (getline(&line, &cap, p) > 0) v.push_back(line);
-  free(line);
-  pclose(p);
-  return v;
-}
-
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/syscmd_test_XXXXXX";
-  path = mkdtemp(tmpl);
-}
-
-TempDir::~TempDir() {
-  std::string cmd = "rm -rf '" + path + "'";
-  if (system(cmd.c_str()) != 0) perror("rm");
-}
-
-std::string TempDir::operator/(const std::string &name) const { return path + "/" + name; }
-
-ChildResult RunChild(const std::function<void()> &body) {
-  TempDir cap;
-  std::string outPath = cap / "out", errPath = cap / "err";
-  fflush(stdout);
-  fflush(stderr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(o, 1);
-    dup2(e, 2);
-    body();
-    fflush(stdout);
-    fflush(stderr);
-    _exit(::testing::Test::HasFailure() ? 99 : 0);
-  }
-  ChildResult r;
-  waitpid(pid, &r.status, 0);
-  // The log the child may have left (UseTestLog names it after its pid).
-  unlink(("/tmp/syscmd_test_" + std::to_string(pid) + ".log").c_str());
-  r.out = ReadFile(outPath);
-  r.err = ReadFile(errPath);
-  return r;
-}
-
-// Gives the process a log of its own: /tmp/<my_name>.log.
-std::string UseTestLog() {
-  my_name = SaveStr("syscmd_test_%d", static_cast<int>(getpid()));
-  flUseLog = 1;
-  std::string path = std::string("/tmp/") + my_name + ".log";
-  unlink(path.c_str());
-  return path;
-}
-
 // Directory that holds `name` first on the fixed search order of the host.
 std::string HostDirOf(const char *name) {
   for (const char *d : {"/usr/sbin", "/usr/bin", "/bin", "/sbin", "/etc", "/usr/etc"}) {
@@ -663,7 +588,7 @@ TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
         SysCmd(c.row, RUN_FATAL, "%s", c.args.c_str());
         ADD_FAILURE() << "SysCmd returned after a failure in mode 2";
       });
-      EXPECT_EQ(inner.ExitCode(), 1);
+      EXPECT_EQ(inner.status, 1);
       EXPECT_EQ(inner.out, c.out);
       EXPECT_EQ(ReadFile(log), "initializing system\n" + c.log);
     });
@@ -752,7 +677,7 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
     InitSysCmdList();
     SysCmd(CMD_RM_RF, RUN_FATAL, " %s", arg.c_str());
   });
-  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.status, 1);
   EXPECT_EQ(r2.out, "ERROR: rm: command line too long (more than 4095 characters)\n");
   EXPECT_TRUE(Exists(victim));
 }
@@ -831,7 +756,7 @@ TEST(SysCmdP, ReportsTheRealExitStatus) {
   EXPECT_EQ(r.out, "exit 3\n");
   EXPECT_EQ(r.err, "WARNING_MSG: exit status 3\n");
   auto r2 = RunChild([&] { SysCmdP(RUN_FATAL, "exit %d", 2); });
-  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.status, 1);
   EXPECT_EQ(r2.out, "exit 2\n");
   EXPECT_EQ(r2.err, "ERROR: exit 2: exit status 2\n");
   auto r3 = RunChild([&] { EXPECT_EQ(SysCmdP(RUN_FATAL, "true"), 0); });
@@ -849,7 +774,7 @@ TEST(SysCmdP, RefusesALineLongerThan511Characters) {
   EXPECT_FALSE(Exists(file));
   EXPECT_EQ(r.err, "WARNING_MSG: command line too long (more than 511 characters)\n");
   auto r2 = RunChild([&] { SysCmdP(RUN_FATAL, "%s", line.c_str()); });
-  EXPECT_EQ(r2.ExitCode(), 1);
+  EXPECT_EQ(r2.status, 1);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace utils_testing;
+using namespace testsupport;
 
 // What SysCmd writes to the log for row `row` with the argument text `arg`:
 // the shell, -c, the opening quote, the command with its flags and a blank,
@@ -37,7 +37,7 @@ std::string LogOf(const char *tag, const std::function<void()> &fn, ChildResult 
         fn();
     });
     if (result) *result = r;
-    std::string text = ReadAll(log.path);
+    std::string text = ReadFile(log.path);
     const std::string first = "initializing system\n";
     if (text.compare(0, first.size(), first) == 0) text.erase(0, first.size());
     return text;
@@ -172,8 +172,8 @@ TEST_F(SysFileTest, RelativePathsThatBeginWithADashAreNotTakenForOptions) {
 TEST_F(SysFileTest, DeleteFileRemovesTreesAndRunsNothingForMissingEntries) {
     ASSERT_EQ(mkdir(P("tree").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(P("tree/sub").c_str(), 0755), 0);
-    WriteAll(P("tree/sub/f"), "x");
-    WriteAll(P("single"), "x");
+    WriteFile(P("tree/sub/f"), "x");
+    WriteFile(P("single"), "x");
 
     std::string log = LogOf("delete", [&] {
         DeleteFile(dir.path.c_str(), "tree");
@@ -188,9 +188,9 @@ TEST_F(SysFileTest, DeleteFileRemovesTreesAndRunsNothingForMissingEntries) {
 }
 
 TEST_F(SysFileTest, DeleteFileUnderscoreTakesAWholePathOrPathAndName) {
-    WriteAll(P("one"), "1");
+    WriteFile(P("one"), "1");
     ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
-    WriteAll(P("d/two"), "2");
+    WriteFile(P("d/two"), "2");
     ASSERT_EQ(symlink("nowhere", P("dangling").c_str()), 0);
     RunChild([&] {
         DeleteFile_(P("one").c_str(), nullptr);
@@ -205,16 +205,16 @@ TEST_F(SysFileTest, DeleteFileUnderscoreTakesAWholePathOrPathAndName) {
 }
 
 TEST_F(SysFileTest, RenameFileIsAQuietMove) {
-    WriteAll(P("old"), "content");
-    WriteAll(P("a"), "a");
+    WriteFile(P("old"), "content");
+    WriteFile(P("a"), "a");
     std::string log = LogOf("rename", [&] {
         RenameFile(dir.path.c_str(), "old", "new");
         RenameFile(nullptr, P("a").c_str(), P("b").c_str());
         RenameFile(dir.path.c_str(), "missing", "x");
     });
     EXPECT_EQ(log, ""); // quiet: no entry of the command line
-    EXPECT_EQ(ReadAll(P("new")), "content");
-    EXPECT_EQ(ReadAll(P("b")), "a");
+    EXPECT_EQ(ReadFile(P("new")), "content");
+    EXPECT_EQ(ReadFile(P("b")), "a");
     EXPECT_FALSE(std::filesystem::exists(P("old")));
     EXPECT_FALSE(std::filesystem::exists(P("x")));
 }
@@ -237,7 +237,7 @@ TEST_F(SysFileTest, CreateFileMakesADirectoryWhoseNameHoldsTheNamesOfTwoEntries)
 }
 
 TEST_F(SysFileTest, DeleteFileRunsNothingForALongNameOfWhichOnlyTheStartExists) {
-    WriteAll(P(std::string(127, 'y')), "");
+    WriteFile(P(std::string(127, 'y')), "");
     std::string missing(200, 'y');
     std::string log = LogOf("longname", [&] { DeleteFile(dir.path.c_str(), missing.c_str()); });
     EXPECT_EQ(log, ""); // nothing to remove: no command runs

@@ -63,7 +63,7 @@ ChildResult RunIsolated(const std::function<void()> &body) {
 // Skips (or, under CI, fails) a test whose namespaces could not be made.
 #define REQUIRE_ISOLATION(r)                                                  \
   do {                                                                        \
-    if ((r).ExitCode() == NO_NAMESPACE) {                                     \
+    if ((r).status == NO_NAMESPACE) {                                     \
       const char *ci = getenv("CI");                                          \
       if (ci != nullptr && strcmp(ci, "true") == 0)                           \
         FAIL() << "private PID/mount namespaces unavailable under CI";       \
@@ -85,9 +85,7 @@ pid_t StartNamed(const std::string &dir, const std::string &name, uid_t uid = 0)
     execl(exe.c_str(), name.c_str(), "60", static_cast<char *>(nullptr));
     _exit(127);
   }
-  // Wait until the exec has happened and ps shows the new name.
-  std::string comm = "/proc/" + std::to_string(pid) + "/comm";
-  for (int i = 0; i < 2000 && ReadFile(comm) != name + "\n"; ++i) usleep(5000);
+  WaitForName(pid, name);  // until the exec has happened and ps shows the new name
   return pid;
 }
 
@@ -102,12 +100,6 @@ bool Alive(pid_t pid) {
   if (stat.empty()) return false;
   size_t close = stat.rfind(')');
   return close != std::string::npos && stat[close + 2] != 'Z';
-}
-
-std::string Str(char *stored) {
-  std::string s = stored ? stored : "(null)";
-  PutMem(stored);
-  return s;
 }
 
 // ---------------------------------------------------------------------------
@@ -126,7 +118,7 @@ TEST(GetDirFileList, ListsEveryEntryInTheDirectorysOwnOrder) {
   TempDir t;
   WriteFile(t / "a", "", 0644);
   mkdir((t / "bc").c_str(), 0755);
-  std::string list = Str(GetDirFileList(t.path.c_str()));
+  std::string list = Stored(GetDirFileList(t.path.c_str()));
   EXPECT_EQ(list, HostListing(t.path));
   std::set<std::string> names;
   for (size_t p = 1; p < list.size();) {
@@ -140,7 +132,7 @@ TEST(GetDirFileList, ListsEveryEntryInTheDirectorysOwnOrder) {
 
   std::string empty = t / "empty";
   mkdir(empty.c_str(), 0755);
-  std::string e = Str(GetDirFileList(empty.c_str()));
+  std::string e = Stored(GetDirFileList(empty.c_str()));
   EXPECT_TRUE(e == " . .. " || e == " .. . ") << e;
 }
 
@@ -186,7 +178,7 @@ TEST(SearchDirFileList, KeepsEntriesWhoseLastExtensionMatchesExactly) {
       continue;
     }
     ASSERT_NE(got, nullptr);
-    std::string s = Str(got);
+    std::string s = Stored(got);
     ASSERT_EQ(s.front(), ' ');
     ASSERT_EQ(s.back(), ' ');
     std::set<std::string> names;
@@ -200,7 +192,7 @@ TEST(SearchDirFileList, KeepsEntriesWhoseLastExtensionMatchesExactly) {
   // The documented case on its own: only a.ppd.
   TempDir u;
   for (const char *n : {"a.ppd", "b.PPD", "c.ppd.bak"}) WriteFile(u / n, "", 0644);
-  EXPECT_EQ(Str(SearchDirFileList(u.path.c_str(), "ppd")), " a.ppd ");
+  EXPECT_EQ(Stored(SearchDirFileList(u.path.c_str(), "ppd")), " a.ppd ");
   std::string empty = u / "empty";
   mkdir(empty.c_str(), 0755);
   EXPECT_EQ(SearchDirFileList(empty.c_str(), nullptr), nullptr);
@@ -219,15 +211,15 @@ TEST(GetSysPsIdList, CountsOnlyTheExactCommandName) {
     pid_t lpd = StartNamed(t.path, "lpd");
     pid_t mon = StartNamed(t.path, "lpdmon");
     pid_t xlpd = StartNamed(t.path, "xlpd");
-    EXPECT_EQ(Str(GetSysPsIdList("lpd")), " " + std::to_string(lpd) + " ");
-    EXPECT_EQ(Str(GetSysPsIdList("lpdmon")), " " + std::to_string(mon) + " ");
+    EXPECT_EQ(Stored(GetSysPsIdList("lpd")), " " + std::to_string(lpd) + " ");
+    EXPECT_EQ(Stored(GetSysPsIdList("lpdmon")), " " + std::to_string(mon) + " ");
     EXPECT_EQ(GetSysPsIdList("lp"), nullptr);
     EXPECT_EQ(GetSysPsIdList("TS"), nullptr);   // a word of another column
     EXPECT_EQ(GetSysPsIdList("CMD"), nullptr);  // the header
     EXPECT_EQ(GetSysPsIdList(""), nullptr);
     EXPECT_EQ(GetSysPsIdList(nullptr), nullptr);
     pid_t lpd2 = StartNamed(t.path, "lpd");
-    EXPECT_EQ(Str(GetSysPsIdList("lpd")),
+    EXPECT_EQ(Stored(GetSysPsIdList("lpd")),
               " " + std::to_string(lpd) + " " + std::to_string(lpd2) + " ");
     for (pid_t p : {lpd, mon, xlpd, lpd2}) Stop(p);
   });
@@ -252,9 +244,9 @@ TEST(CheckProcTableForExecs, ReportsEachRunningNameWithItsIds) {
         {"cupsd", "cupsd (" + ids + ")\n"},
         {",,lpd,,cupsd,,cupsd", "cupsd (" + ids + ")\ncupsd (" + ids + ")\n"},
     };
-    for (auto &c : cases) EXPECT_EQ(Str(CheckProcTableForExecs(c.list)), c.expected) << c.list;
+    for (auto &c : cases) EXPECT_EQ(Stored(CheckProcTableForExecs(c.list)), c.expected) << c.list;
     pid_t l = StartNamed(t.path, "lpd");
-    EXPECT_EQ(Str(CheckProcTableForExecs("lpd,cupsd")),
+    EXPECT_EQ(Stored(CheckProcTableForExecs("lpd,cupsd")),
               "lpd ( " + std::to_string(l) + " )\ncupsd (" + ids + ")\n");
     EXPECT_EQ(CheckProcTableForExecs(",,"), nullptr);
     EXPECT_EQ(CheckProcTableForExecs(nullptr), nullptr);
@@ -556,12 +548,12 @@ TEST(Identity, UserNameWithoutTheWhoamiCommand) {
         char *name = GetUserName();
         printf("%s", name ? name : "(null)");
     };
-    utils_testing::ChildResult r = utils_testing::RunChild(printName);
+    testsupport::ChildResult r = testsupport::RunChild(printName);
     std::string expect = getuid() == 0 ? "root" : "User ID:  " + std::to_string(getuid());
     EXPECT_EQ(r.out, expect);
 
     if (geteuid() == 0) {
-        r = utils_testing::RunChild([&] {
+        r = testsupport::RunChild([&] {
             if (setuid(65534) != 0) _exit(9);
             printName();
         });
@@ -580,11 +572,11 @@ TEST(Identity, UserNameIsTheFirstLineOfTheCommandCutAtItsLineEnd) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.script);
-        utils_testing::TempDir dir;
+        testsupport::TempDir dir;
         std::string script = dir.path + "/whoami";
-        utils_testing::WriteAll(script, std::string("#!/bin/sh\n") + c.script);
+        testsupport::WriteFile(script, std::string("#!/bin/sh\n") + c.script);
         chmod(script.c_str(), 0755);
-        utils_testing::ChildResult r = utils_testing::RunChild([&] {
+        testsupport::ChildResult r = testsupport::RunChild([&] {
             flInitSysCmd = 0;
             ComList[CMD_WHOAMI].path = SaveStr("%s", dir.path.c_str());
             char *name = GetUserName();

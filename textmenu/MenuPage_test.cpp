@@ -96,18 +96,9 @@ TEST(MenuPage, HelpAnswerOpensTheHelpViewer) {
     EXPECT_EQ(r.out, "Error in reading HTML file missing-help.html\n" + RET + "<0>");
 }
 
-// A scratch directory whose path a settings file name may hold: no dots.
-struct PlainTempDir {
-    std::string path;
-    PlainTempDir() {
-        char tmpl[] = "/tmp/textmenu-XXXXXX";
-        path = mkdtemp(tmpl) ? tmpl : "";
-    }
-    ~PlainTempDir() { std::filesystem::remove_all(path); }
-};
-
 TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
-    PlainTempDir dir;
+    // A path a settings file name may hold: no dots.
+    testsupport::TempDir dir("textmenu");
     std::string good = dir.path + "/queue_settings";
     std::string bad = dir.path + "/queue.settings";
     auto r = RunWithInput(good + "\n" + bad + "\n\n", [] {
@@ -119,7 +110,7 @@ TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
     });
     EXPECT_EQ(r.out, "Enter the settings file name: <0>Enter the settings file name: Invalid character '.'\n"
                      "This text may contain \"abc..zABC..Z012..9-_/\"" + RET + "<0>");
-    EXPECT_EQ(utils_testing::ReadAll(good), "1[] 11 0\n2[0] 9 0\n3[7] 13 0\n4[0.000] 14 0\n");
+    EXPECT_EQ(testsupport::ReadFile(good), "1[] 11 0\n2[0] 9 0\n3[7] 13 0\n4[0.000] 14 0\n");
     EXPECT_FALSE(std::filesystem::exists(bad));
 
     auto exits = RunWithInput("", [&] {
@@ -132,7 +123,7 @@ TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
     });
     EXPECT_EQ(exits.status, 0);
     EXPECT_EQ(exits.out, "");
-    EXPECT_EQ(utils_testing::ReadAll(dir.path + "/.settings"), utils_testing::ReadAll(good));
+    EXPECT_EQ(testsupport::ReadFile(dir.path + "/.settings"), testsupport::ReadFile(good));
 }
 
 TEST(MenuPage, PickOneTakesAStateNumberOrStepsToTheNextVisibleState) {

@@ -19,7 +19,7 @@
 
 namespace menu_testing {
 
-using utils_testing::ChildResult;
+using testsupport::ChildResult;
 
 // A menu whose items and texts live as long as the builder.
 struct MenuBuilder {
@@ -65,18 +65,13 @@ inline void OpenCatalog() {
 // Runs fn in a child whose standard input holds `input` and whose output is
 // captured. TERM is removed so that clearing the page prints nothing.
 inline ChildResult RunWithInput(const std::string &input, const std::function<void()> &fn) {
-    return utils_testing::RunChild([&] {
-        FILE *in = tmpfile();
-        if (in == nullptr) _exit(99);
-        fwrite(input.data(), 1, input.size(), in);
-        fflush(in);
-        rewind(in);
-        dup2(fileno(in), 0);
-        clearerr(stdin);
-        unsetenv("TERM");
-        OpenCatalog();
-        fn();
-    });
+    return testsupport::RunChild(
+        [&] {
+            unsetenv("TERM");
+            OpenCatalog();
+            fn();
+        },
+        input);
 }
 
 } // namespace menu_testing

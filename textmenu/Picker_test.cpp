@@ -1,5 +1,5 @@
 // Tests of the screen image and the full-screen state picker. Output to the
-// terminal is captured through a pipe in a child process; the picker's frame
+// terminal is captured in a child process; the picker's frame
 // texts come from a small catalog made for the test.
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -19,6 +19,7 @@
 #include "Dbm.h"
 #include "MemMgr.h"
 #include "NlsUtils.h"
+#include "TestSupport.h"
 #include "TextMenu.h"
 #include "utils.h"
 
@@ -41,48 +42,19 @@ struct Image {
     std::string All() const { return std::string(cells.begin(), cells.end()); }
 };
 
-struct Captured {
-    int status = -1;
-    std::string out;
-};
+using testsupport::ChildResult;
 
 // Runs fn in a child with standard output captured and `input` on standard
 // input; the child's environment gets LINES and COLUMNS.
-Captured InChild(const std::function<void()> &fn, const std::string &input = "", int cols = 80,
-                 int rows = 24) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return {};
-    fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(in[0], 0);
-        close(out[0]);
-        close(in[1]);
-        setenv("COLUMNS", std::to_string(cols).c_str(), 1);
-        setenv("LINES", std::to_string(rows).c_str(), 1);
-        fn();
-        fflush(stdout);
-        _exit(0);
-    }
-    close(out[1]);
-    close(in[0]);
-    // The child may be gone before it reads: a write to its closed pipe
-    // must fail, not end the test.
-    signal(SIGPIPE, SIG_IGN);
-    if (!input.empty() && write(in[1], input.data(), input.size()) < 0 && errno != EPIPE)
-        ADD_FAILURE() << "input not written";
-    close(in[1]);
-    Captured c;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
-        c.out.append(buf, static_cast<size_t>(n));
-    close(out[0]);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    c.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    return c;
+ChildResult InChild(const std::function<void()> &fn, const std::string &input = "", int cols = 80,
+                    int rows = 24) {
+    return testsupport::RunChild(
+        [&] {
+            setenv("COLUMNS", std::to_string(cols).c_str(), 1);
+            setenv("LINES", std::to_string(rows).c_str(), 1);
+            fn();
+        },
+        input);
 }
 
 struct WriteCase {
@@ -146,7 +118,7 @@ TEST(ScreenImage, FillAreaIsClippedToTheImage) {
 TEST(ScreenImage, RefreshPrintsEveryCellButTheLastAndNewlinesEndRows) {
     Image im(4, 3);
     memcpy(im.cells.data(), "abcdefghijkl", 12);
-    Captured c = InChild([&] { Refresh(&im.img); });
+    ChildResult c = InChild([&] { Refresh(&im.img); });
     EXPECT_EQ(c.out, "abcdefghijk");
 
     Image nl(4, 3);
@@ -204,7 +176,7 @@ TEST(ScreenImage, OverlayDrawsAFramedBoxOfTheTextLines) {
         SCOPED_TRACE(tc.name);
         Image im(40, 20);
         SetOvlInfo(&im.img, 5, 2, tc.width, tc.height);
-        Captured c = InChild([&] { Overlay(&im.img, tc.text, tc.wait); }, "\n");
+        ChildResult c = InChild([&] { Overlay(&im.img, tc.text, tc.wait); }, "\n");
         std::string expected;
         for (size_t i = 0; i < tc.lines.size(); ++i)
             expected += "\x1b[" + std::to_string(3 + i) + ";6H" + tc.lines[i];
@@ -216,14 +188,14 @@ TEST(ScreenImage, OverlayDrawsAFramedBoxOfTheTextLines) {
 TEST(ScreenImage, OverlayKeepsToTheTerminal) {
     Image im(20, 5);
     SetOvlInfo(&im.img, 15, 3, 50, 50);
-    Captured c = InChild([&] { Overlay(&im.img, std::string(300, 'z').c_str(), 0); });
+    ChildResult c = InChild([&] { Overlay(&im.img, std::string(300, 'z').c_str(), 0); });
     // Width cut to what fits beside column 15 (20 - 15 - 4 = 1); rows 4 and
     // 5 are all there is: the frame without text.
     EXPECT_EQ(c.out, "\x1b[4;16H*****\x1b[5;16H*****\x1b[1;1H");
 }
 
 TEST(ScreenImage, GetTermInfoSizesFromLinesAndColumnsWithoutATerminal) {
-    Captured c = InChild(
+    ChildResult c = InChild(
         [] {
             TermImage *img = GetTermInfo(nullptr);
             printf("%dx%d ", img->Cols, img->Rows);
@@ -248,13 +220,14 @@ TEST(ScreenImage, GetTermInfoSizesFromLinesAndColumnsWithoutATerminal) {
 // ---------------------------------------------------------------------------
 
 // A catalog with the picker's frame texts, opened as pDrvCoreDB in the child.
+// Its directory belongs to the test program, so that it goes when the
+// program ends; each child writes the same texts into it.
+testsupport::TempDir frameCatalogDir("picker-test");
+
 void OpenFrameCatalog() {
-    static std::string dir;
-    char tmpl[] = "/tmp/picker-test.XXXXXX";
-    dir = mkdtemp(tmpl);
-    std::filesystem::create_directories(dir + "/db");
+    std::filesystem::create_directories(frameCatalogDir / "db");
     DbmSetV4DriverPathHandling();
-    std::string path = dir + "/db/core.xdb";
+    std::string path = frameCatalogDir / "db/core.xdb";
     DbT *db = DbTOpen(path.c_str(), 0);
     const char *texts[][2] = {
         {"25_201", "s=Save"},
@@ -270,7 +243,6 @@ void OpenFrameCatalog() {
     for (auto &t : texts)
         DbmTPutRecord(db, t[0], t[1], static_cast<int>(strlen(t[1])) + 1);
     pDrvCoreDB = db;
-    atexit([] { std::filesystem::remove_all(dir); });
 }
 
 // A pick item over n states "State 1" .. "State n"; the states listed in
@@ -301,7 +273,7 @@ struct PickMenu {
 };
 
 TEST(Picker, ShowsStatesInNumberedColumnsWithTheFrame) {
-    Captured c = InChild(
+    ChildResult c = InChild(
         [] {
             OpenFrameCatalog();
             PickMenu m(MENU_PICK_ONE, 5, {}, 2);
@@ -320,7 +292,7 @@ TEST(Picker, ShowsStatesInNumberedColumnsWithTheFrame) {
 }
 
 TEST(Picker, TwentyRowsGiveFourteenStatesPerColumn) {
-    Captured c = InChild(
+    ChildResult c = InChild(
         [] {
             OpenFrameCatalog();
             PickMenu m(MENU_PICK_ONE, 40);
@@ -333,7 +305,7 @@ TEST(Picker, TwentyRowsGiveFourteenStatesPerColumn) {
 }
 
 TEST(Picker, ATerminalTooSmallIsReportedAndEndsThePicker) {
-    Captured c = InChild(
+    ChildResult c = InChild(
         [] {
             OpenFrameCatalog();
             PickMenu m(MENU_PICK_ONE, 3);
@@ -423,7 +395,7 @@ TEST(Picker, AnswersPickToggleRefuseSaveAndCancel) {
     };
     for (const AnswerCase &tc : cases) {
         SCOPED_TRACE(tc.name);
-        Captured c = InChild(
+        ChildResult c = InChild(
             [&] {
                 OpenFrameCatalog();
                 PickMenu m(tc.kind, tc.states, tc.hide, tc.start);
@@ -444,7 +416,7 @@ TEST(Picker, AnswersPickToggleRefuseSaveAndCancel) {
 }
 
 TEST(Picker, CurrentSelectionIsCutToItsBufferAndTheWidth) {
-    Captured c = InChild(
+    ChildResult c = InChild(
         [] {
             OpenFrameCatalog();
             // Long names, all chosen: more than 63 characters of selection.

@@ -27,9 +27,9 @@ std::string Stored(TextMenu *menu) {
 }
 
 void Load(TextMenu *menu, const std::string &text) {
-    utils_testing::TempDir dir;
+    testsupport::TempDir dir;
     std::string path = dir.path + "/settings";
-    utils_testing::WriteAll(path, text);
+    testsupport::WriteFile(path, text);
     ASSERT_EQ(OpenInputFile(path.c_str(), 1), 1);
     LoadMenu(menu);
     CloseInputFile();
@@ -246,11 +246,11 @@ TEST(Settings, SubmenusNestAndReadBackLevelByLevel) {
 
 TEST(Settings, StoreMenuFileReplacesTheFileWhole) {
     QueueMenu q;
-    utils_testing::TempDir dir;
+    testsupport::TempDir dir;
     std::string path = dir.path + "/queue.settings";
-    utils_testing::WriteAll(path, "old contents that are longer than the new ones, by far, by far\n");
+    testsupport::WriteFile(path, "old contents that are longer than the new ones, by far, by far\n");
     EXPECT_EQ(StoreMenuFile(q.menu, path.c_str()), 1);
-    EXPECT_EQ(utils_testing::ReadAll(path), Stored(q.menu));
+    EXPECT_EQ(testsupport::ReadFile(path), Stored(q.menu));
     EXPECT_EQ(StoreMenuFile(q.menu, (dir.path + "/missing/queue.settings").c_str()), 0);
     EXPECT_EQ(StoreMenuFile(q.menu, ""), 0);
     std::filesystem::directory_iterator it(dir.path), end;

@@ -7,12 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 
 namespace {
 
-using namespace utils_testing;
+using namespace testsupport;
 
 class EditTest : public ::testing::Test {
   protected:
@@ -23,10 +24,10 @@ class EditTest : public ::testing::Test {
     // Writes `before` to cfg.conf, runs the edit, and returns what the file
     // holds afterwards; no temporary may be left behind.
     template <typename Fn> std::string Edit(const std::string &before, Fn edit, int expectRc = 0) {
-        WriteAll(file, before);
+        WriteFile(file, before);
         EXPECT_EQ(edit(), expectRc);
         EXPECT_FALSE(std::filesystem::exists(file + "out"));
-        return ReadAll(file);
+        return ReadFile(file);
     }
     const char *B() const { return base.c_str(); }
 };
@@ -44,17 +45,17 @@ TEST_F(EditTest, FileChangeReplacesTheFirstOccurrencePerLine) {
 TEST_F(EditTest, EmptyExtensionEditsTheBaseThroughBaseDotOut) {
     std::string plain = dir.path + "/plain";
     std::string victim = dir.path + "/victim";
-    WriteAll(plain, "old\n");
-    WriteAll(victim, "untouched\n");
+    WriteFile(plain, "old\n");
+    WriteFile(victim, "untouched\n");
     // Something planted under the temporary's name must not be written to.
     ASSERT_EQ(symlink(victim.c_str(), (plain + ".out").c_str()), 0);
     EXPECT_EQ(FileChange(plain.c_str(), "", "old", "new"), 0);
-    EXPECT_EQ(ReadAll(plain), "new\n");
-    EXPECT_EQ(ReadAll(victim), "untouched\n");
+    EXPECT_EQ(ReadFile(plain), "new\n");
+    EXPECT_EQ(ReadFile(victim), "untouched\n");
     EXPECT_FALSE(std::filesystem::exists(plain + ".out"));
     EXPECT_FALSE(std::filesystem::is_symlink(plain + ".out"));
     EXPECT_EQ(FileChange(plain.c_str(), nullptr, "new", "newer"), 0);
-    EXPECT_EQ(ReadAll(plain), "newer\n");
+    EXPECT_EQ(ReadFile(plain), "newer\n");
 }
 
 TEST_F(EditTest, LongLinesAreEditedWhole) {
@@ -133,7 +134,7 @@ TEST_F(EditTest, FileDelFormatModes) {
 }
 
 TEST_F(EditTest, FileDelFormatUnknownModeLeavesEverythingAsItWas) {
-    WriteAll(file, "k=v\n");
+    WriteFile(file, "k=v\n");
     struct stat before;
     ASSERT_EQ(stat(file.c_str(), &before), 0);
     EXPECT_EQ(FileDelFormat(B(), "conf", "z", "="), 1);
@@ -141,7 +142,7 @@ TEST_F(EditTest, FileDelFormatUnknownModeLeavesEverythingAsItWas) {
     struct stat after;
     ASSERT_EQ(stat(file.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(ReadAll(file), "k=v\n");
+    EXPECT_EQ(ReadFile(file), "k=v\n");
     EXPECT_FALSE(std::filesystem::exists(file + "out"));
 }
 
@@ -180,13 +181,13 @@ TEST_F(EditTest, EmptyFileStaysEmpty) {
 }
 
 TEST_F(EditTest, EditedFileKeepsItsPermissionBits) {
-    WriteAll(file, "#!/bin/sh\necho old\n");
+    WriteFile(file, "#!/bin/sh\necho old\n");
     chmod(file.c_str(), 0750);
     EXPECT_EQ(FileChange(B(), "conf", "old", "new"), 0);
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0750u);
-    EXPECT_EQ(ReadAll(file), "#!/bin/sh\necho new\n");
+    EXPECT_EQ(ReadFile(file), "#!/bin/sh\necho new\n");
 }
 
 TEST_F(EditTest, MissingFileOrUnwritableDirectoryEndsTheProgram) {
@@ -200,7 +201,7 @@ TEST_F(EditTest, MissingFileOrUnwritableDirectoryEndsTheProgram) {
 
     std::string ro = dir.path + "/ro";
     ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
-    WriteAll(ro + "/f.conf", "a\n");
+    WriteFile(ro + "/f.conf", "a\n");
     chmod(ro.c_str(), 0555);
     chmod(dir.path.c_str(), 0755);
     r = RunChild([&] {
@@ -211,7 +212,7 @@ TEST_F(EditTest, MissingFileOrUnwritableDirectoryEndsTheProgram) {
     chmod(ro.c_str(), 0755);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "\nsetup: can't open file, " + ro + "/f.confout : Permission denied\n");
-    EXPECT_EQ(ReadAll(ro + "/f.conf"), "a\n");
+    EXPECT_EQ(ReadFile(ro + "/f.conf"), "a\n");
 }
 
 TEST_F(EditTest, NamesThatDoNotFitAreRefused) {
@@ -228,7 +229,7 @@ TEST_F(EditTest, NamesThatDoNotFitAreRefused) {
 }
 
 TEST_F(EditTest, OwnEditingLoopThroughTheStreamPair) {
-    WriteAll(file, "one\n// note\ntwo\n");
+    WriteFile(file, "one\n// note\ntwo\n");
     ASSERT_NE(OpenIOFiles(B(), "conf"), nullptr);
     EXPECT_EQ(std::string(Fn), file);
     EXPECT_EQ(std::string(FnOut), file + "out");
@@ -239,31 +240,31 @@ TEST_F(EditTest, OwnEditingLoopThroughTheStreamPair) {
     EXPECT_EQ(ReplaceInputFile(), 0);
     EXPECT_EQ(pIn, nullptr);
     EXPECT_EQ(pOut, nullptr);
-    EXPECT_EQ(ReadAll(file), "[one]\n[two]\n");
+    EXPECT_EQ(ReadFile(file), "[one]\n[two]\n");
     EXPECT_FALSE(std::filesystem::exists(file + "out"));
     // Nothing open: nothing to replace.
     EXPECT_NE(ReplaceInputFile(), 0);
 
     // Without an extension the temporary is the name followed by "out".
     std::string plain = dir.path + "/plain";
-    WriteAll(plain, "x\n");
+    WriteFile(plain, "x\n");
     ASSERT_NE(OpenIOFiles(plain.c_str(), ""), nullptr);
     EXPECT_EQ(std::string(FnOut), plain + "out");
     fputs("y\n", pOut);
     EXPECT_EQ(ReplaceInputFile(), 0);
-    EXPECT_EQ(ReadAll(plain), "y\n");
+    EXPECT_EQ(ReadFile(plain), "y\n");
 }
 
 TEST_F(EditTest, EditingLoopThatReadsToTheEndKeepsThePermissionBits) {
     // GetFileLine closes pIn at the end of the file: the replaced file still
     // keeps its mode.
-    WriteAll(file, "#!/bin/sh\necho a\n");
+    WriteFile(file, "#!/bin/sh\necho a\n");
     chmod(file.c_str(), 0751);
     ASSERT_NE(OpenIOFiles(B(), "conf"), nullptr);
     while (GetFileLine()) fputs(strcmp(LineBuf, "echo a\n") == 0 ? "echo b\n" : LineBuf, pOut);
     EXPECT_EQ(pIn, nullptr);
     EXPECT_EQ(ReplaceInputFile(), 0);
-    EXPECT_EQ(ReadAll(file), "#!/bin/sh\necho b\n");
+    EXPECT_EQ(ReadFile(file), "#!/bin/sh\necho b\n");
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0751u);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -17,7 +18,7 @@
 
 namespace {
 
-using namespace utils_testing;
+using namespace testsupport;
 
 class FileTest : public ::testing::Test {
   protected:
@@ -48,7 +49,7 @@ TEST_F(FileTest, OpenFileClosesTheStreamItIsGiven) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     FILE *writer = fdopen(fds[1], "w");
-    WriteAll(P("f"), "x");
+    WriteFile(P("f"), "x");
     FILE *f = OpenFile(writer, P("f").c_str(), "r", 0);
     ASSERT_NE(f, nullptr);
     fclose(f);
@@ -58,7 +59,7 @@ TEST_F(FileTest, OpenFileClosesTheStreamItIsGiven) {
 }
 
 TEST_F(FileTest, OpenFileFFormatsThePathAndRefusesOneThatDoesNotFit) {
-    WriteAll(P("a7"), "seven");
+    WriteFile(P("a7"), "seven");
     FILE *f = OpenFileF(nullptr, "r", 0, "%s/a%d", dir.path.c_str(), 7);
     ASSERT_NE(f, nullptr);
     fclose(f);
@@ -85,14 +86,14 @@ TEST_F(FileTest, OpenRawFileReportsOnStandardOutputWithoutLineEnd) {
 TEST_F(FileTest, CreateTextFileWritesContentAndMode) {
     std::string path = P("flags");
     ASSERT_EQ(CreateTextFile(path.c_str(), "w", 0640, "%s=%d\n", "cups", 1), 1);
-    EXPECT_EQ(ReadAll(path), "cups=1\n");
+    EXPECT_EQ(ReadFile(path), "cups=1\n");
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 
     // Mode 0 leaves the bits as created; "a" appends.
     ASSERT_EQ(CreateTextFile(path.c_str(), "a", 0, "more\n"), 1);
-    EXPECT_EQ(ReadAll(path), "cups=1\nmore\n");
+    EXPECT_EQ(ReadFile(path), "cups=1\nmore\n");
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
@@ -112,7 +113,7 @@ TEST_F(FileTest, CreateTextFileFailures) {
 TEST_F(FileTest, FindFileLooksTheNameUpInItsParentsListing) {
     ASSERT_EQ(mkdir(P("rc.d").c_str(), 0755), 0);
     ASSERT_EQ(mkdir(P("rc.d/init.d").c_str(), 0755), 0);
-    WriteAll(P("file"), "");
+    WriteFile(P("file"), "");
     ASSERT_EQ(symlink("nowhere", P("dangling").c_str()), 0);
     ASSERT_EQ(mkfifo(P("fifo").c_str(), 0600), 0);
     const std::string &d = dir.path;
@@ -148,7 +149,7 @@ TEST_F(FileTest, FindFileLooksTheNameUpInItsParentsListing) {
 
 TEST_F(FileTest, FindFileTakesTrailingSlashesAsTheDirectoryItself) {
     ASSERT_EQ(mkdir(P("sub").c_str(), 0755), 0);
-    WriteAll(P("file"), "");
+    WriteFile(P("file"), "");
     struct Case {
         std::string dir;
         const char *name;
@@ -198,8 +199,8 @@ TEST_F(FileTest, FindFileComparesLongNamesWhole) {
     // up whole: a long name is found, and an entry that is only its first
     // 127 characters is not taken for it.
     std::string longName(200, 'x'), cutName(127, 'y');
-    WriteAll(P(longName), "");
-    WriteAll(P(cutName), "");
+    WriteFile(P(longName), "");
+    WriteFile(P(cutName), "");
     std::string missing(200, 'y');
     struct Case {
         const char *dir;
@@ -227,7 +228,7 @@ TEST_F(FileTest, FindFileComparesLongNamesWhole) {
 TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
     std::string d = P("closed");
     ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-    WriteAll(d + "/f", "");
+    WriteFile(d + "/f", "");
     chmod(d.c_str(), 0311); // may be entered, not listed
     chmod(dir.path.c_str(), 0755);
     ChildResult r = RunChild([&] {
@@ -242,7 +243,7 @@ TEST_F(FileTest, FindFileInAnUnreadableDirectoryIsZero) {
 TEST_F(FileTest, FindFileInADirectoryThatMayBeListedButNotEnteredFindsItsEntries) {
     std::string d = P("listonly");
     ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-    WriteAll(d + "/f", "");
+    WriteFile(d + "/f", "");
     ASSERT_EQ(symlink("/nonexistent", (d + "/dangling").c_str()), 0);
     chmod(d.c_str(), 0644); // may be listed, not entered
     chmod(dir.path.c_str(), 0755);
@@ -258,7 +259,7 @@ TEST_F(FileTest, FindFileInADirectoryThatMayBeListedButNotEnteredFindsItsEntries
 
 TEST_F(FileTest, FileTypeSizeAndTime) {
     ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
-    WriteAll(P("ten"), "0123456789");
+    WriteFile(P("ten"), "0123456789");
     ASSERT_EQ(symlink(P("d").c_str(), P("link").c_str()), 0);
     ASSERT_EQ(mkfifo(P("fifo").c_str(), 0600), 0);
     struct Case {
@@ -279,7 +280,7 @@ TEST_F(FileTest, FileTypeSizeAndTime) {
 
 TEST_F(FileTest, FileSearchReturnsTheFirstMatchingLine) {
     std::string f = P("conf");
-    WriteAll(f, "first line\nkey=value\nkey=other\n" + std::string(600, 'z') + "tail\n");
+    WriteFile(f, "first line\nkey=value\nkey=other\n" + std::string(600, 'z') + "tail\n");
     EXPECT_STREQ(FileSearch(f.c_str(), "key", 0), "key=value\n");
     EXPECT_STREQ(FileSearch(f.c_str(), nullptr, 0), "first line\n");
     EXPECT_EQ(FileSearch(f.c_str(), "absent", 0), nullptr);
@@ -391,30 +392,16 @@ TEST_F(FileTest, FindExistingPathOfAPathLongerThanAPathBufferGivesAnAncestor) {
 
 } // namespace
 
-namespace {
-
-mode_t ModeOf(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-bool Exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-} // namespace
-
 TEST_F(FileTest, ReplacementPutsTheNewTextInPlaceAndLeavesNoTemporary) {
-    WriteAll(P("f"), "old\n");
+    WriteFile(P("f"), "old\n");
     FileReplacement r;
     ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.new").c_str(), -1, 0), 1);
-    EXPECT_EQ(ReadAll(P("f")), "old\n"); // nothing changes before the commit
+    EXPECT_EQ(ReadFile(P("f")), "old\n"); // nothing changes before the commit
     fputs("new\n", r.pOut);
     struct stat written;
     ASSERT_EQ(ReplaceCommit(&r, &written), 1);
     EXPECT_EQ(r.pOut, nullptr);
-    EXPECT_EQ(ReadAll(P("f")), "new\n");
+    EXPECT_EQ(ReadFile(P("f")), "new\n");
     EXPECT_FALSE(Exists(P("f.new")));
     struct stat now;
     ASSERT_EQ(stat(P("f").c_str(), &now), 0);
@@ -442,45 +429,45 @@ TEST_F(FileTest, ReplacementModes) {
         std::string f = P(c.name);
         unlink(f.c_str());
         if (c.oldMode) {
-            WriteAll(f, "old");
+            WriteFile(f, "old");
             ASSERT_EQ(chmod(f.c_str(), c.oldMode), 0);
         }
         FileReplacement r;
         ASSERT_EQ(ReplaceOpen(&r, f.c_str(), (f + ".tmp").c_str(), c.mode, c.flags), 1) << c.name;
         fputs("new", r.pOut);
         ASSERT_EQ(ReplaceCommit(&r, nullptr), 1) << c.name;
-        EXPECT_EQ(ModeOf(f), static_cast<mode_t>(c.expected)) << c.name;
-        EXPECT_EQ(ReadAll(f), "new") << c.name;
+        EXPECT_EQ(Mode(f), c.expected) << c.name;
+        EXPECT_EQ(ReadFile(f), "new") << c.name;
     }
     umask(mask);
 }
 
 TEST_F(FileTest, ReplacementNeverWritesThroughWhatLiesAtTheTemporarysName) {
-    WriteAll(P("victim"), "precious");
-    WriteAll(P("f"), "old");
+    WriteFile(P("victim"), "precious");
+    WriteFile(P("f"), "old");
     for (bool link : {true, false}) {
         SCOPED_TRACE(link ? "link" : "file");
         if (link) ASSERT_EQ(symlink(P("victim").c_str(), P("f.tmp").c_str()), 0);
-        else WriteAll(P("f.tmp"), "planted");
+        else WriteFile(P("f.tmp"), "planted");
         FileReplacement r;
         EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 0);
         EXPECT_EQ(r.Failed, REPLACE_FAILED_CREATE);
         EXPECT_EQ(r.Errno, EEXIST);
         EXPECT_EQ(r.pOut, nullptr);
-        EXPECT_EQ(ReadAll(P("victim")), "precious");
-        EXPECT_EQ(ReadAll(P("f")), "old");
+        EXPECT_EQ(ReadFile(P("victim")), "precious");
+        EXPECT_EQ(ReadFile(P("f")), "old");
         // Asked to, it removes the leftover (not what a link points to).
         ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, REPLACE_DROP_LEFTOVER), 1);
         fputs("new", r.pOut);
         ASSERT_EQ(ReplaceCommit(&r, nullptr), 1);
-        EXPECT_EQ(ReadAll(P("victim")), "precious");
-        EXPECT_EQ(ReadAll(P("f")), "new");
-        WriteAll(P("f"), "old");
+        EXPECT_EQ(ReadFile(P("victim")), "precious");
+        EXPECT_EQ(ReadFile(P("f")), "new");
+        WriteFile(P("f"), "old");
     }
 }
 
 TEST_F(FileTest, ReplacementFailuresKeepTheOldFileAndSayWhichStepFailed) {
-    WriteAll(P("f"), "old");
+    WriteFile(P("f"), "old");
     FileReplacement r;
     // No directory for the temporary.
     EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), P("none/f.tmp").c_str(), -1, 0), 0);
@@ -492,24 +479,24 @@ TEST_F(FileTest, ReplacementFailuresKeepTheOldFileAndSayWhichStepFailed) {
     EXPECT_EQ(r.Errno, ENAMETOOLONG);
     // The rename fails: a directory stands under the file's name.
     ASSERT_EQ(mkdir(P("d").c_str(), 0755), 0);
-    WriteAll(P("d/inside"), "x");
+    WriteFile(P("d/inside"), "x");
     ASSERT_EQ(ReplaceOpen(&r, P("d").c_str(), P("d.tmp").c_str(), -1, 0), 1);
     fputs("new", r.pOut);
     EXPECT_EQ(ReplaceCommit(&r, nullptr), 0);
     EXPECT_EQ(r.Failed, REPLACE_FAILED_RENAME);
     EXPECT_FALSE(Exists(P("d.tmp")));
-    EXPECT_EQ(ReadAll(P("d/inside")), "x");
+    EXPECT_EQ(ReadFile(P("d/inside")), "x");
     // The caller gives up: the temporary goes, the file stays.
     ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 1);
     fputs("half", r.pOut);
     ReplaceAbort(&r);
     EXPECT_FALSE(Exists(P("f.tmp")));
-    EXPECT_EQ(ReadAll(P("f")), "old");
+    EXPECT_EQ(ReadFile(P("f")), "old");
 }
 
 TEST_F(FileTest, ReplacementThatCannotBeWrittenInFullKeepsTheOldFile) {
     // /dev/full takes nothing: the flush fails as on a full disk.
-    WriteAll(P("f"), "old");
+    WriteFile(P("f"), "old");
     FileReplacement r;
     ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 1);
     int full = open("/dev/full", O_WRONLY);
@@ -520,6 +507,6 @@ TEST_F(FileTest, ReplacementThatCannotBeWrittenInFullKeepsTheOldFile) {
     EXPECT_EQ(ReplaceCommit(&r, nullptr), 0);
     EXPECT_EQ(r.Failed, REPLACE_FAILED_WRITE);
     EXPECT_EQ(r.Errno, ENOSPC);
-    EXPECT_EQ(ReadAll(P("f")), "old");
+    EXPECT_EQ(ReadFile(P("f")), "old");
     EXPECT_FALSE(Exists(P("f.tmp")));
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace utils_testing;
+using namespace testsupport;
 
 class InputTest : public ::testing::Test {
   protected:
@@ -24,7 +24,7 @@ class InputTest : public ::testing::Test {
     }
     // Writes text to a scratch file and opens it as the input file.
     void Open(const std::string &text) {
-        WriteAll(file, text);
+        WriteFile(file, text);
         ASSERT_EQ(OpenInputFile(file.c_str(), 1), 1);
     }
     // Every line GetFileLine returns, with LineLen, until the end.
@@ -66,7 +66,7 @@ TEST_F(InputTest, OpenInputFileClosesThePreviousOne) {
     Open("one\n");
     FILE *first = pIn;
     std::string second = dir.path + "/second";
-    WriteAll(second, "two\n");
+    WriteFile(second, "two\n");
     ASSERT_EQ(OpenInputFileF(0, "%s", second.c_str()), 1);
     EXPECT_NE(pIn, nullptr);
     EXPECT_EQ(FileStatus, 0);
@@ -222,7 +222,7 @@ TEST_F(InputTest, GetLineNAndGetLinePos) {
 TEST_F(InputTest, WholeFileReadersIntoLineBufAndCallerBuffer) {
     std::string big;
     for (int i = 0; i < 5000; ++i) big += static_cast<char>('a' + i % 26);
-    WriteAll(dir.path + "/big", big);
+    WriteFile(dir.path + "/big", big);
     ASSERT_EQ(GetFileContent(dir.path.c_str(), "big"), 1);
     EXPECT_EQ(std::string(LineBuf), big.substr(0, 4095));
     ASSERT_EQ(GetFileContent((dir.path + "/big").c_str(), nullptr), 1);
@@ -256,7 +256,7 @@ TEST_F(InputTest, GetSavedFileContentLoadsTheWholeFile) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        if (strcmp(c.name, "missing") != 0) WriteAll(dir.path + "/" + c.name, c.content);
+        if (strcmp(c.name, "missing") != 0) WriteFile(dir.path + "/" + c.name, c.content);
         SavedFileSize = -1;
         char *text = GetSavedFileContent(dir.path.c_str(), c.name);
         EXPECT_EQ(SavedFileSize, c.size);
@@ -269,7 +269,7 @@ TEST_F(InputTest, GetSavedFileContentLoadsTheWholeFile) {
         }
     }
     std::string large(100000, 'L');
-    WriteAll(dir.path + "/large", large);
+    WriteFile(dir.path + "/large", large);
     char *text = GetSavedFileContent((dir.path + "/large").c_str(), nullptr);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text), large);

@@ -26,7 +26,7 @@
 
 namespace {
 
-using namespace utils_testing;
+using namespace testsupport;
 
 TEST(Log, NothingIsWrittenWhileTheLogIsOff) {
     TestLog log("off");
@@ -41,7 +41,7 @@ TEST(Log, NothingIsWrittenWhileTheLogIsOff) {
 
 TEST(Log, FirstMessageReplacesOldLogAndLaterOnesAppendAsTheyStand) {
     TestLog log("trunc");
-    WriteAll(log.path, "left over from an earlier run\n");
+    WriteFile(log.path, "left over from an earlier run\n");
     ChildResult r = RunChild([&] {
         log.Use();
         PutLogMsg("initializing system\n");
@@ -49,7 +49,7 @@ TEST(Log, FirstMessageReplacesOldLogAndLaterOnesAppendAsTheyStand) {
         PutLogMsg("%s: %s\n", "WARNING_MSG", "Permission denied");
     });
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(ReadAll(log.path),
+    EXPECT_EQ(ReadFile(log.path),
               "initializing system\nno line endWARNING_MSG: Permission denied\n");
     EXPECT_EQ(r.err, "");
 }
@@ -70,7 +70,7 @@ TEST(Log, NewLogIsCreatedWithMode666WhateverTheUmask) {
 
 TEST(Log, ExistingLogKeepsItsModeAndIsTruncatedInPlace) {
     TestLog log("keep");
-    WriteAll(log.path, "old");
+    WriteFile(log.path, "old");
     chmod(log.path.c_str(), 0640);
     struct stat before;
     ASSERT_EQ(stat(log.path.c_str(), &before), 0);
@@ -82,7 +82,7 @@ TEST(Log, ExistingLogKeepsItsModeAndIsTruncatedInPlace) {
     ASSERT_EQ(stat(log.path.c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(ReadAll(log.path), "new");
+    EXPECT_EQ(ReadFile(log.path), "new");
 }
 
 // Entries planted at the log path by someone else: the log must never write
@@ -108,7 +108,7 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TestLog log("planted");
-        WriteAll(victim, "precious\n");
+        WriteFile(victim, "precious\n");
         chmod(victim.c_str(), 0644);
         c.plant(log.path);
         ChildResult r = RunChild([&] {
@@ -118,14 +118,14 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
         });
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(ReadAll(victim), "precious\n");
+        EXPECT_EQ(ReadFile(victim), "precious\n");
         EXPECT_FALSE(std::filesystem::exists(missing));
         struct stat st;
         ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode));
         EXPECT_EQ(st.st_nlink, 1u);
         EXPECT_EQ(st.st_mode & 07777, 0666u);
-        EXPECT_EQ(ReadAll(log.path), "first\nsecond\n");
+        EXPECT_EQ(ReadFile(log.path), "first\nsecond\n");
         std::filesystem::remove_all(log.path);
     }
 }
@@ -133,21 +133,21 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
 TEST(Log, DirectoryWithContentsIsLeftAloneAndTheMessageLost) {
     TestLog log("dir");
     ASSERT_EQ(mkdir(log.path.c_str(), 0755), 0);
-    WriteAll(log.path + "/keep", "contents\n");
+    WriteFile(log.path + "/keep", "contents\n");
     ChildResult r = RunChild([&] {
         log.Use();
         PutLogMsg("lost\n");
     });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "ERROR: couldn't open " + log.path + "\n");
-    EXPECT_EQ(ReadAll(log.path + "/keep"), "contents\n");
+    EXPECT_EQ(ReadFile(log.path + "/keep"), "contents\n");
     std::filesystem::remove_all(log.path);
 }
 
 TEST(Log, FileOfAnotherUserIsReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a file of another user";
     TestLog log("foreign");
-    WriteAll(log.path, "planted\n");
+    WriteFile(log.path, "planted\n");
     ASSERT_EQ(chown(log.path.c_str(), 65534, 65534), 0);
     chmod(log.path.c_str(), 0666);
     // Keep a second name so the planted inode can be checked afterwards.
@@ -158,8 +158,8 @@ TEST(Log, FileOfAnotherUserIsReplaced) {
         log.Use();
         PutLogMsg("mine\n");
     });
-    EXPECT_EQ(ReadAll(keep), "planted\n");
-    EXPECT_EQ(ReadAll(log.path), "mine\n");
+    EXPECT_EQ(ReadFile(keep), "planted\n");
+    EXPECT_EQ(ReadFile(log.path), "mine\n");
     struct stat st;
     ASSERT_EQ(stat(log.path.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);

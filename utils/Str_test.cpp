@@ -22,7 +22,7 @@
 
 namespace {
 
-using utils_testing::Stored;
+using testsupport::Stored;
 
 // Hands a null format to the printf-style functions without the compiler
 // seeing a constant.

@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 using menu_testing::MenuBuilder;
 using menu_testing::RunWithInput;
@@ -245,33 +247,39 @@ struct FormatMenu {
     }
 };
 
-TEST(MenuModel, StateFormatsDisableAndHideTargets) {
-    FormatMenu m("N0{3,4} H1{5}");
-    EXPECT_EQ(m.b[3].Show, 1u);
-    EXPECT_EQ(m.b[4].Show, 1u);
-    EXPECT_EQ(m.b[5].Show, 0u);
-    m.Set(1);
-    EXPECT_EQ(m.b[3].Show, 0u);
-    EXPECT_EQ(m.b[4].Show, 0u);
-    EXPECT_EQ(m.b[5].Show, 2u);
-    m.Set(2);
-    EXPECT_EQ(m.b[5].Show, 0u);
-}
+// The display states (Show) of items behind the pick-one item once it takes
+// a state; state -1 stands for the one InitMenu starts it in.
+struct ShowStep {
+    intptr_t state;
+    std::vector<std::pair<int, unsigned>> shows; // item and its expected Show
+};
 
-TEST(MenuModel, StateFormatsWithStarAndValueListsMatchEveryListedState) {
-    // Commas separate targets, so the numbers of a value set are separated
-    // by other characters.
-    FormatMenu m("H*{1} N0:2{2,3}");
-    EXPECT_EQ(m.b[1].Show, 2u);
-    EXPECT_EQ(m.b[2].Show, 1u);
-    EXPECT_EQ(m.b[3].Show, 1u);
-    m.Set(1);
-    EXPECT_EQ(m.b[1].Show, 2u);
-    EXPECT_EQ(m.b[2].Show, 0u);
-    EXPECT_EQ(m.b[3].Show, 0u);
-    m.Set(2);
-    EXPECT_EQ(m.b[2].Show, 1u);
-    EXPECT_EQ(m.b[3].Show, 1u);
+TEST(MenuModel, StateFormatsDisableAndHideTargets) {
+    const struct {
+        const char *name;
+        const char *format;
+        bool disabled; // the pick-one item itself is disabled after InitMenu
+        std::vector<ShowStep> steps;
+    } rows[] = {
+        {"N disables and H hides, each in its own state", "N0{3,4} H1{5}", false,
+         {{-1, {{3, 1}, {4, 1}, {5, 0}}}, {1, {{3, 0}, {4, 0}, {5, 2}}}, {2, {{5, 0}}}}},
+        // Commas separate targets, so the numbers of a value set are
+        // separated by other characters.
+        {"a star and a value list match every listed state", "H*{1} N0:2{2,3}", false,
+         {{-1, {{1, 2}, {2, 1}, {3, 1}}}, {1, {{1, 2}, {2, 0}, {3, 0}}}, {2, {{2, 1}, {3, 1}}}}},
+        {"a disabled item keeps its state formats idle", "H0{1}", true,
+         {{-1, {{1, 2}}}, {1, {{1, 2}}}}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        FormatMenu m(row.format);
+        if (row.disabled) m.b[0].Show = 1;
+        for (const ShowStep &step : row.steps) {
+            if (step.state >= 0) m.Set(step.state);
+            for (const auto &[item, show] : step.shows)
+                EXPECT_EQ(m.b[item].Show, show) << "state " << step.state << ", item " << item;
+        }
+    }
 }
 
 TEST(MenuModel, StateFormatSetsAndRestoresOnceOnly) {
@@ -359,14 +367,6 @@ TEST(MenuModel, MalformedStateFormatsEndQuietly) {
         FormatMenu m(format);
         SUCCEED();
     }
-}
-
-TEST(MenuModel, DisabledItemsKeepTheirStateFormatsIdle) {
-    FormatMenu m("H0{1}");
-    EXPECT_EQ(m.b[1].Show, 2u);
-    m.b[0].Show = 1;
-    m.Set(1);
-    EXPECT_EQ(m.b[1].Show, 2u);
 }
 
 TEST(MenuModel, ValidateMenuPicksTheSubmenuOfTheFirstTrueCondition) {

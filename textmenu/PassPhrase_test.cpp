@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,6 +20,7 @@
 
 #include "MemMgr.h"
 #include "PassPhraseInternal.h"
+#include "TestSupport.h"
 #include "TextMenu.h"
 
 namespace {
@@ -317,76 +319,31 @@ TEST(PassPhrase, CtrlZStopsWithEchoOnAndTheContinuedPromptAsksAgain) {
     close(screen.master);
 }
 
-TEST(PassPhrase, WithoutATerminalThePromptGoesToStandardErrorAndTheAnswerComesFromStandardInput) {
-    int in[2], err[2], out[2];
-    ASSERT_EQ(pipe(in), 0);
-    ASSERT_EQ(pipe(err), 0);
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setsid(); // no controlling terminal: /dev/tty cannot be opened
-        dup2(in[0], 0);
-        dup2(err[1], 2);
-        close(in[1]);
-        close(err[0]);
-        close(out[0]);
-        char *answer = GetPassPhraseWithin(kPrompt, 30);
-        std::string line = std::string(answer) + "\n";
-        if (write(out[1], line.data(), line.size()) < 0) _exit(3);
-        _exit(0);
-    }
-    close(in[0]);
-    close(err[1]);
-    close(out[1]);
-    ASSERT_EQ(write(in[1], "from a pipe\nnext\n", 17), 17);
-    close(in[1]);
-    auto readAll = [](int fd) {
-        std::string all;
-        char buf[256];
-        ssize_t n;
-        while ((n = read(fd, buf, sizeof buf)) > 0)
-            all.append(buf, static_cast<size_t>(n));
-        close(fd);
-        return all;
+TEST(PassPhrase, WithoutATerminalTheAnswerComesFromStandardInput) {
+    const struct {
+        const char *name;
+        const char *input;
+        const char *answer;
+        bool promptOnStderr; // else standard error is not looked at
+    } rows[] = {
+        {"the prompt goes to standard error and the answer is the first line",
+         "from a pipe\nnext\n", "from a pipe", true},
+        {"the end of standard input gives what was read", "no line end", "no line end", false},
     };
-    EXPECT_EQ(readAll(out[0]), "from a pipe\n");
-    EXPECT_EQ(readAll(err[0]), std::string(kPrompt) + "\n");
-    int st = 0;
-    waitpid(pid, &st, 0);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-}
-
-TEST(PassPhrase, EndOfStandardInputWithoutATerminalGivesWhatWasRead) {
-    int in[2], out[2];
-    ASSERT_EQ(pipe(in), 0);
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setsid();
-        dup2(in[0], 0);
-        close(in[1]);
-        close(out[0]);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        char *answer = GetPassPhraseWithin(kPrompt, 30);
-        std::string line = std::string(answer) + "|\n";
-        if (write(out[1], line.data(), line.size()) < 0) _exit(3);
-        _exit(0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::ChildResult r = testsupport::RunChild(
+            [] {
+                setsid(); // no controlling terminal: /dev/tty cannot be opened
+                printf("[%s]", GetPassPhraseWithin(kPrompt, 30));
+            },
+            row.input);
+        EXPECT_CHILD_OK(r);
+        EXPECT_EQ(r.out, std::string("[") + row.answer + "]");
+        if (row.promptOnStderr) {
+            EXPECT_EQ(r.err, std::string(kPrompt) + "\n");
+        }
     }
-    close(in[0]);
-    close(out[1]);
-    ASSERT_EQ(write(in[1], "no line end", 11), 11);
-    close(in[1]);
-    std::string all;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(out[0], buf, sizeof buf)) > 0)
-        all.append(buf, static_cast<size_t>(n));
-    close(out[0]);
-    EXPECT_EQ(all, "no line end|\n");
-    waitpid(pid, nullptr, 0);
 }
 
 } // namespace

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -64,6 +66,127 @@ bool HaveTmux() {
         }                                                                                          \
     } while (0)
 
+// One step of a dialogue with the menu: an answer typed and sent with
+// <Return>, a key pressed, a text waited for on the screen, or a text that
+// must not be on it.
+struct Step {
+    enum Kind { Answer, Press, Shows, Absent } kind;
+    std::string text;
+};
+
+Step Say(const std::string &text) { return {Step::Answer, text}; }
+Step Key(const std::string &key) { return {Step::Press, key}; }
+Step See(const std::string &text) { return {Step::Shows, text}; }
+Step NotSeen(const std::string &text) { return {Step::Absent, text}; }
+const Step kPrompt = See("Enter your choice or s for store settings in a file or h for help");
+
+// A whole session, from the first page on, and what it leaves in the
+// directory it applies into.
+struct Dialogue {
+    std::string name;
+    std::vector<Step> steps;
+    bool leavesNothing;                 // the directory stays empty
+    std::string file;                   // else this file of it ...
+    std::vector<std::string> fileHolds; // ... holds these lines
+};
+
+void PrintTo(const Dialogue &d, std::ostream *os) { *os << d.name; }
+
+std::vector<Dialogue> Dialogues() {
+    return {
+        {"AStateNumberAfterAPickItemChoosesThatState",
+         // The custom width is for custom paper only: shown without a number.
+         {kPrompt, See(Row(0, "Custom paper width (mm)", "210")), Say("5 6"),
+          See(Row(5, "Paper size", "6. Custom")), See(Row(6, "Custom paper width (mm)", "210")),
+          Say("5"), See(Row(5, "Paper size", "1. A4")),
+          Say("6 300"), // the width is disabled again: nothing chosen
+          kPrompt, See(Row(0, "Custom paper width (mm)", "210"))},
+         false, "", {}},
+        {"StateFormatsSetAndRestoreOtherItems",
+         {kPrompt, Say("8 3"), See(Row(8, "Print quality", "3. Best")), Say("9 2"),
+          See(Row(8, "Print quality", "1. Draft")), See(Row(9, "Toner saver", "2. On")), Say("9"),
+          See(Row(8, "Print quality", "3. Best"))},
+         false, "", {}},
+        {"ASubmenuIsChosenByTheBannerKind",
+         {kPrompt, NotSeen("banner page "), Say("10 3"), See("11) Custom banner page"),
+          Say("10 2"), See("11) Standard banner page"), Say("11"), See("Standard banner page:"),
+          Say("1 Welcome"), See("[Welcome]"), Say(""),
+          See("Do you want to return to Print queue settings menu? [y/n]"), Say("y"),
+          See("Print queue settings:"),
+          Say("11"), // what the submenu was left with is still there
+          See("[Welcome]")},
+         false, "", {}},
+        {"RefusedValuesShowWhy",
+         {kPrompt, Say("3 1000"), See("This number must be between 1 to 999."),
+          See("Press <Return> to continue"), Say(""), Say("1 lp 0"), See("Invalid character ' '"),
+          Say(""), Say("4 1,5"), See("Invalid character ','"), Say(""), kPrompt,
+          See(Row(3, "Copies", "1")), See(Row(1, "Queue name", ""))},
+         false, "", {}},
+        {"LeavingWithoutChangesAsksOnlyWhetherToExit",
+         {kPrompt, Say(""), See("Do you want to exit dpqsettings? [y/n]"),
+          NotSeen("Apply the changes"), Say("n"), kPrompt, Say(""), Say("y"), See("[exited 0]")},
+         true, "", {}},
+        {"LeavingWithChangesAsksToApplyAndWritesTheQueueFile",
+         {kPrompt, Say("3 2"), Say(""), See("Apply the changes to the queue? [y/n]"),
+          Say("y"), // no queue name yet: refused, the menu stays
+          See("All names must be set before applying setup."), Say(""), Say("1 lp0"), Say(""),
+          See("Apply the changes to the queue? [y/n]"), Say("y"),
+          See("Settings of queue lp0 written to /tmp/dpqsettings-"), Say(""), See("[exited 0]")},
+         false,
+         "lp0.settings",
+         {"1[lp0] 11 0", "3[2] 13 0"}},
+        {"DecliningTheApplyQuestionWritesNothing",
+         {kPrompt, Say("1 lp0"), Say(""), See("Apply the changes to the queue? [y/n]"), Say("n"),
+          See("Do you want to exit dpqsettings? [y/n]"), Say("y"), See("[exited 0]")},
+         true, "", {}},
+        {"HelpShowsItsOwnHelpFileOnH",
+         {kPrompt, Say("h"), See(" 1) The items of the menu"), Say("2"),
+          See("Type one answer and press Return:"), Say("e"), kPrompt},
+         false, "", {}},
+        {"EndOfInputEndsTheProgram",
+         {kPrompt, Key("C-d"), See("[exited 1]"), See("dpqsettings: reading from standard input")},
+         false, "", {}},
+    };
+}
+
+class DpqSettingsDialogue : public ::testing::TestWithParam<Dialogue> {};
+
+TEST_P(DpqSettingsDialogue, GoesAsScripted) {
+    REQUIRE_TMUX();
+    const Dialogue &d = GetParam();
+    Scratch dir;
+    Menu m(dir.path);
+    for (size_t i = 0; i < d.steps.size(); ++i) {
+        const Step &step = d.steps[i];
+        SCOPED_TRACE("step " + std::to_string(i + 1) + ": " + step.text);
+        switch (step.kind) {
+        case Step::Answer:
+            m.Answer(step.text);
+            break;
+        case Step::Press:
+            m.term.Press(step.text);
+            break;
+        case Step::Shows:
+            ASSERT_TRUE(m.Shows(step.text)) << m.term.Screen();
+            break;
+        case Step::Absent:
+            ASSERT_EQ(m.term.Screen().find(step.text), std::string::npos) << m.term.Screen();
+            break;
+        }
+    }
+    if (d.leavesNothing) {
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+    }
+    if (!d.file.empty()) {
+        std::vector<std::string> lines = testsupport::Lines(e2e::ReadHostFile(dir / d.file));
+        for (const std::string &line : d.fileHolds)
+            EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DpqSettings, DpqSettingsDialogue, ::testing::ValuesIn(Dialogues()),
+                         [](const ::testing::TestParamInfo<Dialogue> &p) { return p.param.name; });
+
 TEST(DpqSettings, ItemsAreChosenByNumberAndByLetterInEitherCase) {
     REQUIRE_TMUX();
     Scratch dir;
@@ -83,134 +206,6 @@ TEST(DpqSettings, ItemsAreChosenByNumberAndByLetterInEitherCase) {
     ASSERT_TRUE(again.Prompt());
     again.Answer("x");
     EXPECT_TRUE(again.Shows("[exited 0]")) << again.term.Screen();
-}
-
-TEST(DpqSettings, AStateNumberAfterAPickItemChoosesThatState) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    // The custom width is for custom paper only: shown without a number.
-    EXPECT_TRUE(m.Shows(Row(0, "Custom paper width (mm)", "210"))) << m.term.Screen();
-    m.Answer("5 6");
-    ASSERT_TRUE(m.Shows(Row(5, "Paper size", "6. Custom"))) << m.term.Screen();
-    EXPECT_TRUE(m.Shows(Row(6, "Custom paper width (mm)", "210"))) << m.term.Screen();
-    m.Answer("5");
-    ASSERT_TRUE(m.Shows(Row(5, "Paper size", "1. A4"))) << m.term.Screen();
-    m.Answer("6 300"); // the width is disabled again: nothing chosen
-    ASSERT_TRUE(m.Prompt());
-    EXPECT_TRUE(m.Shows(Row(0, "Custom paper width (mm)", "210"))) << m.term.Screen();
-}
-
-TEST(DpqSettings, StateFormatsSetAndRestoreOtherItems) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("8 3");
-    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "3. Best"))) << m.term.Screen();
-    m.Answer("9 2");
-    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "1. Draft"))) << m.term.Screen();
-    EXPECT_TRUE(m.Shows(Row(9, "Toner saver", "2. On"))) << m.term.Screen();
-    m.Answer("9");
-    ASSERT_TRUE(m.Shows(Row(8, "Print quality", "3. Best"))) << m.term.Screen();
-}
-
-TEST(DpqSettings, ASubmenuIsChosenByTheBannerKind) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    EXPECT_EQ(m.term.Screen().find("banner page "), std::string::npos) << m.term.Screen();
-    m.Answer("10 3");
-    ASSERT_TRUE(m.Shows("11) Custom banner page")) << m.term.Screen();
-    m.Answer("10 2");
-    ASSERT_TRUE(m.Shows("11) Standard banner page")) << m.term.Screen();
-    m.Answer("11");
-    ASSERT_TRUE(m.Shows("Standard banner page:")) << m.term.Screen();
-    m.Answer("1 Welcome");
-    ASSERT_TRUE(m.Shows("[Welcome]")) << m.term.Screen();
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("Do you want to return to Print queue settings menu? [y/n]"))
-        << m.term.Screen();
-    m.Answer("y");
-    ASSERT_TRUE(m.Shows("Print queue settings:")) << m.term.Screen();
-    m.Answer("11"); // what the submenu was left with is still there
-    ASSERT_TRUE(m.Shows("[Welcome]")) << m.term.Screen();
-}
-
-TEST(DpqSettings, RefusedValuesShowWhy) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("3 1000");
-    ASSERT_TRUE(m.Shows("This number must be between 1 to 999.")) << m.term.Screen();
-    EXPECT_TRUE(m.Shows("Press <Return> to continue")) << m.term.Screen();
-    m.Answer("");
-    m.Answer("1 lp 0");
-    ASSERT_TRUE(m.Shows("Invalid character ' '")) << m.term.Screen();
-    m.Answer("");
-    m.Answer("4 1,5");
-    ASSERT_TRUE(m.Shows("Invalid character ','")) << m.term.Screen();
-    m.Answer("");
-    ASSERT_TRUE(m.Prompt());
-    EXPECT_TRUE(m.Shows(Row(3, "Copies", "1"))) << m.term.Screen();
-    EXPECT_TRUE(m.Shows(Row(1, "Queue name", ""))) << m.term.Screen();
-}
-
-TEST(DpqSettings, LeavingWithoutChangesAsksOnlyWhetherToExit) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("Do you want to exit dpqsettings? [y/n]")) << m.term.Screen();
-    EXPECT_EQ(m.term.Screen().find("Apply the changes"), std::string::npos);
-    m.Answer("n");
-    ASSERT_TRUE(m.Prompt());
-    m.Answer("");
-    m.Answer("y");
-    EXPECT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
-}
-
-TEST(DpqSettings, LeavingWithChangesAsksToApplyAndWritesTheQueueFile) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("3 2");
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
-    m.Answer("y"); // no queue name yet: refused, the menu stays
-    ASSERT_TRUE(m.Shows("All names must be set before applying setup.")) << m.term.Screen();
-    m.Answer("");
-    m.Answer("1 lp0");
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
-    m.Answer("y");
-    ASSERT_TRUE(m.Shows("Settings of queue lp0 written to /tmp/dpqsettings-")) << m.term.Screen();
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
-    std::string stored = e2e::ReadHostFile(dir.path + "/lp0.settings");
-    EXPECT_NE(stored.find("1[lp0] 11 0\n"), std::string::npos) << stored;
-    EXPECT_NE(stored.find("3[2] 13 0\n"), std::string::npos) << stored;
-}
-
-TEST(DpqSettings, DecliningTheApplyQuestionWritesNothing) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("1 lp0");
-    m.Answer("");
-    ASSERT_TRUE(m.Shows("Apply the changes to the queue? [y/n]")) << m.term.Screen();
-    m.Answer("n");
-    ASSERT_TRUE(m.Shows("Do you want to exit dpqsettings? [y/n]")) << m.term.Screen();
-    m.Answer("y");
-    ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
 }
 
 TEST(DpqSettings, StoredSettingsLoadAgain) {
@@ -355,29 +350,6 @@ TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
     EXPECT_EQ(m.term.Screen().find("open sesame"), std::string::npos)
         << "the pass phrase was shown";
     EXPECT_TRUE(std::filesystem::exists(dir.path + "/lp0.settings"));
-}
-
-TEST(DpqSettings, HelpShowsItsOwnHelpFileOnH) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.Answer("h");
-    ASSERT_TRUE(m.Shows(" 1) The items of the menu")) << m.term.Screen();
-    m.Answer("2");
-    ASSERT_TRUE(m.Shows("Type one answer and press Return:")) << m.term.Screen();
-    m.Answer("e");
-    EXPECT_TRUE(m.Prompt()) << m.term.Screen();
-}
-
-TEST(DpqSettings, EndOfInputEndsTheProgram) {
-    REQUIRE_TMUX();
-    Scratch dir;
-    Menu m(dir.path);
-    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
-    m.term.Press("C-d");
-    ASSERT_TRUE(m.Shows("[exited 1]")) << m.term.Screen();
-    EXPECT_TRUE(m.Shows("dpqsettings: reading from standard input")) << m.term.Screen();
 }
 
 TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {

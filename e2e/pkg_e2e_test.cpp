@@ -75,64 +75,86 @@ std::string MakeSite(const std::string &name, const std::string &list)
 
 } // namespace
 
-TEST(PkgPrintSystem, RunningCupsdGivesCupsEvenBesideLprng)
+namespace {
+
+const std::string kPrintconf = "/usr/share/printconf/util/DornaPrintdpxx";
+
+// What the printconf entry is after the installation.
+enum class Printconf { NotLookedAt, LinkToTheApp, Missing, KeptAsItWas };
+
+// A print system set up in the sandbox before setup runs, and what setup
+// makes of it.
+struct PrintSystemCase {
+    std::string name;    // the instance's name
+    std::string box;     // the sandbox's name
+    const char *needs;   // a host program the prelude runs, or null
+    bool net;            // a network of its own (cupsd listens on port 631: never on the host's)
+    std::string prelude; // shell lines run before setup
+    std::string flags;   // what the flags file holds afterwards
+    Printconf printconf;
+};
+
+void PrintTo(const PrintSystemCase &c, std::ostream *os) { *os << c.name; }
+
+std::vector<PrintSystemCase> PrintSystems()
 {
-    DORNA_REQUIRE_SANDBOX();
-    DORNA_REQUIRE_HOST_PROGRAM("/usr/sbin/cupsd");
-    e2e::Sandbox box("pkg-cups");
-    box.BindRo(kSite, "/tmp/site");
-    box.Net(); // cupsd listens on port 631: never on the host's
-    e2e::Result r = Install(box, "cupsd || exit 9; " + e2e::WaitForProcess("cupsd"));
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " CUPS ");
-    EXPECT_EQ(box.Mode(kApp + "/.dp_cfg"), 0644);
+    return {
+        {"RunningCupsdGivesCupsEvenBesideLprng", "pkg-cups", "/usr/sbin/cupsd", true,
+         "cupsd || exit 9; " + e2e::WaitForProcess("cupsd"), " CUPS ", Printconf::NotLookedAt},
+        {"LprngLpdGivesLprngAndThePrintconfLink", "pkg-lprng", "/usr/sbin/lpd", false,
+         "mkdir -p /usr/share/printconf/util", " LPRng ", Printconf::LinkToTheApp},
+        {"ExistingPrintconfEntryIsLeftAlone", "pkg-printconf-kept", nullptr, false,
+         "mkdir -p /usr/share/printconf/util; echo mine > " + kPrintconf, "",
+         Printconf::KeptAsItWas},
+        {"NoLpdGivesBsd", "pkg-no-lpd", nullptr, false,
+         "rm -f /usr/sbin/lpd; mkdir -p /usr/share/printconf/util", " BSD ", Printconf::Missing},
+        {"AnLpdThatIsNotLprngGivesBsd", "pkg-other-lpd", nullptr, false,
+         "printf '#!/bin/sh\\necho \"lpd 2.1 (BSD spooler)\"\\n' > /usr/sbin/lpd;"
+         " chmod 755 /usr/sbin/lpd",
+         " BSD ", Printconf::NotLookedAt},
+    };
 }
 
-TEST(PkgPrintSystem, LprngLpdGivesLprngAndThePrintconfLink)
-{
-    DORNA_REQUIRE_SANDBOX();
-    DORNA_REQUIRE_HOST_PROGRAM("/usr/sbin/lpd");
-    e2e::Sandbox box("pkg-lprng");
-    box.BindRo(kSite, "/tmp/site");
-    e2e::Result r = Install(box, "mkdir -p /usr/share/printconf/util");
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " LPRng ");
-    e2e::Result link = box.Sh("readlink /usr/share/printconf/util/DornaPrintdpxx");
-    EXPECT_EQ(link.out, kApp + "/DornaPrintdpxx\n");
-}
+class PkgPrintSystem : public ::testing::TestWithParam<PrintSystemCase> {};
 
-TEST(PkgPrintSystem, ExistingPrintconfEntryIsLeftAlone)
-{
-    DORNA_REQUIRE_SANDBOX();
-    e2e::Sandbox box("pkg-printconf-kept");
-    box.BindRo(kSite, "/tmp/site");
-    e2e::Result r = Install(box, "mkdir -p /usr/share/printconf/util;"
-                                 " echo mine > /usr/share/printconf/util/DornaPrintdpxx");
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(box.ReadFile("/usr/share/printconf/util/DornaPrintdpxx"), "mine\n");
-    EXPECT_EQ(box.Sh("test -L /usr/share/printconf/util/DornaPrintdpxx").status, 1);
-}
+} // namespace
 
-TEST(PkgPrintSystem, NoLpdOrAnLpdThatIsNotLprngGivesBsd)
+TEST_P(PkgPrintSystem, FlagsAndPrintconfEntryFollowThePrintSystem)
 {
     DORNA_REQUIRE_SANDBOX();
-    {
-        e2e::Sandbox box("pkg-no-lpd");
-        box.BindRo(kSite, "/tmp/site");
-        e2e::Result r = Install(box, "rm -f /usr/sbin/lpd; mkdir -p /usr/share/printconf/util");
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " BSD ");
-        EXPECT_FALSE(box.Changed("/usr/share/printconf/util/DornaPrintdpxx"));
+    const PrintSystemCase &c = GetParam();
+    if (c.needs)
+        DORNA_REQUIRE_HOST_PROGRAM(c.needs);
+    e2e::Sandbox box(c.box);
+    box.BindRo(kSite, "/tmp/site");
+    if (c.net)
+        box.Net();
+    e2e::Result r = Install(box, c.prelude);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    if (!c.flags.empty()) {
+        EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), c.flags);
+        EXPECT_EQ(box.Mode(kApp + "/.dp_cfg"), 0644);
     }
-    {
-        e2e::Sandbox box("pkg-other-lpd");
-        box.BindRo(kSite, "/tmp/site");
-        e2e::Result r = Install(box, "printf '#!/bin/sh\\necho \"lpd 2.1 (BSD spooler)\"\\n'"
-                                     " > /usr/sbin/lpd; chmod 755 /usr/sbin/lpd");
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " BSD ");
+    switch (c.printconf) {
+    case Printconf::NotLookedAt:
+        break;
+    case Printconf::LinkToTheApp:
+        EXPECT_EQ(box.Sh("readlink " + kPrintconf).out, kApp + "/DornaPrintdpxx\n");
+        break;
+    case Printconf::Missing:
+        EXPECT_FALSE(box.Changed(kPrintconf));
+        break;
+    case Printconf::KeptAsItWas:
+        EXPECT_EQ(box.ReadFile(kPrintconf), "mine\n");
+        EXPECT_EQ(box.Sh("test -L " + kPrintconf).status, 1);
+        break;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(PrintSystems, PkgPrintSystem, ::testing::ValuesIn(PrintSystems()),
+                         [](const ::testing::TestParamInfo<PrintSystemCase> &p) {
+                             return p.param.name;
+                         });
 
 TEST(PkgLayout, FreshInstallationIntoUsrAndItsUpgrade)
 {

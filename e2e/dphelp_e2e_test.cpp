@@ -112,13 +112,13 @@ TEST(Dphelp, LongLinesStayWholeWhereW3mWrapsThem) {
         if (getenv("CI")) FAIL() << "w3m is missing";
         GTEST_SKIP() << "w3m is not installed";
     }
-    std::string path = ::testing::TempDir() + "/dphelp_long_" + std::to_string(getpid()) + ".html";
+    testsupport::TempDir dir("dphelp_long");
+    std::string path = dir / "long.html";
     std::string sentence;
     for (int i = 0; i < 12; ++i) sentence += "word" + std::to_string(i) + " long ";
-    std::ofstream(path) << "<html><body><p>" << sentence << "</p></body></html>";
+    testsupport::WriteFile(path, "<html><body><p>" + sentence + "</p></body></html>");
     Result ours = RunTool({DPHELP, "--dump", path});
     Result w3m = RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", path});
-    unlink(path.c_str());
     EXPECT_EQ(Comparable(ours.out, false).size(), 1u);
     EXPECT_EQ(Comparable(w3m.out, false).size(), 2u);
 }

@@ -23,23 +23,19 @@ class HtmlNav : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetHelp(1);
-        dir = ::testing::TempDir() + "/html_nav_" + std::to_string(getpid());
-        std::filesystem::create_directories(dir);
         home = std::filesystem::current_path();
-        std::filesystem::current_path(dir);
-        std::ofstream("nav.html") << TwoPages;
-        std::ofstream("other.html") << "<html><body>Other file <a href=\"nav.html\">home</a></body></html>";
+        std::filesystem::current_path(dir.path);
+        testsupport::WriteFile("nav.html", TwoPages);
+        testsupport::WriteFile("other.html",
+                               "<html><body>Other file <a href=\"nav.html\">home</a></body></html>");
     }
-    void TearDown() override {
-        std::filesystem::current_path(home);
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { std::filesystem::current_path(home); }
 
     // The link whose range covers the first occurrence of text on the current page.
     static int PosOf(const char *text) { return static_cast<int>(strstr(pCurrentPage->pText, text) - pCurrentPage->pText); }
     static HtmlLink *LinkN(int n) { return *static_cast<HtmlLink **>(ListFindItemN(&pCurrentPage->Links, n)); }
 
-    std::string dir;
+    testsupport::TempDir dir{"html_nav"};
     std::filesystem::path home;
 };
 
@@ -104,11 +100,11 @@ TEST_F(HtmlNav, LinksToUnloadedAndLoadedFiles) {
 
 TEST_F(HtmlNav, LinksToOtherFilesAreFoundBesideTheCurrentOne) {
     std::filesystem::current_path("/");
-    std::string nav = dir + "/nav.html";
+    std::string nav = dir / "nav.html";
     ASSERT_EQ(HtmlHelp(nav.c_str(), nullptr), 1);
     HtmlProcessLink(PosOf("<Other>"));
     ASSERT_EQ(FileIndex, 2);
-    EXPECT_EQ(aFile[CurrentFile].pName, dir + "/other.html");
+    EXPECT_EQ(aFile[CurrentFile].pName, dir / "other.html");
     ProcessLink(LinkN(1)); // "nav.html" is the file loaded as dir/nav.html
     EXPECT_EQ(CurrentFile, 0);
     EXPECT_EQ(FileIndex, 2);

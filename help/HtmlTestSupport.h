@@ -4,6 +4,8 @@
 
 #include "html.h"
 
+#include "TestSupport.h"
+
 #include "utils.h"
 
 #include <cstring>

@@ -222,14 +222,12 @@ TEST_F(HtmlParse, NamesLoseTheFilePrefixAndTheAnchor) {
 }
 
 TEST_F(HtmlParse, FileIsReadFromDisk) {
-    std::string dir = ::testing::TempDir() + "/html_parse_" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
-    std::string path = dir + "/disk.html";
-    std::ofstream(path) << "<html><head><title>Disk</title></head><body>from disk</body></html>";
+    testsupport::TempDir dir("html_parse");
+    std::string path = dir / "disk.html";
+    testsupport::WriteFile(path, "<html><head><title>Disk</title></head><body>from disk</body></html>");
     HtmlFile *f = ParseHtmlFile(path.c_str(), nullptr);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(Elements(&PageN(f, 1)->Body), (Strings{"'from disk'"}));
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HtmlParse, TheHundredAndFirstFileIsRefused) {

@@ -295,196 +295,254 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
     }
 }
 
-TEST(QueueScripts, BsdQueueRunsTheTtyProgramInTheSpoolDirectory)
+namespace {
+
+// A generated script run the way a print system runs it, and what reaches
+// the suite's program. In texts, {app} stands for the application directory
+// and {dir} for the row's own directory.
+struct ScriptRun {
+    const char *name;
+    const char *config;              // the flags file; null: there is none
+    const char *script;              // a script of APP ...
+    const char *copyTo = nullptr;    // ... run as a copy of this name in {dir}
+    const char *dir = nullptr;       // a directory of the test's tree, made first
+    const char *cwd = "/";           // where the script runs
+    std::vector<std::string> args{}; // its arguments
+    std::vector<std::string> env{};  // more environment
+    const char *input = "";          // its standard input
+    const char *shell = nullptr;     // one shell; null: each of kShells
+    const char *call = nullptr;      // the program called ("call driver"); null: not looked at
+    std::vector<std::string> argLines{}; // the "arg " lines of the call log; empty: not looked at
+    std::vector<std::string> has{};      // lines the call log holds besides
+    int status = -1;                     // the script's exit status; -1: not looked at
+    const char *out = nullptr;           // what it prints; null: not looked at
+    const char *log = nullptr;           // a file of {dir} that holds ...
+    const char *logHolds = nullptr;      // ... this text
+};
+
+const std::vector<std::string> kGtkEnv = {
+    "env PANGO_RC_FILE={app}/lib/gtk/modules/etc/pango/pangorc",
+    "env GTK_IM_MODULE_FILE={app}/lib/gtk/modules/etc/gtk-2.0/gtk.immodules",
+    "env GDK_PIXBUF_MODULE_FILE={app}/lib/gtk/modules/etc/gtk-2.0/gdk-pixbuf.loaders"};
+
+std::vector<std::string> With(std::vector<std::string> lines, const std::vector<std::string> &more)
 {
-    ScriptSite site;
-    site.SetConfig(" BSD ");
-    std::string queue = site.Dir("lpd/lp1");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        unlink((queue + "/dprintdpxx.log").c_str());
-        // lpd's input-filter arguments; the job comes on standard input.
-        auto calls = site.Call(shell, "DornaPrintdpxx",
-                               {"-c", "-w80", "-l66", "-i0", "-n", "alice", "-h", "host1", "/acct"},
-                               queue, {"REC_STDIN=1"}, "JOB DATA");
-        EXPECT_EQ(Only(calls, "call "), std::vector<std::string>{"call dprdpxxtty"});
-        EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dlp1", "arg -f"}));
-        EXPECT_TRUE(Has(calls, "cwd " + queue));
-        EXPECT_TRUE(Has(calls, "stdin JOB DATA"));
-        EXPECT_TRUE(Has(calls, "env DPrintPrinter=lp1"));
-        EXPECT_TRUE(Has(calls, "env DPrintQueue=" + queue));
-        EXPECT_EQ(ReadFile(queue + "/dprintdpxx.log"), "output of dprdpxxtty\n");
-    }
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
 }
 
-TEST(QueueScripts, LprngQueueTurnsLprngOptionsIntoTtyOptions)
+std::vector<ScriptRun> ScriptRuns()
 {
-    ScriptSite site;
-    site.SetConfig(" LPRng ");
-    std::string from = site.Dir("cwd");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        auto calls = site.Call(shell, "DornaPrintdpxx",
-                               {"-Plp2", "-d/var/spool/lpd/lp2", "-edfA1,dfA2", "-Zo1,o2",
-                                "-nbob", "-hhost2"},
-                               from);
-        EXPECT_EQ(site.last().status, 0);
-        EXPECT_EQ(Only(calls, "arg "),
-                  (std::vector<std::string>{"arg -dlp2", "arg -f", "arg -oo1", "arg -oo2",
-                                            "arg /var/spool/lpd/lp2/dfA1",
-                                            "arg /var/spool/lpd/lp2/dfA2"}));
-        EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-        EXPECT_TRUE(Has(calls, "env DPrintFileSourceDir=" + from));
-        EXPECT_TRUE(Has(calls, "env SPOOL_DIR=/var/spool/lpd/lp2"));
-        EXPECT_TRUE(Has(calls, "env DPrintUser=bob"));
-        EXPECT_TRUE(Has(calls, "env DPrintHost=host2"));
-        EXPECT_EQ(site.last().out, "") << "the tty program's output is discarded";
-    }
+    // lpd's input-filter arguments, and System V's interface arguments.
+    const std::vector<std::string> lpdFilter = {"-c", "-w80", "-l66", "-i0", "-n",
+                                                "alice", "-h", "host1", "/acct"};
+    const std::vector<std::string> systemV = {"12",  "carol", "Report###tail", "2",
+                                              "a b", "/f1",   "/f2"};
+    const std::vector<std::string> systemVArgs = {"arg -dmyq", "arg -i", "arg /f1", "arg /f2"};
+    const std::vector<std::string> systemVHas = {
+        "cwd {app}", "env DPrintPrinter=myq", "env DPrintRequest_id=12",
+        "env DPrintUser_name=carol", "env DPrintTitle=Report", "env DPrintCopies=2",
+        "env DPrintOption_list=a b"};
+    const std::vector<std::string> lprngDriver = {"-Plp",  "-d/sp",  "-ef1,f2",
+                                                  "-Zx,y", "-nuser", "-hh"};
+    const std::vector<std::string> lprngDriverArgs = {"arg -dlp", "arg -ox", "arg -oy",
+                                                      "arg /sp/f1", "arg /sp/f2"};
+    return {
+        // The job comes on standard input.
+        {.name = "BsdQueueRunsTheTtyProgramInTheSpoolDirectory",
+         .config = " BSD ",
+         .script = "DornaPrintdpxx",
+         .dir = "lpd/lp1",
+         .cwd = "{dir}",
+         .args = lpdFilter,
+         .env = {"REC_STDIN=1"},
+         .input = "JOB DATA",
+         .call = "call dprdpxxtty",
+         .argLines = {"arg -dlp1", "arg -f"},
+         .has = {"cwd {dir}", "stdin JOB DATA", "env DPrintPrinter=lp1", "env DPrintQueue={dir}"},
+         .log = "dprintdpxx.log",
+         .logHolds = "output of dprdpxxtty\n"},
+        // The tty program's output is discarded.
+        {.name = "LprngQueueTurnsLprngOptionsIntoTtyOptions",
+         .config = " LPRng ",
+         .script = "DornaPrintdpxx",
+         .dir = "cwd",
+         .cwd = "{dir}",
+         .args = {"-Plp2", "-d/var/spool/lpd/lp2", "-edfA1,dfA2", "-Zo1,o2", "-nbob", "-hhost2"},
+         .argLines = {"arg -dlp2", "arg -f", "arg -oo1", "arg -oo2", "arg /var/spool/lpd/lp2/dfA1",
+                      "arg /var/spool/lpd/lp2/dfA2"},
+         .has = {"cwd {app}", "env DPrintFileSourceDir={dir}", "env SPOOL_DIR=/var/spool/lpd/lp2",
+                 "env DPrintUser=bob", "env DPrintHost=host2"},
+         .status = 0,
+         .out = ""},
+        // An empty flags file, one without any print-system word, and none
+        // at all all mean System V.
+        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/EmptyFlags",
+         .config = "",
+         .script = "DornaPrintdpxx",
+         .copyTo = "myq",
+         .dir = "interfaces",
+         .cwd = "{dir}",
+         .args = systemV,
+         .argLines = systemVArgs,
+         .has = systemVHas},
+        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/FlagsWithoutAWord",
+         .config = " nothing here ",
+         .script = "DornaPrintdpxx",
+         .copyTo = "myq",
+         .dir = "interfaces",
+         .cwd = "{dir}",
+         .args = systemV,
+         .argLines = systemVArgs,
+         .has = systemVHas},
+        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/NoFlagsFile",
+         .config = nullptr,
+         .script = "DornaPrintdpxx",
+         .copyTo = "myq",
+         .dir = "interfaces",
+         .cwd = "{dir}",
+         .args = systemV,
+         .argLines = systemVArgs,
+         .has = systemVHas},
+        // The last print-system word of the flags file wins.
+        {.name = "CupsQueueTakesThePrinterFromTheEnvironment",
+         .config = " BSD CUPS ",
+         .script = "DornaPrintdpxx",
+         .args = {"7", "dave", "T###kept", "1", "o=1", "/f"},
+         .env = {"PRINTER=cq"},
+         .argLines = {"arg -dcq", "arg -i", "arg /f"},
+         .has = {"env DPrintPrinter=cq", "env DPrintTitle=T###kept", "cwd {app}"}},
+        {.name = "AixQueueHandsEverythingToTheAixInterface",
+         .config = " AIX ",
+         .script = "DornaPrintdpxx",
+         .args = {"-q", "x", "file"},
+         .shell = "/usr/bin/dash",
+         .call = "call AixInterface",
+         .argLines = {"arg -q", "arg x", "arg file"},
+         .has = {"cwd {app}"}},
+        {.name = "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Lprng",
+         .config = " LPRng ",
+         .script = "v4DriverScript",
+         .args = lprngDriver,
+         .call = "call driver",
+         .argLines = lprngDriverArgs,
+         .has = With({"env DPrintUser=-u user"}, kGtkEnv),
+         .status = 0,
+         .out = ""},
+        {.name = "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Bsd",
+         .config = " BSD ",
+         .script = "v4DriverScript",
+         .args = lprngDriver,
+         .call = "call driver",
+         .argLines = lprngDriverArgs,
+         .has = With({"env DPrintUser=-u user"}, kGtkEnv),
+         .status = 0,
+         .out = ""},
+        // The title loses its "###" tail; each option word follows -o.
+        {.name = "DriverScriptUnderSystemVBuildsDriverOptions",
+         .config = " V5 ",
+         .script = "v4DriverScript",
+         .copyTo = "q5",
+         .dir = "interfaces",
+         .args = {"12", "erin@host", "T###z", "3", "o1 o2", "/f"},
+         .env = {"DISPLAY="},
+         .argLines = {"arg -dq5", "arg -oCopies=3", "arg -uerin", "arg -t", "arg T", "arg -oo1",
+                      "arg -oo2", "arg /f"},
+         .has = {"env DISPLAY=:0.0", "env DPrintRequest_id=-o JobID=12", "cwd {app}"}},
+        {.name = "DriverScriptUnderSystemVBuildsDriverOptions/ADisplayOfTheCallersOwnIsKept",
+         .config = " V5 ",
+         .script = "v4DriverScript",
+         .copyTo = "q5",
+         .dir = "interfaces",
+         .args = {"1", "u", "t", "1", "", "/f"},
+         .env = {"DISPLAY=host:1"},
+         .shell = "/usr/bin/dash",
+         .has = {"env DISPLAY=host:1"}},
+        {.name = "DriverScriptUnderCupsBuildsDriverOptions",
+         .config = " CUPS ",
+         .script = "v4DriverScript",
+         .args = {"7", "fr\"ank", "My \"Title\"", "2", "a=1  b=2", "/f"},
+         .env = {"PRINTER=cq", "DISPLAY="},
+         .argLines = {"arg -dcq", "arg -oCopies=2", "arg -u", "arg frank", "arg -t",
+                      "arg My Title", "arg -o", "arg a=1", "arg -o", "arg b=2", "arg /f"},
+         .has = {"env DISPLAY=:0.0", "cwd {app}"},
+         .status = 0},
+        {.name = "DriverScriptUnderCupsBuildsDriverOptions/NoOptionsGiveNoStrayO",
+         .config = " CUPS ",
+         .script = "v4DriverScript",
+         .args = {"7", "u", "t", "1", "", "/f"},
+         .env = {"PRINTER=cq"},
+         .shell = "/usr/bin/dash",
+         .argLines = {"arg -dcq", "arg -oCopies=1", "arg -u", "arg u", "arg -t", "arg t",
+                      "arg /f"}},
+        {.name = "DriverScriptUnderAixRunsTheDriverWithAixFlag",
+         .config = " AIX ",
+         .script = "v4DriverScript",
+         .args = {"a", "b c"},
+         .shell = "/usr/bin/bash",
+         .argLines = {"arg -f", "arg AIX", "arg a", "arg b c"},
+         .has = {"cwd {app}"}},
+    };
 }
 
-TEST(QueueScripts, SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle)
+// text with {app} and {dir} put in.
+std::string Fill(std::string text, const std::string &app, const std::string &dir)
 {
-    ScriptSite site;
-    std::string interfaces = site.Dir("interfaces");
-    std::string queue = interfaces + "/myq";
-    testsupport::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + queue + "'");
-    // An empty flags file, one without any print-system word, and none at all
-    // all mean System V.
-    for (int variant = 0; variant < 3; ++variant) {
-        if (variant == 0)
-            site.SetConfig("");
-        else if (variant == 1)
-            site.SetConfig(" nothing here ");
+    const std::pair<std::string, std::string> marks[] = {{"{app}", app}, {"{dir}", dir}};
+    for (const auto &[mark, value] : marks)
+        for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at))
+            text.replace(at, mark.size(), value);
+    return text;
+}
+
+} // namespace
+
+TEST(QueueScripts, EachPrintSystemHandsTheJobToItsProgram)
+{
+    for (const ScriptRun &row : ScriptRuns()) {
+        SCOPED_TRACE(row.name);
+        ScriptSite site;
+        if (row.config)
+            site.SetConfig(row.config);
         else
             site.RemoveConfig();
-        for (const char *shell : kShells) {
-            SCOPED_TRACE(std::string(shell) + " variant " + std::to_string(variant));
-            auto calls = site.Call(shell, queue,
-                                   {"12", "carol", "Report###tail", "2", "a b", "/f1", "/f2"},
-                                   interfaces);
-            EXPECT_EQ(Only(calls, "arg "),
-                      (std::vector<std::string>{"arg -dmyq", "arg -i", "arg /f1", "arg /f2"}));
-            EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-            EXPECT_TRUE(Has(calls, "env DPrintPrinter=myq"));
-            EXPECT_TRUE(Has(calls, "env DPrintRequest_id=12"));
-            EXPECT_TRUE(Has(calls, "env DPrintUser_name=carol"));
-            EXPECT_TRUE(Has(calls, "env DPrintTitle=Report"));
-            EXPECT_TRUE(Has(calls, "env DPrintCopies=2"));
-            EXPECT_TRUE(Has(calls, "env DPrintOption_list=a b"));
+        std::string dir = row.dir ? site.Dir(row.dir) : "";
+        auto fill = [&](const std::string &text) { return Fill(text, site.app(), dir); };
+        std::string script = row.script;
+        if (row.copyTo) {
+            script = dir + "/" + row.copyTo;
+            testsupport::Shell("cp '" + site.app() + "/" + row.script + "' '" + script + "'");
+        }
+        std::vector<const char *> shells(std::begin(kShells), std::end(kShells));
+        if (row.shell)
+            shells = {row.shell};
+        std::vector<std::string> env;
+        for (const std::string &e : row.env)
+            env.push_back(fill(e));
+        for (const char *shell : shells) {
+            SCOPED_TRACE(shell);
+            if (row.log)
+                unlink((dir + "/" + row.log).c_str());
+            auto calls = site.Call(shell, script, row.args, fill(row.cwd), env, row.input);
+            if (row.call) {
+                EXPECT_EQ(Only(calls, "call "), std::vector<std::string>{row.call});
+            }
+            if (!row.argLines.empty()) {
+                EXPECT_EQ(Only(calls, "arg "), row.argLines);
+            }
+            for (const std::string &line : row.has)
+                EXPECT_TRUE(Has(calls, fill(line))) << fill(line);
+            if (row.status >= 0) {
+                EXPECT_EQ(site.last().status, row.status);
+            }
+            if (row.out) {
+                EXPECT_EQ(site.last().out, row.out);
+            }
+            if (row.log) {
+                EXPECT_EQ(ReadFile(dir + "/" + row.log), row.logHolds);
+            }
         }
     }
-}
-
-TEST(QueueScripts, CupsQueueTakesThePrinterFromTheEnvironment)
-{
-    ScriptSite site;
-    // The last print-system word of the flags file wins.
-    site.SetConfig(" BSD CUPS ");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        auto calls = site.Call(shell, "DornaPrintdpxx", {"7", "dave", "T###kept", "1", "o=1", "/f"},
-                               "/", {"PRINTER=cq"});
-        EXPECT_EQ(Only(calls, "arg "),
-                  (std::vector<std::string>{"arg -dcq", "arg -i", "arg /f"}));
-        EXPECT_TRUE(Has(calls, "env DPrintPrinter=cq"));
-        EXPECT_TRUE(Has(calls, "env DPrintTitle=T###kept"));
-        EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-    }
-}
-
-TEST(QueueScripts, AixQueueHandsEverythingToTheAixInterface)
-{
-    ScriptSite site;
-    site.SetConfig(" AIX ");
-    auto calls = site.Call("/usr/bin/dash", "DornaPrintdpxx", {"-q", "x", "file"}, "/");
-    EXPECT_EQ(Only(calls, "call "), std::vector<std::string>{"call AixInterface"});
-    EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -q", "arg x", "arg file"}));
-    EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-}
-
-TEST(QueueScripts, DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles)
-{
-    ScriptSite site;
-    for (const char *config : {" LPRng ", " BSD "}) {
-        site.SetConfig(config);
-        for (const char *shell : kShells) {
-            SCOPED_TRACE(std::string(shell) + config);
-            auto calls = site.Call(shell, "v4DriverScript",
-                                   {"-Plp", "-d/sp", "-ef1,f2", "-Zx,y", "-nuser", "-hh"}, "/");
-            EXPECT_EQ(Only(calls, "call "), std::vector<std::string>{"call driver"});
-            EXPECT_EQ(Only(calls, "arg "),
-                      (std::vector<std::string>{"arg -dlp", "arg -ox", "arg -oy", "arg /sp/f1",
-                                                "arg /sp/f2"}));
-            EXPECT_TRUE(Has(calls, "env DPrintUser=-u user"));
-            EXPECT_TRUE(Has(calls, "env PANGO_RC_FILE=" + site.app() +
-                                       "/lib/gtk/modules/etc/pango/pangorc"));
-            EXPECT_TRUE(Has(calls, "env GTK_IM_MODULE_FILE=" + site.app() +
-                                       "/lib/gtk/modules/etc/gtk-2.0/gtk.immodules"));
-            EXPECT_TRUE(Has(calls, "env GDK_PIXBUF_MODULE_FILE=" + site.app() +
-                                       "/lib/gtk/modules/etc/gtk-2.0/gdk-pixbuf.loaders"));
-            EXPECT_EQ(site.last().status, 0);
-            EXPECT_EQ(site.last().out, "");
-        }
-    }
-}
-
-TEST(QueueScripts, DriverScriptUnderSystemVBuildsDriverOptions)
-{
-    ScriptSite site;
-    site.SetConfig(" V5 ");
-    std::string queue = site.Dir("interfaces") + "/q5";
-    testsupport::Shell("cp '" + site.app() + "/v4DriverScript' '" + queue + "'");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        auto calls = site.Call(shell, queue, {"12", "erin@host", "T###z", "3", "o1 o2", "/f"}, "/",
-                               {"DISPLAY="});
-        // The title loses its "###" tail; each option word follows -o.
-        EXPECT_EQ(Only(calls, "arg "),
-                  (std::vector<std::string>{"arg -dq5", "arg -oCopies=3", "arg -uerin", "arg -t",
-                                            "arg T", "arg -oo1", "arg -oo2", "arg /f"}));
-        EXPECT_TRUE(Has(calls, "env DISPLAY=:0.0"));
-        EXPECT_TRUE(Has(calls, "env DPrintRequest_id=-o JobID=12"));
-        EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-    }
-    // A display of the caller's own is kept.
-    auto calls = site.Call("/usr/bin/dash", queue, {"1", "u", "t", "1", "", "/f"}, "/",
-                           {"DISPLAY=host:1"});
-    EXPECT_TRUE(Has(calls, "env DISPLAY=host:1"));
-}
-
-TEST(QueueScripts, DriverScriptUnderCupsBuildsDriverOptions)
-{
-    ScriptSite site;
-    site.SetConfig(" CUPS ");
-    for (const char *shell : kShells) {
-        SCOPED_TRACE(shell);
-        auto calls = site.Call(shell, "v4DriverScript",
-                               {"7", "fr\"ank", "My \"Title\"", "2", "a=1  b=2", "/f"}, "/",
-                               {"PRINTER=cq", "DISPLAY="});
-        EXPECT_EQ(Only(calls, "arg "),
-                  (std::vector<std::string>{"arg -dcq", "arg -oCopies=2", "arg -u", "arg frank",
-                                            "arg -t", "arg My Title", "arg -o", "arg a=1",
-                                            "arg -o", "arg b=2", "arg /f"}));
-        EXPECT_TRUE(Has(calls, "env DISPLAY=:0.0"));
-        EXPECT_TRUE(Has(calls, "cwd " + site.app()));
-        EXPECT_EQ(site.last().status, 0);
-    }
-    // No options at all: no stray "-o".
-    auto calls = site.Call("/usr/bin/dash", "v4DriverScript", {"7", "u", "t", "1", "", "/f"}, "/",
-                           {"PRINTER=cq"});
-    EXPECT_EQ(Only(calls, "arg "),
-              (std::vector<std::string>{"arg -dcq", "arg -oCopies=1", "arg -u", "arg u", "arg -t",
-                                        "arg t", "arg /f"}));
-}
-
-TEST(QueueScripts, DriverScriptUnderAixRunsTheDriverWithAixFlag)
-{
-    ScriptSite site;
-    site.SetConfig(" AIX ");
-    auto calls = site.Call("/usr/bin/bash", "v4DriverScript", {"a", "b c"}, "/");
-    EXPECT_EQ(Only(calls, "arg "),
-              (std::vector<std::string>{"arg -f", "arg AIX", "arg a", "arg b c"}));
-    EXPECT_TRUE(Has(calls, "cwd " + site.app()));
 }
 
 TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy)

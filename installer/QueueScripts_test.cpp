@@ -331,30 +331,48 @@ std::vector<std::string> With(std::vector<std::string> lines, const std::vector<
     return lines;
 }
 
+// The row again under another name and flags file.
+ScriptRun Under(ScriptRun row, const char *name, const char *config)
+{
+    row.name = name;
+    row.config = config;
+    return row;
+}
+
 std::vector<ScriptRun> ScriptRuns()
 {
-    // lpd's input-filter arguments, and System V's interface arguments.
-    const std::vector<std::string> lpdFilter = {"-c", "-w80", "-l66", "-i0", "-n",
-                                                "alice", "-h", "host1", "/acct"};
-    const std::vector<std::string> systemV = {"12",  "carol", "Report###tail", "2",
-                                              "a b", "/f1",   "/f2"};
-    const std::vector<std::string> systemVArgs = {"arg -dmyq", "arg -i", "arg /f1", "arg /f2"};
-    const std::vector<std::string> systemVHas = {
-        "cwd {app}", "env DPrintPrinter=myq", "env DPrintRequest_id=12",
-        "env DPrintUser_name=carol", "env DPrintTitle=Report", "env DPrintCopies=2",
-        "env DPrintOption_list=a b"};
-    const std::vector<std::string> lprngDriver = {"-Plp",  "-d/sp",  "-ef1,f2",
-                                                  "-Zx,y", "-nuser", "-hh"};
-    const std::vector<std::string> lprngDriverArgs = {"arg -dlp", "arg -ox", "arg -oy",
-                                                      "arg /sp/f1", "arg /sp/f2"};
+    // An empty flags file, one without any print-system word, and none at
+    // all all mean System V.
+    const ScriptRun systemVQueue{
+        .name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/EmptyFlags",
+        .config = "",
+        .script = "DornaPrintdpxx",
+        .copyTo = "myq",
+        .dir = "interfaces",
+        .cwd = "{dir}",
+        .args = {"12", "carol", "Report###tail", "2", "a b", "/f1", "/f2"},
+        .argLines = {"arg -dmyq", "arg -i", "arg /f1", "arg /f2"},
+        .has = {"cwd {app}", "env DPrintPrinter=myq", "env DPrintRequest_id=12",
+                "env DPrintUser_name=carol", "env DPrintTitle=Report", "env DPrintCopies=2",
+                "env DPrintOption_list=a b"}};
+    const ScriptRun lprngDriverRun{
+        .name = "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Lprng",
+        .config = " LPRng ",
+        .script = "v4DriverScript",
+        .args = {"-Plp", "-d/sp", "-ef1,f2", "-Zx,y", "-nuser", "-hh"},
+        .call = "call driver",
+        .argLines = {"arg -dlp", "arg -ox", "arg -oy", "arg /sp/f1", "arg /sp/f2"},
+        .has = With({"env DPrintUser=-u user"}, kGtkEnv),
+        .status = 0,
+        .out = ""};
     return {
-        // The job comes on standard input.
+        // lpd's input-filter arguments; the job comes on standard input.
         {.name = "BsdQueueRunsTheTtyProgramInTheSpoolDirectory",
          .config = " BSD ",
          .script = "DornaPrintdpxx",
          .dir = "lpd/lp1",
          .cwd = "{dir}",
-         .args = lpdFilter,
+         .args = {"-c", "-w80", "-l66", "-i0", "-n", "alice", "-h", "host1", "/acct"},
          .env = {"REC_STDIN=1"},
          .input = "JOB DATA",
          .call = "call dprdpxxtty",
@@ -375,35 +393,11 @@ std::vector<ScriptRun> ScriptRuns()
                  "env DPrintUser=bob", "env DPrintHost=host2"},
          .status = 0,
          .out = ""},
-        // An empty flags file, one without any print-system word, and none
-        // at all all mean System V.
-        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/EmptyFlags",
-         .config = "",
-         .script = "DornaPrintdpxx",
-         .copyTo = "myq",
-         .dir = "interfaces",
-         .cwd = "{dir}",
-         .args = systemV,
-         .argLines = systemVArgs,
-         .has = systemVHas},
-        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/FlagsWithoutAWord",
-         .config = " nothing here ",
-         .script = "DornaPrintdpxx",
-         .copyTo = "myq",
-         .dir = "interfaces",
-         .cwd = "{dir}",
-         .args = systemV,
-         .argLines = systemVArgs,
-         .has = systemVHas},
-        {.name = "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/NoFlagsFile",
-         .config = nullptr,
-         .script = "DornaPrintdpxx",
-         .copyTo = "myq",
-         .dir = "interfaces",
-         .cwd = "{dir}",
-         .args = systemV,
-         .argLines = systemVArgs,
-         .has = systemVHas},
+        systemVQueue,
+        Under(systemVQueue, "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/FlagsWithoutAWord",
+              " nothing here "),
+        Under(systemVQueue, "SystemVQueueTakesTheQueueFromItsNameAndCutsTheTitle/NoFlagsFile",
+              nullptr),
         // The last print-system word of the flags file wins.
         {.name = "CupsQueueTakesThePrinterFromTheEnvironment",
          .config = " BSD CUPS ",
@@ -420,24 +414,9 @@ std::vector<ScriptRun> ScriptRuns()
          .call = "call AixInterface",
          .argLines = {"arg -q", "arg x", "arg file"},
          .has = {"cwd {app}"}},
-        {.name = "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Lprng",
-         .config = " LPRng ",
-         .script = "v4DriverScript",
-         .args = lprngDriver,
-         .call = "call driver",
-         .argLines = lprngDriverArgs,
-         .has = With({"env DPrintUser=-u user"}, kGtkEnv),
-         .status = 0,
-         .out = ""},
-        {.name = "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Bsd",
-         .config = " BSD ",
-         .script = "v4DriverScript",
-         .args = lprngDriver,
-         .call = "call driver",
-         .argLines = lprngDriverArgs,
-         .has = With({"env DPrintUser=-u user"}, kGtkEnv),
-         .status = 0,
-         .out = ""},
+        lprngDriverRun,
+        Under(lprngDriverRun, "DriverScriptUnderLprngAndBsdPassesPrinterOptionsAndFiles/Bsd",
+              " BSD "),
         // The title loses its "###" tail; each option word follows -o.
         {.name = "DriverScriptUnderSystemVBuildsDriverOptions",
          .config = " V5 ",

@@ -28,6 +28,11 @@
 // answer:
 //  - FreeBits mirrors MAT as a bitmap, so runs are found a 64-bit word at a
 //    time;
+//  - each word of FreeBits is summed up in three bytes: the longest free run
+//    inside it and the free nodes at its two ends. A request of up to 64
+//    nodes starts in the first word whose longest run holds it or whose high
+//    end joins the next word's low end into a run that does; all 32 words are
+//    compared at once, so the search costs the same wherever the run lies;
 //  - FirstFree is the lowest free node of a block, and SearchFrom[c] a node
 //    before which no free run of 2^c nodes or more starts: a search for n
 //    nodes begins at the one of n's class, past the small holes that first
@@ -64,7 +69,9 @@
 //     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
 //     clears what it gives up, so a grow in place needs no clearing);
 //  8. the chain holds the blocks in order of creation; the search index holds
-//     its shared blocks in the same order, the address index all of them.
+//     its shared blocks in the same order, the address index all of them;
+//  9. WordLongest, WordTop and WordBottom sum up each word of FreeBits as
+//     they say, and the WordBottom entries past the last word are 0.
 #include "MemMgr.h"
 
 #include <algorithm>
@@ -76,6 +83,9 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 MemBlock *pMemB = nullptr;
 int MemId = -1;
@@ -209,6 +219,82 @@ uint64_t RunStarts(uint64_t w, int n) {
     return w;
 }
 
+// Longest run of set bits in w.
+int LongestOnes(uint64_t w) {
+    if (w == ~0ULL) return 64;
+    int longest = 0;
+    while (w) {
+        w >>= __builtin_ctzll(w);
+        // The top bits are clear now, so the run ends below bit 64.
+        int run = __builtin_ctzll(~w);
+        longest = std::max(longest, run);
+        w >>= run;
+    }
+    return longest;
+}
+
+// Sums up FreeBits word w (see WordLongest and its neighbours).
+void SumUpWord(MemBlock *b, int w) {
+    uint64_t bits = b->FreeBits[w];
+    b->WordLongest[w] = (uint8_t)LongestOnes(bits);
+    b->WordTop[w] = (uint8_t)(bits == ~0ULL ? 64 : __builtin_clzll(~bits));
+    b->WordBottom[w] = (uint8_t)(bits == ~0ULL ? 64 : __builtin_ctzll(~bits));
+}
+
+// Sets (free) or clears (used) the bits of nodes [s, s + len) and sums up
+// the words they lie in again. The words between the first and the last are
+// wholly free or wholly used.
+void MarkNodes(MemBlock *b, int s, int len, bool free) {
+    SetBits(b->FreeBits, s, len, free);
+    int first = s >> 6, last = (s + len - 1) >> 6;
+    SumUpWord(b, first);
+    if (last == first) return;
+    SumUpWord(b, last);
+    if (last - first > 1) {
+        uint8_t all = free ? 64 : 0;
+        for (int w = first + 1; w < last; ++w)
+            b->WordLongest[w] = b->WordTop[w] = b->WordBottom[w] = all;
+    }
+}
+
+// The words in which a free run of n nodes (1 to 64) starts, as a mask: a
+// run that fits inside a word, or one that begins at a word's high end and
+// goes on at the next word's low end.
+uint32_t WordsStartingRun(const MemBlock *b, int n) {
+    assert(n >= 1 && n <= 64);
+#ifdef __SSE2__
+    const __m128i want = _mm_set1_epi8((char)n);
+    uint32_t mask = 0;
+    for (int half = 0; half < 2; ++half) {
+        __m128i longest = _mm_loadu_si128((const __m128i *)(b->WordLongest + 16 * half));
+        __m128i top = _mm_loadu_si128((const __m128i *)(b->WordTop + 16 * half));
+        __m128i next = _mm_loadu_si128((const __m128i *)(b->WordBottom + 16 * half + 1));
+        __m128i joined = _mm_adds_epu8(top, next); // at most 128
+        // x >= n exactly when max(x, n) == x (unsigned bytes).
+        __m128i fits = _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(longest, want), longest),
+                                    _mm_cmpeq_epi8(_mm_max_epu8(joined, want), joined));
+        mask |= (uint32_t)_mm_movemask_epi8(fits) << (16 * half);
+    }
+    return mask;
+#else
+    uint32_t mask = 0;
+    for (int w = 0; w < kWords; ++w)
+        if (b->WordLongest[w] >= n || b->WordTop[w] + b->WordBottom[w + 1] >= n) mask |= 1u << w;
+    return mask;
+#endif
+}
+
+// Lowest node of the first free run of n nodes (1 to 64), or -1.
+int FindShortRun(const MemBlock *b, int n) {
+    uint32_t words = WordsStartingRun(b, n);
+    if (words == 0) return -1;
+    int w = __builtin_ctz(words);
+    uint64_t inside = RunStarts(b->FreeBits[w], n);
+    // A run inside the word starts below one that crosses into the next.
+    if (inside) return (w << 6) + __builtin_ctzll(inside);
+    return (w << 6) + 64 - b->WordTop[w];
+}
+
 // Lowest node at or after from that starts a free run of at least n nodes, or
 // -1. Word by word: a run that ends in the current word either began in
 // earlier words (carry counts the free nodes at the end of the words before)
@@ -236,6 +322,8 @@ int FindRunFrom(MemBlock *b, int from, int n) {
 }
 
 // Size class of a run length: runs of 2^c to 2^(c+1) - 1 nodes are class c.
+// Requests of up to 64 nodes search through the word sums instead; the
+// SearchFrom of their classes stay true, only less close.
 int SizeClass(int n) {
     return 31 - __builtin_clz((unsigned)n);
 }
@@ -245,6 +333,7 @@ int SizeClass(int n) {
 // class's SearchFrom says; that also makes SearchFrom exact again. Runs of n
 // nodes cannot start before it.
 int FindRun(MemBlock *b, int n) {
+    if (n <= 64) return FindShortRun(b, n);
     int c = SizeClass(n), least = 1 << c;
     int first = FindRunFrom(b, std::max<int>(b->SearchFrom[c], b->FirstFree), least);
     b->SearchFrom[c] = (uint16_t)(first < 0 ? MEM_NODES : first);
@@ -297,6 +386,14 @@ void CheckBlock(const MemBlock *b) {
         assert(!used || i < b->HighWater);
     }
     assert(b->MAT[MEM_NODES] == 0);
+    for (int w = 0; w < kWords; ++w) {
+        uint64_t bits = b->FreeBits[w];
+        assert(b->WordLongest[w] == LongestOnes(bits));
+        assert(b->WordTop[w] == (bits == ~0ULL ? 64 : __builtin_clzll(~bits)));
+        assert(b->WordBottom[w] == (bits == ~0ULL ? 64 : __builtin_ctzll(~bits)));
+    }
+    for (size_t w = kWords; w < sizeof b->WordBottom; ++w)
+        assert(b->WordBottom[w] == 0);
     assert(IsZero(b->pMemory + (long)b->HighWater * MEM_NODE_SIZE,
                   (long)(MEM_NODES - b->HighWater) * MEM_NODE_SIZE));
     // Count the maximal free runs by length, as the block's tables should.
@@ -534,7 +631,7 @@ void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
     CountRun(b, runEnd - runStart, -1);
     UpdateIndex(b, before);
     memset(b->MAT + s, MEM_USED, len);
-    SetBits(b->FreeBits, s, len, false);
+    MarkNodes(b, s, len, false);
     b->FreeNodeCount -= len;
     if (b->FirstFree >= s && b->FirstFree < s + len)
         b->FirstFree = NextBit(b->FreeBits, s + len, true);
@@ -561,7 +658,7 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
     for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
         b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
     memset(b->MAT + s, MEM_FREE, len);
-    SetBits(b->FreeBits, s, len, true);
+    MarkNodes(b, s, len, true);
     b->FreeNodeCount += len;
     b->FirstFree = std::min(b->FirstFree, s);
     if (clear) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)len * MEM_NODE_SIZE);
@@ -760,6 +857,9 @@ MemBlock *NewBlock(long size, long inUse) {
     } else {
         memset(b->MAT, MEM_FREE, MEM_NODES);
         memset(b->FreeBits, 0xFF, sizeof b->FreeBits);
+        memset(b->WordLongest, 64, sizeof b->WordLongest);
+        memset(b->WordTop, 64, sizeof b->WordTop);
+        memset(b->WordBottom, 64, kWords); // the entries behind stay 0
         b->RunLenCount[MEM_NODES] = 1;
         b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
         b->Longest = MEM_NODES;

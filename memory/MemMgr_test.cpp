@@ -842,6 +842,60 @@ void RandomRun(unsigned seed, int steps) {
     EXPECT_EQ(pMemB, nullptr);
 }
 
+// First fit where free runs meet the 64-node words the search sums up: a
+// block filled with one-node allocations, the holes opened, then one request.
+TEST_F(Mem, FirstFitFindsRunsAcrossAndInsideTheSearchWords) {
+    struct Hole {
+        int from, len;
+    };
+    struct Case {
+        const char *name;
+        std::vector<Hole> holes;
+        int nodes;    // nodes asked for
+        int expected; // node index of the answer, -1: a new block
+    } cases[] = {
+        {"a run inside a word", {{10, 3}}, 3, 10},
+        {"too short everywhere", {{10, 3}, {100, 2}}, 4, -1},
+        {"a run across one boundary", {{60, 8}}, 8, 60},
+        {"the crossing run comes before a later one inside", {{62, 4}, {70, 10}}, 4, 62},
+        {"an earlier run inside the word wins over the crossing one", {{40, 5}, {61, 9}}, 5, 40},
+        {"the crossing run too short, the next word's run fits", {{63, 2}, {65 + 5, 6}}, 6, 70},
+        {"a run that ends a block", {{2040, 8}}, 8, 2040},
+        {"sixty-four nodes across a boundary", {{32, 64}}, 64, 32},
+        {"sixty-four nodes, one short before", {{0, 63}, {200, 64}}, 64, 200},
+        {"a whole free word after a short tail", {{127, 1}, {128, 64}, {300, 64}}, 64, 127},
+        {"a long run over three words", {{100, 150}}, 130, 100},
+        {"one node at the very end", {{2047, 1}}, 1, 2047},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<void *> one(MEM_NODES);
+        for (int i = 0; i < MEM_NODES; ++i)
+            one[i] = GetMem(1);
+        MemBlock *b = FindBlock(one[0]);
+        ASSERT_EQ(b->FreeNodeCount, 0);
+        for (const Hole &h : c.holes)
+            for (int i = h.from; i < h.from + h.len; ++i) {
+                PutMem(one[i]);
+                one[i] = nullptr;
+            }
+        char *p = (char *)GetMem((long)c.nodes * MEM_NODE_SIZE - 1);
+        ASSERT_NE(p, nullptr);
+        if (c.expected < 0) {
+            EXPECT_NE(FindBlock(p), b);
+        } else {
+            EXPECT_EQ(FindBlock(p), b);
+            EXPECT_EQ(NodeIndex(p), c.expected);
+        }
+        EXPECT_EQ(NodeCount(p), c.nodes);
+        EXPECT_EQ(CheckChain(), MEM_NODES + 1 - (int)std::count(one.begin(), one.end(), nullptr));
+        PutMem(p);
+        for (void *q : one)
+            PutMem(q);
+        EXPECT_EQ(pMemB, nullptr);
+    }
+}
+
 TEST_F(Mem, RandomGetAdjustPutKeepsTheDataModelAndTheContents) {
     for (unsigned seed : {1u, 2u, 3u, 20261207u}) {
         SCOPED_TRACE(seed);

@@ -12,13 +12,20 @@
 // whose MAT is all 'U' and whose free count is 0, so the search never uses it.
 // A block left without allocations leaves the chain at once. Mapping and
 // unmapping 64 KiB at a time cost more than everything else a release does,
-// so PutMem parks up to 16 emptied shared blocks and 16 dedicated ones (at
+// so PutMem parks up to 256 emptied shared blocks and 16 dedicated ones (at
 // most 8 MiB of data areas) off the chain, where nothing sees them: not the
 // search, not FindBlock, not DumpMem. A new block of the same kind takes a
-// parked one before it maps anything. A parked shared block keeps its pages
-// (1 MiB at most in all): a page given back costs a fault when it is touched
-// again, and that costs more than clearing the nodes it serves, which every
-// allocation does anyway. The pages a parked dedicated area has used are
+// parked one before it maps anything. The first 16 parked shared blocks keep
+// their pages (1 MiB in all): a page given back costs a fault when it is
+// touched again, and that costs more than clearing the nodes it serves, which
+// every allocation does anyway. A program that frees a large structure and
+// builds the next one would pay that fault for every page of it, so the
+// shared blocks parked beyond those 16 hand their used pages to the system as
+// lazily free (MADV_FREE): the system takes them when it runs short of
+// memory, and until then the block that reuses them finds them mapped. Either
+// way a node below HighWater is cleared when it is handed out, and the
+// directory pages of an emptied record are zero, so it does not matter which
+// pages the system took. The pages a parked dedicated area has used are
 // dropped when it is parked: that memory goes back to the system at once, only
 // the address range is kept, and the pages read as zeros again. When the
 // system refuses a mapping, the parked blocks go back and the mapping is
@@ -94,7 +101,8 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
-constexpr int kKeepShared = 16;                // emptied shared blocks kept for reuse
+constexpr int kKeepShared = 256;               // emptied shared blocks kept for reuse
+constexpr int kKeepSharedResident = 16;        // of them, the ones whose pages stay ours
 constexpr int kKeepDedicated = 16;             // released dedicated blocks kept for reuse
 constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
 constexpr int kClasses = 12;                   // size classes of runs: 2^0 to 2^11 nodes
@@ -728,6 +736,20 @@ bool DropPages(MemBlock *b, long bytes) {
     return whole == 0 || madvise(b->pMemory, (size_t)whole, MADV_DONTNEED) == 0;
 }
 
+// Hands the pages an emptied shared block has used to the system as lazily
+// free: its data area below HighWater, and the record's directory, all zero
+// now. False when the system refused (the block then goes back whole).
+bool LendPages(MemBlock *b) {
+    long page = PageSize();
+    long used = ((long)b->HighWater * MEM_NODE_SIZE + page - 1) / page * page;
+    if (used > 0 && madvise(b->pMemory, (size_t)used, MADV_FREE) != 0) return false;
+    uintptr_t from = (uintptr_t)b->Nodes, to = (uintptr_t)(b->Nodes + MEM_NODES);
+    from = (from + (uintptr_t)page - 1) / (uintptr_t)page * (uintptr_t)page;
+    to = to / (uintptr_t)page * (uintptr_t)page;
+    if (to > from) madvise((void *)from, to - from, MADV_FREE); // a refusal costs nothing
+    return true;
+}
+
 // Takes an unlinked block into the reserve when it is in the state a fresh
 // block of its kind starts from; false when it must go back to the system.
 bool Keep(MemBlock *b) {
@@ -737,6 +759,7 @@ bool Keep(MemBlock *b) {
         // a fresh one's but for HighWater, below which allocations clear their
         // nodes anyway. The pages stay: see the top of this file.
         if (b->FreeNodeCount != MEM_NODES || M.KeptSharedCnt == kKeepShared) return false;
+        if (M.KeptSharedCnt >= kKeepSharedResident && !LendPages(b)) return false;
         M.KeptShared[M.KeptSharedCnt++] = b;
         return true;
     }

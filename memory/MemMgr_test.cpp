@@ -526,6 +526,33 @@ TEST_F(Mem, AnEmptiedSharedBlockIsParkedOutOfSightAndComesBackAsZeros) {
     PutMem(q);
 }
 
+TEST_F(Mem, SharedBlocksParkedBeyondTheFirstSixteenComeBackAsZeros) {
+    MemInternalReleaseKept();
+    // Forty blocks written all over, then emptied: the ones parked after the
+    // first sixteen lend their pages to the system, and every one still hands
+    // out zeros when it serves the next structure.
+    std::vector<char *> first;
+    for (int k = 0; k < 40; ++k) {
+        first.push_back((char *)GetMem(65535));
+        memset(first.back(), 0xA5, 65536);
+    }
+    for (char *p : first)
+        PutMem(p);
+    EXPECT_EQ(MemInternalKeptCounts().Shared, 40);
+    std::vector<char *> second;
+    for (int k = 0; k < 40; ++k) {
+        char *p = (char *)GetMem(65535);
+        ASSERT_NE(p, nullptr);
+        EXPECT_NE(std::find(first.begin(), first.end(), p), first.end()) << "a parked area serves";
+        EXPECT_TRUE(AllZero(p, 65536)) << "block " << k;
+        second.push_back(p);
+    }
+    EXPECT_EQ(MemInternalKeptCounts().Shared, 0);
+    EXPECT_EQ(CheckChain(), 40);
+    for (char *p : second)
+        PutMem(p);
+}
+
 TEST_F(Mem, AParkedDedicatedAreaDropsItsBytesAndServesASmallerRequest) {
     MemInternalReleaseKept();
     char *big = (char *)GetMem(300000); // 327,680-byte data area
@@ -554,17 +581,17 @@ TEST_F(Mem, AParkedDedicatedAreaDropsItsBytesAndServesASmallerRequest) {
 
 TEST_F(Mem, TheReserveIsBoundedAndFreeBlockAlwaysUnmaps) {
     MemInternalReleaseKept();
-    // Twenty emptied shared blocks: sixteen are parked, the rest unmapped.
+    // 260 emptied shared blocks: 256 are parked, the rest unmapped.
     std::vector<char *> full;
-    for (int k = 0; k < 20; ++k)
+    for (int k = 0; k < 260; ++k)
         full.push_back((char *)GetMem(65535));
     for (char *p : full)
         PutMem(p);
-    EXPECT_EQ(MemInternalKeptCounts().Shared, 16);
+    EXPECT_EQ(MemInternalKeptCounts().Shared, 256);
     int mapped = 0;
     for (char *p : full)
         mapped += Mapped(p, 65536);
-    EXPECT_EQ(mapped, 16);
+    EXPECT_EQ(mapped, 256);
     // Dedicated areas over 4 MiB are never parked; the rest within 8 MiB.
     PutMem(GetMem(5L << 20));
     EXPECT_EQ(MemInternalKeptCounts().Dedicated, 0);

@@ -432,3 +432,61 @@ TEST_F(DamagedDb, WriteBackDropsTheDamagedTailAndCountsTheRecords) {
         DbTClose(db);
     }
 }
+
+TEST_F(DamagedDb, AFirstLookupStopsAtTheDamageWhereTheWalkStops) {
+    // The first lookup on a fresh image scans it; a damaged record anywhere,
+    // near the start of a long image or at its end, ends that scan just as it
+    // ends a walk: nothing behind it is found, and the image is cut there.
+    std::string before;
+    Records kept;
+    for (int i = 0; i < 40; ++i) {
+        std::string key = "25_" + std::to_string(1000 + i);
+        before += TaggedRecord(key, "text " + std::to_string(i));
+        kept.push_back({key, "text " + std::to_string(i)});
+    }
+    std::string after;
+    for (int i = 0; i < 40; ++i)
+        after += TaggedRecord("26_" + std::to_string(1000 + i), "behind");
+    std::string shortKey = Scramble(std::string("bad\0", 4));
+    struct Case {
+        const char *what;
+        std::string record;
+    } cases[] = {
+        {"body runs past the end", Be16(0xffff) + Be16(4) + shortKey + "x"},
+        {"body too short for a key", Be16(2) + Be16(1) + "x"},
+        {"key longer than body", Be16(6) + Be16(200) + shortKey + "xx"},
+        {"key length zero", Be16(6) + Be16(0) + shortKey + "xx"},
+        {"key without NUL", Be16(7) + Be16(4) + Scramble("badx") + "x"},
+        {"key of 5000 bytes", Be16(5010) + Be16(5000) + std::string(5008, '\0')},
+        {"short key holding a NUL", TaggedRecord(std::string("25\0_10", 6), "v")},
+        {"nine-byte key holding a NUL at its end", TaggedRecord(std::string("25_10000\0", 9), "v")},
+        {"long key holding a NUL", TaggedRecord(std::string(20, 'k') + '\0' + "k", "v")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool atEnd : {false, true}) {
+            SCOPED_TRACE(atEnd ? "damage at the end" : "damage before 40 records");
+            std::string file = TaggedHeader(81) + before + c.record + (atEnd ? "" : after);
+            WriteFile(Path("scan.xdb"), file);
+            DbmSetV4DriverPathHandling();
+            DbT *db = DbTOpen(Path("scan.xdb").c_str(), 0);
+            EXPECT_EQ(DbmTGetRecordSize(db, "26_1039"), 0);
+            EXPECT_EQ(db->ImageSize, static_cast<int>(16 + before.size()));
+            EXPECT_EQ(db->Count, 40);
+            EXPECT_EQ(DbmTGetRecordSize(db, "25_1039"), 7);
+            EXPECT_EQ(WalkHandle(db), kept);
+            DbTClose(db);
+        }
+    }
+    // Sound records of every key length up to past a word, each found by a
+    // first lookup behind the others.
+    for (int n = 1; n <= 20; ++n) {
+        std::string file = TaggedHeader(3) + before + TaggedRecord(std::string(n, 'q'), "found") +
+                           TaggedRecord("tail", "t");
+        WriteFile(Path("scan.xdb"), file);
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(Path("scan.xdb").c_str(), 0);
+        EXPECT_EQ(DbmTGetRecordSize(db, std::string(n, 'q').c_str()), 5) << n;
+        DbTClose(db);
+    }
+}

@@ -33,7 +33,9 @@
 #define NLS_MSG_COUNT 71
 
 // ---------------------------------------------------------------------------
-// Driver state (setup.cpp). my_name and flUseLog belong to the log (utils.h).
+// Shared state and checks (InstallState.cpp): what every step reads, the rules
+// a path passes before it is used. my_name and flUseLog belong to the log
+// (utils.h).
 // ---------------------------------------------------------------------------
 
 extern char *pDornaInstallDir;    // work directory, default /tmp/DornaInstall
@@ -52,6 +54,59 @@ extern unsigned char flInstallStopped; // the installation stopped without the u
 // engine. Defined weak here so that the engine's own definition wins when it
 // is linked in.
 extern unsigned char flExitTextMenu;
+
+// The longest path the installer builds, terminator included: the
+// application directory with the longest name the installer writes into it
+// must fit, or the run stops with status 1 before anything is installed.
+#define SETUP_PATH_MAX 4096
+
+// 1 when text is a non-empty path made only of letters, digits and
+// "/ . _ - + , @ :", so that it can stand unquoted on a shell command line.
+int isShellSafePath(const char *text);
+
+// Returns when path is null or isShellSafePath; otherwise prints
+// "ERROR: the <what> "<path>" may hold only letters, digits and the
+// characters / . _ - + , @ :" on standard error and exits with status.
+void requireShellSafePath(const char *what, const char *path, int status);
+
+// 1 when path, or a directory above it (each as far as it exists, and where
+// a link on the way really leads), could be changed by someone other than
+// root and the running user: owned by another user, or writable by others
+// without being sticky and root's (as /tmp is). Then *bad is the first such
+// directory (a stored string) and *why the reason. 0 when none is; a relative
+// path is not looked at (0).
+int findUntrustedDirectory(const char *path, char **bad, const char **why);
+
+// Returns when findUntrustedDirectory finds no fault with path; otherwise
+// prints "ERROR: the <what> <path> cannot be used: <dir> is <why>, ..." on
+// standard error and exits with status.
+void requireTrustedPath(const char *what, const char *path, int status);
+
+// 1 when path is a real directory (not a link) owned by the running user.
+int isPrivateDirectory(const char *path);
+
+// Stops the run with status 1, before anything is installed, when a path the
+// installer builds from the install root or the work directory would not fit
+// its buffer (SETUP_PATH_MAX, the line reader's 512 characters).
+void requireBuildablePaths(void);
+
+// Steps that failed without stopping the run (a copy, a touch or a tree copy
+// of the package list). Each is logged as a warning when it happens, nothing
+// more is done to the path it should have made, and the run ends with status
+// 1 after a summary that names every one of them.
+// noteFailedStep records the step (described by the printf-style text) and
+// the path it should have made; isFailedPath tells whether a path is one of
+// them; reportFailedSteps prints the summary on standard error and in the
+// log and returns the number of failed steps (0: nothing is printed).
+[[gnu::format(printf, 2, 3)]] void noteFailedStep(const char *path, const char *format, ...);
+int isFailedPath(const char *path);
+int reportFailedSteps(void);
+
+// Ends the run when standard input ends at a question: nobody chose
+// anything, so the run neither goes on nor counts as the user's own quit.
+// Prints "ERROR: no answer: standard input ended at the question" on
+// standard error and exits with status 1.
+[[noreturn]] void stopForNoAnswer(void);
 
 // ---------------------------------------------------------------------------
 // Driver steps (setup.cpp)
@@ -79,11 +134,6 @@ void printUsage(FILE *out);
 // Returns when neither is found.
 void checkCommandLineOptions(int argc, char **argv);
 
-// Stops the run with status 1, before anything is installed, when a path the
-// installer builds from the install root or the work directory would not fit
-// its buffer (SETUP_PATH_MAX, the line reader's 512 characters).
-void requireBuildablePaths(void);
-
 // Install root of the previous installation (a stored string), or null when
 // there is none. Removes a dangling link at the well-known location.
 char *locatePreviousInstallation(void);
@@ -104,46 +154,6 @@ int Install(void);
 // Removes the work directory and runs the suite's queue tool (-upgrade, -clean).
 void DornaClean(const char *work);
 
-// 1 when text is a non-empty path made only of letters, digits and
-// "/ . _ - + , @ :", so that it can stand unquoted on a shell command line.
-int isShellSafePath(const char *text);
-
-// Returns when path is null or isShellSafePath; otherwise prints
-// "ERROR: the <what> "<path>" may hold only letters, digits and the
-// characters / . _ - + , @ :" on standard error and exits with status.
-void requireShellSafePath(const char *what, const char *path, int status);
-
-// Steps that failed without stopping the run (a copy, a touch or a tree copy
-// of the package list). Each is logged as a warning when it happens, nothing
-// more is done to the path it should have made, and the run ends with status
-// 1 after a summary that names every one of them.
-// noteFailedStep records the step (described by the printf-style text) and
-// the path it should have made; isFailedPath tells whether a path is one of
-// them; reportFailedSteps prints the summary on standard error and in the
-// log and returns the number of failed steps (0: nothing is printed).
-[[gnu::format(printf, 2, 3)]] void noteFailedStep(const char *path, const char *format, ...);
-int isFailedPath(const char *path);
-int reportFailedSteps(void);
-
-// The longest path the installer builds, terminator included: the
-// application directory with the longest name the installer writes into it
-// must fit, or the run stops with status 1 before anything is installed.
-#define SETUP_PATH_MAX 4096
-
-// Ends the run when standard input ends at a question: nobody chose
-// anything, so the run neither goes on nor counts as the user's own quit.
-// Prints "ERROR: no answer: standard input ended at the question" on
-// standard error and exits with status 1.
-[[noreturn]] void stopForNoAnswer(void);
-
-// 1 when path, or a directory above it (each as far as it exists, and where
-// a link on the way really leads), could be changed by someone other than
-// root and the running user: owned by another user, or writable by others
-// without being sticky and root's (as /tmp is). Then *bad is the first such
-// directory (a stored string) and *why the reason. 0 when none is; a relative
-// path is not looked at (0).
-int findUntrustedDirectory(const char *path, char **bad, const char **why);
-
 // Before the agreement is asked: refuses, with a message and status 2, a work
 // area of the command line (or the default /tmp) that findUntrustedDirectory
 // finds fault with. Another user who can rename a directory on the way could
@@ -160,9 +170,6 @@ void removeWorkDirectory(const char *work);
 // the directory installFromSite made and checked, or when a directory above
 // it has become untrusted. Does nothing before installFromSite made it.
 void requireSameWorkDirectory(void);
-
-// 1 when path is a real directory (not a link) owned by the running user.
-int isPrivateDirectory(const char *path);
 
 // ---------------------------------------------------------------------------
 // Agreement and messages (Nls.cpp; the tables are generated at build time)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "MemMgr.h"
@@ -49,6 +50,13 @@ bool measure(const char *path, DiskSpaceInfo *info)
 
 } // namespace
 
+void UpperCaseDisksList(char *text)
+{
+    const size_t endLen = strlen(END_OF_LIST);
+    for (char *p = text; *p && strncmp(p, END_OF_LIST, endLen) != 0; ++p)
+        *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+}
+
 int GetDisksData(const char *dir)
 {
     if (GetFileContent(dir, "disks"))
@@ -60,9 +68,55 @@ int GetDisksData(const char *dir)
     }
     // An upper-case site names its pieces in upper case: the list is read
     // that way up to its end marker.
-    for (char *p = LineBuf; *p && strncmp(p, END_OF_LIST, strlen(END_OF_LIST)) != 0; ++p)
-        *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+    UpperCaseDisksList(LineBuf);
     return 1;
+}
+
+std::vector<std::string> ParseDisksList(const char *text, DisksCut cut)
+{
+    std::vector<std::string> names;
+    if (text == nullptr)
+        return names;
+    std::string list(text);
+    if (cut == DISKS_JOIN) {
+        char *save = nullptr;
+        for (char *word = strtok_r(list.data(), " \r\n", &save); word != nullptr;
+             word = strtok_r(nullptr, " \r\n", &save)) {
+            if (strcmp(word, END_OF_LIST) == 0)
+                break;
+            names.emplace_back(word);
+        }
+        return names;
+    }
+    // Lines at CR/LF (empty ones vanish), words with the tokenizer's escapes.
+    for (size_t pos = 0; pos < list.size();) {
+        size_t end = list.find_first_of("\r\n", pos);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string line = list.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.empty())
+            continue;
+        if (line == END_OF_LIST)
+            break;
+        // A private cursor: the caller may use the shared tokenizer (the
+        // command layer resolving a command) between two names.
+        char *cursor = nullptr;
+        char word[TOKEN_BUF_SIZE];
+        for (const char *in = line.c_str(); GetTokenD(in, " \t\r\n", &cursor, word) != nullptr;
+             in = nullptr) {
+            if (strcmp(word, END_OF_LIST) == 0)
+                break;
+            names.emplace_back(word);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> ReadDisksList(const char *dir, DisksCut cut)
+{
+    GetDisksData(dir);
+    return ParseDisksList(LineBuf, cut);
 }
 
 void genZFile(void)
@@ -70,13 +124,8 @@ void genZFile(void)
     const char *work = pDornaInstallDir;
     if (chdir(work) != 0)
         SysError("cannot enter %s", work);
-    GetDisksData(work);
-    std::string list(LineBuf);
-    char *save = nullptr;
-    for (char *word = strtok_r(list.data(), " \r\n", &save); word != nullptr;
-         word = strtok_r(nullptr, " \r\n", &save)) {
-        if (strcmp(word, END_OF_LIST) == 0)
-            break;
+    for (const std::string &name : ReadDisksList(work, DISKS_JOIN)) {
+        const char *word = name.c_str();
         if (strncmp(word, "pkg_tar.", 8) != 0 && strncmp(word, "PKG_TAR.", 8) != 0)
             continue;
         if (!isShellSafePath(word) || strchr(word, '/') != nullptr || !FindFile(work, word))

@@ -418,38 +418,15 @@ int installFromSite(const char *work)
             registered = atexit(removeWorkDirectoryAtExit) == 0;
     }
 
-    GetDisksData(pPathToSetup);
-    std::string list(LineBuf);
-
-    // Lines at CR/LF (empty ones vanish), words with the tokenizer's escapes.
-    size_t pos = 0;
-    bool done = false;
-    while (!done && pos < list.size()) {
-        size_t end = list.find_first_of("\r\n", pos);
-        if (end == std::string::npos)
-            end = list.size();
-        std::string line = list.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.empty())
-            continue;
-        if (line == "end_of_list")
-            break;
-        // A private cursor: the command layer may use the shared tokenizer
-        // (resolving a command on the search path) between two words.
-        char *cursor = nullptr;
-        char word[TOKEN_BUF_SIZE];
-        for (const char *in = line.c_str(); GetTokenD(in, " \t\r\n", &cursor, word) != nullptr;
-             in = nullptr) {
-            if (strcmp(word, "end_of_list") == 0)
-                break;
-            if (!isShellSafePath(word) || strchr(word, '/') != nullptr) {
-                fprintf(stderr, "ERROR: the disks list names \"%s\", which is not a plain file name\n",
-                        word);
-                exit_app(1);
-            }
-            requireSameWorkDirectory();
-            SysCmd(CMD_CP, RUN_FATAL, "%s/%s %s", pPathToSetup, word, work);
+    for (const std::string &name : ReadDisksList(pPathToSetup, DISKS_COPY)) {
+        const char *word = name.c_str();
+        if (!isShellSafePath(word) || strchr(word, '/') != nullptr) {
+            fprintf(stderr, "ERROR: the disks list names \"%s\", which is not a plain file name\n",
+                    word);
+            exit_app(1);
         }
+        requireSameWorkDirectory();
+        SysCmd(CMD_CP, RUN_FATAL, "%s/%s %s", pPathToSetup, word, work);
     }
 
     Install();

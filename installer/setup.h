@@ -17,6 +17,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Fixed names
@@ -232,6 +234,31 @@ int nlsFormat(char *buf, size_t size, int index, ...);
 // Reads <dir>/disks, or <dir>/DISKS upper-cased up to "end_of_list", into
 // LineBuf. Exits 1 with message 21 when neither can be read. Returns 1.
 int GetDisksData(const char *dir);
+
+// The two ways the disks list is cut into names. The same list, one name a
+// line and "end_of_list" last, reads alike both ways.
+//   DISKS_COPY  (the copy of the install site into the work directory): lines
+//               at CR and LF, a line that is exactly "end_of_list" ends the
+//               list; each line cut into words at blank, tab, CR and LF with
+//               the tokenizer's backslash escapes (a word is kept to
+//               TOKEN_BUF_SIZE - 1 characters); a word "end_of_list" ends
+//               only its line.
+//   DISKS_JOIN  (the joining of the archive pieces): words at blank, CR and
+//               LF, a tab belonging to its word; the first word
+//               "end_of_list" ends the list.
+enum DisksCut { DISKS_COPY, DISKS_JOIN };
+
+// The names of the disks list text, in list order, cut as cut says; empty
+// for null. Runs nothing and leaves text as it is.
+std::vector<std::string> ParseDisksList(const char *text, DisksCut cut);
+
+// The names of the disks list of dir (read with GetDisksData into LineBuf),
+// cut as cut says. Exits 1 with message 21 when the list cannot be read.
+std::vector<std::string> ReadDisksList(const char *dir, DisksCut cut);
+
+// Upper-cases every letter of text in place up to where "end_of_list"
+// begins (or its end): how a list read from DISKS names its pieces.
+void UpperCaseDisksList(char *text);
 
 // Appends the pieces named by the work directory's disks list, in list
 // order, to <work>/DornaLinuxi386Dpxx.tar.Z. A failed append exits 1.

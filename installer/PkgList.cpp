@@ -8,9 +8,10 @@
 // an unknown attribute key is skipped with its value. Every attribute acts on
 // APP/A, whatever the directive did with A.
 //
-// Words are pulled with GetTokenD on a private copy of the line: the process
-// guard of "checkps", the log and the process queries all use the shared
-// tokenizer and the shared line buffers, and must not move our position.
+// Each line is cut into its parts (ParsePkgLine) before any of it runs, with
+// GetTokenD on a private copy of the line: the process guard of "checkps",
+// the log and the process queries all use the shared tokenizer and the
+// shared line buffers, and must not move our position.
 //
 // The list comes with the vendor's archive and is carried out as root: every
 // word of it that reaches a command line goes there as one literal word
@@ -53,7 +54,8 @@ struct PkgState {
     int lineNo;                  // number of the line's first physical line in pkg.list
     int nextLineNo;              // number of the physical line after this one
     char text[LINE_BUF_SIZE];    // private copy of the line, backslash-newlines blanked
-    char *cursor;                // GetTokenD position inside text
+    PkgLine parsed;              // text cut into its parts
+    size_t next;                 // index of the part NextWord takes next
     char directive[LINE_BUF_SIZE]; // D
     char arg[LINE_BUF_SIZE];       // A (empty when the line has none)
     char key[LINE_BUF_SIZE];       // KEY of the current attribute pair
@@ -77,45 +79,23 @@ PkgState g;
     exit_app(1);
 }
 
-// Length of the word at p as the tokenizer takes it (a backslash pair is one
-// character), after the delimiters in front of it.
-size_t WordLength(const char *p)
-{
-    p += strspn(p, kWordDelims);
-    size_t n = 0;
-    for (; *p != '\0' && strchr(kWordDelims, *p) == nullptr; ++n)
-        p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
-    return n;
-}
-
 // Takes the next word of the line into out; 0 when the line has no more. A
-// word longer than the tokenizer keeps stops the list: cut, it would name
-// another file than the one the list means.
+// word longer than the tokenizer keeps stops the list when it is reached:
+// cut, it would name another file than the one the list means.
 int NextWord(char *out)
 {
     out[0] = '\0';
-    if (g.cursor != nullptr && WordLength(g.cursor) > static_cast<size_t>(TOKEN_BUF_SIZE - 1)) {
-        const char *word = g.cursor + strspn(g.cursor, kWordDelims);
-        StopList("pkg.list line %d: the word \"%.40s...\" is longer than %d characters",
-                 g.lineNo, word, TOKEN_BUF_SIZE - 1);
+    if (g.next < g.parsed.words.size()) {
+        const std::string &word = g.parsed.words[g.next++].text;
+        size_t len = word.size() < LINE_BUF_SIZE - 1 ? word.size() : LINE_BUF_SIZE - 1;
+        memcpy(out, word.data(), len);
+        out[len] = '\0';
+        return 1;
     }
-    return GetTokenD(nullptr, kWordDelims, &g.cursor, out) != nullptr;
-}
-
-// Takes the rest of the line (without leading blanks and the line end) into
-// out, for a "sed" value; 0 when nothing is left.
-int RestOfLine(char *out)
-{
-    const char *p = g.cursor ? g.cursor : "";
-    while (*p == ' ')
-        ++p;
-    size_t len = strcspn(p, "\r\n");
-    while (len > 0 && p[len - 1] == ' ')
-        --len;
-    memcpy(out, p, len);
-    out[len] = '\0';
-    g.cursor = const_cast<char *>(p + strlen(p));
-    return len > 0;
+    if (!g.parsed.tooLong.empty())
+        StopList("pkg.list line %d: the word \"%.40s...\" is longer than %d characters",
+                 g.lineNo, g.parsed.tooLong.c_str(), TOKEN_BUF_SIZE - 1);
+    return 0;
 }
 
 // text as one literal word of a SysCmd command line.
@@ -399,14 +379,11 @@ const Attribute kAttributes[] = {
     {"link", MakeLink},  {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
 };
 
-// Reads KEY VALUE pairs until a key or its value is missing. Only when "sed"
-// is the line's first key does its value run to the end of the line.
+// Reads KEY VALUE pairs until a key or its value is missing.
 void RunAttributes(void)
 {
-    for (int first = 1; NextWord(g.key); first = 0) {
-        int haveValue = (first && strcmp(g.key, "sed") == 0) ? RestOfLine(g.value)
-                                                              : NextWord(g.value);
-        if (!haveValue)
+    while (NextWord(g.key)) {
+        if (!NextWord(g.value))
             return;
         for (const Attribute *a = kAttributes; a->name; ++a) {
             if (strcmp(a->name, g.key) == 0) {
@@ -474,10 +451,101 @@ void TakeLine(long start)
     g.text[out] = '\0';
     if (len > 0 && LineBuf[len - 1] != '\n')
         ++g.nextLineNo;
-    g.cursor = g.text;
+    g.parsed = ParsePkgLine(g.text);
+    g.next = 0;
 }
 
 } // namespace
+
+namespace {
+
+// Length of the word at p as the tokenizer takes it (a backslash pair is one
+// character), after the delimiters in front of it.
+size_t WordLength(const char *p)
+{
+    p += strspn(p, kWordDelims);
+    size_t n = 0;
+    for (; *p != '\0' && strchr(kWordDelims, *p) == nullptr; ++n)
+        p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
+    return n;
+}
+
+// Reads a line's words one by one, as ParsePkgLine takes them.
+struct LineCursor {
+    char *pos;     // GetTokenD position inside the line
+    PkgLine *line; // where the parts go
+};
+
+// Takes the next word as the given part; false when the line has no more,
+// or when the next word is longer than the tokenizer keeps (then tooLong
+// holds the line from that word on, and the parts end before it).
+bool TakePart(LineCursor &c, PkgPart part)
+{
+    if (WordLength(c.pos) > static_cast<size_t>(TOKEN_BUF_SIZE - 1)) {
+        c.line->tooLong = c.pos + strspn(c.pos, kWordDelims);
+        return false;
+    }
+    char word[TOKEN_BUF_SIZE];
+    if (GetTokenD(nullptr, kWordDelims, &c.pos, word) == nullptr)
+        return false;
+    c.line->words.push_back({part, word});
+    return true;
+}
+
+// The rest of the line from the cursor, without leading blanks, the line
+// end and what follows it, and trailing blanks: the value of a "sed" that is
+// the line's first key. False when nothing is left.
+bool TakeRestOfLine(LineCursor &c)
+{
+    const char *p = c.pos;
+    while (*p == ' ')
+        ++p;
+    size_t len = strcspn(p, "\r\n");
+    while (len > 0 && p[len - 1] == ' ')
+        --len;
+    c.pos += strlen(c.pos);
+    if (len == 0)
+        return false;
+    c.line->words.push_back({PKG_VALUE, std::string(p, len)});
+    return true;
+}
+
+} // namespace
+
+PkgLine ParsePkgLine(const char *text)
+{
+    PkgLine line;
+    std::string copy(text != nullptr ? text : "");
+    LineCursor c{copy.data(), &line};
+    if (!TakePart(c, PKG_DIRECTIVE))
+        return line;
+    for (;;) {
+        const std::string directive = line.words.back().text;
+        if (!TakePart(c, PKG_ARG))
+            return line;
+        if (directive == "dirto") {
+            if (!TakePart(c, PKG_EXTRA))
+                return line;
+            break;
+        }
+        if (directive != "v")
+            break;
+        // "v OP VERSION rest": the rest is a line of its own.
+        if (!TakePart(c, PKG_EXTRA) || !TakePart(c, PKG_DIRECTIVE))
+            return line;
+    }
+    for (bool first = true; TakePart(c, PKG_KEY); first = false) {
+        // Only when "sed" is the line's first key does its value run to the
+        // end of the line.
+        if (first && line.words.back().text == "sed") {
+            TakeRestOfLine(c);
+            return line;
+        }
+        if (!TakePart(c, PKG_VALUE))
+            return line;
+    }
+    return line;
+}
 
 int ProcessPkgList(const char *pkgDir)
 {

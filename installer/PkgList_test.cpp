@@ -567,3 +567,74 @@ TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
     EXPECT_TRUE(Contains(r.out, "pkgtestsleep ( " + std::to_string(sleeper.pid()) + " )")) << r.out;
     EXPECT_FALSE(Exists(s.app() + "/after")) << "the rest of the list is not processed";
 }
+
+namespace {
+
+// The parts of a line as one text: "D:c A:tool K:mode V:755", and "!<first
+// ten characters>" for a word too long.
+std::string Parts(const PkgLine &line)
+{
+    static const char *const kTag[] = {"D", "A", "E", "K", "V"};
+    std::string out;
+    for (const PkgWord &w : line.words)
+        out += (out.empty() ? "" : " ") + std::string(kTag[w.part]) + ":" + w.text;
+    if (!line.tooLong.empty())
+        out += (out.empty() ? "!" : " !") + line.tooLong.substr(0, 10);
+    return out;
+}
+
+} // namespace
+
+TEST(PkgList, LinesAreCutIntoTheirPartsWithoutRunningAnything)
+{
+    const std::string longWord(255, 'w');
+    const struct {
+        const char *name;
+        std::string line;
+        std::string parts;
+    } kCases[] = {
+        {"empty", "", ""},
+        {"blanks only", "  \r\n", ""},
+        {"directive alone", "c\n", "D:c"},
+        {"copy with pairs", "c tool mode 4755 owner root\n", "D:c A:tool K:mode V:4755 K:owner V:root"},
+        {"pair without value", "c tool mode\n", "D:c A:tool K:mode"},
+        {"comment keeps its words", "# a b c\n", "D:# A:a K:b V:c"},
+        {"dirto takes a destination", "dirto lib /usr/lib mode 755",
+         "D:dirto A:lib E:/usr/lib K:mode V:755"},
+        {"condition guards a directive", "v >= 2.6 c lib26.so",
+         "D:v A:>= E:2.6 D:c A:lib26.so"},
+        {"conditions chain", "v = 2.4.20 v >= 2.4 c x mode 7",
+         "D:v A:= E:2.4.20 D:v A:>= E:2.4 D:c A:x K:mode V:7"},
+        {"condition without directive", "v < 2.10", "D:v A:< E:2.10"},
+        {"sed first takes the rest", "m .profile sed  -e s/a/b/  -e s/c/d/  \r\n",
+         "D:m A:.profile K:sed V:-e s/a/b/  -e s/c/d/"},
+        {"sed first with nothing left", "m f sed   \n", "D:m A:f K:sed"},
+        {"sed later takes a word", "c f mode 7 sed s/a/b/ x", "D:c A:f K:mode V:7 K:sed V:s/a/b/ K:x"},
+        {"tab belongs to its word", "c\tx y", "D:c\tx A:y"},
+        {"escapes are translated", "c a\\ b mode 7\\55", "D:c A:a b K:mode V:755"},
+        {"lone backslash ends the line", "c tool \\", "D:c A:tool"},
+        {"long word ends the parts", "c " + longWord + " mode 7", "D:c !wwwwwwwwww"},
+        {"long key ends the parts", "c x " + longWord, "D:c A:x !wwwwwwwwww"},
+        {"long first word", longWord, "!wwwwwwwwww"},
+        {"254 characters fit", "c " + longWord.substr(1), "D:c A:" + longWord.substr(1)},
+    };
+    for (const auto &c : kCases)
+        EXPECT_EQ(Parts(ParsePkgLine(c.line.c_str())), c.parts) << c.name;
+    EXPECT_EQ(Parts(ParsePkgLine(nullptr)), "");
+}
+
+TEST(PkgList, AWordTooLongStopsTheListOnlyWhereTheLineIsRead)
+{
+    PkgSite s("long-unread");
+    s.PkgFile("tool", "T");
+    const std::string longWord(300, 'w');
+    // A comment, a condition that does not hold and a directive without
+    // attributes never read the long word: the list goes on.
+    for (const std::string &line : {"# note " + longWord, "v < 0 c " + longWord,
+                                    "m missing mode " + longWord}) {
+        ListRun r = s.Run(line + "\nc tool mode 700\n");
+        EXPECT_EQ(r.status, kReturned) << line << r.out;
+        EXPECT_EQ(Mode(s.app() + "/tool"), 0700) << line;
+        unlink((s.app() + "/tool").c_str());
+    }
+}

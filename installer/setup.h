@@ -284,6 +284,39 @@ int QuitForRunningProcesses(const char *list);
 // Package list (PkgList.cpp)
 // ---------------------------------------------------------------------------
 
+// The parts of a pkg.list line.
+enum PkgPart {
+    PKG_DIRECTIVE, // the directive word D (again after each "v" condition)
+    PKG_ARG,       // its argument A
+    PKG_EXTRA,     // the destination of "dirto", the version of "v"
+    PKG_KEY,       // the KEY of an attribute pair
+    PKG_VALUE,     // its VALUE
+};
+
+struct PkgWord {
+    PkgPart part;
+    std::string text; // as the tokenizer gives it, escapes translated
+};
+
+// One line of pkg.list cut into its parts, in the order they are read.
+struct PkgLine {
+    std::vector<PkgWord> words;
+    // Where a word longer than TOKEN_BUF_SIZE - 1 characters begins (the line
+    // from there on, as it stands), or empty; the words end before it.
+    std::string tooLong;
+};
+
+// Cuts one line of pkg.list (continued lines already joined) into its parts
+// without running anything: D and A; the third word of "dirto" or the
+// version of "v"; after "v OP VERSION" the directive it guards and its own
+// parts, and so on; then the attribute pairs, until a key or its value is
+// missing. Words are cut at blanks, CR and LF with the tokenizer's escapes;
+// the value of "sed" as the line's first key is the rest of the line up to
+// its end, without blanks around it. Whether a condition holds or a
+// directive goes on to its attributes is left to the caller: the parts are
+// those of a line that goes on as far as it can. Null reads as empty.
+PkgLine ParsePkgLine(const char *text);
+
 // Carries out <work>/<pkgDir>/pkg.list. 0 when the whole list ran; 1 when a
 // checkps guard ended with the user's choice to quit. Exits 1 when the list
 // cannot be opened. A failed copy, touch or tree copy skips the attributes of

@@ -244,16 +244,17 @@ DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n) {
 }
 
 int DbmBuildPath(char *buf, int size, const char *name, const char *ext) {
+    const size_t room = size > 0 ? static_cast<size_t>(size) : 0;
     int n;
     if (DbmV4DriverPathHandling) {
         // Full-path mode: the name is the database file itself; every other
         // extension addresses its temporary copy beside it.
-        n = strcmp(ext, "xdb") == 0 ? snprintf(buf, size, "%s", name)
-                                    : snprintf(buf, size, "%s_new", name);
+        n = strcmp(ext, "xdb") == 0 ? FormatBounded(buf, room, "%s", name)
+                                    : FormatBounded(buf, room, "%s_new", name);
     } else {
-        n = snprintf(buf, size, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, ext);
+        n = FormatBounded(buf, room, "%s/db/%s.%s", pToolPath ? pToolPath : ".", name, ext);
     }
-    return n > 0 && n < size ? 1 : 0;
+    return n > 0 ? 1 : 0;
 }
 
 FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int report) {
@@ -272,8 +273,7 @@ namespace {
 // mkdir -p: creates dir and its missing parents.
 bool MakeDirs(const char *dir) {
     char path[PATH_SIZE];
-    int n = snprintf(path, sizeof path, "%s", dir);
-    if (n <= 0 || n >= static_cast<int>(sizeof path)) return false;
+    if (FormatBounded(path, sizeof path, "%s", dir) <= 0) return false;
     for (char *p = path + 1; *p; ++p) {
         if (*p != '/') continue;
         *p = 0;
@@ -523,7 +523,7 @@ char *DbmGetDbList(int flag) {
 void DumpDbm(const char *name) {
     if (!name) return;
     char path[PATH_SIZE];
-    if (snprintf(path, sizeof path, "%s.db", name) >= static_cast<int>(sizeof path)) return;
+    if (FormatBounded(path, sizeof path, "%s.db", name) < 0) return;
     FILE *f = OpenFile(nullptr, path, "rb", REPORT_ERROR);
     if (!f) return;
     StreamHolder hold(f);

@@ -140,8 +140,7 @@ std::string PkgArgPath(void)
 const char *AppArgPath(void)
 {
     static char path[2 * LINE_BUF_SIZE];
-    int n = snprintf(path, sizeof path, "%s/%s", pAppDir, g.arg);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path)
+    if (FormatBounded(path, sizeof path, "%s/%s", pAppDir, g.arg) < 0)
         StopList("pkg.list line %d: path too long: %s", g.lineNo, g.arg);
     return path;
 }
@@ -354,8 +353,7 @@ void PrepareSedTemp(const char *tmpPath, const char *target)
 void EditWithSed(const char *value)
 {
     char tmpPath[512];
-    int n = snprintf(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof tmpPath)
+    if (FormatBounded(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name) < 0)
         StopList("pkg.list line %d: temporary file name too long", g.lineNo);
     const char *target = AppArgPath();
     PrepareSedTemp(tmpPath, target);

@@ -44,8 +44,7 @@ int createPrintingSubsystemFile(const char *dir)
         content = " CUPS ";
 
     char path[SETUP_PATH_MAX];
-    int n = snprintf(path, sizeof path, "%s/.dp_cfg", dir);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+    if (FormatBounded(path, sizeof path, "%s/.dp_cfg", dir) < 0) {
         fprintf(stderr, "ERROR: couldn't open %s\n", path);
         return 0;
     }
@@ -60,8 +59,7 @@ void createInstallationDirectories(const char *root)
     }
 
     char dir[SETUP_PATH_MAX];
-    int n = snprintf(dir, sizeof dir, "%s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof dir) {
+    if (FormatBounded(dir, sizeof dir, "%s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME) < 0) {
         printf("ERROR: install root too long: %.60s...\n", root);
         exit_app(1);
     }

@@ -98,9 +98,9 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
 {
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(buf, size, format, args);
+    int n = VFormatBounded(buf, size, format, args);
     va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
+    if (n < 0) {
         fprintf(stderr, "ERROR: path too long: %.60s...\n", buf);
         return 0;
     }

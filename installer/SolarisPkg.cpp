@@ -66,9 +66,9 @@ int IsPlainWord(const char *word)
     char line[4096];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(line, sizeof line, format, args);
+    int n = VFormatBounded(line, sizeof line, format, args);
     va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof line) {
+    if (n < 0) {
         fprintf(stderr, "ERROR: command line too long, not run: %.60s...\n", line);
         return;
     }

@@ -289,14 +289,11 @@ void FillFromDirs(char *dirs) {
 // Returns the length, or -1 when it does not fit.
 int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
   const ComListEntry &c = ComList[row];
-  int n;
   if (wrapInShell) {
     const ComListEntry &sh = ComList[CMD_SH];
-    n = snprintf(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name, c.flags);
-  } else {
-    n = snprintf(out, size, "%s/%s %s ", c.path, c.name, c.flags);
+    return FormatBounded(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name, c.flags);
   }
-  return (n < 0 || static_cast<size_t>(n) >= size) ? -1 : n;
+  return FormatBounded(out, size, "%s/%s %s ", c.path, c.name, c.flags);
 }
 
 // Appends the formatted caller's text at out+len. Returns the new length, or
@@ -305,9 +302,8 @@ int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
                                            va_list ap) {
   if (len < 0) return -1;
   if (format == nullptr) return len;
-  int n = vsnprintf(out + len, size - static_cast<size_t>(len), format, ap);
-  if (n < 0 || static_cast<size_t>(n) >= size - static_cast<size_t>(len)) return -1;
-  return len + n;
+  int n = VFormatBounded(out + len, size - static_cast<size_t>(len), format, ap);
+  return n < 0 ? -1 : len + n;
 }
 
 int AppendS(char *out, size_t size, int len, const char *text) {

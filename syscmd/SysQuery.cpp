@@ -114,8 +114,8 @@ char *GetSysPsIdList(const char *name) {
     if (NthWord(r->line, PS_CMD_COLUMN, cmd) == nullptr || strcmp(cmd, name) != 0) continue;
     if (NthWord(r->line, 1, pid) == nullptr) continue;
     if (!AllDigits(pid)) continue;  // the header, or a line not of a process
-    int n = snprintf(Line + used, sizeof Line - used, " %s", pid);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof Line - used - 1) break;  // keep room for the blank
+    int n = FormatBounded(Line + used, sizeof Line - used - 1, " %s", pid);  // room for the blank
+    if (n < 0) break;
     used += static_cast<size_t>(n);
   }
   FreeResponseList(lines);

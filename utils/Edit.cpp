@@ -52,9 +52,9 @@ struct EditNames {
 void MakeFileName(char (&file)[EDIT_NAME_SIZE], const char *base, const char *ext) {
     if (base == nullptr) base = "";
     if (ext == nullptr) ext = "";
-    int n = *ext ? snprintf(file, sizeof file, "%s.%s", base, ext)
-                 : snprintf(file, sizeof file, "%s", base);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof file) NameTooLong(base);
+    int n = *ext ? FormatBounded(file, sizeof file, "%s.%s", base, ext)
+                 : FormatBounded(file, sizeof file, "%s", base);
+    if (n < 0) NameTooLong(base);
 }
 
 // Builds "base.ext" and the one-call editors' temporary "base.extout"
@@ -63,8 +63,7 @@ void MakeNames(const char *base, const char *ext, EditNames &names) {
     MakeFileName(names.file, base, ext);
     if (base == nullptr) base = "";
     if (ext == nullptr) ext = "";
-    int n = snprintf(names.temp, sizeof names.temp, "%s.%sout", base, ext);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof names.temp) NameTooLong(base);
+    if (FormatBounded(names.temp, sizeof names.temp, "%s.%sout", base, ext) < 0) NameTooLong(base);
 }
 
 // Opens a fresh temporary beside `file` for writing. A leftover of an
@@ -329,8 +328,7 @@ FILE *OpenIOFiles(const char *base, const char *ext) {
 
     MakeFileName(Fn, base, ext);
     // The stream pair's temporary is the file name and "out".
-    int n = snprintf(FnOut, sizeof FnOut, "%sout", Fn);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof FnOut) NameTooLong(base ? base : "");
+    if (FormatBounded(FnOut, sizeof FnOut, "%sout", Fn) < 0) NameTooLong(base ? base : "");
 
     pIn = OpenFile(nullptr, Fn, "rt", REPORT_FATAL);
     OpenTemp(&g_edit.pair, Fn, FnOut);

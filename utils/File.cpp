@@ -90,9 +90,9 @@ FILE *OpenFileF(FILE *pClose, const char *mode, int report, const char *format, 
     char path[512];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(path, sizeof path, format, ap);
+    int n = VFormatBounded(path, sizeof path, format, ap);
     va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+    if (n < 0) {
         // A cut path would name another file: refuse it like a failed open.
         if (pClose != nullptr) fclose(pClose);
         errno = ENAMETOOLONG;
@@ -286,8 +286,7 @@ int ReplaceFailed(FileReplacement *r, int step, int err) {
 
 // Copies text into a record buffer; false when it does not fit.
 bool CopyName(char (&buf)[4096], const char *text) {
-    int n = snprintf(buf, sizeof buf, "%s", text);
-    return n >= 0 && static_cast<size_t>(n) < sizeof buf;
+    return FormatBounded(buf, sizeof buf, "%s", text) >= 0;
 }
 
 // The directory that holds path, for syncing the rename ("." for a bare name).

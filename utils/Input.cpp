@@ -57,9 +57,9 @@ void DropFront(char *text, size_t n) {
 long ReadFileInto(const char *dir, const char *name, char *buf, long size) {
     if (dir == nullptr) return -1;
     char path[LINE_BUF_SIZE];
-    int n = name ? snprintf(path, sizeof path, "%s/%s", dir, name)
-                 : snprintf(path, sizeof path, "%s", dir);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) return -1;
+    int n = name ? FormatBounded(path, sizeof path, "%s/%s", dir, name)
+                 : FormatBounded(path, sizeof path, "%s", dir);
+    if (n < 0) return -1;
     FILE *f = fopen(path, "rb");
     if (f == nullptr) return -1;
     size_t got = size > 0 ? fread(buf, 1, static_cast<size_t>(size), f) : 0;
@@ -107,9 +107,9 @@ int OpenInputFileF(int level, const char *format, ...) {
     char path[512];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(path, sizeof path, format, ap);
+    int n = VFormatBounded(path, sizeof path, format, ap);
     va_end(ap);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+    if (n < 0) {
         // A cut name would open another file: fail as a missing one does.
         StartInput(path);
         return OpenFailed(path, level);
@@ -274,10 +274,10 @@ int GetFileContentR(const char *dir, const char *name, char *buf, int size) {
 
 char *GetSavedFileContent(const char *dir, const char *name) {
     char path[256];
-    int n = snprintf(path, sizeof path, "%s%s%s", dir ? dir : "", name ? "/" : "",
-                     name ? name : "");
+    int n = FormatBounded(path, sizeof path, "%s%s%s", dir ? dir : "", name ? "/" : "",
+                          name ? name : "");
     SavedFileSize = 0;
-    if (dir == nullptr || n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
+    if (dir == nullptr || n < 0) return nullptr;
 
     long size = GetFileSize(path);
     if (size <= 0 || size >= INT32_MAX) return nullptr;

@@ -135,8 +135,8 @@ void PutLogMsg(const char *format, ...) {
     g_log.flFirstMsg = 0;
 
     char path[256];
-    int n = snprintf(path, sizeof path, "%s/%s.log", pLogPath, my_name ? my_name : "");
-    if (my_name == nullptr || n < 0 || static_cast<size_t>(n) >= sizeof path) {
+    int n = FormatBounded(path, sizeof path, "%s/%s.log", pLogPath, my_name ? my_name : "");
+    if (my_name == nullptr || n < 0) {
         fprintf(stderr, "ERROR: couldn't open %s\n", path);
         return;
     }

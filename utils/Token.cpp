@@ -267,8 +267,7 @@ static int CountDelims(const char *list, const char *match, char delim) {
 
 // Builds the probe delim + word + delim; false when it does not fit.
 static bool MakeProbe(char (&probe)[PROBE_SIZE], char delim, const char *word) {
-    int n = snprintf(probe, sizeof probe, "%c%s%c", delim, word, delim);
-    return n > 0 && static_cast<size_t>(n) < sizeof probe;
+    return FormatBounded(probe, sizeof probe, "%c%s%c", delim, word, delim) > 0;
 }
 
 int FindToken(const char *word, const char *list) {

@@ -22,6 +22,7 @@
 // - Nothing here is thread-safe; the program has one thread.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -175,6 +176,21 @@ void SetVarContent(void *dst, const void *src, int len, int reverse);
 float CvtFloatFormat(float value, int from, int to);
 // The larger of a and b; b when they are equal or either is not a number.
 double MaxD(double a, double b);
+
+// ---------------------------------------------------------------------------
+// Bounded formatting (Format.cpp)
+// ---------------------------------------------------------------------------
+
+// Formats into buf, which holds size bytes, only when the whole text fits:
+// returns its length (without the terminator), or -1 when it would be cut
+// (or cannot be formatted, or size is 0). After -1, buf holds as much of the
+// text as fits, always terminated (empty when it cannot be formatted), for a
+// message that names what was refused - never as the result: a cut name
+// would name another file, a cut command line run another command.
+[[gnu::format(printf, 3, 4)]] int FormatBounded(char *buf, size_t size, const char *fmt, ...);
+// As FormatBounded, with the arguments in ap (which it uses up).
+[[gnu::format(printf, 3, 0)]] int VFormatBounded(char *buf, size_t size, const char *fmt,
+                                                 va_list ap);
 
 // ---------------------------------------------------------------------------
 // Diagnostics and log (Log.cpp)

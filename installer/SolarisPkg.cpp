@@ -44,21 +44,6 @@ const char *const kGtkDirs[] = {
 // Words of a map line that are read.
 enum { kPart, kType, kClass, kPath, kMode, kOwner, kGroup, kWords };
 
-// The map's words go onto shell command lines as they stand. Words made of
-// these characters need no quoting; a line with any other character is not
-// run but reported, so that a hostile map cannot reach the shell.
-int IsPlainWord(const char *word)
-{
-    if (*word == '\0')
-        return 0;
-    for (const char *p = word; *p; ++p) {
-        if (!strchr("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,@:=%",
-                    *p))
-            return 0;
-    }
-    return 1;
-}
-
 // Runs a command line built by the caller through the shell; the result is
 // not used (a file that fails to copy keeps the old one in place).
 [[gnu::format(printf, 1, 2)]] void RunShell(const char *format, ...)
@@ -115,7 +100,7 @@ void ReplaceFile(const char *pkg, char *const *w)
 
 int upgradeSolarisPackage(const char *pkg, const char *mapDir)
 {
-    if (!IsPlainWord(pkg) || strchr(pkg, '/')) {
+    if (!SysIsPlainWord(pkg) || strchr(pkg, '/')) {
         fprintf(stderr, "ERROR: not a package name: %s\n", pkg);
         return 0;
     }
@@ -136,9 +121,12 @@ int upgradeSolarisPackage(const char *pkg, const char *mapDir)
             continue;
         if (FindToken(w[kType], ",f,d,i,") != 1)
             continue;
+        // The map's words go onto shell command lines as they stand: a line
+        // with a word the shell would read (one SysShellWord would quote) is
+        // not run but reported, so that a hostile map cannot reach the shell.
         int plain = 1;
         for (int i = 0; i < kWords; ++i)
-            plain &= IsPlainWord(w[i]);
+            plain &= SysIsPlainWord(w[i]);
         if (!plain) {
             fprintf(stderr, "WARNING: %s/TSLNdpxx/pkgmap line %d: unsafe characters, skipped\n",
                     mapDir, lineNo);

@@ -495,14 +495,20 @@ void ReadResponse(const std::string &line, const char *filter, Keep keep) {
 
 }  // namespace
 
+int SysIsPlainWord(const char *text) {
+  if (text == nullptr || *text == '\0') return 0;
+  for (const char *p = text; *p; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum && strchr("/._-+,:@%=", c) == nullptr) return 0;
+  }
+  return 1;
+}
+
 std::string SysShellWord(const char *text, bool wrapped) {
   if (text == nullptr) return "''";
-  std::string word;
-  bool plain = *text != '\0';
-  for (const char *c = text; *c && plain; ++c)
-    plain = isalnum(static_cast<unsigned char>(*c)) || strchr("/._-+,:@%=", *c) != nullptr;
-  if (plain) return text;
-  word = "'";
+  if (SysIsPlainWord(text)) return text;
+  std::string word = "'";
   for (const char *c = text; *c; ++c) {
     if (*c == '\'')
       word += "'\\''";

@@ -234,6 +234,12 @@ struct CmdResponse {
 // Releases every record of a response list; null is allowed.
 void FreeResponseList(CmdResponse *list);
 
+// 1 when text is not empty and every character of it means nothing to a
+// shell: ASCII letters and digits and / . _ - + , : @ % =. SysShellWord
+// leaves such a text as it stands; 0 for null or empty. The one definition
+// of that set: a rule that refuses words rather than quoting them builds on it.
+int SysIsPlainWord(const char *text);
+
 // Makes `text` one literal word of a shell command line: unchanged when it
 // holds only characters that mean nothing to a shell, else single-quoted; a
 // null or empty text gives ''. `wrapped`: the line runs inside `sh -c "..."` (SysCmd on a table row), so

@@ -978,3 +978,34 @@ TEST(CommandLayer, LeavesTheSharedTokenizerAsItFoundIt) {
 }
 
 }  // namespace
+
+TEST(SysShellWord, PlainWordsStandAsTheyAreEveryOtherByteIsQuoted) {
+  // Every byte, alone and inside a path, against the set written out here.
+  for (int c = 1; c < 256; ++c) {
+    const char one[2] = {static_cast<char>(c), 0};
+    const std::string inPath = std::string("/a") + one + "b";
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       strchr("/._-+,:@%=", c) != nullptr;
+    EXPECT_EQ(SysIsPlainWord(one) != 0, plain) << "byte " << c;
+    EXPECT_EQ(SysIsPlainWord(inPath.c_str()) != 0, plain) << "byte " << c;
+    EXPECT_EQ(SysShellWord(inPath.c_str(), false) == inPath, plain) << "byte " << c;
+  }
+  EXPECT_FALSE(SysIsPlainWord(""));
+  EXPECT_FALSE(SysIsPlainWord(nullptr));
+
+  const struct {
+    const char *text;
+    bool wrapped;
+    const char *word;
+  } kCases[] = {
+      {"", false, "''"},
+      {"a b", false, "'a b'"},
+      {"it's", false, "'it'\\''s'"},
+      {"$x", false, "'$x'"},
+      {"$x`y`\"\\", true, "'\\$x\\`y\\`\\\"\\\\'"},
+      {"/usr/Dorna/dpxx", true, "/usr/Dorna/dpxx"},
+  };
+  for (const auto &c : kCases)
+    EXPECT_EQ(SysShellWord(c.text, c.wrapped), c.word) << c.text;
+  EXPECT_EQ(SysShellWord(nullptr, false), "''");
+}

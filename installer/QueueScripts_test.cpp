@@ -743,3 +743,31 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
     }
     EXPECT_FALSE(Exists(marker)) << "a job text ran as a command";
 }
+
+TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands)
+{
+    // One-line templates (a script's first line) come without their line
+    // end; longer ones keep every byte of the file.
+    const struct {
+        const char *file;
+        const char *text;
+    } kTemplates[] = {
+        {"ScriptShShell", ScriptShShell},
+        {"ScriptBanner", ScriptBanner},
+        {"DornaPrintdpxxScript", DornaPrintdpxxScript},
+        {"pv4DriverScript", pv4DriverScript},
+        {"DornaDSFScript", DornaDSFScript},
+        {"SimpleScript", SimpleScript},
+        {"DPrintDControlScript", DPrintDControlScript},
+        {"DPrintDControlMsgScript", DPrintDControlMsgScript},
+        {"DPrintDWatchScript", DPrintDWatchScript},
+        {"ScriptTail", ScriptTail},
+    };
+    for (const auto &t : kTemplates) {
+        std::string file = ReadFile(std::string(SETUP_SOURCE_DIR) + "/templates/" + t.file + ".txt");
+        if (std::count(file.begin(), file.end(), '\n') == 1 && file.back() == '\n')
+            file.pop_back();
+        EXPECT_EQ(std::string(t.text), file) << t.file;
+    }
+    EXPECT_STREQ(ScriptShShell, "#!/bin/sh");
+}

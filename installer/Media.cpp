@@ -48,6 +48,115 @@ bool measure(const char *path, DiskSpaceInfo *info)
     abort(); // not reached
 }
 
+// The room the installation needs, in df's unit, margin included: needI
+// in the install root, needT in the work area. Stops the run after message
+// 65 when a size file cannot be read.
+void readSpaceNeeded(double *needI, double *needT)
+{
+    if (!readSizeFile("isize", needI) || !readSizeFile("tsize", needT)) {
+        nlsPrint(stdout, 65);
+        stopForSpace();
+    }
+    *needI += SIZE_MARGIN;
+    *needT += SIZE_MARGIN;
+}
+
+// Work side: the deepest existing directory on the way to the work
+// directory, measured into W; an existing work directory is emptied before
+// the copy, so its size counts as room. False when df cannot measure it.
+bool measureWorkSide(const char *work, DiskSpaceInfo *W)
+{
+    int workExists = 0;
+    char *workSide = FindExistingPath(work, &workExists);
+    bool measured = measure(workSide, W);
+    PutMem(workSide);
+    if (!measured)
+        return false;
+    if (workExists)
+        W->avail += DUPath(work);
+    return true;
+}
+
+// The install side as measured: the path (a stored string), its room as df
+// gave it and with what will be replaced added, and whether the minimum
+// check applies.
+struct InstallSide {
+    char *path = nullptr;     // the directory measured
+    DiskSpaceInfo info = {};  // its df line; avail with the old application's size added
+    double raw = 0;           // avail as df gave it
+    bool minimumCheck = true; // false when an application directory is replaced
+};
+
+// Install side: an existing application directory will be replaced, so its
+// size counts as room; otherwise the deepest existing directory on the way
+// to the install root. False when df cannot measure it.
+bool measureInstallSide(const char *root, const char *word, InstallSide *side)
+{
+    char *app = SaveStr("%s/%s/%s", root, word, SETUP_APPNAME);
+    char *suite = SaveStr("%s/%s", root, word);
+    if (FindFile(app, nullptr)) {
+        side->path = SaveStr_(app);
+        side->minimumCheck = false;
+    } else if (FindFile(suite, nullptr)) {
+        side->path = SaveStr_(suite);
+    } else if (FindFile(root, nullptr)) {
+        side->path = SaveStr_(root);
+    } else {
+        // Nothing of the root exists yet: it will live on the file system of
+        // its nearest existing ancestor ("/" at the latest).
+        int unused = 0;
+        side->path = FindExistingPath(root, &unused);
+    }
+    PutMem(app);
+    PutMem(suite);
+
+    if (!measure(side->path, &side->info)) {
+        PutMem(side->path);
+        side->path = nullptr;
+        return false;
+    }
+    // The free room as df gave it, before anything is added: the minimum
+    // check and the shared-file-system sum both start from it.
+    side->raw = side->info.avail;
+    if (!side->minimumCheck)
+        side->info.avail += DUPath(side->path);
+    return true;
+}
+
+// Stops the run (status 1, after the message that says where room is short)
+// unless both sides have the room they need.
+void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W,
+                 const InstallSide &T, double needI, double needT)
+{
+    if (T.minimumCheck && T.raw <= MINIMUM_ROOM) {
+        printf("There isn't enough space in %s to perform the installation activities: "
+               "only %e bytes are free there.\n",
+               T.path, T.raw);
+        stopForSpace();
+    }
+
+    if (strcmp(W.dfLine, T.info.dfLine) == 0) {
+        // One file system for both: the raw room, plus what both sides free.
+        double room = (T.raw < W.avail || T.raw < T.info.avail)
+                          ? T.info.avail - T.raw + W.avail
+                          : MaxD(W.avail, T.info.avail);
+        if (room < needI + needT) {
+            nlsPrint(stdout, 56, work, root, needI + needT);
+            printf("\n");
+            stopForSpace();
+        }
+    } else {
+        if (W.avail < needT) {
+            nlsPrint(stdout, 49, work, needT);
+            stopForSpace();
+        }
+        if (T.info.avail < needI) {
+            nlsPrint(stdout, 55, root, needI);
+            stopForSpace();
+        }
+    }
+}
+
 } // namespace
 
 void UpperCaseDisksList(char *text)
@@ -137,85 +246,15 @@ void genZFile(void)
 void FreeSpaceForInstall(const char *work, const char *root, const char *word)
 {
     double needI = 0, needT = 0;
-    if (!readSizeFile("isize", &needI) || !readSizeFile("tsize", &needT)) {
-        nlsPrint(stdout, 65);
-        stopForSpace();
-    }
-    needI += SIZE_MARGIN;
-    needT += SIZE_MARGIN;
-
-    // Work side: the deepest existing directory on the way to the work
-    // directory; an existing work directory is emptied before the copy.
-    int workExists = 0;
-    char *workSide = FindExistingPath(work, &workExists);
+    readSpaceNeeded(&needI, &needT);
     DiskSpaceInfo W;
-    bool measured = measure(workSide, &W);
-    PutMem(workSide);
-    if (!measured)
+    if (!measureWorkSide(work, &W))
         return;
-    if (workExists)
-        W.avail += DUPath(work);
-
-    // Install side: an existing application directory will be replaced, so
-    // its size counts as room; otherwise the deepest existing directory.
-    char *app = SaveStr("%s/%s/%s", root, word, SETUP_APPNAME);
-    char *suite = SaveStr("%s/%s", root, word);
-    char *installSide;
-    bool minimumCheck = true;
-    if (FindFile(app, nullptr)) {
-        installSide = SaveStr_(app);
-        minimumCheck = false;
-    } else if (FindFile(suite, nullptr)) {
-        installSide = SaveStr_(suite);
-    } else if (FindFile(root, nullptr)) {
-        installSide = SaveStr_(root);
-    } else {
-        // Nothing of the root exists yet: it will live on the file system of
-        // its nearest existing ancestor ("/" at the latest).
-        int unused = 0;
-        installSide = FindExistingPath(root, &unused);
-    }
-    PutMem(app);
-    PutMem(suite);
-
-    DiskSpaceInfo T;
-    if (!measure(installSide, &T)) {
-        PutMem(installSide);
+    InstallSide T;
+    if (!measureInstallSide(root, word, &T))
         return;
-    }
-    // The install side's free room as df gave it, before anything is added:
-    // the minimum check and the shared-file-system sum both start from it.
-    const double rawT = T.avail;
-    if (!minimumCheck)
-        T.avail += DUPath(installSide);
-
-    if (minimumCheck && rawT <= MINIMUM_ROOM) {
-        printf("There isn't enough space in %s to perform the installation activities: "
-               "only %e bytes are free there.\n",
-               installSide, rawT);
-        stopForSpace();
-    }
-
-    if (strcmp(W.dfLine, T.dfLine) == 0) {
-        // One file system for both: the raw room, plus what both sides free.
-        double room = (rawT < W.avail || rawT < T.avail) ? T.avail - rawT + W.avail
-                                                         : MaxD(W.avail, T.avail);
-        if (room < needI + needT) {
-            nlsPrint(stdout, 56, work, root, needI + needT);
-            printf("\n");
-            stopForSpace();
-        }
-    } else {
-        if (W.avail < needT) {
-            nlsPrint(stdout, 49, work, needT);
-            stopForSpace();
-        }
-        if (T.avail < needI) {
-            nlsPrint(stdout, 55, root, needI);
-            stopForSpace();
-        }
-    }
-    PutMem(installSide);
+    requireRoom(work, root, W, T, needI, needT);
+    PutMem(T.path);
 }
 
 int readyForInstallation(void)

@@ -127,18 +127,11 @@ TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
     const std::string name = uniqueName("w");
     // The sleeper is the guard's own child here, so that it leaves the
     // process table when it ends (its parent reaps it).
-    std::string path = t / name;
-    system(("cp /bin/sleep '" + path + "'").c_str());
     // "12": the selection is the first character, the one after it is
     // skipped unread as the line end would be.
     GuardRun g = runGuard("," + name + ",", "12\n", [&] {
         signal(SIGCHLD, SIG_IGN); // ended children vanish at once
-        pid_t sleeper = fork();
-        if (sleeper == 0) {
-            execl(path.c_str(), name.c_str(), "3", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        testsupport::WaitForName(sleeper, name);
+        testsupport::StartSleeper(t.path, name, "3");
     });
     EXPECT_EQ(g.result, 0);
     // One look after five seconds finds nothing; the menu came only once.

@@ -74,19 +74,7 @@ ChildResult RunIsolated(const std::function<void()> &body) {
 
 // Starts a copy of sleep under the command name `name`; returns its PID.
 pid_t StartNamed(const std::string &dir, const std::string &name, uid_t uid = 0) {
-  std::string exe = dir + "/" + name;
-  if (!Exists(exe)) {
-    std::string cmd = "cp /bin/sleep '" + exe + "'";
-    if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
-  }
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(1);
-    execl(exe.c_str(), name.c_str(), "60", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  WaitForName(pid, name);  // until the exec has happened and ps shows the new name
-  return pid;
+  return StartSleeper(dir, name, "60", uid);
 }
 
 void Stop(pid_t pid) {

@@ -193,19 +193,29 @@ bool WaitForName(pid_t pid, const std::string &name) {
     return false;
 }
 
-Sleeper::Sleeper(const std::string &dir, const std::string &name, const char *seconds) {
+pid_t StartSleeper(const std::string &dir, const std::string &name, const char *seconds,
+                   uid_t uid) {
     std::string path = dir + "/" + name;
+    // A copy that runs already cannot be written again; it is the same program.
     std::error_code ec;
-    if (!std::filesystem::copy_file("/bin/sleep", path,
-                                    std::filesystem::copy_options::overwrite_existing, ec))
-        return;
-    chmod(path.c_str(), 0755);
-    pid_ = fork();
-    if (pid_ == 0) {
+    if (!Exists(path) && (!std::filesystem::copy_file("/bin/sleep", path, ec) ||
+                          chmod(path.c_str(), 0755) != 0)) {
+        ADD_FAILURE() << "cannot copy /bin/sleep to " << path;
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(1);
         execl(path.c_str(), name.c_str(), seconds, static_cast<char *>(nullptr));
         _exit(127);
     }
-    running_ = pid_ > 0 && WaitForName(pid_, name); // let it show in the process table
+    if (pid > 0) WaitForName(pid, name); // let it show in the process table
+    return pid;
+}
+
+Sleeper::Sleeper(const std::string &dir, const std::string &name, const char *seconds)
+    : pid_(StartSleeper(dir, name, seconds)) {
+    running_ = pid_ > 0 && WaitForName(pid_, name);
 }
 
 Sleeper::~Sleeper() {

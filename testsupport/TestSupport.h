@@ -94,6 +94,13 @@ ChildResult Shell(const std::string &command, const std::string &cwd = "/",
 // shows the test program's name. Names are cut at 15 characters there.
 bool WaitForName(pid_t pid, const std::string &name);
 
+// Starts a child of the caller that sleeps `seconds` under the command name
+// `name` (a copy of sleep made in dir when it is not there yet), as user uid
+// when that is not 0, and waits until it shows under that name. Returns its
+// process id, or -1 (a test failure) when sleep could not be copied.
+pid_t StartSleeper(const std::string &dir, const std::string &name, const char *seconds,
+                   uid_t uid = 0);
+
 // A running process named `name` (a copy of sleep made in dir) that sleeps
 // `seconds`; killed when the object ends.
 class Sleeper {

@@ -7,11 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <random>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -235,18 +233,12 @@ TEST_F(Xdb, DumpMatchesTheLibrarysDumpOfAPlainFile) {
               "d.xdb: tagged, 1 records\nkey = a\\x01b\n");
     // The library's own dump of the plain file, in a child with its output
     // captured.
-    std::string cwd = dir_;
-    EXPECT_EXIT(
-        {
-            if (chdir(cwd.c_str()) != 0) exit(3);
-            int fd = open("lib.out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fd, 1);
-            DumpDbm("d");
-            fflush(stdout);
-            exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadFile(P("lib.out")), r.out);
+    ChildResult lib = RunChild([&] {
+        if (chdir(dir_.c_str()) != 0) _exit(3);
+        DumpDbm("d");
+    });
+    EXPECT_CHILD_OK(lib);
+    EXPECT_EQ(lib.out, r.out);
 }
 
 TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
@@ -256,30 +248,23 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
     // plants a link, or a file of its own, under the name before it becomes xdb.
     for (bool link : {true, false}) {
         SCOPED_TRACE(link ? "link" : "file");
-        std::string err = P(".err");
-        pid_t pid = fork();
-        if (pid == 0) {
+        ChildResult r = RunChild([&] {
             if (chdir(dir_.c_str()) != 0) _exit(127);
             std::string tmp = "out.txt.tmp" + std::to_string(getpid());
             if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteFile(tmp, "planted\n"), false))
                 _exit(127);
-            int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(fe, 2);
             execl(XDB_PATH, XDB_PATH, "export", "keep.xdb", "out.txt",
                   static_cast<char *>(nullptr));
             _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        std::string tmp = P("out.txt.tmp" + std::to_string(pid));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-        EXPECT_NE(ReadFile(err).find("xdb: "), std::string::npos) << ReadFile(err);
+        });
+        std::string tmp = P("out.txt.tmp" + std::to_string(r.pid));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("xdb: "), std::string::npos) << r.err;
         EXPECT_EQ(ReadFile(P("victim")), "precious\n");
         EXPECT_EQ(ReadFile(tmp), link ? "precious\n" : "planted\n"); // left as it was found
         struct stat st;
         EXPECT_NE(stat(P("out.txt").c_str(), &st), 0);
         unlink(tmp.c_str());
-        unlink(err.c_str());
     }
 }
 

@@ -49,8 +49,13 @@
 //    the lengths present), so it always knows its longest free run exactly
 //    (Longest). The search index lists the shared blocks in chain order under
 //    a max tree of their longest runs: the first block that can hold the
-//    request is found in log steps without touching the others, and it always
-//    holds it;
+//    request is found in log steps without touching the others. A leaf of the
+//    tree may say more than its block's Longest, never less: a release raises
+//    it at once, but an allocation, which only ever shortens runs, leaves it
+//    as it is, so filling a block costs no walk up the tree. The search checks
+//    the block it lands on, and when the leaf said too much it sets the leaf
+//    right and searches again; a leaf is set right once for every time it
+//    fell behind;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - Counts repeats the directory's node counts in 2 bytes each: a release
@@ -71,7 +76,7 @@
 //  5. nodes at and above HighWater are free and their bytes are zero;
 //  6. RunLenCount[L] is the number of maximal free runs of L nodes, bit L of
 //     RunLenMask is set exactly when it is not 0, Longest is the largest such
-//     L (0 when none) and the index's tree holds Longest for the block;
+//     L (0 when none) and the index's leaf of the block is at least Longest;
 //  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
 //     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
 //     clears what it gives up, so a grow in place needs no clearing);
@@ -115,8 +120,8 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 struct MemState {
     MemBlock *pTail = nullptr;   // last block of the chain
     MemBlock **Shared = nullptr; // shared blocks in chain order: the first-fit search order
-    uint16_t *Tree = nullptr;    // max tree over the Longest of the Shared entries: leaves at
-                                 // SharedCap + i, node j the larger of nodes 2j and 2j + 1
+    uint16_t *Tree = nullptr;    // max tree over the Shared entries: leaves at SharedCap + i, at
+                                 // least the block's Longest; node j the larger of 2j, 2j + 1
     int SharedCnt = 0;           // entries used in Shared
     int SharedCap = 0;           // entries allocated, a power of two
     char **Starts = nullptr;     // pMemory of every chained block, ascending
@@ -434,7 +439,7 @@ void CheckBlock(const MemBlock *b) {
                 assert(pos - run >= b->SearchFrom[c]);
             run = 0;
         }
-        assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
+        assert(M.Tree[M.SharedCap + b->SharedPos] >= b->Longest);
     }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -464,12 +469,19 @@ void RebuildTree() {
 
 // First search index position whose block has a free run of n nodes, SharedCnt
 // when none: down the tree, always to the left child when it is large enough.
+// Every block to the left of the leaf it reaches is too full; when the leaf
+// itself said more than its block holds, it is set right and the search goes
+// again.
 int FirstBlockFor(int n) {
-    if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
-    int i = 1;
-    while (i < M.SharedCap)
-        i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
-    return i - M.SharedCap;
+    for (;;) {
+        if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
+        int i = 1;
+        while (i < M.SharedCap)
+            i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
+        int k = i - M.SharedCap;
+        if (M.Shared[k]->Longest >= n) return k;
+        SetLeaf(k, M.Shared[k]->Longest);
+    }
 }
 
 // Makes room for one more block in both indexes.
@@ -618,10 +630,12 @@ void CountRun(MemBlock *b, int len, int delta) {
     }
 }
 
-// Brings the block's entry of the search index up to date after its longest
-// run may have changed from before.
+// Keeps the block's leaf of the search index at least its longest run after
+// that may have changed from before: raised at once, never lowered here (see
+// FirstBlockFor).
 void UpdateIndex(MemBlock *b, int before) {
-    if (b->SharedPos >= 0 && b->Longest != before) SetLeaf(b->SharedPos, b->Longest);
+    if (b->SharedPos < 0 || b->Longest <= before) return;
+    if (b->Longest > M.Tree[M.SharedCap + b->SharedPos]) SetLeaf(b->SharedPos, b->Longest);
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero, but for the first

@@ -64,17 +64,20 @@ char *MenuTitle() {
 // brackets of a hyperlink), at most 127 characters.
 char *LinkItemText(const HtmlPage *page, const HtmlLink *link) {
     size_t len = page->pText ? strlen(page->pText) : 0;
-    if (link->Start < 0 || link->End > static_cast<int32_t>(len) || link->Start >= link->End) return SaveStr_("");
+    if (link->Start < 0 || link->End > static_cast<int32_t>(len) || link->Start >= link->End)
+        return SaveStr_("");
     std::string text(page->pText + link->Start, static_cast<size_t>(link->End - link->Start));
     // Character boundaries: a byte that is not a UTF-8 continuation byte
     // (every byte, when the text is one byte per character).
     auto isStart = [](unsigned char c) { return !html_internal::Utf8() || (c & 0xC0) != 0x80; };
     size_t first = 1;
-    while (first < text.size() && !isStart(static_cast<unsigned char>(text[first]))) ++first;
+    while (first < text.size() && !isStart(static_cast<unsigned char>(text[first])))
+        ++first;
     size_t last = text.size();
     if (last > first) {
         --last;
-        while (last > first && !isStart(static_cast<unsigned char>(text[last]))) --last;
+        while (last > first && !isStart(static_cast<unsigned char>(text[last])))
+            --last;
     }
     std::string inner = first < last ? text.substr(first, last - first) : "";
     size_t cut = 0;
@@ -107,23 +110,37 @@ void ReportLinkFailure() {
 } // namespace
 
 TextMenuItem HelpCommonItems[6] = {
-    {EmptyText, MENU_COLUMNS, 0, nullptr, nullptr, nullptr, 0, 1, 0, nullptr, 0, nullptr, -1, 0, nullptr, 0},
-    {EmptyText, MENU_COLUMNS, 0, nullptr, nullptr, nullptr, 0, 3, 0, nullptr, 0, nullptr, -1, 0, nullptr, 0},
-    {ExitText, MENU_EXIT, 0, nullptr, nullptr, nullptr, 0, 0, 0, nullptr, 0, nullptr, -1, 0, nullptr, 'e'},
-    {ContentsText, MENU_COMMAND, 0, nullptr, nullptr, nullptr, 0, 0, 0, TtyHelpContents, 0, nullptr, -1, 0, nullptr, 'c'},
-    {BackText, MENU_COMMAND, 0, nullptr, nullptr, nullptr, 0, 0, 0, TtyHelpBack, 0, nullptr, -1, 0, nullptr, 'b'},
+    {EmptyText, MENU_COLUMNS, 0, nullptr, nullptr, nullptr, 0, 1, 0, nullptr, 0, nullptr, -1, 0,
+     nullptr, 0},
+    {EmptyText, MENU_COLUMNS, 0, nullptr, nullptr, nullptr, 0, 3, 0, nullptr, 0, nullptr, -1, 0,
+     nullptr, 0},
+    {ExitText, MENU_EXIT, 0, nullptr, nullptr, nullptr, 0, 0, 0, nullptr, 0, nullptr, -1, 0,
+     nullptr, 'e'},
+    {ContentsText, MENU_COMMAND, 0, nullptr, nullptr, nullptr, 0, 0, 0, TtyHelpContents, 0, nullptr,
+     -1, 0, nullptr, 'c'},
+    {BackText, MENU_COMMAND, 0, nullptr, nullptr, nullptr, 0, 0, 0, TtyHelpBack, 0, nullptr, -1, 0,
+     nullptr, 'b'},
     {},
 };
 
-TextMenuItem BlankTaskItem = {EmptyText, MENU_BLANK, 0, nullptr, nullptr, nullptr, 3, 0, 0, nullptr, 0, nullptr, -1, 0, nullptr, 0};
+TextMenuItem BlankTaskItem = {EmptyText, MENU_BLANK, 0, nullptr, nullptr, nullptr, 3,       0,
+                              0,         nullptr,    0, nullptr, -1,      0,       nullptr, 0};
 
-TextMenu HelpMenu = {nullptr, MENU_TITLE_CENTRE, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+TextMenu HelpMenu = {nullptr,
+                     MENU_TITLE_CENTRE,
+                     nullptr,
+                     nullptr,
+                     0,
+                     nullptr,
+                     nullptr,
+                     nullptr,
                      MENU_NO_EXIT | MENU_REINIT | MENU_KIND_BEFORE | MENU_NO_BLANK_LINES};
 
 char *TtyHelpBuildMenuItems(void) {
     HtmlPage *page = pCurrentPage;
     if (!page || !Reserve(page->Links.Count + 7)) return HelpMenu.pTitle;
-    for (int i = 1; i <= F.linkItems; ++i) PutMem(HelpMenuItems[i].pText);
+    for (int i = 1; i <= F.linkItems; ++i)
+        PutMem(HelpMenuItems[i].pText);
     F.linkItems = 0;
     memset(HelpMenuItems, 0, sizeof(TextMenuItem) * static_cast<size_t>(HelpMenuItemCnt));
 
@@ -150,7 +167,8 @@ char *TtyHelpBuildMenuItems(void) {
     HelpCommonItems[2].pText = LetteredText(150, ExitText, &F.common[0]);
     HelpCommonItems[3].pText = LetteredText(151, ContentsText, &F.common[1]);
     HelpCommonItems[4].pText = LetteredText(152, BackText, &F.common[2]);
-    for (int i = 2; i <= 4; ++i) HelpCommonItems[i].Key = static_cast<unsigned char>(HelpCommonItems[i].pText[1]);
+    for (int i = 2; i <= 4; ++i)
+        HelpCommonItems[i].Key = static_cast<unsigned char>(HelpCommonItems[i].pText[1]);
     memcpy(&HelpMenuItems[n], HelpCommonItems, sizeof HelpCommonItems);
 
     char *title = MenuTitle();

@@ -46,7 +46,8 @@ size_t ByteOffset(const Row &r, int col) {
     size_t b = 0, size = r.text.size();
     for (int c = 0; c < col && b < size; ++c) {
         ++b;
-        while (b < size && (static_cast<unsigned char>(r.text[b]) & 0xC0) == 0x80) ++b;
+        while (b < size && (static_cast<unsigned char>(r.text[b]) & 0xC0) == 0x80)
+            ++b;
     }
     return b;
 }
@@ -90,7 +91,9 @@ void PrintFill(int row, int col, char c, int count) {
 }
 
 // The list item number as it is written before the item.
-int ItemLabel(char *buf, size_t size, int n) { return snprintf(buf, size, "   %i. ", n); }
+int ItemLabel(char *buf, size_t size, int n) {
+    return snprintf(buf, size, "   %i. ", n);
+}
 
 int TextLen(const HtmlElement *el) {
     return el->pData ? static_cast<int>(strlen(static_cast<const char *>(el->pData))) : 0;
@@ -132,7 +135,8 @@ ListNode *IgnoreTable(ListNode *n, bool whole) {
         auto *el = static_cast<HtmlElement *>(n->pData);
         TagCode code = ClassifyTag(el);
         bool structure = code == TAG_TABLE || code == TAG_FITAB || code == TAG_END_TABLE ||
-                         code == TAG_TR || code == TAG_END_TR || code == TAG_TD || code == TAG_END_TD;
+                         code == TAG_TR || code == TAG_END_TR || code == TAG_TD ||
+                         code == TAG_END_TD;
         if (whole || structure) Ignore(el);
         if (code == TAG_TABLE || code == TAG_FITAB) ++depth;
         if (code == TAG_END_TABLE && --depth == 0) return n->pNext;
@@ -165,11 +169,13 @@ int GetColumnCnt(ListNode *n) {
 
 // A number in an attribute value, read as atoi reads it but saturating.
 long AttrNumber(const char *s) {
-    while (*s == ' ' || *s == '\t') ++s;
+    while (*s == ' ' || *s == '\t')
+        ++s;
     bool negative = false;
     if (*s == '+' || *s == '-') negative = *s++ == '-';
     long v = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) v = std::min(v * 10 + (*s - '0'), 10000000L);
+    for (; *s >= '0' && *s <= '9'; ++s)
+        v = std::min(v * 10 + (*s - '0'), 10000000L);
     return negative ? -v : v;
 }
 
@@ -186,10 +192,12 @@ template <class Fn> void ForEachAttr(const char *text, Fn fn) {
     std::string copy = text ? text : "";
     char *p = copy.data();
     while (*p) {
-        while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+        while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')
+            ++p;
         if (!*p) break;
         char *piece = p;
-        while (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') ++p;
+        while (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
+            ++p;
         if (*p) *p++ = '\0';
         char *eq = strchr(piece, '=');
         if (eq) *eq = '\0';
@@ -223,7 +231,9 @@ std::string CellWidth(const char *text) {
     return width;
 }
 
-long Clamp(long v, long lo, long hi) { return v < lo ? lo : v > hi ? hi : v; }
+long Clamp(long v, long lo, long hi) {
+    return v < lo ? lo : v > hi ? hi : v;
+}
 
 HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after);
 
@@ -231,7 +241,7 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
 // layout will take inside each cell.
 struct Measure {
     HtmlTable *t;
-    long tableWidth = 0;      // width the table asks for, 0 when none
+    long tableWidth = 0; // width the table asks for, 0 when none
     std::vector<int32_t> colWidths, fixed, rowHeights;
     std::vector<unsigned char> seen; // a cell of the column has been met
     long fixedTotal = 0;
@@ -258,7 +268,8 @@ struct Measure {
     }
     void CloseCell() {
         if (!inCell) return;
-        colWidths[static_cast<size_t>(cellIdx)] = std::max(colWidths[static_cast<size_t>(cellIdx)], widest);
+        colWidths[static_cast<size_t>(cellIdx)] =
+            std::max(colWidths[static_cast<size_t>(cellIdx)], widest);
         rowHeight = std::max(rowHeight, used);
         inCell = false;
     }
@@ -286,7 +297,8 @@ struct Measure {
             std::string w = CellWidth(static_cast<const char *>(td->pData));
             if (tableWidth > 0 && !w.empty()) {
                 long v = w.find('%') != std::string::npos
-                             ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 - 2L * t->Padding - 1
+                             ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 -
+                                   2L * t->Padding - 1
                              : AttrNumber(w.c_str()) / 7;
                 v = Clamp(v, 0, HTML_MAX_TABLE_WIDTH - fixedTotal);
                 fixed[c] = static_cast<int32_t>(v);
@@ -331,7 +343,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
         if (a.width.find('%') != std::string::npos)
             m.tableWidth = avail > 0 ? avail * Clamp(w, 0, 1000) / 100 : 0;
         else
-            m.tableWidth = (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) / 7;
+            m.tableWidth =
+                (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) / 7;
         m.tableWidth = Clamp(m.tableWidth, 0, HTML_MAX_TABLE_WIDTH);
     }
     size_t cols = static_cast<size_t>(t->ColCnt);
@@ -350,9 +363,10 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
         TagCode code = ClassifyTag(e);
         ListNode *next = n->pNext;
         if (skip != SKIP_NONE) {
-            bool ends = skipDepth == 0 &&
-                        (code == TAG_END_TABLE ||
-                         (skip == SKIP_CELL && (code == TAG_TD || code == TAG_TR || code == TAG_END_TR)));
+            bool ends =
+                skipDepth == 0 &&
+                (code == TAG_END_TABLE ||
+                 (skip == SKIP_CELL && (code == TAG_TD || code == TAG_TR || code == TAG_END_TR)));
             if (!ends) {
                 if (code == TAG_TABLE || code == TAG_FITAB) ++skipDepth;
                 if (code == TAG_END_TABLE) --skipDepth;
@@ -471,7 +485,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
     t->Width = static_cast<int32_t>(std::max(natural, m.tableWidth));
     t->RowCnt = static_cast<int32_t>(m.rowHeights.size());
     long height = t->RowCnt + 1;
-    for (int32_t h : m.rowHeights) height += h;
+    for (int32_t h : m.rowHeights)
+        height += h;
     t->Height = static_cast<int32_t>(height);
     t->pRowHeights = static_cast<int32_t *>(GetMem(static_cast<long>(sizeof(int32_t)) * t->RowCnt));
     t->pColWidths = static_cast<int32_t *>(GetMem(static_cast<long>(sizeof(int32_t)) * t->ColCnt));
@@ -483,24 +498,27 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
         t->RowCnt = t->ColCnt = 0;
         t->Height = 1;
     } else {
-        if (t->RowCnt) memcpy(t->pRowHeights, m.rowHeights.data(), sizeof(int32_t) * m.rowHeights.size());
+        if (t->RowCnt)
+            memcpy(t->pRowHeights, m.rowHeights.data(), sizeof(int32_t) * m.rowHeights.size());
         if (t->ColCnt) memcpy(t->pColWidths, m.colWidths.data(), sizeof(int32_t) * cols);
     }
     --S.depth;
     return t;
 }
 
-HtmlPage *Page() { return pCurrentPage; }
+HtmlPage *Page() {
+    return pCurrentPage;
+}
 
 // The layout of one body walk: the whole body, or one table's elements.
 struct Body {
     HtmlFile *f;
-    HtmlTable *t;        // the table laid out, null at the top level
+    HtmlTable *t; // the table laid out, null at the top level
     Pen pen;
-    int cellLeft = 0;    // left column of the current cell
-    int rowTop = 0;      // top row of the current table row
-    int rowIdx = -1;     // current table row
-    int cellIdx = -1;    // current cell of the row
+    int cellLeft = 0; // left column of the current cell
+    int rowTop = 0;   // top row of the current table row
+    int rowIdx = -1;  // current table row
+    int cellIdx = -1; // current cell of the row
     bool rowOpen = false, inCell = false;
     bool lineUsed = false; // something was written on this line of the cell
     bool ol = false;
@@ -566,7 +584,9 @@ struct Body {
         if (pen.row == link->Start) {
             link->TextLen = std::max(0, pen.col - link->End);
         } else { // the link went on to another line: its first line counts
-            const Row *r = static_cast<size_t>(link->Start) < S.rows.size() ? &S.rows[static_cast<size_t>(link->Start)] : nullptr;
+            const Row *r = static_cast<size_t>(link->Start) < S.rows.size()
+                               ? &S.rows[static_cast<size_t>(link->Start)]
+                               : nullptr;
             link->TextLen = r ? std::max(0, r->chars - link->End) : 0;
         }
         ListPushItem(&Page()->Links, &link, sizeof link);
@@ -697,8 +717,10 @@ void Compact(HtmlPage *page) {
         const Row &r = S.rows[static_cast<size_t>(row)];
         int from = std::min(std::max(col, 0), static_cast<int>(r.chars));
         int to = std::min(from + std::max(link->TextLen, 0), static_cast<int>(r.chars));
-        link->Start = static_cast<int32_t>(starts[static_cast<size_t>(row)] + static_cast<long>(ByteOffset(r, from)));
-        link->End = static_cast<int32_t>(starts[static_cast<size_t>(row)] + static_cast<long>(ByteOffset(r, to)));
+        link->Start = static_cast<int32_t>(starts[static_cast<size_t>(row)] +
+                                           static_cast<long>(ByteOffset(r, from)));
+        link->End = static_cast<int32_t>(starts[static_cast<size_t>(row)] +
+                                         static_cast<long>(ByteOffset(r, to)));
     }
     page->pText = text;
     page->LineCnt = lineCnt;
@@ -777,7 +799,8 @@ HtmlTable *GetTextTable(HtmlFile * /*f*/, HtmlElement *table, int avail) {
     ListNode *first = page->Body.pWalk;
     if (!(first && first->pPrev && first->pPrev->pData == table)) {
         ListNode *n = page->Body.pHead;
-        while (n && n->pData != table) n = n->pNext;
+        while (n && n->pData != table)
+            n = n->pNext;
         first = n ? n->pNext : nullptr;
     }
     ListNode *after;
@@ -793,7 +816,8 @@ void DrawTableArea(HtmlFile * /*f*/, HtmlTable *t) {
     if (!t || t->Width <= 0 || t->Height <= 0) return;
     int w = t->Width;
     if (!t->Border) {
-        for (int i = 0; i < t->Height; ++i) PrintFill(t->Top + i, t->Left, ' ', w);
+        for (int i = 0; i < t->Height; ++i)
+            PrintFill(t->Top + i, t->Left, ' ', w);
         return;
     }
     // The three kinds of line; joints lie behind each column but the last.
@@ -813,7 +837,8 @@ void DrawTableArea(HtmlFile * /*f*/, HtmlTable *t) {
     auto put = [&](const std::string &line) { Put(row++, t->Left, line.data(), line.size(), w); };
     for (int r = 0; r < t->RowCnt; ++r) {
         put(sep);
-        for (int i = 0; i < t->pRowHeights[r]; ++i) put(content);
+        for (int i = 0; i < t->pRowHeights[r]; ++i)
+            put(content);
     }
     put(close);
     std::string first = t->RowCnt > 0 ? sep : close;

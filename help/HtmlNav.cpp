@@ -56,7 +56,8 @@ void html_internal::GoToTarget(const char *target) {
         }
         for (ListNode *l = page->Links.pHead; l; l = l->pNext) {
             HtmlLink *link = *static_cast<HtmlLink **>(l->pData);
-            if (link->Kind == HTML_LINK_NAME && link->pTarget && strcmp(link->pTarget, target) == 0) {
+            if (link->Kind == HTML_LINK_NAME && link->pTarget &&
+                strcmp(link->pTarget, target) == 0) {
                 SetHistory();
                 pCurrentPage = page;
                 TargetPos = link->Start;
@@ -99,8 +100,8 @@ void ProcessLink(HtmlLink *link) {
     } else {
         std::string path = Beside(target);
         int i = 0;
-        while (i < FileIndex && !(aFile[i].Pages.Count > 0 && (strcmp(aFile[i].pName, target) == 0 ||
-                                                               path == aFile[i].pName)))
+        while (i < FileIndex && !(aFile[i].Pages.Count > 0 &&
+                                  (strcmp(aFile[i].pName, target) == 0 || path == aFile[i].pName)))
             ++i;
         if (i < FileIndex) {
             CurrentFile = i;

@@ -34,9 +34,8 @@ const char HTMLKeys[] =
 
 const int HTMLKeySizes[96] = {
     5, 6, 5, 6, 7, 4, 7, 5, 4, 5, 5, 6, 4, 4, 4, 5, 4, 7, 5, 5, 6, 6, 5, 7, 6, 5, 5, 6, 7, 7, 7, 7,
-    7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 6, 7, 7, 7, 6, 5, 7,
-    6, 6, 7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 7, 7, 7, 7, 6,
-    5, 7, 6, 5};
+    7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 6, 7, 7, 7, 6, 5, 7, 6, 6,
+    7, 7, 6, 7, 5, 6, 6, 7, 7, 7, 6, 5, 7, 7, 6, 5, 4, 7, 7, 7, 6, 7, 5, 7, 7, 7, 7, 6, 5, 7, 6, 5};
 
 const char HtmlKeys[] = ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table,td,/td,"
                         "h1,h2,h3,h4,h5,h6,/h1,/h2,/h3,/h4,/h5,/h6,ol,/ol,li,/li,div,/div,img,";
@@ -54,19 +53,44 @@ struct TagName {
 };
 
 const TagName TagNames[] = {
-    {"p", TAG_P},         {"/p", TAG_END_P},       {"b", TAG_B},
-    {"/b", TAG_END_B},    {"font", TAG_FONT},      {"/font", TAG_END_FONT},
-    {"a", TAG_A},         {"/a", TAG_END_A},       {"tr", TAG_TR},
-    {"/tr", TAG_END_TR},  {"br", TAG_BR},          {"table", TAG_TABLE},
-    {"fitab", TAG_FITAB}, {"/table", TAG_END_TABLE}, {"td", TAG_TD},
-    {"/td", TAG_END_TD},  {"h1", TAG_H},           {"h2", TAG_H},
-    {"h3", TAG_H},        {"h4", TAG_H},           {"h5", TAG_H},
-    {"h6", TAG_H},        {"/h1", TAG_END_H},      {"/h2", TAG_END_H},
-    {"/h3", TAG_END_H},   {"/h4", TAG_END_H},      {"/h5", TAG_END_H},
-    {"/h6", TAG_END_H},   {"ol", TAG_OL},          {"/ol", TAG_END_OL},
-    {"li", TAG_LI},       {"/li", TAG_END_LI},     {"div", TAG_DIV},
-    {"/div", TAG_END_DIV}, {"img", TAG_IMG},       {"title", TAG_TITLE},
-    {"/title", TAG_END_TITLE}, {nullptr, TAG_OTHER},
+    {"p", TAG_P},
+    {"/p", TAG_END_P},
+    {"b", TAG_B},
+    {"/b", TAG_END_B},
+    {"font", TAG_FONT},
+    {"/font", TAG_END_FONT},
+    {"a", TAG_A},
+    {"/a", TAG_END_A},
+    {"tr", TAG_TR},
+    {"/tr", TAG_END_TR},
+    {"br", TAG_BR},
+    {"table", TAG_TABLE},
+    {"fitab", TAG_FITAB},
+    {"/table", TAG_END_TABLE},
+    {"td", TAG_TD},
+    {"/td", TAG_END_TD},
+    {"h1", TAG_H},
+    {"h2", TAG_H},
+    {"h3", TAG_H},
+    {"h4", TAG_H},
+    {"h5", TAG_H},
+    {"h6", TAG_H},
+    {"/h1", TAG_END_H},
+    {"/h2", TAG_END_H},
+    {"/h3", TAG_END_H},
+    {"/h4", TAG_END_H},
+    {"/h5", TAG_END_H},
+    {"/h6", TAG_END_H},
+    {"ol", TAG_OL},
+    {"/ol", TAG_END_OL},
+    {"li", TAG_LI},
+    {"/li", TAG_END_LI},
+    {"div", TAG_DIV},
+    {"/div", TAG_END_DIV},
+    {"img", TAG_IMG},
+    {"title", TAG_TITLE},
+    {"/title", TAG_END_TITLE},
+    {nullptr, TAG_OTHER},
 };
 
 // Decides the encoding from the locale's environment, as the C library would
@@ -89,10 +113,14 @@ int Utf8SeqLen(const unsigned char *p, long left, unsigned *cp) {
     }
     int n;
     unsigned v, min;
-    if (c >= 0xC2 && c <= 0xDF) n = 2, v = c & 0x1F, min = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) n = 3, v = c & 0x0F, min = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) n = 4, v = c & 0x07, min = 0x10000;
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2, v = c & 0x1F, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, v = c & 0x0F, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, v = c & 0x07, min = 0x10000;
+    else
+        return 0;
     if (left < n) return 0;
     for (int i = 1; i < n; ++i) {
         if ((p[i] & 0xC0) != 0x80) return 0;
@@ -132,7 +160,9 @@ namespace {
 
 // Control characters never reach the terminal: they would move its cursor or
 // start escape sequences that a help file has no business sending.
-bool IsControl(unsigned cp) { return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0); }
+bool IsControl(unsigned cp) {
+    return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0);
+}
 
 // Walks the characters of text, calling put(bytes, n) for each cell.
 template <class Put> int ForEachCell(const char *text, int len, Put put) {
@@ -194,7 +224,8 @@ int Utf8(void) {
 }
 
 int AppendCells(std::string &out, const char *text, int len) {
-    return ForEachCell(text, len, [&](const char *b, int n) { out.append(b, static_cast<size_t>(n)); });
+    return ForEachCell(text, len,
+                       [&](const char *b, int n) { out.append(b, static_cast<size_t>(n)); });
 }
 
 int CountCells(const char *text, int len) {
@@ -205,13 +236,16 @@ int CountCells(const char *text, int len) {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // The value of a numeric character reference from p (just behind "&#"), in the
 // manner of atoi (leading blanks, a sign, decimal digits) or hexadecimal after
 // an "x"; very long numbers saturate instead of overflowing.
 long ReferenceValue(const char *p) {
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     int base = 10;
     if (*p == 'x' || *p == 'X') base = 16, ++p;
     bool negative = false;
@@ -219,9 +253,12 @@ long ReferenceValue(const char *p) {
     long v = 0;
     for (;; ++p) {
         int d;
-        if (*p >= '0' && *p <= '9') d = *p - '0';
-        else if (base == 16 && (*p | 0x20) >= 'a' && (*p | 0x20) <= 'f') d = (*p | 0x20) - 'a' + 10;
-        else break;
+        if (*p >= '0' && *p <= '9')
+            d = *p - '0';
+        else if (base == 16 && (*p | 0x20) >= 'a' && (*p | 0x20) <= 'f')
+            d = (*p | 0x20) - 'a' + 10;
+        else
+            break;
         v = v * base + d;
         if (v > 0x7FFFFFFF) v = 0x7FFFFFFF;
     }
@@ -247,10 +284,10 @@ int PutChar(char *out, long cp) {
 // Tags that leave the text on its line, so white space around them counts:
 // every tag but those that break lines or build the page's structure.
 bool IsInlineTag(const char *name) {
-    static const char *const blocks[] = {"p", "br", "h1", "h2", "h3", "h4", "h5", "h6", "div", "ol",
-                                         "ul", "li", "dl", "dt", "dd", "tr", "td", "th", "table",
-                                         "title", "head", "body", "html", "hr", "pre", "blockquote",
-                                         "center", nullptr};
+    static const char *const blocks[] = {
+        "p",    "br",   "h1",   "h2", "h3",  "h4",         "h5",     "h6",   "div",   "ol",
+        "ul",   "li",   "dl",   "dt", "dd",  "tr",         "td",     "th",   "table", "title",
+        "head", "body", "html", "hr", "pre", "blockquote", "center", nullptr};
     if (*name == '/') ++name;
     for (const char *const *b = blocks; *b; ++b)
         if (strcasecmp(*b, name) == 0) return false;
@@ -285,9 +322,11 @@ char *GetKeyWord(HtmlFile *f) {
 // Splits a tag's text into its name (cut at the first white space behind it)
 // and returns the attribute text behind that.
 char *SplitTag(char *tag, char **name) {
-    while (IsSpace(*tag)) ++tag;
+    while (IsSpace(*tag))
+        ++tag;
     *name = tag;
-    while (*tag && !IsSpace(*tag)) ++tag;
+    while (*tag && !IsSpace(*tag))
+        ++tag;
     if (*tag) *tag++ = '\0';
     return tag;
 }
@@ -393,7 +432,8 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
         char c = *p;
         if (c == '<') {
             char *gt = p + 1;
-            while (*gt && *gt != '>') ++gt;
+            while (*gt && *gt != '>')
+                ++gt;
             char *next = *gt ? gt + 1 : gt;
             *gt = '\0';
             closeRun();
@@ -414,11 +454,14 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
             space = nullptr;
             p = next;
         } else if (IsSpace(c)) {
-            if (run) *out++ = c;
-            else if (inlineTag && !space) space = p;
+            if (run)
+                *out++ = c;
+            else if (inlineTag && !space)
+                space = p;
             ++p;
             if (run)
-                while (IsSpace(*p)) ++p;
+                while (IsSpace(*p))
+                    ++p;
         } else if (c == '&' && p[1] == '#') {
             char *semi = strchr(p + 2, ';');
             if (!semi) { // the text ends inside the reference
@@ -476,10 +519,12 @@ void AddAtribute(List *list, char *tag, char *data) {
     if (!link) return;
     char *p = data;
     while (p && *p) {
-        while (IsSpace(*p)) ++p;
+        while (IsSpace(*p))
+            ++p;
         if (!*p) break;
         char *piece = p;
-        while (*p && !IsSpace(*p)) ++p;
+        while (*p && !IsSpace(*p))
+            ++p;
         if (*p) *p++ = '\0';
         char *eq = strchr(piece, '=');
         if (!eq) continue;
@@ -499,7 +544,8 @@ void AddAtribute(List *list, char *tag, char *data) {
 }
 
 void HtmlFreeFiles(void) {
-    for (int i = 0; i < FileIndex; ++i) DropFile(&aFile[i], true);
+    for (int i = 0; i < FileIndex; ++i)
+        DropFile(&aFile[i], true);
     FileIndex = 0;
     CurrentFile = 0;
     pCurrentPage = nullptr;

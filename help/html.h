@@ -79,14 +79,14 @@ struct HtmlLink {
 
 // A measured table (the pData of a fitab element).
 struct HtmlTable {
-    int32_t Left, Top;      // column and row of the top-left corner
-    int32_t Width, Height;  // size in characters and rows, frame included
-    int32_t Padding;        // cellpadding in characters
-    int32_t Spacing;        // cellspacing in characters
-    int32_t Gap;            // always 1: the column separator
-    unsigned char Border;   // 1 when the tag has a border attribute
-    int32_t *pRowHeights;   // RowCnt text lines per row (separators not counted)
-    int32_t *pColWidths;    // ColCnt characters per column (padding not counted)
+    int32_t Left, Top;     // column and row of the top-left corner
+    int32_t Width, Height; // size in characters and rows, frame included
+    int32_t Padding;       // cellpadding in characters
+    int32_t Spacing;       // cellspacing in characters
+    int32_t Gap;           // always 1: the column separator
+    unsigned char Border;  // 1 when the tag has a border attribute
+    int32_t *pRowHeights;  // RowCnt text lines per row (separators not counted)
+    int32_t *pColWidths;   // ColCnt characters per column (padding not counted)
     int32_t RowCnt, ColCnt;
 };
 
@@ -169,8 +169,8 @@ struct HtmlHistory {
 };
 
 extern HtmlHistory History[HTML_MAX_HISTORY];
-extern int HistoryI;                // entries in use
-extern int TargetPos;               // offset in the current page's text chosen or designated
+extern int HistoryI;                 // entries in use
+extern int TargetPos;                // offset in the current page's text chosen or designated
 extern unsigned char flBuildingFile; // set while a file loads or a link is followed
 
 // Opens a help file (or the help text data, taken over as ParseHtmlFile

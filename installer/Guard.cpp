@@ -15,24 +15,20 @@ constexpr int WAIT_LOOKS = 6;
 constexpr unsigned WAIT_SECONDS = 5;
 
 // True when any program of the list still runs.
-bool anyRunning(const char *list)
-{
+bool anyRunning(const char *list) {
     char *report = CheckProcTableForExecs(list);
-    if (report == nullptr)
-        return false;
+    if (report == nullptr) return false;
     PutMem(report);
     return true;
 }
 
 } // namespace
 
-int QuitForRunningProcesses(const char *list)
-{
+int QuitForRunningProcesses(const char *list) {
     const char *menu[5] = {};
     for (;;) {
         char *report = CheckProcTableForExecs(list);
-        if (report == nullptr)
-            return 0;
+        if (report == nullptr) return 0;
         if (menu[0] == nullptr)
             for (int i = 0; i < 5; ++i)
                 menu[i] = nlsSetupStrCvt(66 + i);
@@ -45,18 +41,14 @@ int QuitForRunningProcesses(const char *list)
 
         // One character, then one more (the newline) skipped.
         int selection = getchar();
-        if (selection == EOF)
-            stopForNoAnswer();
+        if (selection == EOF) stopForNoAnswer();
         (void)getchar();
 
-        if (selection == '2')
-            return 1;
-        if (selection != '1')
-            continue;
+        if (selection == '2') return 1;
+        if (selection != '1') continue;
         for (int look = 0; look < WAIT_LOOKS; ++look) {
             sleep(WAIT_SECONDS);
-            if (!anyRunning(list))
-                return 0;
+            if (!anyRunning(list)) return 0;
         }
     }
 }

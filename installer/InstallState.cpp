@@ -45,13 +45,11 @@ namespace {
 // that others may write is safe only when it is sticky and root's, as /tmp
 // is: there nobody may rename or remove what he does not own. A group of
 // root's writing is root writing.
-const char *untrustedBecause(const struct stat &st)
-{
-    if (st.st_uid != 0 && st.st_uid != geteuid())
-        return "owned by another user";
-    if (S_ISLNK(st.st_mode))
-        return nullptr;
-    bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+const char *untrustedBecause(const struct stat &st) {
+    if (st.st_uid != 0 && st.st_uid != geteuid()) return "owned by another user";
+    if (S_ISLNK(st.st_mode)) return nullptr;
+    bool othersWrite =
+        (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
     if (othersWrite && !((st.st_mode & S_ISVTX) != 0 && st.st_uid == 0))
         return "writable by other users";
     return nullptr;
@@ -66,12 +64,10 @@ FailedSteps g_failed;
 
 } // namespace
 
-void requireTrustedPath(const char *what, const char *path, int status)
-{
+void requireTrustedPath(const char *what, const char *path, int status) {
     char *bad = nullptr;
     const char *why = nullptr;
-    if (!findUntrustedDirectory(path, &bad, &why))
-        return;
+    if (!findUntrustedDirectory(path, &bad, &why)) return;
     fflush(stdout);
     fprintf(stderr,
             "ERROR: the %s %s cannot be used: %s is %s, so another user could change it "
@@ -80,8 +76,7 @@ void requireTrustedPath(const char *what, const char *path, int status)
     exit_app(status);
 }
 
-int isShellSafePath(const char *text)
-{
+int isShellSafePath(const char *text) {
     // The command layer's plain words less "%" and "=": a path here is not
     // quoted but refused, by the rule the refusal message states (letters,
     // digits and / . _ - + , @ :). "%" and "=" would stand safely on a
@@ -89,10 +84,8 @@ int isShellSafePath(const char *text)
     return SysIsPlainWord(text) && strpbrk(text, "%=") == nullptr;
 }
 
-void requireShellSafePath(const char *what, const char *path, int status)
-{
-    if (path == nullptr || isShellSafePath(path))
-        return;
+void requireShellSafePath(const char *what, const char *path, int status) {
+    if (path == nullptr || isShellSafePath(path)) return;
     fprintf(stderr,
             "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
             "/ . _ - + , @ :\n",
@@ -100,10 +93,8 @@ void requireShellSafePath(const char *what, const char *path, int status)
     exit_app(status);
 }
 
-int findUntrustedDirectory(const char *path, char **bad, const char **why)
-{
-    if (path == nullptr || path[0] != '/')
-        return 0;
+int findUntrustedDirectory(const char *path, char **bad, const char **why) {
+    if (path == nullptr || path[0] != '/') return 0;
     // Every prefix as written, from "/" down, as far as it exists; then the
     // same for where it really leads, in case a link on the way leads
     // through other directories.
@@ -113,8 +104,7 @@ int findUntrustedDirectory(const char *path, char **bad, const char **why)
     for (size_t pos = 0;;) {
         const std::string current = walked.empty() ? "/" : walked;
         struct stat st;
-        if (lstat(current.c_str(), &st) != 0)
-            break;
+        if (lstat(current.c_str(), &st) != 0) break;
         const char *reason = untrustedBecause(st);
         if (reason != nullptr) {
             *bad = SaveStr_(current.c_str());
@@ -123,11 +113,9 @@ int findUntrustedDirectory(const char *path, char **bad, const char **why)
         }
         existing = current;
         pos = text.find_first_not_of('/', pos);
-        if (pos == std::string::npos)
-            break;
+        if (pos == std::string::npos) break;
         size_t end = text.find('/', pos);
-        if (end == std::string::npos)
-            end = text.size();
+        if (end == std::string::npos) end = text.size();
         walked += "/" + text.substr(pos, end - pos);
         pos = end;
     }
@@ -137,16 +125,13 @@ int findUntrustedDirectory(const char *path, char **bad, const char **why)
     return 0;
 }
 
-int isPrivateDirectory(const char *path)
-{
+int isPrivateDirectory(const char *path) {
     struct stat st;
-    if (path == nullptr || lstat(path, &st) != 0)
-        return 0;
+    if (path == nullptr || lstat(path, &st) != 0) return 0;
     return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
-void requireBuildablePaths(void)
-{
+void requireBuildablePaths(void) {
     // The longest names written below the application directory, and the
     // package list below the work directory (read through a 512-byte path).
     const size_t appNeed = strlen(pAppDir) + strlen("/DornaPrintdpxx") + 1;
@@ -156,17 +141,16 @@ void requireBuildablePaths(void)
         what = "install root";
     else if (workNeed > 512)
         what = "work area";
-    if (what == nullptr)
-        return;
-    fprintf(stderr, "ERROR: the %s is too long: the paths built below it would not fit; "
-                    "nothing was installed\n",
+    if (what == nullptr) return;
+    fprintf(stderr,
+            "ERROR: the %s is too long: the paths built below it would not fit; "
+            "nothing was installed\n",
             what);
     PutLogMsg("ERROR: the %s is too long: the paths built below it would not fit\n", what);
     exit_app(1);
 }
 
-void noteFailedStep(const char *path, const char *format, ...)
-{
+void noteFailedStep(const char *path, const char *format, ...) {
     char text[1024];
     va_list args;
     va_start(args, format);
@@ -176,20 +160,17 @@ void noteFailedStep(const char *path, const char *format, ...)
     g_failed.paths.emplace_back(path != nullptr ? path : "");
 }
 
-int isFailedPath(const char *path)
-{
+int isFailedPath(const char *path) {
     for (const std::string &p : g_failed.paths)
-        if (path != nullptr && p == path)
-            return 1;
+        if (path != nullptr && p == path) return 1;
     return 0;
 }
 
-int reportFailedSteps(void)
-{
-    if (g_failed.steps.empty())
-        return 0;
+int reportFailedSteps(void) {
+    if (g_failed.steps.empty()) return 0;
     fflush(stdout);
-    const char *head = "ERROR: the installation is incomplete; these steps failed (the log says why):\n";
+    const char *head =
+        "ERROR: the installation is incomplete; these steps failed (the log says why):\n";
     fputs(head, stderr);
     PutLogMsg("%s", head);
     for (const std::string &step : g_failed.steps) {
@@ -199,8 +180,7 @@ int reportFailedSteps(void)
     return static_cast<int>(g_failed.steps.size());
 }
 
-void stopForNoAnswer(void)
-{
+void stopForNoAnswer(void) {
     printf("\n");
     fflush(stdout);
     fprintf(stderr, "ERROR: no answer: standard input ended at the question\n");

@@ -14,8 +14,7 @@ namespace {
 
 // Moves the previous installation to the new install root and renews the
 // link at the well-known location.
-void relocatePreviousInstallation(void)
-{
+void relocatePreviousInstallation(void) {
     SysCmd(CMD_RM_RF, RUN_WARN, " %s", pAppDir);
     char *suite = SaveStr("%s/%s", pTargetInstallDir, SETUP_MAKER);
     CreateFile(suite, nullptr, "755", nullptr, nullptr);
@@ -31,16 +30,14 @@ void relocatePreviousInstallation(void)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The usage text names the program; help and unknown options are
     // answered before the agreement, so that nothing is asked for them.
     my_name = SaveStr_(StripPath(argv[0]));
     checkCommandLineOptions(argc, argv);
     checkWorkAreaBeforeAsking(argc, argv);
 
-    if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr))
-        exit_app(0);
+    if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
 
     flUseLog = 1;
     pDornaInstallDir = SaveStr("/tmp/%sInstall", SETUP_MAKER);
@@ -77,10 +74,8 @@ int main(int argc, char **argv)
     FreeSpaceForInstall(pDornaInstallDir, pTargetInstallDir, SETUP_MAKER);
 
     if (pCurrentInstallDir != nullptr) {
-        if (QuitForRunningProcesses(pBinaryInstanceCheckList))
-            exit_app(0);
-        if (strcmp(pTargetInstallDir, pCurrentInstallDir) != 0)
-            relocatePreviousInstallation();
+        if (QuitForRunningProcesses(pBinaryInstanceCheckList)) exit_app(0);
+        if (strcmp(pTargetInstallDir, pCurrentInstallDir) != 0) relocatePreviousInstallation();
     }
 
     installFromSite(pDornaInstallDir);

@@ -25,24 +25,20 @@ const char *const END_OF_LIST = "end_of_list";
 
 // The number at the start of <pPathToSetup>/<name> (0 when the text does not
 // start with one); false when the file cannot be read.
-bool readSizeFile(const char *name, double *amount)
-{
+bool readSizeFile(const char *name, double *amount) {
     char text[128];
-    if (!GetFileContentR(pPathToSetup, name, text, sizeof text - 1))
-        return false;
+    if (!GetFileContentR(pPathToSetup, name, text, sizeof text - 1)) return false;
     *amount = strtod(text, nullptr);
     return true;
 }
 
 // Measures path into info; false when df gives no Avail column.
-bool measure(const char *path, DiskSpaceInfo *info)
-{
+bool measure(const char *path, DiskSpaceInfo *info) {
     memset(info, 0, sizeof *info);
     return GetDiskSpace(path, info) != 0;
 }
 
-[[noreturn]] void stopForSpace(void)
-{
+[[noreturn]] void stopForSpace(void) {
     fflush(stdout);
     exit_app(1);
     abort(); // not reached
@@ -51,8 +47,7 @@ bool measure(const char *path, DiskSpaceInfo *info)
 // The room the installation needs, in df's unit, margin included: needI
 // in the install root, needT in the work area. Stops the run after message
 // 65 when a size file cannot be read.
-void readSpaceNeeded(double *needI, double *needT)
-{
+void readSpaceNeeded(double *needI, double *needT) {
     if (!readSizeFile("isize", needI) || !readSizeFile("tsize", needT)) {
         nlsPrint(stdout, 65);
         stopForSpace();
@@ -64,16 +59,13 @@ void readSpaceNeeded(double *needI, double *needT)
 // Work side: the deepest existing directory on the way to the work
 // directory, measured into W; an existing work directory is emptied before
 // the copy, so its size counts as room. False when df cannot measure it.
-bool measureWorkSide(const char *work, DiskSpaceInfo *W)
-{
+bool measureWorkSide(const char *work, DiskSpaceInfo *W) {
     int workExists = 0;
     char *workSide = FindExistingPath(work, &workExists);
     bool measured = measure(workSide, W);
     PutMem(workSide);
-    if (!measured)
-        return false;
-    if (workExists)
-        W->avail += DUPath(work);
+    if (!measured) return false;
+    if (workExists) W->avail += DUPath(work);
     return true;
 }
 
@@ -90,8 +82,7 @@ struct InstallSide {
 // Install side: an existing application directory will be replaced, so its
 // size counts as room; otherwise the deepest existing directory on the way
 // to the install root. False when df cannot measure it.
-bool measureInstallSide(const char *root, const char *word, InstallSide *side)
-{
+bool measureInstallSide(const char *root, const char *word, InstallSide *side) {
     char *app = SaveStr("%s/%s/%s", root, word, SETUP_APPNAME);
     char *suite = SaveStr("%s/%s", root, word);
     if (FindFile(app, nullptr)) {
@@ -118,16 +109,14 @@ bool measureInstallSide(const char *root, const char *word, InstallSide *side)
     // The free room as df gave it, before anything is added: the minimum
     // check and the shared-file-system sum both start from it.
     side->raw = side->info.avail;
-    if (!side->minimumCheck)
-        side->info.avail += DUPath(side->path);
+    if (!side->minimumCheck) side->info.avail += DUPath(side->path);
     return true;
 }
 
 // Stops the run (status 1, after the message that says where room is short)
 // unless both sides have the room they need.
-void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W,
-                 const InstallSide &T, double needI, double needT)
-{
+void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W, const InstallSide &T,
+                 double needI, double needT) {
     if (T.minimumCheck && T.raw <= MINIMUM_ROOM) {
         printf("There isn't enough space in %s to perform the installation activities: "
                "only %e bytes are free there.\n",
@@ -137,9 +126,8 @@ void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W,
 
     if (strcmp(W.dfLine, T.info.dfLine) == 0) {
         // One file system for both: the raw room, plus what both sides free.
-        double room = (T.raw < W.avail || T.raw < T.info.avail)
-                          ? T.info.avail - T.raw + W.avail
-                          : MaxD(W.avail, T.info.avail);
+        double room = (T.raw < W.avail || T.raw < T.info.avail) ? T.info.avail - T.raw + W.avail
+                                                                : MaxD(W.avail, T.info.avail);
         if (room < needI + needT) {
             nlsPrint(stdout, 56, work, root, needI + needT);
             printf("\n");
@@ -159,17 +147,14 @@ void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W,
 
 } // namespace
 
-void UpperCaseDisksList(char *text)
-{
+void UpperCaseDisksList(char *text) {
     const size_t endLen = strlen(END_OF_LIST);
     for (char *p = text; *p && strncmp(p, END_OF_LIST, endLen) != 0; ++p)
         *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
 }
 
-int GetDisksData(const char *dir)
-{
-    if (GetFileContent(dir, "disks"))
-        return 1;
+int GetDisksData(const char *dir) {
+    if (GetFileContent(dir, "disks")) return 1;
     if (!GetFileContent(dir, "DISKS")) {
         char msg[512];
         nlsFormat(msg, sizeof msg, 21, SETUP_MAKER);
@@ -181,18 +166,15 @@ int GetDisksData(const char *dir)
     return 1;
 }
 
-std::vector<std::string> ParseDisksList(const char *text, DisksCut cut)
-{
+std::vector<std::string> ParseDisksList(const char *text, DisksCut cut) {
     std::vector<std::string> names;
-    if (text == nullptr)
-        return names;
+    if (text == nullptr) return names;
     std::string list(text);
     if (cut == DISKS_JOIN) {
         char *save = nullptr;
         for (char *word = strtok_r(list.data(), " \r\n", &save); word != nullptr;
              word = strtok_r(nullptr, " \r\n", &save)) {
-            if (strcmp(word, END_OF_LIST) == 0)
-                break;
+            if (strcmp(word, END_OF_LIST) == 0) break;
             names.emplace_back(word);
         }
         return names;
@@ -200,89 +182,73 @@ std::vector<std::string> ParseDisksList(const char *text, DisksCut cut)
     // Lines at CR/LF (empty ones vanish), words with the tokenizer's escapes.
     for (size_t pos = 0; pos < list.size();) {
         size_t end = list.find_first_of("\r\n", pos);
-        if (end == std::string::npos)
-            end = list.size();
+        if (end == std::string::npos) end = list.size();
         std::string line = list.substr(pos, end - pos);
         pos = end + 1;
-        if (line.empty())
-            continue;
-        if (line == END_OF_LIST)
-            break;
+        if (line.empty()) continue;
+        if (line == END_OF_LIST) break;
         // A private cursor: the caller may use the shared tokenizer (the
         // command layer resolving a command) between two names.
         char *cursor = nullptr;
         char word[TOKEN_BUF_SIZE];
         for (const char *in = line.c_str(); GetTokenD(in, " \t\r\n", &cursor, word) != nullptr;
              in = nullptr) {
-            if (strcmp(word, END_OF_LIST) == 0)
-                break;
+            if (strcmp(word, END_OF_LIST) == 0) break;
             names.emplace_back(word);
         }
     }
     return names;
 }
 
-std::vector<std::string> ReadDisksList(const char *dir, DisksCut cut)
-{
+std::vector<std::string> ReadDisksList(const char *dir, DisksCut cut) {
     GetDisksData(dir);
     return ParseDisksList(LineBuf, cut);
 }
 
-void genZFile(void)
-{
+void genZFile(void) {
     const char *work = pDornaInstallDir;
-    if (chdir(work) != 0)
-        SysError("cannot enter %s", work);
+    if (chdir(work) != 0) SysError("cannot enter %s", work);
     for (const std::string &name : ReadDisksList(work, DISKS_JOIN)) {
         const char *word = name.c_str();
-        if (strncmp(word, "pkg_tar.", 8) != 0 && strncmp(word, "PKG_TAR.", 8) != 0)
-            continue;
+        if (strncmp(word, "pkg_tar.", 8) != 0 && strncmp(word, "PKG_TAR.", 8) != 0) continue;
         if (!isShellSafePath(word) || strchr(word, '/') != nullptr || !FindFile(work, word))
             continue;
         SysCmd(-CMD_CAT, RUN_FATAL, "%s/%s >> %s/%s.tar.Z", work, word, work, SETUP_ARCHIVE);
     }
 }
 
-void FreeSpaceForInstall(const char *work, const char *root, const char *word)
-{
+void FreeSpaceForInstall(const char *work, const char *root, const char *word) {
     double needI = 0, needT = 0;
     readSpaceNeeded(&needI, &needT);
     DiskSpaceInfo W;
-    if (!measureWorkSide(work, &W))
-        return;
+    if (!measureWorkSide(work, &W)) return;
     InstallSide T;
-    if (!measureInstallSide(root, word, &T))
-        return;
+    if (!measureInstallSide(root, word, &T)) return;
     requireRoom(work, root, W, T, needI, needT);
     PutMem(T.path);
 }
 
-int readyForInstallation(void)
-{
+int readyForInstallation(void) {
     char *user = GetUserName();
     if (user == nullptr || strcmp(user, "root") != 0) {
         nlsPrint(stdout, 35, user != nullptr ? user : "?", my_name);
         fflush(stdout);
         flExitTextMenu = 1;
-        if (user != nullptr)
-            PutMem(user);
+        if (user != nullptr) PutMem(user);
         return 0;
     }
     PutMem(user);
 
-    if (!FindFile(pAppDir, "DPrintD") && !FindFile(pAppDir, "DPrintDStop"))
-        return 1;
+    if (!FindFile(pAppDir, "DPrintD") && !FindFile(pAppDir, "DPrintDStop")) return 1;
 
     nlsPrint(stdout, 62, SETUP_MAKER, SETUP_MAKER, SETUP_MAKER, SETUP_APPNAME);
     for (;;) {
         nlsPrint(stdout, 63);
         fflush(stdout);
-        if (fgets(LineBuf, 511, stdin) == nullptr)
-            stopForNoAnswer();
+        if (fgets(LineBuf, 511, stdin) == nullptr) stopForNoAnswer();
         char *save = nullptr;
         char *answer = strtok_r(LineBuf, " \t\r\n", &save);
-        if (answer == nullptr)
-            continue;
+        if (answer == nullptr) continue;
         switch (FindToken(answer, ",y,yes,n,no,")) {
         case 1:
         case 2:

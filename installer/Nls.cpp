@@ -49,11 +49,9 @@ const char *const NLS_KEYS = ",en_US,es_ES,it_IT,fr_FR,ge_GE,pr_BR";
 
 // LANG without its codeset suffix, the cut made in the environment itself;
 // null when LANG is unset.
-const char *langWithoutCodeset(void)
-{
+const char *langWithoutCodeset(void) {
     const char *value = getenv("LANG");
-    if (value == nullptr)
-        return nullptr;
+    if (value == nullptr) return nullptr;
     const char *dot = strchr(value, '.');
     if (dot != nullptr) {
         char *cut = SaveStr("%.*s", static_cast<int>(dot - value), value);
@@ -65,12 +63,11 @@ const char *langWithoutCodeset(void)
 }
 
 // The agreement text at a 1-based position of EULA_KEYS, English otherwise.
-const char *eulaAt(int position)
-{
-    const char *const texts[] = {pEnglishEULA, pSpanishEULA,   pItalianEULA, pFrenchEULA,
-                                 pGermanEULA,  pPortugueseEULA, pCzechEULA,   pFinnishEULA,
-                                 pHungarianEULA, pDutchEULA,   pNorwegianEULA, pPolishEULA,
-                                 pRussianEULA, pSwedishEULA,   pTurkishEULA};
+const char *eulaAt(int position) {
+    const char *const texts[] = {pEnglishEULA,   pSpanishEULA,    pItalianEULA,   pFrenchEULA,
+                                 pGermanEULA,    pPortugueseEULA, pCzechEULA,     pFinnishEULA,
+                                 pHungarianEULA, pDutchEULA,      pNorwegianEULA, pPolishEULA,
+                                 pRussianEULA,   pSwedishEULA,    pTurkishEULA};
     if (position < 1 || position > static_cast<int>(sizeof texts / sizeof texts[0]))
         return pEnglishEULA;
     return texts[position - 1];
@@ -80,18 +77,16 @@ const char *eulaAt(int position)
 // its aliases (the words behind "="; a line without "=" continues the line
 // before it), or null when no line does. Whole words only: a part of a longer
 // word ("es" inside "portuguese") names no language.
-char *keyOfAlias(const char *value)
-{
-    if (*value == 0)
-        return nullptr;
+char *keyOfAlias(const char *value) {
+    if (*value == 0) return nullptr;
     const size_t want = strlen(value);
     std::string key;
     for (const char *line = pTransBuf; *line != 0;) {
         const char *end = strchr(line, '\n');
-        if (end == nullptr)
-            end = line + strlen(line);
+        if (end == nullptr) end = line + strlen(line);
         const char *words = line;
-        const char *eq = static_cast<const char *>(memchr(line, '=', static_cast<size_t>(end - line)));
+        const char *eq =
+            static_cast<const char *>(memchr(line, '=', static_cast<size_t>(end - line)));
         if (eq != nullptr) {
             key.assign(line, strcspn(line, " ="));
             words = eq + 1;
@@ -99,8 +94,7 @@ char *keyOfAlias(const char *value)
         for (const char *w = words; w < end;) {
             w += strspn(w, " ");
             size_t len = strcspn(w, " \n");
-            if (len == want && strncmp(w, value, len) == 0)
-                return SaveStr_(key.c_str());
+            if (len == want && strncmp(w, value, len) == 0) return SaveStr_(key.c_str());
             w += len;
         }
         line = *end != 0 ? end + 1 : end;
@@ -110,28 +104,23 @@ char *keyOfAlias(const char *value)
 
 } // namespace
 
-const char *GetTargetNLSLang(void)
-{
-    if (pNLSLang != nullptr)
-        return pNLSLang;
+const char *GetTargetNLSLang(void) {
+    if (pNLSLang != nullptr) return pNLSLang;
 
     const char *value = langWithoutCodeset();
     pNLSLang = keyOfAlias(value != nullptr ? value : "en_US");
-    if (pNLSLang == nullptr)
-        pNLSLang = SaveStr_("en_US");
+    if (pNLSLang == nullptr) pNLSLang = SaveStr_("en_US");
     return pNLSLang;
 }
 
-int UserAcceptedEULA(const char *arg)
-{
+int UserAcceptedEULA(const char *arg) {
     (void)arg;
     const char *text = eulaAt(FindToken(GetTargetNLSLang(), EULA_KEYS));
     printf("%s ", text);
     fflush(stdout);
 
     char answer[4] = {0};
-    if (Gets(answer, sizeof answer) == nullptr)
-        return 0;
+    if (Gets(answer, sizeof answer) == nullptr) return 0;
     // An answer longer than the buffer ("yes") leaves the rest of its line
     // unread; drop it so that the next prompt does not read it as an answer.
     if (strlen(answer) == sizeof answer - 1) {
@@ -142,26 +131,35 @@ int UserAcceptedEULA(const char *arg)
     return answer[0] == 'y' || answer[0] == 'Y';
 }
 
-const char *nlsSetupStrCvt(int index)
-{
+const char *nlsSetupStrCvt(int index) {
     if (pCurLang == nullptr) {
         const char *value = langWithoutCodeset();
         switch (value == nullptr ? 0 : FindToken(value, NLS_KEYS)) {
-        case 2: pCurLang = NLS_SPANISH; break;
-        case 3: pCurLang = NLS_ITALIAN; break;
-        case 4: pCurLang = NLS_FRENCH; break;
-        case 5: pCurLang = NLS_GERMAN; break;
-        case 6: pCurLang = NLS_PORTUGUESE; break;
-        default: pCurLang = NLS_ENGLISH; break;
+        case 2:
+            pCurLang = NLS_SPANISH;
+            break;
+        case 3:
+            pCurLang = NLS_ITALIAN;
+            break;
+        case 4:
+            pCurLang = NLS_FRENCH;
+            break;
+        case 5:
+            pCurLang = NLS_GERMAN;
+            break;
+        case 6:
+            pCurLang = NLS_PORTUGUESE;
+            break;
+        default:
+            pCurLang = NLS_ENGLISH;
+            break;
         }
     }
-    if (index < 0 || index >= NLS_MSG_COUNT)
-        return "";
+    if (index < 0 || index >= NLS_MSG_COUNT) return "";
     return pCurLang[index];
 }
 
-int nlsPrint(FILE *out, int index, ...)
-{
+int nlsPrint(FILE *out, int index, ...) {
     va_list ap;
     va_start(ap, index);
     // The format is a message of the tables; the unit tests hold every
@@ -174,8 +172,7 @@ int nlsPrint(FILE *out, int index, ...)
     return n;
 }
 
-int nlsFormat(char *buf, size_t size, int index, ...)
-{
+int nlsFormat(char *buf, size_t size, int index, ...) {
     va_list ap;
     va_start(ap, index);
 #pragma GCC diagnostic push

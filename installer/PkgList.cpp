@@ -50,12 +50,12 @@ enum class Next {
 // The line being carried out. One instance: the list is processed strictly
 // line after line.
 struct PkgState {
-    const char *pkgDir;          // P: package directory inside the work directory
-    int lineNo;                  // number of the line's first physical line in pkg.list
-    int nextLineNo;              // number of the physical line after this one
-    char text[LINE_BUF_SIZE];    // private copy of the line, backslash-newlines blanked
-    PkgLine parsed;              // text cut into its parts
-    size_t next;                 // index of the part NextWord takes next
+    const char *pkgDir;            // P: package directory inside the work directory
+    int lineNo;                    // number of the line's first physical line in pkg.list
+    int nextLineNo;                // number of the physical line after this one
+    char text[LINE_BUF_SIZE];      // private copy of the line, backslash-newlines blanked
+    PkgLine parsed;                // text cut into its parts
+    size_t next;                   // index of the part NextWord takes next
     char directive[LINE_BUF_SIZE]; // D
     char arg[LINE_BUF_SIZE];       // A (empty when the line has none)
     char key[LINE_BUF_SIZE];       // KEY of the current attribute pair
@@ -66,8 +66,7 @@ PkgState g;
 
 // Ends the program like a failed attribute command: "ERROR: ..." in the log
 // and on standard output, status 1.
-[[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...)
-{
+[[noreturn, gnu::format(printf, 1, 2)]] void StopList(const char *format, ...) {
     char text[1024];
     va_list args;
     va_start(args, format);
@@ -82,8 +81,7 @@ PkgState g;
 // Takes the next word of the line into out; 0 when the line has no more. A
 // word longer than the tokenizer keeps stops the list when it is reached:
 // cut, it would name another file than the one the list means.
-int NextWord(char *out)
-{
+int NextWord(char *out) {
     out[0] = '\0';
     if (g.next < g.parsed.words.size()) {
         const std::string &word = g.parsed.words[g.next++].text;
@@ -93,28 +91,25 @@ int NextWord(char *out)
         return 1;
     }
     if (!g.parsed.tooLong.empty())
-        StopList("pkg.list line %d: the word \"%.40s...\" is longer than %d characters",
-                 g.lineNo, g.parsed.tooLong.c_str(), TOKEN_BUF_SIZE - 1);
+        StopList("pkg.list line %d: the word \"%.40s...\" is longer than %d characters", g.lineNo,
+                 g.parsed.tooLong.c_str(), TOKEN_BUF_SIZE - 1);
     return 0;
 }
 
 // text as one literal word of a SysCmd command line.
-std::string Word(const std::string &text)
-{
+std::string Word(const std::string &text) {
     return SysShellWord(text.c_str(), true);
 }
 
 // Each blank-separated word of a "sed" value as a literal word, joined by
 // blanks: the words reach sed as they stand in the list (backslashes
 // included, which sed's expressions need), and none is read by a shell.
-std::string Words(const char *value)
-{
+std::string Words(const char *value) {
     std::string out;
     for (const char *p = value; *p;) {
         size_t len = strcspn(p, " ");
         if (len > 0) {
-            if (!out.empty())
-                out += ' ';
+            if (!out.empty()) out += ' ';
             out += Word(std::string(p, len));
         }
         p += len;
@@ -124,21 +119,17 @@ std::string Words(const char *value)
 }
 
 // dir/name as one string.
-std::string Join(const char *dir, const char *name)
-{
+std::string Join(const char *dir, const char *name) {
     return std::string(dir) + "/" + name;
 }
 
 // W/P/A, the source of every copy.
-std::string PkgArgPath(void)
-{
+std::string PkgArgPath(void) {
     return Join(pDornaInstallDir, g.pkgDir) + "/" + g.arg;
 }
 
-
 // APP/A, the path every attribute names.
-const char *AppArgPath(void)
-{
+const char *AppArgPath(void) {
     static char path[2 * LINE_BUF_SIZE];
     if (FormatBounded(path, sizeof path, "%s/%s", pAppDir, g.arg) < 0)
         StopList("pkg.list line %d: path too long: %s", g.lineNo, g.arg);
@@ -154,78 +145,65 @@ const char *AppArgPath(void)
 // is recorded for the summary at the end of the run, and nothing is applied
 // to the path it should have made (a copy cut short by a full disk must not
 // become set-user-ID, nor be linked or renamed into place).
-Next AfterStep(int status, const std::string &made)
-{
-    if (status == 0)
-        return Next::Attributes;
+Next AfterStep(int status, const std::string &made) {
+    if (status == 0) return Next::Attributes;
     noteFailedStep(made.c_str(), "pkg.list line %d: %s %s (%s)", g.lineNo, g.directive, g.arg,
                    made.c_str());
     return Next::EndLine;
 }
 
 // Where "cp" puts W/P/A when told to copy it into dir.
-std::string CopiedInto(const char *dir)
-{
+std::string CopiedInto(const char *dir) {
     const char *slash = strrchr(g.arg, '/');
     return Join(dir, slash != nullptr ? slash + 1 : g.arg);
 }
 
-Next RunCopy(void)
-{
+Next RunCopy(void) {
     int status =
         SysCmd(CMD_CP, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return AfterStep(status, CopiedInto(pAppDir));
 }
 
-Next RunDir(void)
-{
+Next RunDir(void) {
     int status =
         SysCmd(CMD_CP_R, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(pAppDir).c_str());
     return AfterStep(status, CopiedInto(pAppDir));
 }
 
-Next RunDirTo(void)
-{
+Next RunDirTo(void) {
     char *to = g.value; // free until the attribute pairs are read
     NextWord(to);
     int status = SysCmd(CMD_CP_R, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
     return AfterStep(status, CopiedInto(to));
 }
 
-Next RunTouch(void)
-{
+Next RunTouch(void) {
     const std::string path = Join(pAppDir, g.arg);
     return AfterStep(SysCmd(CMD_TOUCH, RUN_WARN, "%s", Word(path).c_str()), path);
 }
 
-Next RunIfExists(void)
-{
+Next RunIfExists(void) {
     return FindFile(pAppDir, g.arg) ? Next::Attributes : Next::EndLine;
 }
 
-Next RunComment(void)
-{
+Next RunComment(void) {
     return Next::EndLine;
 }
 
-Next RunNewDir(void)
-{
-    if (FindFile(pAppDir, g.arg))
-        return Next::EndLine;
+Next RunNewDir(void) {
+    if (FindFile(pAppDir, g.arg)) return Next::EndLine;
     CreateFile(AppArgPath(), nullptr, "775", nullptr, nullptr);
     return Next::Attributes;
 }
 
-Next RunCheckPs(void)
-{
+Next RunCheckPs(void) {
     return QuitForRunningProcesses(g.arg) ? Next::Quit : Next::Attributes;
 }
 
 // "v OP VERSION rest": the rest of the line runs as a line of its own when
 // the kernel release compares to VERSION as OP says. The comparison is on
 // the texts (strcmp), as the lists are written for it.
-Next RunVersion(void)
-{
+Next RunVersion(void) {
     struct utsname host;
     if (uname(&host) != 0) {
         int err = errno;
@@ -242,15 +220,26 @@ Next RunVersion(void)
 
     int holds = 0;
     switch (FindToken(g.arg, ",<,<=,=,>,>=,")) {
-    case 1: holds = cmp < 0; break;
-    case 2: holds = cmp <= 0; break;
-    case 3: holds = cmp == 0; break;
-    case 4: holds = cmp > 0; break;
-    case 5: holds = cmp >= 0; break;
-    default: holds = 0; break;
+    case 1:
+        holds = cmp < 0;
+        break;
+    case 2:
+        holds = cmp <= 0;
+        break;
+    case 3:
+        holds = cmp == 0;
+        break;
+    case 4:
+        holds = cmp > 0;
+        break;
+    case 5:
+        holds = cmp >= 0;
+        break;
+    default:
+        holds = 0;
+        break;
     }
-    if (holds && NextWord(g.directive))
-        return Next::Redispatch;
+    if (holds && NextWord(g.directive)) return Next::Redispatch;
     return Next::EndLine;
 }
 
@@ -260,40 +249,34 @@ struct Directive {
 };
 
 const Directive kDirectives[] = {
-    {"dir", RunDir},        {"dirto", RunDirTo},        {"t", RunTouch},
-    {"c", RunCopy},         {"m", RunIfExists},         {"#", RunComment},
-    {"v", RunVersion},      {"s", RunIfExists},         {"newdir", RunNewDir},
-    {"checkps", RunCheckPs}, {nullptr, nullptr},
+    {"dir", RunDir},       {"dirto", RunDirTo},     {"t", RunTouch},    {"c", RunCopy},
+    {"m", RunIfExists},    {"#", RunComment},       {"v", RunVersion},  {"s", RunIfExists},
+    {"newdir", RunNewDir}, {"checkps", RunCheckPs}, {nullptr, nullptr},
 };
 
 // ---------------------------------------------------------------------------
 // Attributes
 // ---------------------------------------------------------------------------
 
-void SetMode(const char *value)
-{
+void SetMode(const char *value) {
     SysCmd(CMD_CHMOD, RUN_FATAL, "%s %s", Word(value).c_str(), Word(Join(pAppDir, g.arg)).c_str());
 }
 
-void SetOwner(const char *value)
-{
+void SetOwner(const char *value) {
     SysCmd(CMD_CHOWN, RUN_FATAL, "-R %s %s", Word(value).c_str(),
            Word(Join(pAppDir, g.arg)).c_str());
 }
 
-void SetGroup(const char *value)
-{
+void SetGroup(const char *value) {
     SysCmd(CMD_CHGRP, RUN_FATAL, "-R %s %s", Word(value).c_str(),
            Word(Join(pAppDir, g.arg)).c_str());
 }
 
-void MakeLink(const char *value)
-{
+void MakeLink(const char *value) {
     SysCmd(CMD_LN, RUN_FATAL, "-s %s %s", Word(Join(pAppDir, g.arg)).c_str(), Word(value).c_str());
 }
 
-void Rename(const char *value)
-{
+void Rename(const char *value) {
     SysCmd(CMD_MV, RUN_FATAL, "%s %s", Word(Join(pAppDir, g.arg)).c_str(),
            Word(Join(pAppDir, value)).c_str());
 }
@@ -302,8 +285,7 @@ void Rename(const char *value)
 // never a path that climbs out of /usr/bin or into a directory below it. The
 // directory and the program's name stand on the launcher's own command lines,
 // which one shell reads.
-void MakeLauncher(const char *value)
-{
+void MakeLauncher(const char *value) {
     if (strchr(value, '/') != nullptr || strcmp(value, ".") == 0 || strcmp(value, "..") == 0)
         StopList("pkg.list line %d: the launcher name \"%s\" is not a plain file name", g.lineNo,
                  value);
@@ -320,38 +302,31 @@ void MakeLauncher(const char *value)
 // first, and O_EXCL|O_NOFOLLOW refuse anything that appears in between. In
 // the sticky /tmp nobody else can then rename or remove our file. It gets the
 // permission bits of the file being edited, which "cp -p" carries back.
-void PrepareSedTemp(const char *tmpPath, const char *target)
-{
+void PrepareSedTemp(const char *tmpPath, const char *target) {
     mode_t bits = 0600;
     struct stat st;
-    if (stat(target, &st) == 0)
-        bits = st.st_mode & 0777;
+    if (stat(target, &st) == 0) bits = st.st_mode & 0777;
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (unlink(tmpPath) != 0 && errno != ENOENT) {
-            if (errno != EISDIR && errno != EPERM)
-                break;
-            if (rmdir(tmpPath) != 0)
-                break;
+            if (errno != EISDIR && errno != EPERM) break;
+            if (rmdir(tmpPath) != 0) break;
         }
         int fd = open(tmpPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
+            if (errno == EEXIST) continue;
             break;
         }
         int failed = fchmod(fd, bits);
         failed |= close(fd);
-        if (failed == 0)
-            return;
+        if (failed == 0) return;
         break;
     }
     StopList("pkg.list line %d: cannot make the temporary file %s: %s", g.lineNo, tmpPath,
              strerror(errno));
 }
 
-void EditWithSed(const char *value)
-{
+void EditWithSed(const char *value) {
     char tmpPath[512];
     if (FormatBounded(tmpPath, sizeof tmpPath, "/tmp/%s.tmp", my_name) < 0)
         StopList("pkg.list line %d: temporary file name too long", g.lineNo);
@@ -373,16 +348,14 @@ struct Attribute {
 };
 
 const Attribute kAttributes[] = {
-    {"mode", SetMode},   {"bat", MakeLauncher}, {"owner", SetOwner},  {"group", SetGroup},
-    {"link", MakeLink},  {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
+    {"mode", SetMode},  {"bat", MakeLauncher}, {"owner", SetOwner},  {"group", SetGroup},
+    {"link", MakeLink}, {"name", Rename},      {"sed", EditWithSed}, {nullptr, nullptr},
 };
 
 // Reads KEY VALUE pairs until a key or its value is missing.
-void RunAttributes(void)
-{
+void RunAttributes(void) {
     while (NextWord(g.key)) {
-        if (!NextWord(g.value))
-            return;
+        if (!NextWord(g.value)) return;
         for (const Attribute *a = kAttributes; a->name; ++a) {
             if (strcmp(a->name, g.key) == 0) {
                 a->apply(g.value);
@@ -394,8 +367,7 @@ void RunAttributes(void)
 
 // Runs the directive in g.directive and whatever it leaves to do. Returns
 // 1 when the user chose to quit.
-int RunLine(void)
-{
+int RunLine(void) {
     for (;;) {
         NextWord(g.arg);
         Next (*run)(void) = RunCopy; // an unknown word copies like "c"
@@ -406,10 +378,15 @@ int RunLine(void)
             }
         }
         switch (run()) {
-        case Next::Attributes: RunAttributes(); return 0;
-        case Next::EndLine: return 0;
-        case Next::Quit: return 1;
-        case Next::Redispatch: break;
+        case Next::Attributes:
+            RunAttributes();
+            return 0;
+        case Next::EndLine:
+            return 0;
+        case Next::Quit:
+            return 1;
+        case Next::Redispatch:
+            break;
         }
     }
 }
@@ -418,8 +395,7 @@ int RunLine(void)
 // list's offset `start` on, and counts its physical lines. A line longer than
 // the reader takes whole would come back cut, its tail read as a line of its
 // own, and a NUL would hide the rest of its line: both stop the list instead.
-void TakeLine(long start)
-{
+void TakeLine(long start) {
     size_t len = strlen(LineBuf);
     long end = pIn != nullptr ? ftell(pIn) : -1;
     if (start >= 0 && end >= 0 && static_cast<size_t>(end - start) != len)
@@ -433,8 +409,7 @@ void TakeLine(long start)
     g.lineNo = g.nextLineNo;
     size_t out = 0;
     for (size_t i = 0; i < len && out + 1 < sizeof g.text; ++i) {
-        if (LineBuf[i] == '\n')
-            ++g.nextLineNo;
+        if (LineBuf[i] == '\n') ++g.nextLineNo;
         // A continued line reads as one line: the backslash-newline pair
         // separates words like a blank.
         if (LineBuf[i] == '\\' && LineBuf[i + 1] == '\n') {
@@ -447,8 +422,7 @@ void TakeLine(long start)
         g.text[out++] = LineBuf[i];
     }
     g.text[out] = '\0';
-    if (len > 0 && LineBuf[len - 1] != '\n')
-        ++g.nextLineNo;
+    if (len > 0 && LineBuf[len - 1] != '\n') ++g.nextLineNo;
     g.parsed = ParsePkgLine(g.text);
     g.next = 0;
 }
@@ -459,8 +433,7 @@ namespace {
 
 // Length of the word at p as the tokenizer takes it (a backslash pair is one
 // character), after the delimiters in front of it.
-size_t WordLength(const char *p)
-{
+size_t WordLength(const char *p) {
     p += strspn(p, kWordDelims);
     size_t n = 0;
     for (; *p != '\0' && strchr(kWordDelims, *p) == nullptr; ++n)
@@ -477,15 +450,13 @@ struct LineCursor {
 // Takes the next word as the given part; false when the line has no more,
 // or when the next word is longer than the tokenizer keeps (then tooLong
 // holds the line from that word on, and the parts end before it).
-bool TakePart(LineCursor &c, PkgPart part)
-{
+bool TakePart(LineCursor &c, PkgPart part) {
     if (WordLength(c.pos) > static_cast<size_t>(TOKEN_BUF_SIZE - 1)) {
         c.line->tooLong = c.pos + strspn(c.pos, kWordDelims);
         return false;
     }
     char word[TOKEN_BUF_SIZE];
-    if (GetTokenD(nullptr, kWordDelims, &c.pos, word) == nullptr)
-        return false;
+    if (GetTokenD(nullptr, kWordDelims, &c.pos, word) == nullptr) return false;
     c.line->words.push_back({part, word});
     return true;
 }
@@ -493,8 +464,7 @@ bool TakePart(LineCursor &c, PkgPart part)
 // The rest of the line from the cursor, without leading blanks, the line
 // end and what follows it, and trailing blanks: the value of a "sed" that is
 // the line's first key. False when nothing is left.
-bool TakeRestOfLine(LineCursor &c)
-{
+bool TakeRestOfLine(LineCursor &c) {
     const char *p = c.pos;
     while (*p == ' ')
         ++p;
@@ -502,35 +472,28 @@ bool TakeRestOfLine(LineCursor &c)
     while (len > 0 && p[len - 1] == ' ')
         --len;
     c.pos += strlen(c.pos);
-    if (len == 0)
-        return false;
+    if (len == 0) return false;
     c.line->words.push_back({PKG_VALUE, std::string(p, len)});
     return true;
 }
 
 } // namespace
 
-PkgLine ParsePkgLine(const char *text)
-{
+PkgLine ParsePkgLine(const char *text) {
     PkgLine line;
     std::string copy(text != nullptr ? text : "");
     LineCursor c{copy.data(), &line};
-    if (!TakePart(c, PKG_DIRECTIVE))
-        return line;
+    if (!TakePart(c, PKG_DIRECTIVE)) return line;
     for (;;) {
         const std::string directive = line.words.back().text;
-        if (!TakePart(c, PKG_ARG))
-            return line;
+        if (!TakePart(c, PKG_ARG)) return line;
         if (directive == "dirto") {
-            if (!TakePart(c, PKG_EXTRA))
-                return line;
+            if (!TakePart(c, PKG_EXTRA)) return line;
             break;
         }
-        if (directive != "v")
-            break;
+        if (directive != "v") break;
         // "v OP VERSION rest": the rest is a line of its own.
-        if (!TakePart(c, PKG_EXTRA) || !TakePart(c, PKG_DIRECTIVE))
-            return line;
+        if (!TakePart(c, PKG_EXTRA) || !TakePart(c, PKG_DIRECTIVE)) return line;
     }
     for (bool first = true; TakePart(c, PKG_KEY); first = false) {
         // Only when "sed" is the line's first key does its value run to the
@@ -539,14 +502,12 @@ PkgLine ParsePkgLine(const char *text)
             TakeRestOfLine(c);
             return line;
         }
-        if (!TakePart(c, PKG_VALUE))
-            return line;
+        if (!TakePart(c, PKG_VALUE)) return line;
     }
     return line;
 }
 
-int ProcessPkgList(const char *pkgDir)
-{
+int ProcessPkgList(const char *pkgDir) {
     g.pkgDir = pkgDir;
     g.nextLineNo = 1;
 
@@ -559,8 +520,7 @@ int ProcessPkgList(const char *pkgDir)
 
     for (long start = ftell(pIn); GetFileLine(); start = pIn != nullptr ? ftell(pIn) : -1) {
         TakeLine(start);
-        if (!NextWord(g.directive))
-            continue;
+        if (!NextWord(g.directive)) continue;
         if (RunLine()) {
             CloseInputFile();
             return 1;

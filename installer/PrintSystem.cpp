@@ -14,8 +14,7 @@
 #include "setup.h"
 #include "utils.h"
 
-int SniffLprng(void)
-{
+int SniffLprng(void) {
     if (!TestCmd(CMD_LPD)) return 0;
     // LPRng's lpd prints its version for -V and ends; other lpds either
     // refuse the flag or print something without the word.
@@ -25,23 +24,18 @@ int SniffLprng(void)
     return found;
 }
 
-int SniffCUPS(void)
-{
+int SniffCUPS(void) {
     char *report = CheckProcTableForExecs("cupsd");
     int found = report != nullptr;
-    if (report)
-        PutMem(report);
+    if (report) PutMem(report);
     return found;
 }
 
-int createPrintingSubsystemFile(const char *dir)
-{
+int createPrintingSubsystemFile(const char *dir) {
     // Both detections run every time, in this order; CUPS wins over LPRng.
     const char *content = " BSD ";
-    if (SniffLprng())
-        content = " LPRng ";
-    if (SniffCUPS())
-        content = " CUPS ";
+    if (SniffLprng()) content = " LPRng ";
+    if (SniffCUPS()) content = " CUPS ";
 
     char path[SETUP_PATH_MAX];
     if (FormatBounded(path, sizeof path, "%s/.dp_cfg", dir) < 0) {
@@ -51,8 +45,7 @@ int createPrintingSubsystemFile(const char *dir)
     return CreateTextFile(path, "wt", 0644, "%s", content);
 }
 
-void createInstallationDirectories(const char *root)
-{
+void createInstallationDirectories(const char *root) {
     if (strcmp(root, "/usr") == 0) {
         CreateFile(pAppDir, nullptr, "755", nullptr, nullptr);
         return;

@@ -21,18 +21,15 @@ namespace {
 // Closes a stream on every path out of a generator.
 struct FileCloser {
     FILE *fp;
-    ~FileCloser()
-    {
-        if (fp)
-            fclose(fp);
+    ~FileCloser() {
+        if (fp) fclose(fp);
     }
 };
 
 // Writes tmpl to fp with each "%s" or "%d" replaced by the next of the count
 // values (the empty text once they run out) and "%%" by "%". Any other "%"
 // is written as it stands. Extra values are not used.
-void FillTemplate(FILE *fp, const char *tmpl, const char *const *values, int count)
-{
+void FillTemplate(FILE *fp, const char *tmpl, const char *const *values, int count) {
     int next = 0;
     for (const char *p = tmpl; *p; ++p) {
         if (p[0] != '%' || (p[1] != 's' && p[1] != 'd' && p[1] != '%')) {
@@ -50,12 +47,10 @@ void FillTemplate(FILE *fp, const char *tmpl, const char *const *values, int cou
 }
 
 // The local calendar year, for the banner.
-int CurrentYear(void)
-{
+int CurrentYear(void) {
     time_t now = time(nullptr);
     struct tm parts;
-    if (localtime_r(&now, &parts) == nullptr)
-        return 1900;
+    if (localtime_r(&now, &parts) == nullptr) return 1900;
     return parts.tm_year + 1900;
 }
 
@@ -65,13 +60,10 @@ constexpr int YEAR_AFTER_OPEN = -1;
 // Writes one script: first line, banner with `year`, filled template; then
 // makes it executable. Returns 1, or 0 when the file cannot be opened.
 int WriteScript(const char *path, const char *firstLine, int year, const char *tmpl,
-                const char *const *values, int count)
-{
+                const char *const *values, int count) {
     FileCloser file{OpenFile(nullptr, path, "w+", REPORT_ERROR)};
-    if (file.fp == nullptr)
-        return 0;
-    if (year == YEAR_AFTER_OPEN)
-        year = CurrentYear();
+    if (file.fp == nullptr) return 0;
+    if (year == YEAR_AFTER_OPEN) year = CurrentYear();
 
     char yearText[16];
     snprintf(yearText, sizeof yearText, "%d", year);
@@ -83,8 +75,7 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
     int failed = ferror(file.fp);
     failed |= fclose(file.fp);
     file.fp = nullptr;
-    if (failed)
-        fprintf(stderr, "ERROR: couldn't write %s\n", path);
+    if (failed) fprintf(stderr, "ERROR: couldn't write %s\n", path);
 
     // Mode 0: the script is written; a failing chmod is not worth a stop.
     // A launcher's name comes from the package list: one literal word.
@@ -94,8 +85,7 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
 
 // Joins a path into buf; 0 (after an error line) when it does not fit, so
 // that a cut path never names a file we did not mean.
-[[gnu::format(printf, 3, 4)]] int JoinPath(char *buf, size_t size, const char *format, ...)
-{
+[[gnu::format(printf, 3, 4)]] int JoinPath(char *buf, size_t size, const char *format, ...) {
     va_list args;
     va_start(args, format);
     int n = VFormatBounded(buf, size, format, args);
@@ -109,39 +99,34 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
 
 } // namespace
 
-int generateDornaPrintdpxxScript(const char *path, const char *firstLine, const char *tmpl)
-{
+int generateDornaPrintdpxxScript(const char *path, const char *firstLine, const char *tmpl) {
     // The seventh value is passed for the template's sake but no placeholder
     // of the shipped template takes it.
-    const char *values[] = {pAppDir,      SETUP_APPNAME, "dprintdpxx",  "dprintdpxx",
+    const char *values[] = {pAppDir,       SETUP_APPNAME, "dprintdpxx", "dprintdpxx",
                             SETUP_APPNAME, SETUP_APPNAME, SETUP_APPNAME};
     return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 7);
 }
 
-int generatev4DriverScript(const char *path, const char *firstLine, const char *tmpl)
-{
+int generatev4DriverScript(const char *path, const char *firstLine, const char *tmpl) {
     const char *values[] = {pAppDir};
     return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 1);
 }
 
 int generateDornaDSFScript(const char *path, const char *firstLine, const char *tmpl,
-                           const char *spoolDir)
-{
+                           const char *spoolDir) {
     const char *values[] = {pAppDir, spoolDir};
     return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 2);
 }
 
-void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl,
-                     const char *dir, const char *progDir, const char *progName)
-{
+void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
+                     const char *progDir, const char *progName) {
     // The launcher reads the clock before it opens its file.
     int year = CurrentYear();
     const char *values[] = {dir, progDir, progName};
     WriteScript(path, firstLine, year, tmpl, values, 3);
 }
 
-void createQueueScripts(const char *spoolRoot)
-{
+void createQueueScripts(const char *spoolRoot) {
     char path[SETUP_PATH_MAX];
     char spoolDir[SETUP_PATH_MAX];
 

@@ -46,8 +46,7 @@ enum { kPart, kType, kClass, kPath, kMode, kOwner, kGroup, kWords };
 
 // Runs a command line built by the caller through the shell; the result is
 // not used (a file that fails to copy keeps the old one in place).
-[[gnu::format(printf, 1, 2)]] void RunShell(const char *format, ...)
-{
+[[gnu::format(printf, 1, 2)]] void RunShell(const char *format, ...) {
     char line[4096];
     va_list args;
     va_start(args, format);
@@ -57,18 +56,15 @@ enum { kPart, kType, kClass, kPath, kMode, kOwner, kGroup, kWords };
         fprintf(stderr, "ERROR: command line too long, not run: %.60s...\n", line);
         return;
     }
-    if (system(line) == -1)
-        fprintf(stderr, "ERROR: cannot run %s\n", line);
+    if (system(line) == -1) fprintf(stderr, "ERROR: cannot run %s\n", line);
 }
 
-void Dot(void)
-{
+void Dot(void) {
     fputc('.', stdout);
     fflush(stdout);
 }
 
-void MakeGtkDirectories(void)
-{
+void MakeGtkDirectories(void) {
     // A stored string: a path cut to a buffer would make another directory.
     char *lib = SaveStr("%s/lib", pAppDir);
     if (!FindFile(lib, nullptr)) {
@@ -80,26 +76,24 @@ void MakeGtkDirectories(void)
 }
 
 // Registers and copies the file of one map line.
-void ReplaceFile(const char *pkg, char *const *w)
-{
+void ReplaceFile(const char *pkg, char *const *w) {
     if (w[kPath][0] == '/') {
-        RunShell("%s -c %s %s %s %s %s %s %s 1>/dev/null 2>/dev/null", pPathToInstallf,
-                 w[kClass], pkg, w[kPath], w[kType], w[kMode], w[kOwner], w[kGroup]);
+        RunShell("%s -c %s %s %s %s %s %s %s 1>/dev/null 2>/dev/null", pPathToInstallf, w[kClass],
+                 pkg, w[kPath], w[kType], w[kMode], w[kOwner], w[kGroup]);
         RunShell("cp %s/%s/root%s %s", pDornaInstallDir, pkg, w[kPath], w[kPath]);
     } else {
         RunShell("%s -c %s %s %s/%s/%s %s %s %s %s 1>/dev/null 2>/dev/null", pPathToInstallf,
                  w[kClass], pkg, pTargetInstallDir, SETUP_MAKER, w[kPath], w[kType], w[kMode],
                  w[kOwner], w[kGroup]);
-        RunShell("cp %s/%s/reloc/%s %s/%s/%s", pDornaInstallDir, pkg, w[kPath],
-                 pTargetInstallDir, SETUP_MAKER, w[kPath]);
+        RunShell("cp %s/%s/reloc/%s %s/%s/%s", pDornaInstallDir, pkg, w[kPath], pTargetInstallDir,
+                 SETUP_MAKER, w[kPath]);
     }
     Dot();
 }
 
 } // namespace
 
-int upgradeSolarisPackage(const char *pkg, const char *mapDir)
-{
+int upgradeSolarisPackage(const char *pkg, const char *mapDir) {
     if (!SysIsPlainWord(pkg) || strchr(pkg, '/')) {
         fprintf(stderr, "ERROR: not a package name: %s\n", pkg);
         return 0;
@@ -117,10 +111,8 @@ int upgradeSolarisPackage(const char *pkg, const char *mapDir)
         ++lineNo;
         char *w[kWords];
         // ParseStr cuts LineBuf in place; the rest of the line stays unread.
-        if (ParseStr(LineBuf, " \r\n", w, kWords) < kWords)
-            continue;
-        if (FindToken(w[kType], ",f,d,i,") != 1)
-            continue;
+        if (ParseStr(LineBuf, " \r\n", w, kWords) < kWords) continue;
+        if (FindToken(w[kType], ",f,d,i,") != 1) continue;
         // The map's words go onto shell command lines as they stand: a line
         // with a word the shell would read (one SysShellWord would quote) is
         // not run but reported, so that a hostile map cannot reach the shell.

@@ -35,15 +35,12 @@ WorkIdentity g_work;
 // Every exit after the work directory was made, the failures included, takes
 // the copied pieces and the unpacked package away with it - but only the
 // directory this run made, never one that was put in its place.
-void removeWorkDirectoryAtExit(void)
-{
-    if (!g_work.known || pDornaInstallDir == nullptr || !TestCmd(CMD_RM_RF))
-        return;
+void removeWorkDirectoryAtExit(void) {
+    if (!g_work.known || pDornaInstallDir == nullptr || !TestCmd(CMD_RM_RF)) return;
     struct stat st;
     if (lstat(pDornaInstallDir, &st) != 0 || st.st_dev != g_work.dev || st.st_ino != g_work.ino)
         return;
-    if (chdir("/") != 0)
-        return;
+    if (chdir("/") != 0) return;
     removeWorkDirectory(pDornaInstallDir);
 }
 
@@ -55,14 +52,13 @@ const char *const CMDLINE_KEYS = ",install,-v";
 // the work directory (and "/" to clean up) before it uses these paths, where
 // a relative path would name another place - the suite would be installed
 // into the work directory and removed with it.
-char *absolutePath(const char *word)
-{
-    if (word[0] == '/')
-        return SaveStr_(word);
+char *absolutePath(const char *word) {
+    if (word[0] == '/') return SaveStr_(word);
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr) {
-        fprintf(stderr, "ERROR: \"%s\" is not a full path and the working directory "
-                        "cannot be determined\n",
+        fprintf(stderr,
+                "ERROR: \"%s\" is not a full path and the working directory "
+                "cannot be determined\n",
                 word);
         exit_app(2);
     }
@@ -71,8 +67,7 @@ char *absolutePath(const char *word)
 
 // Refuses a work area or install root that is not safe on a shell command
 // line, as given or once made absolute.
-void checkPathWord(const char *what, const char *word)
-{
+void checkPathWord(const char *what, const char *word) {
     requireShellSafePath(what, word, 2);
     char *path = absolutePath(word);
     requireShellSafePath(what, path, 2);
@@ -84,8 +79,7 @@ void checkPathWord(const char *what, const char *word)
 // Refuses an install root that holds the suite's directory names anywhere
 // but at its end (where StripToBaseName drops them): it would be taken for
 // another directory than the one meant.
-void checkRootWord(const char *word)
-{
+void checkRootWord(const char *word) {
     checkPathWord("install root", word);
     char *root = StripToBaseName(absolutePath(word));
     bool odd = strstr(root, SETUP_MAKER) != nullptr || strstr(root, SETUP_APPNAME) != nullptr;
@@ -97,13 +91,11 @@ void checkRootWord(const char *word)
                           SETUP_APPNAME);
 }
 
-void checkCommandLine(int argc, char **argv)
-{
+void checkCommandLine(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
         case 1:
-            if (i + 1 < argc)
-                checkRootWord(argv[++i]);
+            if (i + 1 < argc) checkRootWord(argv[++i]);
             break;
         case 2:
             break;
@@ -119,12 +111,10 @@ void checkCommandLine(int argc, char **argv)
 
 // Takes a work-area word: sets pDornaInstallDir and makes the directory when
 // it is missing. Exits 2 when it can neither be found nor made.
-void takeWorkArea(const char *word)
-{
+void takeWorkArea(const char *word) {
     char *area = absolutePath(word);
     size_t len = strlen(area);
-    if (len > 1 && area[len - 1] == '/')
-        area[len - 1] = 0;
+    if (len > 1 && area[len - 1] == '/') area[len - 1] = 0;
     pDornaInstallDir = SaveStr("%s/%sInstall", area, SETUP_MAKER);
     if (!FindFile(area, nullptr)) {
         flCreatedTmpDir = 1;
@@ -150,8 +140,7 @@ void takeWorkArea(const char *word)
 // user may have planted, whatever the program is called), and gzip is the
 // one of the system directories, never whatever comes first on the caller's
 // PATH. Their results are not examined: tar then finds the archive or fails.
-void decompressArchive(const char *work)
-{
+void decompressArchive(const char *work) {
     char *logPath = SaveStr("/tmp/%s.log", my_name);
     const std::string log = SysShellWord(logPath, false);
     PutMem(logPath);
@@ -161,8 +150,7 @@ void decompressArchive(const char *work)
                         log.c_str(), log.c_str());
     int failed = system(cmd);
     PutMem(cmd);
-    if (failed == 0)
-        return;
+    if (failed == 0) return;
     char *gzip = FindSysCommand("gzip");
     if (gzip == nullptr) {
         PutLogMsg("WARNING_MSG: gzip is in none of the system directories\n");
@@ -177,8 +165,7 @@ void decompressArchive(const char *work)
 
 } // namespace
 
-void printUsage(FILE *out)
-{
+void printUsage(FILE *out) {
     const char *name = my_name != nullptr ? my_name : "setup";
     fprintf(out,
             "Usage: %s [WORK-AREA] [INSTALL-ROOT]\n"
@@ -212,8 +199,7 @@ void printUsage(FILE *out)
             name, name, name, name, name);
 }
 
-void refuseCommandLine(const char *format, ...)
-{
+void refuseCommandLine(const char *format, ...) {
     va_list args;
     va_start(args, format);
     fputs("ERROR: ", stderr);
@@ -224,8 +210,7 @@ void refuseCommandLine(const char *format, ...)
     exit_app(2);
 }
 
-void checkCommandLineOptions(int argc, char **argv)
-{
+void checkCommandLineOptions(int argc, char **argv) {
     // Help wins over a refusal anywhere on the line: whoever asks for it
     // is shown how to call the program rather than an error.
     for (int i = 1; i < argc; ++i) {
@@ -243,16 +228,17 @@ void checkCommandLineOptions(int argc, char **argv)
     }
 }
 
-void checkWorkAreaBeforeAsking(int argc, char **argv)
-{
+void checkWorkAreaBeforeAsking(int argc, char **argv) {
     const char *word = nullptr;
     for (int i = 1; i < argc; ++i) {
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1: ++i; break;
-        case 2: break;
+        case 1:
+            ++i;
+            break;
+        case 2:
+            break;
         default:
-            if (i != 2)
-                word = argv[i];
+            if (i != 2) word = argv[i];
             break;
         }
     }
@@ -271,26 +257,21 @@ void checkWorkAreaBeforeAsking(int argc, char **argv)
     requireTrustedPath("work area", area.c_str(), 2);
 }
 
-void removeWorkDirectory(const char *work)
-{
+void removeWorkDirectory(const char *work) {
     g_work.known = false; // removed once: the exit handler has nothing left to do
     SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
     if (flCreatedTmpDir) {
-        if (chdir("/usr") == 0)
-            SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
+        if (chdir("/usr") == 0) SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
         // The work area was made by this run: take it away again when nothing
         // else has been put into it (rmdir refuses a directory that is not empty).
         std::string area(work);
         size_t slash = area.find_last_of('/');
-        if (slash != std::string::npos && slash > 0)
-            rmdir(area.substr(0, slash).c_str());
+        if (slash != std::string::npos && slash > 0) rmdir(area.substr(0, slash).c_str());
     }
 }
 
-void requireSameWorkDirectory(void)
-{
-    if (!g_work.known)
-        return;
+void requireSameWorkDirectory(void) {
+    if (!g_work.known) return;
     struct stat st;
     const char *work = pDornaInstallDir;
     if (lstat(work, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == g_work.dev &&
@@ -300,21 +281,20 @@ void requireSameWorkDirectory(void)
     }
     g_work.known = false; // not ours any more: leave it alone
     fflush(stdout);
-    fprintf(stderr, "ERROR: the work directory %s was replaced during the installation; "
-                    "the installation stops\n",
+    fprintf(stderr,
+            "ERROR: the work directory %s was replaced during the installation; "
+            "the installation stops\n",
             work);
     PutLogMsg("ERROR: the work directory %s was replaced during the installation\n", work);
     exit_app(1);
 }
 
-void parseCommandLineOptions(int argc, char **argv)
-{
+void parseCommandLineOptions(int argc, char **argv) {
     checkCommandLine(argc, argv);
     for (int i = 1; i < argc; ++i) {
         switch (FindToken(argv[i], CMDLINE_KEYS)) {
         case 1: // "install <root>"; a last "install" names nothing
-            if (i + 1 < argc)
-                pCmdLineInstallDir = StripToBaseName(absolutePath(argv[++i]));
+            if (i + 1 < argc) pCmdLineInstallDir = StripToBaseName(absolutePath(argv[++i]));
             break;
         case 2: // "-v"
             fprintf(stderr, "%s %s\n", my_name, SETUP_VERSION);
@@ -330,13 +310,10 @@ void parseCommandLineOptions(int argc, char **argv)
     }
 }
 
-char *StripToBaseName(char *text)
-{
-    if (text == nullptr)
-        return nullptr;
+char *StripToBaseName(char *text) {
+    if (text == nullptr) return nullptr;
     size_t len = strlen(text);
-    if (len > 1 && text[len - 1] == '/')
-        text[--len] = 0;
+    if (len > 1 && text[len - 1] == '/') text[--len] = 0;
     // Only the suite's own directories at the end are dropped: a root that
     // merely holds the words elsewhere names a directory of its own, and
     // cutting it there would install somewhere else.
@@ -349,8 +326,7 @@ char *StripToBaseName(char *text)
             cut = true;
         }
     }
-    if (cut && len > 1 && text[len - 1] == '/')
-        text[--len] = 0;
+    if (cut && len > 1 && text[len - 1] == '/') text[--len] = 0;
     if (cut && len == 0) {
         text[0] = '/';
         text[1] = 0;
@@ -358,8 +334,7 @@ char *StripToBaseName(char *text)
     return text;
 }
 
-char *locatePreviousInstallation(void)
-{
+char *locatePreviousInstallation(void) {
     struct stat st;
     if (lstat(SETUP_WELLKNOWN, &st) != 0) {
         if (stat(SETUP_WELLKNOWN, &st) == 0 && S_ISDIR(st.st_mode) &&
@@ -393,8 +368,7 @@ char *locatePreviousInstallation(void)
     return StripToBaseName(path);
 }
 
-int installFromSite(const char *work)
-{
+int installFromSite(const char *work) {
     DeleteFile(work, nullptr);
     // Group and others get no write access: the package is unpacked here and
     // installed as root from here.
@@ -414,8 +388,7 @@ int installFromSite(const char *work)
         g_work.dev = st.st_dev;
         g_work.ino = st.st_ino;
         static bool registered = false;
-        if (!registered)
-            registered = atexit(removeWorkDirectoryAtExit) == 0;
+        if (!registered) registered = atexit(removeWorkDirectoryAtExit) == 0;
     }
 
     for (const std::string &name : ReadDisksList(pPathToSetup, DISKS_COPY)) {
@@ -433,8 +406,7 @@ int installFromSite(const char *work)
     return 0;
 }
 
-int Install(void)
-{
+int Install(void) {
     if (!readyForInstallation()) {
         flInstallStopped = 1;
         return 0;
@@ -447,8 +419,7 @@ int Install(void)
     decompressArchive(work);
 
     requireSameWorkDirectory();
-    if (chdir(work) != 0)
-        SysError("cannot enter %s", work);
+    if (chdir(work) != 0) SysError("cannot enter %s", work);
     SysCmd(CMD_TAR_X, RUN_FATAL, "%s/%s.tar", work, SETUP_ARCHIVE);
     char *tarName = SaveStr("%s.tar", SETUP_ARCHIVE);
     DeleteFile(work, tarName);
@@ -490,10 +461,8 @@ int Install(void)
     return 0;
 }
 
-void DornaClean(const char *work)
-{
-    if (chdir("/") != 0)
-        SysError("cannot enter /");
+void DornaClean(const char *work) {
+    if (chdir("/") != 0) SysError("cannot enter /");
     removeWorkDirectory(work);
 
     // Stored strings: a line cut to a fixed buffer would run the queue tool

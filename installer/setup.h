@@ -24,12 +24,12 @@
 // Fixed names
 // ---------------------------------------------------------------------------
 
-#define SETUP_VERSION "4.30.09"           // printed by "-v"
-#define SETUP_MAKER "Dorna"               // maker word in every suite path
-#define SETUP_APPNAME "dpxx"              // application directory name
+#define SETUP_VERSION "4.30.09"            // printed by "-v"
+#define SETUP_MAKER "Dorna"                // maker word in every suite path
+#define SETUP_APPNAME "dpxx"               // application directory name
 #define SETUP_ARCHIVE "DornaLinuxi386Dpxx" // base name of the joined archive
-#define SETUP_PKGDIR "pkg"                // package directory in the work dir
-#define SETUP_WELLKNOWN "/usr/Dorna/dpxx" // well-known location of the suite
+#define SETUP_PKGDIR "pkg"                 // package directory in the work dir
+#define SETUP_WELLKNOWN "/usr/Dorna/dpxx"  // well-known location of the suite
 
 // Number of entries of each message table.
 #define NLS_MSG_COUNT 71
@@ -40,17 +40,18 @@
 // (utils.h).
 // ---------------------------------------------------------------------------
 
-extern char *pDornaInstallDir;    // work directory, default /tmp/DornaInstall
-extern char *pPathToSetup;        // install site: directory of the program file
-extern char *pCmdLineInstallDir;  // install root named on the command line, or null
-extern char *pCurrentInstallDir;  // install root of the previous installation, or null
-extern char *pTargetInstallDir;   // install root of this installation
-extern char *pAppDir;             // <pTargetInstallDir>/Dorna/dpxx
-extern unsigned char flCreatedTmpDir; // the work area named on the command line was created by us
+extern char *pDornaInstallDir;         // work directory, default /tmp/DornaInstall
+extern char *pPathToSetup;             // install site: directory of the program file
+extern char *pCmdLineInstallDir;       // install root named on the command line, or null
+extern char *pCurrentInstallDir;       // install root of the previous installation, or null
+extern char *pTargetInstallDir;        // install root of this installation
+extern char *pAppDir;                  // <pTargetInstallDir>/Dorna/dpxx
+extern unsigned char flCreatedTmpDir;  // the work area named on the command line was created by us
 extern const char *InstallInfo[6];     // help lines for an installation-directory entry, null-ended
 extern const char *InstallSiteInfo[5]; // help lines for an installation-site entry, null-ended
 extern const char *pBinaryInstanceCheckList; // suite programs that must not run during an upgrade
-extern unsigned char flInstallStopped; // the installation stopped without the user's choice (not root)
+extern unsigned char
+    flInstallStopped; // the installation stopped without the user's choice (not root)
 
 // Set when the user is not root; ends a running menu loop of the text-menu
 // engine. Defined weak here so that the engine's own definition wins when it
@@ -344,16 +345,16 @@ int SniffCUPS(void);
 // Queue scripts (QueueScripts.cpp)
 // ---------------------------------------------------------------------------
 
-extern const char *ScriptShShell;          // "#!/bin/sh"
-extern const char *ScriptBanner;           // the maker's banner, "%d" takes the year
-extern const char *DornaPrintdpxxScript;   // queue interface
-extern const char *pv4DriverScript;        // driver interface
-extern const char *DornaDSFScript;         // filter wrapper
-extern const char *SimpleScript;           // launcher in /usr/bin
-extern const char *DPrintDControlScript;   // start/stop of the old print daemon
+extern const char *ScriptShShell;           // "#!/bin/sh"
+extern const char *ScriptBanner;            // the maker's banner, "%d" takes the year
+extern const char *DornaPrintdpxxScript;    // queue interface
+extern const char *pv4DriverScript;         // driver interface
+extern const char *DornaDSFScript;          // filter wrapper
+extern const char *SimpleScript;            // launcher in /usr/bin
+extern const char *DPrintDControlScript;    // start/stop of the old print daemon
 extern const char *DPrintDControlMsgScript; // the same with start_msg/stop_msg
-extern const char *DPrintDWatchScript;     // restarts DPrintD every 180 seconds
-extern const char *ScriptTail;             // "## Exit Script" and "exit 0"
+extern const char *DPrintDWatchScript;      // restarts DPrintD every 180 seconds
+extern const char *ScriptTail;              // "## Exit Script" and "exit 0"
 
 // Writes APP/DornaPrintdpxx, APP/v4DriverScript, APP/DornaDSF and, on LPRng
 // hosts, the printconf link.
@@ -366,8 +367,8 @@ int generateDornaDSFScript(const char *path, const char *firstLine, const char *
                            const char *spoolDir);
 
 // Writes a launcher script at path that enters dir and runs progDir/progName.
-void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl,
-                     const char *dir, const char *progDir, const char *progName);
+void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
+                     const char *progDir, const char *progName);
 
 // ---------------------------------------------------------------------------
 // Solaris package upgrade (SolarisPkg.cpp)

@@ -137,7 +137,8 @@ void ListCopy(List *from, List *to) {
 void *ListFindItemN(List *l, int n) {
     if (!l || n < 1) return nullptr;
     ListNode *node = l->pHead;
-    for (int i = 1; node && i < n; ++i) node = node->pNext;
+    for (int i = 1; node && i < n; ++i)
+        node = node->pNext;
     return node ? node->pData : nullptr;
 }
 
@@ -194,8 +195,9 @@ void ListDump(List *l) {
         int32_t first = 0;
         if (n->pData && n->DataSize > 0)
             memcpy(&first, n->pData,
-                   n->DataSize < static_cast<int32_t>(sizeof first) ? static_cast<size_t>(n->DataSize)
-                                                                   : sizeof first);
+                   n->DataSize < static_cast<int32_t>(sizeof first)
+                       ? static_cast<size_t>(n->DataSize)
+                       : sizeof first);
         printf("%3i) %li\n", pos, static_cast<long>(first));
     }
 }

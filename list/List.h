@@ -20,18 +20,18 @@
 #include <cstdint>
 
 struct ListNode {
-    ListNode *pPrev; // previous node, null at the head
-    ListNode *pNext; // next node, null at the tail
-    void *pData;     // the item: a memory-manager block owned by the list
+    ListNode *pPrev;  // previous node, null at the head
+    ListNode *pNext;  // next node, null at the tail
+    void *pData;      // the item: a memory-manager block owned by the list
     int32_t DataSize; // size of the item in bytes
 };
 
 struct List {
-    ListNode *pHead;   // first node, null when empty
-    ListNode *pTail;   // last node, null when empty
-    ListNode *pWalk;   // the node the next walk step returns
-    int32_t Count;     // number of nodes
-    int32_t TotalSize; // sum of DataSize over all nodes
+    ListNode *pHead;           // first node, null when empty
+    ListNode *pTail;           // last node, null when empty
+    ListNode *pWalk;           // the node the next walk step returns
+    int32_t Count;             // number of nodes
+    int32_t TotalSize;         // sum of DataSize over all nodes
     unsigned char flPushFront; // 0: new nodes go to the tail; else to the head
 };
 

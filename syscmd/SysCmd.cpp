@@ -136,7 +136,7 @@ unsigned char flSysCmdLog = 0;
 
 namespace {
 
-constexpr int ROW_FIRST_CMD = CMD_LINE + 1;  // rows below name no command
+constexpr int ROW_FIRST_CMD = CMD_LINE + 1; // rows below name no command
 constexpr int PROCESS_WAIT_TRIES = 10;
 
 // A directory larger than this (st_size, in bytes) may be probed name by name
@@ -149,169 +149,177 @@ constexpr off_t PROBE_BYTES_PER_NAME = 60;
 
 // Hash of the row names, so that reading a directory costs one lookup per
 // entry whatever the number of rows.
-constexpr unsigned NAME_HASH_SLOTS = 256;  // power of two, well above 83 names
+constexpr unsigned NAME_HASH_SLOTS = 256; // power of two, well above 83 names
 
 struct ResolveState {
-  // First row of each name by hash slot (open addressing); -1 when empty.
-  int slot[NAME_HASH_SLOTS];
-  // Next row with the same name (cp, eject, rm, tar), -1 at the last.
-  int sameName[COMLIST_SIZE];
-  // Set once slot[] and sameName[] are filled.
-  bool hashReady = false;
-  // Directories already examined by the current InitSysCmdList walk,
-  // by device and inode; nothing new can come from a second look.
-  struct DirId {
-    dev_t dev;
-    ino_t ino;
-  } seen[64];
-  int seenCount = 0;
-  // True while InitSysCmdList walks its directories.
-  bool walking = false;
+    // First row of each name by hash slot (open addressing); -1 when empty.
+    int slot[NAME_HASH_SLOTS];
+    // Next row with the same name (cp, eject, rm, tar), -1 at the last.
+    int sameName[COMLIST_SIZE];
+    // Set once slot[] and sameName[] are filled.
+    bool hashReady = false;
+    // Directories already examined by the current InitSysCmdList walk,
+    // by device and inode; nothing new can come from a second look.
+    struct DirId {
+        dev_t dev;
+        ino_t ino;
+    } seen[64];
+    int seenCount = 0;
+    // True while InitSysCmdList walks its directories.
+    bool walking = false;
 };
 ResolveState g_res;
 
 unsigned HashName(const char *s, size_t len) {
-  unsigned h = 2166136261u;
-  for (size_t i = 0; i < len; ++i) h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
-  return h & (NAME_HASH_SLOTS - 1);
+    unsigned h = 2166136261u;
+    for (size_t i = 0; i < len; ++i)
+        h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
+    return h & (NAME_HASH_SLOTS - 1);
 }
 
 void BuildNameHash() {
-  if (g_res.hashReady) return;
-  for (int &s : g_res.slot) s = -1;
-  for (int &s : g_res.sameName) s = -1;
-  for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row) {
-    const char *name = ComList[row].name;
-    unsigned h = HashName(name, strlen(name));
-    while (g_res.slot[h] >= 0 && strcmp(ComList[g_res.slot[h]].name, name) != 0)
-      h = (h + 1) & (NAME_HASH_SLOTS - 1);
-    if (g_res.slot[h] < 0) {
-      g_res.slot[h] = row;
-    } else {
-      int last = g_res.slot[h];
-      while (g_res.sameName[last] >= 0) last = g_res.sameName[last];
-      g_res.sameName[last] = row;
+    if (g_res.hashReady) return;
+    for (int &s : g_res.slot)
+        s = -1;
+    for (int &s : g_res.sameName)
+        s = -1;
+    for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row) {
+        const char *name = ComList[row].name;
+        unsigned h = HashName(name, strlen(name));
+        while (g_res.slot[h] >= 0 && strcmp(ComList[g_res.slot[h]].name, name) != 0)
+            h = (h + 1) & (NAME_HASH_SLOTS - 1);
+        if (g_res.slot[h] < 0) {
+            g_res.slot[h] = row;
+        } else {
+            int last = g_res.slot[h];
+            while (g_res.sameName[last] >= 0)
+                last = g_res.sameName[last];
+            g_res.sameName[last] = row;
+        }
     }
-  }
-  g_res.hashReady = true;
+    g_res.hashReady = true;
 }
 
 // First row named `name` (length len), or -1.
 int FindRowByName(const char *name, size_t len) {
-  unsigned h = HashName(name, len);
-  while (g_res.slot[h] >= 0) {
-    const char *rn = ComList[g_res.slot[h]].name;
-    if (strncmp(rn, name, len) == 0 && rn[len] == '\0') return g_res.slot[h];
-    h = (h + 1) & (NAME_HASH_SLOTS - 1);
-  }
-  return -1;
+    unsigned h = HashName(name, len);
+    while (g_res.slot[h] >= 0) {
+        const char *rn = ComList[g_res.slot[h]].name;
+        if (strncmp(rn, name, len) == 0 && rn[len] == '\0') return g_res.slot[h];
+        h = (h + 1) & (NAME_HASH_SLOTS - 1);
+    }
+    return -1;
 }
 
-bool ValidCmdRow(int row) { return row >= ROW_FIRST_CMD && row <= COMLIST_LAST_CMD; }
+bool ValidCmdRow(int row) {
+    return row >= ROW_FIRST_CMD && row <= COMLIST_LAST_CMD;
+}
 
 int CountUnresolved() {
-  int n = 0;
-  for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row)
-    if (ComList[row].path == nullptr) ++n;
-  return n;
+    int n = 0;
+    for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row)
+        if (ComList[row].path == nullptr) ++n;
+    return n;
 }
 
 // Holds the directory text that rows found in one directory share; the copy
 // is made at the first hit only.
 struct DirText {
-  const char *dir;
-  const char *copy = nullptr;
-  const char *Get() {
-    if (copy == nullptr) copy = SaveStr_(dir);
-    return copy;
-  }
+    const char *dir;
+    const char *copy = nullptr;
+    const char *Get() {
+        if (copy == nullptr) copy = SaveStr_(dir);
+        return copy;
+    }
 };
 
 // Resolves every unresolved row named `name` to `dir`.
 void ResolveName(const char *name, size_t len, DirText &dir) {
-  for (int row = FindRowByName(name, len); row >= 0; row = g_res.sameName[row])
-    if (ComList[row].path == nullptr) ComList[row].path = dir.Get();
+    for (int row = FindRowByName(name, len); row >= 0; row = g_res.sameName[row])
+        if (ComList[row].path == nullptr) ComList[row].path = dir.Get();
 }
 
 // Reads the open directory whole and matches its names against the rows.
 // Returns false when it cannot be read.
 bool MatchListing(int fd, DirText &dir) {
-  int dupFd = dup(fd);
-  if (dupFd < 0) return false;
-  DIR *d = fdopendir(dupFd);
-  if (d == nullptr) {
-    close(dupFd);
-    return false;
-  }
-  while (struct dirent *e = readdir(d)) ResolveName(e->d_name, strlen(e->d_name), dir);
-  closedir(d);
-  return true;
+    int dupFd = dup(fd);
+    if (dupFd < 0) return false;
+    DIR *d = fdopendir(dupFd);
+    if (d == nullptr) {
+        close(dupFd);
+        return false;
+    }
+    while (struct dirent *e = readdir(d))
+        ResolveName(e->d_name, strlen(e->d_name), dir);
+    closedir(d);
+    return true;
 }
 
 // Asks the open directory for each unresolved row name. Returns false when a
 // lookup fails for another reason than absence (the directory must then be
 // read instead, as a search-only or read-only directory answers differently).
 bool MatchProbes(int fd, DirText &dir) {
-  for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row) {
-    if (ComList[row].path != nullptr) continue;
-    struct stat st;
-    if (fstatat(fd, ComList[row].name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      ResolveName(ComList[row].name, strlen(ComList[row].name), dir);
-    } else if (errno != ENOENT) {
-      return false;
+    for (int row = ROW_FIRST_CMD; ComList[row].name != nullptr && ComList[row].name[0]; ++row) {
+        if (ComList[row].path != nullptr) continue;
+        struct stat st;
+        if (fstatat(fd, ComList[row].name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            ResolveName(ComList[row].name, strlen(ComList[row].name), dir);
+        } else if (errno != ENOENT) {
+            return false;
+        }
     }
-  }
-  return true;
+    return true;
 }
 
 bool AlreadySeen(const struct stat &st) {
-  for (int i = 0; i < g_res.seenCount; ++i)
-    if (g_res.seen[i].dev == st.st_dev && g_res.seen[i].ino == st.st_ino) return true;
-  if (g_res.seenCount < static_cast<int>(sizeof g_res.seen / sizeof g_res.seen[0]))
-    g_res.seen[g_res.seenCount++] = {st.st_dev, st.st_ino};
-  return false;
+    for (int i = 0; i < g_res.seenCount; ++i)
+        if (g_res.seen[i].dev == st.st_dev && g_res.seen[i].ino == st.st_ino) return true;
+    if (g_res.seenCount < static_cast<int>(sizeof g_res.seen / sizeof g_res.seen[0]))
+        g_res.seen[g_res.seenCount++] = {st.st_dev, st.st_ino};
+    return false;
 }
 
 // Builds FullSearchPath from SearchPaths (still whole) and the given PATH.
 void BuildFullSearchPath(const char *pathEnv) {
-  if (FullSearchPath != nullptr) return;
-  FullSearchPath = SaveStr("%s:%s", SearchPaths, pathEnv ? pathEnv : "");
+    if (FullSearchPath != nullptr) return;
+    FullSearchPath = SaveStr("%s:%s", SearchPaths, pathEnv ? pathEnv : "");
 }
 
 // Walks a colon-separated text, cut in place, until every row is resolved.
 void FillFromDirs(char *dirs) {
-  TokenizerKeeper keep;
-  for (char *dir = GetTokenParse(dirs, ":"); dir != nullptr; dir = GetTokenParse(nullptr, ":"))
-    if (FillCmdPaths(dir) == 0) return;
+    TokenizerKeeper keep;
+    for (char *dir = GetTokenParse(dirs, ":"); dir != nullptr; dir = GetTokenParse(nullptr, ":"))
+        if (FillCmdPaths(dir) == 0) return;
 }
 
 // Builds the <sh> -c "<cmd> <flags> " prefix of a table row into out.
 // Returns the length, or -1 when it does not fit.
 int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
-  const ComListEntry &c = ComList[row];
-  if (wrapInShell) {
-    const ComListEntry &sh = ComList[CMD_SH];
-    return FormatBounded(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name, c.flags);
-  }
-  return FormatBounded(out, size, "%s/%s %s ", c.path, c.name, c.flags);
+    const ComListEntry &c = ComList[row];
+    if (wrapInShell) {
+        const ComListEntry &sh = ComList[CMD_SH];
+        return FormatBounded(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name,
+                             c.flags);
+    }
+    return FormatBounded(out, size, "%s/%s %s ", c.path, c.name, c.flags);
 }
 
 // Appends the formatted caller's text at out+len. Returns the new length, or
 // -1 when it does not fit.
 [[gnu::format(printf, 4, 0)]] int AppendV(char *out, size_t size, int len, const char *format,
-                                           va_list ap) {
-  if (len < 0) return -1;
-  if (format == nullptr) return len;
-  int n = VFormatBounded(out + len, size - static_cast<size_t>(len), format, ap);
-  return n < 0 ? -1 : len + n;
+                                          va_list ap) {
+    if (len < 0) return -1;
+    if (format == nullptr) return len;
+    int n = VFormatBounded(out + len, size - static_cast<size_t>(len), format, ap);
+    return n < 0 ? -1 : len + n;
 }
 
 int AppendS(char *out, size_t size, int len, const char *text) {
-  if (len < 0) return -1;
-  size_t t = strlen(text);
-  if (t >= size - static_cast<size_t>(len)) return -1;
-  memcpy(out + len, text, t + 1);
-  return len + static_cast<int>(t);
+    if (len < 0) return -1;
+    size_t t = strlen(text);
+    if (t >= size - static_cast<size_t>(len)) return -1;
+    memcpy(out + len, text, t + 1);
+    return len + static_cast<int>(t);
 }
 
 // Appends the redirection of modes 1 and 2: to the log when it is in use,
@@ -319,29 +327,30 @@ int AppendS(char *out, size_t size, int len, const char *text) {
 // hold blanks or shell characters, so the path goes in as one word. Returns
 // the new length, or -1 when it does not fit.
 int AppendLogRedirection(char *out, size_t size, int len, bool wrapped) {
-  if (!flUseLog || my_name == nullptr) return AppendS(out, size, len, " 1>>/dev/null 2>>/dev/null");
-  std::string word = SysShellWord((std::string("/tmp/") + my_name + ".log").c_str(), wrapped);
-  std::string redir = " 1>>" + word + " 2>>" + word;
-  return AppendS(out, size, len, redir.c_str());
+    if (!flUseLog || my_name == nullptr)
+        return AppendS(out, size, len, " 1>>/dev/null 2>>/dev/null");
+    std::string word = SysShellWord((std::string("/tmp/") + my_name + ".log").c_str(), wrapped);
+    std::string redir = " 1>>" + word + " 2>>" + word;
+    return AppendS(out, size, len, redir.c_str());
 }
 
 // The outcome of a system() call: 0, or a failure code and its reason.
 struct Outcome {
-  int status = 0;
-  char reason[128] = "";
+    int status = 0;
+    char reason[128] = "";
 };
 
 // Puts signal sig back to its default action in a vfork child: through the
 // raw system call, which touches nothing of the memory the child shares with
 // the parent (the C library's sigaction may, and so may a sanitizer's).
 void DefaultInChild(int sig) {
-  struct {
-    void *handler;
-    unsigned long flags;
-    void *restorer;
-    unsigned long mask;
-  } act = {nullptr, 0, nullptr, 0}; // SIG_DFL, nothing blocked
-  syscall(SYS_rt_sigaction, sig, &act, nullptr, sizeof act.mask);
+    struct {
+        void *handler;
+        unsigned long flags;
+        void *restorer;
+        unsigned long mask;
+    } act = {nullptr, 0, nullptr, 0}; // SIG_DFL, nothing blocked
+    syscall(SYS_rt_sigaction, sig, &act, nullptr, sizeof act.mask);
 }
 
 // Runs line as system() does, with /bin/sh -c, and returns the wait status,
@@ -353,176 +362,179 @@ void DefaultInChild(int sig) {
 // all it does before the exec is to give the two signals their default
 // action back.
 int RunShell(const char *line) {
-  const char *argv[] = {"sh", "-c", line, nullptr};
-  struct sigaction ignore {}, oldInt {}, oldQuit {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGINT, &ignore, &oldInt);
-  sigaction(SIGQUIT, &ignore, &oldQuit);
-  bool intIgnored = oldInt.sa_handler == SIG_IGN, quitIgnored = oldQuit.sa_handler == SIG_IGN;
-  pid_t pid = vfork();
-  if (pid == 0) {
-    if (!intIgnored) DefaultInChild(SIGINT);
-    if (!quitIgnored) DefaultInChild(SIGQUIT);
-    execve("/bin/sh", const_cast<char *const *>(argv), environ);
-    _exit(127);
-  }
-  int status = -1;
-  while (pid > 0 && waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      status = -1;
-      break;
+    const char *argv[] = {"sh", "-c", line, nullptr};
+    struct sigaction ignore {
+    }, oldInt{}, oldQuit{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+    bool intIgnored = oldInt.sa_handler == SIG_IGN, quitIgnored = oldQuit.sa_handler == SIG_IGN;
+    pid_t pid = vfork();
+    if (pid == 0) {
+        if (!intIgnored) DefaultInChild(SIGINT);
+        if (!quitIgnored) DefaultInChild(SIGQUIT);
+        execve("/bin/sh", const_cast<char *const *>(argv), environ);
+        _exit(127);
     }
-  }
-  int err = errno;
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGQUIT, &oldQuit, nullptr);
-  errno = err;
-  return status;
+    int status = -1;
+    while (pid > 0 && waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            status = -1;
+            break;
+        }
+    }
+    int err = errno;
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    errno = err;
+    return status;
 }
 
 Outcome RunLine(const char *line) {
-  Outcome o;
-  fflush(stdout);
-  errno = 0;
-  int st = RunShell(line);
-  if (st == -1) {
-    o.status = errno != 0 ? errno : ECHILD;
-    snprintf(o.reason, sizeof o.reason, "%s", strerror(o.status));
-  } else if (WIFEXITED(st)) {
-    o.status = WEXITSTATUS(st);
-    if (o.status != 0) snprintf(o.reason, sizeof o.reason, "exit status %d", o.status);
-  } else if (WIFSIGNALED(st)) {
-    o.status = 128 + WTERMSIG(st);
-    snprintf(o.reason, sizeof o.reason, "killed by signal %d (%s)", WTERMSIG(st),
-             strsignal(WTERMSIG(st)));
-  } else {
-    o.status = st;
-    snprintf(o.reason, sizeof o.reason, "wait status %d", st);
-  }
-  return o;
+    Outcome o;
+    fflush(stdout);
+    errno = 0;
+    int st = RunShell(line);
+    if (st == -1) {
+        o.status = errno != 0 ? errno : ECHILD;
+        snprintf(o.reason, sizeof o.reason, "%s", strerror(o.status));
+    } else if (WIFEXITED(st)) {
+        o.status = WEXITSTATUS(st);
+        if (o.status != 0) snprintf(o.reason, sizeof o.reason, "exit status %d", o.status);
+    } else if (WIFSIGNALED(st)) {
+        o.status = 128 + WTERMSIG(st);
+        snprintf(o.reason, sizeof o.reason, "killed by signal %d (%s)", WTERMSIG(st),
+                 strsignal(WTERMSIG(st)));
+    } else {
+        o.status = st;
+        snprintf(o.reason, sizeof o.reason, "wait status %d", st);
+    }
+    return o;
 }
 
 // Reports a failed SysCmd in its run mode; mode 2 ends the program.
 // A warning follows the logged command line, so it gives the reason alone; a
 // fatal failure ends the run, and its message names the command that failed.
 void ReportFailure(int mode, const char *command, const char *reason) {
-  if (mode == 1) {
-    PutLogMsg("%s: %s\n", "WARNING_MSG", reason);
-  } else if (mode == 2) {
-    PutLogMsg("%s: %s: %s\n", "ERROR", command, reason);
-    printf("%s: %s: %s\n", "ERROR", command, reason);
-    exit_app(1);
-  }
+    if (mode == 1) {
+        PutLogMsg("%s: %s\n", "WARNING_MSG", reason);
+    } else if (mode == 2) {
+        PutLogMsg("%s: %s: %s\n", "ERROR", command, reason);
+        printf("%s: %s: %s\n", "ERROR", command, reason);
+        exit_app(1);
+    }
 }
 
 [[noreturn]] void ExitUnlocated(const char *name) {
-  fflush(stdout);
-  fprintf(stderr, "ERROR: unable to locate system command '%s'\n", name ? name : "");
-  exit_app(1);
-  abort();  // exit_app does not return
+    fflush(stdout);
+    fprintf(stderr, "ERROR: unable to locate system command '%s'\n", name ? name : "");
+    exit_app(1);
+    abort(); // exit_app does not return
 }
 
 // A row number outside the table names no command either.
 void ExitIfNoRow(int row) {
-  if (row >= 0 && row <= COMLIST_LAST_CMD) return;
-  char name[32];
-  snprintf(name, sizeof name, "row %d", row);
-  ExitUnlocated(name);
+    if (row >= 0 && row <= COMLIST_LAST_CMD) return;
+    char name[32];
+    snprintf(name, sizeof name, "row %d", row);
+    ExitUnlocated(name);
 }
 
 // Lazy resolution of a row on first use, while the lazy phase lasts.
 void ResolveLazily(int row) {
-  if (flInitSysCmd && ValidCmdRow(row) && ComList[row].path == nullptr) FillCmdPath(row);
+    if (flInitSysCmd && ValidCmdRow(row) && ComList[row].path == nullptr) FillCmdPath(row);
 }
 
 // Waits for a process named after the row to show up (delay -1), or pauses.
 void HonourDelay(int row) {
-  int delay = ComList[row].delay;
-  if (delay > 0) {
-    sleep(static_cast<unsigned>(delay));
-  } else if (delay == -1) {
-    for (int i = 0; i < PROCESS_WAIT_TRIES; ++i) {
-      if (char *ids = GetSysPsIdList(ComList[row].name)) {
-        PutMem(ids);
-        return;
-      }
-      sleep(1);
+    int delay = ComList[row].delay;
+    if (delay > 0) {
+        sleep(static_cast<unsigned>(delay));
+    } else if (delay == -1) {
+        for (int i = 0; i < PROCESS_WAIT_TRIES; ++i) {
+            if (char *ids = GetSysPsIdList(ComList[row].name)) {
+                PutMem(ids);
+                return;
+            }
+            sleep(1);
+        }
+        PutLogMsg("ERROR: Time out for command %s\n", ComList[row].name);
     }
-    PutLogMsg("ERROR: Time out for command %s\n", ComList[row].name);
-  }
 }
 
 // Shared start of the two response functions: the command line, or an empty
 // string when the row cannot run (after ending the program for an unresolved
 // row) or the line does not fit.
 [[gnu::format(printf, 2, 0)]] std::string ResponseLine(int row, const char *format, va_list ap) {
-  char line[SYSCMD_LINE_MAX + 1];
-  int len = 0;
-  line[0] = '\0';
-  ExitIfNoRow(row);
-  ResolveLazily(row);
-  if (row >= ROW_FIRST_CMD) {
-    if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
-    len = PutRowPrefix(line, sizeof line, row, false);
-  }
-  len = AppendV(line, sizeof line, len, format, ap);
-  if (len < 0) {
-    fprintf(stderr, "ERROR: command line too long (more than %d characters)\n", SYSCMD_LINE_MAX);
-    return std::string();
-  }
-  return std::string(line, static_cast<size_t>(len));
+    char line[SYSCMD_LINE_MAX + 1];
+    int len = 0;
+    line[0] = '\0';
+    ExitIfNoRow(row);
+    ResolveLazily(row);
+    if (row >= ROW_FIRST_CMD) {
+        if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
+        len = PutRowPrefix(line, sizeof line, row, false);
+    }
+    len = AppendV(line, sizeof line, len, format, ap);
+    if (len < 0) {
+        fprintf(stderr, "ERROR: command line too long (more than %d characters)\n",
+                SYSCMD_LINE_MAX);
+        return std::string();
+    }
+    return std::string(line, static_cast<size_t>(len));
 }
 
 // Reads the command's output whole lines at a time and hands each line that
 // contains the filter to `keep`.
-template <typename Keep>
-void ReadResponse(const std::string &line, const char *filter, Keep keep) {
-  if (line.empty()) return;
-  fflush(stdout);
-  FILE *p = popen(line.c_str(), "r");
-  if (p == nullptr) return;
-  char *buf = nullptr;
-  size_t cap = 0;
-  ssize_t n;
-  while ((n = getline(&buf, &cap, p)) > 0) {
-    if (filter != nullptr && filter[0] != '\0' && strstr(buf, filter) == nullptr) continue;
-    keep(buf, static_cast<size_t>(n));
-  }
-  free(buf);
-  pclose(p);
+template <typename Keep> void ReadResponse(const std::string &line, const char *filter, Keep keep) {
+    if (line.empty()) return;
+    fflush(stdout);
+    FILE *p = popen(line.c_str(), "r");
+    if (p == nullptr) return;
+    char *buf = nullptr;
+    size_t cap = 0;
+    ssize_t n;
+    while ((n = getline(&buf, &cap, p)) > 0) {
+        if (filter != nullptr && filter[0] != '\0' && strstr(buf, filter) == nullptr) continue;
+        keep(buf, static_cast<size_t>(n));
+    }
+    free(buf);
+    pclose(p);
 }
 
-}  // namespace
+} // namespace
 
 int SysIsPlainWord(const char *text) {
-  if (text == nullptr || *text == '\0') return 0;
-  for (const char *p = text; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alnum && strchr("/._-+,:@%=", c) == nullptr) return 0;
-  }
-  return 1;
+    if (text == nullptr || *text == '\0') return 0;
+    for (const char *p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const bool alnum =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && strchr("/._-+,:@%=", c) == nullptr) return 0;
+    }
+    return 1;
 }
 
 std::string SysShellWord(const char *text, bool wrapped) {
-  if (text == nullptr) return "''";
-  if (SysIsPlainWord(text)) return text;
-  std::string word = "'";
-  for (const char *c = text; *c; ++c) {
-    if (*c == '\'')
-      word += "'\\''";
-    else if (wrapped && strchr("$`\"\\", *c) != nullptr)
-      word += std::string("\\") + *c;
-    else
-      word += *c;
-  }
-  return word + "'";
+    if (text == nullptr) return "''";
+    if (SysIsPlainWord(text)) return text;
+    std::string word = "'";
+    for (const char *c = text; *c; ++c) {
+        if (*c == '\'')
+            word += "'\\''";
+        else if (wrapped && strchr("$`\"\\", *c) != nullptr)
+            word += std::string("\\") + *c;
+        else
+            word += *c;
+    }
+    return word + "'";
 }
 
 std::string SysPathWord(const char *path, bool wrapped) {
-  if (path != nullptr && path[0] == '-') return SysShellWord((std::string("./") + path).c_str(), wrapped);
-  return SysShellWord(path, wrapped);
+    if (path != nullptr && path[0] == '-')
+        return SysShellWord((std::string("./") + path).c_str(), wrapped);
+    return SysShellWord(path, wrapped);
 }
 
 // ---------------------------------------------------------------------------
@@ -530,108 +542,111 @@ std::string SysPathWord(const char *path, bool wrapped) {
 // ---------------------------------------------------------------------------
 
 void InitSysCmdList(void) {
-  flInitSysCmd = 0;
+    flInitSysCmd = 0;
 
-  char *pathEnv = GetEnv("PATH");
-  BuildFullSearchPath(pathEnv);
+    char *pathEnv = GetEnv("PATH");
+    BuildFullSearchPath(pathEnv);
 
-  g_res.walking = true;
-  g_res.seenCount = 0;
-  FillFromDirs(SearchPaths);
-  if (pathEnv != nullptr && CountUnresolved() > 0) FillFromDirs(pathEnv);
-  g_res.walking = false;
+    g_res.walking = true;
+    g_res.seenCount = 0;
+    FillFromDirs(SearchPaths);
+    if (pathEnv != nullptr && CountUnresolved() > 0) FillFromDirs(pathEnv);
+    g_res.walking = false;
 
-  // Rows found in PATH keep copies of their directories: the cut copy of
-  // PATH itself is no longer needed.
-  PutMem(pathEnv);
+    // Rows found in PATH keep copies of their directories: the cut copy of
+    // PATH itself is no longer needed.
+    PutMem(pathEnv);
 
-  // The text handed to the environment must outlive the process's use of it.
-  const ComListEntry &sh = ComList[CMD_SH];
-  putenv(SaveStr("SHELL=%s/%s ", sh.path ? sh.path : "", sh.name));
+    // The text handed to the environment must outlive the process's use of it.
+    const ComListEntry &sh = ComList[CMD_SH];
+    putenv(SaveStr("SHELL=%s/%s ", sh.path ? sh.path : "", sh.name));
 
-  if (flUseLog) {
-    flSysCmdLog = 1;
-    PutLogMsg("initializing system\n");
-  }
+    if (flUseLog) {
+        flSysCmdLog = 1;
+        PutLogMsg("initializing system\n");
+    }
 }
 
 int FillCmdPaths(const char *dir) {
-  if (dir == nullptr) return 1;
-  BuildNameHash();
-  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return 1;
+    if (dir == nullptr) return 1;
+    BuildNameHash();
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 1;
 
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return 1;
+    }
+    if (g_res.walking && AlreadySeen(st)) {
+        close(fd);
+        return CountUnresolved() > 0 ? 1 : 0;
+    }
+
+    DirText text{dir};
+    int unresolved = CountUnresolved();
+    bool ok = true;
+    if (unresolved > 0) {
+        bool probe =
+            st.st_size > PROBE_MIN_DIR_SIZE && st.st_size > PROBE_BYTES_PER_NAME * unresolved;
+        if (!probe || !MatchProbes(fd, text)) ok = MatchListing(fd, text);
+    }
     close(fd);
-    return 1;
-  }
-  if (g_res.walking && AlreadySeen(st)) {
-    close(fd);
+    if (!ok) return 1;
     return CountUnresolved() > 0 ? 1 : 0;
-  }
-
-  DirText text{dir};
-  int unresolved = CountUnresolved();
-  bool ok = true;
-  if (unresolved > 0) {
-    bool probe = st.st_size > PROBE_MIN_DIR_SIZE && st.st_size > PROBE_BYTES_PER_NAME * unresolved;
-    if (!probe || !MatchProbes(fd, text)) ok = MatchListing(fd, text);
-  }
-  close(fd);
-  if (!ok) return 1;
-  return CountUnresolved() > 0 ? 1 : 0;
 }
 
 int FillCmdPath(int row) {
-  if (!ValidCmdRow(row)) return 0;
-  if (FullSearchPath == nullptr) {
-    char *pathEnv = GetEnv("PATH");
-    BuildFullSearchPath(pathEnv);
-    PutMem(pathEnv);
-  }
-  TokenizerKeeper keep;
-  char dir[TOKEN_BUF_SIZE];
-  char *cursor = nullptr;
-  for (const char *in = FullSearchPath; GetTokenD(in, ":", &cursor, dir) != nullptr; in = nullptr) {
-    if (FindFile(dir, ComList[row].name)) {
-      ComList[row].path = SaveStr_(dir);
-      return 1;
+    if (!ValidCmdRow(row)) return 0;
+    if (FullSearchPath == nullptr) {
+        char *pathEnv = GetEnv("PATH");
+        BuildFullSearchPath(pathEnv);
+        PutMem(pathEnv);
     }
-  }
-  return 0;
+    TokenizerKeeper keep;
+    char dir[TOKEN_BUF_SIZE];
+    char *cursor = nullptr;
+    for (const char *in = FullSearchPath; GetTokenD(in, ":", &cursor, dir) != nullptr;
+         in = nullptr) {
+        if (FindFile(dir, ComList[row].name)) {
+            ComList[row].path = SaveStr_(dir);
+            return 1;
+        }
+    }
+    return 0;
 }
 
 char *FindSysCommand(const char *name) {
-  if (name == nullptr || *name == '\0') return nullptr;
-  // InitSysCmdList cuts SearchPaths in place: a colon and a NUL both end a
-  // directory, and the array's size ends the list.
-  for (size_t i = 0; i < sizeof SearchPaths;) {
-    size_t len = 0;
-    while (i + len < sizeof SearchPaths && SearchPaths[i + len] != ':' && SearchPaths[i + len] != '\0')
-      ++len;
-    std::string dir(SearchPaths + i, len);
-    if (!dir.empty() && FindFile(dir.c_str(), name)) return SaveStr("%s/%s", dir.c_str(), name);
-    i += len + 1;
-  }
-  return nullptr;
+    if (name == nullptr || *name == '\0') return nullptr;
+    // InitSysCmdList cuts SearchPaths in place: a colon and a NUL both end a
+    // directory, and the array's size ends the list.
+    for (size_t i = 0; i < sizeof SearchPaths;) {
+        size_t len = 0;
+        while (i + len < sizeof SearchPaths && SearchPaths[i + len] != ':' &&
+               SearchPaths[i + len] != '\0')
+            ++len;
+        std::string dir(SearchPaths + i, len);
+        if (!dir.empty() && FindFile(dir.c_str(), name)) return SaveStr("%s/%s", dir.c_str(), name);
+        i += len + 1;
+    }
+    return nullptr;
 }
 
 int TestCmd(int row) {
-  ResolveLazily(row);
-  return ValidCmdRow(row) && ComList[row].path != nullptr;
+    ResolveLazily(row);
+    return ValidCmdRow(row) && ComList[row].path != nullptr;
 }
 
 char *GetCmd(int row) {
-  ResolveLazily(row);
-  if (row < 0 || row > COMLIST_LAST_CMD || ComList[row].path == nullptr) return nullptr;
-  return SaveStr("%s/%s %s", ComList[row].path, ComList[row].name, ComList[row].flags);
+    ResolveLazily(row);
+    if (row < 0 || row > COMLIST_LAST_CMD || ComList[row].path == nullptr) return nullptr;
+    return SaveStr("%s/%s %s", ComList[row].path, ComList[row].name, ComList[row].flags);
 }
 
 char *GetCmdNoFlags(int row) {
-  ResolveLazily(row);
-  if (row < 0 || row > COMLIST_LAST_CMD || ComList[row].path == nullptr) return nullptr;
-  return SaveStr("%s/%s", ComList[row].path, ComList[row].name);
+    ResolveLazily(row);
+    if (row < 0 || row > COMLIST_LAST_CMD || ComList[row].path == nullptr) return nullptr;
+    return SaveStr("%s/%s", ComList[row].path, ComList[row].name);
 }
 
 // ---------------------------------------------------------------------------
@@ -639,152 +654,153 @@ char *GetCmdNoFlags(int row) {
 // ---------------------------------------------------------------------------
 
 int SysCmd(int row, int mode, const char *format, ...) {
-  bool quiet = row <= 0;
-  if (row == INT_MIN) ExitIfNoRow(row);  // it has no positive counterpart
-  if (row < 0) row = -row;
-  if (mode != 1 && mode != 2) mode = 0;
-  ExitIfNoRow(row);
+    bool quiet = row <= 0;
+    if (row == INT_MIN) ExitIfNoRow(row); // it has no positive counterpart
+    if (row < 0) row = -row;
+    if (mode != 1 && mode != 2) mode = 0;
+    ExitIfNoRow(row);
 
-  ResolveLazily(row);
-  if (row >= ROW_FIRST_CMD) {
-    ResolveLazily(CMD_SH);
-    if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
-    // Without a shell the line cannot be run at all.
-    if (ComList[CMD_SH].path == nullptr) ExitUnlocated(ComList[CMD_SH].name);
-  }
+    ResolveLazily(row);
+    if (row >= ROW_FIRST_CMD) {
+        ResolveLazily(CMD_SH);
+        if (ComList[row].path == nullptr) ExitUnlocated(ComList[row].name);
+        // Without a shell the line cannot be run at all.
+        if (ComList[CMD_SH].path == nullptr) ExitUnlocated(ComList[CMD_SH].name);
+    }
 
-  char line[SYSCMD_LINE_MAX + 1];
-  line[0] = '\0';
-  int len = row >= ROW_FIRST_CMD ? PutRowPrefix(line, sizeof line, row, true) : 0;
-  // Where the command itself starts, behind the shell and its "-c \"".
-  int cmdStart = 0;
-  if (row >= ROW_FIRST_CMD && len >= 0) {
-    const ComListEntry &c = ComList[row];
-    cmdStart = len - snprintf(nullptr, 0, "%s/%s %s ", c.path, c.name, c.flags);
-    if (cmdStart < 0) cmdStart = 0;
-  }
-  va_list ap;
-  va_start(ap, format);
-  len = AppendV(line, sizeof line, len, format, ap);
-  va_end(ap);
-  int logLen = len;  // the log shows the line without redirection and closing quote
+    char line[SYSCMD_LINE_MAX + 1];
+    line[0] = '\0';
+    int len = row >= ROW_FIRST_CMD ? PutRowPrefix(line, sizeof line, row, true) : 0;
+    // Where the command itself starts, behind the shell and its "-c \"".
+    int cmdStart = 0;
+    if (row >= ROW_FIRST_CMD && len >= 0) {
+        const ComListEntry &c = ComList[row];
+        cmdStart = len - snprintf(nullptr, 0, "%s/%s %s ", c.path, c.name, c.flags);
+        if (cmdStart < 0) cmdStart = 0;
+    }
+    va_list ap;
+    va_start(ap, format);
+    len = AppendV(line, sizeof line, len, format, ap);
+    va_end(ap);
+    int logLen = len; // the log shows the line without redirection and closing quote
 
-  if (mode == 0) {
-    len = AppendS(line, sizeof line, len, " 1>/dev/null 2>/dev/null");
-  } else if (!quiet) {
-    len = AppendLogRedirection(line, sizeof line, len, row >= ROW_FIRST_CMD);
-  }
-  if (row >= ROW_FIRST_CMD) len = AppendS(line, sizeof line, len, "\"");
+    if (mode == 0) {
+        len = AppendS(line, sizeof line, len, " 1>/dev/null 2>/dev/null");
+    } else if (!quiet) {
+        len = AppendLogRedirection(line, sizeof line, len, row >= ROW_FIRST_CMD);
+    }
+    if (row >= ROW_FIRST_CMD) len = AppendS(line, sizeof line, len, "\"");
 
-  // A cut command line could name another file than the caller meant (think
-  // of `rm -rf` on a shortened path): such a line is never run.
-  if (len < 0) {
-    char reason[96];
-    snprintf(reason, sizeof reason, "command line too long (more than %d characters)",
-             SYSCMD_LINE_MAX);
-    ReportFailure(mode, ComList[row].name, reason);
-    return E2BIG;
-  }
+    // A cut command line could name another file than the caller meant (think
+    // of `rm -rf` on a shortened path): such a line is never run.
+    if (len < 0) {
+        char reason[96];
+        snprintf(reason, sizeof reason, "command line too long (more than %d characters)",
+                 SYSCMD_LINE_MAX);
+        ReportFailure(mode, ComList[row].name, reason);
+        return E2BIG;
+    }
 
-  if (!quiet && flSysCmdLog && mode != 0) {
-    fputs(".", stdout);
-    fflush(stdout);
-    PutLogMsg("%.*s\n", logLen, line);
-  }
+    if (!quiet && flSysCmdLog && mode != 0) {
+        fputs(".", stdout);
+        fflush(stdout);
+        PutLogMsg("%.*s\n", logLen, line);
+    }
 
-  Outcome o = RunLine(line);
-  if (o.status != 0) {
-    std::string command(line + cmdStart, static_cast<size_t>(logLen - cmdStart));
-    ReportFailure(mode, command.c_str(), o.reason);
-  }
-  HonourDelay(row);
-  return o.status;
+    Outcome o = RunLine(line);
+    if (o.status != 0) {
+        std::string command(line + cmdStart, static_cast<size_t>(logLen - cmdStart));
+        ReportFailure(mode, command.c_str(), o.reason);
+    }
+    HonourDelay(row);
+    return o.status;
 }
 
 int SysCmdP(int mode, const char *format, ...) {
-  char line[SYSCMDP_LINE_MAX + 1];
-  va_list ap;
-  va_start(ap, format);
-  int len = AppendV(line, sizeof line, 0, format, ap);
-  va_end(ap);
+    char line[SYSCMDP_LINE_MAX + 1];
+    va_list ap;
+    va_start(ap, format);
+    int len = AppendV(line, sizeof line, 0, format, ap);
+    va_end(ap);
 
-  const char *prefix = mode == 2 ? "ERROR" : "WARNING_MSG";
-  if (len < 0) {
-    if (mode == 1 || mode == 2) {
-      fflush(stdout);
-      fprintf(stderr, "%s: command line too long (more than %d characters)\n", prefix,
-              SYSCMDP_LINE_MAX);
-      if (mode == 2) exit_app(1);
+    const char *prefix = mode == 2 ? "ERROR" : "WARNING_MSG";
+    if (len < 0) {
+        if (mode == 1 || mode == 2) {
+            fflush(stdout);
+            fprintf(stderr, "%s: command line too long (more than %d characters)\n", prefix,
+                    SYSCMDP_LINE_MAX);
+            if (mode == 2) exit_app(1);
+        }
+    } else {
+        if (mode == 1 || mode == 2) printf("%s\n", line);
+        Outcome o = RunLine(line);
+        if (o.status != 0 && (mode == 1 || mode == 2)) {
+            fflush(stdout);
+            if (mode == 2) {
+                fprintf(stderr, "%s: %s: %s\n", prefix, line, o.reason);
+                exit_app(1);
+            }
+            fprintf(stderr, "%s: %s\n", prefix, o.reason);
+        }
     }
-  } else {
-    if (mode == 1 || mode == 2) printf("%s\n", line);
-    Outcome o = RunLine(line);
-    if (o.status != 0 && (mode == 1 || mode == 2)) {
-      fflush(stdout);
-      if (mode == 2) {
-        fprintf(stderr, "%s: %s: %s\n", prefix, line, o.reason);
-        exit_app(1);
-      }
-      fprintf(stderr, "%s: %s\n", prefix, o.reason);
-    }
-  }
-  fflush(stdout);
-  return system("/usr/bin/sleep 1");
+    fflush(stdout);
+    return system("/usr/bin/sleep 1");
 }
 
 CmdResponse *GetCmdResponse(int row, const char *filter, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  std::string line = ResponseLine(row, format, ap);
-  va_end(ap);
+    va_list ap;
+    va_start(ap, format);
+    std::string line = ResponseLine(row, format, ap);
+    va_end(ap);
 
-  CmdResponse *head = nullptr;
-  CmdResponse **tail = &head;
-  // Records hold at most this many characters; a longer line is kept as
-  // several records in a row.
-  constexpr size_t PIECE = SYSCMD_LINE_MAX;
-  ReadResponse(line, filter, [&](const char *text, size_t n) {
-    for (size_t off = 0; off < n; off += PIECE) {
-      size_t len = n - off < PIECE ? n - off : PIECE;
-      auto *r = static_cast<CmdResponse *>(GetMem(static_cast<long>(sizeof(CmdResponse) + len + 1)));
-      if (r == nullptr) continue;  // a line that cannot be stored is skipped
-      r->next = nullptr;
-      r->line = reinterpret_cast<char *>(r + 1);
-      memcpy(r->line, text + off, len);
-      r->line[len] = '\0';
-      *tail = r;
-      tail = &r->next;
-    }
-  });
-  return head;
+    CmdResponse *head = nullptr;
+    CmdResponse **tail = &head;
+    // Records hold at most this many characters; a longer line is kept as
+    // several records in a row.
+    constexpr size_t PIECE = SYSCMD_LINE_MAX;
+    ReadResponse(line, filter, [&](const char *text, size_t n) {
+        for (size_t off = 0; off < n; off += PIECE) {
+            size_t len = n - off < PIECE ? n - off : PIECE;
+            auto *r = static_cast<CmdResponse *>(
+                GetMem(static_cast<long>(sizeof(CmdResponse) + len + 1)));
+            if (r == nullptr) continue; // a line that cannot be stored is skipped
+            r->next = nullptr;
+            r->line = reinterpret_cast<char *>(r + 1);
+            memcpy(r->line, text + off, len);
+            r->line[len] = '\0';
+            *tail = r;
+            tail = &r->next;
+        }
+    });
+    return head;
 }
 
 char *GetCmdResponseStr(int row, const char *filter, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  std::string line = ResponseLine(row, format, ap);
-  va_end(ap);
+    va_list ap;
+    va_start(ap, format);
+    std::string line = ResponseLine(row, format, ap);
+    va_end(ap);
 
-  char *text = nullptr;
-  size_t used = 0;
-  ReadResponse(line, filter, [&](const char *piece, size_t n) {
-    bool hasNl = piece[n - 1] == '\n';
-    size_t need = used + n + (hasNl ? 0 : 1);
-    char *grown = static_cast<char *>(AdjustMem(text, static_cast<long>(need + 1)));
-    if (grown == nullptr) return;  // a line that cannot be stored is skipped
-    text = grown;
-    memcpy(text + used, piece, n);
-    used += n;
-    if (!hasNl) text[used++] = '\n';
-    text[used] = '\0';
-  });
-  return text;
+    char *text = nullptr;
+    size_t used = 0;
+    ReadResponse(line, filter, [&](const char *piece, size_t n) {
+        bool hasNl = piece[n - 1] == '\n';
+        size_t need = used + n + (hasNl ? 0 : 1);
+        char *grown = static_cast<char *>(AdjustMem(text, static_cast<long>(need + 1)));
+        if (grown == nullptr) return; // a line that cannot be stored is skipped
+        text = grown;
+        memcpy(text + used, piece, n);
+        used += n;
+        if (!hasNl) text[used++] = '\n';
+        text[used] = '\0';
+    });
+    return text;
 }
 
 void FreeResponseList(CmdResponse *list) {
-  while (list != nullptr) {
-    CmdResponse *next = list->next;
-    PutMem(list);
-    list = next;
-  }
+    while (list != nullptr) {
+        CmdResponse *next = list->next;
+        PutMem(list);
+        list = next;
+    }
 }

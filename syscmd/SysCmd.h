@@ -37,103 +37,103 @@
 
 // One row of the command table.
 struct ComListEntry {
-  const char *name;   // file name of the command; "" in rows 0 and 1, null ends the table
-  const char *flags;  // default flags placed after the name; "" when none
-  const char *path;   // directory the command was found in; null while unresolved
-  int32_t delay;      // after running: 0 nothing, N>0 pause N s, -1 wait for the process
+    const char *name;  // file name of the command; "" in rows 0 and 1, null ends the table
+    const char *flags; // default flags placed after the name; "" when none
+    const char *path;  // directory the command was found in; null while unresolved
+    int32_t delay;     // after running: 0 nothing, N>0 pause N s, -1 wait for the process
 };
 
 // The rows of `ComList` by name. A quiet call passes the negated name
 // (`-CMD_CAT`). Rows that share a command are named after their flags.
-constexpr int CMD_LINE_QUIET = 0;     // whole line given by the caller, quiet
-constexpr int CMD_LINE = 1;           // whole line given by the caller
-constexpr int CMD_CANCEL = 2;         // cancel
-constexpr int CMD_CAT = 3;            // cat
-constexpr int CMD_CHGRP = 4;          // chgrp
-constexpr int CMD_CHMOD = 5;          // chmod
-constexpr int CMD_CHOWN = 6;          // chown
-constexpr int CMD_CLEAR = 7;          // clear
-constexpr int CMD_COMPRESS = 8;       // compress
-constexpr int CMD_CP = 9;             // cp -p
-constexpr int CMD_CP_R = 10;          // cp -pr
-constexpr int CMD_CUPSD = 11;         // cupsd
-constexpr int CMD_ID = 12;            // id
-constexpr int CMD_ECHO = 13;          // echo
-constexpr int CMD_EJECT_F = 14;       // eject -f
-constexpr int CMD_EJECT_Q = 15;       // eject -q
-constexpr int CMD_FILE = 16;          // file
-constexpr int CMD_LN = 17;            // ln
-constexpr int CMD_LP = 18;            // lp
-constexpr int CMD_LPC = 19;           // lpc
-constexpr int CMD_LPR = 20;           // lpr
-constexpr int CMD_LPRM = 21;          // lprm
-constexpr int CMD_LPSTAT = 22;        // lpstat
-constexpr int CMD_LS = 23;            // ls
-constexpr int CMD_KILL = 24;          // kill -KILL
-constexpr int CMD_MV = 25;            // mv -f
-constexpr int CMD_MKDIR = 26;         // mkdir -p
-constexpr int CMD_MORE = 27;          // more
-constexpr int CMD_PING = 28;          // ping
-constexpr int CMD_RM = 29;            // rm -f
-constexpr int CMD_RM_RF = 30;         // rm -rf
-constexpr int CMD_SH = 31;            // sh
-constexpr int CMD_SLEEP = 32;         // sleep
-constexpr int CMD_TAR_C = 33;         // tar cvfp
-constexpr int CMD_TAR_X = 34;         // tar xvfp
-constexpr int CMD_TOUCH = 35;         // touch
-constexpr int CMD_UNCOMPRESS = 36;    // uncompress
-constexpr int CMD_WHOAMI = 37;        // whoami
-constexpr int CMD_ZCAT = 38;          // zcat
-constexpr int CMD_UNAME = 39;         // uname
-constexpr int CMD_SED = 40;           // sed
-constexpr int CMD_DU = 41;            // du -s
-constexpr int CMD_CHECKPC = 42;       // checkpc
-constexpr int CMD_LPD = 43;           // lpd
-constexpr int CMD_PKGADD = 44;        // pkgadd
-constexpr int CMD_PKGINFO = 45;       // pkginfo
-constexpr int CMD_PKGRM = 46;         // pkgrm
-constexpr int CMD_ACCEPT = 47;        // accept
-constexpr int CMD_DISABLE = 48;       // disable
-constexpr int CMD_CUPSDISABLE = 49;   // cupsdisable
-constexpr int CMD_ENABLE = 50;        // enable
-constexpr int CMD_CUPSENABLE = 51;    // cupsenable
-constexpr int CMD_LPADMIN = 52;       // lpadmin
-constexpr int CMD_LPFILTER = 53;      // lpfilter
-constexpr int CMD_LPSCHED = 54;       // lpsched
-constexpr int CMD_LPSHUT = 55;        // lpshut
-constexpr int CMD_LPSYSTEM = 56;      // lpsystem
-constexpr int CMD_PS = 57;            // ps -ace
-constexpr int CMD_BAR = 58;           // bar
-constexpr int CMD_DF = 59;            // df
-constexpr int CMD_LPQ = 60;           // lpq -P
-constexpr int CMD_YPCAT = 61;         // ypcat
-constexpr int CMD_REJECT = 62;        // reject
-constexpr int CMD_PMADM = 63;         // pmadm
-constexpr int CMD_SACADM = 64;        // sacadm
-constexpr int CMD_VOLCHECK = 65;      // volcheck
-constexpr int CMD_CAPTURE = 66;       // capture
-constexpr int CMD_LPSET = 67;         // lpset
-constexpr int CMD_INSTNETPR = 68;     // instnetpr
-constexpr int CMD_PIOMKPQ = 69;       // piomkpq
-constexpr int CMD_PIOMISC_EXT = 70;   // piomisc_ext
-constexpr int CMD_PIOMISC_BASE = 71;  // piomisc_base
-constexpr int CMD_LSALLQ = 72;        // lsallq
-constexpr int CMD_MKQUE = 73;         // mkque
-constexpr int CMD_MKQUEDEV = 74;      // mkquedev
-constexpr int CMD_RMQUE = 75;         // rmque
-constexpr int CMD_RMQUEDEV = 76;      // rmquedev
-constexpr int CMD_PIOCHDFQ = 77;      // piochdfq
-constexpr int CMD_ENQ = 78;           // enq
-constexpr int CMD_LSQUEDEV = 79;      // lsquedev
-constexpr int CMD_LSQUE = 80;         // lsque
-constexpr int CMD_STARTSRC = 81;      // startsrc
-constexpr int CMD_STOPSRC = 82;       // stopsrc
-constexpr int CMD_LSSRC = 83;         // lssrc
+constexpr int CMD_LINE_QUIET = 0;    // whole line given by the caller, quiet
+constexpr int CMD_LINE = 1;          // whole line given by the caller
+constexpr int CMD_CANCEL = 2;        // cancel
+constexpr int CMD_CAT = 3;           // cat
+constexpr int CMD_CHGRP = 4;         // chgrp
+constexpr int CMD_CHMOD = 5;         // chmod
+constexpr int CMD_CHOWN = 6;         // chown
+constexpr int CMD_CLEAR = 7;         // clear
+constexpr int CMD_COMPRESS = 8;      // compress
+constexpr int CMD_CP = 9;            // cp -p
+constexpr int CMD_CP_R = 10;         // cp -pr
+constexpr int CMD_CUPSD = 11;        // cupsd
+constexpr int CMD_ID = 12;           // id
+constexpr int CMD_ECHO = 13;         // echo
+constexpr int CMD_EJECT_F = 14;      // eject -f
+constexpr int CMD_EJECT_Q = 15;      // eject -q
+constexpr int CMD_FILE = 16;         // file
+constexpr int CMD_LN = 17;           // ln
+constexpr int CMD_LP = 18;           // lp
+constexpr int CMD_LPC = 19;          // lpc
+constexpr int CMD_LPR = 20;          // lpr
+constexpr int CMD_LPRM = 21;         // lprm
+constexpr int CMD_LPSTAT = 22;       // lpstat
+constexpr int CMD_LS = 23;           // ls
+constexpr int CMD_KILL = 24;         // kill -KILL
+constexpr int CMD_MV = 25;           // mv -f
+constexpr int CMD_MKDIR = 26;        // mkdir -p
+constexpr int CMD_MORE = 27;         // more
+constexpr int CMD_PING = 28;         // ping
+constexpr int CMD_RM = 29;           // rm -f
+constexpr int CMD_RM_RF = 30;        // rm -rf
+constexpr int CMD_SH = 31;           // sh
+constexpr int CMD_SLEEP = 32;        // sleep
+constexpr int CMD_TAR_C = 33;        // tar cvfp
+constexpr int CMD_TAR_X = 34;        // tar xvfp
+constexpr int CMD_TOUCH = 35;        // touch
+constexpr int CMD_UNCOMPRESS = 36;   // uncompress
+constexpr int CMD_WHOAMI = 37;       // whoami
+constexpr int CMD_ZCAT = 38;         // zcat
+constexpr int CMD_UNAME = 39;        // uname
+constexpr int CMD_SED = 40;          // sed
+constexpr int CMD_DU = 41;           // du -s
+constexpr int CMD_CHECKPC = 42;      // checkpc
+constexpr int CMD_LPD = 43;          // lpd
+constexpr int CMD_PKGADD = 44;       // pkgadd
+constexpr int CMD_PKGINFO = 45;      // pkginfo
+constexpr int CMD_PKGRM = 46;        // pkgrm
+constexpr int CMD_ACCEPT = 47;       // accept
+constexpr int CMD_DISABLE = 48;      // disable
+constexpr int CMD_CUPSDISABLE = 49;  // cupsdisable
+constexpr int CMD_ENABLE = 50;       // enable
+constexpr int CMD_CUPSENABLE = 51;   // cupsenable
+constexpr int CMD_LPADMIN = 52;      // lpadmin
+constexpr int CMD_LPFILTER = 53;     // lpfilter
+constexpr int CMD_LPSCHED = 54;      // lpsched
+constexpr int CMD_LPSHUT = 55;       // lpshut
+constexpr int CMD_LPSYSTEM = 56;     // lpsystem
+constexpr int CMD_PS = 57;           // ps -ace
+constexpr int CMD_BAR = 58;          // bar
+constexpr int CMD_DF = 59;           // df
+constexpr int CMD_LPQ = 60;          // lpq -P
+constexpr int CMD_YPCAT = 61;        // ypcat
+constexpr int CMD_REJECT = 62;       // reject
+constexpr int CMD_PMADM = 63;        // pmadm
+constexpr int CMD_SACADM = 64;       // sacadm
+constexpr int CMD_VOLCHECK = 65;     // volcheck
+constexpr int CMD_CAPTURE = 66;      // capture
+constexpr int CMD_LPSET = 67;        // lpset
+constexpr int CMD_INSTNETPR = 68;    // instnetpr
+constexpr int CMD_PIOMKPQ = 69;      // piomkpq
+constexpr int CMD_PIOMISC_EXT = 70;  // piomisc_ext
+constexpr int CMD_PIOMISC_BASE = 71; // piomisc_base
+constexpr int CMD_LSALLQ = 72;       // lsallq
+constexpr int CMD_MKQUE = 73;        // mkque
+constexpr int CMD_MKQUEDEV = 74;     // mkquedev
+constexpr int CMD_RMQUE = 75;        // rmque
+constexpr int CMD_RMQUEDEV = 76;     // rmquedev
+constexpr int CMD_PIOCHDFQ = 77;     // piochdfq
+constexpr int CMD_ENQ = 78;          // enq
+constexpr int CMD_LSQUEDEV = 79;     // lsquedev
+constexpr int CMD_LSQUE = 80;        // lsque
+constexpr int CMD_STARTSRC = 81;     // startsrc
+constexpr int CMD_STOPSRC = 82;      // stopsrc
+constexpr int CMD_LSSRC = 83;        // lssrc
 
 // Run modes of `SysCmd` and `SysCmdP`.
-constexpr int RUN_SILENT = 0;  // output discarded; a failure is only returned
-constexpr int RUN_WARN = 1;    // output to the log; a failure is logged as a warning
-constexpr int RUN_FATAL = 2;   // as RUN_WARN, but a failure ends the program (status 1)
+constexpr int RUN_SILENT = 0; // output discarded; a failure is only returned
+constexpr int RUN_WARN = 1;   // output to the log; a failure is logged as a warning
+constexpr int RUN_FATAL = 2;  // as RUN_WARN, but a failure ends the program (status 1)
 
 // Number of rows of `ComList`, the end row (null name) included.
 #define COMLIST_SIZE 85
@@ -198,8 +198,8 @@ char *GetCmdNoFlags(int row);
 // One output line of a command run for its output. Allocated as one block
 // together with its text; `line` keeps the line's newline.
 struct CmdResponse {
-  CmdResponse *next;  // next line, null for the last
-  char *line;         // the line's text, stored right behind this record
+    CmdResponse *next; // next line, null for the last
+    char *line;        // the line's text, stored right behind this record
 };
 
 // Runs row `row` (negative: quietly - no progress dot, no log entry of the
@@ -242,9 +242,9 @@ int SysIsPlainWord(const char *text);
 
 // Makes `text` one literal word of a shell command line: unchanged when it
 // holds only characters that mean nothing to a shell, else single-quoted; a
-// null or empty text gives ''. `wrapped`: the line runs inside `sh -c "..."` (SysCmd on a table row), so
-// the word is read by two shells and the characters still special inside
-// double quotes ($ ` " \) are escaped for the outer one as well.
+// null or empty text gives ''. `wrapped`: the line runs inside `sh -c "..."` (SysCmd on a table
+// row), so the word is read by two shells and the characters still special inside double quotes ($
+// ` " \) are escaped for the outer one as well.
 std::string SysShellWord(const char *text, bool wrapped);
 
 // ---------------------------------------------------------------------------
@@ -253,8 +253,8 @@ std::string SysShellWord(const char *text, bool wrapped);
 
 // The data line of `df` for a path and its Avail column.
 struct DiskSpaceInfo {
-  char dfLine[512];  // the data line as printed, newline included
-  double avail;      // the Avail column in df's unit; 0 when not found
+    char dfLine[512]; // the data line as printed, newline included
+    double avail;     // the Avail column in df's unit; 0 when not found
 };
 
 // New blank list (" . .. a bc ") of every entry of `dir` in the directory's
@@ -328,4 +328,4 @@ void DeleteFile_(const char *path, const char *name);
 // with mv -f when oldName exists; a quiet call in mode 1.
 void RenameFile(const char *dir, const char *oldName, const char *newName);
 
-#endif  // DORNA_SYSCMD_H
+#endif // DORNA_SYSCMD_H

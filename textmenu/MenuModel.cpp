@@ -41,10 +41,12 @@ char *StateStart(char *states, int n) {
     if (states == nullptr || n < 0) return nullptr;
     char *p = states;
     for (int k = 0;; ++k) {
-        while (*p == ',') ++p;
+        while (*p == ',')
+            ++p;
         if (*p == '\0') return nullptr;
         if (k == n) return p;
-        while (*p != '\0' && *p != ',') p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
+        while (*p != '\0' && *p != ',')
+            p += (p[0] == '\\' && p[1] != '\0') ? 2 : 1;
     }
 }
 
@@ -94,7 +96,8 @@ bool EvalExpr(TextMenu *menu, int owner, bool inParen) {
 // One operand: '!' operand, a parenthesised expression, or a term with an
 // optional 'A'.
 bool EvalOperand(TextMenu *menu, int owner) {
-    while (*g.pS == ' ' || *g.pS == '\t') ++g.pS;
+    while (*g.pS == ' ' || *g.pS == '\t')
+        ++g.pS;
     if (*g.pS == '!') {
         ++g.pS;
         return !EvalOperand(menu, owner);
@@ -124,7 +127,8 @@ void RunStateFormat(TextMenu *menu, int index, int count);
 // Records that item index is processed in this outer call; false when it
 // already was.
 bool MarkDone(int index) {
-    if (index < 0 || static_cast<size_t>(index) >= g.formatDone.size() || g.formatDone[index]) return false;
+    if (index < 0 || static_cast<size_t>(index) >= g.formatDone.size() || g.formatDone[index])
+        return false;
     g.formatDone[index] = 1;
     return true;
 }
@@ -204,17 +208,21 @@ namespace textmenu_detail {
 int CountItems(const TextMenu *menu) {
     int n = 0;
     if (menu != nullptr && menu->pItems != nullptr)
-        while (menu->pItems[n].pText != nullptr) ++n;
+        while (menu->pItems[n].pText != nullptr)
+            ++n;
     return n;
 }
 
-bool IsLettered(const TextMenuItem *item) { return item->pText[0] == '~' && item->pText[1] != '\0'; }
+bool IsLettered(const TextMenuItem *item) {
+    return item->pText[0] == '~' && item->pText[1] != '\0';
+}
 
 char *StateToken(const char *states, intptr_t n) {
     if (states == nullptr || n < 0 || n > INT32_MAX) return nullptr;
     char *cursor = nullptr;
     char *tok = GetTokenD(states, ",", &cursor, GetTokenBuf);
-    for (intptr_t k = 0; tok != nullptr && k < n; ++k) tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
+    for (intptr_t k = 0; tok != nullptr && k < n; ++k)
+        tok = GetTokenD(nullptr, ",", &cursor, GetTokenBuf);
     return tok;
 }
 
@@ -317,7 +325,8 @@ TextMenu *ValidateMenu(TextMenu *menu, int index) {
     // Conditions are separated by spaces; condition k chooses submenu k.
     const char *p = item->pFormat;
     for (int k = 0;; ++k) {
-        while (*p == ' ') ++p;
+        while (*p == ' ')
+            ++p;
         if (*p == '\0') return nullptr;
         const char *end = strchr(p, ' ');
         size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
@@ -359,8 +368,10 @@ int TestFormatState(const char *set, intptr_t value) {
     const char *p = set;
     while (*p != '\0') {
         if (atoi(p) == value) return 1;
-        while (isdigit(static_cast<unsigned char>(*p))) ++p;
-        while (*p != '\0' && !isdigit(static_cast<unsigned char>(*p))) ++p;
+        while (isdigit(static_cast<unsigned char>(*p)))
+            ++p;
+        while (*p != '\0' && !isdigit(static_cast<unsigned char>(*p)))
+            ++p;
     }
     return 0;
 }

@@ -94,7 +94,8 @@ void PrintPickMany(const TextMenuItem *item) {
 
 // Dots up to the dot column, then the item's value.
 void PrintValue(TextMenuItem *item, int dots) {
-    for (int n = item->TextLen; n < dots; ++n) putchar('.');
+    for (int n = item->TextLen; n < dots; ++n)
+        putchar('.');
     switch (item->Type) {
     case MENU_PICK_ONE: {
         item->pCurState = StateToken(item->pStates, item->Value);
@@ -158,7 +159,8 @@ int FindByKey(TextMenu *menu, int count, bool lettered, uint32_t key) {
         const TextMenuItem *item = &menu->pItems[i];
         if (item->Show != 0 || IsLettered(item) != lettered || item->Key == 0) continue;
         uint32_t k = item->Key;
-        if (lettered ? tolower(static_cast<int>(k)) == static_cast<int>(key) : k == key) return i + 1;
+        if (lettered ? tolower(static_cast<int>(k)) == static_cast<int>(key) : k == key)
+            return i + 1;
     }
     return 0;
 }
@@ -182,8 +184,10 @@ int StepPickOne(TextMenu *menu, int index, const char *arg) {
     intptr_t chosen = -1;
     if (n >= 1 && n <= count) {
         char *state = StateToken(item->pStates, n - 1);
-        if (state != nullptr && state[0] != ' ') chosen = n - 1;
-        else from = n - 1;
+        if (state != nullptr && state[0] != ' ')
+            chosen = n - 1;
+        else
+            from = n - 1;
     }
     for (int tries = 0; chosen < 0 && tries < count; ++tries) {
         from = ((from % count) + count + 1) % count;
@@ -290,7 +294,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
                 uint32_t kind = item->Type;
                 int ok = ProcessSelection(menu, chosen - 1, pOption);
                 if (!(menu->Flags & MENU_KIND_BEFORE)) kind = item->Type;
-                if (flExitTextMenu || (ok && (kind == MENU_APPLY || kind == MENU_CANCEL || kind == MENU_EXIT))) {
+                if (flExitTextMenu ||
+                    (ok && (kind == MENU_APPLY || kind == MENU_CANCEL || kind == MENU_EXIT))) {
                     LeaveMenu(menu);
                     return 0;
                 }
@@ -330,7 +335,8 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
     const char *title = menu->pTitle ? menu->pTitle : "";
     switch (menu->TitleAlign) {
     case 1:
-        printf("\f\n%*s%s\n\n", titleLen <= PAGE_WIDTH ? (PAGE_WIDTH - titleLen) / 2 : 0, "", title);
+        printf("\f\n%*s%s\n\n", titleLen <= PAGE_WIDTH ? (PAGE_WIDTH - titleLen) / 2 : 0, "",
+               title);
         break;
     case 2:
         printf("\f\n%*s%s\n\n", titleLen <= PAGE_WIDTH ? PAGE_WIDTH - titleLen : 0, "", title);
@@ -371,9 +377,11 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
             break;
         }
         if (item->Type >= MENU_PICK_ONE && item->Show != 2) PrintValue(item, dots);
-        if (printed && item->Show != 2) printf("\n%s", (menu->Flags & MENU_NO_BLANK_LINES) ? "" : "\n");
+        if (printed && item->Show != 2)
+            printf("\n%s", (menu->Flags & MENU_NO_BLANK_LINES) ? "" : "\n");
     }
-    std::string store = (menu->Flags & (MENU_SAVE_ASK | MENU_SAVE_EXIT)) ? CatalogText(25, 230) : "";
+    std::string store =
+        (menu->Flags & (MENU_SAVE_ASK | MENU_SAVE_EXIT)) ? CatalogText(25, 230) : "";
     std::string help = (menu->Flags & MENU_HELP) ? CatalogText(25, 231) : "";
     std::string exitHint = (menu->Flags & MENU_NO_EXIT) ? "" : CatalogText(25, 232);
     fputs(CatalogFormat(25, 510, store.c_str(), help.c_str(), exitHint.c_str()).c_str(), stdout);
@@ -388,7 +396,8 @@ TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {
     int used = 0;
     TextMenuItem *item = first;
     while (item[1].pText != nullptr &&
-           (kind == static_cast<int>(MENU_COLUMNS) || (kind == static_cast<int>(MENU_BAR) && item[1].Type == MENU_LINE))) {
+           (kind == static_cast<int>(MENU_COLUMNS) ||
+            (kind == static_cast<int>(MENU_BAR) && item[1].Type == MENU_LINE))) {
         ++item;
         if (index) ++*index;
         if (kind == static_cast<int>(MENU_COLUMNS) && item->Type == MENU_COLUMNS) {
@@ -417,10 +426,13 @@ TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {
 
 int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     char *p = LineBuf;
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     char *answer = p;
-    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
-    while (*p == ' ' || *p == '\t') ++p;
+    while (*p != '\0' && *p != ' ' && *p != '\t')
+        ++p;
+    while (*p == ' ' || *p == '\t')
+        ++p;
     pOption = p;
     if (menu == nullptr || menu->pItems == nullptr) return 0;
     if (isdigit(static_cast<unsigned char>(*answer))) {

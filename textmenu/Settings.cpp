@@ -38,8 +38,8 @@ void Store(TextMenu *menu, int depth) {
         switch (item->Type) {
         case MENU_PICK_ONE:
         case MENU_INTEGER:
-            fprintf(pOut, "%i[%i] %i %i\n", i, static_cast<int>(item->Value), static_cast<int>(item->Type),
-                    static_cast<int>(item->Show));
+            fprintf(pOut, "%i[%i] %i %i\n", i, static_cast<int>(item->Value),
+                    static_cast<int>(item->Type), static_cast<int>(item->Show));
             break;
         case MENU_NAME:
         case MENU_TEXT: {
@@ -87,7 +87,8 @@ bool ParseHead(const char *line, int *index, char *mark, char *value) {
     if (end == line || n < INT32_MIN || n > INT32_MAX || *end == '\0') return false;
     *index = static_cast<int>(n);
     *mark = *end++;
-    while (isspace(static_cast<unsigned char>(*end))) ++end;
+    while (isspace(static_cast<unsigned char>(*end)))
+        ++end;
     size_t len = strcspn(end, " \t\r\n\v\f");
     if (len >= static_cast<size_t>(MENU_TEXT_VALUE_SIZE)) return false;
     memcpy(value, end, len);
@@ -154,7 +155,9 @@ void Load(TextMenu *menu, int depth) {
 
 } // namespace
 
-void StoreMenu(TextMenu *menu) { Store(menu, 0); }
+void StoreMenu(TextMenu *menu) {
+    Store(menu, 0);
+}
 
 void LoadMenu(TextMenu *menu) {
     if (menu == nullptr || menu->pItems == nullptr) {
@@ -168,7 +171,8 @@ int StoreMenuFile(TextMenu *menu, const char *path) {
     if (menu == nullptr || path == nullptr || *path == '\0') return 0;
     std::string temp = std::string(path) + ".new";
     FileReplacement r;
-    if (!ReplaceOpen(&r, path, temp.c_str(), -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER)) return 0;
+    if (!ReplaceOpen(&r, path, temp.c_str(), -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER))
+        return 0;
     FILE *saved = pOut;
     pOut = r.pOut;
     StoreMenu(menu);

@@ -107,10 +107,10 @@ struct TextMenu {
 
 // Failure codes of ValidateEntry and ValidateEntryTty.
 constexpr int ENTRY_OK = 0;
-constexpr int ENTRY_RANGE = 1;      // number out of range, or more than one '.'
-constexpr int ENTRY_LENGTH = 2;     // wrong length
-constexpr int ENTRY_CHARACTER = 3;  // invalid character
-constexpr int ENTRY_FORBIDDEN = 4;  // forbidden entry
+constexpr int ENTRY_RANGE = 1;     // number out of range, or more than one '.'
+constexpr int ENTRY_LENGTH = 2;    // wrong length
+constexpr int ENTRY_CHARACTER = 3; // invalid character
+constexpr int ENTRY_FORBIDDEN = 4; // forbidden entry
 
 // Size of the text buffer of a name or text item: at most 255 characters.
 constexpr int MENU_TEXT_VALUE_SIZE = 256;

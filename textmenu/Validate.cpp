@@ -77,23 +77,23 @@ constexpr int MSG_FLOAT_RANGE = 1012;
 
 // How one format element ended.
 enum class Step {
-    Next,     // go on with the next element
-    Fail,     // the alternative failed: try the next one or report
-    Stop,     // the check ends with a failure now
-    RangeOk,  // a range held: the alternative is satisfied up to '&'
-    Accept,   // the check ends successfully now
+    Next,    // go on with the next element
+    Fail,    // the alternative failed: try the next one or report
+    Stop,    // the check ends with a failure now
+    RangeOk, // a range held: the alternative is satisfied up to '&'
+    Accept,  // the check ends successfully now
 };
 
 struct Check {
     const char *entry;
     size_t entryLen;
-    const char *pos;             // current entry position
-    char matched[MATCHED_SIZE];  // entry characters accepted in this alternative (cut at the limit)
+    const char *pos;            // current entry position
+    char matched[MATCHED_SIZE]; // entry characters accepted in this alternative (cut at the limit)
     int matchedLen;
-    char extras[LIST_SIZE];      // allowed extras of the current code
-    char forbidden[LIST_SIZE];   // forbidden characters of the current code
-    int code;                    // failure code of a Fail or Stop
-    std::string message;         // what to show for it; empty shows nothing
+    char extras[LIST_SIZE];    // allowed extras of the current code
+    char forbidden[LIST_SIZE]; // forbidden characters of the current code
+    int code;                  // failure code of a Fail or Stop
+    std::string message;       // what to show for it; empty shows nothing
 
     explicit Check(const char *text) : entry(text), entryLen(strlen(text)) { Restart(); }
     void Restart() {
@@ -148,7 +148,9 @@ void ReadPairs(const char **f, Check &c) {
     c.forbidden[nForbidden] = '\0';
 }
 
-bool InList(const char *list, char ch) { return ch != '\0' && strchr(list, ch) != nullptr; }
+bool InList(const char *list, char ch) {
+    return ch != '\0' && strchr(list, ch) != nullptr;
+}
 
 // Moves past the ')' that closes the code at *f, or to the end.
 void SkipPastParen(const char **f) {
@@ -169,7 +171,8 @@ template <typename Parse> auto TakeNumber(Check &c, Parse parse) {
 
 // Reads the range of a fraction code, "X(min,max)" with parse, and moves *f
 // past its ')'.
-template <typename T, typename Parse> void ReadRealRange(const char **f, T *min, T *max, Parse parse) {
+template <typename T, typename Parse>
+void ReadRealRange(const char **f, T *min, T *max, Parse parse) {
     const char *p = *f;
     StepOver(&p);
     StepOver(&p);
@@ -216,16 +219,19 @@ Step CheckDecimal(Check &c, const char **f) {
         }
     }
     if (max == 0) return Step::Next;
-    if (value < min || value > max) return c.Failure(Step::Stop, ENTRY_RANGE, CatalogFormat(25, 1003, min, max));
+    if (value < min || value > max)
+        return c.Failure(Step::Stop, ENTRY_RANGE, CatalogFormat(25, 1003, min, max));
     return Step::RangeOk;
 }
 
 Step CheckHex(Check &c, const char **f) {
-    unsigned long long value = TakeNumber(c, [](const char *text, char **end) { return strtoull(text, end, 16); });
+    unsigned long long value =
+        TakeNumber(c, [](const char *text, char **end) { return strtoull(text, end, 16); });
     int min = 0, max = 0;
     ReadRange(f, &min, &max);
     if (max == 0) return Step::Next;
-    if (static_cast<long long>(value) < min || value > static_cast<unsigned long long>(static_cast<long long>(max)))
+    if (static_cast<long long>(value) < min ||
+        value > static_cast<unsigned long long>(static_cast<long long>(max)))
         return c.Failure(Step::Stop, ENTRY_RANGE, CatalogFormat(25, 1004, min, max));
     return Step::RangeOk;
 }
@@ -245,8 +251,9 @@ Step CheckFraction(Check &c, const char **f) {
     ReadRealRange(f, &min, &max, strtof);
     if (max == 0.0f) return Step::Next;
     if (value < min || value > max) {
-        return c.Failure(Step::Stop, ENTRY_RANGE,
-                         CatalogFormat(25, MSG_FLOAT_RANGE, static_cast<double>(min), static_cast<double>(max)));
+        return c.Failure(
+            Step::Stop, ENTRY_RANGE,
+            CatalogFormat(25, MSG_FLOAT_RANGE, static_cast<double>(min), static_cast<double>(max)));
     }
     return Step::RangeOk;
 }
@@ -262,7 +269,8 @@ Step CheckExtended(Check &c, const char **f) {
         }
     }
     if (max == 0.0L) return Step::Next;
-    if (value < min || value > max) return c.Failure(Step::Stop, ENTRY_RANGE, CatalogFormat(25, 1024, min, max));
+    if (value < min || value > max)
+        return c.Failure(Step::Stop, ENTRY_RANGE, CatalogFormat(25, 1024, min, max));
     return Step::RangeOk;
 }
 
@@ -286,7 +294,8 @@ Step CheckLiteral(Check &c, const char **f) {
     }
     std::string text;
     // An entry that ended early shows a blank where its character would be.
-    if (c.matchedLen > 0) text = CatalogFormat(25, MSG_EXPECTED_AFTER, *c.pos ? *c.pos : ' ', **f, c.matched);
+    if (c.matchedLen > 0)
+        text = CatalogFormat(25, MSG_EXPECTED_AFTER, *c.pos ? *c.pos : ' ', **f, c.matched);
     return c.Failure(Step::Fail, ENTRY_CHARACTER, text);
 }
 
@@ -321,7 +330,8 @@ Step CheckElement(Check &c, const char **f) {
 
 // Moves to the next '|', '&' or the end of the format.
 void SkipAlternative(const char **f) {
-    while (**f != '\0' && **f != '|' && **f != '&') ++*f;
+    while (**f != '\0' && **f != '|' && **f != '&')
+        ++*f;
 }
 
 void Report(const std::string &message) {

@@ -27,17 +27,14 @@ namespace {
 
 constexpr int kMessages = 71;
 
-[[noreturn]] void die(const std::string &what)
-{
+[[noreturn]] void die(const std::string &what) {
     std::fprintf(stderr, "setup_datagen: %s\n", what.c_str());
     std::exit(1);
 }
 
-bool readFile(const std::string &path, std::string &out)
-{
+bool readFile(const std::string &path, std::string &out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     std::ostringstream ss;
     ss << in.rdbuf();
     out = ss.str();
@@ -47,8 +44,7 @@ bool readFile(const std::string &path, std::string &out)
 // Writes text as a C++ string literal, cut into source lines after each
 // newline; bytes outside printable ASCII become three-digit octal escapes so
 // that the generated file is plain ASCII whatever the language.
-void emitLiteral(std::string &out, const std::string &text)
-{
+void emitLiteral(std::string &out, const std::string &text) {
     out += "    \"";
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
@@ -57,8 +53,7 @@ void emitLiteral(std::string &out, const std::string &text)
             out += static_cast<char>(c);
         } else if (c == '\n') {
             out += "\\n";
-            if (i + 1 < text.size())
-                out += "\"\n    \"";
+            if (i + 1 < text.size()) out += "\"\n    \"";
         } else if (c == '\t') {
             out += "\\t";
         } else if (c == '?') {
@@ -75,11 +70,9 @@ void emitLiteral(std::string &out, const std::string &text)
 }
 
 // Reads a message file into its 71 texts, the escapes resolved.
-std::vector<std::string> readMessages(const std::string &path)
-{
+std::vector<std::string> readMessages(const std::string &path) {
     std::string data;
-    if (!readFile(path, data))
-        die("cannot read " + path);
+    if (!readFile(path, data)) die("cannot read " + path);
     std::vector<std::string> msgs;
     std::istringstream lines(data);
     std::string line;
@@ -87,11 +80,9 @@ std::vector<std::string> readMessages(const std::string &path)
     while (std::getline(lines, line)) {
         ++lineNo;
         const std::string where = path + ":" + std::to_string(lineNo);
-        if (!line.empty() && line.back() == '\r')
-            die(where + ": carriage return in message file");
+        if (!line.empty() && line.back() == '\r') die(where + ": carriage return in message file");
         size_t tab = line.find('\t');
-        if (tab == std::string::npos)
-            die(where + ": expected <index><TAB><text>");
+        if (tab == std::string::npos) die(where + ": expected <index><TAB><text>");
         std::string idx = line.substr(0, tab);
         if (idx.empty() || idx.find_first_not_of("0123456789") != std::string::npos ||
             std::atoi(idx.c_str()) != static_cast<int>(msgs.size()))
@@ -102,14 +93,22 @@ std::vector<std::string> readMessages(const std::string &path)
                 text += line[i];
                 continue;
             }
-            if (++i >= line.size())
-                die(where + ": backslash at the end of the line");
+            if (++i >= line.size()) die(where + ": backslash at the end of the line");
             switch (line[i]) {
-            case 'n': text += '\n'; break;
-            case 't': text += '\t'; break;
-            case '\\': text += '\\'; break;
-            case '"': text += '"'; break;
-            default: die(where + ": unknown escape \\" + std::string(1, line[i]));
+            case 'n':
+                text += '\n';
+                break;
+            case 't':
+                text += '\t';
+                break;
+            case '\\':
+                text += '\\';
+                break;
+            case '"':
+                text += '"';
+                break;
+            default:
+                die(where + ": unknown escape \\" + std::string(1, line[i]));
             }
         }
         msgs.push_back(text);
@@ -122,8 +121,7 @@ std::vector<std::string> readMessages(const std::string &path)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc < 2)
         die("usage: setup_datagen <out.cpp> msg:<TABLE>=<file>... eula:<NAME>=<file>... "
             "tpl:<NAME>=<file>...");
@@ -139,8 +137,9 @@ int main(int argc, char **argv)
         std::string kind = arg.substr(0, colon);
         std::string name = arg.substr(colon + 1, eq - colon - 1);
         std::string path = arg.substr(eq + 1);
-        if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                   "0123456789_") != std::string::npos ||
+        if (name.empty() ||
+            name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789_") != std::string::npos ||
             (name[0] >= '0' && name[0] <= '9'))
             die(path + ": " + name + " is not a C++ name");
         if (kind == "msg") {
@@ -153,23 +152,19 @@ int main(int argc, char **argv)
             out += "};\n\n";
         } else if (kind == "eula") {
             std::string text;
-            if (!readFile(path, text))
-                die("cannot read " + path);
+            if (!readFile(path, text)) die("cannot read " + path);
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
                 text.pop_back();
-            if (text.empty())
-                die(path + ": empty agreement");
+            if (text.empty()) die(path + ": empty agreement");
             out += "static const char " + name + "_text[] =\n";
             emitLiteral(out, text);
             out += ";\nconst char *" + name + " = " + name + "_text;\n\n";
         } else if (kind == "tpl") {
             std::string text;
-            if (!readFile(path, text))
-                die("cannot read " + path);
+            if (!readFile(path, text)) die("cannot read " + path);
             if (text.find('\r') != std::string::npos)
                 die(path + ": carriage return in a script template");
-            if (text.find('\0') != std::string::npos)
-                die(path + ": NUL byte in a script template");
+            if (text.find('\0') != std::string::npos) die(path + ": NUL byte in a script template");
             if (std::count(text.begin(), text.end(), '\n') == 1 && text.back() == '\n')
                 text.pop_back();
             out += "const char *" + name + " =\n";
@@ -180,7 +175,6 @@ int main(int argc, char **argv)
         }
     }
     std::ofstream of(argv[1], std::ios::binary | std::ios::trunc);
-    if (!of || !(of << out) || !of.flush())
-        die(std::string("cannot write ") + argv[1]);
+    if (!of || !(of << out) || !of.flush()) die(std::string("cannot write ") + argv[1]);
     return 0;
 }

@@ -37,6 +37,15 @@ struct Menu {
         term.Press("Enter");
     }
     bool Shows(const std::string &text) { return term.WaitFor(text, 10000); }
+    // Waits until text has left the screen, so that a prompt still shown
+    // from before an answer is not taken for the next one.
+    bool Leaves(const std::string &text) {
+        for (int i = 0; i < 100; i++) {
+            if (term.Screen().find(text) == std::string::npos) return true;
+            usleep(100 * 1000);
+        }
+        return false;
+    }
     bool Prompt() {
         return Shows("Enter your choice or s for store settings in a file or h for help");
     }
@@ -342,6 +351,7 @@ TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
     EXPECT_EQ(m.term.Screen().find("let me in"), std::string::npos) << "the pass phrase was shown";
     EXPECT_FALSE(std::filesystem::exists(dir.path + "/lp0.settings"));
     m.Answer("");
+    ASSERT_TRUE(m.Leaves("Wrong pass phrase")) << m.term.Screen();
     ASSERT_TRUE(m.Prompt()) << m.term.Screen();
     m.Answer("a");
     ASSERT_TRUE(m.Shows("Pass phrase of queue lp0:")) << m.term.Screen();

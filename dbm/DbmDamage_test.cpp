@@ -351,7 +351,7 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
             std::string key(n, 'q');
             key[at] = '\0';
             WriteFile(Path("nul.xdb"), TaggedHeader(2) + TaggedRecord(std::string(n, 'q'), "ok") +
-                                          TaggedRecord(key, "bad"));
+                                           TaggedRecord(key, "bad"));
             DbmSetV4DriverPathHandling();
             DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
             EXPECT_EQ(WalkHandle(db), (Records{{std::string(n, 'q'), "ok"}})) << n << " " << at;

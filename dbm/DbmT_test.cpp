@@ -270,8 +270,8 @@ TEST_F(TaggedDb, CopiesARecord) {
 
 TEST_F(TaggedDb, FirstOfDuplicateKeysWinsAndDeleteRemovesThemAll) {
     WriteFile(Path("dup.xdb"), TaggedHeader(4) + TaggedRecord("k", "first") +
-                                  TaggedRecord("other", "o") + TaggedRecord("k", "second") +
-                                  TaggedRecord("k", "third"));
+                                   TaggedRecord("other", "o") + TaggedRecord("k", "second") +
+                                   TaggedRecord("k", "third"));
     DbT *db = Open("dup.xdb");
     EXPECT_EQ(Get(db, "k"), "first");
     ASSERT_EQ(Put(db, "k", "new"), 1);

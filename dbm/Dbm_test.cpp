@@ -48,7 +48,7 @@ TEST_F(PlainDb, StoresRecordsByteForByteInTheFile) {
 
 TEST_F(PlainDb, ReadsRecordsWrittenByHand) {
     WriteFile(DbFile("h"), PlainRecord("one", "1") + PlainRecord("two", std::string("\0\xff", 2)) +
-                              PlainRecord("", "e"));
+                               PlainRecord("", "e"));
     EXPECT_EQ(Get("h", "one"), "1");
     EXPECT_EQ(Get("h", "two"), std::string("\0\xff", 2));
     EXPECT_EQ(Get("h", ""), "e");
@@ -239,7 +239,7 @@ TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
 
 TEST_F(PlainDb, DumpPrintsLengthsAndPrintableBytes) {
     WriteFile(dir_ + "/dump.db",
-             PlainRecord("k1", std::string("a\tb\0~", 5)) + PlainRecord("", "Z"));
+              PlainRecord("k1", std::string("a\tb\0~", 5)) + PlainRecord("", "Z"));
     testing::internal::CaptureStdout();
     DumpDbm("dump");
     fflush(stdout);

@@ -87,7 +87,9 @@ Result RunHost(const std::vector<std::string> &argv, const std::string &input = 
                int timeoutSec = 120);
 
 // Reads a whole host file; empty when it cannot be read.
-inline std::string ReadHostFile(const std::string &path) { return testsupport::ReadFile(path); }
+inline std::string ReadHostFile(const std::string &path) {
+    return testsupport::ReadFile(path);
+}
 
 class Sandbox {
   public:
@@ -211,8 +213,7 @@ class Terminal {
 #define DORNA_REQUIRE_HOST_PROGRAM(path)                                                           \
     do {                                                                                           \
         if (access(path, X_OK) != 0) {                                                             \
-            if (::e2e::UnderCI())                                                                  \
-                FAIL() << path << " is required under CI=true";                                    \
+            if (::e2e::UnderCI()) FAIL() << path << " is required under CI=true";                  \
             GTEST_SKIP() << path << " is not installed";                                           \
         }                                                                                          \
     } while (0)

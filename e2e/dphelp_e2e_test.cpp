@@ -23,18 +23,25 @@ Result RunTool(const std::vector<std::string> &argv, const char *lang = "C.UTF-8
                                    "", testsupport::Stderr::Apart);
 }
 
-std::string Page(const char *name) { return std::string(HELP_PAGES) + "/" + name; }
+std::string Page(const char *name) {
+    return std::string(HELP_PAGES) + "/" + name;
+}
 
-Result Dump(const char *page, const char *lang = "C.UTF-8") { return RunTool({DPHELP, "--dump", Page(page)}, lang); }
+Result Dump(const char *page, const char *lang = "C.UTF-8") {
+    return RunTool({DPHELP, "--dump", Page(page)}, lang);
+}
 
-bool HaveW3m() { return RunTool({"sh", "-c", "command -v w3m"}).status == 0; }
+bool HaveW3m() {
+    return RunTool({"sh", "-c", "command -v w3m"}).status == 0;
+}
 
 TEST(Dphelp, HelpAndUsage) {
     Result r = RunTool({DPHELP, "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("usage: dphelp FILE[#anchor]"), std::string::npos);
     EXPECT_NE(r.out.find("dphelp --dump FILE"), std::string::npos);
-    for (std::vector<std::string> args : {std::vector<std::string>{DPHELP}, {DPHELP, "--dump"}, {DPHELP, "--bogus", "x"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{DPHELP}, {DPHELP, "--dump"}, {DPHELP, "--bogus", "x"}}) {
         r = RunTool(args);
         EXPECT_NE(r.status, 0) << args.size();
         EXPECT_TRUE(r.out.empty());
@@ -43,7 +50,8 @@ TEST(Dphelp, HelpAndUsage) {
 }
 
 TEST(Dphelp, FilesThatCannotBeShownAreErrors) {
-    for (const std::string &file : {std::string("/nonexistent/help.html"), Page("../dphelp_e2e_test.cpp")}) {
+    for (const std::string &file :
+         {std::string("/nonexistent/help.html"), Page("../dphelp_e2e_test.cpp")}) {
         Result r = RunTool({DPHELP, "--dump", file});
         EXPECT_EQ(r.status, 1) << file;
         EXPECT_TRUE(r.out.empty()) << file;
@@ -54,8 +62,9 @@ TEST(Dphelp, FilesThatCannotBeShownAreErrors) {
 TEST(Dphelp, DumpSeparatesPagesByAFormFeed) {
     Result r = Dump("pages.html");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, std::string(35, ' ') + "Two pages\n\n\nFirst page\n\n\n\nThis file holds two pages.\n"
-                     "\f\n\nThe second page starts here.\n\n\nIt has two paragraphs.\n");
+    EXPECT_EQ(r.out, std::string(35, ' ') +
+                         "Two pages\n\n\nFirst page\n\n\n\nThis file holds two pages.\n"
+                         "\f\n\nThe second page starts here.\n\n\nIt has two paragraphs.\n");
 }
 
 TEST(Dphelp, DumpWritesTheTerminalsEncoding) {
@@ -78,7 +87,8 @@ std::vector<std::string> Comparable(const std::string &text, bool dropTitle) {
     bool first = true;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string line =
+            text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         start = nl == std::string::npos ? text.size() : nl + 1;
         if (first && dropTitle) {
             first = false;
@@ -86,7 +96,8 @@ std::vector<std::string> Comparable(const std::string &text, bool dropTitle) {
         }
         first = false;
         if (!line.empty() && line[0] == '\f') line.erase(0, 1);
-        while (!line.empty() && line.back() == ' ') line.pop_back();
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
         line = std::regex_replace(line, std::regex("^ +([0-9]+\\. )"), "$1");
         if (!line.empty()) lines.push_back(line);
     }
@@ -100,7 +111,8 @@ TEST(Dphelp, DumpMatchesW3mOnParagraphsAndLists) {
     }
     for (const char *page : {"paragraphs.html", "lists.html", "pages.html"}) {
         Result ours = Dump(page);
-        Result w3m = RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", "-O", "UTF-8", Page(page)});
+        Result w3m =
+            RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", "-O", "UTF-8", Page(page)});
         ASSERT_EQ(ours.status, 0) << page;
         ASSERT_EQ(w3m.status, 0) << page;
         EXPECT_EQ(Comparable(ours.out, true), Comparable(w3m.out, false)) << page;
@@ -115,7 +127,8 @@ TEST(Dphelp, LongLinesStayWholeWhereW3mWrapsThem) {
     testsupport::TempDir dir("dphelp_long");
     std::string path = dir / "long.html";
     std::string sentence;
-    for (int i = 0; i < 12; ++i) sentence += "word" + std::to_string(i) + " long ";
+    for (int i = 0; i < 12; ++i)
+        sentence += "word" + std::to_string(i) + " long ";
     testsupport::WriteFile(path, "<html><body><p>" + sentence + "</p></body></html>");
     Result ours = RunTool({DPHELP, "--dump", path});
     Result w3m = RunTool({"w3m", "-dump", "-cols", "80", "-T", "text/html", path});
@@ -135,12 +148,12 @@ struct Viewer {
     bool Shows(const std::string &text) { return term.WaitFor(text, 10000); }
 };
 
-#define REQUIRE_TMUX()                                                                              \
-    do {                                                                                            \
-        if (RunTool({"sh", "-c", "command -v tmux"}).status != 0) {                                 \
-            if (getenv("CI")) FAIL() << "tmux is required under CI";                                \
-            GTEST_SKIP() << "tmux is not installed";                                                \
-        }                                                                                           \
+#define REQUIRE_TMUX()                                                                             \
+    do {                                                                                           \
+        if (RunTool({"sh", "-c", "command -v tmux"}).status != 0) {                                \
+            if (getenv("CI")) FAIL() << "tmux is required under CI";                               \
+            GTEST_SKIP() << "tmux is not installed";                                               \
+        }                                                                                          \
     } while (0)
 
 TEST(DphelpTerminal, LinksAreNumberedItemsFollowedByTheLetteredOnes) {
@@ -148,9 +161,9 @@ TEST(DphelpTerminal, LinksAreNumberedItemsFollowedByTheLetteredOnes) {
     Viewer v(Page("nav.html"));
     ASSERT_TRUE(v.Shows("Enter your choice:")) << v.term.Screen();
     std::string screen = v.term.Screen();
-    for (const char *line : {"Dorna Help", "Start page.", "<Later on this page>", " 1) Later on this page",
-                             " 2) The second page", " 3) Another file", " 4) The web", " e) Exit Help",
-                             "c) Contents", "b) Back"})
+    for (const char *line : {"Dorna Help", "Start page.", "<Later on this page>",
+                             " 1) Later on this page", " 2) The second page", " 3) Another file",
+                             " 4) The web", " e) Exit Help", "c) Contents", "b) Back"})
         EXPECT_NE(screen.find(line), std::string::npos) << line << "\n" << screen;
     v.Answer("e");
     EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();

@@ -83,10 +83,18 @@ struct Step {
     std::string text;
 };
 
-Step Say(const std::string &text) { return {Step::Answer, text}; }
-Step Key(const std::string &key) { return {Step::Press, key}; }
-Step See(const std::string &text) { return {Step::Shows, text}; }
-Step NotSeen(const std::string &text) { return {Step::Absent, text}; }
+Step Say(const std::string &text) {
+    return {Step::Answer, text};
+}
+Step Key(const std::string &key) {
+    return {Step::Press, key};
+}
+Step See(const std::string &text) {
+    return {Step::Shows, text};
+}
+Step NotSeen(const std::string &text) {
+    return {Step::Absent, text};
+}
 const Step kPrompt = See("Enter your choice or s for store settings in a file or h for help");
 
 // A whole session, from the first page on, and what it leaves in the
@@ -99,7 +107,9 @@ struct Dialogue {
     std::vector<std::string> fileHolds; // ... holds these lines
 };
 
-void PrintTo(const Dialogue &d, std::ostream *os) { *os << d.name; }
+void PrintTo(const Dialogue &d, std::ostream *os) {
+    *os << d.name;
+}
 
 std::vector<Dialogue> Dialogues() {
     return {
@@ -110,31 +120,41 @@ std::vector<Dialogue> Dialogues() {
           Say("5"), See(Row(5, "Paper size", "1. A4")),
           Say("6 300"), // the width is disabled again: nothing chosen
           kPrompt, See(Row(0, "Custom paper width (mm)", "210"))},
-         false, "", {}},
+         false,
+         "",
+         {}},
         {"StateFormatsSetAndRestoreOtherItems",
          {kPrompt, Say("8 3"), See(Row(8, "Print quality", "3. Best")), Say("9 2"),
           See(Row(8, "Print quality", "1. Draft")), See(Row(9, "Toner saver", "2. On")), Say("9"),
           See(Row(8, "Print quality", "3. Best"))},
-         false, "", {}},
+         false,
+         "",
+         {}},
         {"ASubmenuIsChosenByTheBannerKind",
-         {kPrompt, NotSeen("banner page "), Say("10 3"), See("11) Custom banner page"),
-          Say("10 2"), See("11) Standard banner page"), Say("11"), See("Standard banner page:"),
+         {kPrompt, NotSeen("banner page "), Say("10 3"), See("11) Custom banner page"), Say("10 2"),
+          See("11) Standard banner page"), Say("11"), See("Standard banner page:"),
           Say("1 Welcome"), See("[Welcome]"), Say(""),
           See("Do you want to return to Print queue settings menu? [y/n]"), Say("y"),
           See("Print queue settings:"),
           Say("11"), // what the submenu was left with is still there
           See("[Welcome]")},
-         false, "", {}},
+         false,
+         "",
+         {}},
         {"RefusedValuesShowWhy",
          {kPrompt, Say("3 1000"), See("This number must be between 1 to 999."),
           See("Press <Return> to continue"), Say(""), Say("1 lp 0"), See("Invalid character ' '"),
           Say(""), Say("4 1,5"), See("Invalid character ','"), Say(""), kPrompt,
           See(Row(3, "Copies", "1")), See(Row(1, "Queue name", ""))},
-         false, "", {}},
+         false,
+         "",
+         {}},
         {"LeavingWithoutChangesAsksOnlyWhetherToExit",
          {kPrompt, Say(""), See("Do you want to exit dpqsettings? [y/n]"),
           NotSeen("Apply the changes"), Say("n"), kPrompt, Say(""), Say("y"), See("[exited 0]")},
-         true, "", {}},
+         true,
+         "",
+         {}},
         {"LeavingWithChangesAsksToApplyAndWritesTheQueueFile",
          {kPrompt, Say("3 2"), Say(""), See("Apply the changes to the queue? [y/n]"),
           Say("y"), // no queue name yet: refused, the menu stays
@@ -147,14 +167,20 @@ std::vector<Dialogue> Dialogues() {
         {"DecliningTheApplyQuestionWritesNothing",
          {kPrompt, Say("1 lp0"), Say(""), See("Apply the changes to the queue? [y/n]"), Say("n"),
           See("Do you want to exit dpqsettings? [y/n]"), Say("y"), See("[exited 0]")},
-         true, "", {}},
+         true,
+         "",
+         {}},
         {"HelpShowsItsOwnHelpFileOnH",
          {kPrompt, Say("h"), See(" 1) The items of the menu"), Say("2"),
           See("Type one answer and press Return:"), Say("e"), kPrompt},
-         false, "", {}},
+         false,
+         "",
+         {}},
         {"EndOfInputEndsTheProgram",
          {kPrompt, Key("C-d"), See("[exited 1]"), See("dpqsettings: reading from standard input")},
-         false, "", {}},
+         false,
+         "",
+         {}},
     };
 }
 

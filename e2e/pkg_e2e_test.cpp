@@ -25,8 +25,7 @@ const std::string kSteps = DORNA_PKG_STEPS;
 const std::string kApp = "/usr/Dorna/dpxx";
 
 // The arguments (argv[0] left out) of every call a suite program recorded.
-std::vector<std::vector<std::string>> CallArgs(const std::string &log)
-{
+std::vector<std::vector<std::string>> CallArgs(const std::string &log) {
     std::vector<std::vector<std::string>> calls;
     for (const e2e::Call &c : e2e::Calls(log))
         calls.emplace_back(c.args.empty() ? c.args.end() : c.args.begin() + 1, c.args.end());
@@ -34,8 +33,7 @@ std::vector<std::vector<std::string>> CallArgs(const std::string &log)
 }
 
 // The working directory of the last call a suite program recorded.
-std::string LastCwd(const std::string &log)
-{
+std::string LastCwd(const std::string &log) {
     std::vector<e2e::Call> calls = e2e::Calls(log);
     return calls.empty() ? "" : calls.back().cwd;
 }
@@ -43,30 +41,22 @@ std::string LastCwd(const std::string &log)
 // Runs setup from the site bound at /tmp/site, after a shell prelude, with
 // the agreement accepted and `answers` after it.
 e2e::Result Install(e2e::Sandbox &box, const std::string &prelude = "",
-                    const std::string &args = "", const std::string &answers = "")
-{
+                    const std::string &args = "", const std::string &answers = "") {
     return box.Sh(prelude + "\nprintf 'y\\n" + answers + "' | /tmp/site/setup " + args);
 }
 
 // Lays out a site of our own with the given package list; empty on failure.
-std::string MakeSite(const std::string &name, const std::string &list)
-{
+std::string MakeSite(const std::string &name, const std::string &list) {
     std::string dir = std::string(e2e::ScratchDir()) + "/pkgsite-" + name;
     std::string listPath = dir + ".list";
     e2e::RunHost({"mkdir", "-p", e2e::ScratchDir()});
     e2e::Result w = e2e::RunHost({"sh", "-c", "cat > '" + listPath + "'"}, list);
-    if (w.status != 0)
-        return "";
-    std::vector<std::string> argv{"sh",
-                                  kSiteSource + "/make-site.sh",
-                                  "-o",
-                                  dir,
-                                  "-l",
-                                  listPath,
-                                  "-s",
-                                  kSiteSource + "/pkg/selinux/TLDPatchSELinuxPolicy",
-                                  "-i",
-                                  kSetup};
+    if (w.status != 0) return "";
+    std::vector<std::string> argv{"sh", kSiteSource + "/make-site.sh",
+                                  "-o", dir,
+                                  "-l", listPath,
+                                  "-s", kSiteSource + "/pkg/selinux/TLDPatchSELinuxPolicy",
+                                  "-i", kSetup};
     for (const char *p : {"dpqadmin", "dprdpxxtty", "dsf", "driver", "AixInterface"})
         argv.push_back(kPrograms + "/" + p);
     e2e::Result r = e2e::RunHost(argv);
@@ -94,10 +84,11 @@ struct PrintSystemCase {
     Printconf printconf;
 };
 
-void PrintTo(const PrintSystemCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const PrintSystemCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
-std::vector<PrintSystemCase> PrintSystems()
-{
+std::vector<PrintSystemCase> PrintSystems() {
     return {
         {"RunningCupsdGivesCupsEvenBesideLprng", "pkg-cups", "/usr/sbin/cupsd", true,
          "cupsd || exit 9; " + e2e::WaitForProcess("cupsd"), " CUPS ", Printconf::NotLookedAt},
@@ -119,16 +110,13 @@ class PkgPrintSystem : public ::testing::TestWithParam<PrintSystemCase> {};
 
 } // namespace
 
-TEST_P(PkgPrintSystem, FlagsAndPrintconfEntryFollowThePrintSystem)
-{
+TEST_P(PkgPrintSystem, FlagsAndPrintconfEntryFollowThePrintSystem) {
     DORNA_REQUIRE_SANDBOX();
     const PrintSystemCase &c = GetParam();
-    if (c.needs)
-        DORNA_REQUIRE_HOST_PROGRAM(c.needs);
+    if (c.needs) DORNA_REQUIRE_HOST_PROGRAM(c.needs);
     e2e::Sandbox box(c.box);
     box.BindRo(kSite, "/tmp/site");
-    if (c.net)
-        box.Net();
+    if (c.net) box.Net();
     e2e::Result r = Install(box, c.prelude);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     if (!c.flags.empty()) {
@@ -156,8 +144,7 @@ INSTANTIATE_TEST_SUITE_P(PrintSystems, PkgPrintSystem, ::testing::ValuesIn(Print
                              return p.param.name;
                          });
 
-TEST(PkgLayout, FreshInstallationIntoUsrAndItsUpgrade)
-{
+TEST(PkgLayout, FreshInstallationIntoUsrAndItsUpgrade) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-layout-usr");
     box.BindRo(kSite, "/tmp/site");
@@ -181,20 +168,19 @@ TEST(PkgLayout, FreshInstallationIntoUsrAndItsUpgrade)
     for (const Want &w : want)
         EXPECT_EQ(box.Mode(w.path), w.mode) << w.path;
     EXPECT_EQ(box.Sh("test -d " + kApp + " && test ! -L " + kApp).status, 0);
-    EXPECT_TRUE(Contains(box.ReadFile(kApp + "/DornaDSF"),
-                         "\nSpoolDir=\"/var/spool/Dorna/dpxx\"\n"));
+    EXPECT_TRUE(
+        Contains(box.ReadFile(kApp + "/DornaDSF"), "\nSpoolDir=\"/var/spool/Dorna/dpxx\"\n"));
 
     // The upgrade rewrites the flags file for the print system the host has now.
     r = Install(box, "rm -f /usr/sbin/lpd");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " BSD ");
-    EXPECT_TRUE(Contains(box.ReadFile(kApp + "/DornaDSF"),
-                         "\nSpoolDir=\"/var/spool/Dorna/dpxx\"\n"));
+    EXPECT_TRUE(
+        Contains(box.ReadFile(kApp + "/DornaDSF"), "\nSpoolDir=\"/var/spool/Dorna/dpxx\"\n"));
     EXPECT_EQ(box.Mode(kApp + "/dprdpxxtty"), 04755);
 }
 
-TEST(PkgLayout, FreshInstallationIntoOptLinksTheWellKnownLocation)
-{
+TEST(PkgLayout, FreshInstallationIntoOptLinksTheWellKnownLocation) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-layout-opt");
     box.BindRo(kSite, "/tmp/site");
@@ -212,15 +198,13 @@ TEST(PkgLayout, FreshInstallationIntoOptLinksTheWellKnownLocation)
                          "\nToolPath=\"/opt/Dorna/dpxx\"\n"));
 }
 
-TEST(PkgListRun, SampleListUsesEveryDirectiveAndAttribute)
-{
+TEST(PkgListRun, SampleListUsesEveryDirectiveAndAttribute) {
     const std::string list = e2e::ReadHostFile(kSiteSource + "/pkg/pkg.list");
     std::vector<std::string> directives, keys;
     for (const std::string &line : Lines(list)) {
         std::istringstream in(line);
         std::string word;
-        if (in >> word)
-            directives.push_back(word);
+        if (in >> word) directives.push_back(word);
         std::vector<std::string> words;
         while (in >> word)
             words.push_back(word);
@@ -229,8 +213,7 @@ TEST(PkgListRun, SampleListUsesEveryDirectiveAndAttribute)
     }
     auto has = [](const std::vector<std::string> &v, const std::string &w) {
         for (const std::string &x : v)
-            if (x == w)
-                return true;
+            if (x == w) return true;
         return false;
     };
     for (const char *d : {"dir", "dirto", "t", "c", "m", "#", "v", "s", "newdir", "checkps"})
@@ -239,8 +222,7 @@ TEST(PkgListRun, SampleListUsesEveryDirectiveAndAttribute)
         EXPECT_TRUE(has(keys, k)) << "attribute " << k;
 }
 
-TEST(PkgListRun, SampleListInstallsWhatItSays)
-{
+TEST(PkgListRun, SampleListInstallsWhatItSays) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-sample-list");
     box.BindRo(kSite, "/tmp/site");
@@ -251,7 +233,8 @@ TEST(PkgListRun, SampleListInstallsWhatItSays)
     EXPECT_TRUE(Contains(launcher, "\ncd " + kApp + "\nexec " + kApp + "/dprdpxxtty \"$@\"\n"))
         << launcher;
     EXPECT_EQ(box.Mode("/usr/bin/dprintdpxx"), 0755);
-    e2e::Result run = box.Sh("mkdir -p /var/tmp/w && cd /var/tmp/w && dprintdpxx -x 'a b' </dev/null");
+    e2e::Result run =
+        box.Sh("mkdir -p /var/tmp/w && cd /var/tmp/w && dprintdpxx -x 'a b' </dev/null");
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     std::string log = box.ReadFile("/var/spool/Dorna/calls/dprdpxxtty.log");
     ASSERT_FALSE(CallArgs(log).empty()) << log;
@@ -277,8 +260,7 @@ TEST(PkgListRun, SampleListInstallsWhatItSays)
               "dpqadmin\ndprdpxxtty\ndsf\ndriver\nAixInterface\n");
 }
 
-TEST(PkgListRun, FailingCopyWarnsFailingModeStopsWithStatusOne)
-{
+TEST(PkgListRun, FailingCopyWarnsFailingModeStopsWithStatusOne) {
     DORNA_REQUIRE_SANDBOX();
     std::string site = MakeSite("failures", "c nosuchfile\n"
                                             "c dpqadmin mode 755\n"
@@ -294,8 +276,7 @@ TEST(PkgListRun, FailingCopyWarnsFailingModeStopsWithStatusOne)
     EXPECT_FALSE(box.Changed(kApp + "/driver")) << "the list stopped at the failed mode";
 }
 
-TEST(PkgListRun, ShellCharactersOfTheListNeverActAsRoot)
-{
+TEST(PkgListRun, ShellCharactersOfTheListNeverActAsRoot) {
     DORNA_REQUIRE_SANDBOX();
     // Each line would create a file under /tmp or in root's home if a shell
     // read its words; the failing mode is followed by what would have been a
@@ -323,14 +304,14 @@ TEST(PkgListRun, ShellCharactersOfTheListNeverActAsRoot)
             EXPECT_TRUE(box.Changed(kApp + "/$HOME")) << "the name is taken as it stands";
             EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
         } else {
-            EXPECT_TRUE(Contains(r.out, "the launcher name \"../../tmp/e\" is not a plain file name"))
+            EXPECT_TRUE(
+                Contains(r.out, "the launcher name \"../../tmp/e\" is not a plain file name"))
                 << r.out;
         }
     }
 }
 
-TEST(PkgListRun, WordsLinesAndNulsTheReaderCannotTakeStopTheRun)
-{
+TEST(PkgListRun, WordsLinesAndNulsTheReaderCannotTakeStopTheRun) {
     DORNA_REQUIRE_SANDBOX();
     const std::string longWord(255, 'w');
     std::string continued = "c dsf mode 700";
@@ -361,22 +342,21 @@ TEST(PkgListRun, WordsLinesAndNulsTheReaderCannotTakeStopTheRun)
     }
 }
 
-TEST(PkgListRun, AFatalFailureNamesItsCommandAndTakesTheWorkDirectoryAway)
-{
+TEST(PkgListRun, AFatalFailureNamesItsCommandAndTakesTheWorkDirectoryAway) {
     DORNA_REQUIRE_SANDBOX();
     std::string site = MakeSite("fatal", "c dsf mode 9x9\nc driver\n");
     ASSERT_FALSE(site.empty());
     e2e::Sandbox box("pkg-fatal");
     box.BindRo(site, "/tmp/site");
-    e2e::Result r = box.Sh("printf 'y\\n' | /tmp/site/setup /tmp/w; echo \"status=$?\"; ls -A /tmp/w; "
-                           "echo listed");
+    e2e::Result r =
+        box.Sh("printf 'y\\n' | /tmp/site/setup /tmp/w; echo \"status=$?\"; ls -A /tmp/w; "
+               "echo listed");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "/chmod  9x9 " + kApp + "/dsf: exit status 1\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "status=1\nlisted\n")) << "the work area is left empty: " << r.out;
 }
 
-TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
-{
+TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp) {
     DORNA_REQUIRE_SANDBOX();
     std::string site = MakeSite("checkps", "c dpqadmin mode 755\n"
                                            "checkps ,dprint,\n"
@@ -396,8 +376,7 @@ TEST(PkgListRun, CheckpsQuitStopsTheListAndCleansUp)
     EXPECT_EQ(CallArgs(box.ReadFile("/var/spool/Dorna/calls/dpqadmin.log")).size(), 2u);
 }
 
-TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms)
-{
+TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-scripts-run");
     box.BindRo(kSite, "/tmp/site");
@@ -417,9 +396,10 @@ TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms)
     EXPECT_EQ(LastCwd(tty), kApp);
 
     // System V: the queue is the script's name, the title loses its ### tail.
-    r = box.Sh("printf '' > " + kApp + "/.dp_cfg; cp " + kApp +
-               "/DornaPrintdpxx /var/tmp/q5; /var/tmp/q5 17 carol 'Report###x' 2 'a b' /etc/hostname"
-               " </dev/null");
+    r = box.Sh(
+        "printf '' > " + kApp + "/.dp_cfg; cp " + kApp +
+        "/DornaPrintdpxx /var/tmp/q5; /var/tmp/q5 17 carol 'Report###x' 2 'a b' /etc/hostname"
+        " </dev/null");
     EXPECT_EQ(r.status, 0) << r.err;
     tty = box.ReadFile(calls + "dprdpxxtty.log");
     EXPECT_EQ(CallArgs(tty).back(), (std::vector<std::string>{"-dq5", "-i", "/etc/hostname"}));
@@ -437,7 +417,8 @@ TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms)
 
     // BSD filter: the job on standard input goes to a spool file, which the
     // filter gets and which is removed afterwards.
-    r = box.Sh("printf ' BSD ' > " + kApp + "/.dp_cfg; mkdir -p /var/spool/Dorna/dpxx/lp1"
+    r = box.Sh("printf ' BSD ' > " + kApp +
+               "/.dp_cfg; mkdir -p /var/spool/Dorna/dpxx/lp1"
                " /var/spool/lpd/lp1; cd /var/spool/lpd/lp1 && echo JOB | " +
                kApp + "/DornaDSF -w80; ls -A /var/spool/Dorna/dpxx/lp1");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -448,8 +429,7 @@ TEST(PkgScripts, GeneratedScriptsHandTheJobToTheSuitePrograms)
     EXPECT_EQ(CallArgs(dsf).back()[0].rfind("/var/spool/Dorna/dpxx/lp1/lp1.", 0), 0u);
 }
 
-TEST(PkgSolaris, UpgradeRegistersCopiesAndRaisesTheVersion)
-{
+TEST(PkgSolaris, UpgradeRegistersCopiesAndRaisesTheVersion) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-solaris");
     box.BindRo(kSteps, "/tmp/pkg_steps");
@@ -494,8 +474,7 @@ TEST(PkgSolaris, UpgradeRegistersCopiesAndRaisesTheVersion)
     EXPECT_EQ(r.out, "0\n") << r.err;
 }
 
-TEST(PkgListRun, ExampleLinesThroughSetup)
-{
+TEST(PkgListRun, ExampleLinesThroughSetup) {
     DORNA_REQUIRE_SANDBOX();
     // The kernel release sorts after "10" as text (it starts with 2..9),
     // though 10 is the larger number.
@@ -532,8 +511,7 @@ TEST(PkgListRun, ExampleLinesThroughSetup)
     EXPECT_FALSE(Contains(profile, "newdir")) << profile;
 }
 
-TEST(PkgSolaris, ModuleDirectoriesLandUnderALongInstallRoot)
-{
+TEST(PkgSolaris, ModuleDirectoriesLandUnderALongInstallRoot) {
     DORNA_REQUIRE_SANDBOX();
     e2e::Sandbox box("pkg-solaris-long");
     box.BindRo(kSteps, "/tmp/pkg_steps");
@@ -543,8 +521,10 @@ TEST(PkgSolaris, ModuleDirectoriesLandUnderALongInstallRoot)
         root += "/" + std::string(std::min<size_t>(200, 1010 - root.size() - 1), 's');
     const std::string app = root + "/Dorna/dpxx";
     // No package map: the step ends after the module directories.
-    e2e::Result r = box.Sh("mkdir -p " + app + " && /tmp/pkg_steps solaris TSLNdpxx /var/tmp/nomap"
-                           " /var/tmp/work " + root);
+    e2e::Result r = box.Sh("mkdir -p " + app +
+                           " && /tmp/pkg_steps solaris TSLNdpxx /var/tmp/nomap"
+                           " /var/tmp/work " +
+                           root);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /var/tmp/nomap/TSLNdpxx/pkgmap")) << r.err;
     EXPECT_TRUE(box.Changed(app + "/lib/gtk/modules/pango/1.2.0/modules"));

@@ -17,14 +17,12 @@
 
 namespace {
 
-void SetRoot(const char *root)
-{
+void SetRoot(const char *root) {
     pTargetInstallDir = SaveStr("%s", root);
     pAppDir = SaveStr("%s/%s/%s", root, SETUP_MAKER, SETUP_APPNAME);
 }
 
-int Usage(void)
-{
+int Usage(void) {
     fprintf(stderr, "usage: pkg_steps dpcfg DIR | dirs ROOT | scripts ROOT SPOOL-ROOT |"
                     " solaris PKG MAP-DIR WORK ROOT\n");
     return 2;
@@ -32,10 +30,8 @@ int Usage(void)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (argc < 3)
-        return Usage();
+int main(int argc, char **argv) {
+    if (argc < 3) return Usage();
     my_name = SaveStr("pkg_steps");
     flUseLog = 1;
     pDornaInstallDir = SaveStr("/tmp/DornaInstall");

@@ -38,8 +38,8 @@ std::string EnvValue(const Call &c, const std::string &name) {
 // A piece of sh that waits (up to 60 s) until the call log of a suite
 // program holds `count` successful calls.
 std::string WaitForCalls(const std::string &program, int count) {
-    return "i=0; until [ \"$(cat " + kCalls + program + ".log 2>/dev/null | grep -c '^status 0$')\" -ge " +
-           std::to_string(count) +
+    return "i=0; until [ \"$(cat " + kCalls + program +
+           ".log 2>/dev/null | grep -c '^status 0$')\" -ge " + std::to_string(count) +
            " ] || [ $i -ge 600 ]; do sleep 0.1; i=$((i+1)); done";
 }
 
@@ -56,7 +56,9 @@ const char *const kStopCupsd = "kill $CUPSD; wait $CUPSD\n";
 // type otherwise; its output goes to /dev/null.
 std::string CupsQueue(const std::string &queue, const std::string &filter) {
     return "mkdir -p /etc/cups/ppd\n"
-           "cat > /etc/cups/ppd/" + queue + ".ppd <<'EOF'\n"
+           "cat > /etc/cups/ppd/" +
+           queue +
+           ".ppd <<'EOF'\n"
            "*PPD-Adobe: \"4.3\"\n"
            "*FormatVersion: \"4.3\"\n"
            "*FileVersion: \"1.0\"\n"
@@ -74,14 +76,18 @@ std::string CupsQueue(const std::string &queue, const std::string &filter) {
            "*DefaultColorSpace: Gray\n"
            "*FileSystem: False\n"
            "*Throughput: \"1\"\n"
-           "*cupsFilter2: \"application/octet-stream application/vnd.cups-raw 0 " + filter + "\"\n"
+           "*cupsFilter2: \"application/octet-stream application/vnd.cups-raw 0 " +
+           filter +
+           "\"\n"
            "*OpenUI *PageSize/Page Size: PickOne\n"
            "*DefaultPageSize: A4\n"
            "*PageSize A4/A4: \"\"\n"
            "*CloseUI: *PageSize\n"
            "EOF\n"
            "cat >> /etc/cups/printers.conf <<'EOF'\n"
-           "<Printer " + queue + ">\n"
+           "<Printer " +
+           queue +
+           ">\n"
            "DeviceURI file:///dev/null\n"
            "State Idle\n"
            "Accepting Yes\n"
@@ -96,7 +102,9 @@ std::string CupsQueue(const std::string &queue, const std::string &filter) {
 std::string IppPrint(const std::string &queue) {
     return "cat > /var/tmp/print.test <<'EOF'\n"
            "{\n"
-           "  NAME \"print to " + queue + "\"\n"
+           "  NAME \"print to " +
+           queue +
+           "\"\n"
            "  OPERATION Print-Job\n"
            "  GROUP operation-attributes-tag\n"
            "  ATTR charset attributes-charset utf-8\n"
@@ -113,21 +121,22 @@ std::string IppPrint(const std::string &queue) {
            "  STATUS successful-ok\n"
            "}\n"
            "EOF\n"
-           "ipptool -d title=\"$TITLE\" -f /var/tmp/job ipp://localhost/printers/" + queue +
-           " /var/tmp/print.test || echo ipptool failed\n";
+           "ipptool -d title=\"$TITLE\" -f /var/tmp/job ipp://localhost/printers/" +
+           queue + " /var/tmp/print.test || echo ipptool failed\n";
 }
 
 // Installs with cupsd running (so the flags file says CUPS), then attaches
 // the queues and starts cupsd again with them.
 std::string CupsSetUp(const std::string &queues, const std::string &filesConf = "") {
     return std::string(kStartCupsd) +
-           "printf 'y\\n' | /tmp/site/setup >/var/tmp/setup.out 2>&1 || { cat /var/tmp/setup.out; exit 9; }\n" +
+           "printf 'y\\n' | /tmp/site/setup >/var/tmp/setup.out 2>&1 || { cat /var/tmp/setup.out; "
+           "exit 9; }\n" +
            // The driver is no set-user-ID program: as user lp it records
            // its calls only where everyone may write.
-           "chmod 1777 " + kCalls + "\n" +
-           kStopCupsd + queues + "chmod 600 /etc/cups/printers.conf\n"
-           "echo 'FileDevice Yes' >> /etc/cups/cups-files.conf\n" + filesConf + kStartCupsd +
-           "printf '\\000\\001JOB\\377' > /var/tmp/job\n";
+           "chmod 1777 " + kCalls + "\n" + kStopCupsd + queues +
+           "chmod 600 /etc/cups/printers.conf\n"
+           "echo 'FileDevice Yes' >> /etc/cups/cups-files.conf\n" +
+           filesConf + kStartCupsd + "printf '\\000\\001JOB\\377' > /var/tmp/job\n";
 }
 
 struct PrintBox : e2e::Sandbox {
@@ -146,12 +155,11 @@ TEST(CupsPrint, QueueInterfaceAndFilterWrapperGetTheJobAsCupsSendsIt) {
     DORNA_REQUIRE_HOST_PROGRAM("/usr/sbin/cupsd");
     DORNA_REQUIRE_HOST_PROGRAM("/usr/bin/ipptool");
     PrintBox box("print-cups");
-    e2e::Result r = box.Sh(CupsSetUp(CupsQueue("dq", kApp + "/DornaPrintdpxx") +
-                                     CupsQueue("df", kApp + "/DornaDSF") +
-                                     CupsQueue("dd", kApp + "/v4DriverScript")) +
-                           IppPrint("dq") + IppPrint("df") + IppPrint("dd") +
-                           WaitForCalls("dprdpxxtty", 1) + "; " + WaitForCalls("dsf", 1) + "; " +
-                           WaitForCalls("driver", 1) + "\n" + kStopCupsd);
+    e2e::Result r = box.Sh(
+        CupsSetUp(CupsQueue("dq", kApp + "/DornaPrintdpxx") + CupsQueue("df", kApp + "/DornaDSF") +
+                  CupsQueue("dd", kApp + "/v4DriverScript")) +
+        IppPrint("dq") + IppPrint("df") + IppPrint("dd") + WaitForCalls("dprdpxxtty", 1) + "; " +
+        WaitForCalls("dsf", 1) + "; " + WaitForCalls("driver", 1) + "\n" + kStopCupsd);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(Contains(r.out, "ipptool failed")) << r.out;
     EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " CUPS ");
@@ -210,9 +218,10 @@ TEST(CupsPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
     DORNA_REQUIRE_HOST_PROGRAM("/usr/sbin/cupsd");
     DORNA_REQUIRE_HOST_PROGRAM("/usr/bin/ipptool");
     PrintBox box("print-cups-retry");
-    e2e::Result r = box.Sh(CupsSetUp(CupsQueue("df", kApp + "/DornaDSF"),
-                                     "echo 'SetEnv DORNA_FAIL_TIMES 1' >> /etc/cups/cups-files.conf\n") +
-                           IppPrint("df") + WaitForCalls("dsf", 1) + "\n" + kStopCupsd);
+    e2e::Result r =
+        box.Sh(CupsSetUp(CupsQueue("df", kApp + "/DornaDSF"),
+                         "echo 'SetEnv DORNA_FAIL_TIMES 1' >> /etc/cups/cups-files.conf\n") +
+               IppPrint("df") + WaitForCalls("dsf", 1) + "\n" + kStopCupsd);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::vector<Call> dsf = e2e::Calls(box.ReadFile(kCalls + "dsf.log"));
     ASSERT_EQ(dsf.size(), 2u) << box.ReadFile("/var/log/cups/error_log");
@@ -226,11 +235,16 @@ TEST(CupsPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
 // Queues of an LPRng printcap whose `if` filters are the generated scripts;
 // lpd starts after a real setup run (which finds LPRng, no cupsd running).
 std::string LprngSetUp(const std::string &extra = "") {
-    return "printf 'y\\n' | /tmp/site/setup >/var/tmp/setup.out 2>&1 || { cat /var/tmp/setup.out; exit 9; }\n"
+    return "printf 'y\\n' | /tmp/site/setup >/var/tmp/setup.out 2>&1 || { cat /var/tmp/setup.out; "
+           "exit 9; }\n"
            "mkdir -p /run/lprng /var/spool/lpd/lq /var/spool/lpd/lf\n"
            "cat > /etc/printcap <<EOF\n"
-           "lq:mc=10:lp=/dev/null:sd=/var/spool/lpd/lq:if=" + kApp + "/DornaPrintdpxx" + extra + "\n"
-           "lf:mc=10:lp=/dev/null:sd=/var/spool/lpd/lf:if=" + kApp + "/DornaDSF" + extra + "\n"
+           "lq:mc=10:lp=/dev/null:sd=/var/spool/lpd/lq:if=" +
+           kApp + "/DornaPrintdpxx" + extra +
+           "\n"
+           "lf:mc=10:lp=/dev/null:sd=/var/spool/lpd/lf:if=" +
+           kApp + "/DornaDSF" + extra +
+           "\n"
            "EOF\n"
            "checkpc -f >/dev/null 2>&1\n"
            "lpd || exit 8\n"
@@ -243,11 +257,12 @@ TEST(LprngPrint, QueueInterfaceAndFilterWrapperGetTheJobAsLpdSendsIt) {
     DORNA_REQUIRE_HOST_PROGRAM("/usr/sbin/lpd");
     DORNA_REQUIRE_HOST_PROGRAM("/usr/bin/lpr");
     PrintBox box("print-lprng");
-    e2e::Result r = box.Sh(LprngSetUp() +
-                           "lpr -Plq -J \"$TITLE\" -#2 -Zo1,'two words' /var/tmp/report.txt || echo lpr failed\n"
-                           "lpr -Plf -J \"$TITLE\" -Zo1 /var/tmp/report.txt || echo lpr failed\n" +
-                           WaitForCalls("dprdpxxtty", 2) + "; " + WaitForCalls("dsf", 1) +
-                           "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; lpq -Plf; lpq -Plq");
+    e2e::Result r = box.Sh(
+        LprngSetUp() +
+        "lpr -Plq -J \"$TITLE\" -#2 -Zo1,'two words' /var/tmp/report.txt || echo lpr failed\n"
+        "lpr -Plf -J \"$TITLE\" -Zo1 /var/tmp/report.txt || echo lpr failed\n" +
+        WaitForCalls("dprdpxxtty", 2) + "; " + WaitForCalls("dsf", 1) +
+        "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; lpq -Plf; lpq -Plq");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(Contains(r.out, "lpr failed")) << r.out;
     EXPECT_EQ(box.ReadFile(kApp + "/.dp_cfg"), " LPRng ");
@@ -284,9 +299,10 @@ TEST(LprngPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
     PrintBox box("print-lprng-retry");
     box.Env("DORNA_FAIL_TIMES=1");
     // lpd hands its filters only the variables its queue passes on.
-    e2e::Result r = box.Sh(LprngSetUp(":pass_env=DORNA_FAIL_TIMES") +
-                           "echo JOB | lpr -Plf -J retry || echo lpr failed\n" +
-                           WaitForCalls("dsf", 1) + "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; exit 0");
+    e2e::Result r =
+        box.Sh(LprngSetUp(":pass_env=DORNA_FAIL_TIMES") +
+               "echo JOB | lpr -Plf -J retry || echo lpr failed\n" + WaitForCalls("dsf", 1) +
+               "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; exit 0");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::vector<Call> dsf = e2e::Calls(box.ReadFile(kCalls + "dsf.log"));
     ASSERT_EQ(dsf.size(), 2u) << r.out;
@@ -302,9 +318,11 @@ TEST(PrintScripts, TitleAndUserNameNeverBecomeOptionsOfTheDriver) {
     DORNA_REQUIRE_SANDBOX();
     PrintBox box("print-driver-args");
     ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
-    e2e::Result r = box.Sh("printf ' CUPS ' > " + kApp + "/.dp_cfg; echo JOB > /var/tmp/job;"
-                           " PRINTER=q1 " + kApp +
-                           "/v4DriverScript 7 'alice -d otherq' 'x /etc/shadow' 1 '' /var/tmp/job");
+    e2e::Result r =
+        box.Sh("printf ' CUPS ' > " + kApp +
+               "/.dp_cfg; echo JOB > /var/tmp/job;"
+               " PRINTER=q1 " +
+               kApp + "/v4DriverScript 7 'alice -d otherq' 'x /etc/shadow' 1 '' /var/tmp/job");
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<Call> driver = e2e::Calls(box.ReadFile(kCalls + "driver.log"));
     ASSERT_EQ(driver.size(), 1u);

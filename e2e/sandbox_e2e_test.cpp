@@ -68,8 +68,8 @@ TEST(Sandbox, PsSeesOnlyTheSandboxAndEverythingEndsWithTheCommand) {
     // other process on the host uses.
     std::string secs = "4242" + std::to_string(getpid());
     e2e::Sandbox box("processes");
-    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint; /tmp/dprint " + secs +
-                           " & " + e2e::WaitForProcess("dprint") + "; ps -e -o pid=,comm=");
+    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint; /tmp/dprint " + secs + " & " +
+                           e2e::WaitForProcess("dprint") + "; ps -e -o pid=,comm=");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, " dprint\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "      1 ")) << "no process 1 of its own:\n" << r.out;
@@ -286,7 +286,8 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
     // A checkout below a directory other users cannot enter (root's home)
     // keeps the tool out of that user's reach: nothing to learn here then.
     std::vector<std::string> reach = nobody;
-    reach.insert(reach.end(), {"sh", "-c", "test -r \"$0\" && test -x \"$1\"", e2e::SandboxTool(), dir});
+    reach.insert(reach.end(),
+                 {"sh", "-c", "test -r \"$0\" && test -x \"$1\"", e2e::SandboxTool(), dir});
     if (e2e::RunHost(reach).status != 0) {
         e2e::RunHost({"rm", "-rf", dir});
         GTEST_SKIP() << "user 65534 cannot reach " << e2e::SandboxTool() << " or " << dir;
@@ -343,8 +344,7 @@ TEST(Sandbox, CallersFilesUnderTmpStayReachable) {
                         " echo x > probe || echo read-only; echo made > /usr/dorna-carry;"
                         " ls -A /tmp; ls -A \"$(dirname \"$PWD\")\"");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, cwd + "\nsite\none\nread-only\n" + top.substr(5) +
-                         "\nout\nsite\nbuild dir\n");
+    EXPECT_EQ(r.out, cwd + "\nsite\none\nread-only\n" + top.substr(5) + "\nout\nsite\nbuild dir\n");
     EXPECT_TRUE(Contains(r.err, "Read-only file system")) << r.err;
     EXPECT_EQ(e2e::ReadHostFile(checkout + "/out/result"), "result\n");
     EXPECT_EQ(e2e::ReadHostFile(upper + "/usr/dorna-carry"), "made\n");

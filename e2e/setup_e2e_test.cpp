@@ -22,15 +22,18 @@ std::string Amount(double value) {
     snprintf(buf, sizeof buf, "%e", value);
     return buf;
 }
-double SiteSize(const char *name) { return strtod(e2e::ReadHostFile(kSite + "/" + name).c_str(), nullptr); }
+double SiteSize(const char *name) {
+    return strtod(e2e::ReadHostFile(kSite + "/" + name).c_str(), nullptr);
+}
 
 // A copy of the sample site changed by a shell script run inside the copy.
 class SiteCopy {
   public:
     SiteCopy(const std::string &name, const std::string &change) {
         dir_ = std::string(e2e::ScratchDir()) + "/site-" + name + "." + std::to_string(getpid());
-        e2e::Result r = e2e::RunHost({"sh", "-c", "rm -rf \"$0\" && cp -a \"$1\" \"$0\" && cd \"$0\" && " + change,
-                                      dir_, kSite});
+        e2e::Result r = e2e::RunHost(
+            {"sh", "-c", "rm -rf \"$0\" && cp -a \"$1\" \"$0\" && cd \"$0\" && " + change, dir_,
+             kSite});
         ok_ = r.status == 0;
     }
     ~SiteCopy() { e2e::RunHost({"rm", "-rf", dir_}); }
@@ -83,9 +86,10 @@ TEST(SetupRun, WorkAreaAndInstallRootFromTheCommandLine) {
     Box box("setup-roots");
     box.Overlay("/opt");
     // /tmp/w is made by the installer; the log shows where the pieces went.
-    e2e::Result r = box.Sh("/tmp/site/setup /tmp/w/ /opt; echo \"status=$?\"; ls -a /tmp/w; "
-                           "grep -c 'cp -p  */tmp/site/pkg_tar.aa /tmp/w/DornaInstall' /tmp/setup.log",
-                           "y\n");
+    e2e::Result r =
+        box.Sh("/tmp/site/setup /tmp/w/ /opt; echo \"status=$?\"; ls -a /tmp/w; "
+               "grep -c 'cp -p  */tmp/site/pkg_tar.aa /tmp/w/DornaInstall' /tmp/setup.log",
+               "y\n");
     EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
     EXPECT_FALSE(Contains(r.out, "DornaInstall\n")) << r.out;
     ExpectInstalledAt(box, "/opt/Dorna/dpxx");
@@ -155,7 +159,8 @@ TEST(SetupRun, NamingAnotherRootMovesThePreviousInstallation) {
     r = box.Run({"/tmp/site/setup", "install", "/usr"}, "y\n");
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(Contains(r.err, failedCopy)) << r.err;
-    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out, "dir\n");
+    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out,
+              "dir\n");
     EXPECT_TRUE(box.Changed("/usr/Dorna/dpxx/kept-by-the-move"));
     EXPECT_EQ(box.Sh("test -e /var/x/Dorna/dpxx || echo gone").out, "gone\n");
 }
@@ -166,7 +171,8 @@ TEST(SetupRun, DanglingLinkIsRemovedAndTheRunIsFresh) {
     ASSERT_EQ(box.Sh("mkdir -p /usr/Dorna && ln -s /nowhere/Dorna/dpxx /usr/Dorna/dpxx").status, 0);
     e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out, "dir\n");
+    EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out,
+              "dir\n");
     // Fresh: the spool directories and the SELinux script ran.
     EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 0777);
     EXPECT_FALSE(box.ReadFile("/var/spool/Dorna/calls/TLDPatchSELinuxPolicy.log").empty());
@@ -193,7 +199,8 @@ TEST(SetupRun, VersionAfterTheAgreementAndNothingInstalled) {
     EXPECT_TRUE(Contains(r.err, "setup 4.30.09\n")) << r.err;
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
 
-    r = box.Sh("/tmp/site/setup /tmp/new -v; echo \"status=$?\"; test -d /tmp/new && echo made", "y\n");
+    r = box.Sh("/tmp/site/setup /tmp/new -v; echo \"status=$?\"; test -d /tmp/new && echo made",
+               "y\n");
     EXPECT_TRUE(Contains(r.out, "status=0\nmade")) << r.out;
 }
 
@@ -205,7 +212,7 @@ TEST(SetupRun, HelpAndUnknownOptionsAreAnsweredBeforeTheAgreement) {
                               "       setup install INSTALL-ROOT\n"
                               "       setup -v\n";
     struct Case {
-        std::string args;  // words for the shell
+        std::string args; // words for the shell
         int status;
         std::string error; // start of standard error; empty: the usage is on standard output
     } cases[] = {
@@ -221,8 +228,9 @@ TEST(SetupRun, HelpAndUnknownOptionsAreAnsweredBeforeTheAgreement) {
     };
     for (const Case &c : cases) {
         // "y" would accept the agreement, were it asked.
-        e2e::Result r = box.Sh("/tmp/site/setup " + c.args + "; echo \"status=$?\" >&2;"
-                               " echo \"tmp holds:\" $(ls -A /tmp) >&2",
+        e2e::Result r = box.Sh("/tmp/site/setup " + c.args +
+                                   "; echo \"status=$?\" >&2;"
+                                   " echo \"tmp holds:\" $(ls -A /tmp) >&2",
                                "y\n");
         EXPECT_TRUE(Contains(r.err, "status=" + std::to_string(c.status) + "\n")) << c.args << "\n"
                                                                                   << r.err;
@@ -265,7 +273,8 @@ TEST(SetupRun, AgreementAndMessageLanguagesFollowLang) {
         const char *question;
         const char *message;
     } cases[] = {
-        {nullptr, "Agree (y) / Disagree (n)? ", "Could not determine how much space needed for install, missing isize.\n"},
+        {nullptr, "Agree (y) / Disagree (n)? ",
+         "Could not determine how much space needed for install, missing isize.\n"},
         {"fr_FR.UTF-8", "J'accepte (y) / Je refuse (n) ? ", "isize est absent.\n"},
         {"de_DE", "Zustimmen (y) / Ablehnen (n)? ", "Could not determine how much space needed"},
         {"ge_GE", "Zustimmen (y) / Ablehnen (n)? ", "isize fehlt.\n"},
@@ -278,8 +287,7 @@ TEST(SetupRun, AgreementAndMessageLanguagesFollowLang) {
     for (const Case &c : cases) {
         const std::string name = c.lang ? c.lang : "unset";
         Box box("setup-lang-" + std::to_string(&c - cases), site.dir());
-        if (c.lang)
-            box.Env(std::string("LANG=") + c.lang);
+        if (c.lang) box.Env(std::string("LANG=") + c.lang);
         e2e::Result refused = box.Run({"/tmp/site/setup"}, "n\n");
         EXPECT_EQ(refused.status, 0) << name;
         EXPECT_TRUE(Contains(refused.out, c.question)) << name;
@@ -295,9 +303,11 @@ TEST(SetupRun, AgreementAndMessageLanguagesFollowLang) {
 
 TEST(SetupRun, SiteWithUpperCaseNamesOnly) {
     DORNA_REQUIRE_SANDBOX();
-    SiteCopy site("upper", "mv disks DISKS && for p in pkg_tar.*; do "
-                           "mv \"$p\" \"PKG_TAR.${p#pkg_tar.}\"; done && "
-                           "for p in PKG_TAR.*; do mv \"$p\" \"PKG_TAR.$(echo ${p#PKG_TAR.} | tr a-z A-Z)\"; done");
+    SiteCopy site(
+        "upper",
+        "mv disks DISKS && for p in pkg_tar.*; do "
+        "mv \"$p\" \"PKG_TAR.${p#pkg_tar.}\"; done && "
+        "for p in PKG_TAR.*; do mv \"$p\" \"PKG_TAR.$(echo ${p#PKG_TAR.} | tr a-z A-Z)\"; done");
     ASSERT_TRUE(site.ok());
     Box box("setup-upper", site.dir());
     e2e::Result r = box.Run({"/tmp/site/setup"}, "y\n");
@@ -320,7 +330,8 @@ TEST(SetupRun, MissingDisksOrSizeFileStopsWithStatusOne) {
     Box b("setup-no-tsize", noTsize.dir());
     r = b.Run({"/tmp/site/setup"}, "y\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.out, "Could not determine how much space needed for install, missing isize.\n"));
+    EXPECT_TRUE(
+        Contains(r.out, "Could not determine how much space needed for install, missing isize.\n"));
     EXPECT_TRUE(b.Changes().empty());
 }
 
@@ -333,23 +344,33 @@ TEST(SetupRun, NotEnoughRoomNamesThePlaceAndTheAmount) {
         std::string message;
     } cases[] = {
         // A small work area of its own.
-        {"mkdir /tmp/small && mount -t tmpfs -o size=64k tmpfs /tmp/small && /tmp/site/setup /tmp/small",
-         "There isn't enough space in /tmp/small/DornaInstall to perform the installation activities. "
-         "The temporary work area should be at least " + Amount(needT) + " bytes."},
+        {"mkdir /tmp/small && mount -t tmpfs -o size=64k tmpfs /tmp/small && /tmp/site/setup "
+         "/tmp/small",
+         "There isn't enough space in /tmp/small/DornaInstall to perform the installation "
+         "activities. "
+         "The temporary work area should be at least " +
+             Amount(needT) + " bytes."},
         // A small install root of its own.
-        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r",
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w "
+         "/tmp/r",
          "There isn't enough space in /tmp/r to perform the installation activities. "
-         "The install area should be at least " + Amount(needI) + " bytes."},
+         "The install area should be at least " +
+             Amount(needI) + " bytes."},
         // Both on one small file system.
-        {"mkdir /tmp/s && mount -t tmpfs -o size=" + std::to_string(static_cast<int>(needI + needT) - 100) +
+        {"mkdir /tmp/s && mount -t tmpfs -o size=" +
+             std::to_string(static_cast<int>(needI + needT) - 100) +
              "k tmpfs /tmp/s && mkdir /tmp/s/r && /tmp/site/setup /tmp/s/w /tmp/s/r",
-         "As you are using a working directory, /tmp/s/w/DornaInstall on the same partition as the install "
-         "directory you have selected, /tmp/s/r this install requires " + Amount(needI + needT) + " bytes free."},
+         "As you are using a working directory, /tmp/s/w/DornaInstall on the same partition as the "
+         "install "
+         "directory you have selected, /tmp/s/r this install requires " +
+             Amount(needI + needT) + " bytes free."},
         // A root that does not exist yet is measured where it will live.
-        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r/new/root",
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=64k tmpfs /tmp/r && /tmp/site/setup /tmp/w "
+         "/tmp/r/new/root",
          "There isn't enough space in /tmp/r/new/root to perform the installation activities."},
         // Next to nothing free: the minimum check.
-        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=16k tmpfs /tmp/r && /tmp/site/setup /tmp/w /tmp/r",
+        {"mkdir /tmp/w /tmp/r && mount -t tmpfs -o size=16k tmpfs /tmp/r && /tmp/site/setup /tmp/w "
+         "/tmp/r",
          "There isn't enough space in /tmp/r to perform the installation activities: only"},
     };
     for (const Case &c : cases) {
@@ -368,31 +389,40 @@ TEST(SetupRun, ExistingApplicationDirectoryCountsAsRoom) {
     // an application directory that the installation replaces counts as room.
     const int size = static_cast<int>(needI) + 100, data = 200;
     for (const char *dir : {"other", "Dorna/dpxx"}) {
-        e2e::Result r = box.Sh("mkdir -p /tmp/w /tmp/r && mount -t tmpfs -o size=" + std::to_string(size) +
-                                   "k tmpfs /tmp/r && mkdir -p /tmp/r/" + dir +
-                                   " && head -c " + std::to_string(data * 1024) + " /dev/zero > /tmp/r/" +
-                                   dir + "/data && /tmp/site/setup /tmp/w /tmp/r; echo \"copied=$(grep -c pkg_tar.aa /tmp/setup.log)\"",
-                               "y\n");
+        e2e::Result r =
+            box.Sh("mkdir -p /tmp/w /tmp/r && mount -t tmpfs -o size=" + std::to_string(size) +
+                       "k tmpfs /tmp/r && mkdir -p /tmp/r/" + dir + " && head -c " +
+                       std::to_string(data * 1024) + " /dev/zero > /tmp/r/" + dir +
+                       "/data && /tmp/site/setup /tmp/w /tmp/r; echo \"copied=$(grep -c pkg_tar.aa "
+                       "/tmp/setup.log)\"",
+                   "y\n");
         const bool counted = std::string(dir) == "Dorna/dpxx";
-        EXPECT_EQ(Contains(r.out, "The install area should be at least " + Amount(needI) + " bytes."), !counted)
-            << dir << "\n" << r.out;
+        EXPECT_EQ(
+            Contains(r.out, "The install area should be at least " + Amount(needI) + " bytes."),
+            !counted)
+            << dir << "\n"
+            << r.out;
         EXPECT_TRUE(Contains(r.out, counted ? "copied=1\n" : "copied=0\n")) << dir << "\n" << r.out;
     }
 }
 
 TEST(SetupRun, OldDaemonQuestion) {
     DORNA_REQUIRE_SANDBOX();
-    const std::string plant = "mkdir -p /usr/Dorna/dpxx /etc/rc2.d && touch /usr/Dorna/dpxx/DPrintD "
-                              "/etc/rc2.d/KDornaPrintD /etc/rc2.d/SDornaPrintD";
+    const std::string plant =
+        "mkdir -p /usr/Dorna/dpxx /etc/rc2.d && touch /usr/Dorna/dpxx/DPrintD "
+        "/etc/rc2.d/KDornaPrintD /etc/rc2.d/SDornaPrintD";
     {
         Box box("setup-daemon-yes");
         ASSERT_EQ(box.Sh(plant).status, 0);
         e2e::Result r = box.Run({"/tmp/site/setup"}, "y\nmaybe\n\nY\nyes\n");
         EXPECT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_TRUE(Contains(r.out, "uses DPrintD\nprint daemon, you must delete all your Dorna print queues"));
-        EXPECT_TRUE(Contains(r.out, "NOTE: DPrintD is located in <install directory>/Dorna/dpxx\n"));
+        EXPECT_TRUE(Contains(
+            r.out, "uses DPrintD\nprint daemon, you must delete all your Dorna print queues"));
+        EXPECT_TRUE(
+            Contains(r.out, "NOTE: DPrintD is located in <install directory>/Dorna/dpxx\n"));
         size_t asked = 0;
-        for (size_t at = r.out.find("[yn] "); at != std::string::npos; at = r.out.find("[yn] ", at + 1))
+        for (size_t at = r.out.find("[yn] "); at != std::string::npos;
+             at = r.out.find("[yn] ", at + 1))
             ++asked;
         EXPECT_EQ(asked, 4u) << r.out; // maybe, empty line and Y ask again
         EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "");
@@ -408,7 +438,8 @@ TEST(SetupRun, OldDaemonQuestion) {
                   *answer == 0)
             << answer << r.err;
         EXPECT_TRUE(Contains(r.out, "[yn] ")) << answer;
-        EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "KDornaPrintD\nSDornaPrintD\n") << answer;
+        EXPECT_EQ(box.Sh("ls /etc/rc2.d | grep DornaPrintD").out, "KDornaPrintD\nSDornaPrintD\n")
+            << answer;
         EXPECT_EQ(box.Sh("ls /tmp/DornaInstall 2>&1").status, 2) << "the work directory goes";
         EXPECT_TRUE(box.ReadFile(kApp + "/.dp_cfg").empty()) << answer;
     }
@@ -447,14 +478,16 @@ TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     SiteCopy site("small-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-full-disk", site.dir());
-    e2e::Result r = box.Sh("one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
-                           "mkdir /tmp/small && "
-                           "mount -t tmpfs -o size=$(( (one * 5 / 2) / 1024 + 40 ))k tmpfs /tmp/small && "
-                           "/tmp/site/setup /tmp /tmp/small; echo \"status=$?\"; "
-                           "cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
-                           "y\n");
+    e2e::Result r = box.Sh(
+        "one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
+        "mkdir /tmp/small && "
+        "mount -t tmpfs -o size=$(( (one * 5 / 2) / 1024 + 40 ))k tmpfs /tmp/small && "
+        "/tmp/site/setup /tmp /tmp/small; echo \"status=$?\"; "
+        "cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
+        "y\n");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.err, "ERROR: the installation is incomplete; these steps failed")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: the installation is incomplete; these steps failed"))
+        << r.err;
     EXPECT_TRUE(Contains(r.err, ": c dsf (/tmp/small/Dorna/dpxx/dsf)\n")) << r.err;
     EXPECT_TRUE(Contains(r.err, ": c driver (/tmp/small/Dorna/dpxx/driver)\n")) << r.err;
     EXPECT_FALSE(Contains(r.err, ": c dpqadmin")) << r.err;
@@ -488,13 +521,16 @@ TEST(SetupRun, PathsTooLongToBuildStopTheRunBeforeAnythingIsInstalled) {
 TEST(SetupRun, PackageWithoutItsListIsAFailure) {
     DORNA_REQUIRE_SANDBOX();
     // The same pieces, their archive without pkg.list.
-    SiteCopy site("no-list", "cat pkg_tar.* | gzip -dc > all.tar && tar --delete -f all.tar pkg/pkg.list && "
-                             "gzip -c all.tar > all && rm pkg_tar.* all.tar && split -n 3 all pkg_tar. && rm all");
+    SiteCopy site(
+        "no-list",
+        "cat pkg_tar.* | gzip -dc > all.tar && tar --delete -f all.tar pkg/pkg.list && "
+        "gzip -c all.tar > all && rm pkg_tar.* all.tar && split -n 3 all pkg_tar. && rm all");
     ASSERT_TRUE(site.ok());
     Box box("setup-no-list", site.dir());
     e2e::Result r = box.Sh("/tmp/site/setup; echo \"status=$?\"; ls /tmp", "y\n");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /tmp/DornaInstall/pkg/pkg.list\n")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: can't open file, /tmp/DornaInstall/pkg/pkg.list\n"))
+        << r.err;
     EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "a failure exit takes the work directory away";
 }
 
@@ -504,12 +540,13 @@ TEST(SetupRun, WorkAreaAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
     // The work area belongs to nobody, who would swap the work directory for
     // his own (disks, pieces, a package list naming x$(id>/tmp/pwned)) while
     // setup waits at the old-daemon question.
-    e2e::Result r = box.Sh("mkdir -p /usr/Dorna/dpxx && touch /usr/Dorna/dpxx/DPrintD && "
-                           "mkdir /tmp/bob && chown nobody /tmp/bob && mkdir /tmp/open && "
-                           "chmod 777 /tmp/open && "
-                           "{ /tmp/site/setup /tmp/bob; echo \"bob=$?\"; /tmp/site/setup /tmp/open/w; "
-                           "echo \"open=$?\"; ls /tmp/bob /tmp/pwned; } 2>&1",
-                           "y\nyes\ny\nyes\n");
+    e2e::Result r =
+        box.Sh("mkdir -p /usr/Dorna/dpxx && touch /usr/Dorna/dpxx/DPrintD && "
+               "mkdir /tmp/bob && chown nobody /tmp/bob && mkdir /tmp/open && "
+               "chmod 777 /tmp/open && "
+               "{ /tmp/site/setup /tmp/bob; echo \"bob=$?\"; /tmp/site/setup /tmp/open/w; "
+               "echo \"open=$?\"; ls /tmp/bob /tmp/pwned; } 2>&1",
+               "y\nyes\ny\nyes\n");
     EXPECT_TRUE(Contains(r.out, "bob=2\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "open=2\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "ERROR: the work area /tmp/bob cannot be used: /tmp/bob is owned "
@@ -546,11 +583,13 @@ TEST(SetupRun, GuardWaitsForARunningSuiteProgram) {
     Box box("setup-guard-wait");
     ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
     // dprint ends after 8 seconds: the second look, after 10, finds it gone.
-    e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 8 & " + e2e::WaitForProcess("dprint") +
-                               "; /tmp/site/setup; echo \"status=$?\"",
-                           "y\n1\n");
+    e2e::Result r =
+        box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 8 & " + e2e::WaitForProcess("dprint") +
+                   "; /tmp/site/setup; echo \"status=$?\"",
+               "y\n1\n");
     EXPECT_TRUE(Contains(r.out, "status=0")) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.out, "The installer can not continue until these terminate:\ndprint ( "));
+    EXPECT_TRUE(
+        Contains(r.out, "The installer can not continue until these terminate:\ndprint ( "));
     EXPECT_TRUE(Contains(r.out, "1.  Wait 30 seconds for these processes to terminate\n"));
     EXPECT_EQ(r.out.find("Enter a selection:  "), r.out.rfind("Enter a selection:  "));
 }
@@ -583,7 +622,8 @@ TEST(SetupRun, NonRootUserIsToldAndNothingIsInstalled) {
     e2e::Result r = box.Sh("setpriv --reuid=65534 --regid=65534 --clear-groups /tmp/site/setup; "
                            "echo \"status=$?\"; ls -a /tmp",
                            "y\n");
-    EXPECT_TRUE(Contains(r.out, "nobody is logged in\nYou must become root to run setup\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "nobody is logged in\nYou must become root to run setup\n"))
+        << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "status=1")) << r.out;
     EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "clean-up ran: " << r.out;
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
@@ -593,11 +633,13 @@ TEST(SetupRun, WorkDirectoryThatIsNotOursStopsBeforeTheCopy) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-foreign-workdir");
     // A mount point cannot be removed: the directory stays someone else's.
-    e2e::Result r = box.Sh("mkdir -p /tmp/w/DornaInstall && mount -t tmpfs tmpfs /tmp/w/DornaInstall && "
-                           "chown 65534 /tmp/w/DornaInstall && /tmp/site/setup /tmp/w; echo \"status=$?\"; "
-                           "ls -A /tmp/w/DornaInstall",
-                           "y\n");
-    EXPECT_TRUE(Contains(r.err, "ERROR: the work directory /tmp/w/DornaInstall is not a directory of this"))
+    e2e::Result r =
+        box.Sh("mkdir -p /tmp/w/DornaInstall && mount -t tmpfs tmpfs /tmp/w/DornaInstall && "
+               "chown 65534 /tmp/w/DornaInstall && /tmp/site/setup /tmp/w; echo \"status=$?\"; "
+               "ls -A /tmp/w/DornaInstall",
+               "y\n");
+    EXPECT_TRUE(
+        Contains(r.err, "ERROR: the work directory /tmp/w/DornaInstall is not a directory of this"))
         << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out;
     EXPECT_FALSE(Contains(r.out, "pkg_tar")) << "nothing was copied";
@@ -607,15 +649,17 @@ TEST(SetupRun, WorkDirectoryThatIsNotOursStopsBeforeTheCopy) {
 TEST(SetupRun, UnsafeArgumentsNeverReachAShell) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-unsafe");
-    e2e::Result r = box.Sh("/tmp/site/setup '/tmp/x;touch /tmp/pwned'; echo \"status=$?\"; "
-                           "echo y | /tmp/site/setup /tmp 'install /opt$(touch /tmp/pwned)'; echo \"status=$?\"; "
-                           // The program's own name stands in every command's log redirection.
-                           "mkdir /tmp/p && cp /tmp/site/setup '/tmp/p/setup;touch pwned' && cd /tmp && "
-                           "echo y | '/tmp/p/setup;touch pwned' /proc/none; echo \"status=$?\"; "
-                           "ls /tmp",
-                           "y\n");
+    e2e::Result r = box.Sh(
+        "/tmp/site/setup '/tmp/x;touch /tmp/pwned'; echo \"status=$?\"; "
+        "echo y | /tmp/site/setup /tmp 'install /opt$(touch /tmp/pwned)'; echo \"status=$?\"; "
+        // The program's own name stands in every command's log redirection.
+        "mkdir /tmp/p && cp /tmp/site/setup '/tmp/p/setup;touch pwned' && cd /tmp && "
+        "echo y | '/tmp/p/setup;touch pwned' /proc/none; echo \"status=$?\"; "
+        "ls /tmp",
+        "y\n");
     size_t refused = 0;
-    for (size_t at = r.out.find("status=2\n"); at != std::string::npos; at = r.out.find("status=2\n", at + 1))
+    for (size_t at = r.out.find("status=2\n"); at != std::string::npos;
+         at = r.out.find("status=2\n", at + 1))
         ++refused;
     EXPECT_EQ(refused, 3u) << r.out;
     EXPECT_FALSE(Contains(r.out, "pwned")) << r.out;
@@ -640,5 +684,6 @@ TEST(SetupRun, QueueToolGetsItsWholeCommandLineUnderALongInstallRoot) {
     ASSERT_EQ(calls.size(), 2u) << r.out << r.err;
     EXPECT_EQ(calls[0].args.back(), "-upgrade");
     EXPECT_EQ(calls[1].args.back(), "-clean");
-    EXPECT_TRUE(calls[0].args.front() == app + "/dpqadmin" && calls[1].args.front() == app + "/dpqadmin");
+    EXPECT_TRUE(calls[0].args.front() == app + "/dpqadmin" &&
+                calls[1].args.front() == app + "/dpqadmin");
 }

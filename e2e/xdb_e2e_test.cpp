@@ -380,7 +380,7 @@ TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
 TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
     std::string nulKey("k\0x", 3);
     WriteFile(P("nul.xdb"), dbmtest::TaggedHeader(2) + dbmtest::TaggedRecord("good", "g") +
-                               dbmtest::TaggedRecord(nulKey, "v"));
+                                dbmtest::TaggedRecord(nulKey, "v"));
     EXPECT_EQ(Run({"list", "nul.xdb"}).out, "good\n");
     Result get = Run({"get", "nul.xdb", "k"});
     EXPECT_EQ(get.status, 1);
@@ -408,11 +408,11 @@ TEST_F(Xdb, GetFindsARecordWithAnEmptyKeyThatListShows) {
     // The plain layer stores a record under the empty key; a tagged file may
     // hold one too. get finds the first one, as for any other key.
     WriteFile(P("empty.xdb"), dbmtest::TaggedHeader(4) + dbmtest::TaggedRecord("good", "g") +
-                                 dbmtest::TaggedRecord("", "v") + dbmtest::TaggedRecord("", "w") +
-                                 dbmtest::TaggedRecord("after", "a"));
+                                  dbmtest::TaggedRecord("", "v") + dbmtest::TaggedRecord("", "w") +
+                                  dbmtest::TaggedRecord("after", "a"));
     WriteFile(P("emptyp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord("", "v") +
-                                  dbmtest::PlainRecord("", "w") +
-                                  dbmtest::PlainRecord("after", "a"));
+                                   dbmtest::PlainRecord("", "w") +
+                                   dbmtest::PlainRecord("after", "a"));
     WriteFile(P("none.xdb"), dbmtest::TaggedHeader(1) + dbmtest::TaggedRecord("good", "g"));
     struct Case {
         std::vector<std::string> args;

@@ -38,8 +38,7 @@ void CheckNames(const std::vector<std::string> &names, DisksCut cut) {
 size_t Runs(const std::string &text, const char *separators) {
     size_t runs = 0;
     for (size_t i = 0; i < text.size(); ++i)
-        if (!strchr(separators, text[i]) && (i == 0 || strchr(separators, text[i - 1])))
-            ++runs;
+        if (!strchr(separators, text[i]) && (i == 0 || strchr(separators, text[i - 1]))) ++runs;
     return runs;
 }
 
@@ -55,8 +54,7 @@ void CheckText(const std::string &text) {
     bool plain = text.find_first_of("\\\t\r ") == std::string::npos;
     for (const std::string &name : join)
         plain = plain && name.size() < static_cast<size_t>(TOKEN_BUF_SIZE);
-    if (plain)
-        fuzz::Expect(join == copy, "the cuts differ on a list of one name a line");
+    if (plain) fuzz::Expect(join == copy, "the cuts differ on a list of one name a line");
 }
 
 } // namespace

@@ -15,7 +15,8 @@ void CheckPage(const HtmlPage *page) {
     fuzz::Expect(page->pText != nullptr, "a loaded page has no text");
     size_t len = strlen(page->pText);
     int lines = 0;
-    for (const char *p = page->pText; (p = strchr(p, '\n')); ++p) ++lines;
+    for (const char *p = page->pText; (p = strchr(p, '\n')); ++p)
+        ++lines;
     fuzz::Expect(lines == page->LineCnt, "LineCnt differs from the lines of the text");
     fuzz::Expect(len == 0 || page->pText[len - 1] == '\n', "the text does not end a line");
     for (const ListNode *n = page->Links.pHead; n; n = n->pNext) {
@@ -39,12 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         PutMem(text);
         return 0;
     }
-    for (const ListNode *n = f->Pages.pHead; n; n = n->pNext) CheckPage(static_cast<HtmlPage *>(n->pData));
+    for (const ListNode *n = f->Pages.pHead; n; n = n->pNext)
+        CheckPage(static_cast<HtmlPage *>(n->pData));
     // Links within the file: anchors and pages, and back again.
     HtmlPage *first = pCurrentPage;
     for (const ListNode *n = first->Links.pHead; n; n = n->pNext) {
         const HtmlLink *l = *static_cast<HtmlLink *const *>(n->pData);
-        if (l->Kind == HTML_LINK_HREF && l->pTarget && l->pTarget[0] == '#') HtmlProcessLink(l->Start);
+        if (l->Kind == HTML_LINK_HREF && l->pTarget && l->pTarget[0] == '#')
+            HtmlProcessLink(l->Start);
     }
     while (HtmlSetHistory(-1)) {
     }

@@ -67,8 +67,7 @@ void CheckGrammar(const PkgLine &line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     text = text.c_str();
-    if (text.size() > LINE_BUF_SIZE - 1)
-        text.resize(LINE_BUF_SIZE - 1);
+    if (text.size() > LINE_BUF_SIZE - 1) text.resize(LINE_BUF_SIZE - 1);
     PkgLine line = ParsePkgLine(text.c_str());
     CheckGrammar(line);
     if (!line.tooLong.empty())

@@ -50,9 +50,11 @@ void Build(Menus &m) {
     m.sub.pItems = m.subItems;
     m.choices[0] = &m.sub;
     m.choices[1] = &m.menu;
-    const uint32_t kinds[] = {MENU_LINE, MENU_NAME,  MENU_PICK_ONE, MENU_INTEGER, MENU_FLOAT,  MENU_PICK_MANY,
-                              MENU_SUBMENU, MENU_TEXT, MENU_APPLY, MENU_SUBMENU, MENU_COMMAND};
-    for (int i = 0; i < 11; ++i) m.items[i] = Item(kinds[i], "Item");
+    const uint32_t kinds[] = {MENU_LINE,  MENU_NAME,      MENU_PICK_ONE, MENU_INTEGER,
+                              MENU_FLOAT, MENU_PICK_MANY, MENU_SUBMENU,  MENU_TEXT,
+                              MENU_APPLY, MENU_SUBMENU,   MENU_COMMAND};
+    for (int i = 0; i < 11; ++i)
+        m.items[i] = Item(kinds[i], "Item");
     m.items[2].pStates = m.states[0];
     m.items[2].pFormat = TEXT("H1{10} S2{3.4}");
     m.items[5].pStates = m.states[1];
@@ -93,7 +95,8 @@ void CheckItems(const TextMenuItem *items) {
         if (item->Type == MENU_NAME || item->Type == MENU_TEXT) {
             const char *text = reinterpret_cast<const char *>(item->Value);
             fuzz::Expect(text != nullptr, "a text item lost its buffer");
-            fuzz::Expect(strnlen(text, MENU_TEXT_VALUE_SIZE) < MENU_TEXT_VALUE_SIZE, "a text value overran its buffer");
+            fuzz::Expect(strnlen(text, MENU_TEXT_VALUE_SIZE) < MENU_TEXT_VALUE_SIZE,
+                         "a text value overran its buffer");
         } else {
             fuzz::Expect(item->Type <= MENU_FLOAT, "an item got an unknown kind");
         }
@@ -111,11 +114,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckItems(first->subItems);
     std::string stored = Store(&first->menu);
 
-    std::string again = fuzz::WriteScratchFile("stored", reinterpret_cast<const uint8_t *>(stored.data()),
-                                               stored.size());
+    std::string again = fuzz::WriteScratchFile(
+        "stored", reinterpret_cast<const uint8_t *>(stored.data()), stored.size());
     Menus *second = new Menus;
     Build(*second);
-    for (int i = 0; i < 11; ++i) second->items[i].Show = first->items[i].Show;
+    for (int i = 0; i < 11; ++i)
+        second->items[i].Show = first->items[i].Show;
     Load(&second->menu, again);
     fuzz::Expect(Store(&second->menu) == stored, "stored settings do not read back the same");
     Release(*first);

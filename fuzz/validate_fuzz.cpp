@@ -12,13 +12,15 @@
 
 namespace {
 
-const char kAllCodes[] = "/A(1,255)+-+_+/|a(1,8)+.|p(2,0)&L(1,40)|d(1,99)-7|x(0,255)|f(0,1)|D(0,100)+.|!(root)";
+const char kAllCodes[] =
+    "/A(1,255)+-+_+/|a(1,8)+.|p(2,0)&L(1,40)|d(1,99)-7|x(0,255)|f(0,1)|D(0,100)+.|!(root)";
 
 void QuietStreams() {
     static bool done = false;
     if (done) return;
     done = true;
-    if (!freopen("/dev/null", "r", stdin) || !freopen("/dev/null", "w", stdout)) fuzz::Broken("no /dev/null");
+    if (!freopen("/dev/null", "r", stdin) || !freopen("/dev/null", "w", stdout))
+        fuzz::Broken("no /dev/null");
 }
 
 } // namespace
@@ -34,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int code = ValidateEntry(entry.c_str(), in.head.c_str());
     fuzz::Expect(code >= ENTRY_OK && code <= ENTRY_FORBIDDEN, "ValidateEntry gave an unknown code");
     fuzz::Expect(entry == before, "ValidateEntry changed the entry");
-    fuzz::Expect(ValidateEntry(entry.c_str(), nullptr) == ENTRY_OK, "a null format refused an entry");
+    fuzz::Expect(ValidateEntry(entry.c_str(), nullptr) == ENTRY_OK,
+                 "a null format refused an entry");
     int tty = ValidateEntryTty(entry.c_str(), in.head.c_str());
     fuzz::Expect(tty == 0 || tty == 2 || tty == 3, "ValidateEntryTty gave an unknown code");
     return 0;

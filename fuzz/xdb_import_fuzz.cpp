@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The records must survive whole. The header line may differ: an import
     // with no records into a plain file leaves an empty file, whose export
     // names no format, and that text imports as an empty tagged file.
-    fuzz::Expect(Records(ReadBack(out1)) == Records(ReadBack(out2)), "export, import and export again differ");
+    fuzz::Expect(Records(ReadBack(out1)) == Records(ReadBack(out2)),
+                 "export, import and export again differ");
     return 0;
 }

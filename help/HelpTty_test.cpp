@@ -12,13 +12,14 @@ using namespace html_testing;
 namespace {
 
 class HelpTty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetHelp(1); }
 };
 
 TEST_F(HelpTty, HyperlinksBecomeNumberedItemsBeforeTheLetteredOnes) {
     ASSERT_NE(Load("<html><body>Links: <a href=\"#a\">One</a> <a name=\"x\">anchor text</a> "
-                   "<a href=\"b.html\">Two</a> <a href=\"#c\"></a><a href=\"http://x\">Thr&eacute;e</a></body></html>"),
+                   "<a href=\"b.html\">Two</a> <a href=\"#c\"></a><a "
+                   "href=\"http://x\">Thr&eacute;e</a></body></html>"),
               nullptr);
     char *title = TtyHelpBuildMenuItems();
     EXPECT_STREQ(title, "Dorna Help"); // no catalog here: the English title
@@ -30,7 +31,9 @@ TEST_F(HelpTty, HyperlinksBecomeNumberedItemsBeforeTheLetteredOnes) {
     EXPECT_EQ(items[0].Type, MENU_LINE);
     EXPECT_STREQ(items[0].pText, pCurrentPage->pText);
     // The empty link "<>" counts two characters and is an item with no text.
-    const char *texts[] = {"One", "Two", "", "Thr\xC3\xA9" "e"};
+    const char *texts[] = {"One", "Two", "",
+                           "Thr\xC3\xA9"
+                           "e"};
     for (int i = 1; i <= 4; ++i) {
         EXPECT_EQ(items[i].Type, MENU_COMMAND) << i;
         EXPECT_STREQ(items[i].pText, texts[i - 1]) << i;
@@ -46,7 +49,9 @@ TEST_F(HelpTty, HyperlinksBecomeNumberedItemsBeforeTheLetteredOnes) {
         const char *text;
         uint32_t type;
         char key;
-    } lettered[] = {{"~e Exit Help", MENU_EXIT, 'e'}, {"~c Contents", MENU_COMMAND, 'c'}, {"~b Back", MENU_COMMAND, 'b'}};
+    } lettered[] = {{"~e Exit Help", MENU_EXIT, 'e'},
+                    {"~c Contents", MENU_COMMAND, 'c'},
+                    {"~b Back", MENU_COMMAND, 'b'}};
     for (int i = 0; i < 3; ++i) {
         EXPECT_STREQ(items[7 + i].pText, lettered[i].text);
         EXPECT_EQ(items[7 + i].Type, lettered[i].type);
@@ -67,9 +72,11 @@ TEST_F(HelpTty, LongLinkTextsAreCutAt127Characters) {
 }
 
 TEST_F(HelpTty, ItemsFollowThePageShown) {
-    ASSERT_NE(Load("<html><body><a href=\"#two\">Go</a></body></html>"
-                   "<html page=\"two\"><body>Two <a href=\"#x\">a</a> <a href=\"#y\">b</a></body></html>"),
-              nullptr);
+    ASSERT_NE(
+        Load(
+            "<html><body><a href=\"#two\">Go</a></body></html>"
+            "<html page=\"two\"><body>Two <a href=\"#x\">a</a> <a href=\"#y\">b</a></body></html>"),
+        nullptr);
     TtyHelpBuildMenuItems();
     EXPECT_EQ(TtyHelpBack(), 0);
     EXPECT_EQ(TtyHelpContents(), 0);

@@ -12,7 +12,7 @@ using Strings = std::vector<std::string>;
 namespace {
 
 class HtmlLayout : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetHelp(1); }
 };
 
@@ -26,13 +26,16 @@ Strings Lines(const std::string &text) {
     return out;
 }
 
-Strings BodyLines(const std::string &body) { return Lines(Body(body)); }
+Strings BodyLines(const std::string &body) {
+    return Lines(Body(body));
+}
 
 TEST_F(HtmlLayout, TitleIsCentredInEightyColumns) {
     EXPECT_EQ(Text("<html><head><title>Help</title></head><body>x<br></body></html>"),
               std::string(38, ' ') + "Help\n\nx\n");
     std::string wide(90, 'w');
-    EXPECT_EQ(Lines(Text("<html><head><title>" + wide + "</title></head><body></body></html>"))[0], wide);
+    EXPECT_EQ(Lines(Text("<html><head><title>" + wide + "</title></head><body></body></html>"))[0],
+              wide);
     // Every run of the title gets its own line and a blank one.
     EXPECT_EQ(Text("<html><head><title>ab<b>cd</b></title></head><body></body></html>"),
               std::string(39, ' ') + "ab\n\n" + std::string(39, ' ') + "cd\n\n");
@@ -41,7 +44,8 @@ TEST_F(HtmlLayout, TitleIsCentredInEightyColumns) {
 TEST_F(HtmlLayout, AccentedTitleIsCentredByCharactersInBothEncodings) {
     for (int utf8 : {1, 0}) {
         flHtmlUtf8 = utf8;
-        std::string text = Text("<html><head><title>&Eacute;t&eacute;</title></head><body></body></html>");
+        std::string text =
+            Text("<html><head><title>&Eacute;t&eacute;</title></head><body></body></html>");
         std::string ete = utf8 ? "\xC3\x89t\xC3\xA9" : "\xC9t\xE9";
         EXPECT_EQ(text, std::string(38, ' ') + ete + "\n\n") << "utf8 " << utf8;
     }
@@ -57,24 +61,30 @@ TEST_F(HtmlLayout, BlocksAndLineBreaks) {
         {"line break", "a<br>b<BR>", {"a", "b"}},
         {"heading", "x<h1>Head</h1>text<br>", {"x", "Head", "", "text"}},
         {"division", "<div>d</div>e<br>", {"", "d", "", "e"}},
-        {"inline tags change nothing", "<b>bold</b> <font size=2>f</font><img src=x>.<br>", {"bold f."}},
+        {"inline tags change nothing",
+         "<b>bold</b> <font size=2>f</font><img src=x>.<br>",
+         {"bold f."}},
         {"unknown tags change nothing", "a<blink>b</blink><br>", {"ab"}},
         {"text without a final line break", "last", {"last"}},
     };
-    for (const auto &row : rows) EXPECT_EQ(BodyLines(row.body), row.expected) << row.name;
+    for (const auto &row : rows)
+        EXPECT_EQ(BodyLines(row.body), row.expected) << row.name;
 }
 
 TEST_F(HtmlLayout, NumberedLists) {
     EXPECT_EQ(BodyLines("<ol><li>one<li>two</ol>"), (Strings{"", "   1. one", "   2. two"}));
-    EXPECT_EQ(BodyLines("<ol><li>a</li></ol><ol><li>b</ol>"), (Strings{"", "   1. a", "", "   1. b"}));
+    EXPECT_EQ(BodyLines("<ol><li>a</li></ol><ol><li>b</ol>"),
+              (Strings{"", "   1. a", "", "   1. b"}));
     EXPECT_EQ(BodyLines("<li>not numbered</li><br>"), (Strings{"not numbered"}));
     std::string many = "<ol>";
-    for (int i = 0; i < 12; ++i) many += "<li>x";
+    for (int i = 0; i < 12; ++i)
+        many += "<li>x";
     EXPECT_EQ(BodyLines(many + "</ol>").back(), "   12. x");
 }
 
 TEST_F(HtmlLayout, HyperlinkRangeCoversItsBrackets) {
-    HtmlPage *p = PageN(Load("<html><body>See <a href=\"#two\">Next</a> page<br></body></html>"), 1);
+    HtmlPage *p =
+        PageN(Load("<html><body>See <a href=\"#two\">Next</a> page<br></body></html>"), 1);
     ASSERT_NE(p, nullptr);
     EXPECT_STREQ(p->pText, "See <Next> page\n");
     ASSERT_EQ(p->Links.Count, 1);
@@ -85,9 +95,10 @@ TEST_F(HtmlLayout, HyperlinkRangeCoversItsBrackets) {
 }
 
 TEST_F(HtmlLayout, LinkOffsetsAreBytesAfterAccentedText) {
-    HtmlPage *p = PageN(Load("<html><head><title>T</title></head><body>&eacute;&eacute; <a href=x>&agrave;</a>"
-                             "<a name=end></a></body></html>"),
-                        1);
+    HtmlPage *p = PageN(
+        Load("<html><head><title>T</title></head><body>&eacute;&eacute; <a href=x>&agrave;</a>"
+             "<a name=end></a></body></html>"),
+        1);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(LinkTexts(p), (Strings{"<\xC3\xA0>", ""}));
     HtmlLink *l = *static_cast<HtmlLink **>(ListFindItemN(&p->Links, 1));
@@ -116,22 +127,27 @@ TEST_F(HtmlLayout, UnborderedTableLeavesItsAreaBlank) {
 
 TEST_F(HtmlLayout, PaddingAndSpacing) {
     // cellpadding 14 pixels are 2 characters on either side of each column.
-    EXPECT_EQ(BodyLines("<table border cellpadding=14 cellspacing=7><tr><td>a</td><td>bb</td></tr></table>"),
-              (Strings{",-----+------,", "|  a  |  bb  |", "'-----+------'"}));
+    EXPECT_EQ(
+        BodyLines(
+            "<table border cellpadding=14 cellspacing=7><tr><td>a</td><td>bb</td></tr></table>"),
+        (Strings{",-----+------,", "|  a  |  bb  |", "'-----+------'"}));
     // A quoted number reads as 0.
     EXPECT_EQ(BodyLines("<table border cellpadding=\"14\"><tr><td>a</td></tr></table>"),
               (Strings{",-,", "|a|", "'-'"}));
 }
 
 TEST_F(HtmlLayout, CellsHoldSeveralLinesAndLinks) {
-    EXPECT_EQ(BodyLines("<table border><tr><td>one<br>two</td><td><a href=x>go</a> now</td></tr></table>"),
-              (Strings{",---+--------,", "|one|<go> now|", "|two|        |", "'---+--------'"}));
+    EXPECT_EQ(
+        BodyLines(
+            "<table border><tr><td>one<br>two</td><td><a href=x>go</a> now</td></tr></table>"),
+        (Strings{",---+--------,", "|one|<go> now|", "|two|        |", "'---+--------'"}));
 }
 
 TEST_F(HtmlLayout, NestedTable) {
-    EXPECT_EQ(BodyLines("<table border><tr><td>x</td><td>above<table border><tr><td>in</td></tr></table>"
-                        "</td></tr></table>"),
-              (Strings{",-+-----,", "|x|above|", "| |,--, |", "| ||in| |", "| |'--' |", "'-+-----'"}));
+    EXPECT_EQ(
+        BodyLines("<table border><tr><td>x</td><td>above<table border><tr><td>in</td></tr></table>"
+                  "</td></tr></table>"),
+        (Strings{",-+-----,", "|x|above|", "| |,--, |", "| ||in| |", "| |'--' |", "'-+-----'"}));
 }
 
 TEST_F(HtmlLayout, TableAfterTextStartsAtItsColumn) {
@@ -146,24 +162,29 @@ TEST_F(HtmlLayout, RowsWithDifferentCellCounts) {
 
 TEST_F(HtmlLayout, WidthAttributes) {
     // 560 pixels less 3 borders make 79 characters; the cells take half each.
-    std::string half = "<table border=1 width=560><tr><td width=\"50%\">a</td><td width=50%>b</td></tr></table>";
+    std::string half =
+        "<table border=1 width=560><tr><td width=\"50%\">a</td><td width=50%>b</td></tr></table>";
     Strings lines = BodyLines(half);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "," + std::string(38, '-') + "+" + std::string(38, '-') + ",");
     EXPECT_EQ(lines[1], "|a" + std::string(37, ' ') + "|b" + std::string(37, ' ') + "|");
     // A nested table of 50% takes half of the fixed width of its column.
-    lines = BodyLines("<table border=1 width=300><tr><td width=\"100%\"><table border width=\"50%\"><tr><td>n"
-                      "</td></tr></table></td></tr></table>");
+    lines = BodyLines(
+        "<table border=1 width=300><tr><td width=\"100%\"><table border width=\"50%\"><tr><td>n"
+        "</td></tr></table></td></tr></table>");
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "," + std::string(41, '-') + ",");
     EXPECT_EQ(lines[2], "||n" + std::string(17, ' ') + "|" + std::string(21, ' ') + "|");
     // A percentage at the top level has nothing to be a percentage of.
-    EXPECT_EQ(BodyLines("<table border width=\"100%\"><tr><td>a</td></tr></table>"), (Strings{",-,", "|a|", "'-'"}));
+    EXPECT_EQ(BodyLines("<table border width=\"100%\"><tr><td>a</td></tr></table>"),
+              (Strings{",-,", "|a|", "'-'"}));
     // Widths that come out negative count as none; text wider than its fixed
     // column widens the column instead of running into the next one.
-    EXPECT_EQ(BodyLines("<table border width=1><tr><td>a</td></tr></table>"), (Strings{",-,", "|a|", "'-'"}));
-    EXPECT_EQ(BodyLines("<table border width=70><tr><td width=7>wide text</td><td>b</td></tr></table>"),
-              (Strings{",---------+-,", "|wide text|b|", "'---------+-'"}));
+    EXPECT_EQ(BodyLines("<table border width=1><tr><td>a</td></tr></table>"),
+              (Strings{",-,", "|a|", "'-'"}));
+    EXPECT_EQ(
+        BodyLines("<table border width=70><tr><td width=7>wide text</td><td>b</td></tr></table>"),
+        (Strings{",---------+-,", "|wide text|b|", "'---------+-'"}));
 }
 
 TEST_F(HtmlLayout, AccentedCellsLineUpInBothEncodings) {
@@ -197,7 +218,8 @@ TEST_F(HtmlLayout, LongLinesStayWholeAndTheImageGrows) {
     EXPECT_EQ(BodyLines(start + "<b>" + tail + "</b><br>next"), (Strings{start + tail, "next"}));
     // Far more lines than body elements.
     std::string body = "<ol>";
-    for (int i = 0; i < 50; ++i) body += "<li>i</h1>";
+    for (int i = 0; i < 50; ++i)
+        body += "<li>i</h1>";
     Strings lines = BodyLines(body + "</ol>");
     EXPECT_EQ(lines.size(), 151u);
     EXPECT_EQ(lines[148], "   50. i");
@@ -205,7 +227,8 @@ TEST_F(HtmlLayout, LongLinesStayWholeAndTheImageGrows) {
 
 TEST_F(HtmlLayout, TableLimitsCutRowsAndColumns) {
     std::string wide = "<table border><tr>";
-    for (int i = 0; i < 1005; ++i) wide += "<td>" + std::string(1, static_cast<char>('a' + i % 26));
+    for (int i = 0; i < 1005; ++i)
+        wide += "<td>" + std::string(1, static_cast<char>('a' + i % 26));
     HtmlPage *p = PageN(Load("<html><body>" + wide + "</table>after</body></html>"), 1);
     ASSERT_NE(p, nullptr);
     Strings lines = Lines(p->pText);
@@ -214,7 +237,8 @@ TEST_F(HtmlLayout, TableLimitsCutRowsAndColumns) {
     EXPECT_EQ(lines[3], "after");
 
     std::string tall = "<table border>";
-    for (int i = 0; i < 1005; ++i) tall += "<tr><td>r";
+    for (int i = 0; i < 1005; ++i)
+        tall += "<tr><td>r";
     lines = BodyLines(tall + "</table>after");
     EXPECT_EQ(lines.size(), 2002u); // 1000 rows, their separators, the closing line, and after
     EXPECT_EQ(lines.back(), "after");
@@ -222,9 +246,11 @@ TEST_F(HtmlLayout, TableLimitsCutRowsAndColumns) {
 
 TEST_F(HtmlLayout, DeeplyNestedTablesAreCutAndKeepTheirText) {
     std::string body;
-    for (int i = 0; i < 40; ++i) body += "<table border><tr><td>";
+    for (int i = 0; i < 40; ++i)
+        body += "<table border><tr><td>";
     body += "core";
-    for (int i = 0; i < 40; ++i) body += "</td></tr></table>";
+    for (int i = 0; i < 40; ++i)
+        body += "</td></tr></table>";
     Strings lines = BodyLines(body + "after");
     ASSERT_FALSE(lines.empty());
     size_t depth = HTML_MAX_TABLE_DEPTH;
@@ -234,22 +260,30 @@ TEST_F(HtmlLayout, DeeplyNestedTablesAreCutAndKeepTheirText) {
 }
 
 TEST_F(HtmlLayout, HugeAttributeValuesAreCut) {
-    Strings lines = BodyLines("<table border width=99999999999 cellpadding=99999999999 cellspacing=-5>"
-                              "<tr><td width=99999>a</td></tr></table>");
+    Strings lines =
+        BodyLines("<table border width=99999999999 cellpadding=99999999999 cellspacing=-5>"
+                  "<tr><td width=99999>a</td></tr></table>");
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_LE(lines[0].size(), static_cast<size_t>(HTML_MAX_TABLE_WIDTH + 2 * HTML_MAX_TABLE_PAD + 2));
+    EXPECT_LE(lines[0].size(),
+              static_cast<size_t>(HTML_MAX_TABLE_WIDTH + 2 * HTML_MAX_TABLE_PAD + 2));
 }
 
 TEST_F(HtmlLayout, MalformedTablesNeverCrash) {
     const char *bodies[] = {
-        "<table>",           "</table>x",
-        "<td>x</td>",        "<tr><td>stray</tr>",
-        "<table><td>x",      "<table border>text before rows<tr><td>x</table>",
-        "<table><table><table>", "<table border><tr><td><table></td></tr></table>",
+        "<table>",
+        "</table>x",
+        "<td>x</td>",
+        "<tr><td>stray</tr>",
+        "<table><td>x",
+        "<table border>text before rows<tr><td>x</table>",
+        "<table><table><table>",
+        "<table border><tr><td><table></td></tr></table>",
         "<table border><tr><td>a</tr></table></table></table>b",
     };
-    for (const char *body : bodies) EXPECT_NE(Body(body), "<no page>") << body;
-    EXPECT_EQ(BodyLines("<table border>text before rows<tr><td>x</table>"), (Strings{",-,", "|x|", "'-'"}));
+    for (const char *body : bodies)
+        EXPECT_NE(Body(body), "<no page>") << body;
+    EXPECT_EQ(BodyLines("<table border>text before rows<tr><td>x</table>"),
+              (Strings{",-,", "|x|", "'-'"}));
 }
 
 TEST_F(HtmlLayout, LineCountAndFunctionsCalledOneByOne) {

@@ -13,27 +13,32 @@ using namespace html_testing;
 
 namespace {
 
-const char TwoPages[] = "<html><head><title>Contents</title></head><body>"
-                        "<a href=\"#sec2\">Section</a> <a href=\"#two\">Two</a> <a href=\"other.html\">Other</a>"
-                        " <a href=\"http://example.com/\">Web</a><br>"
-                        "<a name=\"sec2\"></a>Section two<br></body></html>"
-                        "<html page=\"two\"><body>Page two <a href=\"nav.html#sec2\">back</a></body></html>";
+const char TwoPages[] =
+    "<html><head><title>Contents</title></head><body>"
+    "<a href=\"#sec2\">Section</a> <a href=\"#two\">Two</a> <a href=\"other.html\">Other</a>"
+    " <a href=\"http://example.com/\">Web</a><br>"
+    "<a name=\"sec2\"></a>Section two<br></body></html>"
+    "<html page=\"two\"><body>Page two <a href=\"nav.html#sec2\">back</a></body></html>";
 
 class HtmlNav : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetHelp(1);
         home = std::filesystem::current_path();
         std::filesystem::current_path(dir.path);
         testsupport::WriteFile("nav.html", TwoPages);
-        testsupport::WriteFile("other.html",
-                               "<html><body>Other file <a href=\"nav.html\">home</a></body></html>");
+        testsupport::WriteFile(
+            "other.html", "<html><body>Other file <a href=\"nav.html\">home</a></body></html>");
     }
     void TearDown() override { std::filesystem::current_path(home); }
 
     // The link whose range covers the first occurrence of text on the current page.
-    static int PosOf(const char *text) { return static_cast<int>(strstr(pCurrentPage->pText, text) - pCurrentPage->pText); }
-    static HtmlLink *LinkN(int n) { return *static_cast<HtmlLink **>(ListFindItemN(&pCurrentPage->Links, n)); }
+    static int PosOf(const char *text) {
+        return static_cast<int>(strstr(pCurrentPage->pText, text) - pCurrentPage->pText);
+    }
+    static HtmlLink *LinkN(int n) {
+        return *static_cast<HtmlLink **>(ListFindItemN(&pCurrentPage->Links, n));
+    }
 
     testsupport::TempDir dir{"html_nav"};
     std::filesystem::path home;
@@ -91,7 +96,7 @@ TEST_F(HtmlNav, LinksToUnloadedAndLoadedFiles) {
     EXPECT_EQ(FileIndex, 2);
     EXPECT_STREQ(aFile[CurrentFile].pName, "other.html");
     EXPECT_EQ(HistoryI, 0); // another file is not a step of the history
-    ProcessLink(LinkN(1)); // home: loaded already, shown at its first page
+    ProcessLink(LinkN(1));  // home: loaded already, shown at its first page
     EXPECT_EQ(FileIndex, 2);
     EXPECT_EQ(CurrentFile, 0);
     EXPECT_EQ(pCurrentPage, PageN(&aFile[0], 1));
@@ -153,10 +158,12 @@ TEST_F(HtmlNav, LinkRequestsWhileBuildingAreIgnored) {
 TEST_F(HtmlNav, TheHundredAndFirstHistoryEntryIsDropped) {
     ASSERT_EQ(HtmlHelp("nav.html", nullptr), 1);
     int pos = PosOf("<Section>");
-    for (int i = 0; i < HTML_MAX_HISTORY + 5; ++i) HtmlProcessLink(pos);
+    for (int i = 0; i < HTML_MAX_HISTORY + 5; ++i)
+        HtmlProcessLink(pos);
     EXPECT_EQ(HistoryI, HTML_MAX_HISTORY);
     int back = 0;
-    while (HtmlSetHistory(-1)) ++back;
+    while (HtmlSetHistory(-1))
+        ++back;
     EXPECT_EQ(back, HTML_MAX_HISTORY);
 }
 

@@ -43,7 +43,9 @@ inline std::string Text(const std::string &html) {
 }
 
 // The text of a body, laid out without a title.
-inline std::string Body(const std::string &body) { return Text("<html><body>" + body + "</body></html>"); }
+inline std::string Body(const std::string &body) {
+    return Text("<html><body>" + body + "</body></html>");
+}
 
 // The elements of a list as "tag[attrs]" for tags and "'text'" for runs.
 inline std::vector<std::string> Elements(List *l) {

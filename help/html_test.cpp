@@ -18,7 +18,7 @@ using Strings = std::vector<std::string>;
 namespace {
 
 class HtmlParse : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetHelp(1); }
 };
 
@@ -71,13 +71,17 @@ TEST_F(HtmlParse, WhiteSpaceRuns) {
         {"the first character is kept as it is", "Hello\n\t world", {"'Hello\nworld'"}},
         {"leading white space is dropped", "\n   <p>  text", {"p[]", "'text'"}},
         {"a trailing blank stays in the run", "a <p>", {"'a '", "p[]"}},
-        {"white space after an inline tag separates words", "a <b>bold</b> word",
+        {"white space after an inline tag separates words",
+         "a <b>bold</b> word",
          {"'a '", "b[]", "'bold'", "/b[]", "' word'"}},
         {"... but not after a block tag", "<br> x", {"br[]", "'x'"}},
         {"white space between block tags is dropped", "<p> <br>", {"p[]", "br[]"}},
-        {"a blank between inline tags is a run of its own", "<b>x</b>  <a href=y>", {"b[]", "'x'", "/b[]", "' '", "a"}},
+        {"a blank between inline tags is a run of its own",
+         "<b>x</b>  <a href=y>",
+         {"b[]", "'x'", "/b[]", "' '", "a"}},
     };
-    for (const auto &row : rows) EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
+    for (const auto &row : rows)
+        EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
 }
 
 TEST_F(HtmlParse, TagsAndAttributes) {
@@ -92,11 +96,13 @@ TEST_F(HtmlParse, TagsAndAttributes) {
         {"empty tag", "<>x", {"[]", "'x'"}},
         {"a closing tag of another element stays", "</head>x", {"/head[]", "'x'"}},
     };
-    for (const auto &row : rows) EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
+    for (const auto &row : rows)
+        EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
 }
 
 TEST_F(HtmlParse, MissingCloseOfATagEndsItAtTheEndOfTheText) {
-    EXPECT_EQ(Elements(&PageN(Load("<html><body>x<p class=a"), 1)->Body), (Strings{"'x'", "p[class=a]"}));
+    EXPECT_EQ(Elements(&PageN(Load("<html><body>x<p class=a"), 1)->Body),
+              (Strings{"'x'", "p[class=a]"}));
 }
 
 TEST_F(HtmlParse, ParsingStopsAtTheClosingTagInAnyCase) {
@@ -108,20 +114,25 @@ TEST_F(HtmlParse, ParsingStopsAtTheClosingTagInAnyCase) {
 }
 
 TEST_F(HtmlParse, LinkAttributesInAnyCase) {
-    HtmlPage *p = PageN(Load("<html><body><A HREF=\"x.html#sec\">go</a><a Name=top></a>"
-                             "<a name=one href=\"two\">both</a><a class=\"x\">none</a></body></html>"),
-                        1);
+    HtmlPage *p =
+        PageN(Load("<html><body><A HREF=\"x.html#sec\">go</a><a Name=top></a>"
+                   "<a name=one href=\"two\">both</a><a class=\"x\">none</a></body></html>"),
+              1);
     ASSERT_NE(p, nullptr);
     std::vector<HtmlLink *> links;
     for (ListNode *n = p->Body.pHead; n; n = n->pNext) {
         auto *e = static_cast<HtmlElement *>(n->pData);
-        if (e->pTag && strcasecmp(e->pTag, "a") == 0) links.push_back(static_cast<HtmlLink *>(e->pData));
+        if (e->pTag && strcasecmp(e->pTag, "a") == 0)
+            links.push_back(static_cast<HtmlLink *>(e->pData));
     }
     ASSERT_EQ(links.size(), 4u);
     const struct {
         const char *target;
         int kind;
-    } expected[] = {{"x.html#sec", HTML_LINK_HREF}, {"top", HTML_LINK_NAME}, {"two", HTML_LINK_HREF}, {nullptr, 0}};
+    } expected[] = {{"x.html#sec", HTML_LINK_HREF},
+                    {"top", HTML_LINK_NAME},
+                    {"two", HTML_LINK_HREF},
+                    {nullptr, 0}};
     for (size_t i = 0; i < links.size(); ++i) {
         EXPECT_EQ(links[i]->Kind, expected[i].kind) << "link " << i;
         if (expected[i].target)
@@ -196,7 +207,8 @@ TEST_F(HtmlParse, TextAtTheEndOfATruncatedFileIsKept) {
 }
 
 TEST_F(HtmlParse, FilesWithoutPagesOrTextAreRefused) {
-    const char *texts[] = {"", "no markup at all", "<head><body>x</body>", "<html SkipPage></html>"};
+    const char *texts[] = {"", "no markup at all", "<head><body>x</body>",
+                           "<html SkipPage></html>"};
     for (const char *text : texts) {
         EXPECT_EQ(Load(text), nullptr) << text;
         EXPECT_EQ(FileIndex, 0) << "the slot is not kept: " << text;
@@ -209,7 +221,8 @@ TEST_F(HtmlParse, FilesWithoutPagesOrTextAreRefused) {
 }
 
 TEST_F(HtmlParse, NamesLoseTheFilePrefixAndTheAnchor) {
-    HtmlFile *f = Load("<html><body>x<a name=\"here\"></a></body></html>", "file://dir/h.html#here");
+    HtmlFile *f =
+        Load("<html><body>x<a name=\"here\"></a></body></html>", "file://dir/h.html#here");
     ASSERT_NE(f, nullptr);
     EXPECT_STREQ(f->pName, "dir/h.html");
     EXPECT_EQ(FindHtmlFile("dir/h.html"), f);
@@ -224,7 +237,8 @@ TEST_F(HtmlParse, NamesLoseTheFilePrefixAndTheAnchor) {
 TEST_F(HtmlParse, FileIsReadFromDisk) {
     testsupport::TempDir dir("html_parse");
     std::string path = dir / "disk.html";
-    testsupport::WriteFile(path, "<html><head><title>Disk</title></head><body>from disk</body></html>");
+    testsupport::WriteFile(path,
+                           "<html><head><title>Disk</title></head><body>from disk</body></html>");
     HtmlFile *f = ParseHtmlFile(path.c_str(), nullptr);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(Elements(&PageN(f, 1)->Body), (Strings{"'from disk'"}));
@@ -245,7 +259,7 @@ TEST_F(HtmlParse, EncodingFollowsTheLocale) {
         const char *lcAll, *lcCtype, *lang;
         int expected;
     } rows[] = {
-        {"", "", "de_DE.UTF-8", 1}, {"", "", "de_DE.utf8", 1},    {"", "", "de_DE.ISO-8859-1", 0},
+        {"", "", "de_DE.UTF-8", 1},  {"", "", "de_DE.utf8", 1},   {"", "", "de_DE.ISO-8859-1", 0},
         {"C", "", "de_DE.UTF-8", 0}, {"", "en_US.UTF-8", "C", 1}, {"", "", "", 0},
     };
     for (const auto &row : rows) {

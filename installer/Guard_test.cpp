@@ -30,13 +30,11 @@ struct GuardRun {
 // Runs the guard in a child whose standard input holds `input`; before()
 // runs in the child first.
 GuardRun runGuard(const std::string &list, const std::string &input,
-                  const std::function<void()> &before = nullptr)
-{
+                  const std::function<void()> &before = nullptr) {
     auto start = std::chrono::steady_clock::now();
     testsupport::ChildResult r = testsupport::RunChild(
         [&] {
-            if (before)
-                before();
+            if (before) before();
             unsetenv("LANG");
             pCurLang = nullptr;
             int result = QuitForRunningProcesses(list.c_str());
@@ -52,8 +50,7 @@ GuardRun runGuard(const std::string &list, const std::string &input,
 }
 
 // A program name of this test run alone (ps shows at most 15 characters).
-std::string uniqueName(const char *tag)
-{
+std::string uniqueName(const char *tag) {
     return std::string("dpg") + tag + std::to_string(getpid() % 100000);
 }
 
@@ -64,8 +61,7 @@ const std::string MENU = "Would you like to:\n"
 
 } // namespace
 
-TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
-{
+TEST(Guard, NothingRunningMeansNoOutputAndGoOn) {
     GuardRun g = runGuard("," + uniqueName("n") + ",", "2\n");
     EXPECT_EQ(g.result, 0);
     EXPECT_EQ(g.out, "");
@@ -79,8 +75,7 @@ TEST(Guard, NothingRunningMeansNoOutputAndGoOn)
     EXPECT_EQ(g.out, "");
 }
 
-TEST(Guard, ShowsTheReportAndQuitsOnTwo)
-{
+TEST(Guard, ShowsTheReportAndQuitsOnTwo) {
     TempDir t;
     const std::string name = uniqueName("q");
     Sleeper s(t.path, name, "60");
@@ -91,8 +86,7 @@ TEST(Guard, ShowsTheReportAndQuitsOnTwo)
                          name + " ( " + std::to_string(s.pid()) + " )\n\n" + MENU);
 }
 
-TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
-{
+TEST(Guard, AnyOtherSelectionShowsTheMenuAgain) {
     TempDir t;
     const std::string name = uniqueName("x");
     Sleeper s(t.path, name, "60");
@@ -104,8 +98,7 @@ TEST(Guard, AnyOtherSelectionShowsTheMenuAgain)
     EXPECT_EQ(count, 3u) << g.out; // "x", then the empty line (newline pair), then "2"
 }
 
-TEST(Guard, EndOfInputEndsTheRunWithStatusOne)
-{
+TEST(Guard, EndOfInputEndsTheRunWithStatusOne) {
     // Nobody chose to quit: the run ends as a failure, not as the user's quit.
     TempDir t;
     const std::string name = uniqueName("e");
@@ -121,8 +114,7 @@ TEST(Guard, EndOfInputEndsTheRunWithStatusOne)
         testing::ExitedWithCode(1), "ERROR: no answer: standard input ended at the question");
 }
 
-TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone)
-{
+TEST(Guard, WaitingEndsAsSoonAsTheProgramsAreGone) {
     TempDir t;
     const std::string name = uniqueName("w");
     // The sleeper is the guard's own child here, so that it leaves the

@@ -22,8 +22,7 @@ using testsupport::WriteFile;
 namespace {
 
 // Sets the globals a step of the installer needs, as setup does.
-void StartInstaller(const std::string &work)
-{
+void StartInstaller(const std::string &work) {
     my_name = SaveStr_("media_unit");
     flUseLog = 1;
     pDornaInstallDir = SaveStr_(work.c_str());
@@ -32,8 +31,7 @@ void StartInstaller(const std::string &work)
 
 } // namespace
 
-TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
-{
+TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile) {
     TempDir dir("disks");
     const std::string lower = "disks\npkg_tar.aa pkg_tar.ab\nend_of_list\n";
     WriteFile(dir / "disks", lower);
@@ -65,8 +63,7 @@ TEST(Media, DisksListIsReadFromLowerOrUpperCaseFile)
         testing::ExitedWithCode(1), "^ERROR: can't open file, DornaInstall/disks\n$");
 }
 
-TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList)
-{
+TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList) {
     TempDir dir("join");
     const std::string work = dir.path;
     for (const char *piece : {"pkg_tar.aa", "pkg_tar.ab", "PKG_TAR.AC", "pkg_tar.ad", "other"})
@@ -97,8 +94,7 @@ TEST(Media, PiecesAreJoinedInListOrderUpToTheEndOfTheList)
     unlink("/tmp/media_unit.log");
 }
 
-TEST(Media, DisksListIsCutTheWayEachReaderNeedsIt)
-{
+TEST(Media, DisksListIsCutTheWayEachReaderNeedsIt) {
     // The copy cuts lines, then words with escapes, and a marker word ends
     // only its line; the join cuts words at blank and line ends only and
     // stops at the first marker word.
@@ -115,8 +111,8 @@ TEST(Media, DisksListIsCutTheWayEachReaderNeedsIt)
         {"CR LF and empty lines", "disks\r\n\r\npkg_tar.aa\r\nend_of_list\r\nx\r\n",
          "disks|pkg_tar.aa", "disks|pkg_tar.aa"},
         {"tab separates only for the copy", "a\tb\nend_of_list\n", "a|b", "a\tb"},
-        {"marker word ends a copy line, the join list", "a end_of_list b\nc\nend_of_list\n",
-         "a|c", "a"},
+        {"marker word ends a copy line, the join list", "a end_of_list b\nc\nend_of_list\n", "a|c",
+         "a"},
         {"marker line ends both", "a\nend_of_list\nb\n", "a", "a"},
         {"marker inside a word is a name", "xend_of_list\n", "xend_of_list", "xend_of_list"},
         {"escapes only for the copy", "pkg\\ tar a\\tb\n", "pkg tar|a\tb", "pkg\\|tar|a\\tb"},
@@ -142,8 +138,7 @@ TEST(Media, DisksListIsCutTheWayEachReaderNeedsIt)
     EXPECT_EQ(ParseDisksList(longName.c_str(), DISKS_JOIN)[0], longName);
 }
 
-TEST(Media, UpperCaseStopsWhereTheMarkerBegins)
-{
+TEST(Media, UpperCaseStopsWhereTheMarkerBegins) {
     const struct {
         const char *text;
         const char *upper;

@@ -13,8 +13,7 @@
 namespace {
 
 // Forgets both cached choices and sets LANG (null: unset).
-void chooseLang(const char *lang)
-{
+void chooseLang(const char *lang) {
     pNLSLang = nullptr;
     pCurLang = nullptr;
     if (lang == nullptr)
@@ -25,12 +24,10 @@ void chooseLang(const char *lang)
 
 // The printf conversions of a text, in order ("%s", "%e", "%i", ...);
 // "%%" is no conversion.
-std::vector<std::string> conversions(const char *text)
-{
+std::vector<std::string> conversions(const char *text) {
     std::vector<std::string> out;
     for (const char *p = text; *p; ++p) {
-        if (*p != '%')
-            continue;
+        if (*p != '%') continue;
         if (p[1] == '%') {
             ++p;
             continue;
@@ -46,31 +43,65 @@ std::vector<std::string> conversions(const char *text)
 
 const char *const *const TABLES[] = {NLS_ENGLISH, NLS_SPANISH, NLS_ITALIAN,
                                      NLS_FRENCH,  NLS_GERMAN,  NLS_PORTUGUESE};
-const char *const TABLE_NAMES[] = {"English", "Spanish", "Italian", "French", "German", "Portuguese"};
+const char *const TABLE_NAMES[] = {"English", "Spanish", "Italian",
+                                   "French",  "German",  "Portuguese"};
 
 } // namespace
 
-TEST(Nls, AgreementLanguageFollowsTheAliasTable)
-{
+TEST(Nls, AgreementLanguageFollowsTheAliasTable) {
     struct Case {
         const char *lang;
         const char *key;
     } cases[] = {
-        {nullptr, "en_US"},   {"en_US", "en_US"},   {"en_GB", "en_US"},  {"en_ZW", "en_US"},
-        {"fr_FR.UTF-8", "fr_FR"}, {"fr_CA", "fr_FR"}, {"français", "fr_FR"}, {"de_DE", "ge_GE"},
-        {"de_AT.ISO-8859-1", "ge_GE"}, {"ge_GE", "ge_GE"}, {"german", "ge_GE"},
-        {"es", "es_ES"},      {"es_ES", "es_ES"},   {"es_MX", "es_ES"},  {"español", "es_ES"},
-        {"it_IT", "it_IT"},   {"pt_BR", "pr_BR"},   {"portuguese", "pr_BR"},
-        {"cs_CZ", "cs_CZ"},   {"fi_FI", "fi_FI"},   {"sv_FI", "fi_FI"},  {"sv_SE", "sv_SE"},
-        {"hu_HU", "hu_HU"},   {"nl_BE", "nl_NL"},   {"nb_NO", "no_NO"},  {"nynorsk", "no_NO"},
-        {"pl_PL", "pl_PL"},   {"ru_UA", "ru_RU"},   {"tr_TR", "tr_TR"},  {"da_DK", "da_DK"},
-        {"dansk", "da_DK"},   {"C", "en_US"},       {"POSIX", "en_US"},  {"xx_YY", "en_US"},
+        {nullptr, "en_US"},
+        {"en_US", "en_US"},
+        {"en_GB", "en_US"},
+        {"en_ZW", "en_US"},
+        {"fr_FR.UTF-8", "fr_FR"},
+        {"fr_CA", "fr_FR"},
+        {"français", "fr_FR"},
+        {"de_DE", "ge_GE"},
+        {"de_AT.ISO-8859-1", "ge_GE"},
+        {"ge_GE", "ge_GE"},
+        {"german", "ge_GE"},
+        {"es", "es_ES"},
+        {"es_ES", "es_ES"},
+        {"es_MX", "es_ES"},
+        {"español", "es_ES"},
+        {"it_IT", "it_IT"},
+        {"pt_BR", "pr_BR"},
+        {"portuguese", "pr_BR"},
+        {"cs_CZ", "cs_CZ"},
+        {"fi_FI", "fi_FI"},
+        {"sv_FI", "fi_FI"},
+        {"sv_SE", "sv_SE"},
+        {"hu_HU", "hu_HU"},
+        {"nl_BE", "nl_NL"},
+        {"nb_NO", "no_NO"},
+        {"nynorsk", "no_NO"},
+        {"pl_PL", "pl_PL"},
+        {"ru_UA", "ru_RU"},
+        {"tr_TR", "tr_TR"},
+        {"da_DK", "da_DK"},
+        {"dansk", "da_DK"},
+        {"C", "en_US"},
+        {"POSIX", "en_US"},
+        {"xx_YY", "en_US"},
         {"", "en_US"},
         // Whole words only: a value found inside a longer word or across
         // words names no language, and the first line that lists it wins.
-        {"sv", "en_US"},      {"nn", "en_US"},      {"pt_", "en_US"},    {"portug", "en_US"},
-        {"en_US en", "en_US"}, {"=", "en_US"},      {"es_ES =", "en_US"}, {"pr", "en_US"},
-        {"fi", "en_US"},      {"se_NO", "no_NO"},   {"fr", "fr_FR"},     {"en_SE", "en_US"},
+        {"sv", "en_US"},
+        {"nn", "en_US"},
+        {"pt_", "en_US"},
+        {"portug", "en_US"},
+        {"en_US en", "en_US"},
+        {"=", "en_US"},
+        {"es_ES =", "en_US"},
+        {"pr", "en_US"},
+        {"fi", "en_US"},
+        {"se_NO", "no_NO"},
+        {"fr", "fr_FR"},
+        {"en_SE", "en_US"},
     };
     for (const Case &c : cases) {
         chooseLang(c.lang);
@@ -78,8 +109,7 @@ TEST(Nls, AgreementLanguageFollowsTheAliasTable)
     }
 }
 
-TEST(Nls, ChoicesAreCachedAndLangLosesItsCodeset)
-{
+TEST(Nls, ChoicesAreCachedAndLangLosesItsCodeset) {
     chooseLang("fr_FR.UTF-8");
     EXPECT_STREQ(GetTargetNLSLang(), "fr_FR");
     EXPECT_STREQ(getenv("LANG"), "fr_FR");
@@ -89,16 +119,15 @@ TEST(Nls, ChoicesAreCachedAndLangLosesItsCodeset)
     EXPECT_STREQ(nlsSetupStrCvt(69), NLS_FRENCH[69]);
 }
 
-TEST(Nls, MessageLanguageUsesOnlyTheSixExactKeys)
-{
+TEST(Nls, MessageLanguageUsesOnlyTheSixExactKeys) {
     struct Case {
         const char *lang;
         const char *const *table;
     } cases[] = {
-        {nullptr, NLS_ENGLISH},       {"en_US", NLS_ENGLISH},  {"es_ES", NLS_SPANISH},
-        {"es_ES.UTF-8", NLS_SPANISH}, {"it_IT", NLS_ITALIAN},  {"fr_FR", NLS_FRENCH},
+        {nullptr, NLS_ENGLISH},       {"en_US", NLS_ENGLISH},    {"es_ES", NLS_SPANISH},
+        {"es_ES.UTF-8", NLS_SPANISH}, {"it_IT", NLS_ITALIAN},    {"fr_FR", NLS_FRENCH},
         {"ge_GE", NLS_GERMAN},        {"pr_BR", NLS_PORTUGUESE}, {"de_DE", NLS_ENGLISH},
-        {"es", NLS_ENGLISH},          {"pt_BR", NLS_ENGLISH},  {"C", NLS_ENGLISH},
+        {"es", NLS_ENGLISH},          {"pt_BR", NLS_ENGLISH},    {"C", NLS_ENGLISH},
         {"sv_FI", NLS_ENGLISH},       {"fr", NLS_ENGLISH},
     };
     for (const Case &c : cases) {
@@ -110,8 +139,7 @@ TEST(Nls, MessageLanguageUsesOnlyTheSixExactKeys)
     EXPECT_STREQ(nlsSetupStrCvt(NLS_MSG_COUNT), "");
 }
 
-TEST(Nls, EveryTranslationCarriesTheEnglishConversionsInOrder)
-{
+TEST(Nls, EveryTranslationCarriesTheEnglishConversionsInOrder) {
     for (int t = 0; t < 6; ++t)
         for (int i = 0; i < NLS_MSG_COUNT; ++i) {
             ASSERT_NE(TABLES[t][i], nullptr);
@@ -120,16 +148,14 @@ TEST(Nls, EveryTranslationCarriesTheEnglishConversionsInOrder)
         }
 }
 
-TEST(Nls, TranslationsAreTranslated)
-{
+TEST(Nls, TranslationsAreTranslated) {
     // Entries that are words, not names or empty, differ from the English.
     for (int t = 1; t < 6; ++t)
         for (int i : {3, 10, 35, 49, 55, 56, 62, 63, 65, 66, 67, 68, 69, 70})
             EXPECT_STRNE(TABLES[t][i], NLS_ENGLISH[i]) << TABLE_NAMES[t] << " entry " << i;
 }
 
-TEST(Nls, EnglishEntriesOfTheInstallerAreExact)
-{
+TEST(Nls, EnglishEntriesOfTheInstallerAreExact) {
     struct Case {
         int index;
         const char *text;
@@ -141,33 +167,33 @@ TEST(Nls, EnglishEntriesOfTheInstallerAreExact)
         {57, ""},
         {63, "\nDo You want to continue with the installation? [yn] "},
         {65, "Could not determine how much space needed for install, missing isize.\n"},
-        {66, "\nThe following processes are running.\nThe installer can not continue until these terminate:\n"},
+        {66, "\nThe following processes are running.\nThe installer can not continue until these "
+             "terminate:\n"},
         {67, "Would you like to:\n"},
         {68, "1.  Wait 30 seconds for these processes to terminate\n"},
         {69, "2.  Quit the installation\n"},
         {70, "\nEnter a selection:  "},
-        {49, "There isn't enough space in %s to perform the installation activities. The temporary "
-             "work area should be at least %e bytes. Restart the installation procedure using a work "
-             "area that has enough space. \nie: 1. Use /new_work_area_path in place of /tmp\n    2. "
-             "Run `setup /new_work_area_path`\n"},
+        {49,
+         "There isn't enough space in %s to perform the installation activities. The temporary "
+         "work area should be at least %e bytes. Restart the installation procedure using a work "
+         "area that has enough space. \nie: 1. Use /new_work_area_path in place of /tmp\n    2. "
+         "Run `setup /new_work_area_path`\n"},
     };
     for (const Case &c : cases)
         EXPECT_STREQ(NLS_ENGLISH[c.index], c.text) << "entry " << c.index;
 }
 
-TEST(Nls, OldDaemonQuestionNamesEachLanguagesLetters)
-{
+TEST(Nls, OldDaemonQuestionNamesEachLanguagesLetters) {
     EXPECT_NE(strstr(NLS_SPANISH[63], "[sn]"), nullptr);
     EXPECT_NE(strstr(NLS_FRENCH[63], "[on]"), nullptr);
     EXPECT_NE(strstr(NLS_GERMAN[63], "[jn]"), nullptr);
 }
 
-TEST(Nls, EveryAgreementIsWholeAndEndsWithItsQuestion)
-{
-    const char *const eulas[] = {pEnglishEULA,   pSpanishEULA, pItalianEULA,  pFrenchEULA,
-                                 pGermanEULA,    pPortugueseEULA, pCzechEULA, pFinnishEULA,
-                                 pHungarianEULA, pDutchEULA,   pNorwegianEULA, pPolishEULA,
-                                 pRussianEULA,   pSwedishEULA, pTurkishEULA};
+TEST(Nls, EveryAgreementIsWholeAndEndsWithItsQuestion) {
+    const char *const eulas[] = {pEnglishEULA,   pSpanishEULA,    pItalianEULA,   pFrenchEULA,
+                                 pGermanEULA,    pPortugueseEULA, pCzechEULA,     pFinnishEULA,
+                                 pHungarianEULA, pDutchEULA,      pNorwegianEULA, pPolishEULA,
+                                 pRussianEULA,   pSwedishEULA,    pTurkishEULA};
     for (size_t i = 0; i < sizeof eulas / sizeof eulas[0]; ++i) {
         std::string text(eulas[i]);
         EXPECT_GT(text.size(), 7000u) << "agreement " << i;
@@ -180,11 +206,11 @@ TEST(Nls, EveryAgreementIsWholeAndEndsWithItsQuestion)
             EXPECT_STRNE(eulas[i], eulas[j]);
     }
     EXPECT_NE(std::string(pEnglishEULA).rfind("Agree (y) / Disagree (n)?"), std::string::npos);
-    EXPECT_EQ(std::string(pEnglishEULA).substr(strlen(pEnglishEULA) - 25), "Agree (y) / Disagree (n)?");
+    EXPECT_EQ(std::string(pEnglishEULA).substr(strlen(pEnglishEULA) - 25),
+              "Agree (y) / Disagree (n)?");
 }
 
-TEST(Nls, MessageFilesHoldSeventyOneNumberedEntries)
-{
+TEST(Nls, MessageFilesHoldSeventyOneNumberedEntries) {
     for (const char *lang : {"en", "es", "it", "fr", "de", "pt"}) {
         std::ifstream in(std::string(SETUP_SOURCE_DIR) + "/nls/" + lang + ".txt");
         ASSERT_TRUE(in) << lang;
@@ -198,8 +224,7 @@ TEST(Nls, MessageFilesHoldSeventyOneNumberedEntries)
     }
 }
 
-TEST(Nls, FormattedMessagesFollowTheChosenLanguage)
-{
+TEST(Nls, FormattedMessagesFollowTheChosenLanguage) {
     chooseLang("ge_GE");
     char buf[256];
     nlsFormat(buf, sizeof buf, 3, "/x");

@@ -35,9 +35,9 @@ namespace {
 constexpr int kReturned = 10;
 
 struct ListRun {
-    int status = -1;  // kReturned + result, or the status the program ended with
-    std::string out;  // standard output and error of the child
-    std::string log;  // the run log
+    int status = -1; // kReturned + result, or the status the program ended with
+    std::string out; // standard output and error of the child
+    std::string log; // the run log
 };
 
 // A work directory with the package directory "pkg", an application
@@ -48,8 +48,7 @@ class PkgSite {
     // temporary live in /tmp under that name, and two test runs (two build
     // trees) may run the same case at once.
     explicit PkgSite(const char *tag)
-        : dir_(tag), name_("pkgl-" + std::string(tag) + "-" + std::to_string(getpid()))
-    {
+        : dir_(tag), name_("pkgl-" + std::string(tag) + "-" + std::to_string(getpid())) {
         mkdir((dir_ / "work").c_str(), 0755);
         mkdir(pkg().c_str(), 0755);
         mkdir(app().c_str(), 0755);
@@ -65,13 +64,11 @@ class PkgSite {
     std::string logPath() const { return "/tmp/" + name_ + ".log"; }
     std::string tmpPath() const { return "/tmp/" + name_ + ".tmp"; }
 
-    void PkgFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
-    {
+    void PkgFile(const std::string &rel, const std::string &text, mode_t mode = 0644) {
         testsupport::Shell("mkdir -p \"$(dirname '" + pkg() + "/" + rel + "')\"");
         WriteFile(pkg() + "/" + rel, text, mode);
     }
-    void AppFile(const std::string &rel, const std::string &text, mode_t mode = 0644)
-    {
+    void AppFile(const std::string &rel, const std::string &text, mode_t mode = 0644) {
         testsupport::Shell("mkdir -p \"$(dirname '" + app() + "/" + rel + "')\"");
         WriteFile(app() + "/" + rel, text, mode);
     }
@@ -80,15 +77,13 @@ class PkgSite {
     // once the list returned.
     ListRun Run(const std::string &list, const std::string &input = "",
                 const std::function<void()> &before = nullptr,
-                const std::function<void()> &after = nullptr)
-    {
+                const std::function<void()> &after = nullptr) {
         WriteFile(pkg() + "/pkg.list", list);
         return RunNoWrite(input, before, after);
     }
 
     ListRun RunNoWrite(const std::string &input = "", const std::function<void()> &before = nullptr,
-                       const std::function<void()> &after = nullptr)
-    {
+                       const std::function<void()> &after = nullptr) {
         testsupport::ChildResult child = testsupport::RunChild(
             [&] {
                 dup2(1, 2);
@@ -98,11 +93,9 @@ class PkgSite {
                 pAppDir = SaveStr("%s", app().c_str());
                 pTargetInstallDir = SaveStr("%s", root().c_str());
                 InitSysCmdList();
-                if (before)
-                    before();
+                if (before) before();
                 int r = ProcessPkgList("pkg");
-                if (after)
-                    after();
+                if (after) after();
                 fflush(nullptr);
                 _exit(kReturned + r);
             },
@@ -119,22 +112,19 @@ class PkgSite {
     std::string name_;
 };
 
-std::string KernelRelease()
-{
+std::string KernelRelease() {
     struct utsname u;
     return uname(&u) == 0 ? u.release : "";
 }
 
-int OwnerOf(const std::string &path)
-{
+int OwnerOf(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_uid) : -1;
 }
 
 } // namespace
 
-TEST(PkgList, CopyThenModeAndOwnerNameTheCopiedFile)
-{
+TEST(PkgList, CopyThenModeAndOwnerNameTheCopiedFile) {
     PkgSite s("copy-mode-owner");
     s.PkgFile("tool", "TOOL");
     ListRun r = s.Run("c tool mode 4755 owner root\n");
@@ -158,8 +148,7 @@ TEST(PkgList, CopyThenModeAndOwnerNameTheCopiedFile)
     EXPECT_EQ(Mode(s.app() + "/tool"), 04755);
 }
 
-TEST(PkgList, AttributesAlwaysNameAppSlashArgument)
-{
+TEST(PkgList, AttributesAlwaysNameAppSlashArgument) {
     PkgSite s("attr-arg");
     s.PkgFile("bin/tool", "NEW");
     s.AppFile("bin/tool", "OLD", 0600);
@@ -189,8 +178,7 @@ TEST(PkgList, AttributesAlwaysNameAppSlashArgument)
     EXPECT_TRUE(Contains(r.out, "ERROR: ")) << r.out;
 }
 
-TEST(PkgList, DirectivesCreateCopyAndSkipAsTheirWordsSay)
-{
+TEST(PkgList, DirectivesCreateCopyAndSkipAsTheirWordsSay) {
     PkgSite s("directives");
     s.PkgFile("tree/sub/f", "F");
     s.PkgFile("#copy", "HASH");
@@ -215,7 +203,8 @@ TEST(PkgList, DirectivesCreateCopyAndSkipAsTheirWordsSay)
                        "\n"
                        "   \n"
                        "c \\\n"
-                       "  tool link " + s.root() + "/toollink\n";
+                       "  tool link " +
+                       s.root() + "/toollink\n";
     ListRun r = s.Run(list);
     EXPECT_EQ(r.status, kReturned) << r.out << r.log;
     EXPECT_EQ(ReadFile(s.app() + "/tree/sub/f"), "F");
@@ -240,8 +229,7 @@ TEST(PkgList, DirectivesCreateCopyAndSkipAsTheirWordsSay)
     EXPECT_FALSE(Contains(r.log, "/cp -p " + s.work() + "/pkg/tool" + " " + s.app() + "/x"));
 }
 
-TEST(PkgList, FailingCopyWarnsAndGoesOnFailingModeStops)
-{
+TEST(PkgList, FailingCopyWarnsAndGoesOnFailingModeStops) {
     PkgSite s("failures");
     s.PkgFile("tool", "T");
     s.PkgFile("tree/f", "F");
@@ -260,24 +248,26 @@ TEST(PkgList, FailingCopyWarnsAndGoesOnFailingModeStops)
     EXPECT_FALSE(Exists(s.app() + "/tree")) << "the list stops at the failed mode";
 }
 
-TEST(PkgList, AFailedCopyGetsNoAttributesAndIsRecorded)
-{
+TEST(PkgList, AFailedCopyGetsNoAttributesAndIsRecorded) {
     PkgSite s("failed-attrs");
     s.PkgFile("tool", "T");
     s.PkgFile("tree/f", "F");
     const std::string link = s.root() + "/link";
-    ListRun r = s.Run("c missing mode 4755 link " + link + "\n"
-                      "dir notree owner root name renamed\n"
-                      "dirto notree " + s.root() + "/to mode 700\n"
-                      "t no/such/dir/file mode 600\n"
-                      "c tool mode 700\n",
+    ListRun r = s.Run("c missing mode 4755 link " + link +
+                          "\n"
+                          "dir notree owner root name renamed\n"
+                          "dirto notree " +
+                          s.root() +
+                          "/to mode 700\n"
+                          "t no/such/dir/file mode 600\n"
+                          "c tool mode 700\n",
                       "", nullptr, [] {
                           // What the child recorded as failed, path by path.
                           std::string app(pAppDir), root(pTargetInstallDir);
                           printf("\nrecorded=");
-                          for (const std::string &path : {app + "/missing", app + "/notree",
-                                                          root + "/to/notree",
-                                                          app + "/no/such/dir/file", app + "/tool"})
+                          for (const std::string &path :
+                               {app + "/missing", app + "/notree", root + "/to/notree",
+                                app + "/no/such/dir/file", app + "/tool"})
                               printf("%d", isFailedPath(path.c_str()));
                           printf("\n");
                       });
@@ -292,8 +282,7 @@ TEST(PkgList, AFailedCopyGetsNoAttributesAndIsRecorded)
     EXPECT_TRUE(Contains(r.out, "recorded=11110")) << r.out;
 }
 
-TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain)
-{
+TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain) {
     std::string release = KernelRelease();
     ASSERT_FALSE(release.empty());
     if (release[0] < '2' || release[0] > '9')
@@ -303,17 +292,12 @@ TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain)
         s.PkgFile(f, f);
     // "10.0" sorts before any release starting with 2..9, though it is a
     // larger number: the comparison is on the texts.
-    std::string list = "v = " + release + " c eq\n" +
-                       "v < " + release + " c lt\n" +
-                       "v <= " + release + " c le\n" +
-                       "v > " + release + " c gt\n" +
-                       "v >= " + release + " c ge\n" +
-                       "v != " + release + " c bad\n" +
-                       "v = " + release + " v >= " + release + " c chain\n" +
-                       "v = " + release + " v < " + release + " c chain2\n" +
-                       "v > 10.0 c text\n" +
-                       "v >= " + release + "\n" +
-                       "v < 10.0 c none\n";
+    std::string list = "v = " + release + " c eq\n" + "v < " + release + " c lt\n" +
+                       "v <= " + release + " c le\n" + "v > " + release + " c gt\n" +
+                       "v >= " + release + " c ge\n" + "v != " + release + " c bad\n" +
+                       "v = " + release + " v >= " + release + " c chain\n" + "v = " + release +
+                       " v < " + release + " c chain2\n" + "v > 10.0 c text\n" + "v >= " + release +
+                       "\n" + "v < 10.0 c none\n";
     ListRun r = s.Run(list);
     EXPECT_EQ(r.status, kReturned) << r.out;
     for (const char *f : {"eq", "le", "ge", "chain", "text"})
@@ -322,8 +306,7 @@ TEST(PkgList, VersionConditionsCompareReleaseTextsAndChain)
         EXPECT_FALSE(Exists(s.app() + "/" + f)) << f;
 }
 
-TEST(PkgList, UnreadableKernelReleaseSkipsTheLineWithAWarning)
-{
+TEST(PkgList, UnreadableKernelReleaseSkipsTheLineWithAWarning) {
     PkgSite s("no-uname");
     s.PkgFile("tool", "T");
     s.PkgFile("after", "A");
@@ -349,8 +332,7 @@ TEST(PkgList, UnreadableKernelReleaseSkipsTheLineWithAWarning)
     EXPECT_TRUE(Contains(r.log, "WARNING_MSG: pkg.list line 1: ")) << r.log;
 }
 
-TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine)
-{
+TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine) {
     PkgSite s("sed");
     s.AppFile(".profile", "OLD path\nkeep OLD\n", 0750);
     s.AppFile("conf", "a c\n");
@@ -371,8 +353,7 @@ TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine)
     EXPECT_EQ(Mode(s.app() + "/tool"), 0750);
 }
 
-TEST(PkgList, SedNeverWritesThroughAPlantedLink)
-{
+TEST(PkgList, SedNeverWritesThroughAPlantedLink) {
     PkgSite s("sed-link");
     std::string victim = s.root() + "/victim";
     WriteFile(victim, "KEEP\n");
@@ -397,8 +378,7 @@ TEST(PkgList, SedNeverWritesThroughAPlantedLink)
     }
 }
 
-TEST(PkgList, ShellCharactersInAnyWordAreTakenLiterally)
-{
+TEST(PkgList, ShellCharactersInAnyWordAreTakenLiterally) {
     PkgSite s("shell-words");
     s.AppFile("conf", "one\n");
     s.PkgFile("tool", "T");
@@ -441,8 +421,7 @@ TEST(PkgList, ShellCharactersInAnyWordAreTakenLiterally)
     EXPECT_FALSE(Exists(mark));
 }
 
-TEST(PkgList, SedValueWordsReachSedAsTheyStand)
-{
+TEST(PkgList, SedValueWordsReachSedAsTheyStand) {
     PkgSite s("sed-words");
     s.AppFile("conf", "c one x\nc two y\n");
     // Backslashes stay for sed; a double quote is a character like any other.
@@ -451,14 +430,13 @@ TEST(PkgList, SedValueWordsReachSedAsTheyStand)
     EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\"\ntwo\"\n");
 }
 
-TEST(PkgList, LauncherNamesArePlainFileNames)
-{
+TEST(PkgList, LauncherNamesArePlainFileNames) {
     PkgSite s("bat");
     s.PkgFile("tool", "T");
     // The launchers would land in the scratch directory ("/usr/bin/../.." is "/").
     const std::string launcher = "../.." + s.root() + "/launcher";
-    for (const std::string &name : {launcher, std::string(".."), std::string("."),
-                                    std::string("sub/launcher")}) {
+    for (const std::string &name :
+         {launcher, std::string(".."), std::string("."), std::string("sub/launcher")}) {
         ListRun r = s.Run("# first\nc tool bat " + name + "\n");
         EXPECT_EQ(r.status, 1) << name;
         EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2: the launcher name \"" + name +
@@ -468,8 +446,7 @@ TEST(PkgList, LauncherNamesArePlainFileNames)
     }
 }
 
-TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail)
-{
+TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail) {
     PkgSite s("long");
     s.PkgFile("tool", "T");
     std::string line = "c tool mode 755 " + std::string(600, 'x') + " c tool\n";
@@ -487,8 +464,7 @@ TEST(PkgList, OverlongLineStopsInsteadOfRunningItsTail)
     EXPECT_EQ(Mode(s.app() + "/tool"), 0700);
 }
 
-TEST(PkgList, WordsThatDoNotFitStopTheListWithTheirLineNumber)
-{
+TEST(PkgList, WordsThatDoNotFitStopTheListWithTheirLineNumber) {
     PkgSite s("long-word");
     s.PkgFile("tool", "T");
     const std::string cut(254, 'w');
@@ -500,8 +476,8 @@ TEST(PkgList, WordsThatDoNotFitStopTheListWithTheirLineNumber)
     EXPECT_TRUE(Exists(s.app() + "/" + cut));
     EXPECT_TRUE(Exists(s.app() + "/" + std::string(50, '\\') + cut.substr(0, 204)));
     unlink((s.app() + "/" + cut).c_str());
-    for (const std::string &line : {"t " + cut + "w mode 600\n", "c tool mode 7" + cut + "\n",
-                                    "t x" + escaped + "\n"}) {
+    for (const std::string &line :
+         {"t " + cut + "w mode 600\n", "c tool mode 7" + cut + "\n", "t x" + escaped + "\n"}) {
         r = s.Run("c tool\n# two\n" + line + "c after\n");
         EXPECT_EQ(r.status, 1) << line;
         EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 3: the word \"")) << r.out;
@@ -510,8 +486,7 @@ TEST(PkgList, WordsThatDoNotFitStopTheListWithTheirLineNumber)
     }
 }
 
-TEST(PkgList, ContinuedLinesJoinAtEveryLengthTheReaderTakes)
-{
+TEST(PkgList, ContinuedLinesJoinAtEveryLengthTheReaderTakes) {
     PkgSite s("join");
     s.PkgFile("tool", "T");
     // Physical lines of 510 characters (the most the reader takes) whose
@@ -527,13 +502,12 @@ TEST(PkgList, ContinuedLinesJoinAtEveryLengthTheReaderTakes)
     }
 }
 
-TEST(PkgList, NulInALineStopsTheListAndSaysSo)
-{
+TEST(PkgList, NulInALineStopsTheListAndSaysSo) {
     PkgSite s("nul");
     s.PkgFile("tool", "T");
-    for (const std::string &list : {std::string("c tool\nc tool\0 mode 700\nc after\n", 31),
-                                    std::string("c tool\n\0c x\n", 12),
-                                    std::string("c tool\nc x\0", 11)}) {
+    for (const std::string &list :
+         {std::string("c tool\nc tool\0 mode 700\nc after\n", 31),
+          std::string("c tool\n\0c x\n", 12), std::string("c tool\nc x\0", 11)}) {
         ListRun r = s.Run(list);
         EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2 holds a NUL character")) << r.out;
@@ -541,8 +515,7 @@ TEST(PkgList, NulInALineStopsTheListAndSaysSo)
     }
 }
 
-TEST(PkgList, MissingListEndsTheProgramWithStatusOne)
-{
+TEST(PkgList, MissingListEndsTheProgramWithStatusOne) {
     PkgSite s("missing");
     unlink((s.pkg() + "/pkg.list").c_str());
     ListRun r = s.RunNoWrite();
@@ -550,8 +523,7 @@ TEST(PkgList, MissingListEndsTheProgramWithStatusOne)
     EXPECT_EQ(r.out, "ERROR: can't open file, " + s.pkg() + "/pkg.list\n");
 }
 
-TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits)
-{
+TEST(PkgList, CheckpsGoesOnWhenNothingRunsAndStopsWhenTheUserQuits) {
     PkgSite s("checkps");
     s.PkgFile("tool", "T");
     s.PkgFile("after", "A");
@@ -572,21 +544,18 @@ namespace {
 
 // The parts of a line as one text: "D:c A:tool K:mode V:755", and "!<first
 // ten characters>" for a word too long.
-std::string Parts(const PkgLine &line)
-{
+std::string Parts(const PkgLine &line) {
     static const char *const kTag[] = {"D", "A", "E", "K", "V"};
     std::string out;
     for (const PkgWord &w : line.words)
         out += (out.empty() ? "" : " ") + std::string(kTag[w.part]) + ":" + w.text;
-    if (!line.tooLong.empty())
-        out += (out.empty() ? "!" : " !") + line.tooLong.substr(0, 10);
+    if (!line.tooLong.empty()) out += (out.empty() ? "!" : " !") + line.tooLong.substr(0, 10);
     return out;
 }
 
 } // namespace
 
-TEST(PkgList, LinesAreCutIntoTheirPartsWithoutRunningAnything)
-{
+TEST(PkgList, LinesAreCutIntoTheirPartsWithoutRunningAnything) {
     const std::string longWord(255, 'w');
     const struct {
         const char *name;
@@ -596,20 +565,21 @@ TEST(PkgList, LinesAreCutIntoTheirPartsWithoutRunningAnything)
         {"empty", "", ""},
         {"blanks only", "  \r\n", ""},
         {"directive alone", "c\n", "D:c"},
-        {"copy with pairs", "c tool mode 4755 owner root\n", "D:c A:tool K:mode V:4755 K:owner V:root"},
+        {"copy with pairs", "c tool mode 4755 owner root\n",
+         "D:c A:tool K:mode V:4755 K:owner V:root"},
         {"pair without value", "c tool mode\n", "D:c A:tool K:mode"},
         {"comment keeps its words", "# a b c\n", "D:# A:a K:b V:c"},
         {"dirto takes a destination", "dirto lib /usr/lib mode 755",
          "D:dirto A:lib E:/usr/lib K:mode V:755"},
-        {"condition guards a directive", "v >= 2.6 c lib26.so",
-         "D:v A:>= E:2.6 D:c A:lib26.so"},
+        {"condition guards a directive", "v >= 2.6 c lib26.so", "D:v A:>= E:2.6 D:c A:lib26.so"},
         {"conditions chain", "v = 2.4.20 v >= 2.4 c x mode 7",
          "D:v A:= E:2.4.20 D:v A:>= E:2.4 D:c A:x K:mode V:7"},
         {"condition without directive", "v < 2.10", "D:v A:< E:2.10"},
         {"sed first takes the rest", "m .profile sed  -e s/a/b/  -e s/c/d/  \r\n",
          "D:m A:.profile K:sed V:-e s/a/b/  -e s/c/d/"},
         {"sed first with nothing left", "m f sed   \n", "D:m A:f K:sed"},
-        {"sed later takes a word", "c f mode 7 sed s/a/b/ x", "D:c A:f K:mode V:7 K:sed V:s/a/b/ K:x"},
+        {"sed later takes a word", "c f mode 7 sed s/a/b/ x",
+         "D:c A:f K:mode V:7 K:sed V:s/a/b/ K:x"},
         {"tab belongs to its word", "c\tx y", "D:c\tx A:y"},
         {"escapes are translated", "c a\\ b mode 7\\55", "D:c A:a b K:mode V:755"},
         {"lone backslash ends the line", "c tool \\", "D:c A:tool"},
@@ -623,15 +593,14 @@ TEST(PkgList, LinesAreCutIntoTheirPartsWithoutRunningAnything)
     EXPECT_EQ(Parts(ParsePkgLine(nullptr)), "");
 }
 
-TEST(PkgList, AWordTooLongStopsTheListOnlyWhereTheLineIsRead)
-{
+TEST(PkgList, AWordTooLongStopsTheListOnlyWhereTheLineIsRead) {
     PkgSite s("long-unread");
     s.PkgFile("tool", "T");
     const std::string longWord(300, 'w');
     // A comment, a condition that does not hold and a directive without
     // attributes never read the long word: the list goes on.
-    for (const std::string &line : {"# note " + longWord, "v < 0 c " + longWord,
-                                    "m missing mode " + longWord}) {
+    for (const std::string &line :
+         {"# note " + longWord, "v < 0 c " + longWord, "m missing mode " + longWord}) {
         ListRun r = s.Run(line + "\nc tool mode 700\n");
         EXPECT_EQ(r.status, kReturned) << line << r.out;
         EXPECT_EQ(Mode(s.app() + "/tool"), 0700) << line;

@@ -19,12 +19,10 @@ using testsupport::WriteFile;
 namespace {
 
 // What the host's own tools say, independently of the installer's code.
-std::string ExpectedWord()
-{
-    if (testsupport::Shell("ps -e -o comm= | grep -qx cupsd").status == 0)
-        return " CUPS ";
+std::string ExpectedWord() {
+    if (testsupport::Shell("ps -e -o comm= | grep -qx cupsd").status == 0) return " CUPS ";
     if (testsupport::Shell("lpd=$(command -v lpd || ls /usr/sbin/lpd 2>/dev/null) && "
-                       "\"$lpd\" -V 2>&1 | grep -q LPRng")
+                           "\"$lpd\" -V 2>&1 | grep -q LPRng")
             .status == 0)
         return " LPRng ";
     return " BSD ";
@@ -32,8 +30,7 @@ std::string ExpectedWord()
 
 } // namespace
 
-TEST(PrintSystem, FlagsFileHoldsTheHostsPrintSystemWordWithMode0644)
-{
+TEST(PrintSystem, FlagsFileHoldsTheHostsPrintSystemWordWithMode0644) {
     TempDir dir("dpcfg");
     my_name = SaveStr("pkg_printsystem_test");
     std::string path = dir / ".dp_cfg";
@@ -48,8 +45,7 @@ TEST(PrintSystem, FlagsFileHoldsTheHostsPrintSystemWordWithMode0644)
     EXPECT_EQ(SniffCUPS(), ExpectedWord() == " CUPS " ? 1 : 0);
 }
 
-TEST(PrintSystem, UnwritableFlagsFileIsReportedAndTheRunGoesOn)
-{
+TEST(PrintSystem, UnwritableFlagsFileIsReportedAndTheRunGoesOn) {
     testing::internal::CaptureStderr();
     int written = createPrintingSubsystemFile("/nonexistent-dir");
     std::string err = testing::internal::GetCapturedStderr();

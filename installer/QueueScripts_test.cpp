@@ -54,8 +54,7 @@ exit 0
 // the suite's programs, generated as the installer generates them.
 class ScriptSite {
   public:
-    ScriptSite() : dir_("scripts")
-    {
+    ScriptSite() : dir_("scripts") {
         app_ = dir_ / "app";
         mkdir(app_.c_str(), 0755);
         for (const char *prog : {"dprdpxxtty", "driver", "dsf", "AixInterface"})
@@ -80,8 +79,7 @@ class ScriptSite {
     void RemoveConfig() { unlink((app_ + "/.dp_cfg").c_str()); }
 
     // A directory of the test's tree (made when missing).
-    std::string Dir(const std::string &rel)
-    {
+    std::string Dir(const std::string &rel) {
         std::string path = dir_ / rel;
         testsupport::Shell("mkdir -p '" + path + "'");
         return path;
@@ -92,8 +90,7 @@ class ScriptSite {
     std::vector<std::string> Call(const std::string &shell, const std::string &script,
                                   const std::vector<std::string> &args, const std::string &cwd,
                                   std::vector<std::string> env = {},
-                                  const std::string &input = "")
-    {
+                                  const std::string &input = "") {
         unlink(log_.c_str());
         unlink((log_ + ".dsf").c_str());
         std::vector<std::string> argv = wrapper_;
@@ -121,27 +118,22 @@ class ScriptSite {
 };
 
 // The lines of a call log that start with prefix, in order.
-std::vector<std::string> Only(const std::vector<std::string> &lines, const std::string &prefix)
-{
+std::vector<std::string> Only(const std::vector<std::string> &lines, const std::string &prefix) {
     std::vector<std::string> out;
     for (const std::string &l : lines)
-        if (l.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(l);
+        if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
     return out;
 }
 
-bool Has(const std::vector<std::string> &lines, const std::string &line)
-{
+bool Has(const std::vector<std::string> &lines, const std::string &line) {
     for (const std::string &l : lines)
-        if (l == line)
-            return true;
+        if (l == line) return true;
     return false;
 }
 
 const char *const kShells[] = {"/usr/bin/dash", "/usr/bin/bash"};
 
-int ThisYear()
-{
+int ThisYear() {
     time_t now = time(nullptr);
     struct tm parts;
     localtime_r(&now, &parts);
@@ -150,8 +142,7 @@ int ThisYear()
 
 } // namespace
 
-TEST(QueueScripts, EveryScriptStartsWithShellBannerAndToolPath)
-{
+TEST(QueueScripts, EveryScriptStartsWithShellBannerAndToolPath) {
     ScriptSite site;
     const std::string year = std::to_string(ThisYear());
     for (const char *name : {"DornaPrintdpxx", "v4DriverScript", "DornaDSF"}) {
@@ -184,8 +175,7 @@ TEST(QueueScripts, EveryScriptStartsWithShellBannerAndToolPath)
     EXPECT_EQ(queue.find("%%"), std::string::npos) << "an unconverted percent sign";
 }
 
-TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
-{
+TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram) {
     TempDir dir("launcher");
     std::string launcher = dir / "tool";
     GenSimpleScript(launcher.c_str(), ScriptShShell, SimpleScript, "/opt/Dorna/dpxx",
@@ -196,12 +186,8 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
     EXPECT_EQ(lines[6], "");
     const std::vector<std::string> tail(lines.begin() + 7, lines.end());
     const std::vector<std::string> expected{
-        "",
-        "DPrintFileSourceDir=`pwd`",
-        "export DPrintFileSourceDir",
-        "",
-        "cd /opt/Dorna/dpxx",
-        "exec /opt/Dorna/dpxx/dprint \"$@\"",
+        "", "DPrintFileSourceDir=`pwd`", "export DPrintFileSourceDir",
+        "", "cd /opt/Dorna/dpxx",        "exec /opt/Dorna/dpxx/dprint \"$@\"",
     };
     EXPECT_EQ(tail, expected);
     EXPECT_EQ(testsupport::Mode(launcher), 0755);
@@ -218,23 +204,20 @@ TEST(QueueScripts, LauncherEntersTheDirectoryAndRunsTheProgram)
     EXPECT_EQ(r.status, 0) << r.out;
     std::vector<std::string> calls = Lines(ReadFile(log));
     EXPECT_TRUE(Has(calls, "cwd " + app));
-    EXPECT_EQ(Only(calls, "arg "),
-              (std::vector<std::string>{"arg one", "arg two words", "arg *"}));
+    EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg one", "arg two words", "arg *"}));
     EXPECT_TRUE(Has(calls, "env DPrintFileSourceDir=" + dir.path));
 }
 
-TEST(QueueScripts, UnwritableScriptIsReportedAndSkipped)
-{
+TEST(QueueScripts, UnwritableScriptIsReportedAndSkipped) {
     testing::internal::CaptureStderr();
-    int written = generatev4DriverScript("/nonexistent-dir/v4DriverScript", ScriptShShell,
-                                         pv4DriverScript);
+    int written =
+        generatev4DriverScript("/nonexistent-dir/v4DriverScript", ScriptShShell, pv4DriverScript);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(written, 0);
     EXPECT_EQ(err, "ERROR: can't open file, /nonexistent-dir/v4DriverScript\n");
 }
 
-TEST(QueueScripts, TemplatePlaceholdersAreFilledInOrder)
-{
+TEST(QueueScripts, TemplatePlaceholdersAreFilledInOrder) {
     TempDir dir("fill");
     std::string path = dir / "t";
     pAppDir = SaveStr("/opt/Dorna/dpxx");
@@ -247,13 +230,11 @@ TEST(QueueScripts, TemplatePlaceholdersAreFilledInOrder)
 
 // Every script the installer can write, in the syntax of both shells that
 // run /bin/sh scripts here, and clean under shellcheck.
-TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
-{
+TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck) {
     ScriptSite site;
     TempDir dir("lint");
     std::vector<std::string> scripts = {site.app() + "/DornaPrintdpxx",
-                                        site.app() + "/v4DriverScript",
-                                        site.app() + "/DornaDSF"};
+                                        site.app() + "/v4DriverScript", site.app() + "/DornaDSF"};
     std::string launcher = dir / "launcher";
     GenSimpleScript(launcher.c_str(), ScriptShShell, SimpleScript, "/opt/Dorna/dpxx",
                     "/opt/Dorna/dpxx", "dprint");
@@ -288,9 +269,9 @@ TEST(QueueScripts, GeneratedScriptsPassSyntaxChecksAndShellcheck)
         //          is the application directory the installer just made.
         //  SC2009  the daemon watch loop greps ps: pgrep is missing on several
         //          of the Unix hosts that template serves.
-        testsupport::ChildResult r = RunProgram({"/usr/bin/shellcheck", "-s", "sh", "-e",
-                                     "SC2006,SC2086,SC2048,SC2164,SC2009", script},
-                                    "/");
+        testsupport::ChildResult r = RunProgram(
+            {"/usr/bin/shellcheck", "-s", "sh", "-e", "SC2006,SC2086,SC2048,SC2164,SC2009", script},
+            "/");
         EXPECT_EQ(r.status, 0) << r.out;
     }
 }
@@ -302,16 +283,16 @@ namespace {
 // and {dir} for the row's own directory.
 struct ScriptRun {
     const char *name;
-    const char *config;              // the flags file; null: there is none
-    const char *script;              // a script of APP ...
-    const char *copyTo = nullptr;    // ... run as a copy of this name in {dir}
-    const char *dir = nullptr;       // a directory of the test's tree, made first
-    const char *cwd = "/";           // where the script runs
-    std::vector<std::string> args{}; // its arguments
-    std::vector<std::string> env{};  // more environment
-    const char *input = "";          // its standard input
-    const char *shell = nullptr;     // one shell; null: each of kShells
-    const char *call = nullptr;      // the program called ("call driver"); null: not looked at
+    const char *config;                  // the flags file; null: there is none
+    const char *script;                  // a script of APP ...
+    const char *copyTo = nullptr;        // ... run as a copy of this name in {dir}
+    const char *dir = nullptr;           // a directory of the test's tree, made first
+    const char *cwd = "/";               // where the script runs
+    std::vector<std::string> args{};     // its arguments
+    std::vector<std::string> env{};      // more environment
+    const char *input = "";              // its standard input
+    const char *shell = nullptr;         // one shell; null: each of kShells
+    const char *call = nullptr;          // the program called ("call driver"); null: not looked at
     std::vector<std::string> argLines{}; // the "arg " lines of the call log; empty: not looked at
     std::vector<std::string> has{};      // lines the call log holds besides
     int status = -1;                     // the script's exit status; -1: not looked at
@@ -325,22 +306,20 @@ const std::vector<std::string> kGtkEnv = {
     "env GTK_IM_MODULE_FILE={app}/lib/gtk/modules/etc/gtk-2.0/gtk.immodules",
     "env GDK_PIXBUF_MODULE_FILE={app}/lib/gtk/modules/etc/gtk-2.0/gdk-pixbuf.loaders"};
 
-std::vector<std::string> With(std::vector<std::string> lines, const std::vector<std::string> &more)
-{
+std::vector<std::string> With(std::vector<std::string> lines,
+                              const std::vector<std::string> &more) {
     lines.insert(lines.end(), more.begin(), more.end());
     return lines;
 }
 
 // The row again under another name and flags file.
-ScriptRun Under(ScriptRun row, const char *name, const char *config)
-{
+ScriptRun Under(ScriptRun row, const char *name, const char *config) {
     row.name = name;
     row.config = config;
     return row;
 }
 
-std::vector<ScriptRun> ScriptRuns()
-{
+std::vector<ScriptRun> ScriptRuns() {
     // An empty flags file, one without any print-system word, and none at
     // all all mean System V.
     const ScriptRun systemVQueue{
@@ -442,8 +421,8 @@ std::vector<ScriptRun> ScriptRuns()
          .script = "v4DriverScript",
          .args = {"7", "fr\"ank", "My \"Title\"", "2", "a=1  b=2", "/f"},
          .env = {"PRINTER=cq", "DISPLAY="},
-         .argLines = {"arg -dcq", "arg -oCopies=2", "arg -u", "arg frank", "arg -t",
-                      "arg My Title", "arg -o", "arg a=1", "arg -o", "arg b=2", "arg /f"},
+         .argLines = {"arg -dcq", "arg -oCopies=2", "arg -u", "arg frank", "arg -t", "arg My Title",
+                      "arg -o", "arg a=1", "arg -o", "arg b=2", "arg /f"},
          .has = {"env DISPLAY=:0.0", "cwd {app}"},
          .status = 0},
         {.name = "DriverScriptUnderCupsBuildsDriverOptions/NoOptionsGiveNoStrayO",
@@ -465,8 +444,7 @@ std::vector<ScriptRun> ScriptRuns()
 }
 
 // text with {app} and {dir} put in.
-std::string Fill(std::string text, const std::string &app, const std::string &dir)
-{
+std::string Fill(std::string text, const std::string &app, const std::string &dir) {
     const std::pair<std::string, std::string> marks[] = {{"{app}", app}, {"{dir}", dir}};
     for (const auto &[mark, value] : marks)
         for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at))
@@ -476,8 +454,7 @@ std::string Fill(std::string text, const std::string &app, const std::string &di
 
 } // namespace
 
-TEST(QueueScripts, EachPrintSystemHandsTheJobToItsProgram)
-{
+TEST(QueueScripts, EachPrintSystemHandsTheJobToItsProgram) {
     for (const ScriptRun &row : ScriptRuns()) {
         SCOPED_TRACE(row.name);
         ScriptSite site;
@@ -493,15 +470,13 @@ TEST(QueueScripts, EachPrintSystemHandsTheJobToItsProgram)
             testsupport::Shell("cp '" + site.app() + "/" + row.script + "' '" + script + "'");
         }
         std::vector<const char *> shells(std::begin(kShells), std::end(kShells));
-        if (row.shell)
-            shells = {row.shell};
+        if (row.shell) shells = {row.shell};
         std::vector<std::string> env;
         for (const std::string &e : row.env)
             env.push_back(fill(e));
         for (const char *shell : shells) {
             SCOPED_TRACE(shell);
-            if (row.log)
-                unlink((dir + "/" + row.log).c_str());
+            if (row.log) unlink((dir + "/" + row.log).c_str());
             auto calls = site.Call(shell, script, row.args, fill(row.cwd), env, row.input);
             if (row.call) {
                 EXPECT_EQ(Only(calls, "call "), std::vector<std::string>{row.call});
@@ -524,8 +499,7 @@ TEST(QueueScripts, EachPrintSystemHandsTheJobToItsProgram)
     }
 }
 
-TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy)
-{
+TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy) {
     ScriptSite site;
     site.SetConfig(" BSD ");
     std::string queue = site.Dir("lpd/lp1");
@@ -533,8 +507,8 @@ TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy)
     for (const char *shell : kShells) {
         SCOPED_TRACE(shell);
         // The filter fails twice: it is run again until it succeeds.
-        auto calls = site.Call(shell, "DornaDSF", {"-w80", "-l66"}, queue, {"DSF_FAILS=2"},
-                               "PAGE 1");
+        auto calls =
+            site.Call(shell, "DornaDSF", {"-w80", "-l66"}, queue, {"DSF_FAILS=2"}, "PAGE 1");
         auto args = Only(calls, "arg ");
         ASSERT_EQ(args.size(), 3u);
         EXPECT_EQ(args[0], args[1]);
@@ -547,25 +521,25 @@ TEST(QueueScripts, BsdFilterCopiesTheJobRetriesAndRemovesTheCopy)
 
 // LPRng hands the data on standard input; -f only names the file the user
 // printed, which the set-user-ID filter must never be given to open.
-TEST(QueueScripts, LprngFilterRunsOnACopyOfStandardInputOnly)
-{
+TEST(QueueScripts, LprngFilterRunsOnACopyOfStandardInputOnly) {
     ScriptSite site;
     site.SetConfig(" LPRng ");
     std::string spoolDir = site.Dir("lpd");
     std::string queue = site.Dir("lpd/lp3");
     std::string other = spoolDir + "/dfA2";
     WriteFile(other, "OTHER");
-    for (const std::vector<std::string> &names :
-         {std::vector<std::string>{"-f(STDIN)"}, {"-f(stdin)", "-f", other},
-          {"-f/etc/shadow"}, {}}) {
+    for (const std::vector<std::string> &names : {std::vector<std::string>{"-f(STDIN)"},
+                                                  {"-f(stdin)", "-f", other},
+                                                  {"-f/etc/shadow"},
+                                                  {}}) {
         for (const char *shell : kShells) {
             SCOPED_TRACE(std::string(shell) + " " + (names.empty() ? "" : names.back()));
-            std::vector<std::string> args{"-Apr@h+1", "-Ff", "-Hh", "-Jjob", "-Lbob", "-Plp3",
-                                          "-Qlp3", "-Zo1,o2"};
+            std::vector<std::string> args{"-Apr@h+1", "-Ff",   "-Hh",   "-Jjob",
+                                          "-Lbob",    "-Plp3", "-Qlp3", "-Zo1,o2"};
             args.insert(args.end(), names.begin(), names.end());
             args.insert(args.end(), {"-x0", "acct"});
-            auto calls = site.Call(shell, "DornaDSF", args, queue, {"SPOOL_DIR=" + spoolDir},
-                                   "FROM STDIN");
+            auto calls =
+                site.Call(shell, "DornaDSF", args, queue, {"SPOOL_DIR=" + spoolDir}, "FROM STDIN");
             EXPECT_EQ(site.last().status, 0) << site.last().out;
             auto got = Only(calls, "arg ");
             ASSERT_EQ(got.size(), 1u);
@@ -577,8 +551,7 @@ TEST(QueueScripts, LprngFilterRunsOnACopyOfStandardInputOnly)
     }
 }
 
-TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory)
-{
+TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory) {
     ScriptSite site;
     std::string queue = site.Dir("interfaces") + "/q7";
     testsupport::Shell("cp '" + site.app() + "/DornaDSF' '" + queue + "'");
@@ -604,8 +577,7 @@ TEST(QueueScripts, SystemVAndCupsFiltersRunInTheApplicationDirectory)
 // Every configuration of the filter wrapper: a filter that fails is run
 // again a second later until it succeeds; one that cannot run at all stops
 // the job at once with a message and the shell's status.
-TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun)
-{
+TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun) {
     ScriptSite site;
     // A wrapper that loops for ever must not hang the test.
     site.Wrap({"/usr/bin/timeout", "20"});
@@ -623,14 +595,19 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
     } configs[] = {
         {" AIX ", "DornaDSF", {"-a", "b"}, "/", {}, ""},
         {" BSD ", "DornaDSF", {"-w80"}, site.Dir("lpd/lp1"), {}, site.spool() + "/lp1"},
-        {" LPRng ", "DornaDSF", {"-Plp3", "-f(stdin)"}, site.Dir("lpd/lp3"),
-         {"SPOOL_DIR=" + lpd}, lpd},
+        {" LPRng ",
+         "DornaDSF",
+         {"-Plp3", "-f(stdin)"},
+         site.Dir("lpd/lp3"),
+         {"SPOOL_DIR=" + lpd},
+         lpd},
         {" V5 ", interfaces + "/q7", {"9", "u", "t", "1", "o", "/f1"}, "/", {}, ""},
         {" CUPS ", "DornaDSF", {"9", "u", "t", "1", "o", "/f1"}, "/", {"PRINTER=cq"}, ""},
     };
     const std::string dsf = site.app() + "/dsf";
     auto copiesLeft = [](const std::string &dir) {
-        return dir.empty() ? std::string() : testsupport::Shell("ls -A '" + dir + "' | grep '^lp.*[.]'").out;
+        return dir.empty() ? std::string()
+                           : testsupport::Shell("ls -A '" + dir + "' | grep '^lp.*[.]'").out;
     };
     for (const Config &c : configs) {
         site.SetConfig(c.flags);
@@ -641,8 +618,8 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
                 env.insert(env.end(), c.env.begin(), c.env.end());
                 auto start = std::chrono::steady_clock::now();
                 auto calls = site.Call(shell, c.script, c.args, c.cwd, env, "PAGE");
-                seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                              .count();
+                seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 return calls;
             };
 
@@ -683,16 +660,21 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
 // Titles, user names and options are texts of whoever sent the job: each
 // reaches the suite's programs as one argument (or one variable), never as
 // words or commands of its own.
-TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
-{
+TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments) {
     ScriptSite site;
     const std::string interfaces = site.Dir("interfaces");
     testsupport::Shell("cp '" + site.app() + "/v4DriverScript' '" + interfaces + "/q5'");
     testsupport::Shell("cp '" + site.app() + "/DornaPrintdpxx' '" + interfaces + "/p5'");
     const std::string marker = site.Dir("marks") + "/pwned";
     const std::string texts[] = {
-        "two words", "it's \"quoted\"", "$(touch " + marker + ")", "-d otherq",
-        "a; touch " + marker, "`touch " + marker + "`", "*", " -t x ",
+        "two words",
+        "it's \"quoted\"",
+        "$(touch " + marker + ")",
+        "-d otherq",
+        "a; touch " + marker,
+        "`touch " + marker + "`",
+        "*",
+        " -t x ",
     };
     auto noQuotes = [](std::string t) {
         t.erase(std::remove(t.begin(), t.end(), '"'), t.end());
@@ -707,21 +689,23 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
                       (std::vector<std::string>{"arg -dq5", "arg -oCopies=1", "arg -u" + t,
                                                 "arg -t", "arg " + t, "arg /f"}));
             calls = site.Call(shell, interfaces + "/p5", {"12", t, t, "1", t, "/f"}, "/");
-            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dp5", "arg -i", "arg /f"}));
+            EXPECT_EQ(Only(calls, "arg "),
+                      (std::vector<std::string>{"arg -dp5", "arg -i", "arg /f"}));
             EXPECT_TRUE(Has(calls, "env DPrintTitle=" + t));
             EXPECT_TRUE(Has(calls, "env DPrintUser_name=" + t));
             EXPECT_TRUE(Has(calls, "env DPrintOption_list=" + t));
 
             site.SetConfig(" CUPS ");
-            calls = site.Call(shell, "v4DriverScript", {"7", t, t, "1", "", "/f"}, "/",
-                              {"PRINTER=cq"});
+            calls =
+                site.Call(shell, "v4DriverScript", {"7", t, t, "1", "", "/f"}, "/", {"PRINTER=cq"});
             EXPECT_EQ(Only(calls, "arg "),
                       (std::vector<std::string>{"arg -dcq", "arg -oCopies=1", "arg -u",
                                                 "arg " + noQuotes(t), "arg -t",
                                                 "arg " + noQuotes(t), "arg /f"}));
-            calls = site.Call(shell, "DornaPrintdpxx", {"7", t, t, "1", "", "/f"}, "/",
-                              {"PRINTER=cq"});
-            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dcq", "arg -i", "arg /f"}));
+            calls =
+                site.Call(shell, "DornaPrintdpxx", {"7", t, t, "1", "", "/f"}, "/", {"PRINTER=cq"});
+            EXPECT_EQ(Only(calls, "arg "),
+                      (std::vector<std::string>{"arg -dcq", "arg -i", "arg /f"}));
             EXPECT_TRUE(Has(calls, "env DPrintTitle=" + t));
             calls = site.Call(shell, "DornaDSF", {"7", t, t, "1", "", "/f"}, "/", {"PRINTER=cq"});
             EXPECT_EQ(Only(calls, "arg "), std::vector<std::string>{"arg /f"});
@@ -729,12 +713,12 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
 
             // LPRng: an option of -Z and a user of -n, as lpd passes them.
             site.SetConfig(" LPRng ");
-            std::vector<std::string> lprng{"-J" + t, "-Plp", "-d/sp", "-edfA1", "-Z" + t,
-                                           "-n" + t, "-hh"};
+            std::vector<std::string> lprng{"-J" + t, "-Plp",   "-d/sp", "-edfA1",
+                                           "-Z" + t, "-n" + t, "-hh"};
             calls = site.Call(shell, "DornaPrintdpxx", lprng, "/");
-            EXPECT_EQ(Only(calls, "arg "), (std::vector<std::string>{"arg -dlp", "arg -f",
-                                                                     "arg -o" + t,
-                                                                     "arg /sp/dfA1"}));
+            EXPECT_EQ(
+                Only(calls, "arg "),
+                (std::vector<std::string>{"arg -dlp", "arg -f", "arg -o" + t, "arg /sp/dfA1"}));
             EXPECT_TRUE(Has(calls, "env DPrintUser=" + t));
             calls = site.Call(shell, "v4DriverScript", lprng, "/");
             EXPECT_EQ(Only(calls, "arg "),
@@ -744,8 +728,7 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments)
     EXPECT_FALSE(Exists(marker)) << "a job text ran as a command";
 }
 
-TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands)
-{
+TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands) {
     // One-line templates (a script's first line) come without their line
     // end; longer ones keep every byte of the file.
     const struct {
@@ -764,9 +747,9 @@ TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands)
         {"ScriptTail", ScriptTail},
     };
     for (const auto &t : kTemplates) {
-        std::string file = ReadFile(std::string(SETUP_SOURCE_DIR) + "/templates/" + t.file + ".txt");
-        if (std::count(file.begin(), file.end(), '\n') == 1 && file.back() == '\n')
-            file.pop_back();
+        std::string file =
+            ReadFile(std::string(SETUP_SOURCE_DIR) + "/templates/" + t.file + ".txt");
+        if (std::count(file.begin(), file.end(), '\n') == 1 && file.back() == '\n') file.pop_back();
         EXPECT_EQ(std::string(t.text), file) << t.file;
     }
     EXPECT_STREQ(ScriptShShell, "#!/bin/sh");

@@ -28,8 +28,7 @@ class Program {
     ~Program() { unlink("/tmp/setup_unit.log"); }
     std::string path() const { return dir_ / "setup_unit"; }
     ChildResult run(const std::vector<std::string> &args, const std::string &input,
-            const std::vector<std::string> &env = {"LANG"})
-    {
+                    const std::vector<std::string> &env = {"LANG"}) {
         std::vector<std::string> argv{path()};
         argv.insert(argv.end(), args.begin(), args.end());
         return testsupport::RunProgram(argv, "/", env, input, testsupport::Stderr::Apart);
@@ -41,21 +40,32 @@ class Program {
 
 } // namespace
 
-TEST(Setup, StripToBaseNameCutsTheSuiteDirectories)
-{
+TEST(Setup, StripToBaseNameCutsTheSuiteDirectories) {
     struct Case {
         const char *in, *out;
     } cases[] = {
-        {"/opt/Dorna/dpxx", "/opt"}, {"/opt/Dorna/dpxx/", "/opt"}, {"/opt/Dorna", "/opt"},
-        {"/opt/", "/opt"},           {"/", "/"},                   {"/opt", "/opt"},
-        {"/usr/Dorna/dpxx", "/usr"}, {"/a/b//", "/a/b/"},          {"/opt/dpxx", "/opt"},
-        {"/Dorna/dpxx", "/"},        {"/dpxx", "/"},               {"/opt//Dorna", "/opt"},
-        {"", ""},                    {"/home/user/dpx", "/home/user/dpx"},
+        {"/opt/Dorna/dpxx", "/opt"},
+        {"/opt/Dorna/dpxx/", "/opt"},
+        {"/opt/Dorna", "/opt"},
+        {"/opt/", "/opt"},
+        {"/", "/"},
+        {"/opt", "/opt"},
+        {"/usr/Dorna/dpxx", "/usr"},
+        {"/a/b//", "/a/b/"},
+        {"/opt/dpxx", "/opt"},
+        {"/Dorna/dpxx", "/"},
+        {"/dpxx", "/"},
+        {"/opt//Dorna", "/opt"},
+        {"", ""},
+        {"/home/user/dpx", "/home/user/dpx"},
         // Only the suite's own directories at the end are dropped; the
         // command line refuses a root that holds the words anywhere else.
-        {"/x/dpxxDorna", "/x/dpxxDorna"}, {"/x/Dornadpxx/y", "/x/Dornadpxx/y"},
-        {"/opt/dpxx/sub", "/opt/dpxx/sub"}, {"/home/Dornafiles", "/home/Dornafiles"},
-        {"/opt/dpxx/Dorna", "/opt/dpxx"},   {"dpxx", "dpxx"},
+        {"/x/dpxxDorna", "/x/dpxxDorna"},
+        {"/x/Dornadpxx/y", "/x/Dornadpxx/y"},
+        {"/opt/dpxx/sub", "/opt/dpxx/sub"},
+        {"/home/Dornafiles", "/home/Dornafiles"},
+        {"/opt/dpxx/Dorna", "/opt/dpxx"},
+        {"dpxx", "dpxx"},
     };
     for (const Case &c : cases) {
         std::string text(c.in);
@@ -66,13 +76,12 @@ TEST(Setup, StripToBaseNameCutsTheSuiteDirectories)
     EXPECT_EQ(StripToBaseName(nullptr), nullptr);
 }
 
-TEST(Setup, OnlyPlainPathCharactersAreSafeForTheShell)
-{
+TEST(Setup, OnlyPlainPathCharactersAreSafeForTheShell) {
     for (const char *ok : {"/tmp", "/opt/new_area", "/a.b/c-d/e+f", "/x,y@z:1", "rel/path", "A9"})
         EXPECT_TRUE(isShellSafePath(ok)) << ok;
-    for (const char *bad : {"", "/tmp/a b", "/tmp;rm -rf /", "/tmp/$(id)", "/tmp/`id`",
-                            "/tmp/a\"b", "/tmp/a'b", "/tmp/a\\b", "/tmp/a|b", "/tmp/a&b",
-                            "/tmp/a>b", "/tmp/a*", "/tmp/~", "/tmp/a\nb", "/tmp/\xc3\xa9"})
+    for (const char *bad : {"", "/tmp/a b", "/tmp;rm -rf /", "/tmp/$(id)", "/tmp/`id`", "/tmp/a\"b",
+                            "/tmp/a'b", "/tmp/a\\b", "/tmp/a|b", "/tmp/a&b", "/tmp/a>b", "/tmp/a*",
+                            "/tmp/~", "/tmp/a\nb", "/tmp/\xc3\xa9"})
         EXPECT_FALSE(isShellSafePath(bad)) << bad;
     EXPECT_FALSE(isShellSafePath(nullptr));
     // Every byte outside the allowed set is refused.
@@ -84,8 +93,7 @@ TEST(Setup, OnlyPlainPathCharactersAreSafeForTheShell)
     }
 }
 
-TEST(Setup, PrivateDirectoryIsARealDirectoryOfOurOwn)
-{
+TEST(Setup, PrivateDirectoryIsARealDirectoryOfOurOwn) {
     TempDir t;
     ASSERT_EQ(mkdir((t / "dir").c_str(), 0755), 0);
     ASSERT_EQ(symlink((t / "dir").c_str(), (t / "link").c_str()), 0);
@@ -102,8 +110,7 @@ TEST(Setup, PrivateDirectoryIsARealDirectoryOfOurOwn)
     EXPECT_FALSE(isPrivateDirectory(nullptr));
 }
 
-TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
-{
+TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths) {
     TempDir t;
     mkdir((t / "w").c_str(), 0755);
     mkdir((t / "v").c_str(), 0755);
@@ -122,8 +129,7 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
         // The parser's results are process-wide: each case runs in a child.
         EXPECT_EXIT(
             {
-                if (chdir(*c.cwd ? c.cwd : t.path.c_str()) != 0)
-                    _exit(3);
+                if (chdir(*c.cwd ? c.cwd : t.path.c_str()) != 0) _exit(3);
                 pDornaInstallDir = SaveStr_("/tmp/DornaInstall");
                 pCmdLineInstallDir = nullptr;
                 std::vector<char *> argv{const_cast<char *>("setup")};
@@ -133,24 +139,22 @@ TEST(Setup, RelativeWorkAreaAndInstallRootBecomeFullPaths)
                 fprintf(stderr, "work=%s root=%s\n", pDornaInstallDir,
                         pCmdLineInstallDir ? pCmdLineInstallDir : "(none)");
                 _exit(c.work == pDornaInstallDir && pCmdLineInstallDir != nullptr &&
-                             c.root == pCmdLineInstallDir
-                         ? 0
-                         : 1);
+                              c.root == pCmdLineInstallDir
+                          ? 0
+                          : 1);
             },
             testing::ExitedWithCode(0), "")
             << c.args[0] << " " << c.args[1];
     }
 }
 
-TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn)
-{
+TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn) {
     Program p;
     struct Case {
         const char *input;
         bool accepted;
-    } cases[] = {{"y\n", true},  {"Y\n", true},  {"yes\n", true}, {"Yes\n", true},
-                 {"n\n", false}, {"\n", false},  {"", false},     {" y\n", false},
-                 {"no\n", false}, {"x\n", false}};
+    } cases[] = {{"y\n", true}, {"Y\n", true}, {"yes\n", true}, {"Yes\n", true}, {"n\n", false},
+                 {"\n", false}, {"", false},   {" y\n", false}, {"no\n", false}, {"x\n", false}};
     for (const Case &c : cases) {
         ChildResult r = p.run({"-v"}, c.input);
         EXPECT_EQ(r.status, 0) << "answer " << c.input;
@@ -159,8 +163,7 @@ TEST(SetupProgram, AgreementIsAskedFirstAndOnlyYesGoesOn)
     }
 }
 
-TEST(SetupProgram, VersionComesAfterTheWorkAreaIsMade)
-{
+TEST(SetupProgram, VersionComesAfterTheWorkAreaIsMade) {
     Program p;
     TempDir t;
     const std::string area = t / "new";
@@ -172,8 +175,7 @@ TEST(SetupProgram, VersionComesAfterTheWorkAreaIsMade)
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
-TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
-{
+TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns) {
     Program p;
     TempDir t;
     const std::string marker = t / "pwned";
@@ -184,7 +186,9 @@ TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
     } cases[] = {
         {{"/tmp/a;touch " + marker, "-v"}, "work area", "/tmp/a;touch " + marker},
         {{"/tmp", "/opt/$(touch " + marker + ")"}, "install root", "/opt/$(touch " + marker + ")"},
-        {{"install", "/opt/x`touch " + marker + "`"}, "install root", "/opt/x`touch " + marker + "`"},
+        {{"install", "/opt/x`touch " + marker + "`"},
+         "install root",
+         "/opt/x`touch " + marker + "`"},
         {{"/tmp", "/opt", "/w k"}, "work area", "/w k"},
         {{"install", ""}, "install root", ""},
     };
@@ -198,8 +202,7 @@ TEST(SetupProgram, UnsafeWorkAreaOrInstallRootIsRefusedBeforeAnythingRuns)
     }
 }
 
-TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage)
-{
+TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage) {
     Program p;
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"/tmp", "/opt/dpxx/sub"},
@@ -207,7 +210,8 @@ TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage
           std::vector<std::string>{"/tmp", "/x/Dornadpxx/y"}}) {
         ChildResult r = p.run(args, "y\n");
         EXPECT_EQ(r.status, 2) << args.back();
-        EXPECT_NE(r.err.find("ERROR: the install root \"" + args.back() + "\" holds \"Dorna\" or "
+        EXPECT_NE(r.err.find("ERROR: the install root \"" + args.back() +
+                             "\" holds \"Dorna\" or "
                              "\"dpxx\" other than as its last directories"),
                   std::string::npos)
             << r.err;
@@ -216,12 +220,12 @@ TEST(SetupProgram, InstallRootHoldingTheSuiteNamesElsewhereIsRefusedWithTheUsage
     }
 }
 
-TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo)
-{
+TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo) {
     Program p;
     ChildResult r = p.run({"/proc/no_such_area"}, "y\n");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos)
+        << r.out;
 
     // The message speaks the message language: German for ge_GE, English
     // for de_DE (whose agreement is German).
@@ -238,16 +242,15 @@ TEST(SetupProgram, WorkAreaThatCannotBeMadeEndsWithStatusTwo)
     EXPECT_NE(r.out.find("ERROR: couldn't open /proc/no_such_area\n\n"), std::string::npos);
 }
 
-TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
-{
+TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused) {
     // The program's name names the run log, which every system command's
     // redirection names on a root shell's command line.
     TempDir t;
     const std::string name = "setup;touch pwned";
     ASSERT_EQ(system(("cp " SETUP_BINARY " '" + (t / name) + "'").c_str()), 0);
     // A work area that cannot be made ends the run early either way.
-    ChildResult r = testsupport::RunProgram({t / name, "/proc/no_such_area"}, t.path, {"LANG"}, "y\n",
-                                 testsupport::Stderr::Apart);
+    ChildResult r = testsupport::RunProgram({t / name, "/proc/no_such_area"}, t.path, {"LANG"},
+                                            "y\n", testsupport::Stderr::Apart);
     unlink(("/tmp/" + name + ".log").c_str());
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("ERROR: the program name \"" + name + "\" may hold only"),
@@ -256,8 +259,7 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused)
     EXPECT_EQ(access((t / "pwned.log").c_str(), F_OK), -1) << "a shell ran the program's name";
 }
 
-TEST(Setup, UntrustedDirectoriesOnTheWayAreFound)
-{
+TEST(Setup, UntrustedDirectoriesOnTheWayAreFound) {
     TempDir t("trust");
     const std::string root = t.path;
     // Each row lays out one directory under the scratch directory; the path
@@ -265,7 +267,7 @@ TEST(Setup, UntrustedDirectoriesOnTheWayAreFound)
     struct Case {
         const char *name;
         mode_t mode;
-        uid_t owner;      // 0: the test's own user
+        uid_t owner;       // 0: the test's own user
         const char *below; // looked at: <dir><below>
         const char *bad;   // the directory found at fault, "" for none
         const char *why;

@@ -19,7 +19,8 @@ int32_t *PushInt(List *l, int32_t v) {
 // The first 32-bit value of every item, walking from the head.
 std::vector<int32_t> Values(List *l) {
     std::vector<int32_t> out;
-    for (void *p = ListWalk(l, 0); p; p = ListWalk(l, 1)) out.push_back(*static_cast<int32_t *>(p));
+    for (void *p = ListWalk(l, 0); p; p = ListWalk(l, 1))
+        out.push_back(*static_cast<int32_t *>(p));
     return out;
 }
 
@@ -51,7 +52,8 @@ TEST(List, PushOrderFollowsThePushFrontFlag) {
     for (const auto &row : rows) {
         List *l = ListCreate();
         l->flPushFront = row.front;
-        for (int32_t v : {1, 2, 3}) PushInt(l, v);
+        for (int32_t v : {1, 2, 3})
+            PushInt(l, v);
         EXPECT_EQ(Values(l), row.expected) << row.name;
         ExpectConsistent(l);
         ListDel(l);
@@ -69,7 +71,8 @@ TEST(List, PushWithSizeZeroOrNullSource) {
 
     auto *zeroed = static_cast<unsigned char *>(ListPushItem(l, nullptr, 24));
     ASSERT_NE(zeroed, nullptr);
-    for (int i = 0; i < 24; ++i) EXPECT_EQ(zeroed[i], 0) << "byte " << i;
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(zeroed[i], 0) << "byte " << i;
     EXPECT_EQ(l->Count, 1);
     EXPECT_EQ(l->TotalSize, 24);
     ListDel(l);
@@ -101,7 +104,8 @@ TEST(List, TotalSizeFollowsPushesAndPops) {
 
 TEST(List, PopItemWithNullTakesTheHead) {
     List *l = ListCreate();
-    for (int32_t v : {10, 20, 30}) PushInt(l, v);
+    for (int32_t v : {10, 20, 30})
+        PushInt(l, v);
     auto *head = static_cast<int32_t *>(ListPopItem(l, nullptr, 0));
     ASSERT_NE(head, nullptr);
     EXPECT_EQ(*head, 10); // still readable: the caller owns it now
@@ -113,7 +117,8 @@ TEST(List, PopItemWithNullTakesTheHead) {
 
 TEST(List, PopFirstAndLast) {
     List *l = ListCreate();
-    for (int32_t v : {1, 2, 3, 4}) PushInt(l, v);
+    for (int32_t v : {1, 2, 3, 4})
+        PushInt(l, v);
     auto *last = static_cast<int32_t *>(ListPopLastItem(l, 0));
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(*last, 4);
@@ -140,13 +145,15 @@ TEST(List, PopOfAnAbsentItemOrAnEmptyListGivesNull) {
 TEST(List, FindItemNAndGetItemPos) {
     List *l = ListCreate();
     std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3}) items.push_back(PushInt(l, v));
+    for (int32_t v : {1, 2, 3})
+        items.push_back(PushInt(l, v));
     const struct {
         int n;
         int32_t *expected;
-    } rows[] = {{-1, nullptr}, {0, nullptr}, {1, items[0]}, {2, items[1]},
-                {3, items[2]}, {4, nullptr}};
-    for (const auto &row : rows) EXPECT_EQ(ListFindItemN(l, row.n), row.expected) << "n " << row.n;
+    } rows[] = {{-1, nullptr}, {0, nullptr},  {1, items[0]},
+                {2, items[1]}, {3, items[2]}, {4, nullptr}};
+    for (const auto &row : rows)
+        EXPECT_EQ(ListFindItemN(l, row.n), row.expected) << "n " << row.n;
     EXPECT_EQ(ListGetItemPos(l, items[2]), l->Count);
     EXPECT_EQ(ListGetItemPos(l, items[0]), 1);
     int32_t outside = 1;
@@ -160,7 +167,8 @@ TEST(List, WalkForwardsAndBackwards) {
     List *l = ListCreate();
     EXPECT_EQ(ListWalk(l, 0), nullptr);
     EXPECT_EQ(ListWalkBackward(l, 0), nullptr);
-    for (int32_t v : {1, 2, 3}) PushInt(l, v);
+    for (int32_t v : {1, 2, 3})
+        PushInt(l, v);
     EXPECT_EQ(Values(l), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(ListWalk(l, 1), nullptr); // stays at the end
     std::vector<int32_t> back;
@@ -172,7 +180,8 @@ TEST(List, WalkForwardsAndBackwards) {
 
 TEST(List, NestedWalkRestartsTheOuterOne) {
     List *l = ListCreate();
-    for (int32_t v : {1, 2, 3}) PushInt(l, v);
+    for (int32_t v : {1, 2, 3})
+        PushInt(l, v);
     EXPECT_EQ(*static_cast<int32_t *>(ListWalk(l, 0)), 1);
     EXPECT_EQ(*static_cast<int32_t *>(ListWalk(l, 1)), 2);
     Values(l); // an inner walk over the same list runs to its end
@@ -183,7 +192,8 @@ TEST(List, NestedWalkRestartsTheOuterOne) {
 TEST(List, PoppingTheItemUnderTheCursorKeepsTheWalkGoing) {
     List *l = ListCreate();
     std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3}) items.push_back(PushInt(l, v));
+    for (int32_t v : {1, 2, 3})
+        items.push_back(PushInt(l, v));
     EXPECT_EQ(ListWalk(l, 0), items[0]); // the cursor now stands on 2
     ListPopItem(l, items[1], 1);
     EXPECT_EQ(ListWalk(l, 1), items[2]);
@@ -195,7 +205,8 @@ TEST(List, CopyMakesNewCopiesOfEveryItem) {
     List *from = ListCreate();
     List *to = ListCreate();
     char bytes[] = "abcdefghijklmnop";
-    for (int size : {3, 5, 9}) ListPushItem(from, bytes, size);
+    for (int size : {3, 5, 9})
+        ListPushItem(from, bytes, size);
     ListCopy(from, to);
     ASSERT_EQ(to->Count, 3);
     EXPECT_EQ(to->TotalSize, from->TotalSize);
@@ -215,7 +226,8 @@ TEST(List, CopyOntoItselfDoublesOnce) {
     for (unsigned char front : {0, 1}) {
         List *l = ListCreate();
         l->flPushFront = front;
-        for (int32_t v : {1, 2}) PushInt(l, v);
+        for (int32_t v : {1, 2})
+            PushInt(l, v);
         ListCopy(l, l);
         EXPECT_EQ(l->Count, 4) << "front " << int(front);
         ExpectConsistent(l);
@@ -227,7 +239,8 @@ TEST(List, MoveItemRelinksTheSameNode) {
     List *a = ListCreate();
     List *b = ListCreate();
     std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3}) items.push_back(PushInt(a, v));
+    for (int32_t v : {1, 2, 3})
+        items.push_back(PushInt(a, v));
     PushInt(b, 9);
     b->flPushFront = 1;
     ListMoveItem(items[1], a, b);
@@ -272,8 +285,10 @@ TEST(List, PushLinkAndPopLinkWorkOnCallersNodes) {
 TEST(List, PopLinkRefusesANodeOfNoListOrAnotherList) {
     List *a = ListCreate();
     List *b = ListCreate();
-    for (int32_t v : {1, 2}) PushInt(a, v);
-    for (int32_t v : {3, 4}) PushInt(b, v);
+    for (int32_t v : {1, 2})
+        PushInt(a, v);
+    for (int32_t v : {3, 4})
+        PushInt(b, v);
     ListNode loose = {};
     ListPopLink(a, &loose);
     ListPopLink(a, b->pHead);
@@ -288,7 +303,8 @@ TEST(List, PopLinkRefusesANodeOfNoListOrAnotherList) {
 
 TEST(List, DelAllItemsLeavesAReusableHeader) {
     List *l = ListCreate();
-    for (int32_t v : {1, 2, 3}) PushInt(l, v);
+    for (int32_t v : {1, 2, 3})
+        PushInt(l, v);
     ListWalk(l, 0);
     ListDelAllItems(l);
     EXPECT_EQ(l->Count, 0);
@@ -305,7 +321,8 @@ TEST(List, DelAllItemsLeavesAReusableHeader) {
 
 TEST(List, DumpPrintsPositionAndFirstInteger) {
     List *l = ListCreate();
-    for (int32_t v : {5, -12, 70000}) PushInt(l, v);
+    for (int32_t v : {5, -12, 70000})
+        PushInt(l, v);
     char one = 9;
     ListPushItem(l, &one, 1);
     testing::internal::CaptureStdout();
@@ -355,7 +372,8 @@ TEST(List, RandomOperationsAgreeWithAModel) {
             std::string bytes(static_cast<size_t>(size), '\0');
             bool withSource = pick(4) != 0;
             if (withSource)
-                for (auto &c : bytes) c = static_cast<char>(rng());
+                for (auto &c : bytes)
+                    c = static_cast<char>(rng());
             l->flPushFront = static_cast<unsigned char>(pick(2));
             void *p = ListPushItem(l, withSource ? bytes.data() : nullptr, size);
             ASSERT_NE(p, nullptr);
@@ -370,7 +388,9 @@ TEST(List, RandomOperationsAgreeWithAModel) {
             int release = pick(2);
             int which = m.empty() ? -1 : pick(static_cast<int>(m.size()) + 2) - 1;
             int32_t outside = 0;
-            void *item = which < 0 ? nullptr : which >= static_cast<int>(m.size()) ? &outside : m[which].p;
+            void *item = which < 0                             ? nullptr
+                         : which >= static_cast<int>(m.size()) ? &outside
+                                                               : m[which].p;
             if (!item && !m.empty()) which = 0;
             void *got = ListPopItem(l, item, release);
             if (item == &outside || m.empty()) {
@@ -431,10 +451,12 @@ TEST(List, RandomOperationsAgreeWithAModel) {
         }
         case 8: { // walks in both directions
             size_t i = 0;
-            for (void *p = ListWalk(l, 0); p; p = ListWalk(l, 1), ++i) ASSERT_EQ(p, m.at(i).p);
+            for (void *p = ListWalk(l, 0); p; p = ListWalk(l, 1), ++i)
+                ASSERT_EQ(p, m.at(i).p);
             ASSERT_EQ(i, m.size());
             i = m.size();
-            for (void *p = ListWalkBackward(l, 0); p; p = ListWalkBackward(l, 1)) ASSERT_EQ(p, m.at(--i).p);
+            for (void *p = ListWalkBackward(l, 0); p; p = ListWalkBackward(l, 1))
+                ASSERT_EQ(p, m.at(--i).p);
             ASSERT_EQ(i, 0u);
             break;
         }
@@ -445,7 +467,8 @@ TEST(List, RandomOperationsAgreeWithAModel) {
             ListCopy(l, to);
             auto &dest = model[1 - k];
             ListNode *n = to->pTail;
-            for (size_t j = 1; j < m.size(); ++j) n = n->pPrev;
+            for (size_t j = 1; j < m.size(); ++j)
+                n = n->pPrev;
             for (const Item &it : m) {
                 ASSERT_NE(n->pData, it.p);
                 dest.push_back({n->pData, it.bytes});

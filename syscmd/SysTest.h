@@ -17,17 +17,18 @@ using namespace testsupport;
 
 // The output lines (newlines kept) of a command line run by the host's sh.
 inline std::vector<std::string> CommandLines(const std::string &cmd) {
-  std::vector<std::string> v;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return v;
-  char *line = nullptr;
-  size_t cap = 0;
-  while (getline(&line, &cap, p) > 0) v.push_back(line);
-  free(line);
-  pclose(p);
-  return v;
+    std::vector<std::string> v;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return v;
+    char *line = nullptr;
+    size_t cap = 0;
+    while (getline(&line, &cap, p) > 0)
+        v.push_back(line);
+    free(line);
+    pclose(p);
+    return v;
 }
 
-}  // namespace systest
+} // namespace systest
 
-#endif  // DORNA_SYSTEST_H
+#endif // DORNA_SYSTEST_H

@@ -40,7 +40,9 @@ struct ScratchFile {
     }
 };
 
-std::string ProgramName() { return program_invocation_short_name; }
+std::string ProgramName() {
+    return program_invocation_short_name;
+}
 
 std::string ChildLogPath(pid_t pid) {
     return "/tmp/" + ProgramName() + "_" + std::to_string(pid) + ".log";
@@ -60,7 +62,9 @@ TempDir::~TempDir() {
     if (ec) fprintf(stderr, "cannot remove %s: %s\n", path.c_str(), ec.message().c_str());
 }
 
-std::string TempDir::operator/(const std::string &name) const { return path + "/" + name; }
+std::string TempDir::operator/(const std::string &name) const {
+    return path + "/" + name;
+}
 
 std::string ReadFile(const std::string &path) {
     std::string out;
@@ -115,8 +119,7 @@ std::vector<std::string> DirEntries(const std::string &dir) {
     std::vector<std::string> names;
     DIR *d = opendir(dir.c_str());
     while (dirent *e = d ? readdir(d) : nullptr)
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            names.push_back(e->d_name);
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     if (d) closedir(d);
     std::sort(names.begin(), names.end());
     return names;
@@ -198,8 +201,8 @@ pid_t StartSleeper(const std::string &dir, const std::string &name, const char *
     std::string path = dir + "/" + name;
     // A copy that runs already cannot be written again; it is the same program.
     std::error_code ec;
-    if (!Exists(path) && (!std::filesystem::copy_file("/bin/sleep", path, ec) ||
-                          chmod(path.c_str(), 0755) != 0)) {
+    if (!Exists(path) &&
+        (!std::filesystem::copy_file("/bin/sleep", path, ec) || chmod(path.c_str(), 0755) != 0)) {
         ADD_FAILURE() << "cannot copy /bin/sleep to " << path;
         return -1;
     }
@@ -239,7 +242,9 @@ TestLog::TestLog(const char *tag) {
     unlink(path.c_str());
 }
 
-TestLog::~TestLog() { unlink(path.c_str()); }
+TestLog::~TestLog() {
+    unlink(path.c_str());
+}
 
 void TestLog::Use() const {
     my_name = SaveStr("%s", name.c_str());

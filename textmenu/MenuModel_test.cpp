@@ -30,7 +30,8 @@ TEST(MenuModel, InitMenuNumbersSelectableItemsAndKeysLetteredOnes) {
         int index;
         uint32_t key;
         int32_t len;
-    } const rows[] = {{0, 0, 14}, {1, 0, 0}, {2, 1, 10}, {3, 'x', 7}, {4, 2, 17}, {5, 0, 0}, {6, 3, 6}};
+    } const rows[] = {{0, 0, 14}, {1, 0, 0}, {2, 1, 10}, {3, 'x', 7},
+                      {4, 2, 17}, {5, 0, 0}, {6, 3, 6}};
     for (const auto &r : rows) {
         SCOPED_TRACE(b[r.index].pText);
         EXPECT_EQ(b[r.index].Key, r.key);
@@ -133,10 +134,12 @@ struct StateMenu {
     MenuBuilder b;
     TextMenu *menu;
     StateMenu() {
-        for (int i = 0; i < 6; ++i) b.Add(MENU_INTEGER, "Item");
+        for (int i = 0; i < 6; ++i)
+            b.Add(MENU_INTEGER, "Item");
         menu = b.Finish();
         InitMenu(menu, nullptr);
-        for (int i = 0; i < 6; ++i) b[i].Value = i;
+        for (int i = 0; i < 6; ++i)
+            b[i].Value = i;
         b[3].Show = 1;
         b[5].Show = 2;
     }
@@ -149,10 +152,10 @@ TEST(MenuModel, TestStateComparesTheNamedItemAndReportsItsDisplayState) {
         int owner;
         int expected;
     } const rows[] = {
-        {"1.1", 0, 1},   {"1.0", 0, 0},   {"3.3", 0, 2},   {"5.5", 0, 2},  {"+1.5", 4, 2},
-        {"+1.4", 4, 0},  {"-2.2", 4, 1},  {"-2.3", 4, 0},  {"+0.4", 4, 1}, {"6.0", 0, 0},
-        {"-1.0", 0, 0},  {"+9.0", 4, 0},  {"-99.0", 4, 0}, {"", 0, 0},     {"x", 0, 0},
-        {"1", 0, 0},     {"1.", 0, 0},    {"99999999999.0", 0, 0},
+        {"1.1", 0, 1},  {"1.0", 0, 0},  {"3.3", 0, 2},           {"5.5", 0, 2},  {"+1.5", 4, 2},
+        {"+1.4", 4, 0}, {"-2.2", 4, 1}, {"-2.3", 4, 0},          {"+0.4", 4, 1}, {"6.0", 0, 0},
+        {"-1.0", 0, 0}, {"+9.0", 4, 0}, {"-99.0", 4, 0},         {"", 0, 0},     {"x", 0, 0},
+        {"1", 0, 0},    {"1.", 0, 0},   {"99999999999.0", 0, 0},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.term);
@@ -219,9 +222,9 @@ TEST(MenuModel, ValueSetsMatchNumbersOrAStar) {
         intptr_t value;
         int expected;
     } const rows[] = {
-        {"0", 0, 1},   {"0", 1, 0},    {"1,3", 3, 1}, {"1,3", 2, 0}, {"*", 7, 1},
-        {"*", -1, 1},  {"12", 1, 0},   {"12", 12, 1}, {"2;5", 5, 1}, {"", 0, 0},
-        {"1*", 9, 1},  {"3,*", 9, 1},  {"-1", -1, 1},
+        {"0", 0, 1},  {"0", 1, 0},   {"1,3", 3, 1}, {"1,3", 2, 0}, {"*", 7, 1},
+        {"*", -1, 1}, {"12", 1, 0},  {"12", 12, 1}, {"2;5", 5, 1}, {"", 0, 0},
+        {"1*", 9, 1}, {"3,*", 9, 1}, {"-1", -1, 1},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(std::string(r.set) + " / " + std::to_string(r.value));
@@ -237,7 +240,8 @@ struct FormatMenu {
     explicit FormatMenu(const char *format, intptr_t state = 0) {
         int i = b.Add(MENU_PICK_ONE, "Mode", "zero,one,two", format);
         b[i].Default = state;
-        for (int k = 1; k < 6; ++k) b.Add(MENU_INTEGER, "Item");
+        for (int k = 1; k < 6; ++k)
+            b.Add(MENU_INTEGER, "Item");
         menu = b.Finish();
         InitMenu(menu, nullptr);
     }
@@ -261,13 +265,19 @@ TEST(MenuModel, StateFormatsDisableAndHideTargets) {
         bool disabled; // the pick-one item itself is disabled after InitMenu
         std::vector<ShowStep> steps;
     } rows[] = {
-        {"N disables and H hides, each in its own state", "N0{3,4} H1{5}", false,
+        {"N disables and H hides, each in its own state",
+         "N0{3,4} H1{5}",
+         false,
          {{-1, {{3, 1}, {4, 1}, {5, 0}}}, {1, {{3, 0}, {4, 0}, {5, 2}}}, {2, {{5, 0}}}}},
         // Commas separate targets, so the numbers of a value set are
         // separated by other characters.
-        {"a star and a value list match every listed state", "H*{1} N0:2{2,3}", false,
+        {"a star and a value list match every listed state",
+         "H*{1} N0:2{2,3}",
+         false,
          {{-1, {{1, 2}, {2, 1}, {3, 1}}}, {1, {{1, 2}, {2, 0}, {3, 0}}}, {2, {{2, 1}, {3, 1}}}}},
-        {"a disabled item keeps its state formats idle", "H0{1}", true,
+        {"a disabled item keeps its state formats idle",
+         "H0{1}",
+         true,
          {{-1, {{1, 2}}}, {1, {{1, 2}}}}},
     };
     for (const auto &row : rows) {
@@ -327,14 +337,15 @@ TEST(MenuModel, StateFormatTriggersOtherItemsThroughChains) {
     b[1].Action = CountCalls;
     b[2].Action = CountCalls;
     InitMenu(menu, nullptr);
-    for (int i : {4, 5}) b[i].Show = 0;
+    for (int i : {4, 5})
+        b[i].Show = 0;
     b[1].PrevValue = b[2].PrevValue = 0;
     b[0].Value = 1;
     ProcessStateFormat(menu, 0);
     EXPECT_EQ(b[1].PrevValue, 1); // its action ran once
     EXPECT_EQ(b[2].PrevValue, 1);
-    EXPECT_EQ(b[4].Show, 2u);     // item 1 processed its own format
-    EXPECT_EQ(b[5].Show, 1u);     // and item 2 through it
+    EXPECT_EQ(b[4].Show, 2u); // item 1 processed its own format
+    EXPECT_EQ(b[5].Show, 1u); // and item 2 through it
 }
 
 TEST(MenuModel, StateFormatsThatReachTheirOwnItemAgainEndThere) {
@@ -344,10 +355,12 @@ TEST(MenuModel, StateFormatsThatReachTheirOwnItemAgainEndThere) {
     b.Add(MENU_PICK_ONE, "C", "a,b", "P*{0,1,2}");
     b.Add(MENU_INTEGER, "D");
     TextMenu *menu = b.Finish();
-    for (int i = 0; i < 3; ++i) b[i].Action = CountCalls;
+    for (int i = 0; i < 3; ++i)
+        b[i].Action = CountCalls;
     InitMenu(menu, nullptr); // would recurse without end
     EXPECT_EQ(b[3].Show, 1u);
-    for (int i = 0; i < 3; ++i) b[i].PrevValue = 0;
+    for (int i = 0; i < 3; ++i)
+        b[i].PrevValue = 0;
     ProcessStateFormat(menu, 0);
     EXPECT_EQ(b[1].PrevValue, 1);
     EXPECT_EQ(b[2].PrevValue, 1);
@@ -361,8 +374,8 @@ TEST(MenuModel, StateFormatTargetsOutsideTheItemsAreIgnored) {
 }
 
 TEST(MenuModel, MalformedStateFormatsEndQuietly) {
-    for (const char *format : {"", " ", "N", "N0", "N0{", "S0{1", "S0{1.", "{}}", "P0{0", "Z0{1}", "N0{1}}}{",
-                               "H0{1 H0{2"}) {
+    for (const char *format : {"", " ", "N", "N0", "N0{", "S0{1", "S0{1.", "{}}", "P0{0", "Z0{1}",
+                               "N0{1}}}{", "H0{1 H0{2"}) {
         SCOPED_TRACE(format);
         FormatMenu m(format);
         SUCCEED();
@@ -391,8 +404,8 @@ TEST(MenuModel, ValidateMenuPicksTheSubmenuOfTheFirstTrueCondition) {
     EXPECT_EQ(ValidateMenu(menu, plain), a);
     b[plain].Show = 1;
     EXPECT_EQ(ValidateMenu(menu, plain), nullptr);
-    EXPECT_EQ(ValidateMenu(menu, 3), nullptr);  // not a submenu item
-    EXPECT_EQ(ValidateMenu(menu, 4), nullptr);  // the end item
+    EXPECT_EQ(ValidateMenu(menu, 3), nullptr); // not a submenu item
+    EXPECT_EQ(ValidateMenu(menu, 4), nullptr); // the end item
     EXPECT_EQ(ValidateMenu(menu, -1), nullptr);
     EXPECT_EQ(ValidateMenu(menu, 99), nullptr);
 }
@@ -418,7 +431,8 @@ TEST(MenuModel, TestNamesRefusesAnEmptyNameUpToTheFirstHiddenItem) {
         snprintf(reinterpret_cast<char *>(b[0].Value), MENU_TEXT_VALUE_SIZE, "lp");
         printf("[%d]", TestNames(menu));
     });
-    EXPECT_EQ(r.out, "\nAll names must be set before applying setup.\nPress <Return> to continue[0][1]");
+    EXPECT_EQ(r.out,
+              "\nAll names must be set before applying setup.\nPress <Return> to continue[0][1]");
 
     auto hidden = RunWithInput("", [] {
         MenuBuilder b;

@@ -20,7 +20,8 @@ const std::string RET = "\nPress <Return> to continue ";
 
 size_t Count(const std::string &text, const std::string &what) {
     size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
@@ -28,7 +29,9 @@ int32_t Succeed(TextMenu *, TextMenuItem *item) {
     ++item->PrevValue;
     return 0;
 }
-int32_t Refuse(TextMenu *, TextMenuItem *) { return 1; }
+int32_t Refuse(TextMenu *, TextMenuItem *) {
+    return 1;
+}
 
 intptr_t ApplyMenu(TextMenu *menu) {
     printf("<apply>");
@@ -41,13 +44,13 @@ struct PageMenu {
     TextMenu *menu;
     PageMenu() {
         b.Add(MENU_LINE, "Settings of one queue");
-        b.Add(MENU_NAME, "Queue name", nullptr, "A(1,8)");             // 1
+        b.Add(MENU_NAME, "Queue name", nullptr, "A(1,8)");            // 1
         b.Add(MENU_PICK_ONE, "Paper size", "A4, Letter,Legal,A3,A5"); // 2
-        b.Add(MENU_INTEGER, "Copies", nullptr, "d(1,99)");             // 3
-        b.Add(MENU_FLOAT, "Scale", nullptr, "f(0.1,4)");               // 4
-        b.Add(MENU_COMMAND, "Print a test page");                      // 5
+        b.Add(MENU_INTEGER, "Copies", nullptr, "d(1,99)");            // 3
+        b.Add(MENU_FLOAT, "Scale", nullptr, "f(0.1,4)");              // 4
+        b.Add(MENU_COMMAND, "Print a test page");                     // 5
         b.Add(MENU_EXIT, "~x Exit");
-        b.Add(MENU_APPLY, "Apply");                                    // 6
+        b.Add(MENU_APPLY, "Apply"); // 6
         menu = b.Finish("Queue settings", MENU_HELP);
         b[1].pPrompt = b.Text("Queue name");
         b[3].pPrompt = b.Text("Copies");
@@ -69,9 +72,11 @@ TEST(MenuPage, AnswersSelectByNumberOrByLetterInEitherCase) {
         int chosen;
         const char *option;
     } const rows[] = {
-        {"1", 2, ""},      {"3 5", 4, "5"},   {"  2   7 8", 3, "7 8"}, {"6", 8, ""},  {"x", 7, ""},
-        {"X", 7, ""},      {"xyz arg", 7, "arg"}, {"7", 0, ""},         {"0", 0, ""}, {"q", 0, ""},
-        {"", 0, ""},       {"-1", 0, ""},     {"99999999999", 0, ""},
+        {"1", 2, ""},           {"3 5", 4, "5"}, {"  2   7 8", 3, "7 8"},
+        {"6", 8, ""},           {"x", 7, ""},    {"X", 7, ""},
+        {"xyz arg", 7, "arg"},  {"7", 0, ""},    {"0", 0, ""},
+        {"q", 0, ""},           {"", 0, ""},     {"-1", 0, ""},
+        {"99999999999", 0, ""},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.answer);
@@ -108,8 +113,11 @@ TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
         printf("<%d>", m.Select("s"));
         printf("<%d>", m.Select("S"));
     });
-    EXPECT_EQ(r.out, "Enter the settings file name: <0>Enter the settings file name: Invalid character '.'\n"
-                     "This text may contain \"abc..zABC..Z012..9-_/\"" + RET + "<0>");
+    EXPECT_EQ(
+        r.out,
+        "Enter the settings file name: <0>Enter the settings file name: Invalid character '.'\n"
+        "This text may contain \"abc..zABC..Z012..9-_/\"" +
+            RET + "<0>");
     EXPECT_EQ(testsupport::ReadFile(good), "1[] 11 0\n2[0] 9 0\n3[7] 13 0\n4[0.000] 14 0\n");
     EXPECT_FALSE(std::filesystem::exists(bad));
 
@@ -135,8 +143,8 @@ TEST(MenuPage, PickOneTakesAStateNumberOrStepsToTheNextVisibleState) {
         int ok;
         intptr_t to;
     } const rows[] = {
-        {0, "5", 1, 4}, {0, "3", 1, 2}, {0, "", 1, 2},   {2, "", 1, 3},  {4, "", 1, 0},
-        {0, "2", 1, 2}, {3, "9", 1, 4}, {0, "0", 1, 2},  {0, "x", 1, 2}, {0, "1", 1, 0},
+        {0, "5", 1, 4}, {0, "3", 1, 2}, {0, "", 1, 2},  {2, "", 1, 3},  {4, "", 1, 0},
+        {0, "2", 1, 2}, {3, "9", 1, 4}, {0, "0", 1, 2}, {0, "x", 1, 2}, {0, "1", 1, 0},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(std::to_string(r.from) + " with '" + r.arg + "'");
@@ -191,7 +199,8 @@ TEST(MenuPage, RefusedValuesLeaveTheItemAlone) {
         printf("<%zu>", strlen(reinterpret_cast<char *>(m.b[1].Value)));
     });
     EXPECT_EQ(r.out, "This number must be between 1 to 99." + RET + "<0><1>" +
-                         "This text length must be from 1 to 255 characters long." + RET + "<0><><1><255>");
+                         "This text length must be from 1 to 255 characters long." + RET +
+                         "<0><><1><255>");
 }
 
 TEST(MenuPage, ActionsRunAfterAChangeAndDecideCommands) {
@@ -214,7 +223,8 @@ TEST(MenuPage, ApplyIsRefusedWhileANameIsEmpty) {
         PageMenu m;
         printf("<%d>", ProcessSelection(m.menu, 7, nullptr));
     });
-    EXPECT_EQ(r.out, "\nAll names must be set before applying setup.\nPress <Return> to continue<0>");
+    EXPECT_EQ(r.out,
+              "\nAll names must be set before applying setup.\nPress <Return> to continue<0>");
 }
 
 TEST(MenuPage, PromptYNAsksUntilItGetsYOrN) {
@@ -257,7 +267,8 @@ TEST(MenuPage, AMissingSettingsFileRunsTheCancelItem) {
         MenuBuilder b;
         b.Add(MENU_CANCEL, "Cancel");
         TextMenu *menu = b.Finish();
-        printf("<%d>", RunMenu(menu, "/nonexistent/settings", 0) == reinterpret_cast<intptr_t>(&b[0]));
+        printf("<%d>",
+               RunMenu(menu, "/nonexistent/settings", 0) == reinterpret_cast<intptr_t>(&b[0]));
         b[0].Action = Refuse;
         printf("<%ld>", static_cast<long>(RunMenu(menu, "/nonexistent/settings", 0)));
     });
@@ -299,7 +310,8 @@ TEST(MenuPage, LeavingAfterAChangeAsksTheApplyQuestion) {
         printf("<%p>", reinterpret_cast<void *>(m.b[1].Value));
     });
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Save the queue? [y/n] <apply><0><(nil)>"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("Save the queue? [y/n] <apply><0><(nil)>"), std::string::npos)
+        << r.out << r.err;
 }
 
 TEST(MenuPage, ASubmenuAsksToReturnToItsParent) {
@@ -374,8 +386,10 @@ TEST(MenuPage, TitlesAlignByTheMenusChoice) {
         PrintMenu(menu, 0, 7);
         PrintMenu(menu, 0, 90);
     });
-    EXPECT_NE(r.out.find("\f\n" + std::string(36, ' ') + "Centred\nsecond line\n\n"), std::string::npos);
-    EXPECT_NE(r.out.find("\f\n" + std::string(73, ' ') + "Centred\nsecond line\n\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\f\n" + std::string(36, ' ') + "Centred\nsecond line\n\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\f\n" + std::string(73, ' ') + "Centred\nsecond line\n\n"),
+              std::string::npos);
     EXPECT_NE(r.out.find("\f\nCentred\nsecond line\n\n"), std::string::npos);
 }
 

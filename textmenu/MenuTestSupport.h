@@ -32,7 +32,8 @@ struct MenuBuilder {
         return texts.back().data();
     }
     // Appends an item; returns its index.
-    int Add(uint32_t kind, const char *text, const char *states = nullptr, const char *format = nullptr) {
+    int Add(uint32_t kind, const char *text, const char *states = nullptr,
+            const char *format = nullptr) {
         TextMenuItem item{};
         item.pText = Text(text);
         item.Type = kind;

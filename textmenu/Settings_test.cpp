@@ -35,7 +35,9 @@ void Load(TextMenu *menu, const std::string &text) {
     CloseInputFile();
 }
 
-const char *TextOf(const TextMenuItem &item) { return reinterpret_cast<const char *>(item.Value); }
+const char *TextOf(const TextMenuItem &item) {
+    return reinterpret_cast<const char *>(item.Value);
+}
 
 int32_t CountApply(TextMenu *, TextMenuItem *item) {
     ++item->PrevValue;
@@ -156,8 +158,10 @@ TEST(Settings, LinesThatDoNotFitAreSkipped) {
                  "-1[1] 13 0\n"
                  "2147483648[1] 13 0\n"
                  "99{\n"
-                 "7[" + longValue + "] 12 0\n"
-                 "2[2] 9 2\n");
+                 "7[" +
+                     longValue +
+                     "] 12 0\n"
+                     "2[2] 9 2\n");
     EXPECT_EQ(q.top[3].Value, 3);
     EXPECT_STREQ(TextOf(q.top[7]), "x");
     EXPECT_EQ(q.top[2].Value, 2);
@@ -189,7 +193,8 @@ TEST(Settings, ASubmenuThatContainsItselfIsFollowedOnlySoDeep) {
     std::string text = Stored(menu);
     EXPECT_LT(text.size(), 4096u);
     std::string deep;
-    for (int i = 0; i < 10000; ++i) deep += "0{\n";
+    for (int i = 0; i < 10000; ++i)
+        deep += "0{\n";
     deep += "1[5] 13 0\n";
     Load(menu, deep);
     SUCCEED();
@@ -228,7 +233,8 @@ TEST(Settings, SubmenusNestAndReadBackLevelByLevel) {
     TextMenu *topMenu = top.Finish("Top");
     middle[1].Value = reinterpret_cast<intptr_t>(innerMenu);
     top[0].Value = reinterpret_cast<intptr_t>(middleMenu);
-    for (TextMenu *m : {topMenu, middleMenu, innerMenu}) InitMenu(m, nullptr);
+    for (TextMenu *m : {topMenu, middleMenu, innerMenu})
+        InitMenu(m, nullptr);
     inner[0].Value = 3;
     SetItemFloat(&middle[0], 1.25f);
     middle[2].Value = 9;
@@ -248,7 +254,8 @@ TEST(Settings, StoreMenuFileReplacesTheFileWhole) {
     QueueMenu q;
     testsupport::TempDir dir;
     std::string path = dir.path + "/queue.settings";
-    testsupport::WriteFile(path, "old contents that are longer than the new ones, by far, by far\n");
+    testsupport::WriteFile(path,
+                           "old contents that are longer than the new ones, by far, by far\n");
     EXPECT_EQ(StoreMenuFile(q.menu, path.c_str()), 1);
     EXPECT_EQ(testsupport::ReadFile(path), Stored(q.menu));
     EXPECT_EQ(StoreMenuFile(q.menu, (dir.path + "/missing/queue.settings").c_str()), 0);

@@ -18,7 +18,9 @@ std::string Length(int min, int max) {
     return "This text length must be from " + std::to_string(min) + " to " + std::to_string(max) +
            " characters long.";
 }
-std::string Exactly(int n) { return "This text must be exactly " + std::to_string(n) + " characters long."; }
+std::string Exactly(int n) {
+    return "This text must be exactly " + std::to_string(n) + " characters long.";
+}
 
 struct Case {
     const char *format;
@@ -29,8 +31,10 @@ struct Case {
 
 void CheckCases(const std::vector<Case> &cases) {
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string("format '") + c.format + "' entry '" + c.entry.substr(0, 40) + "'");
-        auto r = RunWithInput("\n", [&] { printf("<%d>", ValidateEntry(c.entry.c_str(), c.format)); });
+        SCOPED_TRACE(std::string("format '") + c.format + "' entry '" + c.entry.substr(0, 40) +
+                     "'");
+        auto r =
+            RunWithInput("\n", [&] { printf("<%d>", ValidateEntry(c.entry.c_str(), c.format)); });
         EXPECT_EQ(r.out, c.out + "<" + std::to_string(c.code) + ">");
         EXPECT_EQ(r.status, 0);
     }
@@ -45,9 +49,11 @@ TEST(Validate, ClassCodesTakeLettersDigitsPrintablesAndAllowedExtras) {
         {"A(1,8)", "Ab9", 0, ""},
         {"a(1,8)", "Ab9", 3, "Invalid character '9'\nThis text may contain \"abc..zABC..Z\"" + RET},
         {"a(1,8)+9", "Ab9", 0, ""},
-        {"a(1,8)+-", "ab_c", 3, "Invalid character '_'\nThis text may contain \"abc..zABC..Z-\"" + RET},
+        {"a(1,8)+-", "ab_c", 3,
+         "Invalid character '_'\nThis text may contain \"abc..zABC..Z-\"" + RET},
         {"p(1,8)", "a b!~", 0, ""},
-        {"p(1,8)", "a\tb", 3, "Invalid character '\t'\nThis text may contain \"abc..zABC..Z012..9\"" + RET},
+        {"p(1,8)", "a\tb", 3,
+         "Invalid character '\t'\nThis text may contain \"abc..zABC..Z012..9\"" + RET},
         {"A(2,3)", "a", 2, Length(2, 3) + RET},
         {"A(2,3)", "abcd", 2, Length(2, 3) + RET},
         {"A(3,3)", "ab", 2, Exactly(3) + RET},
@@ -107,8 +113,10 @@ TEST(Validate, ExtendedPrecisionCodesCheckDigitsDotsAndRange) {
     CheckCases({
         {"D(0,100)", "99.5", 0, ""},
         {"D(0,100)", "100.5", 1, "This number must be between 0 and 100." + RET},
-        {"D(0,100)", "1e5", 3, "Invalid character 'e'\nThis text may contain \"0123456789.\"" + RET},
-        {"D(0,100)-5", "55", 3, "Invalid character '5'\nThis text may contain \"0123456789.\"" + RET},
+        {"D(0,100)", "1e5", 3,
+         "Invalid character 'e'\nThis text may contain \"0123456789.\"" + RET},
+        {"D(0,100)-5", "55", 3,
+         "Invalid character '5'\nThis text may contain \"0123456789.\"" + RET},
         {"D(0,0)", "123456789.5", 0, ""},
     });
 }
@@ -154,7 +162,8 @@ TEST(Validate, NullFormatAcceptsAndNullEntryCountsAsEmpty) {
 
 TEST(Validate, LongEntriesAndFormatsStayInsideTheWorkAreas) {
     std::string pairs;
-    for (int i = 0; i < 200; ++i) pairs += (i % 2 ? "+" : "-") + std::string(1, static_cast<char>('!' + i % 90));
+    for (int i = 0; i < 200; ++i)
+        pairs += (i % 2 ? "+" : "-") + std::string(1, static_cast<char>('!' + i % 90));
     std::string format = "A(1,5000)" + pairs;
     CheckCases({
         {"A(1,5000)", std::string(4095, 'a'), 0, ""},
@@ -165,12 +174,14 @@ TEST(Validate, LongEntriesAndFormatsStayInsideTheWorkAreas) {
     });
     std::string lit(1000, 'k');
     std::string entry = lit + "m";
-    CheckCases({{(lit + "q").c_str(), entry, 3,
-                 "Invalid character m\nq was expected after \"" + std::string(511, 'k') + "\"" + RET}});
+    CheckCases(
+        {{(lit + "q").c_str(), entry, 3,
+          "Invalid character m\nq was expected after \"" + std::string(511, 'k') + "\"" + RET}});
 }
 
 TEST(Validate, FormatsThatEndEarlyAreReadSafely) {
-    for (const char *format : {"A", "A(", "A(1", "A(1,", "d(", "f(", "D(", "x", "!(", "t", "A(1,2)+", "L(1,2"}) {
+    for (const char *format :
+         {"A", "A(", "A(1", "A(1,", "d(", "f(", "D(", "x", "!(", "t", "A(1,2)+", "L(1,2"}) {
         SCOPED_TRACE(format);
         auto r = RunWithInput("\n\n", [&] { printf("<%d>", ValidateEntry("abc", format)); });
         EXPECT_EQ(r.status, 0);
@@ -221,8 +232,10 @@ TEST(Validate, TestNameAcceptsLettersDigitsUnderscoreAndDash) {
         printf("<%d>", TestName("lp 0"));
         printf("<%d>", TestName(""));
     });
-    EXPECT_EQ(r.out, "<1>\n' ' is not a valid name character. \nOnly alphanumeric character, '-', and '_' are "
-                     "valid: \nPress <Return> to continue<0><1>");
+    EXPECT_EQ(
+        r.out,
+        "<1>\n' ' is not a valid name character. \nOnly alphanumeric character, '-', and '_' are "
+        "valid: \nPress <Return> to continue<0><1>");
 }
 
 TEST(Validate, PostMsgPrintsWaitsAndReadsOneLine) {

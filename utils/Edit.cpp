@@ -84,7 +84,8 @@ void OpenTemp(FileReplacement *rep, const char *file, const char *temp) {
 int PutInPlace(FILE *in, FileReplacement *rep) {
     if (in != nullptr) fclose(in);
     if (ReplaceCommit(rep, nullptr)) return 0;
-    if (rep->Failed == REPLACE_FAILED_WRITE) fprintf(stderr, "ERROR: couldn't write %s\n", rep->Temp);
+    if (rep->Failed == REPLACE_FAILED_WRITE)
+        fprintf(stderr, "ERROR: couldn't write %s\n", rep->Temp);
     return 1;
 }
 
@@ -102,7 +103,8 @@ template <typename Edit> int EditFile(const char *base, const char *ext, Edit ed
     char *line = nullptr;
     size_t cap = 0;
     ssize_t len;
-    while ((len = getline(&line, &cap, in)) > 0) edit(line, static_cast<size_t>(len), out);
+    while ((len = getline(&line, &cap, in)) > 0)
+        edit(line, static_cast<size_t>(len), out);
     bool readOk = !ferror(in);
     free(line);
 
@@ -150,12 +152,12 @@ void WriteReplacingChar(FILE *out, const char *line, size_t len, int code,
 // A parsed insertion template: "%s<digits>" gives the counter's start and
 // is removed; "%#<digits>" is where the counter minus the offset goes.
 struct InsertTemplate {
-    std::string text;         // the template without "%s<digits>"
-    long counter = 0;         // number of the next line concerned
-    bool numbered = false;    // text holds "%#<digits>"
-    long offset = 0;          // subtracted from the counter
-    std::string before;       // text before "%#<digits>"
-    std::string after;        // text after it
+    std::string text;      // the template without "%s<digits>"
+    long counter = 0;      // number of the next line concerned
+    bool numbered = false; // text holds "%#<digits>"
+    long offset = 0;       // subtracted from the counter
+    std::string before;    // text before "%#<digits>"
+    std::string after;     // text after it
 
     explicit InsertTemplate(const char *tmpl) : text(tmpl ? tmpl : "") {
         size_t at = FindWithDigits("%s");
@@ -303,8 +305,7 @@ int FileDelLine(const char *base, const char *ext, int n, const char *pattern) {
     });
 }
 
-int FileDelLinePair(const char *base, const char *ext, int n, const char *open,
-                    const char *close) {
+int FileDelLinePair(const char *base, const char *ext, int n, const char *open, const char *close) {
     long seen = 0, pending = 0;
     return EditFile(base, ext, [&](const char *line, size_t len, FILE *out) {
         if (Find(line, open) != nullptr) {
@@ -352,12 +353,14 @@ char *GenName(const char *text) {
     constexpr size_t cap = sizeof g_edit.genName;
     size_t len = 0;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text ? text : "");
-    while (*p && !isalpha(*p)) ++p;
+    while (*p && !isalpha(*p))
+        ++p;
     while (*p && len < cap - 1) {
         bool first = true;
         for (; *p && isalnum(*p) && len < cap - 1; ++p, first = false)
             name[len++] = static_cast<char>(first ? toupper(*p) : tolower(*p));
-        while (*p && !isalnum(*p)) ++p;
+        while (*p && !isalnum(*p))
+            ++p;
     }
     name[len] = '\0';
     return name;

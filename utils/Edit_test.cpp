@@ -75,7 +75,8 @@ TEST_F(EditTest, FileChangeCharReplacesOrDeletesACharacter) {
               "a-2b\n");
     // More codes than fit are cut at 127 bytes.
     std::string many;
-    for (int i = 0; i < 300; ++i) many += i ? ",65" : "65";
+    for (int i = 0; i < 300; ++i)
+        many += i ? ",65" : "65";
     EXPECT_EQ(Edit("|\n", [&] { return FileChangeChar(B(), "conf", "124", many.c_str()); }),
               std::string(127, 'A') + "\n");
     // A code that cannot be read changes nothing.
@@ -98,9 +99,9 @@ TEST_F(EditTest, FileDelLineKeepsTheFirstNMatchingLines) {
 }
 
 TEST_F(EditTest, FileDelLinePairDeletesOpeningAndClosingLines) {
-    EXPECT_EQ(Edit("BEGIN\nx\nEND\ny\n",
-                   [&] { return FileDelLinePair(B(), "conf", 0, "BEGIN", "END"); }),
-              "x\ny\n");
+    EXPECT_EQ(
+        Edit("BEGIN\nx\nEND\ny\n", [&] { return FileDelLinePair(B(), "conf", 0, "BEGIN", "END"); }),
+        "x\ny\n");
     // The first pair is kept; a closing line without a pending pair stays.
     EXPECT_EQ(Edit("END\nBEGIN 1\nEND\nBEGIN 2\na\nEND\nEND\n",
                    [&] { return FileDelLinePair(B(), "conf", 1, "BEGIN", "END"); }),
@@ -196,8 +197,8 @@ TEST_F(EditTest, MissingFileOrUnwritableDirectoryEndsTheProgram) {
         FileChange((dir.path + "/missing").c_str(), "conf", "a", "b");
     });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "\nsetup: can't open file, " + dir.path + "/missing.conf : No such file or directory\n");
+    EXPECT_EQ(r.err, "\nsetup: can't open file, " + dir.path +
+                         "/missing.conf : No such file or directory\n");
 
     std::string ro = dir.path + "/ro";
     ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
@@ -261,7 +262,8 @@ TEST_F(EditTest, EditingLoopThatReadsToTheEndKeepsThePermissionBits) {
     WriteFile(file, "#!/bin/sh\necho a\n");
     chmod(file.c_str(), 0751);
     ASSERT_NE(OpenIOFiles(B(), "conf"), nullptr);
-    while (GetFileLine()) fputs(strcmp(LineBuf, "echo a\n") == 0 ? "echo b\n" : LineBuf, pOut);
+    while (GetFileLine())
+        fputs(strcmp(LineBuf, "echo a\n") == 0 ? "echo b\n" : LineBuf, pOut);
     EXPECT_EQ(pIn, nullptr);
     EXPECT_EQ(ReplaceInputFile(), 0);
     EXPECT_EQ(ReadFile(file), "#!/bin/sh\necho b\n");
@@ -285,10 +287,12 @@ TEST(GenName, CapitalisedRunsOfLettersAndDigits) {
         {"123 -- ", ""},
         {nullptr, ""},
     };
-    for (const Case &c : cases) EXPECT_STREQ(GenName(c.text), c.name) << (c.text ? c.text : "null");
+    for (const Case &c : cases)
+        EXPECT_STREQ(GenName(c.text), c.name) << (c.text ? c.text : "null");
 
     std::string longText;
-    for (int i = 0; i < 200; ++i) longText += "word ";
+    for (int i = 0; i < 200; ++i)
+        longText += "word ";
     EXPECT_EQ(strlen(GenName(longText.c_str())), 254u);
 }
 

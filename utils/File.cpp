@@ -160,7 +160,8 @@ int FindFile(const char *dir, const char *name) {
         // Trailing slashes name the directory itself: "/usr/bin/" is the
         // entry bin of /usr, not an entry bin inside /usr/bin.
         std::string whole = dir;
-        while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
+        while (whole.size() > 1 && whole.back() == '/')
+            whole.pop_back();
         // The root has no parent to list it; it always exists.
         if (whole == "/") return 1;
         parent = DirPart(whole);
@@ -298,7 +299,9 @@ std::string ParentOf(const char *path) {
 }
 
 // A file system that cannot sync says so; that is no failure of ours.
-bool SyncFailed(int fd) { return fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP; }
+bool SyncFailed(int fd) {
+    return fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP;
+}
 
 // Gives the temporary its permission bits (and owner) before it takes the
 // file's name, so the file is never seen with other ones.

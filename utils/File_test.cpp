@@ -28,7 +28,8 @@ class FileTest : public ::testing::Test {
 
 TEST_F(FileTest, OpenFileReportsByMode) {
     std::string missing = P("missing");
-    ChildResult r = RunChild([&] { printf("%p", static_cast<void *>(OpenFile(nullptr, missing.c_str(), "r", 0))); });
+    ChildResult r = RunChild(
+        [&] { printf("%p", static_cast<void *>(OpenFile(nullptr, missing.c_str(), "r", 0))); });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "(nil)");
     EXPECT_EQ(r.err, "");
@@ -155,11 +156,11 @@ TEST_F(FileTest, FindFileTakesTrailingSlashesAsTheDirectoryItself) {
         const char *name;
         int found;
     } cases[] = {
-        {P("sub/"), nullptr, 1},    {P("sub//"), nullptr, 1}, {P("sub/"), "", 1},
-        {P("file/"), nullptr, 1},   // the entry exists; what it is does not matter here
-        {P("none/"), nullptr, 0},   {dir.path + "/", nullptr, 1},
-        {"/usr/bin/", nullptr, 1},  {"//", nullptr, 1},       {"///", nullptr, 1},
-        {dir.path, "sub/", 1},      {dir.path + "/", "sub", 1}, {dir.path + "/", "none", 0},
+        {P("sub/"), nullptr, 1},    {P("sub//"), nullptr, 1},     {P("sub/"), "", 1},
+        {P("file/"), nullptr, 1}, // the entry exists; what it is does not matter here
+        {P("none/"), nullptr, 0},   {dir.path + "/", nullptr, 1}, {"/usr/bin/", nullptr, 1},
+        {"//", nullptr, 1},         {"///", nullptr, 1},          {dir.path, "sub/", 1},
+        {dir.path + "/", "sub", 1}, {dir.path + "/", "none", 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.dir + " | " + (c.name ? c.name : "(null)"));
@@ -181,8 +182,8 @@ TEST_F(FileTest, FindFileDoesNotTakeNeighbouringEntriesForANameWithABlank) {
     // The listing is " a b two words ... ": "a b" must not match a and b.
     for (const char *name : {"a", "b", "c", "two words"})
         ASSERT_EQ(mkdir(P(name).c_str(), 0755), 0);
-    const char *absent[] = {"a b", "b a", "a c", "c a", "b c", "c b", "a b c", "c b a",
-                            "two", "words", "a two", "words c", "b two words"};
+    const char *absent[] = {"a b",   "b a", "a c",   "c a",   "b c",     "c b",        "a b c",
+                            "c b a", "two", "words", "a two", "words c", "b two words"};
     for (const char *name : absent) {
         SCOPED_TRACE(name);
         EXPECT_EQ(FindFile(dir.path.c_str(), name), 0);
@@ -207,14 +208,10 @@ TEST_F(FileTest, FindFileComparesLongNamesWhole) {
         std::string name;
         int found;
     } cases[] = {
-        {dir.path.c_str(), longName, 1},
-        {dir.path.c_str(), missing, 0},
-        {nullptr, P(longName), 1},
-        {nullptr, P(missing), 0},
-        {nullptr, P(longName) + "/", 1},
-        {nullptr, P(missing) + "/", 0},
-        {"/", P(longName).substr(1), 1},
-        {"/", P(missing).substr(1), 0},
+        {dir.path.c_str(), longName, 1}, {dir.path.c_str(), missing, 0},
+        {nullptr, P(longName), 1},       {nullptr, P(missing), 0},
+        {nullptr, P(longName) + "/", 1}, {nullptr, P(missing) + "/", 0},
+        {"/", P(longName).substr(1), 1}, {"/", P(missing).substr(1), 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.dir ? c.dir : "(null)") + " | " + c.name.substr(0, 40));
@@ -266,7 +263,8 @@ TEST_F(FileTest, FileTypeSizeAndTime) {
         std::string path;
         int type;
     } cases[] = {{P("d"), 1}, {P("link"), 2}, {P("ten"), 3}, {P("fifo"), 3}, {P("none"), 0}};
-    for (const Case &c : cases) EXPECT_EQ(GetFileType(c.path.c_str()), c.type) << c.path;
+    for (const Case &c : cases)
+        EXPECT_EQ(GetFileType(c.path.c_str()), c.type) << c.path;
     EXPECT_EQ(GetFileType(nullptr), 0);
 
     EXPECT_EQ(GetFileSize(P("ten").c_str()), 10);
@@ -321,16 +319,19 @@ TEST_F(FileTest, GetToolPathFromTheInvocationName) {
     };
     ChildResult r = RunChild([&] {
         if (chdir(cwd.c_str()) != 0) _exit(9);
-        for (const Case &c : cases) printf("%s\n", Stored(GetToolPath(c.argv0)).c_str());
+        for (const Case &c : cases)
+            printf("%s\n", Stored(GetToolPath(c.argv0)).c_str());
     });
     std::string expect;
-    for (const Case &c : cases) expect += c.expect + "\n";
+    for (const Case &c : cases)
+        expect += c.expect + "\n";
     EXPECT_EQ(r.out, expect);
 }
 
 TEST_F(FileTest, DeepPathsBeyondThePathSplittersBuffers) {
     std::string deep = dir.path;
-    for (int i = 0; i < 130; ++i) deep += "/dd" + std::to_string(10 + i);
+    for (int i = 0; i < 130; ++i)
+        deep += "/dd" + std::to_string(10 + i);
     ASSERT_GT(deep.size(), 600u); // deeper than a 512-byte working-directory buffer
     std::filesystem::create_directories(deep);
     std::string rel = deep.substr(dir.path.size() + 1);
@@ -379,7 +380,8 @@ TEST_F(FileTest, FindExistingPathOfAPathLongerThanAPathBufferGivesAnAncestor) {
     // subdirectory "ab"; the path asked for goes on with "abc/x", so its
     // first 4,095 characters name "ab", which is not an ancestor of it.
     std::string top = dir.path;
-    while (top.size() + 1 + 200 < 4092) top += "/" + std::string(200, 'd');
+    while (top.size() + 1 + 200 < 4092)
+        top += "/" + std::string(200, 'd');
     top += "/" + std::string(4092 - top.size() - 1, 'e');
     ASSERT_EQ(top.size(), 4092u);
     std::filesystem::create_directories(top + "/ab");
@@ -411,8 +413,8 @@ TEST_F(FileTest, ReplacementPutsTheNewTextInPlaceAndLeavesNoTemporary) {
 TEST_F(FileTest, ReplacementModes) {
     struct Case {
         const char *name;
-        int oldMode;  // 0: no old file
-        int mode;     // ReplaceOpen's mode
+        int oldMode; // 0: no old file
+        int mode;    // ReplaceOpen's mode
         int flags;
         int expected; // mode of the new file
     };
@@ -447,8 +449,10 @@ TEST_F(FileTest, ReplacementNeverWritesThroughWhatLiesAtTheTemporarysName) {
     WriteFile(P("f"), "old");
     for (bool link : {true, false}) {
         SCOPED_TRACE(link ? "link" : "file");
-        if (link) ASSERT_EQ(symlink(P("victim").c_str(), P("f.tmp").c_str()), 0);
-        else WriteFile(P("f.tmp"), "planted");
+        if (link)
+            ASSERT_EQ(symlink(P("victim").c_str(), P("f.tmp").c_str()), 0);
+        else
+            WriteFile(P("f.tmp"), "planted");
         FileReplacement r;
         EXPECT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, 0), 0);
         EXPECT_EQ(r.Failed, REPLACE_FAILED_CREATE);
@@ -457,7 +461,8 @@ TEST_F(FileTest, ReplacementNeverWritesThroughWhatLiesAtTheTemporarysName) {
         EXPECT_EQ(ReadFile(P("victim")), "precious");
         EXPECT_EQ(ReadFile(P("f")), "old");
         // Asked to, it removes the leftover (not what a link points to).
-        ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, REPLACE_DROP_LEFTOVER), 1);
+        ASSERT_EQ(ReplaceOpen(&r, P("f").c_str(), P("f.tmp").c_str(), -1, REPLACE_DROP_LEFTOVER),
+                  1);
         fputs("new", r.pOut);
         ASSERT_EQ(ReplaceCommit(&r, nullptr), 1);
         EXPECT_EQ(ReadFile(P("victim")), "precious");

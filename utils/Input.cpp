@@ -211,7 +211,8 @@ int GetLine() {
         if (char *slashes = strstr(Line, "//")) *slashes = '\0';
 
         size_t blanks = 0;
-        while (Line[blanks] && isspace(static_cast<unsigned char>(Line[blanks]))) ++blanks;
+        while (Line[blanks] && isspace(static_cast<unsigned char>(Line[blanks])))
+            ++blanks;
         if (blanks) DropFront(Line, blanks);
 
         // Remove every complete /* */ pair; an unclosed one opens a block

@@ -30,7 +30,8 @@ class InputTest : public ::testing::Test {
     // Every line GetFileLine returns, with LineLen, until the end.
     std::vector<std::pair<std::string, int>> FileLines() {
         std::vector<std::pair<std::string, int>> lines;
-        while (GetFileLine()) lines.emplace_back(LineBuf, LineLen);
+        while (GetFileLine())
+            lines.emplace_back(LineBuf, LineLen);
         return lines;
     }
     TempDir dir;
@@ -132,7 +133,8 @@ TEST_F(InputTest, GetFileLineTakesTheLineEndOfAFullPieceAlong) {
 
 TEST_F(InputTest, GetFileLineNeverOverrunsLineBufWithEndlessContinuations) {
     std::string text;
-    for (int i = 0; i < 40; ++i) text += std::string(200, 'a' + i % 26) + "\\\n";
+    for (int i = 0; i < 40; ++i)
+        text += std::string(200, 'a' + i % 26) + "\\\n";
     text += "end\n";
     Open(text);
     auto lines = FileLines();
@@ -153,17 +155,18 @@ TEST_F(InputTest, GetFileLineWithoutAFileIsZero) {
 TEST_F(InputTest, GetFileTextLineSkipsCommentsAndBlankLines) {
     Open("# comment\n\n   \t\n  first word\n#x\nsecond\n   # not a comment line\n");
     std::vector<std::string> words;
-    while (GetFileTextLine(" \t\n")) words.emplace_back(LineBuf);
+    while (GetFileTextLine(" \t\n"))
+        words.emplace_back(LineBuf);
     EXPECT_EQ(words, (std::vector<std::string>{"first", "second", "#"}));
     EXPECT_EQ(GetFileTextLine(nullptr), 0);
 }
 
 struct GetLineCase {
-    const char *text;     // the file
-    int filter;           // flInputFilterState
-    const char *line;     // Line after the call
-    int count;            // result and LineCnt
-    int inPos;            // InPos
+    const char *text; // the file
+    int filter;       // flInputFilterState
+    const char *line; // Line after the call
+    int count;        // result and LineCnt
+    int inPos;        // InPos
 };
 
 TEST_F(InputTest, GetLineStripsCommentsLeadingSpaceAndLineEnd) {
@@ -196,7 +199,8 @@ TEST_F(InputTest, GetLineStripsCommentsLeadingSpaceAndLineEnd) {
             EXPECT_EQ(LineCnt, c.count);
             EXPECT_EQ(InPos, c.inPos);
             size_t len = strlen(Line);
-            for (size_t i = len; i < 512; ++i) ASSERT_EQ(Line[i], '\0') << i;
+            for (size_t i = len; i < 512; ++i)
+                ASSERT_EQ(Line[i], '\0') << i;
         }
     }
 }
@@ -221,7 +225,8 @@ TEST_F(InputTest, GetLineNAndGetLinePos) {
 
 TEST_F(InputTest, WholeFileReadersIntoLineBufAndCallerBuffer) {
     std::string big;
-    for (int i = 0; i < 5000; ++i) big += static_cast<char>('a' + i % 26);
+    for (int i = 0; i < 5000; ++i)
+        big += static_cast<char>('a' + i % 26);
     WriteFile(dir.path + "/big", big);
     ASSERT_EQ(GetFileContent(dir.path.c_str(), "big"), 1);
     EXPECT_EQ(std::string(LineBuf), big.substr(0, 4095));

@@ -8,7 +8,6 @@
 
 #include "utils.h"
 
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>

@@ -215,10 +215,9 @@ TEST(Diagnostics, MessagesAndExitStatuses) {
              printf("returned");
          },
          0, "returned", "WARNING: disk /tmp low\n"},
-        {"ErrorMsg level 2 ends with the given status",
-         [] { ErrorMsg(2, 3, "bad %d", 42); }, 3, "", "ERROR: bad 42\n"},
-        {"ErrorMsg level 2 with status 0", [] { ErrorMsg(2, 0, "stop"); }, 0, "",
-         "ERROR: stop\n"},
+        {"ErrorMsg level 2 ends with the given status", [] { ErrorMsg(2, 3, "bad %d", 42); }, 3, "",
+         "ERROR: bad 42\n"},
+        {"ErrorMsg level 2 with status 0", [] { ErrorMsg(2, 0, "stop"); }, 0, "", "ERROR: stop\n"},
         {"ErrorMsg other levels are silent",
          [] {
              ErrorMsg(0, 9, "quiet");

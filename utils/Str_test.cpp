@@ -125,40 +125,77 @@ static void CheckSplitter(char *(*fn)(const char *), const char *name,
 
 TEST(StripPath, GivesTheLastComponent) {
     CheckSplitter(StripPath, "StripPath",
-                  {{"/usr/lib/x.so", "x.so"}, {"/a/b/", "b"}, {"/usr/bin/", "bin"},
-                   {"x", "x"}, {"//a//b//", "b"}, {"a/b", "b"}, {"/", "/"}, {"///", "///"},
-                   {"", ""}, {nullptr, ""}});
+                  {{"/usr/lib/x.so", "x.so"},
+                   {"/a/b/", "b"},
+                   {"/usr/bin/", "bin"},
+                   {"x", "x"},
+                   {"//a//b//", "b"},
+                   {"a/b", "b"},
+                   {"/", "/"},
+                   {"///", "///"},
+                   {"", ""},
+                   {nullptr, ""}});
 }
 
 TEST(StripFn, GivesTheDirectoryPart) {
     CheckSplitter(StripFn, "StripFn",
-                  {{"/usr/lib/x.so", "/usr/lib"}, {"/x", "/"}, {"/file", "/"}, {"x", "."},
-                   {"file", "."}, {"dir/", "dir"}, {"/usr/bin/", "/usr/bin"}, {"/", "/"},
-                   {"a//b", "a/"}, {"", "."}, {nullptr, "."}});
+                  {{"/usr/lib/x.so", "/usr/lib"},
+                   {"/x", "/"},
+                   {"/file", "/"},
+                   {"x", "."},
+                   {"file", "."},
+                   {"dir/", "dir"},
+                   {"/usr/bin/", "/usr/bin"},
+                   {"/", "/"},
+                   {"a//b", "a/"},
+                   {"", "."},
+                   {nullptr, "."}});
 }
 
 TEST(StripExt, CutsAtTheFirstDotBehindLeadingDots) {
     CheckSplitter(StripExt, "StripExt",
-                  {{"a.tar.gz", "a"}, {".profile", ".profile"}, {"..a.b", "..a"},
-                   {"name", "name"}, {"name.", "name"}, {"...", "..."}, {"dir.d/x", "dir"},
-                   {"", ""}, {nullptr, ""}});
+                  {{"a.tar.gz", "a"},
+                   {".profile", ".profile"},
+                   {"..a.b", "..a"},
+                   {"name", "name"},
+                   {"name.", "name"},
+                   {"...", "..."},
+                   {"dir.d/x", "dir"},
+                   {"", ""},
+                   {nullptr, ""}});
 }
 
 TEST(StripPathExt, GivesTheLastComponentWithoutExtension) {
     CheckSplitter(StripPathExt, "StripPathExt",
-                  {{"/tmp/setup.log", "setup"}, {"a/b.c.d", "b"},
-                   {"/home/u/.profile", ".profile"}, {"dir.d/", "dir"}, {"plain", "plain"},
-                   {"/", nullptr}, {"", nullptr}, {nullptr, ""}});
+                  {{"/tmp/setup.log", "setup"},
+                   {"a/b.c.d", "b"},
+                   {"/home/u/.profile", ".profile"},
+                   {"dir.d/", "dir"},
+                   {"plain", "plain"},
+                   {"/", nullptr},
+                   {"", nullptr},
+                   {nullptr, ""}});
 }
 
 TEST(StripPathName, PicksTheLastDotPieceBehindTheFirstComponent) {
     CheckSplitter(StripPathName, "StripPathName",
-                  {{"name.txt", "name.txt"}, {"dir/name.txt", "txt"}, {"dir/name", "name"},
-                   {"a/b/c", "a"}, {"/usr/x.y", "y"}, {"/a/b/c", "/a"}, {"dir/a..b", "b"},
-                   {"dir/", "dir"}, {"...", "..."}, {".", ""}, {"..", ""}, {"", ""},
+                  {{"name.txt", "name.txt"},
+                   {"dir/name.txt", "txt"},
+                   {"dir/name", "name"},
+                   {"a/b/c", "a"},
+                   {"/usr/x.y", "y"},
+                   {"/a/b/c", "/a"},
+                   {"dir/a..b", "b"},
+                   {"dir/", "dir"},
+                   {"...", "..."},
+                   {".", ""},
+                   {"..", ""},
+                   {"", ""},
                    {nullptr, ""},
                    // A backslash keeps the dot after it inside the piece.
-                   {"dir/a\\.b.c", "c"}, {"dir/x\\.y", "x\\.y"}, {"dir/x\\", "x\\"}});
+                   {"dir/a\\.b.c", "c"},
+                   {"dir/x\\.y", "x\\.y"},
+                   {"dir/x\\", "x\\"}});
 }
 
 TEST(StripPathName, LeavesTheSharedTokenizerAlone) {
@@ -192,7 +229,8 @@ TEST(PathSplitters, LongPathsAreCutAtTheirBuffers) {
 
     // Pieces longer than the buffer are cut at it.
     EXPECT_EQ(std::string(StripPath(("/x/" + longName).c_str())), longName.substr(0, 127));
-    EXPECT_EQ(std::string(StripPathExt(("/x/" + longName + ".e").c_str())), longName.substr(0, 127));
+    EXPECT_EQ(std::string(StripPathExt(("/x/" + longName + ".e").c_str())),
+              longName.substr(0, 127));
     EXPECT_EQ(std::string(StripExt((longName + ".e").c_str())), longName.substr(0, 127));
     EXPECT_EQ(std::string(StripFn((longDir + "/f").c_str())), longDir.substr(0, 255));
     EXPECT_EQ(std::string(StripPathName(longName.c_str())), longName.substr(0, 127));
@@ -232,10 +270,10 @@ TEST(StrChr, SkipsEscapedCharacters) {
     };
     const Case cases[] = {
         {"a\\,b,c", ',', 4}, // the escaped comma is passed over
-        {"a,b", ',', 1}, {"\\\\,", ',', 2}, {"\\\\\\,", ',', -1},
-        {"a\\b", '\\', -1}, {"a\\b", 'b', -1}, // a backslash is never found, nor what it escapes
-        {"abc\\", 'x', -1}, {"abc\\", 'c', 2},  // a lone backslash at the end stops the walk
-        {"", 'a', -1}, {"abc", '\0', -1},
+        {"a,b", ',', 1},     {"\\\\,", ',', 2}, {"\\\\\\,", ',', -1},
+        {"a\\b", '\\', -1},  {"a\\b", 'b', -1}, // a backslash is never found, nor what it escapes
+        {"abc\\", 'x', -1},  {"abc\\", 'c', 2}, // a lone backslash at the end stops the walk
+        {"", 'a', -1},       {"abc", '\0', -1},
     };
     for (const auto &c : cases) {
         char *r = StrChr(c.text, c.ch);
@@ -280,10 +318,10 @@ TEST(StrStr, FindsExactAndCaseFoldedOccurrences) {
     };
     const Case cases[] = {
         {"xabcx", "abc", 1, 1}, {"xabcx", "ABC", -1, 1}, {"XABCX", "abc", -1, 1},
-        {"aab", "ab", 1, 1}, {"abab", "bab", 1, 1}, // partial matches do not hide later ones
-        {"ab", "abc", -1, -1},                     // the pattern runs past the text
-        {"abc", "c", 2, 2}, {"abc", "", -1, -1},   // an empty pattern matches nowhere
-        {"", "a", -1, -1}, {"", "", -1, -1}, {",y,yes,", ",yes,", 2, 2},
+        {"aab", "ab", 1, 1},    {"abab", "bab", 1, 1}, // partial matches do not hide later ones
+        {"ab", "abc", -1, -1},                         // the pattern runs past the text
+        {"abc", "c", 2, 2},     {"abc", "", -1, -1},   // an empty pattern matches nowhere
+        {"", "a", -1, -1},      {"", "", -1, -1},        {",y,yes,", ",yes,", 2, 2},
     };
     for (const auto &c : cases) {
         char *r = StrStr(c.text, c.pattern);
@@ -306,8 +344,8 @@ TEST(StripAllBackslashes, RemovesEveryBackslash) {
         const char *in;
         const char *out;
     };
-    const Case cases[] = {{"a\\\\b\\c", "abc"}, {"\\", ""}, {"none", "none"}, {"", ""},
-                          {"\\\\\\\\x\\", "x"}};
+    const Case cases[] = {
+        {"a\\\\b\\c", "abc"}, {"\\", ""}, {"none", "none"}, {"", ""}, {"\\\\\\\\x\\", "x"}};
     for (const auto &c : cases) {
         std::string buf = c.in;
         EXPECT_EQ(StripAllBackslashes(buf.data()), buf.data());
@@ -317,9 +355,11 @@ TEST(StripAllBackslashes, RemovesEveryBackslash) {
 }
 
 TEST(StripNonPrint, KeepsPrintableCharacters) {
-    std::string a = "a\tb\nc\rd\x01\x7f" "e";
+    std::string a = "a\tb\nc\rd\x01\x7f"
+                    "e";
     EXPECT_STREQ(StripNonPrint(a.data(), 0), "abcde");
-    std::string b = "a\tb\nc\rd\x01\x7f" "e";
+    std::string b = "a\tb\nc\rd\x01\x7f"
+                    "e";
     EXPECT_STREQ(StripNonPrint(b.data(), 1), "ab\nc\rde");
     EXPECT_EQ(StripNonPrint(nullptr, 0), nullptr);
 }
@@ -367,11 +407,11 @@ TEST(CvtFloatFormat, ConvertsBetweenUnits) {
         float expected;
     };
     const Case cases[] = {
-        {1.0f, CVT_INCH, CVT_POINT, 72.0f},    {2.54f, CVT_CM, CVT_INCH, 1.0f},
-        {72.0f, CVT_POINT, CVT_CM, 2.54f},     {36.0f, CVT_POINT, CVT_INCH, 0.5f},
-        {2.0f, CVT_INCH, CVT_CM, 5.08f},       {2.54f, CVT_CM, CVT_POINT, 72.0f},
-        {5.0f, CVT_INCH, CVT_INCH, 5.0f},      {5.0f, 3, CVT_INCH, 5.0f},
-        {5.0f, CVT_CM, -1, 5.0f},              {-1.0f, CVT_INCH, CVT_POINT, -72.0f},
+        {1.0f, CVT_INCH, CVT_POINT, 72.0f}, {2.54f, CVT_CM, CVT_INCH, 1.0f},
+        {72.0f, CVT_POINT, CVT_CM, 2.54f},  {36.0f, CVT_POINT, CVT_INCH, 0.5f},
+        {2.0f, CVT_INCH, CVT_CM, 5.08f},    {2.54f, CVT_CM, CVT_POINT, 72.0f},
+        {5.0f, CVT_INCH, CVT_INCH, 5.0f},   {5.0f, 3, CVT_INCH, 5.0f},
+        {5.0f, CVT_CM, -1, 5.0f},           {-1.0f, CVT_INCH, CVT_POINT, -72.0f},
         {0.0f, CVT_CM, CVT_POINT, 0.0f},
     };
     for (const auto &c : cases)

@@ -34,9 +34,13 @@ TokenState g;
 // Size of the probe ("%c%s%c") that FindToken and FindTokenC search for.
 constexpr size_t PROBE_SIZE = 512;
 
-bool IsLineMode(const char *in) { return in == TOKEN_LINE_MODE; }
+bool IsLineMode(const char *in) {
+    return in == TOKEN_LINE_MODE;
+}
 
-bool IsDelim(char c, const char *delims) { return c != '\0' && strchr(delims, c) != nullptr; }
+bool IsDelim(char c, const char *delims) {
+    return c != '\0' && strchr(delims, c) != nullptr;
+}
 
 char Unescape(char c) {
     switch (c) {
@@ -62,19 +66,17 @@ enum class Scan {
 // *pos behind the delimiter that ended the token, sets chTokenDel.
 Scan CopyToken(const char **pos, const char *delims, bool lineMode, char *out, size_t cap) {
     const char *p = *pos;
-    size_t len = 0;   // characters of the token, stored or not
-    size_t kept = 0;  // characters stored in out
+    size_t len = 0;  // characters of the token, stored or not
+    size_t kept = 0; // characters stored in out
     for (;;) {
         char c = *p;
-        if (c == '\0')
-            break;
+        if (c == '\0') break;
         if (c == '\\') {
             if (p[1] == '\0') { // lone backslash at the end: nothing to escape
                 ++p;
                 break;
             }
-            if (kept + 1 < cap)
-                out[kept++] = Unescape(p[1]);
+            if (kept + 1 < cap) out[kept++] = Unescape(p[1]);
             ++len;
             p += 2;
             continue;
@@ -82,8 +84,7 @@ Scan CopyToken(const char **pos, const char *delims, bool lineMode, char *out, s
         if (IsDelim(c, delims)) {
             chTokenDel = c;
             ++p;
-            if (len == 0)
-                continue; // skip runs of delimiters
+            if (len == 0) continue; // skip runs of delimiters
             if (lineMode && c == '\n') {
                 out[kept] = '\0';
                 *pos = p;
@@ -91,8 +92,7 @@ Scan CopyToken(const char **pos, const char *delims, bool lineMode, char *out, s
             }
             break;
         }
-        if (kept + 1 < cap)
-            out[kept++] = c;
+        if (kept + 1 < cap) out[kept++] = c;
         ++len;
         ++p;
     }
@@ -104,8 +104,7 @@ Scan CopyToken(const char **pos, const char *delims, bool lineMode, char *out, s
 } // namespace
 
 char *Gets(char *buf, int size) {
-    if (buf == nullptr || size < 1)
-        return nullptr;
+    if (buf == nullptr || size < 1) return nullptr;
     memset(buf, 0, static_cast<size_t>(size)); // the whole buffer starts cleared
     int n = 0;
     while (n < size - 1) {
@@ -115,8 +114,7 @@ char *Gets(char *buf, int size) {
             buf[n] = '\0';
             return n > 0 ? buf : nullptr;
         }
-        if (c == '\n')
-            break;
+        if (c == '\n') break;
         buf[n++] = static_cast<char>(c);
     }
     buf[n] = '\0';
@@ -128,13 +126,14 @@ void SetTokenBuf(const char *text) {
     szTokenIn = g.szIn;
 }
 
-char *GetTokenBufInput(void) { return g.szIn; }
+char *GetTokenBufInput(void) {
+    return g.szIn;
+}
 
 char *GetToken(const char *in, const char *delims) {
     chTokenDel = 0;
     bool lineMode = IsLineMode(in);
-    if (in != nullptr && !lineMode)
-        g.szIn = const_cast<char *>(in);
+    if (in != nullptr && !lineMode) g.szIn = const_cast<char *>(in);
     if (g.szIn == nullptr) {
         GetTokenBuf[0] = '\0';
         return nullptr;
@@ -144,8 +143,7 @@ char *GetToken(const char *in, const char *delims) {
     const char *pos = g.szIn;
     Scan r = CopyToken(&pos, delims ? delims : "", lineMode, GetTokenBuf, sizeof GetTokenBuf);
     g.szIn = const_cast<char *>(pos);
-    if (r == Scan::Refused)
-        return nullptr;
+    if (r == Scan::Refused) return nullptr;
     szTokenIn = g.szIn;
     return GetTokenBuf[0] != '\0' ? GetTokenBuf : nullptr;
 }
@@ -153,18 +151,14 @@ char *GetToken(const char *in, const char *delims) {
 char *GetTokenParse(char *in, const char *delims) {
     chTokenDel = 0;
     bool lineMode = IsLineMode(in);
-    if (in != nullptr && !lineMode)
-        g.szIn = in;
-    if (g.szIn == nullptr)
-        return nullptr;
-    if (delims == nullptr)
-        delims = "";
+    if (in != nullptr && !lineMode) g.szIn = in;
+    if (g.szIn == nullptr) return nullptr;
+    if (delims == nullptr) delims = "";
     char *p = g.szIn;
     char *start = p;
     for (;;) {
         char c = *p;
-        if (c == '\0')
-            break;
+        if (c == '\0') break;
         if (c == '\\') {
             p += p[1] != '\0' ? 2 : 1; // the pair stays as it is
             continue;
@@ -191,18 +185,14 @@ char *GetTokenParse(char *in, const char *delims) {
 
 char *GetTokenD(const char *in, const char *delims, char **cursor, char *out) {
     chTokenDel = 0;
-    if (out == nullptr)
-        return nullptr;
+    if (out == nullptr) return nullptr;
     out[0] = '\0';
     bool lineMode = IsLineMode(in);
     const char *pos = (in != nullptr && !lineMode) ? in : (cursor ? *cursor : nullptr);
-    if (pos == nullptr)
-        return nullptr;
+    if (pos == nullptr) return nullptr;
     Scan r = CopyToken(&pos, delims ? delims : "", lineMode, out, TOKEN_BUF_SIZE);
-    if (r == Scan::Refused)
-        return nullptr; // the caller's cursor stays before the refused token
-    if (cursor != nullptr)
-        *cursor = const_cast<char *>(pos);
+    if (r == Scan::Refused) return nullptr; // the caller's cursor stays before the refused token
+    if (cursor != nullptr) *cursor = const_cast<char *>(pos);
     return out[0] != '\0' ? out : nullptr;
 }
 
@@ -210,22 +200,18 @@ int ParseStr(char *text, const char *delims, char **array, int size) {
     if (array != nullptr)
         for (int i = 0; i < size; ++i)
             array[i] = nullptr;
-    if (text == nullptr || array == nullptr || size <= 0)
-        return 0;
-    if (delims == nullptr)
-        delims = "";
+    if (text == nullptr || array == nullptr || size <= 0) return 0;
+    if (delims == nullptr) delims = "";
     int n = 0;
     char *p = text;
     while (*p != '\0' && n < size) {
         while (IsDelim(*p, delims))
             ++p;
-        if (*p == '\0')
-            break;
+        if (*p == '\0') break;
         array[n++] = p;
         while (*p != '\0' && !IsDelim(*p, delims))
             ++p;
-        if (*p != '\0')
-            *p++ = '\0';
+        if (*p != '\0') *p++ = '\0';
     }
     return n;
 }
@@ -244,8 +230,7 @@ int GetTokenCount(const char *in, const char *delims) {
     memcpy(savedBuf, GetTokenBuf, sizeof GetTokenBuf);
 
     int count = 0;
-    if (in == TOKEN_LINE_MODE)
-        in = nullptr; // counting does not refuse lines
+    if (in == TOKEN_LINE_MODE) in = nullptr; // counting does not refuse lines
     for (char *tok = GetToken(in, delims); tok != nullptr; tok = GetToken(nullptr, delims))
         ++count;
 
@@ -260,8 +245,7 @@ int GetTokenCount(const char *in, const char *delims) {
 static int CountDelims(const char *list, const char *match, char delim) {
     int n = 0;
     for (const char *p = list; p <= match; ++p)
-        if (*p == delim)
-            ++n;
+        if (*p == delim) ++n;
     return n;
 }
 
@@ -271,8 +255,7 @@ static bool MakeProbe(char (&probe)[PROBE_SIZE], char delim, const char *word) {
 }
 
 int FindToken(const char *word, const char *list) {
-    if (word == nullptr || list == nullptr || list[0] == '\0')
-        return 0;
+    if (word == nullptr || list == nullptr || list[0] == '\0') return 0;
     char delim = list[0];
     char probe[PROBE_SIZE];
     if (!MakeProbe(probe, delim, word))
@@ -281,37 +264,30 @@ int FindToken(const char *word, const char *list) {
     if (match == nullptr) {
         // The last item has no closing delimiter: compare it on its own.
         const char *last = strrchr(list, delim);
-        if (strcmp(last + 1, word) == 0)
-            match = last;
+        if (strcmp(last + 1, word) == 0) match = last;
     }
     return match ? CountDelims(list, match, delim) : 0;
 }
 
 int FindTokenC(const char *word, const char *list) {
-    if (word == nullptr || list == nullptr || list[0] == '\0')
-        return 0;
+    if (word == nullptr || list == nullptr || list[0] == '\0') return 0;
     char delim = list[0];
     char probe[PROBE_SIZE];
-    if (!MakeProbe(probe, delim, word))
-        return 0;
+    if (!MakeProbe(probe, delim, word)) return 0;
     size_t wlen = strlen(word) + 1; // leading delimiter and the word
     int count = 0;
     for (const char *p = list; *p != '\0'; ++p) {
-        if (*p != delim)
-            continue;
+        if (*p != delim) continue;
         ++count;
         // Agreement over wlen characters guarantees p[wlen] is readable.
-        if (strncasecmp(p, probe, wlen) == 0 && (p[wlen] == delim || p[wlen] == '\0'))
-            return count;
+        if (strncasecmp(p, probe, wlen) == 0 && (p[wlen] == delim || p[wlen] == '\0')) return count;
     }
     return 0;
 }
 
 int FindTokenWithDelim(const char *list, const char *word, char delim) {
-    if (list == nullptr || word == nullptr)
-        return 0;
-    if (delim != '\0' && list[0] == delim)
-        ++list;
+    if (list == nullptr || word == nullptr) return 0;
+    if (delim != '\0' && list[0] == delim) ++list;
     // Items are compared where they stand (length and bytes), so no item
     // length is too long and nothing needs to be copied.
     size_t wlen = strlen(word);
@@ -319,18 +295,15 @@ int FindTokenWithDelim(const char *list, const char *word, char delim) {
     const char *p = list;
     for (;;) {
         const char *end = delim != '\0' ? strchr(p, delim) : nullptr;
-        if (end == nullptr)
-            return strcmp(p, word) == 0 ? item : 0;
-        if (static_cast<size_t>(end - p) == wlen && memcmp(p, word, wlen) == 0)
-            return item;
+        if (end == nullptr) return strcmp(p, word) == 0 ? item : 0;
+        if (static_cast<size_t>(end - p) == wlen && memcmp(p, word, wlen) == 0) return item;
         p = end + 1;
         ++item;
     }
 }
 
 void SortTokens(char *list, char delim, int ignoreCase) {
-    if (list == nullptr)
-        return;
+    if (list == nullptr) return;
     size_t origLen = strlen(list);
     bool hadTrailingDelim = origLen > 0 && list[origLen - 1] == delim;
     char *copy = SaveStr_(list); // exact copy: the list may hold '%'
@@ -353,8 +326,8 @@ void SortTokens(char *list, char delim, int ignoreCase) {
         for (char *p = c; *p != '\0';) {
             char *e = itemEnd(p);
             size_t len = static_cast<size_t>(e - p) + (*e == delim && delim != '\0' ? 1 : 0);
-            int cmp = p == best ? 0
-                                : (ignoreCase ? strncasecmp(p, best, len) : strncmp(p, best, len));
+            int cmp =
+                p == best ? 0 : (ignoreCase ? strncasecmp(p, best, len) : strncmp(p, best, len));
             if (p == best || cmp < 0) {
                 best = p;
                 bestLen = len;
@@ -365,8 +338,7 @@ void SortTokens(char *list, char delim, int ignoreCase) {
         // without one: the sorted list is never longer than the original, so
         // it cannot run past the caller's buffer.
         size_t writeLen = bestLen;
-        if (!hadTrailingDelim && strlen(c) == bestLen && best[bestLen - 1] == delim)
-            --writeLen;
+        if (!hadTrailingDelim && strlen(c) == bestLen && best[bestLen - 1] == delim) --writeLen;
         memcpy(o, best, writeLen);
         o += writeLen;
         *o = '\0';

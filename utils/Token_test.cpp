@@ -41,20 +41,35 @@ struct LookupCase {
 
 TEST(FindToken, GivesTheNumberOfTheFirstEqualItem) {
     const LookupCase cases[] = {
-        {"b", ",a,b,c,", 2}, {"a", ",a,b,c,", 1}, {"c", ",a,b,c,", 3}, {"d", ",a,b,c,", 0},
-        {"c", ",a,b,c", 3}, {"a", ",a", 1},  // no trailing delimiter
-        {"B", ",a,b,c,", 0},                 // letter case counts
-        {"", ",a,,b,", 2}, {"", ",a,b,", 3}, // the empty item; the piece behind the last delimiter
+        {"b", ",a,b,c,", 2},
+        {"a", ",a,b,c,", 1},
+        {"c", ",a,b,c,", 3},
+        {"d", ",a,b,c,", 0},
+        {"c", ",a,b,c", 3},
+        {"a", ",a", 1},      // no trailing delimiter
+        {"B", ",a,b,c,", 0}, // letter case counts
+        {"", ",a,,b,", 2},
+        {"", ",a,b,", 3}, // the empty item; the piece behind the last delimiter
         {"", ",a,b", 0},
         {"a,b", ",a,b,c,", 1}, // a word holding the delimiter matches a run of items
-        {"ye", ",y,yes,n,no,", 0}, {"yes", ",y,yes,n,no,", 2}, {"y", ",y,yes,n,no,", 1},
-        {"n", ",y,yes,n,no,", 3}, {"no", ",y,yes,n,no,", 4},
-        {"install", ",install,-v", 1}, {"-v", ",install,-v", 2}, {"-", ",install,-v", 0},
-        {".", ";.;..;", 1}, {"..", ";.;..;", 2}, {"...", ";.;..;", 0},
-        {"lpd", " . .. lpd lpc ", 3}, {"lp", " . .. lpd lpc ", 0}, // a blank list
-        {"x", ",x,x,", 1},                   // the first of equal items
-        {"a", "", 0}, {"", "", 0},
-        {"a", "a", 0}, {"", "a", 1},         // 'a' is the delimiter: the only item is empty
+        {"ye", ",y,yes,n,no,", 0},
+        {"yes", ",y,yes,n,no,", 2},
+        {"y", ",y,yes,n,no,", 1},
+        {"n", ",y,yes,n,no,", 3},
+        {"no", ",y,yes,n,no,", 4},
+        {"install", ",install,-v", 1},
+        {"-v", ",install,-v", 2},
+        {"-", ",install,-v", 0},
+        {".", ";.;..;", 1},
+        {"..", ";.;..;", 2},
+        {"...", ";.;..;", 0},
+        {"lpd", " . .. lpd lpc ", 3},
+        {"lp", " . .. lpd lpc ", 0}, // a blank list
+        {"x", ",x,x,", 1},           // the first of equal items
+        {"a", "", 0},
+        {"", "", 0},
+        {"a", "a", 0},
+        {"", "a", 1}, // 'a' is the delimiter: the only item is empty
     };
     for (const auto &c : cases)
         EXPECT_EQ(FindToken(c.word, c.list), c.expected) << c.word << " in " << c.list;
@@ -83,10 +98,11 @@ TEST(FindToken, WordsUpToTheProbeLimitAreFoundLongerOnesAreRefused) {
 
 TEST(FindTokenC, IgnoresLetterCase) {
     const LookupCase cases[] = {
-        {"B", ",a,b,c,", 2}, {"b", ",A,B,C,", 2}, {"YES", ",y,yes,n,no,", 2},
-        {"Ye", ",y,yes,n,no,", 0}, {"C", ",a,b,c", 3}, {"", ",a,,b,", 2}, {"", ",a,b,", 3},
-        {"d", ",a,b,c,", 0}, {"A,B", ",a,b,c,", 1}, {"..", ";.;..;", 2},
-        {"abc", ",ab,abcd,abc,", 3}, // prefixes and extensions do not match
+        {"B", ",a,b,c,", 2},       {"b", ",A,B,C,", 2},         {"YES", ",y,yes,n,no,", 2},
+        {"Ye", ",y,yes,n,no,", 0}, {"C", ",a,b,c", 3},          {"", ",a,,b,", 2},
+        {"", ",a,b,", 3},          {"d", ",a,b,c,", 0},         {"A,B", ",a,b,c,", 1},
+        {"..", ";.;..;", 2},       {"abc", ",ab,abcd,abc,", 3}, // prefixes and extensions do not
+                                                                // match
     };
     for (const auto &c : cases)
         EXPECT_EQ(FindTokenC(c.word, c.list), c.expected) << c.word << " in " << c.list;
@@ -100,12 +116,20 @@ TEST(FindTokenWithDelim, TakesTheListFirstAndAnExplicitDelimiter) {
         int expected;
     };
     const Case cases[] = {
-        {",a,b,c,", "a", ',', 1}, {"a,b,c", "a", ',', 1}, {"a,b,c", "c", ',', 3},
-        {",a,b,c,", "c", ',', 3}, {",a,b,c,", "", ',', 4}, // the piece behind the last delimiter
-        {"a,,b", "", ',', 2}, {"a,b", "", ',', 0}, {"a;b", "b", ';', 2},
+        {",a,b,c,", "a", ',', 1},
+        {"a,b,c", "a", ',', 1},
+        {"a,b,c", "c", ',', 3},
+        {",a,b,c,", "c", ',', 3},
+        {",a,b,c,", "", ',', 4}, // the piece behind the last delimiter
+        {"a,,b", "", ',', 2},
+        {"a,b", "", ',', 0},
+        {"a;b", "b", ';', 2},
         {"a;b", "a;b", ',', 1}, // the delimiter is not in the list: one item
-        {"ab,a", "a", ',', 2}, {"a,ab", "ab", ',', 2}, {"a,ab", "b", ',', 0},
-        {"", "", ',', 1}, {"", "a", ',', 0},
+        {"ab,a", "a", ',', 2},
+        {"a,ab", "ab", ',', 2},
+        {"a,ab", "b", ',', 0},
+        {"", "", ',', 1},
+        {"", "a", ',', 0},
         {"a,b", "a,b", '\0', 1}, // no delimiter at all: the whole list is the item
     };
     for (const auto &c : cases)
@@ -158,7 +182,7 @@ TEST(SortTokens, SortsItemsInPlace) {
         {",b,a", ',', 0, ",a,b"}, // never longer than the original list
         {",c,a,b", ',', 0, ",a,b,c"},
         {"b,a,", ',', 0, "a,b,"},
-        {",,c,b,", ',', 0, ",,b,c,"}, // leading delimiters stay
+        {",,c,b,", ',', 0, ",,b,c,"},   // leading delimiters stay
         {",%s,%d,", ',', 0, ",%d,%s,"}, // no formatting of the items
         {" lpd lpc . ", ' ', 0, " . lpc lpd "},
         {",only,", ',', 0, ",only,"},
@@ -202,17 +226,17 @@ TEST(GetToken, CutsTextsIntoTokens) {
         std::vector<std::string> tokens;
     };
     const Case cases[] = {
-        {"a\\,b,c", ",", {"a,b", "c"}},      // an escaped delimiter stays in the token
-        {"x\\ty", " ", {"x\ty"}},            // \t is a tab
-        {"\\n\\r\\t", " ", {"\n\r\t"}},      // the three letter escapes
-        {"a\\\\b", "\\", {"a\\b"}},          // two backslashes give one
-        {"\\q\\ \\,", " ,", {"q ,"}},        // any other character stands for itself
-        {"ab\\", ",", {"ab"}},               // a lone backslash at the end is dropped
+        {"a\\,b,c", ",", {"a,b", "c"}}, // an escaped delimiter stays in the token
+        {"x\\ty", " ", {"x\ty"}},       // \t is a tab
+        {"\\n\\r\\t", " ", {"\n\r\t"}}, // the three letter escapes
+        {"a\\\\b", "\\", {"a\\b"}},     // two backslashes give one
+        {"\\q\\ \\,", " ,", {"q ,"}},   // any other character stands for itself
+        {"ab\\", ",", {"ab"}},          // a lone backslash at the end is dropped
         {"\\", ",", {}},
         {"a,\\", ",", {"a"}},
         {"", ",", {}},
         {",,,", ",", {}},
-        {"abc", "", {"abc"}},                // no delimiters: the whole text
+        {"abc", "", {"abc"}}, // no delimiters: the whole text
         {"a b\tc\nd", " \t\n", {"a", "b", "c", "d"}},
         {"key=value;x", "=;", {"key", "value", "x"}},
     };
@@ -276,7 +300,7 @@ TEST(GetToken, SplitsItsOwnBufferFurther) {
     EXPECT_STREQ(GetToken(nullptr, "="), "value");
     EXPECT_EQ(GetToken(nullptr, "="), nullptr);
     ASSERT_STREQ(GetToken(",,a\\\\tb,c", ","), "a\\tb"); // an escaped backslash, then t
-    EXPECT_STREQ(GetToken(GetTokenBuf, ","), "a\tb");      // now the escape: a tab
+    EXPECT_STREQ(GetToken(GetTokenBuf, ","), "a\tb");    // now the escape: a tab
     EXPECT_EQ(GetTokenCount(GetTokenBuf, ","), 1);
 }
 
@@ -297,9 +321,10 @@ TEST(GetToken, WithoutAnyScanReturnsNull) {
     EXPECT_EXIT(
         {
             bool ok = GetToken(nullptr, " ") == nullptr && GetTokenParse(nullptr, " ") == nullptr &&
-                      GetToken(TOKEN_LINE_MODE, " ") == nullptr && GetTokenN(nullptr, " ", 2) == nullptr &&
-                      GetTokenCount(nullptr, " ") == 0 && GetTokenBufInput() == nullptr &&
-                      szTokenIn == nullptr && GetTokenBuf[0] == '\0' && chTokenDel == 0;
+                      GetToken(TOKEN_LINE_MODE, " ") == nullptr &&
+                      GetTokenN(nullptr, " ", 2) == nullptr && GetTokenCount(nullptr, " ") == 0 &&
+                      GetTokenBufInput() == nullptr && szTokenIn == nullptr &&
+                      GetTokenBuf[0] == '\0' && chTokenDel == 0;
             _exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -449,8 +474,8 @@ TEST(GetTokenCount, CountsTable) {
         int count;
     };
     const Case cases[] = {
-        {"", ",", 0},     {",,,", ",", 0},      {"a", ",", 1},     {"a,b", ",", 2},
-        {",a,,b,", ",", 2}, {"a\\,b", ",", 1},  {"a b\nc", " \n", 3}, {"\\", ",", 0},
+        {"", ",", 0},       {",,,", ",", 0},   {"a", ",", 1},        {"a,b", ",", 2},
+        {",a,,b,", ",", 2}, {"a\\,b", ",", 1}, {"a b\nc", " \n", 3}, {"\\", ",", 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(GetTokenCount(c.text, c.delims), c.count) << c.text;
@@ -489,7 +514,8 @@ TEST(ParseStr, Table) {
         ASSERT_EQ(n, static_cast<int>(c.pieces.size())) << c.text;
         for (int i = 0; i < c.size; ++i) {
             if (i < n)
-                EXPECT_EQ(std::string(arr[static_cast<size_t>(i)]), c.pieces[static_cast<size_t>(i)]);
+                EXPECT_EQ(std::string(arr[static_cast<size_t>(i)]),
+                          c.pieces[static_cast<size_t>(i)]);
             else
                 EXPECT_EQ(arr[static_cast<size_t>(i)], nullptr) << c.text << " entry " << i;
         }
@@ -533,15 +559,12 @@ struct GetsStep {
         lseek(fd, 0, SEEK_SET);
     } else {
         int p[2];
-        if (pipe(p) != 0)
-            _exit(3);
-        if (write(p[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
-            _exit(3);
+        if (pipe(p) != 0) _exit(3);
+        if (write(p[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) _exit(3);
         close(p[1]);
         fd = p[0];
     }
-    if (dup2(fd, 0) < 0)
-        _exit(3);
+    if (dup2(fd, 0) < 0) _exit(3);
     clearerr(stdin);
     for (size_t i = 0; i < steps.size(); ++i) {
         std::vector<char> buf(static_cast<size_t>(steps[i].size > 0 ? steps[i].size : 1) + 4, '#');
@@ -551,8 +574,7 @@ struct GetsStep {
         if (steps[i].size > 0) {
             size_t size = static_cast<size_t>(steps[i].size);
             for (size_t k = strnlen(buf.data(), size); k < size; ++k)
-                if (buf[k] != '\0')
-                    _exit(2);
+                if (buf[k] != '\0') _exit(2);
         }
         bool ok = steps[i].expected == nullptr
                       ? r == nullptr
@@ -582,8 +604,14 @@ TEST(Gets, ReadsLinesFromAPipeAndAFile) {
         {"size 1 stores nothing", "ab\n", {{1, ""}, {1, ""}, {80, "ab"}}},
         {"long line in pieces", "abcdefg\nh\n", {{4, "abc"}, {4, "def"}, {4, "g"}, {4, "h"}}},
         {"exact fit leaves the newline", "abc\nd\n", {{4, "abc"}, {4, ""}, {4, "d"}}},
-        {"byte 0xFF ends reading", std::string("ab\xff" "cd\n"), {{80, "ab"}, {80, "cd"}}},
-        {"byte 0xFF first", std::string("\xff" "x\n"), {{80, nullptr}, {80, "x"}}},
+        {"byte 0xFF ends reading",
+         std::string("ab\xff"
+                     "cd\n"),
+         {{80, "ab"}, {80, "cd"}}},
+        {"byte 0xFF first",
+         std::string("\xff"
+                     "x\n"),
+         {{80, nullptr}, {80, "x"}}},
         {"carriage return is kept", "a\r\n", {{80, "a\r"}}},
         {"bad sizes", "a\n", {{0, nullptr}, {-3, nullptr}, {80, "a"}}},
     };
@@ -595,4 +623,6 @@ TEST(Gets, ReadsLinesFromAPipeAndAFile) {
     }
 }
 
-TEST(Gets, NullBufferGivesNull) { EXPECT_EQ(Gets(nullptr, 10), nullptr); }
+TEST(Gets, NullBufferGivesNull) {
+    EXPECT_EQ(Gets(nullptr, 10), nullptr);
+}

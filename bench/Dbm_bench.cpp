@@ -11,9 +11,13 @@
 // repetition in the same process would time no load: each repetition runs in
 // a process of its own.
 // bench-fresh-process
-// bench-row: tagged store, open + first lookup, 1,000 records, against gettext | BM_StoreLoadFirstLookup/1000/0/iterations:400 | BM_GettextLoadFirstLookup/1000/0/iterations:400 | ratio<=1.5
-// bench-row: tagged store, open + first lookup, 10,000 records, against a plain read | BM_StoreLoadFirstLookup/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 | ratio<=1.5
-// bench-row: tagged store, open + first lookup, 50,000 records, against a plain read | BM_StoreLoadFirstLookup/50000/0/iterations:400 | BM_PlainReadIntoMemory/50000/0/iterations:400 | ratio<=1.5
+// bench-row: tagged store, open + first lookup, 1,000 records, against gettext |
+// BM_StoreLoadFirstLookup/1000/0/iterations:400 | BM_GettextLoadFirstLookup/1000/0/iterations:400 |
+// ratio<=1.5 bench-row: tagged store, open + first lookup, 10,000 records, against a plain read |
+// BM_StoreLoadFirstLookup/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 |
+// ratio<=1.5 bench-row: tagged store, open + first lookup, 50,000 records, against a plain read |
+// BM_StoreLoadFirstLookup/50000/0/iterations:400 | BM_PlainReadIntoMemory/50000/0/iterations:400 |
+// ratio<=1.5
 #include "Dbm.h"
 
 #include <benchmark/benchmark.h>
@@ -36,8 +40,8 @@
 namespace {
 
 const int kSizes[] = {100, 1000, 10000, 50000};
-constexpr int kStream = 1 << 16;  // keys per stream
-constexpr int kLoadCopies = 400;  // fresh catalogs for the load benchmark
+constexpr int kStream = 1 << 16; // keys per stream
+constexpr int kLoadCopies = 400; // fresh catalogs for the load benchmark
 
 struct Fixture {
     std::vector<std::string> keys, texts;
@@ -49,7 +53,9 @@ struct Fixture {
 std::string g_dir;
 std::map<int, Fixture> g_fix;
 
-std::string KeyOf(int i) { return std::to_string(20 + i / 1000) + "_" + std::to_string(1000 + i % 1000); }
+std::string KeyOf(int i) {
+    return std::to_string(20 + i / 1000) + "_" + std::to_string(1000 + i % 1000);
+}
 
 bool RunMsgfmt(const std::string &po, const std::string &mo) {
     pid_t pid = fork();
@@ -70,7 +76,8 @@ Fixture &Get(int n) {
     for (int i = 0; i < n; ++i) {
         f.keys.push_back(KeyOf(i));
         std::string t(20 + rng() % 181, ' ');
-        for (char &c : t) c = static_cast<char>('a' + rng() % 26);
+        for (char &c : t)
+            c = static_cast<char>('a' + rng() % 26);
         f.texts.push_back(t);
     }
     // The tagged database.
@@ -78,7 +85,8 @@ Fixture &Get(int n) {
     DbmSetV4DriverPathHandling();
     DbT *db = DbTOpen(f.dbPath.c_str(), DBT_NOARCHIVE);
     for (int i = 0; i < n; ++i)
-        DbmTPutRecord(db, f.keys[i].c_str(), f.texts[i].c_str(), static_cast<int>(f.texts[i].size()) + 1);
+        DbmTPutRecord(db, f.keys[i].c_str(), f.texts[i].c_str(),
+                      static_cast<int>(f.texts[i].size()) + 1);
     DbmTArchiveDb(db);
     DbTClose(db);
     // The catalog: one .po, msgfmt, and hard links under fresh domain names
@@ -87,12 +95,14 @@ Fixture &Get(int n) {
     std::string po = g_dir + "/" + f.domain + ".po";
     FILE *out = fopen(po.c_str(), "w");
     fprintf(out, "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n");
-    for (int i = 0; i < n; ++i) fprintf(out, "msgid \"%s\"\nmsgstr \"%s\"\n\n", f.keys[i].c_str(), f.texts[i].c_str());
+    for (int i = 0; i < n; ++i)
+        fprintf(out, "msgid \"%s\"\nmsgstr \"%s\"\n\n", f.keys[i].c_str(), f.texts[i].c_str());
     fclose(out);
     std::string mo = g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + ".mo";
     if (!RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
     for (int c = 0; c < kLoadCopies; ++c) {
-        std::string link = g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + "_" + std::to_string(c) + ".mo";
+        std::string link =
+            g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + "_" + std::to_string(c) + ".mo";
         if (::link(mo.c_str(), link.c_str()) != 0) perror(link.c_str());
     }
     bindtextdomain(f.domain.c_str(), (g_dir + "/loc").c_str());
@@ -123,8 +133,12 @@ void StoreLookup(benchmark::State &state, uint32_t flags) {
     DbTClose(db);
 }
 
-void BM_StoreLookup(benchmark::State &state) { StoreLookup(state, 0); }
-void BM_StoreLookupNoRefresh(benchmark::State &state) { StoreLookup(state, DBT_NOREFRESH); }
+void BM_StoreLookup(benchmark::State &state) {
+    StoreLookup(state, 0);
+}
+void BM_StoreLookupNoRefresh(benchmark::State &state) {
+    StoreLookup(state, DBT_NOREFRESH);
+}
 
 void BM_GettextLookup(benchmark::State &state) {
     Fixture &f = Get(static_cast<int>(state.range(0)));
@@ -202,11 +216,13 @@ void BM_GettextLoadFirstLookup(benchmark::State &state) {
 
 void Sizes(benchmark::internal::Benchmark *b) {
     for (int n : kSizes)
-        for (int skew = 0; skew < 2; ++skew) b->Args({n, skew});
+        for (int skew = 0; skew < 2; ++skew)
+            b->Args({n, skew});
 }
 
 void LoadSizes(benchmark::internal::Benchmark *b) {
-    for (int n : kSizes) b->Args({n, 0});
+    for (int n : kSizes)
+        b->Args({n, 0});
     b->Iterations(kLoadCopies);
 }
 
@@ -237,8 +253,8 @@ void PrintRatios(const RatioReporter &rep) {
             auto s = rep.times.find("BM_StoreLookup" + args);
             auto s2 = rep.times.find("BM_StoreLookupNoRefresh" + args);
             if (g == rep.times.end() || s == rep.times.end() || s2 == rep.times.end()) continue;
-            printf("lookup %6d %-8s  refresh %.2f  no-refresh %.2f\n", n, skew ? "skewed" : "uniform",
-                   s->second / g->second, s2->second / g->second);
+            printf("lookup %6d %-8s  refresh %.2f  no-refresh %.2f\n", n,
+                   skew ? "skewed" : "uniform", s->second / g->second, s2->second / g->second);
         }
         std::string args = "/" + std::to_string(n) + "/0/iterations:" + std::to_string(kLoadCopies);
         auto g = rep.times.find("BM_GettextLoadFirstLookup" + args);
@@ -261,7 +277,8 @@ int main(int argc, char **argv) {
     mkdir((g_dir + "/loc/C.UTF-8").c_str(), 0755);
     mkdir((g_dir + "/loc/C.UTF-8/LC_MESSAGES").c_str(), 0755);
     setenv("LANGUAGE", "", 1);
-    if (!setlocale(LC_ALL, "C.UTF-8")) fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
+    if (!setlocale(LC_ALL, "C.UTF-8"))
+        fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
     benchmark::Initialize(&argc, argv);
     RatioReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);

@@ -32,67 +32,70 @@ std::string g_bigDir;
 
 // PATH for a scenario: 0 the host's, 1 the host's and a directory of 10,000.
 std::string ScenarioPath(int scenario) {
-  return scenario == 0 ? g_hostPath : g_hostPath + ":" + g_bigDir;
+    return scenario == 0 ? g_hostPath : g_hostPath + ":" + g_bigDir;
 }
 
 // Puts the table back as at program start, releasing what resolution made.
 void ResetTable() {
-  std::set<const char *> paths;
-  for (int i = 0; i < COMLIST_SIZE; ++i) {
-    if (ComList[i].path != nullptr) paths.insert(ComList[i].path);
-    ComList[i].path = nullptr;
-  }
-  for (const char *p : paths) PutMem(const_cast<char *>(p));
-  PutMem(FullSearchPath);
-  FullSearchPath = nullptr;
-  memcpy(SearchPaths, kSearchPaths, sizeof kSearchPaths);
-  flInitSysCmd = 1;
+    std::set<const char *> paths;
+    for (int i = 0; i < COMLIST_SIZE; ++i) {
+        if (ComList[i].path != nullptr) paths.insert(ComList[i].path);
+        ComList[i].path = nullptr;
+    }
+    for (const char *p : paths)
+        PutMem(const_cast<char *>(p));
+    PutMem(FullSearchPath);
+    FullSearchPath = nullptr;
+    memcpy(SearchPaths, kSearchPaths, sizeof kSearchPaths);
+    flInitSysCmd = 1;
 }
 
 void BM_InitSysCmdList(benchmark::State &state) {
-  setenv("PATH", ScenarioPath(static_cast<int>(state.range(0))).c_str(), 1);
-  for (auto _ : state) {
-    state.PauseTiming();
-    ResetTable();
-    state.ResumeTiming();
-    InitSysCmdList();
-  }
-  int found = 0;
-  for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i) found += ComList[i].path != nullptr;
-  state.counters["resolved"] = found;
+    setenv("PATH", ScenarioPath(static_cast<int>(state.range(0))).c_str(), 1);
+    for (auto _ : state) {
+        state.PauseTiming();
+        ResetTable();
+        state.ResumeTiming();
+        InitSysCmdList();
+    }
+    int found = 0;
+    for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i)
+        found += ComList[i].path != nullptr;
+    state.counters["resolved"] = found;
 }
 
 void BM_StatLoop(benchmark::State &state) {
-  std::string all = std::string(kSearchPaths) + ":" + ScenarioPath(static_cast<int>(state.range(0)));
-  std::vector<std::string> dirs;
-  for (size_t s = 0; s <= all.size();) {
-    size_t e = all.find(':', s);
-    if (e == std::string::npos) e = all.size();
-    if (e > s) dirs.push_back(all.substr(s, e - s));
-    s = e + 1;
-  }
-  int found = 0;
-  for (auto _ : state) {
-    bool done[COMLIST_SIZE] = {};
-    int left = COMLIST_LAST_CMD - 1;
-    found = 0;
-    char path[4096];
-    for (const std::string &d : dirs) {
-      for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i) {
-        if (done[i]) continue;
-        snprintf(path, sizeof path, "%s/%s", d.c_str(), ComList[i].name);
-        struct stat st;
-        if (lstat(path, &st) == 0) {
-          done[i] = true;
-          --left;
-          ++found;
-        }
-      }
-      if (left == 0) break;
+    std::string all =
+        std::string(kSearchPaths) + ":" + ScenarioPath(static_cast<int>(state.range(0)));
+    std::vector<std::string> dirs;
+    for (size_t s = 0; s <= all.size();) {
+        size_t e = all.find(':', s);
+        if (e == std::string::npos) e = all.size();
+        if (e > s) dirs.push_back(all.substr(s, e - s));
+        s = e + 1;
     }
-    benchmark::DoNotOptimize(done);
-  }
-  state.counters["resolved"] = found;
+    int found = 0;
+    for (auto _ : state) {
+        bool done[COMLIST_SIZE] = {};
+        int left = COMLIST_LAST_CMD - 1;
+        found = 0;
+        char path[4096];
+        for (const std::string &d : dirs) {
+            for (int i = CMD_LINE + 1; i <= COMLIST_LAST_CMD; ++i) {
+                if (done[i]) continue;
+                snprintf(path, sizeof path, "%s/%s", d.c_str(), ComList[i].name);
+                struct stat st;
+                if (lstat(path, &st) == 0) {
+                    done[i] = true;
+                    --left;
+                    ++found;
+                }
+            }
+            if (left == 0) break;
+        }
+        benchmark::DoNotOptimize(done);
+    }
+    state.counters["resolved"] = found;
 }
 
 BENCHMARK(BM_InitSysCmdList)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
@@ -100,47 +103,48 @@ BENCHMARK(BM_StatLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // Keeps the time per iteration of every run, to print the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> times;
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
+  public:
+    std::map<std::string, double> times;
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &r : runs)
+            times[r.benchmark_name()] = r.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
 };
 
 void MakeBigDir() {
-  char tmpl[] = "/tmp/syscmd_bench_XXXXXX";
-  g_bigDir = mkdtemp(tmpl);
-  for (int i = 0; i < 10000; ++i) {
-    std::string f = g_bigDir + "/entry_" + std::to_string(i);
-    FILE *fp = fopen(f.c_str(), "w");
-    if (fp) fclose(fp);
-  }
+    char tmpl[] = "/tmp/syscmd_bench_XXXXXX";
+    g_bigDir = mkdtemp(tmpl);
+    for (int i = 0; i < 10000; ++i) {
+        std::string f = g_bigDir + "/entry_" + std::to_string(i);
+        FILE *fp = fopen(f.c_str(), "w");
+        if (fp) fclose(fp);
+    }
 }
 
 void RemoveBigDir() {
-  std::string cmd = "rm -rf '" + g_bigDir + "'";
-  if (system(cmd.c_str()) != 0) perror("rm");
+    std::string cmd = "rm -rf '" + g_bigDir + "'";
+    if (system(cmd.c_str()) != 0) perror("rm");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
-  const char *p = getenv("PATH");
-  g_hostPath = p ? p : "";
-  MakeBigDir();
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  RemoveBigDir();
-  for (const char *arg : {"0", "1"}) {
-    auto a = reporter.times.find(std::string("BM_InitSysCmdList/") + arg);
-    auto b = reporter.times.find(std::string("BM_StatLoop/") + arg);
-    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) continue;
-    printf("InitSysCmdList / stat loop, %s: %.2f (target at most 1.0)\n",
-           arg[0] == '0' ? "host PATH" : "PATH with a directory of 10,000 entries",
-           a->second / b->second);
-  }
-  return 0;
+    const char *p = getenv("PATH");
+    g_hostPath = p ? p : "";
+    MakeBigDir();
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    RemoveBigDir();
+    for (const char *arg : {"0", "1"}) {
+        auto a = reporter.times.find(std::string("BM_InitSysCmdList/") + arg);
+        auto b = reporter.times.find(std::string("BM_StatLoop/") + arg);
+        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0) continue;
+        printf("InitSysCmdList / stat loop, %s: %.2f (target at most 1.0)\n",
+               arg[0] == '0' ? "host PATH" : "PATH with a directory of 10,000 entries",
+               a->second / b->second);
+    }
+    return 0;
 }

@@ -20,16 +20,20 @@ using testsupport::TempDir;
 void WriteList(const std::string &path, int lines) {
     std::ofstream f(path);
     for (int i = 0; i < lines; ++i) {
-        if (i % 10 == 0) f << "# section " << i << "\n";
-        else if (i % 7 == 0) f << "c bin/tool" << i << " \\\n  mode 755\n";
-        else f << "c lib/file" << i << ".so mode 644 owner root group lp // note\n";
+        if (i % 10 == 0)
+            f << "# section " << i << "\n";
+        else if (i % 7 == 0)
+            f << "c bin/tool" << i << " \\\n  mode 755\n";
+        else
+            f << "c lib/file" << i << ".so mode 644 owner root group lp // note\n";
     }
 }
 
 void BM_PutLogMsg(benchmark::State &state) {
     my_name = SaveStr("utils_bench_%d", static_cast<int>(getpid()));
     flUseLog = 1;
-    for (auto _ : state) PutLogMsg("%s/sh -c \"/bin/cp -p /tmp/DornaInstall/pkg/tool\n", "/bin");
+    for (auto _ : state)
+        PutLogMsg("%s/sh -c \"/bin/cp -p /tmp/DornaInstall/pkg/tool\n", "/bin");
     flUseLog = 0;
     std::string log = std::string("/tmp/") + my_name + ".log";
     unlink(log.c_str());
@@ -44,16 +48,21 @@ void ReadList10k(benchmark::State &state, int (*read)()) {
     for (auto _ : state) {
         OpenInputFile(path.c_str(), 2);
         int n = 0;
-        while (read()) ++n;
+        while (read())
+            ++n;
         CloseInputFile(); // GetLine leaves the file open at its end
         benchmark::DoNotOptimize(n);
     }
 }
 
-void BM_GetFileLine10k(benchmark::State &state) { ReadList10k(state, GetFileLine); }
+void BM_GetFileLine10k(benchmark::State &state) {
+    ReadList10k(state, GetFileLine);
+}
 BENCHMARK(BM_GetFileLine10k)->Unit(benchmark::kMillisecond);
 
-void BM_GetLine10k(benchmark::State &state) { ReadList10k(state, GetLine); }
+void BM_GetLine10k(benchmark::State &state) {
+    ReadList10k(state, GetLine);
+}
 BENCHMARK(BM_GetLine10k)->Unit(benchmark::kMillisecond);
 
 void BM_FileChange10k(benchmark::State &state) {

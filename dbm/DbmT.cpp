@@ -600,8 +600,8 @@ constexpr uint64_t LowBytes[9] = {0,
 // The same soundness test as SoundTagged, in fewer steps: every record
 // before the one asked for passes through here.
 template <bool Swap>
-int ScanTaggedBody(const unsigned char *img, int size, int want, uint64_t probe, int head,
-                   int *at, int *records) {
+int ScanTaggedBody(const unsigned char *img, int size, int want, uint64_t probe, int head, int *at,
+                   int *records) {
     const uint64_t mask = LowBytes[head];
     const int last = size - 12; // the last start with 12 bytes behind it
     int start = *at, counted = *records;

@@ -273,18 +273,18 @@ TEST(NlsCompiler, UnusableTranslationsFallBackToEnglish) {
     TempDir src, out;
     WriteFile(src.path + "/trans.conf", "en_US = en\nge_GE = ge_GE de\n");
     WriteFile(src.path + "/en_US.po", std::string(HEADER) +
-                                         "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n\n"
-                                         "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"\"\n\n"
-                                         "msgctxt \"25_3\"\nmsgid \"Three\"\nmsgstr \"\"\n\n"
-                                         "msgctxt \"25_4\"\nmsgid \"Four %d\"\nmsgstr \"\"\n\n"
-                                         "msgctxt \"25_5\"\nmsgid \"Five\"\nmsgstr \"\"\n");
+                                          "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n\n"
+                                          "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"\"\n\n"
+                                          "msgctxt \"25_3\"\nmsgid \"Three\"\nmsgstr \"\"\n\n"
+                                          "msgctxt \"25_4\"\nmsgid \"Four %d\"\nmsgstr \"\"\n\n"
+                                          "msgctxt \"25_5\"\nmsgid \"Five\"\nmsgstr \"\"\n");
     WriteFile(src.path + "/ge_GE.po",
-             std::string(HEADER) +
-                 "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"Eins\"\n\n"
-                 "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"Zwei %d\"\n\n"
-                 "#, fuzzy\nmsgctxt \"25_3\"\nmsgid \"Three\"\nmsgstr \"Drei\"\n\n"
-                 "msgctxt \"25_4\"\nmsgid \"Four %d\"\nmsgstr \"Vier %1$d\"\n\n"
-                 "msgctxt \"25_9\"\nmsgid \"Nine\"\nmsgstr \"Neun\"\n");
+              std::string(HEADER) +
+                  "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"Eins\"\n\n"
+                  "msgctxt \"25_2\"\nmsgid \"Two %s\"\nmsgstr \"Zwei %d\"\n\n"
+                  "#, fuzzy\nmsgctxt \"25_3\"\nmsgid \"Three\"\nmsgstr \"Drei\"\n\n"
+                  "msgctxt \"25_4\"\nmsgid \"Four %d\"\nmsgstr \"Vier %1$d\"\n\n"
+                  "msgctxt \"25_9\"\nmsgid \"Nine\"\nmsgstr \"Neun\"\n");
     Compiled c = Compile(src.path, out.path, "en_US ge_GE");
     EXPECT_EQ(c.status, 0) << c.err;
     EXPECT_NE(c.err.find("25_2: printf directives differ from the English text; English used"),
@@ -313,7 +313,7 @@ TEST(NlsCompiler, BrokenSourcesFailTheBuild) {
     TempDir src, out;
     WriteFile(src.path + "/trans.conf", "en_US = en\n");
     WriteFile(src.path + "/en_US.po",
-             std::string(HEADER) + "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n");
+              std::string(HEADER) + "msgctxt \"25_1\"\nmsgid \"One\"\nmsgstr \"\"\n");
     WriteFile(src.path + "/fr_FR.po", "msgid \"unterminated\n");
     Compiled c = Compile(src.path, out.path, "en_US fr_FR it_IT");
     EXPECT_EQ(c.status, 1);

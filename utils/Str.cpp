@@ -26,11 +26,11 @@ constexpr size_t SAVESTR_SCRATCH = 65536;
 constexpr size_t SAVESTR_STACK = 512; // SaveStr formats into this much stack first
 
 struct StrState {
-    char stripPath[STRIP_SIZE];       // result of StripPath
-    char stripFn[STRIP_FN_SIZE];      // result of StripFn
-    char stripExt[STRIP_SIZE];        // result of StripExt
-    char stripPathExt[STRIP_SIZE];    // result of StripPathExt
-    char stripPathName[STRIP_SIZE];   // result of StripPathName
+    char stripPath[STRIP_SIZE];           // result of StripPath
+    char stripFn[STRIP_FN_SIZE];          // result of StripFn
+    char stripExt[STRIP_SIZE];            // result of StripExt
+    char stripPathExt[STRIP_SIZE];        // result of StripPathExt
+    char stripPathName[STRIP_SIZE];       // result of StripPathName
     char saveStrScratch[SAVESTR_SCRATCH]; // formatting area of SaveStr__
 };
 StrState g;
@@ -42,23 +42,19 @@ StrState g;
 
 // A block for a text of len characters and its terminator.
 char *NewText(size_t len) {
-    if (len >= static_cast<size_t>(LONG_MAX) - 1)
-        OutOfMemory();
+    if (len >= static_cast<size_t>(LONG_MAX) - 1) OutOfMemory();
     char *p = static_cast<char *>(GetMem(static_cast<long>(len) + 1));
-    if (p == nullptr)
-        OutOfMemory();
+    if (p == nullptr) OutOfMemory();
     return p;
 }
 
 // A block holding a copy of the text [src, src + len) and a terminator. The
 // block is not cleared before the copy lands in it.
 char *CopyText(const char *src, size_t len) {
-    if (len >= static_cast<size_t>(LONG_MAX) - 1)
-        OutOfMemory();
+    if (len >= static_cast<size_t>(LONG_MAX) - 1) OutOfMemory();
     long size = static_cast<long>(len) + 1;
     char *p = static_cast<char *>(MemInternalGetCopy(size, src, static_cast<long>(len)));
-    if (p == nullptr)
-        OutOfMemory();
+    if (p == nullptr) OutOfMemory();
     p[len] = '\0';
     return p;
 }
@@ -67,13 +63,12 @@ char *CopyText(const char *src, size_t len) {
 // scratch (cap bytes); when it does not fit there, it is formatted a second
 // time (from `again`) directly into its own block.
 [[gnu::format(printf, 1, 0)]] char *StoreFormatted(const char *fmt, va_list ap, va_list again,
-                                                  char *scratch, size_t cap) {
+                                                   char *scratch, size_t cap) {
     int n = vsnprintf(scratch, cap, fmt, ap);
     if (n < 0) // an unconvertible argument: store nothing rather than garbage
         n = 0, scratch[0] = '\0';
     size_t len = static_cast<size_t>(n);
-    if (len < cap)
-        return CopyText(scratch, len);
+    if (len < cap) return CopyText(scratch, len);
     char *text = NewText(len);
     vsnprintf(text, len + 1, fmt, again);
     return text;
@@ -81,8 +76,7 @@ char *CopyText(const char *src, size_t len) {
 
 // Copies at most cap - 1 characters of [src, src + len) into dst.
 char *CopyCut(char *dst, size_t cap, const char *src, size_t len) {
-    if (len > cap - 1)
-        len = cap - 1;
+    if (len > cap - 1) len = cap - 1;
     memcpy(dst, src, len);
     dst[len] = '\0';
     return dst;
@@ -94,8 +88,7 @@ const char *LastComponent(const char *path, size_t *len) {
     const char *end = path + strlen(path);
     while (end > path && end[-1] == '/')
         --end;
-    if (end == path)
-        return nullptr;
+    if (end == path) return nullptr;
     const char *start = end;
     while (start > path && start[-1] != '/')
         --start;
@@ -116,12 +109,10 @@ size_t NameWithoutExt(const char *name, size_t len) {
 } // namespace
 
 char *SaveStr(const char *fmt, ...) {
-    if (fmt == nullptr)
-        return SaveStr_("");
+    if (fmt == nullptr) return SaveStr_("");
     // A format without conversions is its own text, and "%s" stores a copy of
     // its argument ("(null)" for a null one, as the C library prints it).
-    if (strchr(fmt, '%') == nullptr)
-        return SaveStr_(fmt);
+    if (strchr(fmt, '%') == nullptr) return SaveStr_(fmt);
     va_list ap, again;
     va_start(ap, fmt);
     if (fmt[0] == '%' && fmt[1] == 's' && fmt[2] == '\0') {
@@ -140,8 +131,7 @@ char *SaveStr(const char *fmt, ...) {
 }
 
 char *SaveStr__(const char *fmt, ...) {
-    if (fmt == nullptr)
-        return nullptr;
+    if (fmt == nullptr) return nullptr;
     va_list ap, again;
     va_start(ap, fmt);
     va_copy(again, ap);
@@ -152,14 +142,12 @@ char *SaveStr__(const char *fmt, ...) {
 }
 
 char *SaveStr_(const char *text) {
-    if (text == nullptr)
-        text = "";
+    if (text == nullptr) text = "";
     return CopyText(text, strlen(text));
 }
 
 char *StripPath(const char *path) {
-    if (path == nullptr)
-        path = "";
+    if (path == nullptr) path = "";
     size_t len = 0;
     const char *last = LastComponent(path, &len);
     if (last == nullptr) // no component: the path comes back as it is
@@ -168,30 +156,25 @@ char *StripPath(const char *path) {
 }
 
 char *StripFn(const char *path) {
-    if (path == nullptr || path[0] == '\0')
-        return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
+    if (path == nullptr || path[0] == '\0') return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
     const char *slash = strrchr(path, '/');
-    if (slash == nullptr)
-        return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
+    if (slash == nullptr) return CopyCut(g.stripFn, sizeof g.stripFn, ".", 1);
     if (slash == path) // the root itself
         return CopyCut(g.stripFn, sizeof g.stripFn, "/", 1);
     return CopyCut(g.stripFn, sizeof g.stripFn, path, static_cast<size_t>(slash - path));
 }
 
 char *StripExt(const char *name) {
-    if (name == nullptr)
-        name = "";
+    if (name == nullptr) name = "";
     size_t len = strlen(name);
     return CopyCut(g.stripExt, sizeof g.stripExt, name, NameWithoutExt(name, len));
 }
 
 char *StripPathExt(const char *path) {
-    if (path == nullptr)
-        return CopyCut(g.stripPathExt, sizeof g.stripPathExt, "", 0);
+    if (path == nullptr) return CopyCut(g.stripPathExt, sizeof g.stripPathExt, "", 0);
     size_t len = 0;
     const char *last = LastComponent(path, &len);
-    if (last == nullptr)
-        return nullptr;
+    if (last == nullptr) return nullptr;
     return CopyCut(g.stripPathExt, sizeof g.stripPathExt, last, NameWithoutExt(last, len));
 }
 
@@ -209,8 +192,7 @@ char *StripPathName(const char *path) {
         ++p;
     p = strchr(p, '/');
     char *result = buf;
-    if (p == nullptr)
-        return result;
+    if (p == nullptr) return result;
     *p++ = '\0';
     // Split the rest at dots as the in-place tokenizer would (runs of dots
     // are one cut, a backslash keeps the character after it, "\." is no
@@ -220,38 +202,32 @@ char *StripPathName(const char *path) {
     for (;;) {
         while (*p == '.')
             *p++ = '\0';
-        if (*p == '\0')
-            break;
+        if (*p == '\0') break;
         char *piece = p;
         while (*p != '\0' && *p != '.')
             p += (*p == '\\' && p[1] != '\0') ? 2 : 1;
-        if (*p == '.')
-            *p++ = '\0';
-        if (piece[1] == '/')
-            break;
+        if (*p == '.') *p++ = '\0';
+        if (piece[1] == '/') break;
         result = piece;
     }
     return result;
 }
 
 char *SkipSpace(const char *text) {
-    if (text == nullptr)
-        return nullptr;
+    if (text == nullptr) return nullptr;
     while (*text != '\0' && isspace(static_cast<unsigned char>(*text)))
         ++text;
     return const_cast<char *>(text);
 }
 
 int StrLen(const char *text) {
-    if (text == nullptr)
-        return 0;
+    if (text == nullptr) return 0;
     size_t n = strlen(text);
     return n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
 }
 
 char *StrChr(const char *text, char ch) {
-    if (text == nullptr)
-        return nullptr;
+    if (text == nullptr) return nullptr;
     for (const char *p = text; *p != '\0'; ++p) {
         if (*p == '\\') {
             if (p[1] == '\0') // a lone backslash at the end escapes nothing
@@ -259,24 +235,20 @@ char *StrChr(const char *text, char ch) {
             ++p; // the escaped character never matches
             continue;
         }
-        if (*p == ch)
-            return const_cast<char *>(p);
+        if (*p == ch) return const_cast<char *>(p);
     }
     return nullptr;
 }
 
 char *StrNChr(const char *text, char ch, int n) {
-    if (text == nullptr || n < 1)
-        return nullptr;
+    if (text == nullptr || n < 1) return nullptr;
     for (const char *p = text; *p != '\0'; ++p)
-        if (*p == ch && --n == 0)
-            return const_cast<char *>(p);
+        if (*p == ch && --n == 0) return const_cast<char *>(p);
     return nullptr;
 }
 
 char *StrNStr(const char *text, const char *pattern, int n) {
-    if (text == nullptr || text[0] == '\0')
-        return nullptr;
+    if (text == nullptr || text[0] == '\0') return nullptr;
     char *hit = StrStr(text, pattern);
     for (int found = 1; hit != nullptr && found < n; ++found)
         hit = StrStr(hit + 1, pattern);
@@ -285,8 +257,7 @@ char *StrNStr(const char *text, const char *pattern, int n) {
 
 // The shared search of StrStr and StrCaseStr.
 template <typename Eq> static char *FindPattern(const char *text, const char *pattern, Eq eq) {
-    if (text == nullptr || pattern == nullptr || pattern[0] == '\0')
-        return nullptr;
+    if (text == nullptr || pattern == nullptr || pattern[0] == '\0') return nullptr;
     for (const char *t = text; *t != '\0'; ++t) {
         const char *a = t;
         const char *b = pattern;
@@ -294,8 +265,7 @@ template <typename Eq> static char *FindPattern(const char *text, const char *pa
             ++a;
             ++b;
         }
-        if (*b == '\0')
-            return const_cast<char *>(t);
+        if (*b == '\0') return const_cast<char *>(t);
         if (*a == '\0') // the rest of the text is shorter than the pattern
             return nullptr;
     }
@@ -313,32 +283,27 @@ char *StrCaseStr(const char *text, const char *pattern) {
 }
 
 char *StripAllBackslashes(char *text) {
-    if (text == nullptr)
-        return nullptr;
+    if (text == nullptr) return nullptr;
     char *o = text;
     for (const char *p = text; *p != '\0'; ++p)
-        if (*p != '\\')
-            *o++ = *p;
+        if (*p != '\\') *o++ = *p;
     *o = '\0';
     return text;
 }
 
 char *StripNonPrint(char *text, int keepLineEnds) {
-    if (text == nullptr)
-        return nullptr;
+    if (text == nullptr) return nullptr;
     char *o = text;
     for (const char *p = text; *p != '\0'; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (isprint(c) || (keepLineEnds && (c == '\n' || c == '\r')))
-            *o++ = *p;
+        if (isprint(c) || (keepLineEnds && (c == '\n' || c == '\r'))) *o++ = *p;
     }
     *o = '\0';
     return text;
 }
 
 void SetVarContent(void *dst, const void *src, int len, int reverse) {
-    if (dst == nullptr || src == nullptr || len <= 0)
-        return;
+    if (dst == nullptr || src == nullptr || len <= 0) return;
     auto *d = static_cast<unsigned char *>(dst);
     const auto *s = static_cast<const unsigned char *>(src);
     if (!reverse) {
@@ -353,19 +318,17 @@ float CvtFloatFormat(float value, int from, int to) {
     constexpr long double CM_PER_INCH = 2.54L;
     constexpr long double POINTS_PER_INCH = 72.0L;
     long double v = value;
-    if (from == CVT_CM && to == CVT_INCH)
-        return static_cast<float>(v / CM_PER_INCH);
-    if (from == CVT_POINT && to == CVT_INCH)
-        return static_cast<float>(v / POINTS_PER_INCH);
-    if (from == CVT_INCH && to == CVT_CM)
-        return static_cast<float>(v * CM_PER_INCH);
+    if (from == CVT_CM && to == CVT_INCH) return static_cast<float>(v / CM_PER_INCH);
+    if (from == CVT_POINT && to == CVT_INCH) return static_cast<float>(v / POINTS_PER_INCH);
+    if (from == CVT_INCH && to == CVT_CM) return static_cast<float>(v * CM_PER_INCH);
     if (from == CVT_POINT && to == CVT_CM)
         return static_cast<float>(v / POINTS_PER_INCH * CM_PER_INCH);
-    if (from == CVT_INCH && to == CVT_POINT)
-        return static_cast<float>(v * POINTS_PER_INCH);
+    if (from == CVT_INCH && to == CVT_POINT) return static_cast<float>(v * POINTS_PER_INCH);
     if (from == CVT_CM && to == CVT_POINT)
         return static_cast<float>(v / CM_PER_INCH * POINTS_PER_INCH);
     return value;
 }
 
-double MaxD(double a, double b) { return a > b ? a : b; }
+double MaxD(double a, double b) {
+    return a > b ? a : b;
+}

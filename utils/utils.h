@@ -323,13 +323,13 @@ constexpr int REPLACE_FAILED_WRITE = 2;  // writing, flushing or syncing it fail
 constexpr int REPLACE_FAILED_RENAME = 3; // it could not take the file's name
 
 struct FileReplacement {
-    FILE *pOut;         // the temporary, open for writing; null when none is open
-    char Path[4096];    // the file being replaced
-    char Temp[4096];    // the temporary beside it
-    int Mode;           // permission bits of a new file; -1: 0666 less the umask
-    int Flags;          // REPLACE_KEEP_MODE, REPLACE_DROP_LEFTOVER
-    int Failed;         // REPLACE_FAILED_* of the last failure
-    int Errno;          // errno of that failure
+    FILE *pOut;      // the temporary, open for writing; null when none is open
+    char Path[4096]; // the file being replaced
+    char Temp[4096]; // the temporary beside it
+    int Mode;        // permission bits of a new file; -1: 0666 less the umask
+    int Flags;       // REPLACE_KEEP_MODE, REPLACE_DROP_LEFTOVER
+    int Failed;      // REPLACE_FAILED_* of the last failure
+    int Errno;       // errno of that failure
 };
 
 // Creates temp for writing (mode 0666 less the umask until the commit) and
@@ -474,8 +474,7 @@ int FileSearchInsert(const char *base, const char *ext, const char *tmpl, const 
 int FileDelLine(const char *base, const char *ext, int n, const char *pattern);
 // Keeps the first n lines holding open; deletes each later one together with
 // the next line holding close (and not open) for each such pending pair.
-int FileDelLinePair(const char *base, const char *ext, int n, const char *open,
-                    const char *close);
+int FileDelLinePair(const char *base, const char *ext, int n, const char *open, const char *close);
 // Closes pIn and pOut, opens base.ext into pIn ("rt") and its temporary into
 // pOut ("wt"), fatally on failure. Returns pOut.
 FILE *OpenIOFiles(const char *base, const char *ext);

@@ -11,13 +11,11 @@
 // repetition in the same process would time no load: each repetition runs in
 // a process of its own.
 // bench-fresh-process
-// bench-row: tagged store, open + first lookup, 1,000 records, against gettext |
-// BM_StoreLoadFirstLookup/1000/0/iterations:400 | BM_GettextLoadFirstLookup/1000/0/iterations:400 |
-// ratio<=1.5 bench-row: tagged store, open + first lookup, 10,000 records, against a plain read |
-// BM_StoreLoadFirstLookup/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 |
-// ratio<=1.5 bench-row: tagged store, open + first lookup, 50,000 records, against a plain read |
-// BM_StoreLoadFirstLookup/50000/0/iterations:400 | BM_PlainReadIntoMemory/50000/0/iterations:400 |
-// ratio<=1.5
+// clang-format off
+// bench-row: tagged store, open + first lookup, 1,000 records, against gettext | BM_StoreLoadFirstLookup/1000/0/iterations:400 | BM_GettextLoadFirstLookup/1000/0/iterations:400 | ratio<=1.5
+// bench-row: tagged store, open + first lookup, 10,000 records, against a plain read | BM_StoreLoadFirstLookup/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 | ratio<=1.5
+// bench-row: tagged store, open + first lookup, 50,000 records, against a plain read | BM_StoreLoadFirstLookup/50000/0/iterations:400 | BM_PlainReadIntoMemory/50000/0/iterations:400 | ratio<=1.5
+// clang-format on
 #include "Dbm.h"
 
 #include <benchmark/benchmark.h>

@@ -11,11 +11,13 @@
 //   growth:   one text grown with AdjustMem from 16 B to 60 KiB in 64-byte steps.
 //
 // Rows of bench/run:
+// clang-format off
 // bench-row: allocator churn, 1,000 live objects | churn_1000/ours | churn_1000/glibc | ratio<=1.5
-// bench-row: allocator churn, 10,000 live objects | churn_10000/ours | churn_10000/glibc |
-// ratio<=1.5 bench-row: SaveStr against strdup | strings/ours | strings/glibc | ratio<=1.5
+// bench-row: allocator churn, 10,000 live objects | churn_10000/ours | churn_10000/glibc | ratio<=1.5
+// bench-row: SaveStr against strdup | strings/ours | strings/glibc | ratio<=1.5
 // bench-row: SaveStr_ against strdup | strings/ours_copy | strings/glibc | ratio<=1.2
 // bench-row: AdjustMem growth against realloc | growth/ours | growth/glibc | -
+// clang-format on
 #include "MemMgr.h"
 #include "utils.h"
 

@@ -16,16 +16,14 @@
 //
 // Rows of bench/run (gettext keeps what it loaded: one process per repetition).
 // bench-fresh-process
-// bench-row: catalog lookup, shipped English catalog, against dcgettext | BM_NlsFetchInto/0 |
-// BM_Gettext/0 | ratio<=1.0 bench-row: catalog lookup, 1,000 entries, against dcgettext |
-// BM_NlsFetchInto/1000 | BM_Gettext/1000 | ratio<=1.0 bench-row: catalog lookup, 10,000 entries,
-// against dcgettext | BM_NlsFetchInto/10000 | BM_Gettext/10000 | ratio<=1.0 bench-row: catalog open
-// + first lookup, shipped catalog, against gettext | BM_NlsOpenFirstLookup/0/iterations:300 |
-// BM_GettextOpenFirstLookup/0/iterations:300 | ratio<=2 bench-row: catalog open + first lookup,
-// 1,000 entries, against gettext | BM_NlsOpenFirstLookup/1000/iterations:300 |
-// BM_GettextOpenFirstLookup/1000/iterations:300 | ratio<=2 bench-row: catalog open + first lookup,
-// 10,000 entries, against gettext | BM_NlsOpenFirstLookup/10000/iterations:300 |
-// BM_GettextOpenFirstLookup/10000/iterations:300 | ratio<=2
+// clang-format off
+// bench-row: catalog lookup, shipped English catalog, against dcgettext | BM_NlsFetchInto/0 | BM_Gettext/0 | ratio<=1.0
+// bench-row: catalog lookup, 1,000 entries, against dcgettext | BM_NlsFetchInto/1000 | BM_Gettext/1000 | ratio<=1.0
+// bench-row: catalog lookup, 10,000 entries, against dcgettext | BM_NlsFetchInto/10000 | BM_Gettext/10000 | ratio<=1.0
+// bench-row: catalog open + first lookup, shipped catalog, against gettext | BM_NlsOpenFirstLookup/0/iterations:300 | BM_GettextOpenFirstLookup/0/iterations:300 | ratio<=2
+// bench-row: catalog open + first lookup, 1,000 entries, against gettext | BM_NlsOpenFirstLookup/1000/iterations:300 | BM_GettextOpenFirstLookup/1000/iterations:300 | ratio<=2
+// bench-row: catalog open + first lookup, 10,000 entries, against gettext | BM_NlsOpenFirstLookup/10000/iterations:300 | BM_GettextOpenFirstLookup/10000/iterations:300 | ratio<=2
+// clang-format on
 #include "NlsUtils.h"
 
 #include "MemMgr.h"

@@ -498,6 +498,26 @@ TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     EXPECT_FALSE(Contains(r.out, "4755 dsf")) << r.out;
 }
 
+TEST(SetupRun, QueueToolWhoseCopyFailedIsNeverRun) {
+    DORNA_REQUIRE_SANDBOX();
+    // An install root that passes the room check (a site asking for 1 KiB)
+    // but is a page short of the queue tool: its copy is cut, and the cut
+    // file must not be started at the end of the run.
+    SiteCopy site("tiny-isize", "echo 1 > isize");
+    ASSERT_TRUE(site.ok());
+    Box box("setup-cut-tool", site.dir());
+    e2e::Result r = box.Sh(
+        "one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
+        "mkdir /tmp/tiny && mount -t tmpfs -o size=$(( (one - 1) / 4096 * 4 ))k tmpfs /tmp/tiny && "
+        "/tmp/site/setup /tmp /tmp/tiny; echo \"status=$?\"",
+        "y\n");
+    EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, ": c dpqadmin (/tmp/tiny/Dorna/dpxx/dpqadmin)\n"))
+        << r.out << r.err;
+    for (const char *sign : {"Segmentation fault", "dpqadmin:", "Exec format error", "core dumped"})
+        EXPECT_FALSE(Contains(r.err, sign)) << sign << "\n" << r.err;
+}
+
 TEST(SetupRun, PathsTooLongToBuildStopTheRunBeforeAnythingIsInstalled) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-long-root");

@@ -466,14 +466,21 @@ void DornaClean(const char *work) {
     removeWorkDirectory(work);
 
     // Stored strings: a line cut to a fixed buffer would run the queue tool
-    // with a cut option (or none) under a long install root.
+    // with a cut option (or none) under a long install root. A queue tool
+    // whose copy failed may be a cut file and is never run; the summary of
+    // failed steps already names it.
+    char *tool = SaveStr("%s/dpqadmin", pAppDir);
+    bool runnable = !isFailedPath(tool);
     for (const char *option : {"-upgrade", "-clean"}) {
-        char *cmd = SaveStr("%s/dpqadmin %s", pAppDir, option);
-        (void)!system(cmd);
-        PutMem(cmd);
+        if (runnable) {
+            char *cmd = SaveStr("%s %s", tool, option);
+            (void)!system(cmd);
+            PutMem(cmd);
+        }
         printf(".");
         fflush(stdout);
     }
+    PutMem(tool);
     printf("\n");
     fflush(stdout);
 }

@@ -110,7 +110,7 @@ constexpr int kKeepShared = 256;               // emptied shared blocks kept for
 constexpr int kKeepSharedResident = 16;        // of them, the ones whose pages stay ours
 constexpr int kKeepDedicated = 16;             // released dedicated blocks kept for reuse
 constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
-constexpr int kClasses = 12;                   // size classes of runs: 2^0 to 2^11 nodes
+[[maybe_unused]] constexpr int kClasses = 12;  // size classes of runs: 2^0 to 2^11 nodes
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 #ifndef NDEBUG

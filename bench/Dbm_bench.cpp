@@ -18,6 +18,8 @@
 // clang-format on
 #include "Dbm.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <clocale>
@@ -55,17 +57,6 @@ std::string KeyOf(int i) {
     return std::to_string(20 + i / 1000) + "_" + std::to_string(1000 + i % 1000);
 }
 
-bool RunMsgfmt(const std::string &po, const std::string &mo) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execlp("msgfmt", "msgfmt", "-o", mo.c_str(), po.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 Fixture &Get(int n) {
     auto it = g_fix.find(n);
     if (it != g_fix.end()) return it->second;
@@ -97,7 +88,7 @@ Fixture &Get(int n) {
         fprintf(out, "msgid \"%s\"\nmsgstr \"%s\"\n\n", f.keys[i].c_str(), f.texts[i].c_str());
     fclose(out);
     std::string mo = g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + ".mo";
-    if (!RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
+    if (!bench::RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
     for (int c = 0; c < kLoadCopies; ++c) {
         std::string link =
             g_dir + "/loc/C.UTF-8/LC_MESSAGES/" + f.domain + "_" + std::to_string(c) + ".mo";
@@ -231,18 +222,7 @@ BENCHMARK(BM_StoreLoadFirstLookup)->Apply(LoadSizes);
 BENCHMARK(BM_GettextLoadFirstLookup)->Apply(LoadSizes);
 BENCHMARK(BM_PlainReadIntoMemory)->Apply(LoadSizes);
 
-// Keeps the time per iteration of every run, for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs)
-            if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
-void PrintRatios(const RatioReporter &rep) {
+void PrintRatios(const bench::RatioReporter &rep) {
     printf("\nratio store / gettext (CPU time per operation; 1.0 = as fast)\n");
     for (int n : kSizes) {
         for (int skew = 0; skew < 2; ++skew) {
@@ -278,7 +258,7 @@ int main(int argc, char **argv) {
     if (!setlocale(LC_ALL, "C.UTF-8"))
         fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
     benchmark::Initialize(&argc, argv);
-    RatioReporter rep;
+    bench::RatioReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
     PrintRatios(rep);
     benchmark::Shutdown();

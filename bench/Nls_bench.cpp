@@ -29,6 +29,8 @@
 #include "MemMgr.h"
 #include "PoFile.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <clocale>
@@ -72,17 +74,6 @@ struct Fixture {
 std::string g_dir;
 std::map<int, Fixture> g_fix;
 
-bool RunMsgfmt(const std::string &po, const std::string &mo) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execlp("msgfmt", "msgfmt", "-o", mo.c_str(), po.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 std::string PoQuote(const std::string &s) {
     std::string q = "\"";
     for (char c : s) {
@@ -112,7 +103,7 @@ void MakeMo(Fixture &f) {
     }
     out.close();
     std::string mo = dir + f.domain + ".mo";
-    if (!RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
+    if (!bench::RunMsgfmt(po, mo)) fprintf(stderr, "msgfmt failed for %s\n", po.c_str());
     for (int c = 0; c < kLoadCopies; ++c)
         if (::link(mo.c_str(), (dir + f.domain + "_" + std::to_string(c) + ".mo").c_str()) != 0)
             perror("link");
@@ -277,18 +268,7 @@ BENCHMARK(BM_Gettext)->Apply(Sizes);
 BENCHMARK(BM_NlsOpenFirstLookup)->Apply(LoadSizes);
 BENCHMARK(BM_GettextOpenFirstLookup)->Apply(LoadSizes);
 
-// Keeps the time per iteration of every run, for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const Run &r : runs)
-            if (!r.error_occurred) times[r.benchmark_name()] = r.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
-void PrintRatios(const RatioReporter &rep) {
+void PrintRatios(const bench::RatioReporter &rep) {
     printf("\nratio catalog / gettext (CPU time per operation; 1.0 = as fast)\n");
     auto ratio = [&](const std::string &a, const std::string &b) {
         auto x = rep.times.find(a), y = rep.times.find(b);
@@ -314,7 +294,7 @@ int main(int argc, char **argv) {
     if (!setlocale(LC_ALL, "C.UTF-8"))
         fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
     benchmark::Initialize(&argc, argv);
-    RatioReporter rep;
+    bench::RatioReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
     PrintRatios(rep);
     benchmark::Shutdown();

@@ -469,6 +469,16 @@ TEST(SetupRun, DecompressionLogsToTheRunLogAndRunsTheSystemsGzip) {
     ExpectInstalledAt(box, kApp);
 }
 
+// A shell line that mounts a tmpfs at root, of kib KiB as a shell expression
+// in which $one is the size in bytes of the site's queue tool (the programs'
+// size depends on the build), runs setup into it and prints its status.
+static std::string SetupOnSmallRoot(const std::string &root, const std::string &kib) {
+    return "one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | "
+           "awk '{print $3}') && mkdir " +
+           root + " && mount -t tmpfs -o size=$(( " + kib + " ))k tmpfs " + root +
+           " && /tmp/site/setup /tmp " + root + "; echo \"status=$?\"";
+}
+
 TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     DORNA_REQUIRE_SANDBOX();
     // A site that asks for little room, and an install root with room for
@@ -478,13 +488,10 @@ TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     SiteCopy site("small-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-full-disk", site.dir());
-    e2e::Result r = box.Sh(
-        "one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
-        "mkdir /tmp/small && "
-        "mount -t tmpfs -o size=$(( (one * 5 / 2) / 1024 + 40 ))k tmpfs /tmp/small && "
-        "/tmp/site/setup /tmp /tmp/small; echo \"status=$?\"; "
-        "cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
-        "y\n");
+    e2e::Result r =
+        box.Sh(SetupOnSmallRoot("/tmp/small", "one * 5 / 2 / 1024 + 40") +
+                   "; cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
+               "y\n");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.err, "ERROR: the installation is incomplete; these steps failed"))
         << r.err;
@@ -506,11 +513,7 @@ TEST(SetupRun, QueueToolWhoseCopyFailedIsNeverRun) {
     SiteCopy site("tiny-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-cut-tool", site.dir());
-    e2e::Result r = box.Sh(
-        "one=$(cat /tmp/site/pkg_tar.* | gzip -dc | tar -tvf - pkg/dpqadmin | awk '{print $3}') && "
-        "mkdir /tmp/tiny && mount -t tmpfs -o size=$(( (one - 1) / 4096 * 4 ))k tmpfs /tmp/tiny && "
-        "/tmp/site/setup /tmp /tmp/tiny; echo \"status=$?\"",
-        "y\n");
+    e2e::Result r = box.Sh(SetupOnSmallRoot("/tmp/tiny", "(one - 1) / 4096 * 4"), "y\n");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.err, ": c dpqadmin (/tmp/tiny/Dorna/dpxx/dpqadmin)\n"))
         << r.out << r.err;

@@ -345,17 +345,25 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
             EXPECT_EQ(DbmGetRecordSize(Path("nul.xdb").c_str(), "after"), 0);
         }
     }
-    // Keys of every length around the word size, with the NUL anywhere.
+    // Keys of every length around the word size, with the NUL anywhere, and a
+    // record behind them: neither a walk nor a first lookup gets past them.
     for (int n = 1; n <= 20; ++n) {
         for (int at = 0; at < n; ++at) {
             std::string key(n, 'q');
             key[at] = '\0';
-            WriteFile(Path("nul.xdb"), TaggedHeader(2) + TaggedRecord(std::string(n, 'q'), "ok") +
-                                           TaggedRecord(key, "bad"));
-            DbmSetV4DriverPathHandling();
-            DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
-            EXPECT_EQ(WalkHandle(db), (Records{{std::string(n, 'q'), "ok"}})) << n << " " << at;
-            DbTClose(db);
+            WriteFile(Path("nul.xdb"), TaggedHeader(3) + TaggedRecord(std::string(n, 'q'), "ok") +
+                                           TaggedRecord(key, "bad") +
+                                           TaggedRecord("tail", "behind the bad key"));
+            for (bool walkFirst : {true, false}) {
+                DbmSetV4DriverPathHandling();
+                DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
+                if (!walkFirst) {
+                    EXPECT_EQ(DbmTGetRecordSize(db, "tail"), 0) << n << " " << at;
+                    EXPECT_EQ(DbmTGetRecordSize(db, std::string(n, 'q').c_str()), 2);
+                }
+                EXPECT_EQ(WalkHandle(db), (Records{{std::string(n, 'q'), "ok"}})) << n << " " << at;
+                DbTClose(db);
+            }
         }
     }
 }

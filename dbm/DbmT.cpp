@@ -592,96 +592,123 @@ constexpr uint64_t LowBytes[9] = {0,
                                   0xFFFFFFFFFFFFFFull,
                                   ~0ull};
 
-// The scan of a tagged image over the records that leave at least 12 bytes
-// from their start in the image (both lengths and one word of the key run):
-// their word loads need no bounds test. Returns the start of the first
-// record with the probe key, or -1 with *at at the first record it did not
-// take (unsound, or too close to the end): the careful loop goes on there.
-// The same soundness test as SoundTagged, in fewer steps: every record
-// before the one asked for passes through here.
+// The two length fields at p, read as one word: *len gets L, *klen K.
 template <bool Swap>
-int ScanTaggedBody(const unsigned char *img, int size, int want, uint64_t probe, int head, int *at,
-                   int *records) {
-    const uint64_t mask = LowBytes[head];
-    const int last = size - 12; // the last start with 12 bytes behind it
-    int start = *at, counted = *records;
-    while (start <= last) {
-        // The walk waits on each length in turn: fetch the lines ahead early.
-        __builtin_prefetch(img + start + 2048);
-        __builtin_prefetch(img + start + 2048 + 64);
-        uint16_t l16, k16;
-        memcpy(&l16, img + start, 2);
-        memcpy(&k16, img + start + 2, 2);
+inline void ReadLengths(const unsigned char *p, uint32_t *len, uint32_t *klen) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::little) {
         if constexpr (Swap) {
-            l16 = __builtin_bswap16(l16);
-            k16 = __builtin_bswap16(k16);
+            v = __builtin_bswap32(v); // [L:2][K:2] big-endian: L in the high half
+            *len = v >> 16;
+            *klen = v & 0xFFFF;
+        } else {
+            *len = v & 0xFFFF;
+            *klen = v >> 16;
         }
-        unsigned l = l16, k = k16;
-        // 3 <= L <= size - start - 2; 1 <= K <= KEY_BUF; K + 2 <= L; the run's
-        // last byte the key's NUL.
-        if (l - 3 > (unsigned)(size - start - 5) || k - 1 >= (unsigned)KEY_BUF || k + 2 > l ||
-            img[start + 3 + k] != 0)
+    } else {
+        *len = v >> 16;
+        *klen = v & 0xFFFF;
+        if constexpr (Swap) {
+            *len = __builtin_bswap16(static_cast<uint16_t>(*len));
+            *klen = __builtin_bswap16(static_cast<uint16_t>(*klen));
+        }
+    }
+}
+
+// For a key run of k bytes (2 to 8), read as the word that ends with its NUL
+// (byte 7): the bytes that are not key bytes before the NUL, set to all ones.
+constexpr uint64_t NotKeyBytes(int k) {
+    return (k >= 2 ? LowBytes[8 - k] : ~0ull) | (0xFFull << 56);
+}
+constexpr uint64_t NotKey[9] = {~0ull,          ~0ull,          NotKeyBytes(2),
+                                NotKeyBytes(3), NotKeyBytes(4), NotKeyBytes(5),
+                                NotKeyBytes(6), NotKeyBytes(7), NotKeyBytes(8)};
+
+// The scan of a tagged image over the records whose successor starts at least
+// 12 bytes before the end of the image: their word loads need no bounds test.
+// Returns the start of the first record with the probe key, or -1 with *at at
+// the first record it did not take (unsound, or too close to the end): the
+// careful loop goes on there. The same soundness test as SoundTagged, in fewer
+// steps: every record before the one asked for passes through here, and the
+// walk waits on each length in turn, so each step is kept to what the
+// processor can do while the next length is on its way:
+//  - both lengths come from one word;
+//  - a key of up to 7 bytes is restored from the one word that ends with its
+//    NUL (the bytes before the key fall out, since a run restores from its
+//    end), and the bytes that are not key bytes are masked to ones;
+//  - the probe compares the stored key length and the first 6 bytes of the
+//    stored key as one word, the rest only when they agree.
+// probe: the 8 bytes a matching record holds from its key length field on,
+// mask: which of them count.
+template <bool Swap>
+int ScanTaggedBody(const unsigned char *img, int size, int want, uint64_t probe, uint64_t mask,
+                   int *at, int *records) {
+    // Tagged records start at 16 or later: the word that ends with the NUL of
+    // a short key may begin up to 3 bytes before its record.
+    static_assert(HEADER_SIZE >= 4);
+    const unsigned char *p = img + *at;
+    const unsigned char *last = img + size - 12;
+    int counted = *records;
+    if (*at < HEADER_SIZE || p > last) return -1;
+    for (;;) {
+        __builtin_prefetch(p + 2048); // the next lines arrive before the walk needs them
+        uint32_t l, k;
+        ReadLengths<Swap>(p, &l, &k);
+        const unsigned char *next = p + 2 + l;
+        // 1 <= K <= KEY_BUF, K + 2 <= L (so L >= 3), the record inside the image
+        // with 12 bytes behind it, and the run's last byte the key's NUL.
+        if (k - 1 >= static_cast<uint32_t>(KEY_BUF) || k + 2 > l || next > last || p[3 + k] != 0)
             break;
-        uint64_t w;
-        memcpy(&w, img + start + 4, 8);
-        if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-        if (k <= 9) {
-            // The key restored in a register has no NUL before its end (the
-            // bytes past it count as non-zero).
-            uint64_t x = SuffixXor(w & LowBytes[k - 1]) | ~LowBytes[k - 1];
-            if ((x - ONES) & ~x & (ONES << 7)) break;
-        } else if (!TaggedKeyNulFree(img + start + 4, (int)k, img + size)) {
+        if (k <= 8) {
+            uint64_t x = SuffixXor(LoadWord(p + k - 4, 8)) | NotKey[k];
+            if ((x - ONES) & ~x & (ONES << 7)) break; // a NUL inside the key
+        } else if (!TaggedKeyNulFree(p + 4, static_cast<int>(k), img + size)) {
             break;
         }
-        if ((int)k == want && (w & mask) == probe &&
-            memcmp(img + start + 4 + head, T.Probe + head, k - head) == 0) {
+        if ((LoadWord(p + 2, 8) & mask) == probe &&
+            (want <= 6 || memcmp(p + 10, T.Probe + 6, want - 6) == 0)) {
             *records = counted;
-            return start;
+            return static_cast<int>(p - img);
         }
         ++counted;
-        start += 2 + (int)l;
+        p = next;
     }
-    *at = start;
+    *at = static_cast<int>(p - img);
     *records = counted;
     return -1;
 }
 
 // Scans the image from the start for the first record with the probe key
 // (cutting a damaged tail when it gets there); -1 if none. Keys are compared
-// in their stored form: tagged runs scrambled, plain keys as restored. The
-// first eight bytes are compared as one word, the rest only when they agree.
+// in their stored form: tagged runs scrambled, plain keys as restored.
 int ScanFind(DbT *db, int klen) {
     const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
     const int size = db->ImageSize;
     const bool swap = db->flSwap;
     const int want = klen + 1;
-    const int head = want < 8 ? want : 8;
-    const uint64_t probe = LoadWord(T.Probe, head);
-    const uint64_t mask = LowBytes[head];
     int start = FirstRecord(db);
     int records = 0;
     if (!IsPlain(db)) {
-        int found = swap ? ScanTaggedBody<true>(img, size, want, probe, head, &start, &records)
-                         : ScanTaggedBody<false>(img, size, want, probe, head, &start, &records);
+        // What a matching record holds from its key length field on: the
+        // field as stored, then the start of the stored key.
+        unsigned char head[8] = {};
+        uint16_t field = static_cast<uint16_t>(want);
+        if (swap) field = __builtin_bswap16(field);
+        memcpy(head, &field, 2);
+        int keyHead = want < 6 ? want : 6;
+        memcpy(head + 2, T.Probe, keyHead);
+        const uint64_t mask = LowBytes[2 + keyHead];
+        const uint64_t probe = LoadWord(head, 8) & mask;
+        int found = swap ? ScanTaggedBody<true>(img, size, want, probe, mask, &start, &records)
+                         : ScanTaggedBody<false>(img, size, want, probe, mask, &start, &records);
         if (found >= 0) return found;
         // The last records, or the one the fast loop stopped at: tested with
         // every bound.
         while (start < size) {
             int len, k;
             if (!SoundTagged(img, size, start, swap, &len, &k)) break;
-            if (k == want) {
-                const unsigned char *stored = img + start + 4;
-                uint64_t w;
-                if (size - (start + 4) >= 8) {
-                    memcpy(&w, stored, 8);
-                    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-                    w &= mask;
-                } else {
-                    w = LoadWord(stored, head);
-                }
-                if (w == probe && memcmp(stored + head, T.Probe + head, k - head) == 0)
-                    return start;
-            }
+            if (k == want && memcmp(img + start + 4, T.Probe, k) == 0) return start;
             ++records;
             start += 2 + len;
         }
@@ -726,16 +753,27 @@ void NoteFile(DbT *db, const struct stat &st) {
     }
 }
 
-// Reads the whole file in one call into an image block; *st describes the
-// very file read. Null for an empty or unreadable file (*st then tells
-// which).
-char *ReadImage(const char *path, struct stat *st, int32_t *size, int32_t *room) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+// Opens the file for a load; *st describes what was opened. -1 when nothing
+// can be opened there; -2 when what is there is no regular file (a directory
+// or a device holds no records: as if missing). O_NONBLOCK: a FIFO under the
+// name must not hold the load up; reads of a regular file ignore it.
+int OpenImageFile(const char *path, struct stat *st) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return -1;
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        close(fd);
+        return -2;
+    }
+    return fd;
+}
+
+// Reads the whole file open at fd (a regular file, *st its status) in one
+// call into an image block and closes fd. Null for an empty file or a failed
+// read.
+char *ReadImage(int fd, const struct stat &st, int32_t *size, int32_t *room) {
     char *img = nullptr;
-    if (fstat(fd, st) == 0 && S_ISREG(st->st_mode) && st->st_size > 0 &&
-        st->st_size <= INT32_MAX - 64) {
-        int32_t n = static_cast<int32_t>(st->st_size);
+    if (st.st_size > 0 && st.st_size <= INT32_MAX - 64) {
+        int32_t n = static_cast<int32_t>(st.st_size);
         img = TakeImageBlock(n, room);
         int32_t got = 0;
         while (img && got < n) {
@@ -994,15 +1032,28 @@ void DbTUpDate(DbT *db) {
     if (!db || !db->pName) return;
     std::string path = LoadPath(db->pName);
     struct stat st;
-    // A directory or device under the name holds no records: as if missing.
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     DbTPriv *p = Priv(db);
-    if (db->pImage && SameFile(db, p, st)) return; // the image is current
+    int fd = -1;
+    if (db->pImage) {
+        // One look at the file tells whether the image is still current.
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        if (SameFile(db, p, st)) return;
+    } else {
+        // Nothing loaded yet: the descriptor's status is the look. Only when
+        // the file cannot be opened does a stat tell a missing file (nothing
+        // happens) from a busy or unreadable one (tried again below).
+        fd = OpenImageFile(path.c_str(), &st);
+        if (fd == -2) return;
+        if (fd == -1 && (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) return;
+    }
 
     int32_t size = 0, room = 0;
     char *img = nullptr;
     for (int attempt = 1; attempt <= LOAD_TRIES; ++attempt) {
-        img = ReadImage(path.c_str(), &st, &size, &room);
+        if (fd < 0) fd = OpenImageFile(path.c_str(), &st);
+        if (fd == -2) return; // no longer a regular file: as if missing
+        if (fd >= 0) img = ReadImage(fd, st, &size, &room);
+        fd = -1;
         if (img || st.st_size == 0 || attempt == LOAD_TRIES) break;
         sleep(1); // busy or unreadable: try again
         if (stat(path.c_str(), &st) != 0) break;

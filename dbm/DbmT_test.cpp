@@ -315,6 +315,35 @@ TEST_F(TaggedDb, ADirectoryUnderTheNameHoldsNoRecords) {
     EXPECT_FALSE(Exists(Path("dir.xdb_new")));
 }
 
+TEST_F(TaggedDb, NothingButARegularFileIsRead) {
+    // Whatever else stands under the name counts as missing, at once: a
+    // FIFO without a writer must not hold the open up, a device is not read.
+    struct Case {
+        const char *what;
+        bool (*make)(const std::string &path);
+    } cases[] = {
+        {"directory", [](const std::string &p) { return mkdir(p.c_str(), 0755) == 0; }},
+        {"FIFO", [](const std::string &p) { return mkfifo(p.c_str(), 0644) == 0; }},
+        {"link to a device",
+         [](const std::string &p) { return symlink("/dev/zero", p.c_str()) == 0; }},
+        {"dangling link", [](const std::string &p) { return symlink("nowhere", p.c_str()) == 0; }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string name = std::string(c.what) + ".xdb";
+        ASSERT_TRUE(c.make(Path(name)));
+        time_t start = time(nullptr);
+        for (uint32_t flags : {0u, static_cast<uint32_t>(DBT_NOREFRESH)}) {
+            DbT *db = Open(name, flags);
+            EXPECT_EQ(db->DbType, DBT_EMPTY);
+            EXPECT_EQ(db->pImage, nullptr);
+            EXPECT_EQ(Get(db, "k"), "");
+            EXPECT_EQ(Keys(db), "(null)");
+        }
+        EXPECT_LE(time(nullptr) - start, 1);
+    }
+}
+
 TEST_F(TaggedDb, ClosingSwitchesFullPathModeOff) {
     DbT *db = Open("c.xdb");
     EXPECT_EQ(DbmV4DriverPathHandling, 1);
@@ -438,6 +467,41 @@ TEST_F(TaggedDb, AHandleBuiltByTheCallerWorksWithoutTheStoresBookkeeping) {
     PutMem(db.pImage);
     PutMem(db.pName);
     DbmV4DriverPathHandling = 0;
+}
+
+TEST_F(TaggedDb, AFirstLookupTellsKeysApartByTheirLengthAndEveryByte) {
+    // A first lookup on a fresh image compares the stored key length and the
+    // first bytes of the stored key as one word, the rest byte by byte; every
+    // record before the one asked for differs from it in one of those places.
+    for (int n = 1; n <= 12; ++n) {
+        std::string want(n, 'k');
+        for (int i = 0; i < n; ++i)
+            want[i] = static_cast<char>('a' + (i * 7 + n) % 26);
+        Records before;
+        for (int at = 0; at < n; ++at) {
+            std::string other = want;
+            other[at] = other[at] == 'z' ? 'y' : static_cast<char>(other[at] + 1);
+            before.emplace_back(other, "differs at " + std::to_string(at));
+        }
+        before.emplace_back(want + "x", "longer");
+        if (n > 1) before.emplace_back(want.substr(0, n - 1), "shorter");
+        before.emplace_back("x" + want, "shifted");
+        std::string file = TaggedHeader(0);
+        for (auto &[k, v] : before)
+            file += TaggedRecord(k, v);
+        file += TaggedRecord(want, "this one") + TaggedRecord(want, "a later one") +
+                TaggedRecord("tail", "behind the others");
+        WriteFile(Path("probe.xdb"), file);
+        for (auto &[k, v] : before) {
+            DbT *fresh = Open("probe.xdb", DBT_NOREFRESH);
+            EXPECT_EQ(Get(fresh, k), v) << k;
+        }
+        DbT *db = Open("probe.xdb", DBT_NOREFRESH);
+        EXPECT_EQ(Get(db, want), "this one") << want;
+        DbT *miss = Open("probe.xdb", DBT_NOREFRESH);
+        EXPECT_EQ(Get(miss, want + "y"), "") << want;
+        EXPECT_EQ(miss->Count, static_cast<int>(before.size()) + 3);
+    }
 }
 
 TEST_F(TaggedDb, LookupsFindTheFirstRecordBeforeAndAfterTheIndexIsBuilt) {

@@ -161,7 +161,9 @@ void BM_StoreLoadFirstLookup(benchmark::State &state) {
 }
 
 // The floor of a load: open the file, read it whole into new memory in one
-// call, close it, free the memory.
+// call, close it, free the memory. The memory is aligned to a cache line:
+// read() copies into a buffer off a 32-byte boundary up to a quarter slower,
+// and where malloc's 16-byte alignment falls is chance.
 void BM_PlainReadIntoMemory(benchmark::State &state) {
     Fixture &f = Get(static_cast<int>(state.range(0)));
     size_t total = 0;
@@ -172,7 +174,8 @@ void BM_PlainReadIntoMemory(benchmark::State &state) {
             state.SkipWithError("cannot open the database file");
             break;
         }
-        char *buf = static_cast<char *>(malloc(st.st_size));
+        size_t room = (static_cast<size_t>(st.st_size) + 63) / 64 * 64;
+        char *buf = static_cast<char *>(aligned_alloc(64, room));
         ssize_t got = buf ? read(fd, buf, st.st_size) : -1;
         close(fd);
         if (got != st.st_size) {

@@ -40,22 +40,18 @@
 //    nodes starts in the first word whose longest run holds it or whose high
 //    end joins the next word's low end into a run that does; all 32 words are
 //    compared at once, so the search costs the same wherever the run lies;
-//  - FirstFree is the lowest free node of a block, and SearchFrom[c] a node
-//    before which no free run of 2^c nodes or more starts: a search for n
-//    nodes begins at the one of n's class, past the small holes that first
-//    fit leaves at the front of a block. Releases lower it to the run they
-//    make; every search of the class makes it exact again;
-//  - each block counts its free runs by length (RunLenCount, with a bitmap of
-//    the lengths present), so it always knows its longest free run exactly
-//    (Longest). The search index lists the shared blocks in chain order under
-//    a max tree of their longest runs: the first block that can hold the
-//    request is found in log steps without touching the others. A leaf of the
-//    tree may say more than its block's Longest, never less: a release raises
-//    it at once, but an allocation, which only ever shortens runs, leaves it
-//    as it is, so filling a block costs no walk up the tree. The search checks
-//    the block it lands on, and when the leaf said too much it sets the leaf
-//    right and searches again; a leaf is set right once for every time it
-//    fell behind;
+//    A longer request needs a run across words, which the sums show as the
+//    free top of one word, wholly free words and the free bottom of the next;
+//  - each block keeps a bound on its longest free run (Longest): no run is
+//    longer, but it may be shorter. A release raises it to the run it makes;
+//    an allocation, which only ever shortens runs, leaves it as it is, so
+//    neither has to count runs. The search index lists the shared blocks in
+//    chain order under a max tree of these bounds: the first block that may
+//    hold the request is found in log steps without touching the others. The
+//    search tries the block it lands on, and when the bound said too much, it
+//    sets the bound to the block's exact longest run (summed up from the
+//    words of FreeBits) and searches again; a bound is set right once for
+//    every time it fell behind;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - Counts repeats the directory's node counts in 2 bytes each: a release
@@ -71,18 +67,15 @@
 //     when its pAddr is pMemory + 32 * i, and Counts[i] equals its count;
 //  2. FreeNodeCount equals the number of blanks in MAT;
 //  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
-//  4. FirstFree is the lowest free node index (MEM_NODES when none is free);
-//     no free run of 2^c nodes or more starts before SearchFrom[c];
-//  5. nodes at and above HighWater are free and their bytes are zero;
-//  6. RunLenCount[L] is the number of maximal free runs of L nodes, bit L of
-//     RunLenMask is set exactly when it is not 0, Longest is the largest such
-//     L (0 when none) and the index's leaf of the block is at least Longest;
-//  7. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
+//  4. nodes at and above HighWater are free and their bytes are zero;
+//  5. no free run is longer than Longest, and the index's leaf of the block
+//     equals Longest;
+//  6. dedicated block (Size over 65,536): MAT all 'U', FreeNodeCount 0, no
 //     entries, and the data bytes from DedicatedSize to Size are zero (a shrink
 //     clears what it gives up, so a grow in place needs no clearing);
-//  8. the chain holds the blocks in order of creation; the search index holds
+//  7. the chain holds the blocks in order of creation; the search index holds
 //     its shared blocks in the same order, the address index all of them;
-//  9. WordLongest, WordTop and WordBottom sum up each word of FreeBits as
+//  8. WordLongest, WordTop and WordBottom sum up each word of FreeBits as
 //     they say, and the WordBottom entries past the last word are 0.
 #include "MemMgr.h"
 
@@ -110,7 +103,6 @@ constexpr int kKeepShared = 256;               // emptied shared blocks kept for
 constexpr int kKeepSharedResident = 16;        // of them, the ones whose pages stay ours
 constexpr int kKeepDedicated = 16;             // released dedicated blocks kept for reuse
 constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
-[[maybe_unused]] constexpr int kClasses = 12;  // size classes of runs: 2^0 to 2^11 nodes
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 #ifndef NDEBUG
@@ -120,8 +112,8 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 struct MemState {
     MemBlock *pTail = nullptr;   // last block of the chain
     MemBlock **Shared = nullptr; // shared blocks in chain order: the first-fit search order
-    uint16_t *Tree = nullptr;    // max tree over the Shared entries: leaves at SharedCap + i, at
-                                 // least the block's Longest; node j the larger of 2j, 2j + 1
+    uint16_t *Tree = nullptr;    // max tree over the Shared entries: leaves at SharedCap + i, the
+                                 // block's Longest; node j the larger of 2j, 2j + 1
     int SharedCnt = 0;           // entries used in Shared
     int SharedCap = 0;           // entries allocated, a power of two
     char **Starts = nullptr;     // pMemory of every chained block, ascending
@@ -177,7 +169,7 @@ void SetBits(uint64_t *bits, int s, int len, bool free) {
 }
 
 // First node at or after from whose bit equals want; MEM_NODES when none.
-int NextBit(const uint64_t *bits, int from, bool want) {
+[[maybe_unused]] int NextBit(const uint64_t *bits, int from, bool want) {
     if (from >= MEM_NODES) return MEM_NODES;
     assert(from >= 0);
     int w = from >> 6;
@@ -308,50 +300,40 @@ int FindShortRun(const MemBlock *b, int n) {
     return (w << 6) + 64 - b->WordTop[w];
 }
 
-// Lowest node at or after from that starts a free run of at least n nodes, or
-// -1. Word by word: a run that ends in the current word either began in
-// earlier words (carry counts the free nodes at the end of the words before)
-// or lies inside it. The caller knows that no run of n starts before from, so
-// the piece of a shorter run cut off at from cannot be taken for one.
-int FindRunFrom(MemBlock *b, int from, int n) {
-    assert(n >= 1 && n <= MEM_NODES && from >= 0);
+// Lowest node of the first free run of n nodes (over 64), or -1. Such a run
+// spans words: it joins the free top of one word, wholly free words, and the
+// free bottom of the next, so the word sums find it without the bitmap. carry
+// counts the free nodes at the end of the words before w.
+int FindLongRun(const MemBlock *b, int n) {
+    assert(n > 64 && n <= MEM_NODES);
     int carry = 0;
-    for (int w = from >> 6; w < kWords; ++w) {
-        uint64_t bits = b->FreeBits[w];
-        if (w == from >> 6) bits &= ~0ULL << (from & 63);
-        if (bits == ~0ULL) {
-            if (carry + 64 >= n) return (w << 6) - carry;
-            carry += 64;
-            continue;
-        }
-        if (carry > 0 && carry + __builtin_ctzll(~bits) >= n) return (w << 6) - carry;
-        if (n <= 64 && bits) {
-            uint64_t starts = RunStarts(bits, n);
-            if (starts) return (w << 6) + __builtin_ctzll(starts);
-        }
-        carry = bits ? __builtin_clzll(~bits) : 0;
+    for (int w = 0; w < kWords; ++w) {
+        int bottom = b->WordBottom[w];
+        if (carry + bottom >= n) return (w << 6) - carry;
+        carry = bottom == 64 ? carry + 64 : b->WordTop[w];
     }
     return -1;
 }
 
-// Size class of a run length: runs of 2^c to 2^(c+1) - 1 nodes are class c.
-// Requests of up to 64 nodes search through the word sums instead; the
-// SearchFrom of their classes stay true, only less close.
-int SizeClass(int n) {
-    return 31 - __builtin_clz((unsigned)n);
+// Lowest node of the first free run of at least n nodes, or -1.
+int FindRun(const MemBlock *b, int n) {
+    return n <= 64 ? FindShortRun(b, n) : FindLongRun(b, n);
 }
 
-// Lowest node of the first free run of at least n nodes, or -1. The search
-// first finds the first run of the class's least length, starting where the
-// class's SearchFrom says; that also makes SearchFrom exact again. Runs of n
-// nodes cannot start before it.
-int FindRun(MemBlock *b, int n) {
-    if (n <= 64) return FindShortRun(b, n);
-    int c = SizeClass(n), least = 1 << c;
-    int first = FindRunFrom(b, std::max<int>(b->SearchFrom[c], b->FirstFree), least);
-    b->SearchFrom[c] = (uint16_t)(first < 0 ? MEM_NODES : first);
-    if (first < 0 || n == least) return first;
-    return FindRunFrom(b, first, n);
+// Length of the block's longest free run, from the sums of the FreeBits words:
+// a run either lies inside a word or joins the free top of one word, wholly
+// free words, and the free bottom of the next.
+int LongestRun(const MemBlock *b) {
+    int longest = 0, carry = 0;
+    for (int w = 0; w < kWords; ++w) {
+        if (b->WordBottom[w] == 64) {
+            carry += 64;
+            continue;
+        }
+        longest = std::max({longest, carry + b->WordBottom[w], (int)b->WordLongest[w]});
+        carry = b->WordTop[w];
+    }
+    return std::max(longest, carry);
 }
 
 // ---- invariants -------------------------------------------------------------
@@ -380,7 +362,7 @@ void CheckBlock(const MemBlock *b) {
         assert(IsZero(b->pMemory + b->DedicatedSize, end - b->DedicatedSize));
         return;
     }
-    int covered = 0, blanks = 0, firstFree = MEM_NODES;
+    int covered = 0, blanks = 0;
     for (int i = 0; i < MEM_NODES; ++i) {
         const MemNode &e = b->Nodes[i];
         assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && e.NodeCnt == b->Counts[i]);
@@ -392,10 +374,7 @@ void CheckBlock(const MemBlock *b) {
         bool used = i < covered;
         assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
         assert(BitFree(b->FreeBits, i) == !used);
-        if (!used) {
-            ++blanks;
-            if (firstFree == MEM_NODES) firstFree = i;
-        }
+        blanks += !used;
         assert(!used || i < b->HighWater);
     }
     assert(b->MAT[MEM_NODES] == 0);
@@ -409,37 +388,20 @@ void CheckBlock(const MemBlock *b) {
         assert(b->WordBottom[w] == 0);
     assert(IsZero(b->pMemory + (long)b->HighWater * MEM_NODE_SIZE,
                   (long)(MEM_NODES - b->HighWater) * MEM_NODE_SIZE));
-    // Count the maximal free runs by length, as the block's tables should.
-    int counted[MEM_NODES + 1] = {0};
     int longest = 0;
     for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
         if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
             ++run;
             continue;
         }
-        if (run > 0) ++counted[run];
         longest = std::max(longest, run);
         run = 0;
     }
-    for (int len = 1; len <= MEM_NODES; ++len) {
-        assert(b->RunLenCount[len] == counted[len]);
-        assert(((b->RunLenMask[len >> 6] >> (len & 63)) & 1) == (counted[len] != 0));
-    }
-    assert(b->Longest == longest);
-    assert(blanks == b->FreeNodeCount && firstFree == b->FirstFree);
+    assert(b->Longest >= longest && LongestRun(b) == longest);
+    assert(blanks == b->FreeNodeCount);
     if (b->SharedPos >= 0) {
         assert(M.Shared[b->SharedPos] == b);
-        // No run of a class's least length starts before its SearchFrom.
-        for (int pos = 0, run = 0; pos <= MEM_NODES; ++pos) {
-            if (pos < MEM_NODES && BitFree(b->FreeBits, pos)) {
-                ++run;
-                continue;
-            }
-            for (int c = 0; run > 0 && c < kClasses && (1 << c) <= run; ++c)
-                assert(pos - run >= b->SearchFrom[c]);
-            run = 0;
-        }
-        assert(M.Tree[M.SharedCap + b->SharedPos] >= b->Longest);
+        assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
     }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -449,8 +411,10 @@ void CheckBlock(const MemBlock *b) {
 
 // ---- the indexes --------------------------------------------------------------
 
-// Sets the leaf of search index position pos and the maxima above it.
+// Sets the bound of the block at search index position pos, its leaf and the
+// maxima above it.
 void SetLeaf(int pos, int longest) {
+    M.Shared[pos]->Longest = longest;
     int i = M.SharedCap + pos;
     M.Tree[i] = (uint16_t)longest;
     for (i >>= 1; i >= 1; i >>= 1) {
@@ -467,21 +431,15 @@ void RebuildTree() {
         M.Tree[i] = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
 }
 
-// First search index position whose block has a free run of n nodes, SharedCnt
-// when none: down the tree, always to the left child when it is large enough.
-// Every block to the left of the leaf it reaches is too full; when the leaf
-// itself said more than its block holds, it is set right and the search goes
-// again.
+// First search index position whose block's bound admits a free run of n
+// nodes, SharedCnt when none: down the tree, always to the left child when it
+// is large enough. Every block to the left of the leaf it reaches is too full.
 int FirstBlockFor(int n) {
-    for (;;) {
-        if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
-        int i = 1;
-        while (i < M.SharedCap)
-            i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
-        int k = i - M.SharedCap;
-        if (M.Shared[k]->Longest >= n) return k;
-        SetLeaf(k, M.Shared[k]->Longest);
-    }
+    if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
+    int i = 1;
+    while (i < M.SharedCap)
+        i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
+    return i - M.SharedCap;
 }
 
 // Makes room for one more block in both indexes.
@@ -536,11 +494,10 @@ void Register(MemBlock *b) {
     ++M.AllCnt;
     b->SharedPos = -1;
     if (b->Size == MEM_BLOCK_SIZE) {
-        memset(b->SearchFrom, 0, sizeof b->SearchFrom);
         b->SharedPos = M.SharedCnt;
         M.Shared[M.SharedCnt] = b;
         ++M.SharedCnt;
-        SetLeaf(b->SharedPos, b->Longest);
+        SetLeaf(b->SharedPos, LongestRun(b));
     }
 }
 
@@ -607,56 +564,22 @@ void UnmapSystem(void *p, size_t bytes, bool fromHeap) {
 
 // ---- node runs -----------------------------------------------------------------
 
-// Counts one maximal free run of len nodes more (delta 1) or less (delta -1),
-// keeping Longest. The caller brings the search index up to date afterwards
-// (UpdateIndex), once for all the runs a change counts.
-void CountRun(MemBlock *b, int len, int delta) {
-    assert(len >= 1 && len <= MEM_NODES);
-    uint64_t bit = 1ULL << (len & 63);
-    if (delta > 0) {
-        if (b->RunLenCount[len]++ == 0) b->RunLenMask[len >> 6] |= bit;
-        if (len > b->Longest) b->Longest = len;
-    } else {
-        assert(b->RunLenCount[len] > 0);
-        if (--b->RunLenCount[len] != 0) return;
-        b->RunLenMask[len >> 6] &= ~bit;
-        if (len != b->Longest) return;
-        // The longest run is gone: the next longest is the highest length left.
-        int w = len >> 6;
-        uint64_t below = b->RunLenMask[w] & (bit - 1);
-        while (!below && w > 0)
-            below = b->RunLenMask[--w];
-        b->Longest = below ? (w << 6) + 63 - __builtin_clzll(below) : 0;
-    }
-}
-
-// Keeps the block's leaf of the search index at least its longest run after
-// that may have changed from before: raised at once, never lowered here (see
-// FirstBlockFor).
-void UpdateIndex(MemBlock *b, int before) {
-    if (b->SharedPos < 0 || b->Longest <= before) return;
-    if (b->Longest > M.Tree[M.SharedCap + b->SharedPos]) SetLeaf(b->SharedPos, b->Longest);
+// Keeps the block's bound at least the free run of len nodes a release made.
+void RaiseBound(MemBlock *b, int len) {
+    if (len <= b->Longest) return;
+    if (b->SharedPos >= 0)
+        SetLeaf(b->SharedPos, len);
+    else
+        b->Longest = len;
 }
 
 // Marks nodes [s, s + len) used and makes their bytes zero, but for the first
 // kept nodes, which the caller fills at once.
 void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
     assert(s >= 0 && len > 0 && s + len <= MEM_NODES && RangeFree(b, s, len));
-    // The free run [runStart, runEnd) gives way to what is left either side.
-    int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
-    int runEnd = UsedFrom(b, s + len);
-    // Pieces first: when the run was the longest, the next longest is then
-    // found close below it.
-    int before = b->Longest;
-    if (s > runStart) CountRun(b, s - runStart, 1);
-    if (runEnd > s + len) CountRun(b, runEnd - s - len, 1);
-    CountRun(b, runEnd - runStart, -1);
-    UpdateIndex(b, before);
     memset(b->MAT + s, MEM_USED, len);
     MarkNodes(b, s, len, false);
     b->FreeNodeCount -= len;
-    if (b->FirstFree >= s && b->FirstFree < s + len)
-        b->FirstFree = NextBit(b->FreeBits, s + len, true);
     int dirtyEnd = std::min(s + len, b->HighWater), from = s + kept;
     if (dirtyEnd > from)
         memset(b->pMemory + (long)from * MEM_NODE_SIZE, 0,
@@ -672,17 +595,10 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
     // The free runs either side, if any, join the released nodes into one.
     int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
     int runEnd = UsedFrom(b, s + len);
-    int before = b->Longest;
-    CountRun(b, runEnd - runStart, 1); // first, so the neighbours are never the longest
-    if (runStart < s) CountRun(b, s - runStart, -1);
-    if (runEnd > s + len) CountRun(b, runEnd - s - len, -1);
-    UpdateIndex(b, before);
-    for (int c = 0; c <= SizeClass(runEnd - runStart); ++c)
-        b->SearchFrom[c] = (uint16_t)std::min<int>(b->SearchFrom[c], runStart);
+    RaiseBound(b, runEnd - runStart);
     memset(b->MAT + s, MEM_FREE, len);
     MarkNodes(b, s, len, true);
     b->FreeNodeCount += len;
-    b->FirstFree = std::min(b->FirstFree, s);
     if (clear) memset(b->pMemory + (long)s * MEM_NODE_SIZE, 0, (size_t)len * MEM_NODE_SIZE);
 #ifndef NDEBUG
     else
@@ -886,9 +802,8 @@ MemBlock *NewBlock(long size, long inUse) {
     b->flHeapRecord = heapRecord;
     b->flHeapData = heapData;
     if (inUse > 0) {
-        // FreeBits, the run counts and Longest stay zero: nothing is free.
+        // FreeBits and Longest stay zero: nothing is free.
         memset(b->MAT, MEM_USED, MEM_NODES);
-        b->FirstFree = MEM_NODES;
         b->HighWater = MEM_NODES;
         b->DedicatedSize = (int32_t)inUse;
     } else {
@@ -897,8 +812,6 @@ MemBlock *NewBlock(long size, long inUse) {
         memset(b->WordLongest, 64, sizeof b->WordLongest);
         memset(b->WordTop, 64, sizeof b->WordTop);
         memset(b->WordBottom, 64, kWords); // the entries behind stay 0
-        b->RunLenCount[MEM_NODES] = 1;
-        b->RunLenMask[MEM_NODES >> 6] = 1ULL << (MEM_NODES & 63);
         b->Longest = MEM_NODES;
         b->FreeNodeCount = MEM_NODES;
     }
@@ -919,11 +832,22 @@ void *AllocRounded(long rounded, long kept = 0) {
     assert(rounded > 0 && rounded % MEM_NODE_SIZE == 0 && rounded <= kMaxRounded);
     if (rounded > MEM_BLOCK_SIZE) return AllocDedicated(rounded);
     int n = (int)(rounded / MEM_NODE_SIZE);
-    int k = FirstBlockFor(n);
-    MemBlock *b = k < M.SharedCnt ? M.Shared[k] : NewBlock(MEM_BLOCK_SIZE, 0);
-    if (!b) return nullptr;
-    int at = FindRun(b, n);
-    assert(at >= 0); // its longest run holds n nodes
+    MemBlock *b;
+    int at;
+    for (;;) {
+        int k = FirstBlockFor(n);
+        if (k == M.SharedCnt) {
+            b = NewBlock(MEM_BLOCK_SIZE, 0);
+            if (!b) return nullptr;
+            at = FindRun(b, n);
+            break;
+        }
+        b = M.Shared[k];
+        at = FindRun(b, n);
+        if (at >= 0) break;
+        SetLeaf(k, LongestRun(b)); // the bound said too much
+    }
+    assert(at >= 0);
     if (at < 0) return nullptr;
     TakeNodes(b, at, n, (int)(kept / MEM_NODE_SIZE));
     SetEntry(b, at, n);

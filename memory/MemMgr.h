@@ -48,16 +48,12 @@ struct MemBlock {
     char MAT[MEM_NODES + 1];  // occupancy map, ' ' free, 'U' used, 0-terminated
 
     // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
-    uint64_t FreeBits[MEM_NODES / 64]; // bit i set exactly when MAT[i] is ' '
-    int32_t FirstFree;                 // lowest free node index, MEM_NODES when none is free
-    uint16_t SearchFrom[12]; // per class c: no free run of 2^c nodes or more starts before it
+    uint64_t FreeBits[MEM_NODES / 64];       // bit i set exactly when MAT[i] is ' '
     uint8_t WordLongest[MEM_NODES / 64];     // per FreeBits word: longest free run inside it
     uint8_t WordTop[MEM_NODES / 64];         // per FreeBits word: free nodes at its high end
     uint8_t WordBottom[MEM_NODES / 64 + 16]; // per FreeBits word: free nodes at its low end;
                                              // the entries past the last word stay 0
-    int32_t Longest;                         // length of the longest free run, 0 when none
-    uint16_t RunLenCount[MEM_NODES + 1];     // number of free runs of each length
-    uint64_t RunLenMask[MEM_NODES / 64 + 1]; // bit L set exactly when RunLenCount[L] is not 0
+    int32_t Longest; // no free run is longer (it may be shorter); the search index's leaf
     uint16_t Counts[MEM_NODES]; // NodeCnt of every entry, packed for the lookups of a release
     int32_t HighWater;          // nodes at and above this index were never handed out (still zero)
     int32_t SharedPos;          // position in the manager's search index, -1 when not indexed

@@ -39,19 +39,20 @@
 //    inside it and the free nodes at its two ends. A request of up to 64
 //    nodes starts in the first word whose longest run holds it or whose high
 //    end joins the next word's low end into a run that does; all 32 words are
-//    compared at once, so the search costs the same wherever the run lies;
+//    compared at once, so the search costs the same wherever the run lies.
 //    A longer request needs a run across words, which the sums show as the
 //    free top of one word, wholly free words and the free bottom of the next;
 //  - each block keeps a bound on its longest free run (Longest): no run is
 //    longer, but it may be shorter. A release raises it to the run it makes;
 //    an allocation, which only ever shortens runs, leaves it as it is, so
-//    neither has to count runs. The search index lists the shared blocks in
-//    chain order under a max tree of these bounds: the first block that may
-//    hold the request is found in log steps without touching the others. The
-//    search tries the block it lands on, and when the bound said too much, it
-//    sets the bound to the block's exact longest run (summed up from the
-//    words of FreeBits) and searches again; a bound is set right once for
-//    every time it fell behind;
+//    neither has to count runs. The search index lists these bounds for the
+//    shared blocks in chain order, with the largest of every 64 of them on the
+//    level above, and so on up to a level of at most 64 entries. The first
+//    block that may hold the request is found from the top down, 64 entries
+//    compared at a time, without touching the other blocks. The search tries the block it lands on,
+//    and when the bound said too much, it sets the bound to the block's exact longest run (summed
+//    up from the words of FreeBits) and searches again; a bound is set right once for every time it
+//    fell behind;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
 //  - Counts repeats the directory's node counts in 2 bytes each: a release
@@ -99,9 +100,11 @@ const char OutOfMem[] = "Unable to allocate memory";
 namespace {
 
 constexpr int kWords = MEM_NODES / 64;
-constexpr int kKeepShared = 256;               // emptied shared blocks kept for reuse
-constexpr int kKeepSharedResident = 16;        // of them, the ones whose pages stay ours
-constexpr int kKeepDedicated = 16;             // released dedicated blocks kept for reuse
+constexpr int kFan = 64;                // entries of a search index level summed up in one above
+constexpr int kLevels = 4;              // search index levels: 64^4 shared blocks at most
+constexpr int kKeepShared = 256;        // emptied shared blocks kept for reuse
+constexpr int kKeepSharedResident = 16; // of them, the ones whose pages stay ours
+constexpr int kKeepDedicated = 16;      // released dedicated blocks kept for reuse
 constexpr long kKeepDedicatedBytes = 8L << 20; // cap on their mapped data areas
 // Largest rounded request: its dedicated data area must still fit Size.
 constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
@@ -110,12 +113,14 @@ constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read 
 #endif
 
 struct MemState {
-    MemBlock *pTail = nullptr;   // last block of the chain
-    MemBlock **Shared = nullptr; // shared blocks in chain order: the first-fit search order
-    uint16_t *Tree = nullptr;    // max tree over the Shared entries: leaves at SharedCap + i, the
-                                 // block's Longest; node j the larger of 2j, 2j + 1
-    int SharedCnt = 0;           // entries used in Shared
-    int SharedCap = 0;           // entries allocated, a power of two
+    MemBlock *pTail = nullptr;     // last block of the chain
+    MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
+    uint16_t *Level[kLevels] = {}; // search index: Level[0][k] is Shared[k]->Longest, Level[l][g]
+                                   // the largest of Level[l - 1][64g] to [64g + 63]; zero behind
+    int SharedCnt = 0;             // entries used in Shared
+    int SharedCap = 0;             // entries allocated, a power of two, at least 64
+    int Levels = 0;                // levels of the search index in use; the top one has at most 64
+    int TopSpan = 1;             // shared blocks under one entry of the top level: 64^(Levels - 1)
     char **Starts = nullptr;     // pMemory of every chained block, ascending
     MemBlock **ByAddr = nullptr; // the block of each Starts entry
     int AllCnt = 0;              // entries used in Starts and ByAddr
@@ -401,7 +406,7 @@ void CheckBlock(const MemBlock *b) {
     assert(blanks == b->FreeNodeCount);
     if (b->SharedPos >= 0) {
         assert(M.Shared[b->SharedPos] == b);
-        assert(M.Tree[M.SharedCap + b->SharedPos] == b->Longest);
+        assert(M.Level[0][b->SharedPos] == b->Longest);
     }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -411,35 +416,89 @@ void CheckBlock(const MemBlock *b) {
 
 // ---- the indexes --------------------------------------------------------------
 
-// Sets the bound of the block at search index position pos, its leaf and the
-// maxima above it.
+// Position of the first of the count entries from v (count a multiple of 8,
+// or v zero behind it) that is at least n (1 to 2,048), or -1.
+int FirstAtLeast(const uint16_t *v, int count, int n) {
+#ifdef __SSE2__
+    // The entries are at most 2,048, so signed 16-bit compares are exact.
+    const __m128i below = _mm_set1_epi16((short)(n - 1));
+    for (int i = 0; i < count; i += 8) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(v + i));
+        unsigned mask = (unsigned)_mm_movemask_epi8(_mm_cmpgt_epi16(x, below));
+        if (mask) return i + __builtin_ctz(mask) / 2;
+    }
+#else
+    for (int i = 0; i < count; ++i)
+        if (v[i] >= n) return i;
+#endif
+    return -1;
+}
+
+// The largest of the 64 entries from v.
+uint16_t GroupMax(const uint16_t *v) {
+#ifdef __SSE2__
+    __m128i m = _mm_loadu_si128((const __m128i *)v);
+    for (int i = 8; i < kFan; i += 8)
+        m = _mm_max_epi16(m, _mm_loadu_si128((const __m128i *)(v + i)));
+    m = _mm_max_epi16(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epi16(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epi16(m, _mm_srli_si128(m, 2));
+    return (uint16_t)_mm_extract_epi16(m, 0);
+#else
+    return *std::max_element(v, v + kFan);
+#endif
+}
+
+// Entries of search index level l for cap shared blocks: one per 64^l blocks,
+// rounded up to whole groups of 64.
+size_t LevelSize(int cap, int l) {
+    size_t span = 1, entries;
+    for (int k = 0; k < l; ++k)
+        span *= kFan;
+    entries = ((size_t)cap + span - 1) / span;
+    return (entries + kFan - 1) / kFan * kFan;
+}
+
+// Sets the bound of the block at search index position pos and the maxima of
+// the levels above it.
 void SetLeaf(int pos, int longest) {
+    bool raised = longest >= M.Level[0][pos];
     M.Shared[pos]->Longest = longest;
-    int i = M.SharedCap + pos;
-    M.Tree[i] = (uint16_t)longest;
-    for (i >>= 1; i >= 1; i >>= 1) {
-        uint16_t larger = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
-        if (M.Tree[i] == larger) break; // nothing changes further up
-        M.Tree[i] = larger;
+    M.Level[0][pos] = (uint16_t)longest;
+    for (int l = 1, g = pos / kFan; l < M.Levels; ++l, g /= kFan) {
+        // A raised entry is the new largest of its group, or changes nothing.
+        uint16_t larger = raised ? std::max(M.Level[l][g], (uint16_t)longest)
+                                 : GroupMax(M.Level[l - 1] + (size_t)g * kFan);
+        if (M.Level[l][g] == larger) break; // nothing changes further up
+        M.Level[l][g] = larger;
     }
 }
 
-void RebuildTree() {
+void RebuildIndex() {
     for (int k = 0; k < M.SharedCap; ++k)
-        M.Tree[M.SharedCap + k] = (uint16_t)(k < M.SharedCnt ? M.Shared[k]->Longest : 0);
-    for (int i = M.SharedCap - 1; i >= 1; --i)
-        M.Tree[i] = std::max(M.Tree[2 * i], M.Tree[2 * i + 1]);
+        M.Level[0][k] = (uint16_t)(k < M.SharedCnt ? M.Shared[k]->Longest : 0);
+    for (int l = 1; l < M.Levels; ++l) {
+        size_t below = LevelSize(M.SharedCap, l - 1);
+        for (size_t g = 0; g < LevelSize(M.SharedCap, l); ++g)
+            M.Level[l][g] = g * kFan < below ? GroupMax(M.Level[l - 1] + g * kFan) : 0;
+    }
 }
 
 // First search index position whose block's bound admits a free run of n
-// nodes, SharedCnt when none: down the tree, always to the left child when it
-// is large enough. Every block to the left of the leaf it reaches is too full.
+// nodes, SharedCnt when none. From the top level down, each step looks into
+// the 64 entries under the first entry that is large enough; every block
+// before the one it reaches is too full.
 int FirstBlockFor(int n) {
-    if (M.SharedCnt == 0 || M.Tree[1] < n) return M.SharedCnt;
-    int i = 1;
-    while (i < M.SharedCap)
-        i = 2 * i + (M.Tree[2 * i] < n); // no branch to mispredict
-    return i - M.SharedCap;
+    if (M.SharedCnt == 0) return M.SharedCnt;
+    int top = M.Levels - 1, used = (M.SharedCnt + M.TopSpan - 1) / M.TopSpan;
+    int at = FirstAtLeast(M.Level[top], (used + 7) / 8 * 8, n);
+    if (at < 0) return M.SharedCnt;
+    for (int l = top - 1; l >= 0; --l) {
+        int k = FirstAtLeast(M.Level[l] + (size_t)at * kFan, kFan, n);
+        assert(k >= 0); // the entry above is the largest of these
+        at = at * kFan + k;
+    }
+    return at;
 }
 
 // Makes room for one more block in both indexes.
@@ -459,12 +518,27 @@ bool ReserveIndex() {
         MemBlock **shared = (MemBlock **)realloc(M.Shared, cap * sizeof *shared);
         if (!shared) return false;
         M.Shared = shared;
-        uint16_t *tree = (uint16_t *)calloc(2 * (size_t)cap, sizeof *tree);
-        if (!tree) return false;
-        free(M.Tree);
-        M.Tree = tree;
+        int levels = 1;
+        while (levels < kLevels && LevelSize(cap, levels - 1) > kFan)
+            ++levels;
+        if (LevelSize(cap, levels - 1) > kFan) return false;
+        uint16_t *level[kLevels] = {};
+        for (int l = 0; l < levels; ++l)
+            if (!(level[l] = (uint16_t *)calloc(LevelSize(cap, l), sizeof **level))) {
+                for (int k = 0; k < l; ++k)
+                    free(level[k]);
+                return false;
+            }
+        for (int l = 0; l < kLevels; ++l) {
+            free(M.Level[l]);
+            M.Level[l] = level[l];
+        }
+        M.Levels = levels;
+        M.TopSpan = 1;
+        for (int l = 1; l < levels; ++l)
+            M.TopSpan *= kFan;
         M.SharedCap = cap;
-        RebuildTree();
+        RebuildIndex();
     }
     return true;
 }
@@ -515,7 +589,7 @@ void Deregister(MemBlock *b) {
         --M.SharedCnt;
         for (int k = pos; k < M.SharedCnt; ++k)
             M.Shared[k]->SharedPos = k;
-        RebuildTree();
+        RebuildIndex();
     }
     b->SharedPos = -1;
 }

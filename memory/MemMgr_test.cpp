@@ -189,6 +189,60 @@ TEST_F(Mem, GetMemIsFirstFitAndReusesTheLowestFreeNode) {
     EXPECT_EQ(GetMem(1), a);
 }
 
+// First fit across many shared blocks: 300 full blocks, and holes of
+// different lengths opened in some of them. Each request must land in the
+// earliest block whose hole holds it, wherever that block sits in the pool.
+TEST_F(Mem, FirstFitHoldsAcrossHundredsOfBlocks) {
+    MemInternalReleaseKept();
+    constexpr int kBlocks = 300;
+    struct Hole {
+        int block, node, len;
+    } const holes[] = {{290, 5, 40}, {200, 0, 3}, {70, 100, 2}, {64, 7, 1}, {63, 2047, 1}};
+    // Blocks fill in order, in chunks of 32 nodes; a chunk that holds a hole
+    // is taken node by node, so that the hole can be freed.
+    auto holds = [&](int block, int chunk) {
+        for (const Hole &h : holes)
+            if (h.block == block && h.node / 32 <= chunk && chunk <= (h.node + h.len - 1) / 32)
+                return true;
+        return false;
+    };
+    std::vector<char *> data;
+    int live = 0;
+    for (int b = 0; b < kBlocks; ++b)
+        for (int chunk = 0; chunk < MEM_NODES / 32; ++chunk) {
+            int pieces = holds(b, chunk) ? 32 : 1;
+            for (int k = 0; k < pieces; ++k, ++live) {
+                char *p = (char *)GetMem(32 * 32 / pieces - 1);
+                if (chunk == 0 && k == 0) data.push_back(p);
+            }
+        }
+    ASSERT_EQ(BlockCount(), kBlocks);
+    auto node = [&](int block, int i) { return data[block] + (long)i * MEM_NODE_SIZE; };
+    for (const Hole &h : holes)
+        for (int k = 0; k < h.len; ++k, --live)
+            PutMem(node(h.block, h.node + k));
+    struct {
+        long size;       // bytes asked
+        int block, node; // where the allocation must start
+    } const rows[] = {
+        {31, 63, 2047},        // one node: the earliest hole of all
+        {31, 64, 7},           // then the next block's
+        {63, 70, 100},         // two nodes: block 64 has no run of two left
+        {95, 200, 0},          // three
+        {32 * 40 - 1, 290, 5}, // forty: only the last hole holds it
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.size);
+        EXPECT_EQ(GetMem(r.size), node(r.block, r.node));
+        ++live;
+    }
+    // Every hole is used up: the next request opens a new block.
+    char *fresh = (char *)GetMem(31);
+    ++live;
+    EXPECT_EQ(FindBlock(fresh)->pPrev, FindBlock(node(kBlocks - 1, 0)));
+    EXPECT_EQ(CheckChain(), live);
+}
+
 TEST_F(Mem, ReturnedMemoryIsZeroEvenWhenReused) {
     std::vector<char *> ps;
     for (int k = 0; k < 50; ++k) {

@@ -55,8 +55,9 @@
 //    fell behind;
 //  - an address-sorted array of all blocks finds the block of a pointer by
 //    binary search instead of a walk of the chain;
-//  - Counts repeats the directory's node counts in 2 bytes each: a release
-//    looks its allocation up in 4 KiB per block instead of the 32 KiB
+//  - StartBits marks the nodes at which an allocation starts: the length of
+//    one is the distance to the next node that is free or starts another, so
+//    a release finds it in the bitmaps it changes anyway, not in the 32 KiB
 //    directory, which it then only writes;
 //  - HighWater: nodes at and above it were never handed out and are still the
 //    zeros of the fresh mapping, so clearing them on allocation is skipped.
@@ -65,7 +66,8 @@
 //  1. shared block: MAT[i] is 'U' exactly for the nodes covered by some entry
 //     (i to i + NodeCnt - 1 of every entry with a non-zero count); entries
 //     do not overlap and end within the block; an entry has a count exactly
-//     when its pAddr is pMemory + 32 * i, and Counts[i] equals its count;
+//     when its pAddr is pMemory + 32 * i, and exactly when bit i of StartBits
+//     is set;
 //  2. FreeNodeCount equals the number of blanks in MAT;
 //  3. bit i of FreeBits is set exactly when MAT[i] is ' ';
 //  4. nodes at and above HighWater are free and their bytes are zero;
@@ -120,11 +122,12 @@ struct MemState {
     int SharedCnt = 0;             // entries used in Shared
     int SharedCap = 0;             // entries allocated, a power of two, at least 64
     int Levels = 0;                // levels of the search index in use; the top one has at most 64
-    int TopSpan = 1;             // shared blocks under one entry of the top level: 64^(Levels - 1)
-    char **Starts = nullptr;     // pMemory of every chained block, ascending
-    MemBlock **ByAddr = nullptr; // the block of each Starts entry
-    int AllCnt = 0;              // entries used in Starts and ByAddr
-    int AllCap = 0;              // entries allocated
+    int TopShift =
+        0; // shared blocks under one entry of the top level: 1 << TopShift (64^(Levels - 1))
+    char **Starts = nullptr;                // pMemory of every chained block, ascending
+    MemBlock **ByAddr = nullptr;            // the block of each Starts entry
+    int AllCnt = 0;                         // entries used in Starts and ByAddr
+    int AllCap = 0;                         // entries allocated
     MemBlock *KeptShared[kKeepShared] = {}; // emptied shared blocks, off the chain, last kept last
     int KeptSharedCnt = 0;                  // entries used in KeptShared
     MemBlock *KeptDedicated[kKeepDedicated] = {}; // released dedicated blocks, oldest first
@@ -216,6 +219,25 @@ int UsedFrom(const MemBlock *b, int from) {
 bool RangeFree(const MemBlock *b, int s, int len) {
     assert(s >= 0 && len >= 0 && s + len <= MEM_NODES);
     return len == 0 || UsedFrom(b, s) >= s + len;
+}
+
+// True when an allocation starts at node i.
+bool StartsAt(const MemBlock *b, int i) {
+    return (b->StartBits[i >> 6] >> (i & 63)) & 1;
+}
+
+// Nodes of the allocation that starts at node i: up to the next node that is
+// free or starts another allocation, or to the end of the block.
+int AllocLen(const MemBlock *b, int i) {
+    int from = i + 1;
+    if (from == MEM_NODES) return 1;
+    int w = from >> 6;
+    uint64_t cur = (b->FreeBits[w] | b->StartBits[w]) & (~0ULL << (from & 63));
+    while (cur == 0) {
+        if (++w == kWords) return MEM_NODES - i;
+        cur = b->FreeBits[w] | b->StartBits[w];
+    }
+    return (w << 6) + __builtin_ctzll(cur) - i;
 }
 
 // Mask of the bit positions of w at which n (1 to 64) set bits begin.
@@ -360,8 +382,10 @@ void CheckBlock(const MemBlock *b) {
     if (IsDedicated(b) && b->DedicatedSize == 0) return; // a large block GetNewBlock made, unused
     if (IsDedicated(b)) {
         for (int i = 0; i < MEM_NODES; ++i)
-            assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0 && b->Counts[i] == 0);
+            assert(b->MAT[i] == MEM_USED && b->Nodes[i].NodeCnt == 0);
         assert(b->FreeNodeCount == 0 && b->SharedPos == -1);
+        for (uint64_t bits : b->StartBits)
+            assert(bits == 0);
         long end = std::min<long>(b->Size, (long)b->DedicatedSize +
                                                MEM_BLOCK_SIZE); // bounded: blocks can be huge
         assert(IsZero(b->pMemory + b->DedicatedSize, end - b->DedicatedSize));
@@ -370,11 +394,12 @@ void CheckBlock(const MemBlock *b) {
     int covered = 0, blanks = 0;
     for (int i = 0; i < MEM_NODES; ++i) {
         const MemNode &e = b->Nodes[i];
-        assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && e.NodeCnt == b->Counts[i]);
+        assert((e.NodeCnt != 0) == (e.pAddr != nullptr) && (e.NodeCnt != 0) == StartsAt(b, i));
         if (e.NodeCnt != 0) {
             assert(i >= covered && i + e.NodeCnt <= MEM_NODES);
             assert(e.pAddr == b->pMemory + (long)i * MEM_NODE_SIZE);
             covered = i + e.NodeCnt;
+            assert(AllocLen(b, i) == e.NodeCnt);
         }
         bool used = i < covered;
         assert(b->MAT[i] == (used ? MEM_USED : MEM_FREE));
@@ -490,7 +515,7 @@ void RebuildIndex() {
 // before the one it reaches is too full.
 int FirstBlockFor(int n) {
     if (M.SharedCnt == 0) return M.SharedCnt;
-    int top = M.Levels - 1, used = (M.SharedCnt + M.TopSpan - 1) / M.TopSpan;
+    int top = M.Levels - 1, used = ((M.SharedCnt - 1) >> M.TopShift) + 1;
     int at = FirstAtLeast(M.Level[top], (used + 7) / 8 * 8, n);
     if (at < 0) return M.SharedCnt;
     for (int l = top - 1; l >= 0; --l) {
@@ -534,9 +559,7 @@ bool ReserveIndex() {
             M.Level[l] = level[l];
         }
         M.Levels = levels;
-        M.TopSpan = 1;
-        for (int l = 1; l < levels; ++l)
-            M.TopSpan *= kFan;
+        M.TopShift = 6 * (levels - 1); // kFan is 2^6
         M.SharedCap = cap;
         RebuildIndex();
     }
@@ -682,7 +705,11 @@ void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
 
 // Records the allocation of n nodes from node i in the directory (n 0: none).
 void SetEntry(MemBlock *b, int i, int n) {
-    b->Counts[i] = (uint16_t)n;
+    uint64_t bit = 1ULL << (i & 63);
+    if (n)
+        b->StartBits[i >> 6] |= bit;
+    else
+        b->StartBits[i >> 6] &= ~bit;
     b->Nodes[i].NodeCnt = (uint16_t)n;
     b->Nodes[i].pAddr = n ? b->pMemory + (long)i * MEM_NODE_SIZE : nullptr;
 }
@@ -692,8 +719,7 @@ int EntryOf(const MemBlock *b, const void *p) {
     long off = (const char *)p - b->pMemory;
     if (off % MEM_NODE_SIZE != 0) return -1;
     int i = (int)(off / MEM_NODE_SIZE);
-    // Counts[i] is non-zero exactly when an allocation starts at node i.
-    return b->Counts[i] != 0 ? i : -1;
+    return StartsAt(b, i) ? i : -1;
 }
 
 // Makes bytes [from, to) of a block's data area zero. Whole pages of a mapped
@@ -953,7 +979,7 @@ void *AdjustDedicated(MemBlock *b, void *p, long size, long rounded) {
 
 void *AdjustShared(MemBlock *b, int i, long size, long rounded) {
     char *p = b->pMemory + (long)i * MEM_NODE_SIZE;
-    int a = b->Counts[i];
+    int a = AllocLen(b, i);
     if (rounded > MEM_BLOCK_SIZE) return Relocate(p, (long)a * MEM_NODE_SIZE, rounded);
     int n = (int)(rounded / MEM_NODE_SIZE);
     if (n <= a) {
@@ -1128,7 +1154,7 @@ void PutMem(void *p) {
     }
     int i = EntryOf(b, p);
     if (i < 0) return;
-    ReleaseNodes(b, i, b->Counts[i], false);
+    ReleaseNodes(b, i, AllocLen(b, i), false);
     SetEntry(b, i, 0);
     if (b->FreeNodeCount == MEM_NODES)
         RetireBlock(b);

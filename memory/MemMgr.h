@@ -48,16 +48,17 @@ struct MemBlock {
     char MAT[MEM_NODES + 1];  // occupancy map, ' ' free, 'U' used, 0-terminated
 
     // Bookkeeping of the manager (kept exact alongside MAT; not for callers).
+    // Everything a change reads or writes sits together behind MAT.
     uint64_t FreeBits[MEM_NODES / 64];       // bit i set exactly when MAT[i] is ' '
+    uint64_t StartBits[MEM_NODES / 64];      // bit i set exactly when Nodes[i].NodeCnt is not 0
     uint8_t WordLongest[MEM_NODES / 64];     // per FreeBits word: longest free run inside it
     uint8_t WordTop[MEM_NODES / 64];         // per FreeBits word: free nodes at its high end
     uint8_t WordBottom[MEM_NODES / 64 + 16]; // per FreeBits word: free nodes at its low end;
                                              // the entries past the last word stay 0
-    int32_t Longest; // no free run is longer (it may be shorter); the search index's leaf
-    uint16_t Counts[MEM_NODES]; // NodeCnt of every entry, packed for the lookups of a release
-    int32_t HighWater;          // nodes at and above this index were never handed out (still zero)
-    int32_t SharedPos;          // position in the manager's search index, -1 when not indexed
-    uint64_t DataBytes;         // bytes mapped for the data area (at least Size); 0 from the heap
+    int32_t Longest;    // no free run is longer (it may be shorter); the search index's leaf
+    int32_t HighWater;  // nodes at and above this index were never handed out (still zero)
+    int32_t SharedPos;  // position in the manager's search index, -1 when not indexed
+    uint64_t DataBytes; // bytes mapped for the data area (at least Size); 0 from the heap
     unsigned char flHeapRecord; // record came from the C heap, not from a mapping
     unsigned char flHeapData;   // data area came from the C heap, not from a mapping
 };

@@ -53,8 +53,11 @@
 //    and when the bound said too much, it sets the bound to the block's exact longest run (summed
 //    up from the words of FreeBits) and searches again; a bound is set right once for every time it
 //    fell behind;
-//  - an address-sorted array of all blocks finds the block of a pointer by
-//    binary search instead of a walk of the chain;
+//  - a hash table from each 64 KiB unit of the address space to the (at most
+//    two) shared blocks whose data areas reach into it finds the block of a
+//    pointer in one probe; pointers into dedicated blocks, and pointers the
+//    table does not know, fall back to an address-sorted array of all blocks
+//    and a binary search instead of a walk of the chain;
 //  - StartBits marks the nodes at which an allocation starts: the length of
 //    one is the distance to the next node that is free or starts another, so
 //    a release finds it in the bitmaps it changes anyway, not in the 32 KiB
@@ -114,6 +117,16 @@ constexpr long kMaxRounded = (long)INT32_MAX / MEM_BLOCK_SIZE * MEM_BLOCK_SIZE;
 constexpr unsigned char kFreedFill = 0xDB; // debug builds: released nodes read as this
 #endif
 
+constexpr int kUnitShift = 16; // 64 KiB units of the address space
+
+// One slot of the unit table: the shared blocks whose data areas reach into
+// the unit Unit (an address shifted right by kUnitShift). Unit 0, below the
+// lowest address the system maps, marks an empty slot.
+struct UnitSlot {
+    uintptr_t Unit;
+    MemBlock *Block[2];
+};
+
 struct MemState {
     MemBlock *pTail = nullptr;     // last block of the chain
     MemBlock **Shared = nullptr;   // shared blocks in chain order: the first-fit search order
@@ -128,6 +141,8 @@ struct MemState {
     MemBlock **ByAddr = nullptr;            // the block of each Starts entry
     int AllCnt = 0;                         // entries used in Starts and ByAddr
     int AllCap = 0;                         // entries allocated
+    UnitSlot *Units = nullptr;              // the shared blocks by 64 KiB unit; open addressing
+    size_t UnitMask = 0;                    // slots in Units - 1; the slots are a power of two
     MemBlock *KeptShared[kKeepShared] = {}; // emptied shared blocks, off the chain, last kept last
     int KeptSharedCnt = 0;                  // entries used in KeptShared
     MemBlock *KeptDedicated[kKeepDedicated] = {}; // released dedicated blocks, oldest first
@@ -526,6 +541,49 @@ int FirstBlockFor(int n) {
     return at;
 }
 
+size_t UnitHash(uintptr_t unit) {
+    return (size_t)((unit * 0x9E3779B97F4A7C15ULL) >> 24);
+}
+
+// Enters a shared block under the units its data area reaches into. A unit
+// that somehow has two blocks already keeps them: FindBlock then falls back
+// to the binary search for it.
+void AddUnits(MemBlock *b) {
+    uintptr_t first = (uintptr_t)b->pMemory >> kUnitShift;
+    uintptr_t last = ((uintptr_t)b->pMemory + MEM_BLOCK_SIZE - 1) >> kUnitShift;
+    for (uintptr_t u = first; u <= last && u != 0; ++u) {
+        size_t at = UnitHash(u) & M.UnitMask;
+        while (M.Units[at].Unit != 0 && M.Units[at].Unit != u)
+            at = (at + 1) & M.UnitMask;
+        UnitSlot &slot = M.Units[at];
+        slot.Unit = u;
+        if (!slot.Block[0])
+            slot.Block[0] = b;
+        else if (!slot.Block[1])
+            slot.Block[1] = b;
+    }
+}
+
+// Fills the unit table from the shared blocks again.
+void RebuildUnits() {
+    memset(M.Units, 0, (M.UnitMask + 1) * sizeof *M.Units);
+    for (int k = 0; k < M.SharedCnt; ++k)
+        AddUnits(M.Shared[k]);
+}
+
+// The shared block whose data area holds p, by the unit table; null when the
+// table knows none (p in a dedicated block, or in no block at all).
+MemBlock *SharedBlockOf(const char *p) {
+    uintptr_t u = (uintptr_t)p >> kUnitShift;
+    for (size_t at = UnitHash(u) & M.UnitMask; M.Units[at].Unit != 0; at = (at + 1) & M.UnitMask) {
+        if (M.Units[at].Unit != u) continue;
+        for (MemBlock *b : M.Units[at].Block)
+            if (b && p >= b->pMemory && p < b->pMemory + MEM_BLOCK_SIZE) return b;
+        return nullptr;
+    }
+    return nullptr;
+}
+
 // Makes room for one more block in both indexes.
 bool ReserveIndex() {
     if (M.AllCnt == M.AllCap) {
@@ -547,21 +605,31 @@ bool ReserveIndex() {
         while (levels < kLevels && LevelSize(cap, levels - 1) > kFan)
             ++levels;
         if (LevelSize(cap, levels - 1) > kFan) return false;
+        // Two units per block at most, in a table at most half full.
+        size_t slots = 4 * (size_t)cap;
+        UnitSlot *units = (UnitSlot *)calloc(slots, sizeof *units);
         uint16_t *level[kLevels] = {};
-        for (int l = 0; l < levels; ++l)
-            if (!(level[l] = (uint16_t *)calloc(LevelSize(cap, l), sizeof **level))) {
-                for (int k = 0; k < l; ++k)
-                    free(level[k]);
-                return false;
-            }
+        bool made = units != nullptr;
+        for (int l = 0; l < levels && made; ++l)
+            made = (level[l] = (uint16_t *)calloc(LevelSize(cap, l), sizeof **level)) != nullptr;
+        if (!made) {
+            free(units);
+            for (uint16_t *l : level)
+                free(l);
+            return false;
+        }
         for (int l = 0; l < kLevels; ++l) {
             free(M.Level[l]);
             M.Level[l] = level[l];
         }
+        free(M.Units);
+        M.Units = units;
+        M.UnitMask = slots - 1;
         M.Levels = levels;
         M.TopShift = 6 * (levels - 1); // kFan is 2^6
         M.SharedCap = cap;
         RebuildIndex();
+        RebuildUnits();
     }
     return true;
 }
@@ -595,6 +663,7 @@ void Register(MemBlock *b) {
         M.Shared[M.SharedCnt] = b;
         ++M.SharedCnt;
         SetLeaf(b->SharedPos, LongestRun(b));
+        AddUnits(b);
     }
 }
 
@@ -613,6 +682,7 @@ void Deregister(MemBlock *b) {
         for (int k = pos; k < M.SharedCnt; ++k)
             M.Shared[k]->SharedPos = k;
         RebuildIndex();
+        RebuildUnits();
     }
     b->SharedPos = -1;
 }
@@ -1108,6 +1178,7 @@ void MemInternalReleaseKept(void) {
 MemBlock *FindBlock(const void *p) {
     if (!p) return nullptr;
     const char *c = (const char *)p;
+    if (MemBlock *b = SharedBlockOf(c)) return b;
     int at = UpperBound(c) - 1;
     if (at < 0) return nullptr;
     MemBlock *b = M.ByAddr[at];

@@ -366,6 +366,28 @@ int FindRun(const MemBlock *b, int n) {
 // a run either lies inside a word or joins the free top of one word, wholly
 // free words, and the free bottom of the next.
 int LongestRun(const MemBlock *b) {
+#ifdef __SSE2__
+    // Without a wholly free word, which is the usual case once a search
+    // failed, every run lies inside a word or joins two: all 32 words are
+    // compared at once.
+    const __m128i whole = _mm_set1_epi8(64);
+    __m128i most = _mm_setzero_si128(), full = _mm_setzero_si128();
+    for (int half = 0; half < 2; ++half) {
+        __m128i inside = _mm_loadu_si128((const __m128i *)(b->WordLongest + 16 * half));
+        __m128i top = _mm_loadu_si128((const __m128i *)(b->WordTop + 16 * half));
+        __m128i bottom = _mm_loadu_si128((const __m128i *)(b->WordBottom + 16 * half));
+        __m128i next = _mm_loadu_si128((const __m128i *)(b->WordBottom + 16 * half + 1));
+        most = _mm_max_epu8(most, _mm_max_epu8(inside, _mm_adds_epu8(top, next)));
+        full = _mm_or_si128(full, _mm_cmpeq_epi8(bottom, whole));
+    }
+    if (_mm_movemask_epi8(full) == 0) {
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 8));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 4));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 2));
+        most = _mm_max_epu8(most, _mm_srli_si128(most, 1));
+        return _mm_cvtsi128_si32(most) & 0xFF;
+    }
+#endif
     int longest = 0, carry = 0;
     for (int w = 0; w < kWords; ++w) {
         if (b->WordBottom[w] == 64) {

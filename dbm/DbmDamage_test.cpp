@@ -346,7 +346,9 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
         }
     }
     // Keys of every length around the word size, with the NUL anywhere, and a
-    // record behind them: neither a walk nor a first lookup gets past them.
+    // record behind them: neither a walk, nor a first lookup (which scans),
+    // nor a second one (which indexes the image) gets past them.
+    enum Reader { Walk, Scan, Index };
     for (int n = 1; n <= 20; ++n) {
         for (int at = 0; at < n; ++at) {
             std::string key(n, 'q');
@@ -354,11 +356,14 @@ TEST_F(DamagedDb, AKeyHoldingANulEndsTheWalkOfBothLayers) {
             WriteFile(Path("nul.xdb"), TaggedHeader(3) + TaggedRecord(std::string(n, 'q'), "ok") +
                                            TaggedRecord(key, "bad") +
                                            TaggedRecord("tail", "behind the bad key"));
-            for (bool walkFirst : {true, false}) {
+            for (Reader first : {Walk, Scan, Index}) {
                 DbmSetV4DriverPathHandling();
                 DbT *db = DbTOpen(Path("nul.xdb").c_str(), DBT_NOREFRESH);
-                if (!walkFirst) {
-                    EXPECT_EQ(DbmTGetRecordSize(db, "tail"), 0) << n << " " << at;
+                if (first == Index) {
+                    EXPECT_EQ(DbmTGetRecordSize(db, std::string(n, 'q').c_str()), 2);
+                }
+                if (first != Walk) {
+                    EXPECT_EQ(DbmTGetRecordSize(db, "tail"), 0) << n << " " << at << " " << first;
                     EXPECT_EQ(DbmTGetRecordSize(db, std::string(n, 'q').c_str()), 2);
                 }
                 EXPECT_EQ(WalkHandle(db), (Records{{std::string(n, 'q'), "ok"}})) << n << " " << at;

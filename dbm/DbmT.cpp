@@ -439,6 +439,50 @@ void WalkAll(DbT *db) {
     NoteRecordCount(db, records);
 }
 
+// The bytes below bit 8n of a word (n 0 to 8).
+constexpr uint64_t LowBytes[9] = {0,
+                                  0xFFull,
+                                  0xFFFFull,
+                                  0xFFFFFFull,
+                                  0xFFFFFFFFull,
+                                  0xFFFFFFFFFFull,
+                                  0xFFFFFFFFFFFFull,
+                                  0xFFFFFFFFFFFFFFull,
+                                  ~0ull};
+
+// The two length fields at p, read as one word: *len gets L, *klen K.
+template <bool Swap>
+inline void ReadLengths(const unsigned char *p, uint32_t *len, uint32_t *klen) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (Swap) {
+            v = __builtin_bswap32(v); // [L:2][K:2] big-endian: L in the high half
+            *len = v >> 16;
+            *klen = v & 0xFFFF;
+        } else {
+            *len = v & 0xFFFF;
+            *klen = v >> 16;
+        }
+    } else {
+        *len = v >> 16;
+        *klen = v & 0xFFFF;
+        if constexpr (Swap) {
+            *len = __builtin_bswap16(static_cast<uint16_t>(*len));
+            *klen = __builtin_bswap16(static_cast<uint16_t>(*klen));
+        }
+    }
+}
+
+// For a key run of k bytes (2 to 8), read as the word that ends with its NUL
+// (byte 7): the bytes that are not key bytes before the NUL, set to all ones.
+constexpr uint64_t NotKeyBytes(int k) {
+    return (k >= 2 ? LowBytes[8 - k] : ~0ull) | (0xFFull << 56);
+}
+constexpr uint64_t NotKey[9] = {~0ull,          ~0ull,          NotKeyBytes(2),
+                                NotKeyBytes(3), NotKeyBytes(4), NotKeyBytes(5),
+                                NotKeyBytes(6), NotKeyBytes(7), NotKeyBytes(8)};
+
 // ---------------------------------------------------------------------------
 // The index
 // ---------------------------------------------------------------------------
@@ -463,7 +507,9 @@ void IndexDrop(DbT *db) {
 // Room for want entries and buckets for them. False when no memory.
 bool IndexReserve(DbTPriv *p, int want) {
     if (want > p->Room) {
-        int room = p->Room ? p->Room : 64;
+        // The first block holds what the header counts, exactly; an index
+        // that outgrows it doubles.
+        int room = p->Room ? p->Room : want > 64 ? want : 64;
         while (room < want && room < (1 << 29))
             room *= 2;
         auto *e = static_cast<IndexEntry *>(
@@ -501,6 +547,39 @@ inline void IndexAdd(DbTPriv *p, uint32_t hash, int start) {
     p->pHeads[b] = ++p->Used;
 }
 
+// Indexes the records of a tagged image from start on while they are the
+// usual kind: a key of 1 to 7 bytes, and the next record at least 12 bytes
+// before the end. The soundness test is the scan's (see ScanTaggedBody); the
+// key is restored in a register and hashed from there, the same hash HashKey
+// gives its text. Returns where it stopped (the walk goes on there record by
+// record), or -1 when memory ran out (the index is then freed).
+template <bool Swap> int IndexTaggedRun(DbT *db, DbTPriv *p, int start) {
+    const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
+    const unsigned char *at = img + start;
+    const unsigned char *last = img + db->ImageSize - 12;
+    if (start < HEADER_SIZE) return start;
+    while (at <= last) {
+        __builtin_prefetch(at + 2048);
+        uint32_t l, k;
+        ReadLengths<Swap>(at, &l, &k);
+        const unsigned char *next = at + 2 + l;
+        if (k - 2 > 6u || k + 2 > l || next > last || at[3 + k] != 0) break;
+        uint64_t x = SuffixXor(LoadWord(at + k - 4, 8));
+        if (((x | NotKey[k]) - ONES) & ~(x | NotKey[k]) & (ONES << 7)) break;
+        // The key's bytes to the low end of the word, its NUL and zeros above:
+        // what HashKey reads from the key's text.
+        KeyHasher hs;
+        hs.Add(x >> (8 * (8 - k)));
+        if ((p->Used >= p->Room || p->Used >= p->Buckets) && !IndexReserve(p, p->Used + 1)) {
+            IndexFree(p);
+            return -1;
+        }
+        IndexAdd(p, hs.Done(static_cast<int>(k) - 1), static_cast<int>(at - img));
+        at = next;
+    }
+    return static_cast<int>(at - img);
+}
+
 // Builds the index by one full walk (which also cuts a damaged tail). Leaves
 // the handle without an index when memory runs out.
 void IndexBuild(DbT *db, DbTPriv *p) {
@@ -516,6 +595,12 @@ void IndexBuild(DbT *db, DbTPriv *p) {
     const auto *img = reinterpret_cast<const unsigned char *>(db->pImage);
     int start = FirstRecord(db);
     while (start < db->ImageSize) {
+        if (!IsPlain(db)) {
+            start = db->flSwap ? IndexTaggedRun<true>(db, p, start)
+                               : IndexTaggedRun<false>(db, p, start);
+            if (start < 0) return;
+            if (start >= db->ImageSize) break;
+        }
         int len, klen;
         if (!SoundRecord(db, start, &len, &klen)) {
             CutImage(db, start);
@@ -580,50 +665,6 @@ int IndexFind(DbT *db, DbTPriv *p, const char *key, int klen, bool *dup) {
     if (found >= 0 && IsPlain(db)) HoldsProbe(db, found, klen); // its body back in pMem
     return found;
 }
-
-// The bytes below bit 8n of a word (n 0 to 8).
-constexpr uint64_t LowBytes[9] = {0,
-                                  0xFFull,
-                                  0xFFFFull,
-                                  0xFFFFFFull,
-                                  0xFFFFFFFFull,
-                                  0xFFFFFFFFFFull,
-                                  0xFFFFFFFFFFFFull,
-                                  0xFFFFFFFFFFFFFFull,
-                                  ~0ull};
-
-// The two length fields at p, read as one word: *len gets L, *klen K.
-template <bool Swap>
-inline void ReadLengths(const unsigned char *p, uint32_t *len, uint32_t *klen) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    if constexpr (std::endian::native == std::endian::little) {
-        if constexpr (Swap) {
-            v = __builtin_bswap32(v); // [L:2][K:2] big-endian: L in the high half
-            *len = v >> 16;
-            *klen = v & 0xFFFF;
-        } else {
-            *len = v & 0xFFFF;
-            *klen = v >> 16;
-        }
-    } else {
-        *len = v >> 16;
-        *klen = v & 0xFFFF;
-        if constexpr (Swap) {
-            *len = __builtin_bswap16(static_cast<uint16_t>(*len));
-            *klen = __builtin_bswap16(static_cast<uint16_t>(*klen));
-        }
-    }
-}
-
-// For a key run of k bytes (2 to 8), read as the word that ends with its NUL
-// (byte 7): the bytes that are not key bytes before the NUL, set to all ones.
-constexpr uint64_t NotKeyBytes(int k) {
-    return (k >= 2 ? LowBytes[8 - k] : ~0ull) | (0xFFull << 56);
-}
-constexpr uint64_t NotKey[9] = {~0ull,          ~0ull,          NotKeyBytes(2),
-                                NotKeyBytes(3), NotKeyBytes(4), NotKeyBytes(5),
-                                NotKeyBytes(6), NotKeyBytes(7), NotKeyBytes(8)};
 
 // The scan of a tagged image over the records whose successor starts at least
 // 12 bytes before the end of the image: their word loads need no bounds test.

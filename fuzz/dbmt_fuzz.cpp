@@ -45,21 +45,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                          "a listed record is not found as listed");
     }
     DbmFreeDbLinkList(all);
-    // The first lookup on a fresh image scans the file's bytes instead of
-    // walking them: it finds the same records, and nothing behind damage.
+    // The first lookup on a fresh image scans the file's bytes and the second
+    // indexes them, instead of walking them: each finds the same records as
+    // the walk, and each cuts the image where the walk cut it.
+    for (bool indexed : {false, true}) {
+        DbT *fresh = DbTOpen("ft", DBT_NOREFRESH);
+        if (!fresh) continue;
+        if (indexed && !seen.empty())
+            fuzz::Expect(DbmTGetRecordSize(fresh, seen[0].c_str()) == seenLen[0],
+                         "a first lookup and the walk disagree");
+        if (DbmTGetRecordSize(fresh, "fuzz-absent") == 0)
+            fuzz::Expect(fresh->ImageSize == db->ImageSize && fresh->Count == db->Count,
+                         "a lookup that misses cuts the image elsewhere than the walk");
+        DbTClose(fresh);
+    }
     if (!seen.empty()) {
-        for (size_t i : {size_t{0}, seen.size() / 2, seen.size() - 1}) {
+        DbT *indexed = DbTOpen("ft", DBT_NOREFRESH);
+        for (size_t i : {seen.size() - 1, size_t{0}, seen.size() / 2}) {
             DbT *fresh = DbTOpen("ft", DBT_NOREFRESH);
             fuzz::Expect(fresh && DbmTGetRecordSize(fresh, seen[i].c_str()) == seenLen[i],
                          "a first lookup and the walk disagree");
             DbTClose(fresh);
+            fuzz::Expect(indexed && DbmTGetRecordSize(indexed, seen[i].c_str()) == seenLen[i],
+                         "a lookup through the index and the walk disagree");
         }
+        DbTClose(indexed);
     }
-    DbT *fresh = DbTOpen("ft", DBT_NOREFRESH);
-    if (fresh && DbmTGetRecordSize(fresh, "fuzz-absent") == 0)
-        fuzz::Expect(fresh->ImageSize == db->ImageSize && fresh->Count == db->Count,
-                     "a first lookup that misses cuts the image elsewhere than the walk");
-    DbTClose(fresh);
 
     // The write-back either is refused or keeps the new record readable, in
     // this handle and in a fresh one.

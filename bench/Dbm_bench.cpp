@@ -4,8 +4,9 @@
 // Sizes 100, 1,000, 10,000 and 50,000 records; keys like "25_1011"; texts of
 // 20 to 200 bytes. Key streams: uniform and skewed (a few keys asked for most
 // of the time), each with 10 % keys that are not there. Also the load of a
-// database (or catalog) plus its first lookup. At the end the ratios
-// store / gettext are printed.
+// database (or catalog) plus its first lookup, and plus two lookups (the
+// second builds the index). At the end the ratios store / gettext are
+// printed.
 //
 // Rows of bench/run. gettext keeps every catalog it has loaded, so a second
 // repetition in the same process would time no load: each repetition runs in
@@ -15,6 +16,7 @@
 // bench-row: tagged store, open + first lookup, 1,000 records, against gettext | BM_StoreLoadFirstLookup/1000/0/iterations:400 | BM_GettextLoadFirstLookup/1000/0/iterations:400 | ratio<=1.5
 // bench-row: tagged store, open + first lookup, 10,000 records, against a plain read | BM_StoreLoadFirstLookup/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 | ratio<=1.5
 // bench-row: tagged store, open + first lookup, 50,000 records, against a plain read | BM_StoreLoadFirstLookup/50000/0/iterations:400 | BM_PlainReadIntoMemory/50000/0/iterations:400 | ratio<=1.5
+// bench-row: tagged store, open + two lookups (the second indexes), 10,000 records, against a plain read | BM_StoreLoadTwoLookups/10000/0/iterations:400 | BM_PlainReadIntoMemory/10000/0/iterations:400 | -
 // clang-format on
 #include "Dbm.h"
 
@@ -160,6 +162,23 @@ void BM_StoreLoadFirstLookup(benchmark::State &state) {
     }
 }
 
+// A program that asks more than one question: the second lookup builds the
+// index (one walk of the whole image).
+void BM_StoreLoadTwoLookups(benchmark::State &state) {
+    Fixture &f = Get(static_cast<int>(state.range(0)));
+    static char buf[65536];
+    size_t i = 0;
+    for (auto _ : state) {
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(f.dbPath.c_str(), 0);
+        benchmark::DoNotOptimize(DbmTGetRecord(db, f.uniform[i++ & (kStream - 1)].c_str(), buf));
+        benchmark::DoNotOptimize(DbmTGetRecord(db, f.uniform[i++ & (kStream - 1)].c_str(), buf));
+        state.PauseTiming();
+        DbTClose(db);
+        state.ResumeTiming();
+    }
+}
+
 // The floor of a load: open the file, read it whole into new memory in one
 // call, close it, free the memory. The memory is aligned to a cache line:
 // read() copies into a buffer off a 32-byte boundary up to a quarter slower,
@@ -222,6 +241,7 @@ BENCHMARK(BM_StoreLookup)->Apply(Sizes);
 BENCHMARK(BM_StoreLookupNoRefresh)->Apply(Sizes);
 BENCHMARK(BM_GettextLookup)->Apply(Sizes);
 BENCHMARK(BM_StoreLoadFirstLookup)->Apply(LoadSizes);
+BENCHMARK(BM_StoreLoadTwoLookups)->Args({10000, 0})->Iterations(kLoadCopies);
 BENCHMARK(BM_GettextLoadFirstLookup)->Apply(LoadSizes);
 BENCHMARK(BM_PlainReadIntoMemory)->Apply(LoadSizes);
 

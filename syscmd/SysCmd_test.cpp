@@ -637,6 +637,57 @@ TEST(SysCmd, AnInterruptSentWhileACommandRunsStopsTheCommandNotTheCaller) {
     EXPECT_CHILD_OK(r);
 }
 
+// Every exit status a command can have comes back as it is, one command
+// after another: each runs in a child of its own that has ended before the
+// next one starts.
+TEST(SysCmd, ReturnsEveryExitStatusOfItsCommands) {
+    auto r = RunChild([&] {
+        InitSysCmdList();
+        for (int status = 0; status < 256; ++status)
+            EXPECT_EQ(SysCmd(CMD_LINE, RUN_SILENT, "exit %d", status), status);
+        EXPECT_EQ(SysCmd(CMD_SH, RUN_SILENT, "-c 'exit 7'"), 7);
+    });
+    EXPECT_CHILD_OK(r);
+}
+
+void NoteSignal(int) {}
+
+// While a command runs, SIGINT and SIGQUIT are ignored by the caller; the
+// command gets them at their default action unless the caller had them
+// ignored (which it inherits), and afterwards the caller's own action is back.
+TEST(SysCmd, AnInterruptReachesTheCommandAsTheCallerHadItSet) {
+    struct Case {
+        const char *what;
+        int sig;
+        void (*action)(int); // the caller's action for sig
+        int status;          // the command's, after it sent itself sig
+    } cases[] = {
+        {"SIGINT at its default", SIGINT, SIG_DFL, 128 + SIGINT},
+        {"SIGINT ignored", SIGINT, SIG_IGN, 3},
+        {"SIGINT caught", SIGINT, NoteSignal, 128 + SIGINT},
+        {"SIGQUIT at its default", SIGQUIT, SIG_DFL, 128 + SIGQUIT},
+        {"SIGQUIT ignored", SIGQUIT, SIG_IGN, 3},
+        {"SIGQUIT caught", SIGQUIT, NoteSignal, 128 + SIGQUIT},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = RunChild([&] {
+            InitSysCmdList();
+            struct sigaction mine {};
+            mine.sa_handler = c.action;
+            sigaction(c.sig, &mine, nullptr);
+            // The command signals its caller first, then itself.
+            EXPECT_EQ(
+                SysCmd(CMD_LINE, RUN_SILENT, "kill -%d $PPID; kill -%d $$; exit 3", c.sig, c.sig),
+                c.status);
+            struct sigaction now {};
+            sigaction(c.sig, nullptr, &now);
+            EXPECT_EQ(now.sa_handler, c.action);
+        });
+        EXPECT_CHILD_OK(r);
+    }
+}
+
 TEST(SysCmd, AnUnlocatedCommandEndsTheProgramWithStatusOne) {
     auto setup = [] {
         setenv("PATH", "/nonexistent", 1);

@@ -32,6 +32,15 @@ struct LogState {
     // ErrorMsg formats here first and copies the message into Line after:
     // an argument may be the text of Line itself (the line just read).
     char errorText[LINE_SIZE];
+    // The log file as last opened and checked, kept open between messages
+    // (close-on-exec): a message then costs a look at the name, a look at
+    // the descriptor and one write instead of a full open and close.
+    int fd = -1;
+    // The file fd was opened on, to recognise it at the name again.
+    dev_t dev = 0;
+    ino_t ino = 0;
+    // The name fd was opened under ("/tmp/<my_name>.log").
+    char path[256] = "";
 };
 LogState g_log;
 
@@ -52,9 +61,12 @@ bool IsTrustedLogFile(const struct stat &st) {
 
 // Creates the log file afresh: exclusive creation refuses to follow a link
 // or to reuse an entry someone planted between our check and the create.
-// The mode is set on the open file, so the umask does not narrow it.
+// The mode is set on the open file, so the umask does not narrow it. Opened
+// for appending like an existing log: the descriptor is kept for later
+// messages, and the commands append their output to the file meanwhile.
 int CreateLogFile(const char *path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LOG_FILE_MODE);
+    int fd =
+        open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, LOG_FILE_MODE);
     if (fd < 0) return -1;
     // A failure leaves the file ours and usable, only shared more narrowly.
     int ignored = fchmod(fd, LOG_FILE_MODE);
@@ -65,14 +77,18 @@ int CreateLogFile(const char *path) {
 // Opens the log for appending, never through a symbolic link and never into
 // a file that is not ours to write. An untrusted entry is removed (its
 // target stays untouched) and the log is created anew. Returns the file
-// descriptor or -1.
-int OpenLogFd(const char *path) {
+// descriptor and fills *opened with what it refers to, or returns -1.
+int OpenLogFd(const char *path, struct stat *opened) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         struct stat st;
         if (lstat(path, &st) != 0) {
             if (errno != ENOENT) return -1;
             int fd = CreateLogFile(path);
-            if (fd >= 0) return fd;
+            if (fd >= 0 && fstat(fd, opened) == 0) return fd;
+            if (fd >= 0) {
+                close(fd);
+                return -1;
+            }
             if (errno == EEXIST) continue; // someone was quicker: look again
             return -1;
         }
@@ -90,15 +106,62 @@ int OpenLogFd(const char *path) {
         }
         // Check what was really opened: the name may have been replaced
         // between lstat and open.
-        struct stat fst;
-        if (fstat(fd, &fst) != 0 || !IsTrustedLogFile(fst) || fst.st_ino != st.st_ino ||
-            fst.st_dev != st.st_dev) {
+        if (fstat(fd, opened) != 0 || !IsTrustedLogFile(*opened) || opened->st_ino != st.st_ino ||
+            opened->st_dev != st.st_dev) {
             close(fd);
             continue;
         }
         return fd;
     }
     return -1;
+}
+
+// True when the held descriptor still refers to the file it was opened on:
+// a caller may have closed it and got the number back for another file.
+bool HeldFdIsOurs() {
+    struct stat st;
+    return g_log.fd >= 0 && fstat(g_log.fd, &st) == 0 && st.st_dev == g_log.dev &&
+           st.st_ino == g_log.ino;
+}
+
+// Lets go of the held descriptor; closes it only while it is still ours.
+void DropHeldLog() {
+    if (HeldFdIsOurs()) close(g_log.fd);
+    g_log.fd = -1;
+    g_log.path[0] = '\0';
+}
+
+// The held descriptor when it may take the next message: the log's name
+// still names the file it was opened on, that file still passes the checks
+// of a fresh open (a hard link made since, or a change of owner, fails
+// them), and the descriptor still refers to it. Else -1.
+int HeldLogFd(const char *path) {
+    if (g_log.fd < 0 || strcmp(path, g_log.path) != 0) return -1;
+    struct stat st;
+    if (lstat(path, &st) != 0 || st.st_dev != g_log.dev || st.st_ino != g_log.ino ||
+        !IsTrustedLogFile(st) || !HeldFdIsOurs())
+        return -1;
+    return g_log.fd;
+}
+
+// The log file at path, opened for appending (emptied first when truncate
+// is set) and held for the next message; -1 when it cannot be had.
+int LogFd(const char *path, bool truncate) {
+    int fd = truncate ? -1 : HeldLogFd(path);
+    if (fd >= 0) return fd;
+    DropHeldLog();
+    struct stat st;
+    fd = OpenLogFd(path, &st);
+    if (fd >= 0 && truncate && ftruncate(fd, 0) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) return -1;
+    g_log.fd = fd;
+    g_log.dev = st.st_dev;
+    g_log.ino = st.st_ino;
+    snprintf(g_log.path, sizeof g_log.path, "%s", path);
+    return fd;
 }
 
 // Writes the formatted text to fd in full. Most messages fit the stack
@@ -140,24 +203,21 @@ void PutLogMsg(const char *format, ...) {
         return;
     }
 
-    int fd = OpenLogFd(path);
-    if (fd >= 0 && truncate && ftruncate(fd, 0) != 0) {
-        close(fd);
-        fd = -1;
-    }
+    int fd = LogFd(path, truncate);
     if (fd < 0) {
         fprintf(stderr, "ERROR: couldn't open %s\n", path);
         return;
     }
 
     // One write of the whole message straight to the file (opened for
-    // appending): a log line costs no stream set-up. The descriptor is still
-    // non-blocking from the open, which writes to a regular file ignore.
+    // appending): a log line costs no stream set-up, and the message is on
+    // disk, after whatever the commands appended, when this returns. A
+    // descriptor opened on an existing log is non-blocking (the open must not
+    // hang on a planted FIFO), which writes to a regular file ignore.
     va_list ap;
     va_start(ap, format);
     WriteFormatted(fd, format, ap);
     va_end(ap);
-    close(fd);
 }
 
 void SysError(const char *format, ...) {

@@ -130,6 +130,143 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
     }
 }
 
+// The log stays open between messages, but each message goes to the file
+// that the log's name names at that moment, with the same checks as a fresh
+// open: never through an entry planted since, never into a file that has
+// become someone else's, and not into the old file once it is no longer the
+// log (a removed or renamed log is made anew, as the commands' own output
+// goes to the name too).
+TEST(Log, EachMessageGoesToTheFileTheNameNamesAtThatMoment) {
+    TempDir dir;
+    const std::string victim = dir / "victim";
+    struct Case {
+        const char *what;
+        std::function<void(const std::string &log, const std::string &aside)> change;
+        std::string log;   // the log afterwards
+        std::string aside; // log + ".aside" afterwards; empty: must not exist
+    } cases[] = {
+        {"nothing changed", [](auto &, auto &) {}, "first\nsecond\n", ""},
+        {"emptied", [](auto &log, auto &) { ASSERT_EQ(truncate(log.c_str(), 0), 0); }, "second\n",
+         ""},
+        {"removed", [](auto &log, auto &) { ASSERT_EQ(unlink(log.c_str()), 0); }, "second\n", ""},
+        {"renamed away",
+         [](auto &log, auto &aside) { ASSERT_EQ(rename(log.c_str(), aside.c_str()), 0); },
+         "second\n", "first\n"},
+        {"replaced by another file of ours",
+         [](auto &log, auto &aside) {
+             ASSERT_TRUE(WriteFile(aside, "other\n", 0644));
+             ASSERT_EQ(rename(aside.c_str(), log.c_str()), 0);
+         },
+         "other\nsecond\n", ""},
+        {"replaced by a symbolic link",
+         [&](auto &log, auto &aside) {
+             ASSERT_EQ(rename(log.c_str(), aside.c_str()), 0);
+             ASSERT_EQ(symlink(victim.c_str(), log.c_str()), 0);
+         },
+         "second\n", "first\n"},
+        {"given a second name",
+         [](auto &log, auto &aside) { ASSERT_EQ(link(log.c_str(), aside.c_str()), 0); }, "second\n",
+         "first\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestLog log("between");
+        const std::string aside = log.path + ".aside";
+        WriteFile(victim, "precious\n", 0644);
+        ChildResult r = RunChild([&] {
+            log.Use();
+            PutLogMsg("first\n");
+            c.change(log.path, aside);
+            PutLogMsg("second\n");
+        });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadFile(log.path), c.log);
+        EXPECT_EQ(Mode(log.path), c.log == "other\nsecond\n" ? 0644 : 0666);
+        EXPECT_EQ(Exists(aside), !c.aside.empty());
+        if (!c.aside.empty()) {
+            EXPECT_EQ(ReadFile(aside), c.aside);
+        }
+        EXPECT_EQ(ReadFile(victim), "precious\n");
+        unlink(aside.c_str());
+    }
+}
+
+TEST(Log, ALogGivenToAnotherUserBetweenMessagesIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+    TestLog log("given");
+    ChildResult r = RunChild([&] {
+        log.Use();
+        PutLogMsg("first\n");
+        ASSERT_EQ(chown(log.path.c_str(), 65534, 65534), 0);
+        PutLogMsg("second\n");
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadFile(log.path), "second\n");
+    struct stat st;
+    ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+}
+
+// The descriptor the log keeps belongs to the log: when the caller closes
+// it and the number comes back for a file of its own, that file is neither
+// written nor closed.
+TEST(Log, ADescriptorNumberReusedByTheCallerIsLeftToTheCaller) {
+    TempDir dir;
+    const std::string mine = dir / "mine";
+    WriteFile(mine, "caller's\n");
+    TestLog log("reused");
+    ChildResult r = RunChild([&] {
+        log.Use();
+        PutLogMsg("first\n");
+        int held = -1;
+        for (int fd = 3; fd < 64 && held < 0; ++fd) {
+            char link[64], target[PATH_MAX];
+            snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+            ssize_t n = readlink(link, target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<size_t>(n)) == log.path) held = fd;
+        }
+        ASSERT_GE(held, 0) << "the log is not held open";
+        ASSERT_EQ(close(held), 0);
+        ASSERT_EQ(open(mine.c_str(), O_WRONLY | O_APPEND), held);
+        PutLogMsg("second\n");
+        EXPECT_NE(fcntl(held, F_GETFD), -1) << "the caller's file was closed";
+    });
+    EXPECT_CHILD_OK(r);
+    EXPECT_EQ(ReadFile(mine), "caller's\n");
+    EXPECT_EQ(ReadFile(log.path), "first\nsecond\n");
+}
+
+TEST(Log, ProgramsStartedAfterAMessageDoNotInheritTheLog) {
+    TempDir dir;
+    const std::string fds = dir / "fds";
+    TestLog log("inherit");
+    ChildResult r = RunChild([&] {
+        log.Use();
+        PutLogMsg("first\n");
+        std::string cmd = "ls -l /proc/$$/fd/ > " + fds;
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    });
+    EXPECT_CHILD_OK(r);
+    EXPECT_TRUE(Contains(ReadFile(fds), fds)) << "the listing did not run";
+    EXPECT_FALSE(Contains(ReadFile(fds), log.path)) << ReadFile(fds);
+}
+
+TEST(Log, AMessageAfterTheProgramNameChangedGoesToTheNewNamesLog) {
+    TestLog first("renamed1"), second("renamed2");
+    WriteFile(second.path, "kept\n");
+    ChildResult r = RunChild([&] {
+        first.Use();
+        PutLogMsg("one\n");
+        second.Use();
+        PutLogMsg("two\n");
+    });
+    EXPECT_CHILD_OK(r);
+    EXPECT_EQ(ReadFile(first.path), "one\n");
+    // Only the run's first message empties a log.
+    EXPECT_EQ(ReadFile(second.path), "kept\ntwo\n");
+}
+
 TEST(Log, DirectoryWithContentsIsLeftAloneAndTheMessageLost) {
     TestLog log("dir");
     ASSERT_EQ(mkdir(log.path.c_str(), 0755), 0);

@@ -198,7 +198,10 @@ double MaxD(double a, double b);
 
 // The run log is "/tmp/<my_name>.log". It is off until flUseLog is set; the
 // first message of the process truncates it, later ones append. Each message
-// opens and closes the file, so the log is complete on disk after every call.
+// is written straight to the file, so the log is complete on disk after every
+// call; the file stays open (close-on-exec) between messages, and each message
+// first checks that the name still names that file and opens it afresh when
+// not (removed, replaced, renamed away, linked, given to another owner).
 // The log is never written through a symbolic link nor into a file that is
 // not a regular, singly linked file of this user or root: such an entry is
 // removed and the log created afresh with mode 0666.

@@ -395,7 +395,9 @@ int RunLine(void) {
 // list's offset `start` on, and counts its physical lines. A line longer than
 // the reader takes whole would come back cut, its tail read as a line of its
 // own, and a NUL would hide the rest of its line: both stop the list instead.
-void TakeLine(long start) {
+// Returns the offset the next line starts at (-1 when unknown), so that a
+// line costs one look at the file position, not two.
+long TakeLine(long start) {
     size_t len = strlen(LineBuf);
     long end = pIn != nullptr ? ftell(pIn) : -1;
     if (start >= 0 && end >= 0 && static_cast<size_t>(end - start) != len)
@@ -404,6 +406,7 @@ void TakeLine(long start) {
         int c = getc(pIn);
         if (c != EOF && c != '\n')
             StopList("pkg.list line %d is longer than %d characters", g.nextLineNo, kMaxLine);
+        if (c == '\n' && end >= 0) ++end;
     }
 
     g.lineNo = g.nextLineNo;
@@ -425,6 +428,7 @@ void TakeLine(long start) {
     if (len > 0 && LineBuf[len - 1] != '\n') ++g.nextLineNo;
     g.parsed = ParsePkgLine(g.text);
     g.next = 0;
+    return end;
 }
 
 } // namespace
@@ -518,8 +522,8 @@ int ProcessPkgList(const char *pkgDir) {
         exit_app(1);
     }
 
-    for (long start = ftell(pIn); GetFileLine(); start = pIn != nullptr ? ftell(pIn) : -1) {
-        TakeLine(start);
+    for (long start = ftell(pIn); GetFileLine();) {
+        start = TakeLine(start);
         if (!NextWord(g.directive)) continue;
         if (RunLine()) {
             CloseInputFile();

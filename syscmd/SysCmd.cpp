@@ -33,6 +33,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sched.h>
 #include <string>
 #include <sys/stat.h>
@@ -293,18 +294,6 @@ void FillFromDirs(char *dirs) {
         if (FillCmdPaths(dir) == 0) return;
 }
 
-// Builds the <sh> -c "<cmd> <flags> " prefix of a table row into out.
-// Returns the length, or -1 when it does not fit.
-int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
-    const ComListEntry &c = ComList[row];
-    if (wrapInShell) {
-        const ComListEntry &sh = ComList[CMD_SH];
-        return FormatBounded(out, size, "%s/%s -c \"%s/%s %s ", sh.path, sh.name, c.path, c.name,
-                             c.flags);
-    }
-    return FormatBounded(out, size, "%s/%s %s ", c.path, c.name, c.flags);
-}
-
 // Appends the formatted caller's text at out+len. Returns the new length, or
 // -1 when it does not fit.
 [[gnu::format(printf, 4, 0)]] int AppendV(char *out, size_t size, int len, const char *format,
@@ -321,6 +310,23 @@ int AppendS(char *out, size_t size, int len, const char *text) {
     if (t >= size - static_cast<size_t>(len)) return -1;
     memcpy(out + len, text, t + 1);
     return len + static_cast<int>(t);
+}
+
+// Builds the <sh> -c "<cmd> <flags> " prefix of a table row into out: plain
+// copies of the texts, as every command pays for it. Returns the length, or
+// -1 when it does not fit.
+int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
+    const ComListEntry &c = ComList[row];
+    int len = 0;
+    out[0] = '\0';
+    if (wrapInShell) {
+        const ComListEntry &sh = ComList[CMD_SH];
+        for (const char *piece : {sh.path, "/", sh.name, " -c \""})
+            len = AppendS(out, size, len, piece);
+    }
+    for (const char *piece : {c.path, "/", c.name, " ", c.flags, " "})
+        len = AppendS(out, size, len, piece);
+    return len;
 }
 
 // What the child of RunShell needs until it execs the shell, and the stack

@@ -380,7 +380,7 @@ struct Outcome {
 // Puts signal sig back to its default action in the child: through the raw
 // system call, which touches nothing of the memory the child shares with
 // the parent (the C library's sigaction may, and so may a sanitizer's).
-[[gnu::no_sanitize("address", "undefined")]] void DefaultInChild(int sig) {
+__attribute__((no_sanitize("address", "undefined"))) void DefaultInChild(int sig) {
     struct {
         void *handler;
         unsigned long flags;
@@ -393,7 +393,7 @@ struct Outcome {
 // The child of RunShell: gives the two signals their default action back
 // and becomes the shell. Uninstrumented, as it shares the parent's memory
 // and runs beside it.
-[[gnu::no_sanitize("address", "undefined")]] int ShellChild(void *) {
+__attribute__((no_sanitize("address", "undefined"))) int ShellChild(void *) {
     if (g_exec.spawn.defaultInt) DefaultInChild(SIGINT);
     if (g_exec.spawn.defaultQuit) DefaultInChild(SIGQUIT);
     execve("/bin/sh", const_cast<char *const *>(g_exec.spawn.argv), environ);

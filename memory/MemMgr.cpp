@@ -191,19 +191,6 @@ void SetBits(uint64_t *bits, int s, int len, bool free) {
     }
 }
 
-// First node at or after from whose bit equals want; MEM_NODES when none.
-[[maybe_unused]] int NextBit(const uint64_t *bits, int from, bool want) {
-    if (from >= MEM_NODES) return MEM_NODES;
-    assert(from >= 0);
-    int w = from >> 6;
-    uint64_t cur = (want ? bits[w] : ~bits[w]) & (~0ULL << (from & 63));
-    while (cur == 0) {
-        if (++w == kWords) return MEM_NODES;
-        cur = want ? bits[w] : ~bits[w];
-    }
-    return (w << 6) + __builtin_ctzll(cur);
-}
-
 // Last used node at or before from; -1 when none.
 int PrevUsed(const uint64_t *bits, int from) {
     if (from < 0) return -1;
@@ -780,7 +767,10 @@ void TakeNodes(MemBlock *b, int s, int len, int kept = 0) {
 // (a shrink), else debug builds fill them with a pattern.
 void ReleaseNodes(MemBlock *b, int s, int len, bool clear) {
     assert(s >= 0 && len > 0 && s + len <= MEM_NODES && s + len <= b->HighWater);
-    assert(NextBit(b->FreeBits, s, true) >= s + len);
+#ifndef NDEBUG
+    for (int k = s; k < s + len; ++k)
+        assert(!BitFree(b->FreeBits, k));
+#endif
     // The free runs either side, if any, join the released nodes into one.
     int runStart = PrevUsed(b->FreeBits, s - 1) + 1;
     int runEnd = UsedFrom(b, s + len);

@@ -390,6 +390,8 @@ int LongestRun(const MemBlock *b) {
 // ---- invariants -------------------------------------------------------------
 
 #ifndef NDEBUG
+MemBlock *SharedBlockOf(const char *p);
+
 // True when the bytes [p, p + n) are all zero.
 bool IsZero(const char *p, long n) {
     static const char zeros[4096] = {};
@@ -456,6 +458,8 @@ void CheckBlock(const MemBlock *b) {
     if (b->SharedPos >= 0) {
         assert(M.Shared[b->SharedPos] == b);
         assert(M.Level[0][b->SharedPos] == b->Longest);
+        assert(SharedBlockOf(b->pMemory) == b &&
+               SharedBlockOf(b->pMemory + MEM_BLOCK_SIZE - 1) == b);
     }
 }
 #define CHECK_BLOCK(b) CheckBlock(b)
@@ -570,6 +574,38 @@ void AddUnits(MemBlock *b) {
             slot.Block[0] = b;
         else if (!slot.Block[1])
             slot.Block[1] = b;
+    }
+}
+
+// Empties slot at of the unit table. Linear probing: the entries behind it
+// that could not sit closer to their home slot while it was taken move up.
+void EraseUnitSlot(size_t at) {
+    size_t hole = at;
+    for (size_t j = (hole + 1) & M.UnitMask; M.Units[j].Unit != 0; j = (j + 1) & M.UnitMask) {
+        size_t home = UnitHash(M.Units[j].Unit) & M.UnitMask;
+        // The entry may move to the hole when the hole lies between its home
+        // and where it sits now.
+        if (((j - home) & M.UnitMask) >= ((j - hole) & M.UnitMask)) {
+            M.Units[hole] = M.Units[j];
+            hole = j;
+        }
+    }
+    M.Units[hole] = UnitSlot{};
+}
+
+// Takes a shared block out of the unit table.
+void RemoveUnits(const MemBlock *b) {
+    uintptr_t first = (uintptr_t)b->pMemory >> kUnitShift;
+    uintptr_t last = ((uintptr_t)b->pMemory + MEM_BLOCK_SIZE - 1) >> kUnitShift;
+    for (uintptr_t u = first; u <= last && u != 0; ++u) {
+        size_t at = UnitHash(u) & M.UnitMask;
+        while (M.Units[at].Unit != 0 && M.Units[at].Unit != u)
+            at = (at + 1) & M.UnitMask;
+        UnitSlot &slot = M.Units[at];
+        if (slot.Unit != u) continue;
+        for (MemBlock *&held : slot.Block)
+            if (held == b) held = nullptr;
+        if (!slot.Block[0] && !slot.Block[1]) EraseUnitSlot(at);
     }
 }
 
@@ -691,7 +727,7 @@ void Deregister(MemBlock *b) {
         for (int k = pos; k < M.SharedCnt; ++k)
             M.Shared[k]->SharedPos = k;
         RebuildIndex();
-        RebuildUnits();
+        RemoveUnits(b);
     }
     b->SharedPos = -1;
 }

@@ -243,6 +243,34 @@ TEST_F(Mem, FirstFitHoldsAcrossHundredsOfBlocks) {
     EXPECT_EQ(CheckChain(), live);
 }
 
+// Blocks leave the pool in an order unlike the one they came in: every
+// pointer into a block still there keeps finding it, and none into a block
+// that left finds anything.
+TEST_F(Mem, BlocksAreFoundAfterOthersLeftInAnyOrder) {
+    MemInternalReleaseKept();
+    std::vector<char *> whole; // one allocation filling each block
+    for (int k = 0; k < 200; ++k)
+        whole.push_back((char *)GetMem(MEM_BLOCK_SIZE - 1));
+    std::vector<bool> gone(whole.size());
+    for (size_t k = 0; k < whole.size(); k += 3)
+        gone[k] = true;
+    for (size_t k = whole.size(); k-- > 0;)
+        if (k % 2 == 1) gone[k] = true;
+    for (size_t k = 0; k < whole.size(); ++k)
+        if (gone[k]) PutMem(whole[k]);
+    for (size_t k = 0; k < whole.size(); ++k) {
+        SCOPED_TRACE(k);
+        for (long off : {0L, 100L, (long)MEM_BLOCK_SIZE - 1}) {
+            MemBlock *b = FindBlock(whole[k] + off);
+            if (gone[k])
+                EXPECT_EQ(b, nullptr);
+            else
+                EXPECT_TRUE(b && b->pMemory == whole[k]);
+        }
+    }
+    EXPECT_EQ(CheckChain(), (int)std::count(gone.begin(), gone.end(), false));
+}
+
 TEST_F(Mem, ReturnedMemoryIsZeroEvenWhenReused) {
     std::vector<char *> ps;
     for (int k = 0; k < 50; ++k) {

@@ -395,11 +395,20 @@ int RunLine(void) {
 // list's offset `start` on, and counts its physical lines. A line longer than
 // the reader takes whole would come back cut, its tail read as a line of its
 // own, and a NUL would hide the rest of its line: both stop the list instead.
-// Returns the offset the next line starts at (-1 when unknown), so that a
-// line costs one look at the file position, not two.
+// Returns the offset the next line starts at (-1 when unknown).
+//
+// A line the reader ended at its newline holds no NUL: the reader stops at
+// the first newline, so a NUL in front of it would leave a text that does not
+// end in one. Such a line ends start + len bytes into the list, and only the
+// others (a NUL, an overlong line, the last line without a newline) cost a
+// look at the file position.
 long TakeLine(long start) {
     size_t len = strlen(LineBuf);
-    long end = pIn != nullptr ? ftell(pIn) : -1;
+    long end = -1;
+    if (start >= 0 && len > 0 && LineBuf[len - 1] == '\n')
+        end = start + static_cast<long>(len);
+    else if (pIn != nullptr)
+        end = ftell(pIn);
     if (start >= 0 && end >= 0 && static_cast<size_t>(end - start) != len)
         StopList("pkg.list line %d holds a NUL character", g.nextLineNo);
     if (len > 0 && LineBuf[len - 1] != '\n' && pIn != nullptr && !feof(pIn)) {

@@ -513,6 +513,18 @@ TEST(PkgList, NulInALineStopsTheListAndSaysSo) {
         EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line 2 holds a NUL character")) << r.out;
         EXPECT_FALSE(Contains(r.out, "longer than")) << r.out;
     }
+    // The NUL is found whatever the lines in front of it were: a continued
+    // line, and a line of the longest length the reader takes whole.
+    std::string longest = "c tool";
+    longest.resize(510, ' ');
+    for (const auto &[list, line] : {std::pair{std::string("c tool \\\nmode 700\nc x\0\n", 23), 3},
+                                     std::pair{longest + std::string("\nc x\0 y\n", 8), 2}}) {
+        ListRun r = s.Run(list);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(Contains(r.out, "ERROR: pkg.list line " + std::to_string(line) +
+                                        " holds a NUL character"))
+            << r.out;
+    }
 }
 
 TEST(PkgList, MissingListEndsTheProgramWithStatusOne) {

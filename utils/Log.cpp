@@ -56,7 +56,7 @@ constexpr mode_t LOG_FILE_MODE = 0666;
 bool IsTrustedLogFile(const struct stat &st) {
     if (!S_ISREG(st.st_mode)) return false;
     if (st.st_nlink != 1) return false;
-    return st.st_uid == geteuid() || st.st_uid == 0;
+    return st.st_uid == 0 || st.st_uid == geteuid();
 }
 
 // Creates the log file afresh: exclusive creation refuses to follow a link

@@ -144,6 +144,14 @@ int HeldLogFd(const char *path) {
     return g_log.fd;
 }
 
+// True when the held log was opened under "<dir>/<name>.log".
+bool IsHeldLogPath(const char *dir, const char *name) {
+    if (g_log.fd < 0 || name == nullptr) return false;
+    size_t d = strlen(dir), n = strlen(name);
+    return strncmp(g_log.path, dir, d) == 0 && g_log.path[d] == '/' &&
+           strncmp(g_log.path + d + 1, name, n) == 0 && strcmp(g_log.path + d + 1 + n, ".log") == 0;
+}
+
 // The log file at path, opened for appending (emptied first when truncate
 // is set) and held for the next message; -1 when it cannot be had.
 int LogFd(const char *path, bool truncate) {
@@ -196,11 +204,17 @@ void PutLogMsg(const char *format, ...) {
     bool truncate = g_log.flFirstMsg != 0;
     g_log.flFirstMsg = 0;
 
+    // The name of the held log is reused while the program's name stays the
+    // same: most messages then format only their own text.
     char path[256];
-    int n = FormatBounded(path, sizeof path, "%s/%s.log", pLogPath, my_name ? my_name : "");
-    if (my_name == nullptr || n < 0) {
-        fprintf(stderr, "ERROR: couldn't open %s\n", path);
-        return;
+    if (!IsHeldLogPath(pLogPath, my_name)) {
+        int n = FormatBounded(path, sizeof path, "%s/%s.log", pLogPath, my_name ? my_name : "");
+        if (my_name == nullptr || n < 0) {
+            fprintf(stderr, "ERROR: couldn't open %s\n", path);
+            return;
+        }
+    } else {
+        memcpy(path, g_log.path, sizeof path);
     }
 
     int fd = LogFd(path, truncate);

@@ -260,9 +260,11 @@ TEST(Log, AMessageAfterTheProgramNameChangedGoesToTheNewNamesLog) {
         PutLogMsg("one\n");
         second.Use();
         PutLogMsg("two\n");
+        first.Use();
+        PutLogMsg("three\n");
     });
     EXPECT_CHILD_OK(r);
-    EXPECT_EQ(ReadFile(first.path), "one\n");
+    EXPECT_EQ(ReadFile(first.path), "one\nthree\n");
     // Only the run's first message empties a log.
     EXPECT_EQ(ReadFile(second.path), "kept\ntwo\n");
 }

@@ -558,6 +558,14 @@ size_t UnitHash(uintptr_t unit) {
     return (size_t)((unit * 0x9E3779B97F4A7C15ULL) >> 24);
 }
 
+// The slot of unit u in the unit table, or the empty slot where it would go.
+UnitSlot &UnitSlotOf(uintptr_t u) {
+    size_t at = UnitHash(u) & M.UnitMask;
+    while (M.Units[at].Unit != 0 && M.Units[at].Unit != u)
+        at = (at + 1) & M.UnitMask;
+    return M.Units[at];
+}
+
 // Enters a shared block under the units its data area reaches into. A unit
 // that somehow has two blocks already keeps them: FindBlock then falls back
 // to the binary search for it.
@@ -565,10 +573,7 @@ void AddUnits(MemBlock *b) {
     uintptr_t first = (uintptr_t)b->pMemory >> kUnitShift;
     uintptr_t last = ((uintptr_t)b->pMemory + MEM_BLOCK_SIZE - 1) >> kUnitShift;
     for (uintptr_t u = first; u <= last && u != 0; ++u) {
-        size_t at = UnitHash(u) & M.UnitMask;
-        while (M.Units[at].Unit != 0 && M.Units[at].Unit != u)
-            at = (at + 1) & M.UnitMask;
-        UnitSlot &slot = M.Units[at];
+        UnitSlot &slot = UnitSlotOf(u);
         slot.Unit = u;
         if (!slot.Block[0])
             slot.Block[0] = b;
@@ -598,14 +603,11 @@ void RemoveUnits(const MemBlock *b) {
     uintptr_t first = (uintptr_t)b->pMemory >> kUnitShift;
     uintptr_t last = ((uintptr_t)b->pMemory + MEM_BLOCK_SIZE - 1) >> kUnitShift;
     for (uintptr_t u = first; u <= last && u != 0; ++u) {
-        size_t at = UnitHash(u) & M.UnitMask;
-        while (M.Units[at].Unit != 0 && M.Units[at].Unit != u)
-            at = (at + 1) & M.UnitMask;
-        UnitSlot &slot = M.Units[at];
+        UnitSlot &slot = UnitSlotOf(u);
         if (slot.Unit != u) continue;
         for (MemBlock *&held : slot.Block)
             if (held == b) held = nullptr;
-        if (!slot.Block[0] && !slot.Block[1]) EraseUnitSlot(at);
+        if (!slot.Block[0] && !slot.Block[1]) EraseUnitSlot((size_t)(&slot - M.Units));
     }
 }
 
@@ -620,12 +622,10 @@ void RebuildUnits() {
 // table knows none (p in a dedicated block, or in no block at all).
 MemBlock *SharedBlockOf(const char *p) {
     uintptr_t u = (uintptr_t)p >> kUnitShift;
-    for (size_t at = UnitHash(u) & M.UnitMask; M.Units[at].Unit != 0; at = (at + 1) & M.UnitMask) {
-        if (M.Units[at].Unit != u) continue;
-        for (MemBlock *b : M.Units[at].Block)
-            if (b && p >= b->pMemory && p < b->pMemory + MEM_BLOCK_SIZE) return b;
-        return nullptr;
-    }
+    const UnitSlot &slot = UnitSlotOf(u);
+    if (slot.Unit != u) return nullptr;
+    for (MemBlock *b : slot.Block)
+        if (b && p >= b->pMemory && p < b->pMemory + MEM_BLOCK_SIZE) return b;
     return nullptr;
 }
 

@@ -112,6 +112,13 @@ struct TaggedState {
     // mapped; SpareRoom bytes.
     char *pSpare = nullptr;
     int32_t SpareRoom = 0;
+    // The arrays of an index given up the same way, kept for the next index:
+    // a fresh page costs a fault at its first touch, and for a large index
+    // those faults took longer than the whole build.
+    int32_t *pSpareHeads = nullptr;
+    int32_t SpareBuckets = 0;
+    IndexEntry *pSpareEntries = nullptr;
+    int32_t SpareEntries = 0;
 } T;
 
 bool HostNeedsSwap() {
@@ -150,6 +157,8 @@ DbTPriv *AddPriv(DbT *db) {
     return T.pLast = p;
 }
 
+void IndexFree(DbTPriv *p);
+
 void DropPriv(DbTPriv *p) {
     for (int i = 0; i < T.AllCount; ++i) {
         if (T.pAll[i] != p) continue;
@@ -157,8 +166,7 @@ void DropPriv(DbTPriv *p) {
         break;
     }
     if (T.pLast == p) T.pLast = nullptr;
-    PutMem(p->pHeads);
-    PutMem(p->pEntries);
+    IndexFree(p);
     PutMem(p);
 }
 
@@ -487,10 +495,46 @@ constexpr uint64_t NotKey[9] = {~0ull,          ~0ull,          NotKeyBytes(2),
 // The index
 // ---------------------------------------------------------------------------
 
+// Whether an array of have elements may serve where want are asked for:
+// enough, and not so many more that a small index sits on a large block.
+bool SpareFits(int have, int want) {
+    return have >= want && have / 2 <= want;
+}
+
+// Gives an index array of n elements back, keeping the larger of it and the
+// spare one for the next index.
+template <class E> void ReturnIndexArray(E *a, int n, E **spare, int32_t *spareN) {
+    if (!a) return;
+    if (n > *spareN && static_cast<long>(n) * sizeof(E) <= SPARE_MAX) {
+        PutMem(*spare);
+        *spare = a;
+        *spareN = n;
+        return;
+    }
+    PutMem(a);
+}
+
+// Bucket heads for buckets buckets, all empty. Written here even when they
+// come fresh: the first access of the build would otherwise read each page
+// (mapping the zero page) and then fault again to write it.
+int32_t *TakeHeads(int buckets) {
+    int32_t *heads;
+    if (T.pSpareHeads && T.SpareBuckets == buckets) {
+        heads = T.pSpareHeads;
+        T.pSpareHeads = nullptr;
+        T.SpareBuckets = 0;
+    } else {
+        heads = static_cast<int32_t *>(GetMem(static_cast<long>(buckets) * sizeof(int32_t)));
+        if (!heads) return nullptr;
+    }
+    memset(heads, 0, static_cast<size_t>(buckets) * sizeof(int32_t));
+    return heads;
+}
+
 void IndexFree(DbTPriv *p) {
     if (!p) return;
-    PutMem(p->pHeads);
-    PutMem(p->pEntries);
+    ReturnIndexArray(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
+    ReturnIndexArray(p->pEntries, p->Room, &T.pSpareEntries, &T.SpareEntries);
     p->pHeads = nullptr;
     p->pEntries = nullptr;
     p->Buckets = p->Used = p->Room = 0;
@@ -512,8 +556,16 @@ bool IndexReserve(DbTPriv *p, int want) {
         int room = p->Room ? p->Room : want > 64 ? want : 64;
         while (room < want && room < (1 << 29))
             room *= 2;
-        auto *e = static_cast<IndexEntry *>(
-            AdjustMem(p->pEntries, static_cast<long>(room) * sizeof(IndexEntry)));
+        IndexEntry *e;
+        if (!p->pEntries && T.pSpareEntries && SpareFits(T.SpareEntries, room)) {
+            e = T.pSpareEntries;
+            room = T.SpareEntries;
+            T.pSpareEntries = nullptr;
+            T.SpareEntries = 0;
+        } else {
+            e = static_cast<IndexEntry *>(
+                AdjustMem(p->pEntries, static_cast<long>(room) * sizeof(IndexEntry)));
+        }
         if (!e) return false;
         p->pEntries = e;
         p->Room = room;
@@ -522,7 +574,7 @@ bool IndexReserve(DbTPriv *p, int want) {
     int buckets = p->Buckets ? p->Buckets : 64;
     while (buckets < want && buckets < (1 << 29))
         buckets *= 2;
-    auto *heads = static_cast<int32_t *>(GetMem(static_cast<long>(buckets) * sizeof(int32_t)));
+    int32_t *heads = TakeHeads(buckets);
     if (!heads) return false;
     // The chains are laid anew, oldest entry first, so each bucket's chain
     // still runs from the latest record to the earliest.
@@ -532,7 +584,7 @@ bool IndexReserve(DbTPriv *p, int want) {
         p->pEntries[i].Prev = heads[b];
         heads[b] = i + 1;
     }
-    PutMem(p->pHeads);
+    ReturnIndexArray(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
     p->pHeads = heads;
     p->Buckets = buckets;
     return true;

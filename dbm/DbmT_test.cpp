@@ -527,3 +527,44 @@ TEST_F(TaggedDb, LookupsFindTheFirstRecordBeforeAndAfterTheIndexIsBuilt) {
         }
     }
 }
+
+TEST_F(TaggedDb, IndexesBuiltOneAfterAnotherAnswerOnlyForTheirOwnStore) {
+    // An index may be built in the arrays a closed handle's index left: each
+    // store of the table is indexed after the one before it was closed (and
+    // one stays open beside the next), and must find its own keys and none
+    // of the others'. The appends make an index outgrow its arrays.
+    struct Step {
+        const char *name;
+        int records, appended;
+        bool keepOpen;
+    };
+    const Step steps[] = {
+        {"big.xdb", 1000, 0, false},    {"less.xdb", 600, 500, false}, {"same.xdb", 1000, 0, true},
+        {"beside.xdb", 1000, 3, false}, {"tiny.xdb", 5, 0, false},     {"big.xdb", 1000, 0, false},
+    };
+    for (const Step &s : steps) {
+        std::string prefix = std::string(s.name, 3) + "_";
+        std::string file = TaggedHeader(s.records);
+        for (int i = 0; i < s.records; ++i)
+            file += TaggedRecord(prefix + std::to_string(i), "v" + std::to_string(i));
+        WriteFile(Path(s.name), file);
+        DbT *db = Open(s.name, DBT_NOARCHIVE);
+        EXPECT_EQ(Get(db, prefix + "0"), "v0"); // the scan; the next lookup indexes
+        for (int i = 0; i < s.appended; ++i)
+            ASSERT_EQ(Put(db, prefix + "new" + std::to_string(i), "n"), 1);
+        for (int i = 0; i < s.records; i += 7)
+            EXPECT_EQ(Get(db, prefix + std::to_string(i)), "v" + std::to_string(i)) << s.name;
+        for (int i = 0; i < s.appended; ++i)
+            EXPECT_EQ(Get(db, prefix + "new" + std::to_string(i)), "n") << s.name;
+        for (const Step &other : steps) {
+            std::string theirs = std::string(other.name, 3) + "_";
+            if (theirs != prefix) {
+                EXPECT_EQ(Get(db, theirs + "1"), "") << s.name;
+            }
+        }
+        if (!s.keepOpen) {
+            DbTClose(db);
+            open_.pop_back();
+        }
+    }
+}

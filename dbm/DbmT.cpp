@@ -189,16 +189,22 @@ char *TakeImageBlock(int32_t size, int32_t *room) {
     return static_cast<char *>(GetMem(size + 1L));
 }
 
-// Gives an image block back, keeping the largest one for the next load.
-void ReturnImageBlock(char *img, int32_t room) {
-    if (!img) return;
-    if (room > T.SpareRoom && room <= SPARE_MAX) {
-        PutMem(T.pSpare);
-        T.pSpare = img;
-        T.SpareRoom = room;
+// Gives an array of n elements back (an image block, or an index's), keeping
+// the larger of it and the spare one of its kind for the next use.
+template <class E> void ReturnToSpare(E *a, int32_t n, E **spare, int32_t *spareN) {
+    if (!a) return;
+    if (n > *spareN && static_cast<long>(n) * sizeof(E) <= SPARE_MAX) {
+        PutMem(*spare);
+        *spare = a;
+        *spareN = n;
         return;
     }
-    PutMem(img);
+    PutMem(a);
+}
+
+// Gives an image block back, keeping the largest one for the next load.
+void ReturnImageBlock(char *img, int32_t room) {
+    ReturnToSpare(img, room, &T.pSpare, &T.SpareRoom);
 }
 
 // ---------------------------------------------------------------------------
@@ -501,19 +507,6 @@ bool SpareFits(int have, int want) {
     return have >= want && have / 2 <= want;
 }
 
-// Gives an index array of n elements back, keeping the larger of it and the
-// spare one for the next index.
-template <class E> void ReturnIndexArray(E *a, int n, E **spare, int32_t *spareN) {
-    if (!a) return;
-    if (n > *spareN && static_cast<long>(n) * sizeof(E) <= SPARE_MAX) {
-        PutMem(*spare);
-        *spare = a;
-        *spareN = n;
-        return;
-    }
-    PutMem(a);
-}
-
 // Bucket heads for buckets buckets, all empty. Written here even when they
 // come fresh: the first access of the build would otherwise read each page
 // (mapping the zero page) and then fault again to write it.
@@ -533,8 +526,8 @@ int32_t *TakeHeads(int buckets) {
 
 void IndexFree(DbTPriv *p) {
     if (!p) return;
-    ReturnIndexArray(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
-    ReturnIndexArray(p->pEntries, p->Room, &T.pSpareEntries, &T.SpareEntries);
+    ReturnToSpare(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
+    ReturnToSpare(p->pEntries, p->Room, &T.pSpareEntries, &T.SpareEntries);
     p->pHeads = nullptr;
     p->pEntries = nullptr;
     p->Buckets = p->Used = p->Room = 0;
@@ -584,7 +577,7 @@ bool IndexReserve(DbTPriv *p, int want) {
         p->pEntries[i].Prev = heads[b];
         heads[b] = i + 1;
     }
-    ReturnIndexArray(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
+    ReturnToSpare(p->pHeads, p->Buckets, &T.pSpareHeads, &T.SpareBuckets);
     p->pHeads = heads;
     p->Buckets = buckets;
     return true;

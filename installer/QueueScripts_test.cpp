@@ -657,6 +657,81 @@ TEST(QueueScripts, FilterWrapperRetriesAFailingFilterAndStopsForOneThatCannotRun
     }
 }
 
+// A filter that never succeeds, because it crashes or always fails, is run
+// 30 times in all; then the job ends with status 2 and a message naming the
+// filter and its last status, in every configuration and shell. The pause
+// between runs is taken out of a copy of the wrapper (the only line that
+// differs), so that the table runs in moments; the wrapper as generated is
+// timed once below.
+TEST(QueueScripts, FilterWrapperGivesUpAfterThirtyFailedRuns) {
+    ScriptSite site;
+    site.Wrap({"/usr/bin/timeout", "60"});
+    const std::string lpd = site.Dir("lpd");
+    site.Dir("spool/lp1");
+    const std::string fast = site.Dir("fast");
+    testsupport::Shell("sed 's/^DPrintPause=1$/DPrintPause=0/' '" + site.app() + "/DornaDSF' > '" +
+                       fast + "/q7' && chmod 755 '" + fast + "/q7'");
+    ASSERT_NE(ReadFile(fast + "/q7").find("\nDPrintPause=0\n"), std::string::npos);
+    const std::string dsf = site.app() + "/dsf";
+    const std::string runs = site.Dir("runs") + "/count";
+    const struct {
+        const char *name;
+        const char *body; // what the filter does after counting its run
+        int status;       // the status the wrapper sees
+    } filters[] = {
+        {"segfault", "kill -SEGV $$", 139},
+        {"always exit 1", "exit 1", 1},
+    };
+    const struct {
+        const char *flags;
+        std::vector<std::string> args;
+        std::string cwd;
+        std::vector<std::string> env;
+        std::string copies; // directory of the spooled copy, empty when none is made
+    } configs[] = {
+        {" AIX ", {"-a", "b"}, "/", {}, ""},
+        {" BSD ", {"-w80"}, site.Dir("lpd/lp1"), {}, site.spool() + "/lp1"},
+        {" LPRng ", {"-Plp3", "-f(stdin)"}, site.Dir("lpd/lp3"), {"SPOOL_DIR=" + lpd}, lpd},
+        {" V5 ", {"9", "u", "t", "1", "o", "/f1"}, "/", {}, ""},
+        {" CUPS ", {"9", "u", "t", "1", "o", "/f1"}, "/", {"PRINTER=cq"}, ""},
+    };
+    for (const auto &f : filters) {
+        WriteFile(dsf, "#!/bin/sh\necho run >> '" + runs + "'\n" + f.body + "\n", 0755);
+        for (const auto &c : configs) {
+            site.SetConfig(c.flags);
+            for (const char *shell : kShells) {
+                SCOPED_TRACE(std::string(f.name) + " " + shell + c.flags);
+                unlink(runs.c_str());
+                site.Call(shell, fast + "/q7", c.args, c.cwd, c.env, "PAGE");
+                EXPECT_EQ(site.last().status, 2) << site.last().out;
+                EXPECT_EQ(Lines(ReadFile(runs)).size(), 30u);
+                EXPECT_NE(site.last().out.find("DornaDSF: " + dsf + " failed 30 times, last status " +
+                                               std::to_string(f.status) + "; the job is given up\n"),
+                          std::string::npos)
+                    << site.last().out;
+                if (!c.copies.empty()) {
+                    EXPECT_EQ(testsupport::Shell("ls -A '" + c.copies + "' | grep '^lp.*[.]'").out,
+                              "")
+                        << "the spooled copy is removed";
+                }
+            }
+        }
+    }
+
+    // As generated: a second between runs, so the job ends after about 29.
+    WriteFile(dsf, "#!/bin/sh\necho run >> '" + runs + "'\nexit 1\n", 0755);
+    unlink(runs.c_str());
+    site.SetConfig(" AIX ");
+    auto start = std::chrono::steady_clock::now();
+    site.Call("/usr/bin/dash", "DornaDSF", {}, "/");
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(site.last().status, 2) << site.last().out;
+    EXPECT_EQ(Lines(ReadFile(runs)).size(), 30u);
+    EXPECT_GE(seconds, 28.5);
+    EXPECT_LT(seconds, 58.0);
+}
+
 // Titles, user names and options are texts of whoever sent the job: each
 // reaches the suite's programs as one argument (or one variable), never as
 // words or commands of its own.

@@ -221,7 +221,7 @@ TEST(SetupRun, HelpAndUnknownOptionsAreAnsweredBeforeTheAgreement) {
         {"/tmp/w --help", 0, ""},
         {"-x -h", 0, ""}, // help wins over a refusal
         {"-x", 2, "ERROR: unknown option \"-x\""},
-        {"--", 2, "ERROR: unknown option \"--\""},
+        {"--bogus", 2, "ERROR: unknown option \"--bogus\""}, // "--" alone ends the options
         {"/tmp/w -x", 2, "ERROR: unknown option \"-x\""},
         {"install --opt", 2, "ERROR: unknown option \"--opt\""},
         {"-help", 2, "ERROR: unknown option \"-help\""},

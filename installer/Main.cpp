@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "MemMgr.h"
 #include "SysCmd.h"
@@ -34,10 +35,13 @@ int main(int argc, char **argv) {
     // The usage text names the program; help and unknown options are
     // answered before the agreement, so that nothing is asked for them.
     my_name = SaveStr_(StripPath(argv[0]));
-    checkCommandLineOptions(argc, argv);
+    // From here on the positional words alone, the options read.
+    std::vector<char *> words = checkCommandLineOptions(argc, argv);
+    argc = static_cast<int>(words.size()) - 1;
+    argv = words.data();
     checkWorkAreaBeforeAsking(argc, argv);
 
-    if (!UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
+    if (!flAcceptAgreement && !UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
 
     flUseLog = 1;
     pDornaInstallDir = SaveStr("/tmp/%sInstall", SETUP_MAKER);
@@ -50,6 +54,8 @@ int main(int argc, char **argv) {
     requireShellSafePath("install site", pPathToSetup, 2);
 
     InitSysCmdList();
+    if (flAcceptAgreement)
+        PutLogMsg("the agreement (%s) was accepted by --accept-agreement\n", GetTargetNLSLang());
 
     for (int i = 0; i < 5; ++i)
         InstallInfo[i] = nlsSetupStrCvt(10 + i);

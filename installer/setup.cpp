@@ -171,6 +171,7 @@ void printUsage(FILE *out) {
             "Usage: %s [WORK-AREA] [INSTALL-ROOT]\n"
             "       %s install INSTALL-ROOT\n"
             "       %s -v\n"
+            "       %s [OPTION...] [--] any of the above\n"
             "\n"
             "Installs the Dorna print suite from the install site, the directory that holds\n"
             "this program and the pieces its \"disks\" list names. Run it as root. The\n"
@@ -189,6 +190,11 @@ void printUsage(FILE *out) {
             "                 agreement is accepted\n"
             "  -h, --help     print this help and end, before the agreement\n"
             "\n"
+            "Options, before the words above (\"--\" ends them):\n",
+            name, name, name, name, name);
+    printOptionHelp(out);
+    fprintf(out,
+            "\n"
             "Relative paths are taken from the current directory. Every system command\n"
             "the installation runs is logged with its output in /tmp/%s.log.\n"
             "\n"
@@ -197,7 +203,7 @@ void printUsage(FILE *out) {
             "     agreement refused, quit chosen) or after -v, -h or --help\n"
             "  1  the installation failed or stopped; the messages and the log say why\n"
             "  2  the command line was refused\n",
-            name, name, name, name, name);
+            name);
 }
 
 void refuseCommandLine(const char *format, ...) {
@@ -211,22 +217,17 @@ void refuseCommandLine(const char *format, ...) {
     exit_app(2);
 }
 
-void checkCommandLineOptions(int argc, char **argv) {
-    // Help wins over a refusal anywhere on the line: whoever asks for it
+std::vector<char *> checkCommandLineOptions(int argc, char **argv) {
+    // Help wins over a refusal anywhere before "--": whoever asks for it
     // is shown how to call the program rather than an error.
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             printUsage(stdout);
             exit_app(0);
         }
     }
     // A misspelt option must never become a work area or an install root.
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-' && strcmp(argv[i], "-v") != 0)
-            refuseCommandLine("unknown option \"%s\" (a work area or install root that "
-                              "begins with \"-\" is given as ./%s)",
-                              argv[i], argv[i]);
-    }
+    return parseSetupOptions(argc, argv);
 }
 
 void checkWorkAreaBeforeAsking(int argc, char **argv) {

@@ -115,6 +115,44 @@ int reportFailedSteps(void);
 // Driver steps (setup.cpp)
 // ---------------------------------------------------------------------------
 
+// ---------------------------------------------------------------------------
+// Options (Options.cpp): one table of the options that come before the work
+// area and the install root, its parser and its help
+// ---------------------------------------------------------------------------
+
+#define SETUP_DEFAULT_WAIT 300L // seconds --wait gives the suite's programs to end
+
+extern unsigned char flAcceptAgreement; // --accept-agreement: no agreement shown, no question read
+extern unsigned char flStopOldDaemon;   // --stop-old-daemon: an old DPrintD is stopped
+extern long nWaitSeconds;               // --wait: longest wait for running programs
+extern unsigned char flWaitGiven;       // --wait was given
+extern char *pReportPath;               // --report: full path of the report, or null
+
+// One option: its name ("--wait"), the name of its argument in the help
+// (null for an option without one), the flag it sets to 1 (or null), the
+// handler that takes its argument (or null; it refuses a bad one through
+// refuseCommandLine), and its help text (lines joined by "\n").
+struct SetupOption {
+    const char *name;
+    const char *argName;
+    unsigned char *flag;
+    void (*take)(const char *arg);
+    const char *help;
+};
+
+// The option table, ended by an entry whose name is null.
+const SetupOption *SetupOptions(void);
+
+// Reads the options at the front of the command line ("--name VALUE" or
+// "--name=VALUE"); "--" ends them. Returns the program's name followed by
+// the positional words, null-ended, for the positional grammar. Refuses
+// (status 2) an unknown option, a missing or bad value, and before "--" a
+// positional word that begins with "-" other than "-v".
+std::vector<char *> parseSetupOptions(int argc, char **argv);
+
+// Prints one entry per option of the table, its help indented below it.
+void printOptionHelp(FILE *out);
+
 // Reads the command line: sets pCmdLineInstallDir, pDornaInstallDir and
 // flCreatedTmpDir; a relative work area or install root is taken from the
 // working directory and stored as a full path. Exits 0 after "-v"; exits 2
@@ -132,10 +170,10 @@ void printUsage(FILE *out);
 [[noreturn, gnu::format(printf, 1, 2)]] void refuseCommandLine(const char *format, ...);
 
 // Looks at the command line before the agreement is shown: "-h" or
-// "--help" prints the usage text on standard output and exits 0; any other
-// word that begins with "-", apart from "-v", is refused (status 2).
-// Returns when neither is found.
-void checkCommandLineOptions(int argc, char **argv);
+// "--help" before "--" prints the usage text on standard output and exits
+// 0; then the options are read (parseSetupOptions). Returns the program's
+// name and the positional words, null-ended.
+std::vector<char *> checkCommandLineOptions(int argc, char **argv);
 
 // Install root of the previous installation (a stored string), or null when
 // there is none. Removes a dangling link at the well-known location.

@@ -222,6 +222,31 @@ TEST(NlsCatalog, AliasTableIsTransConfNormalised) {
     PutMem(table);
 }
 
+// trans.conf lists more languages than the catalog ships (cs_CZ, fi_FI...):
+// a user of one of those reads English texts, never raw keys.
+TEST(NlsCatalog, EveryListedLanguageReadsTextsNotKeys) {
+    std::set<std::string> listed;
+    std::istringstream in(ReadFile(CATALOG + "/trans.conf"));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string code, eq;
+        if (words >> code >> eq && eq == "=") listed.insert(code);
+    }
+    ASSERT_TRUE(listed.count("cs_CZ"));
+    std::string root = TOOL_ROOT;
+    for (const std::string &lang : listed) {
+        ChildResult r = RunChild([&] {
+            pToolPath = root.data();
+            setenv("LANG", (lang + ".UTF-8").c_str(), 1);
+            DbT *db = NlsOpenDB("CoreString", 0);
+            fputs(NlsFetchString(db, NlsBuf, 0, 25, 5011), stdout);
+        });
+        bool shipped = fs::exists(TOOL_ROOT + "/db/" + lang);
+        EXPECT_EQ(r.out, shipped ? Text(lang, "25_5011") : Text("en_US", "25_5011")) << lang;
+        EXPECT_NE(r.out, "25_5011") << lang;
+    }
+}
+
 TEST(NlsCatalog, AliasesAreTheInstallers) {
     // The installer keeps its table as a string literal; the catalog's
     // trans.conf must hold the same lines.
@@ -321,6 +346,20 @@ TEST(NlsCompiler, BrokenSourcesFailTheBuild) {
     EXPECT_NE(c.err.find("cannot read " + src.path + "/it_IT.po"), std::string::npos) << c.err;
     // The languages that could be read are written all the same.
     EXPECT_TRUE(fs::exists(out.path + "/db/en_US/CoreString.xdb"));
+
+    // A translation holding an escape sequence is refused, naming its file
+    // and line; the other languages are still written.
+    WriteFile(src.path + "/fr_FR.po", std::string(HEADER) +
+                                          "msgctxt \"25_1\"\nmsgid \"One\"\n"
+                                          "msgstr \"Un\"\n\"\\x1b]52;c;cm0gLXJm\\x07\"\n");
+    WriteFile(src.path + "/it_IT.po", std::string(HEADER));
+    c = Compile(src.path, out.path, "en_US fr_FR it_IT");
+    EXPECT_EQ(c.status, 1);
+    EXPECT_NE(c.err.find(src.path + "/fr_FR.po: line 7: control character 0x1B in a message"),
+              std::string::npos)
+        << c.err;
+    EXPECT_FALSE(fs::exists(out.path + "/db/fr_FR/CoreString.xdb"));
+    EXPECT_TRUE(fs::exists(out.path + "/db/it_IT/CoreString.xdb"));
 
     unlink((src.path + "/trans.conf").c_str());
     EXPECT_EQ(Compile(src.path, out.path, "en_US").status, 1);

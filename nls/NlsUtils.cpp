@@ -293,6 +293,18 @@ DbT *NlsOpenDB(const char *name, uint32_t flags) {
         DbTClose(db);
         return nullptr;
     }
+    if (db != nullptr && db->DbType == DBT_EMPTY && strncmp(lang, "en_US", 5) != 0) {
+        // A language listed in trans.conf but shipped without this catalog
+        // reads the English one, as a translation without a key does.
+        char *english = SaveStr("%s/%s", EnglishCode, name);
+        DbT *en = DbTOpen(english, flags | DBT_NOREFRESH);
+        PutMem(english);
+        if (en != nullptr && en->DbType != DBT_EMPTY) {
+            DbTClose(db);
+            return en;
+        }
+        DbTClose(en);
+    }
     return db;
 }
 

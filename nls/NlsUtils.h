@@ -74,7 +74,8 @@ char *ParseTransFile(const char *name);
 // with DBT_NOREFRESH added: the image is loaded once and lookups never check
 // the file again. A missing or empty English database prints "ERROR:  Could
 // not open English database:  <path>" on standard error and gives null;
-// another language's missing database gives its empty handle (lookups then
+// another language's missing database gives the English database of that
+// name instead, or, when that is missing too, an empty handle (lookups then
 // fall back to the key).
 DbT *NlsOpenDB(const char *name, uint32_t flags);
 

@@ -359,6 +359,34 @@ TEST(NlsOpen, OpensTheDatabaseOfTheChosenLanguage) {
     EXPECT_EQ(r.err, "");
 }
 
+// A language that trans.conf lists but whose catalog was not shipped reads
+// English, as a key missing from a translation does; the chosen language
+// stays what LANG asked for.
+TEST(NlsOpen, ALanguageWithoutItsCatalogReadsEnglish) {
+    ToolRoot root;
+    root.TransConf("en_US = en_US\ncs_CZ = cs_CZ\nge_GE = de_DE\n");
+    root.Database("en_US", "CoreString", {{"25_5011", "Queue name"}});
+    root.Database("ge_GE", "CoreString", {{"25_5011", "Warteschlange"}});
+    struct Case {
+        const char *lang;
+        const char *text;
+    } cases[] = {
+        {"cs_CZ.UTF-8", "cs_CZ|Queue name"},  // listed, no catalog: English
+        {"de_DE", "ge_GE|Warteschlange"},      // listed, with its catalog
+        {"en_US", "en_US|Queue name"},         // English itself
+        {"xx_XX", "en_US|Queue name"},         // not listed: English as before
+    };
+    for (const Case &c : cases) {
+        ChildResult r = RunChild([&] {
+            setenv("LANG", c.lang, 1);
+            DbT *db = NlsOpenDB("CoreString", 0);
+            printf("%s|%s", GetDesiredNLSLang(), NlsFetchString(db, NlsBuf, 0, 25, 5011));
+        });
+        EXPECT_EQ(r.out, c.text) << c.lang;
+        EXPECT_EQ(r.err, "") << c.lang;
+    }
+}
+
 TEST(NlsOpen, AMissingEnglishDatabaseIsAnError) {
     ToolRoot root;
     for (const char *lang : {"en_US", "en_US_special"}) {

@@ -6,6 +6,8 @@
 // than silently dropped.
 #include "PoFile.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -128,6 +130,38 @@ bool Unquote(std::string_view s, std::string &out, const char **why) {
     return true;
 }
 
+// The first control character of a message that is not a newline or a tab,
+// as a byte value; -1 when there is none. Catalog texts reach the terminal
+// as they stand, so an escape sequence in one would steer it. C1 controls
+// (U+0080 to U+009F) count in their UTF-8 form and as bare bytes, which an
+// 8-bit terminal takes as controls too.
+// The scan starts at the character that holds byte `from`.
+int ControlIn(const std::string &text, size_t from) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t start = std::min(from, n);
+    while (start > 0 && (p[start] & 0xC0) == 0x80)
+        --start;
+    for (size_t i = start; i < n; ++i) {
+        unsigned c = p[i];
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) return static_cast<int>(c);
+        if (c < 0x80) continue;
+        if (c == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F)
+            return static_cast<int>(p[i + 1]);
+        // A byte that continues no UTF-8 lead byte stands alone.
+        size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
+        size_t k = 1;
+        while (k < len && i + k < n && (p[i + k] & 0xC0) == 0x80)
+            ++k;
+        if (k == len && len > 1) {
+            i += len - 1;
+            continue;
+        }
+        if (c <= 0x9F) return static_cast<int>(c);
+    }
+    return -1;
+}
+
 } // namespace
 
 bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::string &err) {
@@ -150,6 +184,8 @@ bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::s
 
     while (!r.AtEnd()) {
         int lineNo = r.line;
+        const std::string *lineField = field;
+        const size_t lineFieldSize = field != nullptr ? field->size() : 0;
         std::string_view l = Trim(r.TakeLine());
         const char *why = nullptr;
         if (l.empty()) {
@@ -218,6 +254,19 @@ bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::s
             if (!Unquote(rest, *field, &why)) {
                 r.Fail(why);
                 break;
+            }
+        }
+        if (r.err.empty() && field != nullptr) {
+            // Only what this line added is looked at (from the character
+            // before it, which a sequence may have begun).
+            size_t from = field == lineField && lineFieldSize > 0 ? lineFieldSize - 1 : 0;
+            if (int c = ControlIn(*field, from); c >= 0) {
+                char what[96];
+                snprintf(what, sizeof what,
+                         "control character 0x%02X in a message (only newline and tab may stand "
+                         "in one)",
+                         static_cast<unsigned>(c));
+                r.Fail(what);
             }
         }
         r.line = lineNo + 1;

@@ -95,6 +95,45 @@ TEST(PoFile, RefusesWhatIsNotCatalogSyntax) {
     }
 }
 
+// Catalog texts reach the terminal as they stand: a message may hold no
+// control character but newline and tab, whether escaped or written raw, in
+// its first string or a continuation; the line named is where it stands.
+TEST(PoFile, RefusesControlCharactersInMessages) {
+    const std::string entry = "msgctxt \"25_1\"\nmsgid \"Name\"\n";
+    const char *const why = "(only newline and tab may stand in one)";
+    struct Case {
+        const char *name;
+        std::string text;
+        const char *err; // empty: accepted
+    } cases[] = {
+        {"newline and tab", entry + "msgstr \"a\\tb\\n\"\n", ""},
+        {"UTF-8 text", entry + "msgstr \"N\xc3\xa1zev \xe2\x82\xac \xf0\x9f\x96\xa8\"\n", ""},
+        {"ESC escaped", entry + "msgstr \"\\x1b[2J\"\n", "line 3: control character 0x1B"},
+        {"ESC octal", entry + "msgstr \"\\033]52;c;eA==\\a\"\n", "line 3: control character 0x1B"},
+        {"ESC raw", entry + "msgstr \"a\x1b[31m\"\n", "line 3: control character 0x1B"},
+        {"bell", entry + "msgstr \"\\a\"\n", "line 3: control character 0x07"},
+        {"carriage return", entry + "msgstr \"a\\rb\"\n", "line 3: control character 0x0D"},
+        {"backspace", entry + "msgstr \"a\\bb\"\n", "line 3: control character 0x08"},
+        {"DEL", entry + "msgstr \"a\\x7f\"\n", "line 3: control character 0x7F"},
+        {"C1 CSI as UTF-8", entry + "msgstr \"a\xc2\x9b" "2J\"\n", "line 3: control character 0x9B"},
+        {"C1 CSI as a bare byte", entry + "msgstr \"a\\x9b" "2J\"\n",
+         "line 3: control character 0x9B"},
+        {"C1 split over two strings", entry + "msgstr \"a\\xc2\"\n\"\\x9b\"\n",
+         "line 4: control character 0x9B"},
+        {"in a continuation", entry + "msgstr \"fine\"\n\"\\x1b\"\n",
+         "line 4: control character 0x1B"},
+        {"in the English text", "msgctxt \"25_1\"\nmsgid \"a\\x1b\"\nmsgstr \"\"\n",
+         "line 2: control character 0x1B"},
+        {"in the key", "msgctxt \"25_\\x1b\"\nmsgid \"a\"\nmsgstr \"\"\n",
+         "line 1: control character 0x1B"},
+    };
+    for (const Case &c : cases) {
+        std::string err;
+        Parse(c.text, &err);
+        EXPECT_EQ(err, *c.err ? std::string(c.err) + " in a message " + why : "") << c.name;
+    }
+}
+
 TEST(PoFile, EmptyAndCommentOnlyTextsHoldNoEntries) {
     for (const char *text : {"", "\n\n", "# only\n#, fuzzy\n"}) {
         std::string err;

@@ -210,3 +210,17 @@ void TtyHtmlHelp(const char *name, char *data, const char *title) {
     TtyHelpBuildMenuItems();
     RunMenu(&HelpMenu, nullptr, 1);
 }
+
+namespace {
+
+// The menu engine's 'h' answer opens the help the host program named. The
+// hook is set while the program starts, so every program that can name its
+// help (pTtyHtmlName lives in this file) has it, and the engine needs no
+// link to the viewer.
+void OpenHostHelp() { TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, pTtyHtmlTitle); }
+
+struct HookInstaller {
+    HookInstaller() { pMenuHelpHook = OpenHostHelp; }
+} Installer;
+
+} // namespace

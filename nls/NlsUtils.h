@@ -29,7 +29,7 @@
 #include <cstdio>
 
 #include "Dbm.h"
-#include "TextMenu.h"
+#include "MenuRecords.h"
 
 // Size of NlsBuf, the message buffer of Nlssprintf's callers.
 constexpr int NLS_BUF_SIZE = 65535;

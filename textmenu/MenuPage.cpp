@@ -4,7 +4,6 @@
 #include "MenuPriv.h"
 #include "TextMenu.h"
 
-#include "HelpTty.h"
 #include "MemMgr.h"
 #include "NlsUtils.h"
 #include "SysCmd.h"
@@ -19,6 +18,7 @@
 
 unsigned char flExitTextMenu = 0;
 char *pOption = nullptr;
+void (*pMenuHelpHook)(void) = nullptr;
 
 using namespace textmenu_detail;
 
@@ -442,7 +442,7 @@ int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     }
     int c = tolower(static_cast<unsigned char>(*answer));
     if (c == 'h' && (menu->Flags & MENU_HELP)) {
-        TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, pTtyHtmlTitle);
+        if (pMenuHelpHook) pMenuHelpHook();
         return 0;
     }
     if (c == 's' && (menu->Flags & MENU_SAVE_ASK)) {

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto *text = static_cast<char *>(GetMem(static_cast<long>(size)));
     if (!text) return 0;
     memcpy(text, data + 1, size - 1);
-    HtmlFile *f = ParseHtmlFile("fuzz.html", text);
+    HtmlFile *f = LoadHtmlFile("fuzz.html", text);
     if (!f) {
         PutMem(text);
         return 0;

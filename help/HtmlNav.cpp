@@ -67,12 +67,28 @@ void html_internal::GoToTarget(const char *target) {
     }
 }
 
+HtmlFile *LoadHtmlFile(const char *name, char *content) {
+    HtmlFile *f = ParseHtmlFile(name, content);
+    if (!f) return nullptr;
+    CurrentFile = static_cast<int>(f - aFile);
+    // Every page is laid out while the file loads, so that following a link
+    // or going back never waits for layout; a page laid out before is kept.
+    for (ListNode *n = f->Pages.pHead; n; n = n->pNext) {
+        pCurrentPage = static_cast<HtmlPage *>(n->pData);
+        PrintTextImage(f);
+    }
+    pCurrentPage = FirstPage(CurrentFile);
+    const char *hash = strchr(name, '#');
+    if (hash && hash[1]) html_internal::GoToTarget(hash + 1);
+    return f;
+}
+
 int HtmlHelp(const char *name, char *data) {
     if (!name) return 0;
     HistoryI = 0;
     TargetPos = 0;
     flBuildingFile = 1;
-    HtmlFile *f = ParseHtmlFile(name, data);
+    HtmlFile *f = LoadHtmlFile(name, data);
     flBuildingFile = 0;
     if (f) {
         HelpRootFile = static_cast<int>(f - aFile);
@@ -107,7 +123,7 @@ void ProcessLink(HtmlLink *link) {
             CurrentFile = i;
             pCurrentPage = FirstPage(i);
             TargetPos = 0;
-        } else if (!ParseHtmlFile(path.c_str(), nullptr)) {
+        } else if (!LoadHtmlFile(path.c_str(), nullptr)) {
             printf("Error in reading file %s\n", target);
             html_internal::LinkFailed = true;
         }

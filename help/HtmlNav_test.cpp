@@ -142,7 +142,7 @@ TEST_F(HtmlNav, AnchorOfTheNameIsShownWhenLoaded) {
     ASSERT_EQ(HtmlHelp("nav.html#two", nullptr), 1);
     EXPECT_STREQ(pCurrentPage->pName, "two");
     // Asked for again once loaded, the anchor still counts.
-    ASSERT_NE(ParseHtmlFile("nav.html#sec2", nullptr), nullptr);
+    ASSERT_NE(LoadHtmlFile("nav.html#sec2", nullptr), nullptr);
     EXPECT_EQ(pCurrentPage->pName, nullptr);
     EXPECT_EQ(TargetPos, PosOf("Section two"));
 }

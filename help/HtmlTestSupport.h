@@ -29,7 +29,7 @@ inline void ResetHelp(int utf8) {
 inline HtmlFile *Load(const std::string &html, const std::string &name = "") {
     static int count = 0;
     std::string n = name.empty() ? "test" + std::to_string(++count) + ".html" : name;
-    return ParseHtmlFile(n.c_str(), SaveStr_(html.c_str()));
+    return LoadHtmlFile(n.c_str(), SaveStr_(html.c_str()));
 }
 
 inline HtmlPage *PageN(HtmlFile *f, int n) {

@@ -568,16 +568,11 @@ HtmlFile *ParseHtmlFile(const char *name, char *content) {
     if (strncasecmp(name, "file://", 7) == 0) name += 7;
     const char *hash = strchr(name, '#');
     std::string fileName(name, hash ? static_cast<size_t>(hash - name) : strlen(name));
-    const char *anchor = hash ? hash + 1 : nullptr;
     Utf8(); // settle the encoding before any text is decoded
 
     for (int i = 0; i < FileIndex; ++i) {
         HtmlFile *f = &aFile[i];
-        if (f->Pages.Count == 0 || strcmp(f->pName, fileName.c_str()) != 0) continue;
-        CurrentFile = i;
-        pCurrentPage = static_cast<HtmlPage *>(ListFindItemN(&f->Pages, 1));
-        if (anchor && *anchor) GoToTarget(anchor);
-        return f;
+        if (f->Pages.Count > 0 && strcmp(f->pName, fileName.c_str()) == 0) return f;
     }
     // Every slot taken: the file is refused rather than written past the array.
     if (FileIndex >= HTML_MAX_FILES) return nullptr;
@@ -594,12 +589,6 @@ HtmlFile *ParseHtmlFile(const char *name, char *content) {
         DropFile(f, content == nullptr);
         return nullptr;
     }
-    CurrentFile = FileIndex++;
-    for (ListNode *n = f->Pages.pHead; n; n = n->pNext) {
-        pCurrentPage = static_cast<HtmlPage *>(n->pData);
-        PrintTextImage(f);
-    }
-    pCurrentPage = static_cast<HtmlPage *>(ListFindItemN(&f->Pages, 1));
-    if (anchor && *anchor) GoToTarget(anchor);
+    ++FileIndex;
     return f;
 }

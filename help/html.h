@@ -107,12 +107,14 @@ extern const int HTMLKeySizes[96];
 // The tags the layout understands, as a keyword list.
 extern const char HtmlKeys[];
 
-// Loads a help file: name may begin with "file://" and end in "#anchor";
-// content is the file's text (taken over by the file record, parsed in place)
-// or null to read the file. A file already loaded under that name is made
-// current again, at its first page or at the anchor. Returns the file record,
-// or null for an "http://" name, an unreadable or empty file, a text without
-// an html tag, or when all 100 slots are taken (nothing is loaded then).
+// Parses a help file into the next free slot of aFile: name may begin with
+// "file://" and end in "#anchor" (both are cut off); content is the file's
+// text (taken over by the file record, parsed in place) or null to read the
+// file. Pages are not laid out and where the viewer stands does not change
+// (LoadHtmlFile does both). A file already loaded under that name comes back
+// as it is. Returns the file record, or null for an "http://" name, an
+// unreadable or empty file, a text without an html tag, or when all 100
+// slots are taken (nothing is loaded then).
 HtmlFile *ParseHtmlFile(const char *name, char *content);
 
 // Gives back every loaded file with its pages, elements, links and tables
@@ -172,6 +174,13 @@ extern HtmlHistory History[HTML_MAX_HISTORY];
 extern int HistoryI;                 // entries in use
 extern int TargetPos;                // offset in the current page's text chosen or designated
 extern unsigned char flBuildingFile; // set while a file loads or a link is followed
+
+// Loads a help file for display: parses it (ParseHtmlFile, same name and
+// content rules, same failures), lays out every page not laid out yet and
+// makes the file current at its first page, or at the "#anchor" of the name
+// (a page name or a named anchor; pushed on the history). Returns the file
+// record or null.
+HtmlFile *LoadHtmlFile(const char *name, char *content);
 
 // Opens a help file (or the help text data, taken over as ParseHtmlFile
 // takes it) with an empty history. Returns 1, or 0 after printing "Error

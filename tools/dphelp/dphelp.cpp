@@ -20,7 +20,7 @@ const char Usage[] = "usage: dphelp FILE[#anchor]\n"
                      "instead, pages separated by a form feed.\n";
 
 int Dump(const char *name) {
-    HtmlFile *f = ParseHtmlFile(name, nullptr);
+    HtmlFile *f = LoadHtmlFile(name, nullptr);
     if (!f) {
         errormsg("cannot show %s: not a readable help file with an html tag", name);
         return 1;
@@ -51,7 +51,7 @@ char *ToolRoot(const char *argv0) {
 
 // The help file in the terminal front end, at its anchor.
 int Show(const char *name, const char *argv0) {
-    if (!ParseHtmlFile(name, nullptr)) {
+    if (!LoadHtmlFile(name, nullptr)) {
         errormsg("cannot show %s: not a readable help file with an html tag", name);
         return 1;
     }

@@ -250,7 +250,7 @@ static int CountDelims(const char *list, const char *match, char delim) {
 }
 
 // Builds the probe delim + word + delim; false when it does not fit.
-static bool MakeProbe(char (&probe)[PROBE_SIZE], char delim, const char *word) {
+static bool DelimitedWord(char (&probe)[PROBE_SIZE], char delim, const char *word) {
     return FormatBounded(probe, sizeof probe, "%c%s%c", delim, word, delim) > 0;
 }
 
@@ -258,7 +258,7 @@ int FindToken(const char *word, const char *list) {
     if (word == nullptr || list == nullptr || list[0] == '\0') return 0;
     char delim = list[0];
     char probe[PROBE_SIZE];
-    if (!MakeProbe(probe, delim, word))
+    if (!DelimitedWord(probe, delim, word))
         return 0; // a word this long is no item of any keyword list we use
     const char *match = StrStr(list, probe);
     if (match == nullptr) {
@@ -273,7 +273,7 @@ int FindTokenC(const char *word, const char *list) {
     if (word == nullptr || list == nullptr || list[0] == '\0') return 0;
     char delim = list[0];
     char probe[PROBE_SIZE];
-    if (!MakeProbe(probe, delim, word)) return 0;
+    if (!DelimitedWord(probe, delim, word)) return 0;
     size_t wlen = strlen(word) + 1; // leading delimiter and the word
     int count = 0;
     for (const char *p = list; *p != '\0'; ++p) {

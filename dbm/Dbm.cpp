@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -294,18 +295,44 @@ bool StillNamed(const char *temp, int fd) {
            byName.st_dev == byFd.st_dev;
 }
 
-// Waits for the writer that holds the temporary found under temp. One that
-// holds none (its writer died) is left over: it is removed. False when the
-// temporary cannot even be looked at.
-bool WaitForOtherWriter(const char *temp) {
+// How long a writer waits for the writers' lock of a database, and the
+// longest pause between two looks. Another writer holds the lock only while
+// it reads, changes and writes the file; one that holds it longer than this
+// hangs, and the waiting writer gives up rather than hang with it.
+constexpr long LOCK_WAIT_MS = 10000;
+constexpr long LOCK_PAUSE_MAX_MS = 20;
+// Tries that find the temporary gone again at once (taken by a third writer
+// meanwhile) before the waiting writer gives up: a bound against spinning.
+constexpr int LOCK_QUICK_TRIES = 1000;
+
+// What a look at the temporary found under a database's name tells.
+enum class TempState {
+    Gone, // nobody holds it (removed as a leftover, or renamed meanwhile)
+    Held, // another writer holds it
+};
+
+// Looks at the temporary found under temp without waiting. One whose lock
+// nobody holds is left over from a writer that died: it is removed.
+TempState LookAtTemporary(const char *temp) {
     int fd = open(temp, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT; // gone already: try again
-    bool ok = flock(fd, LOCK_EX) == 0;
+    // One we may not open belongs to another user's writer: held, as far as
+    // we can tell.
+    if (fd < 0) return errno == ENOENT ? TempState::Gone : TempState::Held;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return TempState::Held;
+    }
     // Holding the lock on the file still under the name, we are the only
     // writer that may touch that name.
-    if (ok && StillNamed(temp, fd)) unlink(temp);
+    if (StillNamed(temp, fd)) unlink(temp);
     close(fd);
-    return ok;
+    return TempState::Gone;
+}
+
+void PauseMs(long ms) {
+    struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
 }
 
 } // namespace
@@ -325,18 +352,32 @@ int OpenNewDataBase(const char *name, FileReplacement *rep) {
     }
     // Writers of one database take turns on its temporary file: each makes it
     // anew and holds a lock on it until it has been renamed into place. One
-    // that finds the temporary there waits for that lock; a temporary whose
-    // name went to another writer's file before we held the lock is not ours.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!ReplaceOpen(rep, path, temp, 0666, REPLACE_KEEP_MODE)) {
-            if (rep->Errno == EEXIST && WaitForOtherWriter(temp)) continue;
-            break;
+    // that finds the temporary there waits for that lock, a bounded time; a
+    // temporary whose name went to another writer's file before we held the
+    // lock is not ours.
+    long waited = 0, pause = 1;
+    for (int quick = 0; quick < LOCK_QUICK_TRIES;) {
+        if (ReplaceOpen(rep, path, temp, 0666, REPLACE_KEEP_MODE)) {
+            int fd = fileno(rep->pOut);
+            if (flock(fd, LOCK_EX) == 0 && StillNamed(temp, fd)) return 1;
+            // Another writer took our file for a leftover and removed it.
+            fclose(rep->pOut);
+            rep->pOut = nullptr;
+            ++quick;
+            continue;
         }
-        int fd = fileno(rep->pOut);
-        if (flock(fd, LOCK_EX) == 0 && StillNamed(temp, fd)) return 1;
-        // Another writer took our file for a leftover and removed it.
-        fclose(rep->pOut);
-        rep->pOut = nullptr;
+        if (rep->Errno != EEXIST) break;
+        if (LookAtTemporary(temp) == TempState::Gone) {
+            ++quick;
+            continue;
+        }
+        if (waited >= LOCK_WAIT_MS) {
+            fprintf(stderr, "ERROR: another writer keeps %s busy; it is left as it is\n", path);
+            return 0;
+        }
+        PauseMs(pause);
+        waited += pause;
+        pause = pause * 2 > LOCK_PAUSE_MAX_MS ? LOCK_PAUSE_MAX_MS : pause * 2;
     }
     fprintf(stderr, "ERROR: can't open file, %s\n", temp);
     return 0;

@@ -157,8 +157,23 @@ struct DbT {
 // missing). Null if name is null or memory runs out.
 DbT *DbTOpen(const char *name, uint32_t flags);
 
-// Releases the handle, its image and index, and switches full-path mode off.
+// Releases the handle, its image and index, and the writers' lock when it
+// holds it (removing its unwritten temporary copy), and switches full-path
+// mode off.
 void DbTClose(DbT *db);
+
+// Takes the writers' lock of the handle's file for a read-change-write that
+// defers its write-back (DBT_NOARCHIVE): writers of the file take turns, each
+// from its lock to its write-back, so none of them writes back a file it read
+// before another one's change. When the file changed since the image was
+// loaded (or appeared, or went), the image is loaded anew, whatever the
+// flags: changes already made in it are lost, so lock before changing. The
+// lock lasts until the next DbmTArchiveDb or DbTClose. A change that is
+// written back at once takes the lock by itself. 1 when the handle holds the
+// lock; 0 when another writer kept it for about ten seconds (a message says
+// so on standard error), for a handle DbTOpen did not make, or when memory
+// runs out.
+int DbTLock(DbT *db);
 
 // Reloads the image when the file changed (modification time, inode or size)
 // since it was loaded, or when none is loaded. Leaves the handle unchanged
@@ -184,18 +199,19 @@ void DbTClear(DbT *db, int type);
 void UpdateHeader(DbT *db);
 
 // Writes the image back to the file (temporary copy, sync, rename); the file
-// keeps its mode and owner, a new one gets mode 666. 0 on failure or for a
-// handle whose file holds nothing readable; the old file then stays as it was.
+// keeps its mode and owner, a new one gets mode 666. 0 on failure, for a
+// handle whose file holds nothing readable, or when another writer kept the
+// writers' lock; the old file then stays as it was. Ends the handle's lock.
 int DbmTArchiveDb(DbT *db);
 
 // Stores data under key, replacing every record with that key. 0 on a null
 // argument, len <= 0, a key longer than DBM_MAX_KEY, a body too large for the
 // image's format, a handle whose file holds nothing readable (DbTWritable),
-// no memory, or a failed write-back.
+// no memory, a failed write-back, or a writers' lock another writer kept.
 int DbmTPutRecord(DbT *db, const char *key, const void *data, int len);
 
 // Removes every record with key. 1 if one was removed (and, unless deferred,
-// written back); 0 otherwise.
+// written back); 0 otherwise (also when another writer kept the lock).
 int DbmTDeleteRecord(DbT *db, const char *key);
 
 // Removes every record whose key begins with prefix; 1 when the arguments

@@ -24,9 +24,11 @@ FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int repo
 
 // Makes the temporary copy of database name beside it (ReplaceOpen),
 // creating "<pToolPath>/db" when it is missing, and locks it: writers of one
-// database take turns from here to the commit. The new file keeps the old
-// one's mode and owner; a new database gets mode 666. 0 on failure, after
-// printing "ERROR: can't open file, %s" on standard error.
+// database take turns from here to the commit. A writer waits for the lock
+// about ten seconds at most. The new file keeps the old one's mode and
+// owner; a new database gets mode 666. 0 on failure, after printing "ERROR:
+// can't open file, %s" (or, when another writer kept the lock, "ERROR:
+// another writer keeps %s busy; it is left as it is") on standard error.
 int OpenNewDataBase(const char *name, FileReplacement *rep);
 
 // Flushes and syncs the temporary copy, renames it over the database and

@@ -90,6 +90,8 @@ struct DbTPriv {
     IndexEntry *pEntries;    // one per record, in image order
     int32_t Used;            // entries in use
     int32_t Room;            // entries allocated
+    FileReplacement *pHeld;  // the writers' lock: the temporary copy this handle
+                             // holds until its next write-back or close; null
 };
 
 struct TaggedState {
@@ -923,6 +925,87 @@ bool Refused(const DbT *db) {
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// The writers' lock
+// ---------------------------------------------------------------------------
+// Writers of one file take turns on its temporary copy (OpenNewDataBase). A
+// change must read the file under that lock, or two writers that read the
+// same file each write back their own change alone and one of them is lost.
+// So a change that is written back at once takes the lock before it looks
+// at the file, and a caller that defers its write-back takes it with
+// DbTLock before it reads.
+
+// Lets the handle's lock go; an unwritten temporary is removed.
+void ReleaseLock(DbTPriv *p) {
+    if (!p || !p->pHeld) return;
+    AbortNewDataBase(p->pHeld);
+    PutMem(p->pHeld);
+    p->pHeld = nullptr;
+}
+
+// Lets a handle's lock go on every path out of a scope.
+struct LockGuard {
+    DbTPriv *p;
+    explicit LockGuard(DbTPriv *priv) : p(priv) {}
+    ~LockGuard() { ReleaseLock(p); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+};
+
+// Takes the writers' lock for the handle unless it holds it. False when
+// another writer keeps it (OpenNewDataBase says so) or memory runs out.
+bool TakeLock(DbT *db, DbTPriv *p) {
+    if (p->pHeld) return true;
+    auto *rep = static_cast<FileReplacement *>(GetMem(sizeof(FileReplacement)));
+    if (!rep) return false;
+    if (!OpenNewDataBase(db->pName, rep)) {
+        PutMem(rep);
+        return false;
+    }
+    p->pHeld = rep;
+    return true;
+}
+
+// Under the lock the file stays as it is until this handle writes it back:
+// an image of an older state (or of a file since removed or made) is loaded
+// anew, whatever the handle's flags. A file refused as unreadable is not
+// tried again.
+void ReloadIfChanged(DbT *db, DbTPriv *p) {
+    if (p->flRefused) return;
+    struct stat st;
+    std::string path = LoadPath(db->pName);
+    bool there = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    bool loaded = p->FileIno != 0;
+    if (there ? loaded && SameFile(db, p, st) : !loaded) return;
+    ClearImage(db);
+    DbTUpDate(db);
+}
+
+// The lock of one change that is written back at once: taken before the
+// change reads the file, let go when it is over (its write-back lets it go
+// earlier). A handle that defers its write-back, holds the lock already or
+// has no bookkeeping takes none here. A change whose lock cannot be had is
+// made in the image and not written back, as after a failed write-back.
+class ChangeLock {
+  public:
+    explicit ChangeLock(DbT *db) : p_(Priv(db)) {
+        if (!p_ || (db->Flags & DBT_NOARCHIVE) || p_->pHeld) {
+            p_ = nullptr;
+            return;
+        }
+        ok_ = TakeLock(db, p_);
+        if (!ok_) p_ = nullptr;
+    }
+    ~ChangeLock() { ReleaseLock(p_); }
+    ChangeLock(const ChangeLock &) = delete;
+    ChangeLock &operator=(const ChangeLock &) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    DbTPriv *p_;
+    bool ok_ = true;
+};
+
 // Grows the image block to hold size bytes (and a spare one). False when no
 // memory: the image is left as it was.
 bool ImageRoomFor(DbT *db, int32_t size) {
@@ -1105,6 +1188,7 @@ void DbTClose(DbT *db) {
     if (!db) return;
     DbTPriv *p = Priv(db);
     if (p) {
+        ReleaseLock(p);
         ReturnImageBlock(db->pImage, p->ImageRoom);
         DropPriv(p);
     } else {
@@ -1186,6 +1270,14 @@ void DbTUpDate(DbT *db) {
     }
 }
 
+int DbTLock(DbT *db) {
+    if (!db || !db->pName) return 0;
+    DbTPriv *p = Priv(db);
+    if (!p || !TakeLock(db, p)) return 0;
+    ReloadIfChanged(db, p);
+    return 1;
+}
+
 void DbTSetDbType(DbT *db, int type) {
     if (!db) return;
     db->DbType = type;
@@ -1242,16 +1334,21 @@ int DbmTArchiveDb(DbT *db) {
     WalkAll(db);
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
     DbmMakeWorkDb();
-    FileReplacement rep;
-    if (!OpenNewDataBase(db->pName, &rep)) return 0;
+    // The temporary copy is the writers' lock: the one this handle holds, or
+    // one taken now. Either way the write-back ends it.
+    DbTPriv *p = Priv(db);
+    FileReplacement own;
+    FileReplacement *rep = p && p->pHeld ? p->pHeld : &own;
+    if (rep == &own && !OpenNewDataBase(db->pName, &own)) return 0;
+    LockGuard done(p); // the held record is let go on every path out
     if (db->ImageSize > 0 &&
-        fwrite(db->pImage, 1, db->ImageSize, rep.pOut) != static_cast<size_t>(db->ImageSize)) {
+        fwrite(db->pImage, 1, db->ImageSize, rep->pOut) != static_cast<size_t>(db->ImageSize)) {
         fprintf(stderr, "ERROR: Can't write to %s", db->pName);
-        AbortNewDataBase(&rep);
+        AbortNewDataBase(rep);
         return 0;
     }
     struct stat st;
-    if (!CommitNewDataBase(&rep, db->pName, &st)) return 0;
+    if (!CommitNewDataBase(rep, db->pName, &st)) return 0;
     // The file now holds this image: no reload is needed until it changes.
     if (db->pImage && db->DbType != DBT_EMPTY) NoteFile(db, st);
     return 1;
@@ -1261,6 +1358,7 @@ int DbmTPutRecord(DbT *db, const char *key, const void *data, int len) {
     if (!db || !key || !data || len <= 0) return 0;
     long long klen = strlen(key);
     if (klen > DBM_MAX_KEY) return 0;
+    ChangeLock lock(db);
     Refresh(db);
     if (Refused(db)) return 0;
     if (db->DbType == DBT_EMPTY) DbTSetDbType(db, DBT_TAGGED);
@@ -1300,20 +1398,23 @@ int DbmTPutRecord(DbT *db, const char *key, const void *data, int len) {
             IndexFree(priv);
     }
     if (db->Flags & DBT_NOARCHIVE) return 1;
-    return DbmTArchiveDb(db);
+    // Without the lock the change stays in the image, as after a failed write.
+    return lock.ok() ? DbmTArchiveDb(db) : 0;
 }
 
 int DbmTDeleteRecord(DbT *db, const char *key) {
     if (!db || !key || !*key) return 0;
+    ChangeLock lock(db);
     int removed = PurgeTRecord(db, key, 0);
     if (!removed || (db->Flags & DBT_NOARCHIVE)) return removed;
-    return DbmTArchiveDb(db);
+    return lock.ok() ? DbmTArchiveDb(db) : 0;
 }
 
 int DbmTDeleteRecords(DbT *db, const char *prefix) {
     if (!db || !prefix || !*prefix) return 0;
+    ChangeLock lock(db);
     int removed = PurgeTRecord(db, prefix, static_cast<int>(strlen(prefix)));
-    if (removed && !(db->Flags & DBT_NOARCHIVE)) DbmTArchiveDb(db);
+    if (removed && !(db->Flags & DBT_NOARCHIVE) && lock.ok()) DbmTArchiveDb(db);
     return 1;
 }
 
@@ -1392,6 +1493,8 @@ DbmLink *DbmTGetDbLinkList(DbT *db, const char *pattern) {
 int DbmTCopyRecord(DbT *db, const char *from_key, const char *to_key) {
     if (!db || !from_key || !to_key) return 0;
     static unsigned char buf[COPY_BUF];
+    ChangeLock lock(db);      // the record is read under the lock it is stored under
+    if (!lock.ok()) return 0; // the store would only wait for it again
     int n = DbmTGetRecord(db, from_key, buf);
     return n ? DbmTPutRecord(db, to_key, buf, n) : 0;
 }

@@ -568,3 +568,47 @@ TEST_F(TaggedDb, IndexesBuiltOneAfterAnotherAnswerOnlyForTheirOwnStore) {
         }
     }
 }
+
+TEST_F(TaggedDb, ALockedHandleChangesTheFileAsItStandsUnderTheLock) {
+    DbT *deferred = Open("l.xdb", DBT_NOREFRESH | DBT_NOARCHIVE);
+    DbT *other = Open("l.xdb");
+    ASSERT_EQ(Put(other, "first", "1"), 1); // after the deferred handle loaded
+    ASSERT_EQ(DbTLock(deferred), 1);
+    EXPECT_TRUE(Exists(Path("l.xdb_new"))); // the lock is the temporary copy
+    EXPECT_EQ(Get(deferred, "first"), "1"); // loaded anew, although DBT_NOREFRESH
+    ASSERT_EQ(Put(deferred, "second", "2"), 1);
+
+    // A writer that writes back at once waits for the lock before it reads.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        DbmSetV4DriverPathHandling();
+        DbT *w = DbTOpen(Path("l.xdb").c_str(), 0);
+        _exit(Put(w, "third", "3") == 1 ? 0 : 1);
+    }
+    usleep(300 * 1000);
+    EXPECT_EQ(ReadFile(Path("l.xdb")).find("third"), std::string::npos);
+    ASSERT_EQ(DbmTArchiveDb(deferred), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    DbT *after = Open("l.xdb", DBT_NOREFRESH);
+    EXPECT_EQ(Keys(after), ",first,second,third,");
+    EXPECT_FALSE(Exists(Path("l.xdb_new")));
+}
+
+TEST_F(TaggedDb, ClosingALockedHandleLetsTheLockGoAndChangesNothing) {
+    DbT *first = Open("c.xdb");
+    ASSERT_EQ(Put(first, "k", "v"), 1);
+    const std::string before = ReadFile(Path("c.xdb"));
+    DbmSetV4DriverPathHandling();
+    DbT *db = DbTOpen(Path("c.xdb").c_str(), DBT_NOARCHIVE);
+    ASSERT_EQ(DbTLock(db), 1);
+    ASSERT_EQ(Put(db, "unwritten", "x"), 1);
+    DbTClose(db);
+    EXPECT_FALSE(Exists(Path("c.xdb_new")));
+    EXPECT_EQ(ReadFile(Path("c.xdb")), before);
+    DbmSetV4DriverPathHandling();          // closing switched it off
+    EXPECT_EQ(Put(first, "next", "y"), 1); // the next writer is not held up
+}

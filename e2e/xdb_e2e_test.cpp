@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -469,4 +471,59 @@ TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
         EXPECT_EQ(st.st_gid, 65534u);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
     }
+}
+
+TEST_F(Xdb, TwoWritersAtOnceLoseNoRecord) {
+    // Two loops of 200 changes each, at once, on one file: every command
+    // reads the file under the writers' lock, so none writes back a file
+    // that misses the other's latest change.
+    std::string seed;
+    for (const char *p : {"a", "b"}) {
+        for (int i = 1; i <= 200; ++i)
+            seed += std::string(p) + std::to_string(i) + "\tv\n";
+    }
+    struct Case {
+        const char *name;
+        const char *change; // one change of the loop of prefix $p, number $i
+        bool seeded;        // the file holds the 400 records first
+        size_t after;       // records at the end
+    };
+    const Case cases[] = {
+        {"put", "\"$X\" put f.xdb \"$p$i\" v", false, 400},
+        {"delete", "\"$X\" delete f.xdb \"$p$i\"", true, 0},
+        {"import", "printf '%s%s\\tv\\n' \"$p\" \"$i\" | \"$X\" import f.xdb", false, 400},
+    };
+    for (const Case &c : cases) {
+        unlink(P("f.xdb").c_str());
+        if (c.seeded) {
+            ASSERT_EQ(Run({"import", "f.xdb"}, seed).status, 0) << c.name;
+        }
+        const std::string script = std::string("X=") + XDB_PATH +
+                                   "; loop() { p=$1; for i in $(seq 200); do " + c.change +
+                                   " || echo \"failed: $p$i\"; done; }; loop a & loop b & wait";
+        ChildResult r = Shell(script, dir_);
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_FALSE(Contains(r.out, "failed")) << c.name << ": " << r.out;
+        EXPECT_EQ(Records("f.xdb").size(), c.after) << c.name;
+        EXPECT_FALSE(Exists(P("f.xdb_new"))) << c.name;
+    }
+}
+
+TEST_F(Xdb, AWriterThatCannotTakeTheLockFailsAndChangesNothing) {
+    ASSERT_EQ(Run({"put", "f.xdb", "k", "v"}).status, 0);
+    const std::string before = ReadFile(P("f.xdb"));
+    // Another writer holds the lock (its temporary copy) and hangs.
+    int fd = open(P("f.xdb_new").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    Result r = Run({"put", "f.xdb", "new", "v"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "xdb: f.xdb: cannot take the writers' lock; nothing changed"))
+        << r.err;
+    EXPECT_EQ(ReadFile(P("f.xdb")), before);
+    close(fd);
+    // Its writer gone, the next one takes the leftover for what it is.
+    EXPECT_EQ(Run({"put", "f.xdb", "new", "v"}).status, 0);
+    EXPECT_EQ(Run({"list", "f.xdb"}).out, "k\nnew\n");
+    EXPECT_FALSE(Exists(P("f.xdb_new")));
 }

@@ -259,9 +259,15 @@ int StoreType(DbT *db) {
 const char NOTHING_READABLE[] =
     "no readable record (neither format, or damaged before its first record)";
 
-// Whether a command may change the file behind db; fails naming the file
-// when the store refuses (a rewrite would lose all of it).
+// Whether a command may change the file behind db. Takes the writers' lock
+// first, so that the records changed are the ones the file holds until this
+// command writes it back; fails naming the file when another writer keeps
+// the lock, or when the store refuses (a rewrite would lose all of it).
 bool Changeable(DbT *db, const char *path) {
+    if (!DbTLock(db)) {
+        Fail("%s: cannot take the writers' lock; nothing changed", path);
+        return false;
+    }
     if (DbTWritable(db)) return true;
     Fail("%s: %s; it is left as it is", path, NOTHING_READABLE);
     return false;
@@ -381,14 +387,17 @@ int CmdDump(const char *path, bool readable) {
     return 0;
 }
 
-// Writes recs as the only records of path, in the given format. Later
-// records with a key met before are left out (lookups only ever see the
-// first one).
-int WriteAll(const char *path, const std::vector<Record> &recs, int type, bool keepOthers) {
+// Writes recs as the only records of path, in the given format (with
+// keepOthers, beside the records path holds, in its format; a new or empty
+// file takes the given one). Null recs: the records path itself holds, read
+// under the writers' lock. Later records with a key met before are left out
+// (lookups only ever see the first one).
+int WriteAll(const char *path, const std::vector<Record> *given, int type, bool keepOthers) {
     if (FileState(path) < 0) return EXIT_FAIL;
     Db db(path, DBT_NOREFRESH | DBT_NOARCHIVE);
     if (!db.get()) return Fail("out of memory");
     if (!Changeable(db.get(), path)) return EXIT_FAIL;
+    const std::vector<Record> recs = given ? *given : AllRecords(db.get());
     if (!keepOthers || db->DbType == DBT_EMPTY) DbTClear(db.get(), type);
     if (keepOthers) type = db->DbType;
     for (const Record &r : recs) {
@@ -419,9 +428,10 @@ int CmdConvert(const char *path, const char *out, const char *to) {
     {
         Db db(path, DBT_NOREFRESH);
         if (!Showable(db.get(), path)) return EXIT_FAIL;
-        recs = AllRecords(db.get());
+        if (out) recs = AllRecords(db.get());
     }
-    return WriteAll(out ? out : path, recs, type, false);
+    // In place, the records are read again under the writers' lock.
+    return WriteAll(out ? out : path, out ? &recs : nullptr, type, false);
 }
 
 int CmdExport(const char *path, const char *out) {
@@ -484,14 +494,9 @@ int CmdImport(const char *path, const char *in, int forced) {
         recs.push_back(std::move(r));
     }
     if (forced) type = forced;
-    int state = FileState(path);
-    if (state < 0) return EXIT_FAIL;
-    bool fresh = state == 0;
-    if (!fresh) {
-        Db db(path, DBT_NOREFRESH);
-        fresh = db->DbType == DBT_EMPTY;
-    }
-    return WriteAll(path, recs, type, !fresh);
+    // Whether the file is new or empty is decided under the writers' lock:
+    // another import may have made it meanwhile.
+    return WriteAll(path, &recs, type, true);
 }
 
 // Restores a scrambled run (e[i] = p[i] ^ p[i+1]).

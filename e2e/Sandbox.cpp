@@ -270,6 +270,10 @@ void Sandbox::Net() {
     options_.push_back("--net");
 }
 
+void Sandbox::AllowMounts() {
+    options_.push_back("--allow-mounts");
+}
+
 Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &input,
                     int timeoutSec) {
     std::vector<std::string> words{SandboxTool()};

@@ -109,6 +109,9 @@ class Sandbox {
     void Chdir(const std::string &dir);
     void HostRw(); // leave the rest of the host writable
     void Net();    // a network of its own, loopback only (daemons on their usual ports)
+    // Let the command mount file systems (a small tmpfs that runs out of
+    // room); without it the command cannot change mounts.
+    void AllowMounts();
 
     // Runs argv as root in the sandbox with input on standard input.
     Result Run(const std::vector<std::string> &argv, const std::string &input = "",

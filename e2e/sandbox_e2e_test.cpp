@@ -84,6 +84,7 @@ TEST(Sandbox, ASmallTmpfsRunsOutOfRoomForRealAndLeavesNoMountBehind) {
     DORNA_REQUIRE_SANDBOX();
     std::string before = e2e::ReadHostFile("/proc/self/mountinfo");
     e2e::Sandbox box("small-tmpfs");
+    box.AllowMounts();
     e2e::Result r = box.Sh("mkdir /tmp/small && mount -t tmpfs -o size=64k tmpfs /tmp/small &&"
                            " df -k /tmp/small | awk 'NR==2{print $4}' &&"
                            " dd if=/dev/zero of=/tmp/small/f bs=1k count=200 2>&1;"
@@ -310,7 +311,7 @@ TEST(Sandbox, WorksForAnUnprivilegedUserThroughAUserNamespace) {
     struct stat st {};
     EXPECT_EQ(lstat((dir + "/up/usr/dorna-nobody").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u);
-    e2e::RunHost({e2e::SandboxTool(), "--clean", dir});
+    e2e::RunHost({"rm", "-rf", dir});
 }
 
 // The caller's files under /tmp, which the sandbox covers with a fresh tmpfs:
@@ -352,7 +353,7 @@ TEST(Sandbox, CallersFilesUnderTmpStayReachable) {
     EXPECT_NE(access("/usr/dorna-carry", F_OK), 0);
     // Nothing of the staging is left in the upper directory.
     e2e::Result left = e2e::RunHost({"ls", "-A", upper + "/.sandbox"});
-    EXPECT_EQ(left.out, "work\n");
+    EXPECT_EQ(left.out, "marker\nwork\n");
 
     // With the host writable the working directory is too; a chosen one is
     // not carried in.
@@ -362,7 +363,9 @@ TEST(Sandbox, CallersFilesUnderTmpStayReachable) {
     r = run({"--chdir", "/tmp"}, "pwd; ls -A /tmp");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "/tmp\n");
-    EXPECT_EQ(e2e::RunHost({e2e::SandboxTool(), "--clean", top}).status, 0);
+    EXPECT_EQ(e2e::RunHost({e2e::SandboxTool(), "--clean", upper}).status, 0);
+    EXPECT_NE(access(upper.c_str(), F_OK), 0);
+    e2e::RunHost({"rm", "-rf", top});
 }
 
 // Failures of the sandbox itself need no namespaces: they are caught before.
@@ -469,7 +472,7 @@ TEST(Sandbox, HelpDescribesTheUse) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("Usage: sandbox [OPTION]... UPPER-DIR [--] COMMAND [ARG]...\n", 0), 0u);
     for (const char *opt : {"--bind", "--ro-bind", "--overlay", "--env", "--unset", "--chdir",
-                            "--host-rw", "--net", "--check", "--clean"})
+                            "--host-rw", "--net", "--allow-mounts", "--check", "--clean"})
         EXPECT_TRUE(Contains(r.out, opt)) << opt;
 }
 
@@ -485,6 +488,170 @@ TEST(Sandbox, CleanRemovesUpperLayersWithWhiteoutsAndLockedWorkDirectories) {
     if (getenv("DORNA_E2E_KEEP") == nullptr) {
         EXPECT_NE(access(upper.c_str(), F_OK), 0) << upper;
     }
+}
+
+// ------------------------------------------------------------------------
+// The sandbox runs as root: none of its inputs may turn it against its host.
+
+// A scratch directory of root's for one test, with a directory of nobody's
+// in it; removed at the end.
+struct HostileScratch {
+    std::string dir;
+    explicit HostileScratch(const std::string &name)
+        : dir(std::string(e2e::ScratchDir()) + "/" + Unique(name)) {
+        e2e::RunHost({"sh", "-c",
+                      "rm -rf \"$0\" && mkdir -m 755 \"$0\" \"$0/nb\" && chown 65534 \"$0/nb\"",
+                      dir});
+    }
+    ~HostileScratch() { e2e::RunHost({"rm", "-rf", dir}); }
+    // Runs a shell line as nobody (uid 65534) on the host, in dir.
+    e2e::Result AsNobody(const std::string &script) const {
+        return e2e::RunHost({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh",
+                             "-c", "cd \"$0\" && " + script, dir});
+    }
+};
+
+bool CanActAsNobody() {
+    return getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0;
+}
+
+TEST(SandboxHostile, AnUpperDirectoryAnotherUserCouldChangeIsRefused) {
+    DORNA_REQUIRE_SANDBOX();
+    if (!CanActAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as another user";
+    HostileScratch s("hostile-upper-");
+    // What nobody prepares, run as nobody in s.dir; the upper directory
+    // then given to the root sandbox; the reason it gives.
+    struct Case {
+        const char *name;
+        std::string asNobody;
+        std::string asRoot;
+        std::string upper;
+        std::string why;
+    } cases[] = {
+        {"nobody's upper with a preloaded library",
+         "mkdir -p nb/up/etc nb/up/usr/lib && echo /usr/lib/evil.so > nb/up/etc/ld.so.preload &&"
+         " cp /bin/true nb/up/usr/lib/evil.so",
+         "", s.dir + "/nb/up", s.dir + "/nb is owned by another user"},
+        {"upper below a directory of nobody's", "", "", s.dir + "/nb/new/up",
+         s.dir + "/nb is owned by another user"},
+        {"upper writable by everybody", "", "mkdir -m 777 up777 && chmod 777 up777",
+         s.dir + "/up777", s.dir + "/up777 is writable by other users"},
+        {"its own directory a link to nobody's", "mkdir nb/elsewhere",
+         "mkdir -m 755 uplink && ln -s " + s.dir + "/nb/elsewhere uplink/.sandbox",
+         s.dir + "/uplink", s.dir + "/uplink/.sandbox is a link"},
+        {"an upper layer a link to the host's /etc", "",
+         "mkdir -m 755 upetc && ln -s /etc upetc/etc", s.dir + "/upetc",
+         s.dir + "/upetc/etc is a link"},
+        {"an upper layer of nobody's", "", "mkdir -m 755 upnb && mkdir upnb/etc && chown 65534 upnb/etc",
+         s.dir + "/upnb", s.dir + "/upnb/etc is owned by another user"},
+    };
+    for (const Case &c : cases) {
+        if (!c.asNobody.empty()) {
+            ASSERT_EQ(s.AsNobody(c.asNobody).status, 0) << c.name;
+        }
+        if (!c.asRoot.empty()) {
+            ASSERT_EQ(e2e::RunHost({"sh", "-c", "cd \"$0\" && " + c.asRoot, s.dir}).status, 0)
+                << c.name;
+        }
+        e2e::Result r = e2e::RunHost({e2e::SandboxTool(), c.upper, "echo", "ran"});
+        EXPECT_EQ(r.status, 125) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_TRUE(Contains(r.err, "sandbox: upper directory " + c.upper + " cannot be used: " +
+                                        c.why))
+            << c.name << "\n" << r.err;
+    }
+    // Nothing was made through the links.
+    EXPECT_NE(access((s.dir + "/nb/elsewhere/work").c_str(), F_OK), 0);
+}
+
+TEST(SandboxHostile, TheInsideEntryCannotBeReachedFromOutside) {
+    DORNA_REQUIRE_SANDBOX();
+    // Once it skipped the namespaces and covered the caller's /tmp.
+    std::string probe = "/tmp/" + Unique("dorna-inside-probe-");
+    ASSERT_EQ(e2e::RunHost({"touch", probe}).status, 0);
+    e2e::Result r = e2e::RunHost({e2e::SandboxTool(), "--inside", std::string(e2e::ScratchDir()),
+                                  "0", "", "0", "0", "--", "ls", probe});
+    EXPECT_EQ(r.status, 125);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "sandbox: unknown option: --inside")) << r.err;
+    EXPECT_EQ(access(probe.c_str(), F_OK), 0);
+    unlink(probe.c_str());
+}
+
+TEST(SandboxHostile, CleanRemovesOnlyWhatASandboxMade) {
+    DORNA_REQUIRE_SANDBOX();
+    if (!CanActAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as another user";
+    HostileScratch s("hostile-clean-");
+    ASSERT_EQ(e2e::RunHost({"sh", "-c",
+                            "cd \"$0\" && mkdir -p -m 755 plain/keep empty victim/keep &&"
+                            " ln -s victim link && mkdir -m 755 fake && ln -s ../victim fake/.sandbox &&"
+                            " mkdir -p nb/.sandbox && touch nb/.sandbox/marker",
+                            s.dir})
+                  .status,
+              0);
+    ASSERT_EQ(e2e::RunHost({e2e::SandboxTool(), s.dir + "/made", "true"}).status, 0);
+    struct Case {
+        const char *name;
+        std::string dir;
+        int status;
+        std::string message; // in the error output; empty: none
+        bool gone;
+    } cases[] = {
+        {"a directory no sandbox made", s.dir + "/plain", 125,
+         "holds no marker " + s.dir + "/plain/.sandbox/marker", false},
+        {"a link to a directory", s.dir + "/link", 125, "not removed: " + s.dir + "/link is a link",
+         false},
+        {"a marker reached through a link", s.dir + "/fake", 125,
+         "not removed: " + s.dir + "/fake/.sandbox is a link", false},
+        {"a directory of nobody's with a marker", s.dir + "/nb", 125,
+         "not removed: " + s.dir + "/nb is owned by another user", false},
+        {"an empty directory", s.dir + "/empty", 0, "", true},
+        {"a missing directory", s.dir + "/missing", 0, "", true},
+        {"an upper directory a sandbox made", s.dir + "/made", 0, "", true},
+    };
+    for (const Case &c : cases) {
+        e2e::Result r = e2e::RunHost({e2e::SandboxTool(), "--clean", c.dir});
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.err;
+        if (!c.message.empty()) {
+            EXPECT_TRUE(Contains(r.err, c.message)) << c.name << "\n" << r.err;
+        }
+        struct stat st {};
+        EXPECT_EQ(lstat(c.dir.c_str(), &st) != 0, c.gone) << c.name;
+    }
+    EXPECT_EQ(access((s.dir + "/victim/keep").c_str(), F_OK), 0);
+}
+
+TEST(SandboxHostile, TheCommandCannotChangeMountsUnlessAllowed) {
+    DORNA_REQUIRE_SANDBOX();
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    std::string probe = std::string(cwd) + "/" + Unique("remount-probe-");
+    e2e::Sandbox box("no-mounts");
+    box.Chdir("/");
+    struct Case {
+        const char *name;
+        std::string script;
+    } cases[] = {
+        {"remount the host writable",
+         "mount -o remount,bind,rw / && echo x > " + e2e::ShellQuote(probe)},
+        {"uncover what lies below an overlay", "umount -l /etc"},
+        {"mount a file system", "mkdir /tmp/m && mount -t tmpfs tmpfs /tmp/m"},
+        {"the same through a set-user-ID program", "mkdir /tmp/m && cp /bin/mount /tmp/m-suid &&"
+                                                   " chmod 4755 /tmp/m-suid &&"
+                                                   " /tmp/m-suid -t tmpfs tmpfs /tmp/m"},
+    };
+    for (const Case &c : cases) {
+        e2e::Result r = box.Sh(c.script + " 2>&1; echo \"status=$?\"");
+        EXPECT_TRUE(Contains(r.out, "status=32") || Contains(r.out, "status=1"))
+            << c.name << "\n" << r.out << r.err;
+    }
+    EXPECT_NE(access(probe.c_str(), F_OK), 0) << "the command wrote to the host";
+    EXPECT_EQ(box.Sh("grep -c ' /etc ' /proc/self/mountinfo").out, "1\n");
+
+    box.AllowMounts();
+    e2e::Result r = box.Sh("mkdir /tmp/m && mount -t tmpfs tmpfs /tmp/m && echo mounted");
+    EXPECT_EQ(r.out, "mounted\n") << r.err;
+    unlink(probe.c_str());
 }
 
 } // namespace

@@ -339,6 +339,7 @@ TEST(SetupRun, NotEnoughRoomNamesThePlaceAndTheAmount) {
     DORNA_REQUIRE_SANDBOX();
     const double needI = SiteSize("isize") + 40, needT = SiteSize("tsize") + 40;
     Box box("setup-room");
+    box.AllowMounts(); // the test mounts a small file system
     struct Case {
         std::string script;
         std::string message;
@@ -385,6 +386,7 @@ TEST(SetupRun, ExistingApplicationDirectoryCountsAsRoom) {
     DORNA_REQUIRE_SANDBOX();
     const double needI = SiteSize("isize") + 40;
     Box box("setup-room-app");
+    box.AllowMounts(); // the test mounts a small file system
     // A root whose free room alone is too small; the same amount of data in
     // an application directory that the installation replaces counts as room.
     const int size = static_cast<int>(needI) + 100, data = 200;
@@ -450,6 +452,7 @@ TEST(SetupRun, DecompressionLogsToTheRunLogAndRunsTheSystemsGzip) {
     SiteCopy site("renamed", "mv setup install-dorna");
     ASSERT_TRUE(site.ok());
     Box box("setup-decompress", site.dir());
+    box.AllowMounts(); // the test mounts a small file system
     // Another user plants a link where a run named setup would log, and a
     // gzip of his own early on root's PATH; without uncompress the archive
     // goes through gzip.
@@ -488,6 +491,7 @@ TEST(SetupRun, FailedCopiesAreNamedAndEndTheRunWithStatusOne) {
     SiteCopy site("small-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-full-disk", site.dir());
+    box.AllowMounts(); // the test mounts a small file system
     e2e::Result r =
         box.Sh(SetupOnSmallRoot("/tmp/small", "one * 5 / 2 / 1024 + 40") +
                    "; cd /tmp/small/Dorna/dpxx && stat -c '%a %n' dpqadmin dprdpxxtty dsf",
@@ -513,6 +517,7 @@ TEST(SetupRun, QueueToolWhoseCopyFailedIsNeverRun) {
     SiteCopy site("tiny-isize", "echo 1 > isize");
     ASSERT_TRUE(site.ok());
     Box box("setup-cut-tool", site.dir());
+    box.AllowMounts(); // the test mounts a small file system
     e2e::Result r = box.Sh(SetupOnSmallRoot("/tmp/tiny", "(one - 1) / 4096 * 4"), "y\n");
     EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.err, ": c dpqadmin (/tmp/tiny/Dorna/dpxx/dpqadmin)\n"))
@@ -655,6 +660,7 @@ TEST(SetupRun, NonRootUserIsToldAndNothingIsInstalled) {
 TEST(SetupRun, WorkDirectoryThatIsNotOursStopsBeforeTheCopy) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-foreign-workdir");
+    box.AllowMounts(); // the test mounts a small file system
     // A mount point cannot be removed: the directory stays someone else's.
     e2e::Result r =
         box.Sh("mkdir -p /tmp/w/DornaInstall && mount -t tmpfs tmpfs /tmp/w/DornaInstall && "

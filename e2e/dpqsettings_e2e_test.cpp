@@ -267,9 +267,10 @@ TEST(DpqSettings, StoredSettingsLoadAgain) {
         m.Answer("x");
         ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
     }
-    EXPECT_EQ(e2e::ReadHostFile(file),
-              "1[lp0] 11 0\n2[] 12 0\n3[1] 13 0\n4[0.500] 14 0\n5[1] 9 0\n6[210] 13 1\n"
-              "8[1] 9 0\n9[0] 9 0\n10[2] 9 0\n11{\n0[] 12 0\n1[20] 13 0\n}\n");
+    EXPECT_EQ(
+        e2e::ReadHostFile(file),
+        "1[lp0] 11 0\n2[] 12 0\n3[1] 13 0\n4[0.500] 14 0\n5[1] 9 0\n6[210] 13 1\n"
+        "7[1] 10 0\n8[1] 9 0\n9[0] 9 0\n10[2] 9 0\n12[3] 10 0\n11{\n0[] 12 0\n1[20] 13 0\n}\n");
 
     e2e::Result r = e2e::RunHost(
         {"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(), "--load", file});
@@ -418,6 +419,144 @@ TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {
     r = e2e::RunHost({"env", "DORNA_TOOL_ROOT=" + dir.path, Program(), "--load", file});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Could not open English database"), std::string::npos) << r.err;
+}
+
+// Pick-many choices and texts with blanks survive store, apply and load:
+// Finishing is chosen on the full-screen list, where None and the others
+// exclude each other.
+TEST(DpqSettings, FinishingAndALocationWithBlanksAreKeptByApply) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    Menu m(dir.path);
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    EXPECT_TRUE(m.Shows("Location (letters, digits, blanks and - _ / .)") ||
+                m.term.Screen().find("Location") != std::string::npos);
+    m.Answer("2 Room 101");
+    ASSERT_TRUE(m.Shows(Row(2, "Location", "Room 101"))) << m.term.Screen();
+    m.Answer("7");
+    ASSERT_TRUE(m.Shows("Current selection: None")) << m.term.Screen();
+    m.Answer("3");
+    ASSERT_TRUE(m.Shows("Current selection: Punch")) << "None is cleared: " << m.term.Screen();
+    m.Answer("2");
+    ASSERT_TRUE(m.Shows("Current selection: Staple Punch")) << m.term.Screen();
+    m.Answer("1");
+    ASSERT_TRUE(m.Shows("Current selection: None"))
+        << "None clears the others: " << m.term.Screen();
+    m.Answer("3");
+    ASSERT_TRUE(m.Shows("Current selection: Punch")) << m.term.Screen();
+    m.Answer("s");
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    m.Answer("1 lab3");
+    m.Answer("a");
+    ASSERT_TRUE(m.Shows("Settings of queue lab3 written to")) << m.term.Screen();
+    m.Answer("");
+    ASSERT_TRUE(m.Shows("[exited 0]")) << m.term.Screen();
+
+    std::string file = dir.path + "/lab3.settings";
+    std::vector<std::string> lines = testsupport::Lines(e2e::ReadHostFile(file));
+    for (const char *line : {"2[Room 101] 12 0", "7[4] 10 0", "12[3] 10 0"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    e2e::Result r = e2e::RunHost(
+        {"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(), "--load", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("location=Room 101\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("finishing=Punch\n"), std::string::npos) << r.out;
+}
+
+// --load of hostile lines: each is refused with its line number, the item
+// keeps its default, and nothing but printable text reaches the output.
+TEST(DpqSettings, LoadRefusesWhatItemsDoNotAccept) {
+    Scratch dir;
+    struct Case {
+        const char *name;
+        std::string line;
+        const char *shown; // the --load line that must show (the default when refused)
+        bool refused;
+    } cases[] = {
+        {"queue name outside the directory", "1[../../../../tmp/evil] 11 0", "name=\n", true},
+        {"copies far too many", "3[99999999] 13 0", "copies=1\n", true},
+        {"width negative", "6[-5] 13 0", "width=210\n", true},
+        {"scale NaN", "4[nan] 14 0", "scale=1.000\n", true},
+        {"copies turned into a pick item", "3[2] 9 0", "copies=1\n", true},
+        {"location with ESC", "2[\x1b[31mred] 12 0", "location=\n", true},
+        {"location with OSC 52", "2[\x1b]52;c;ZXZpbA==\x07] 12 0", "location=\n", true},
+        {"finishing beyond its states", "7[16] 10 0", "finishing=None\n", true},
+        {"trays hidden size A0", "12[16] 10 0", "trays=A3,A4\n", true},
+        {"trays Banner 210x900", "12[549755813888] 10 0", "trays=Banner 210x900\n", false},
+        {"location with blanks", "2[Room 101] 12 0", "location=Room 101\n", false},
+        {"finishing staple and fold", "7[10] 10 0", "finishing=Staple,Fold\n", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string file = dir.path + "/q.settings";
+        testsupport::WriteFile(file, "# a line of its own\n" + c.line + "\n");
+        e2e::Result r = e2e::RunHost({"env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR,
+                                      Program(), "--load", file});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(c.shown), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("dpqsettings: " + file + ", line 1: "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(", line 2: ") != std::string::npos, c.refused) << r.err;
+        for (char ch : r.out + r.err)
+            EXPECT_FALSE(ch == '\x1b' || ch == '\x07') << "a control character reached the output";
+    }
+}
+
+// Applying never writes outside the queue directory, whatever the file says.
+TEST(DpqSettings, ApplyWritesOnlyIntoTheQueueDirectory) {
+    Scratch dir;
+    std::string file = dir.path + "/in.set";
+    std::string queues = dir.path + "/queues";
+    std::filesystem::create_directory(queues);
+    testsupport::WriteFile(file, "1[../evil] 11 0\n");
+    e2e::Result r =
+        e2e::RunHost({"setsid", "-w", "env", std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR,
+                      Program(), "--dir", queues, file},
+                     "1 ok\na\n\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/evil.settings"));
+    EXPECT_TRUE(std::filesystem::exists(queues + "/ok.settings"));
+    EXPECT_NE(r.err.find("line 1: value \"../evil\" refused"), std::string::npos) << r.err;
+}
+
+// Scripted use: answers on standard input, no terminal. The pass phrase is
+// the line after the apply answer, however the menu's reading buffered it.
+TEST(DpqSettings, AScriptGivesThePassPhraseOnStandardInput) {
+    Scratch dir;
+    e2e::Result value =
+        e2e::RunHost({"setsid", "-w", Program(), "--passphrase-value"}, "secret12\n");
+    ASSERT_EQ(value.status, 0) << value.err;
+    testsupport::WriteFile(dir.path + "/lp0.lock", value.out);
+    testsupport::WriteFile(dir.path + "/lp0.set", "1[lp0] 11 0\n3[2] 13 0\n");
+    auto run = [&](const std::string &input) {
+        return e2e::RunHost({"setsid", "-w", "env",
+                             std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR, Program(),
+                             "--dir", dir.path, dir.path + "/lp0.set"},
+                            input);
+    };
+    e2e::Result wrong = run("a\nsecret13\n\n\n\n");
+    EXPECT_NE(wrong.out.find("Wrong pass phrase"), std::string::npos) << wrong.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/lp0.settings"));
+    e2e::Result right = run("a\nsecret12\n\n\n\n");
+    EXPECT_EQ(right.status, 0) << right.err;
+    EXPECT_EQ(right.out.find("Wrong pass phrase"), std::string::npos) << right.out;
+    EXPECT_NE(right.out.find("Settings of queue lp0 written to"), std::string::npos) << right.out;
+    EXPECT_EQ(e2e::ReadHostFile(dir.path + "/lp0.settings").find("3[2] 13 0\n"), 21u);
+}
+
+TEST(DpqSettings, EndOfInputAtTheMenuIsSaidAsSuch) {
+    Scratch dir;
+    for (const char *input : {"", "3 4\n", "\xff"}) {
+        SCOPED_TRACE(input);
+        e2e::Result r = e2e::RunHost({"setsid", "-w", "env",
+                                      std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR,
+                                      Program(), "--dir", dir.path},
+                                     input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("dpqsettings: reading from standard input : end of input"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("Success"), std::string::npos) << r.err;
+    }
 }
 
 } // namespace

@@ -119,7 +119,7 @@ void PrintValue(TextMenuItem *item, int dots) {
         break;
     case MENU_NAME:
     case MENU_TEXT:
-        printf(" [%s]", TextValue(item));
+        printf(" [%s]", PrintableText(TextValue(item), MENU_TEXT_VALUE_SIZE * 4).c_str());
         break;
     default:
         break;
@@ -223,6 +223,12 @@ int EnterValue(TextMenuItem *item, const char *arg) {
         text = LineBuf;
     }
     if (text.empty()) return 0;
+    // Whatever the format allows, a value never carries terminal controls:
+    // it is shown on the page and written to settings files.
+    if (HasControlCharacter(text.c_str())) {
+        PostMsg("%s", CatalogFormat(25, 1009, PrintableText(text.c_str(), 60).c_str()).c_str());
+        return 0;
+    }
     if (ValidateEntry(text.c_str(), item->pFormat) != ENTRY_OK) return 0;
     switch (item->Type) {
     case MENU_NAME:
@@ -286,7 +292,15 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
     bool changed = false;
     for (;;) {
         int count = PrintMenu(menu, dots, titleLen);
-        if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) SysError("%s", CatalogText(25, 1016).c_str());
+        if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) {
+            // Only a read error has a system reason to name; the end of a
+            // script's answers is said as what it is.
+            if (ferror(stdin)) SysError("%s", CatalogText(25, 1016).c_str());
+            fflush(stdout);
+            fprintf(stderr, "\n%s: %s : end of input\n", my_name ? my_name : "",
+                    CatalogText(25, 1016).c_str());
+            exit_app(1);
+        }
         if (LineBuf[0] != '\0' || (menu->Flags & MENU_NO_EXIT)) {
             int chosen = FindSelection(menu, nullptr, count);
             if (chosen > 0) {

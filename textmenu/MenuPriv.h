@@ -31,6 +31,14 @@ std::string CatalogText(int section, int number);
 // cut at 64 KiB; "Error" when the entry is missing.
 std::string CatalogFormat(int section, int number, ...);
 
+// True when text holds a byte that steers a terminal instead of showing a
+// character: C0 controls, DEL, and C1 controls (raw, or encoded in UTF-8).
+bool HasControlCharacter(const char *text);
+
+// text cut at `max` bytes, with every control character written as a
+// backslash escape ("\033"), for messages that quote a file's text.
+std::string PrintableText(const char *text, size_t max);
+
 // Prints "Press <Return> to continue", flushes and reads one line into LineBuf.
 void WaitForReturn();
 

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -97,26 +98,49 @@ struct Editing {
     cc_t eof = 0;   // ends the input when nothing is typed
 };
 
+// True when standard input's stream holds bytes it has read ahead and not
+// handed out yet (glibc's stream fields): a menu that read its answers
+// through the stream may have taken the pass phrase's line from a pipe
+// already, and select on the descriptor would not see it.
+bool StdinHasBuffered() {
+    return stdin->_IO_read_ptr < stdin->_IO_read_end;
+}
+
+// The next byte of the answer: through standard input's stream when the
+// prompt has no terminal of its own, so that what the stream has read ahead
+// comes first, else straight from the descriptor. -1 at the end, on an
+// error, or when the time limit ran out before a byte came.
+int NextByte(int fd, bool viaStdin, const timespec &deadline) {
+    if (viaStdin && StdinHasBuffered()) return getc(stdin);
+    for (;;) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(fd, &ready);
+        long left = SecondsLeft(deadline);
+        if (left == 0) return -1;
+        timeval wait = {left, 0};
+        int n = select(fd + 1, &ready, nullptr, nullptr, &wait);
+        if (n < 0 && errno == EAGAIN) continue;
+        if (n <= 0) return -1; // time-out, or a signal (EINTR), or an error
+        break;
+    }
+    if (viaStdin) return getc(stdin);
+    unsigned char c;
+    return read(fd, &c, 1) == 1 ? c : -1;
+}
+
 // Reads one line, one byte at a time, into state.buf. Stops at a newline or
 // carriage return (not stored), a full buffer, end of input, a read error, a
 // caught signal or the end of the time limit.
-void ReadLine(int fd, int seconds, const Editing &keys) {
+void ReadLine(int fd, bool viaStdin, int seconds, const Editing &keys) {
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += seconds;
     int len = 0;
     while (len < kMaxAnswer && state.signo == 0) {
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(fd, &ready);
-        long left = SecondsLeft(deadline);
-        if (left == 0) break;
-        timeval wait = {left, 0};
-        int n = select(fd + 1, &ready, nullptr, nullptr, &wait);
-        if (n < 0 && errno == EAGAIN) continue;
-        if (n <= 0) break; // time-out, or a signal (EINTR), or an error
-        char c;
-        if (read(fd, &c, 1) != 1) break;
+        int got = NextByte(fd, viaStdin, deadline);
+        if (got < 0) break;
+        char c = static_cast<char>(got);
         if (c == '\n' || c == '\r') break;
         cc_t key = static_cast<cc_t>(c);
         if (key != 0 && key == keys.erase) {
@@ -170,7 +194,7 @@ char *GetPassPhraseWithin(const char *prompt, int seconds) {
         // The prompt comes once echo is off: what is typed as soon as it
         // shows is then neither echoed nor dropped by the flush above.
         if (prompt) WriteAll(ch.out, prompt, strlen(prompt));
-        ReadLine(ch.in, seconds, keys);
+        ReadLine(ch.in, ch.tty < 0 && ch.in == STDIN_FILENO, seconds, keys);
 
         int kept = errno;
         WriteAll(ch.out, "\n", 1); // the user's line end was not echoed

@@ -7,12 +7,15 @@
 #include "utils.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 unsigned char flLoadedSettings = 0;
+int32_t SettingsLinesRefused = 0;
 
 using namespace textmenu_detail;
 
@@ -21,14 +24,6 @@ namespace {
 // Submenus nest at most this deep in a settings file; deeper blocks (only a
 // menu that is its own submenu makes them) are not followed.
 constexpr int MAX_NESTING = 32;
-
-// The integer value of a text, held to the range of a 32-bit value.
-int ToInt(const char *text) {
-    long v = strtol(text, nullptr, 10);
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int>(v);
-}
 
 void Store(TextMenu *menu, int depth) {
     if (pOut == nullptr || menu == nullptr || menu->pItems == nullptr) return;
@@ -48,6 +43,13 @@ void Store(TextMenu *menu, int depth) {
                     static_cast<int>(item->Show));
             break;
         }
+        case MENU_PICK_MANY:
+            // The chosen-state mask in the layout of the integer records; a
+            // reader that keeps no pick-many values skips it by its kind.
+            fprintf(pOut, "%i[%llu] %i %i\n", i,
+                    static_cast<unsigned long long>(static_cast<uintptr_t>(item->Value)),
+                    static_cast<int>(item->Type), static_cast<int>(item->Show));
+            break;
         case MENU_FLOAT:
             fprintf(pOut, "%i[%.3f] %i %i\n", i, static_cast<double>(GetItemFloat(item)),
                     static_cast<int>(item->Type), static_cast<int>(item->Show));
@@ -67,104 +69,323 @@ void Store(TextMenu *menu, int depth) {
     }
 }
 
-// A record kind from a file changes an item's kind only between kinds that
-// keep their value the same way (numbers, or text buffers).
-bool SameValueKind(uint32_t a, uint32_t b) {
-    auto group = [](uint32_t k) {
-        if (k == MENU_PICK_ONE || k == MENU_INTEGER) return 1;
-        if (k == MENU_NAME || k == MENU_TEXT) return 2;
-        return 0;
-    };
-    return a == b || (group(a) != 0 && group(a) == group(b));
-}
+// What the reading of one settings file keeps across submenu levels.
+struct LoadState {
+    int line = 0;         // physical line at which the current record starts
+    int next = 1;         // physical line the next read starts on
+    bool midLine = false; // the last read stopped inside a long line
+};
 
-// Reads "%d%c%s]" from a line: index, one character and the value text up to
-// the first blank (a final ']' removed). False when the line does not fit
-// or the value text does not fit its 256-byte area.
-bool ParseHead(const char *line, int *index, char *mark, char *value) {
+// A value record as read from its line: "N[value] kind show".
+struct Record {
+    int index = 0;
+    char mark = 0;                         // '[' for a value, '{' for a block
+    char value[MENU_TEXT_VALUE_SIZE] = {}; // the text between '[' and the last ']'
+    long kind = 0;
+    long show = 0;
+};
+
+// A number in decimal digits only (an optional '-' when allowed), whole
+// text, in the range of a 64-bit value.
+bool Digits(const char *text, bool negative, long long *out) {
+    const char *p = text;
+    if (negative && *p == '-') ++p;
+    if (*p == '\0') return false;
+    for (const char *q = p; *q != '\0'; ++q)
+        if (!isdigit(static_cast<unsigned char>(*q))) return false;
+    errno = 0;
     char *end = nullptr;
-    long n = strtol(line, &end, 10);
-    if (end == line || n < INT32_MIN || n > INT32_MAX || *end == '\0') return false;
-    *index = static_cast<int>(n);
-    *mark = *end++;
-    while (isspace(static_cast<unsigned char>(*end)))
-        ++end;
-    size_t len = strcspn(end, " \t\r\n\v\f");
-    if (len >= static_cast<size_t>(MENU_TEXT_VALUE_SIZE)) return false;
-    memcpy(value, end, len);
-    value[len] = '\0';
-    if (len > 0 && value[len - 1] == ']') value[len - 1] = '\0';
+    long long v = strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0') return false;
+    *out = v;
     return true;
 }
 
-void Load(TextMenu *menu, int depth) {
+// Reads "N[value] kind show" or "N{". False (with the reason) when the line
+// is not one of them.
+bool ParseRecord(const char *line, Record *r, const char **why) {
+    *why = "not a settings record";
+    char *end = nullptr;
+    errno = 0;
+    long n = strtol(line, &end, 10);
+    if (end == line || errno != 0 || n < INT32_MIN || n > INT32_MAX) return false;
+    r->index = static_cast<int>(n);
+    r->mark = *end;
+    if (r->mark == '{') return true;
+    if (r->mark != '[') return false;
+    // Kind and display state follow the record's last ']': a text value
+    // keeps its blanks and any ']' of its own.
+    const char *open = end + 1;
+    const char *close = strrchr(open, ']');
+    if (close == nullptr) return false;
+    const char *p = close + 1;
+    r->kind = strtol(p, &end, 10);
+    if (end == p || (*end != ' ' && *end != '\t')) return false;
+    p = end;
+    r->show = strtol(p, &end, 10);
+    if (end == p) return false;
+    for (p = end; *p != '\0'; ++p)
+        if (!isspace(static_cast<unsigned char>(*p))) return false;
+    size_t len = static_cast<size_t>(close - open);
+    if (len >= sizeof r->value) {
+        *why = "value longer than 255 characters";
+        return false;
+    }
+    memcpy(r->value, open, len);
+    r->value[len] = '\0';
+    return true;
+}
+
+// A file may change an item's kind only between name and text: both keep
+// their value in the same buffer under the same entry format. Any other
+// change would give a value a meaning it was never checked for (a number
+// read as a state of an item that has none).
+bool KindFits(uint32_t itemKind, long recordKind) {
+    if (recordKind == 0 || recordKind == static_cast<long>(itemKind)) return true;
+    bool textItem = itemKind == MENU_NAME || itemKind == MENU_TEXT;
+    return textItem && (recordKind == MENU_NAME || recordKind == MENU_TEXT);
+}
+
+// True when state k of the item exists and is not hidden.
+bool StateShown(const TextMenuItem *item, long long k) {
+    if (k < 0 || k >= item->StateCnt) return false;
+    const char *state = StateToken(item->pStates, static_cast<intptr_t>(k));
+    return state != nullptr && state[0] != ' ';
+}
+
+// Checks the value text of a record against the item it names and, when it
+// fits, sets it. False (with the reason) leaves the item as it was.
+bool TakeValue(TextMenu *menu, int index, const char *value, const char **why) {
+    TextMenuItem *item = &menu->pItems[index];
+    long long v = 0;
+    switch (item->Type) {
+    case MENU_PICK_ONE:
+        *why = "not a state of the item";
+        if (!Digits(value, false, &v) || !StateShown(item, v)) return false;
+        item->Value = static_cast<intptr_t>(v);
+        // A loaded state hides, disables and sets what choosing it would,
+        // so the submenu blocks that follow find their items as stored.
+        ProcessStateFormat(menu, index);
+        return true;
+    case MENU_PICK_MANY: {
+        *why = "not a set of the item's states";
+        char *end = nullptr;
+        errno = 0;
+        if (!isdigit(static_cast<unsigned char>(value[0]))) return false;
+        unsigned long long mask = strtoull(value, &end, 10);
+        if (errno != 0 || *end != '\0') return false;
+        for (int k = 0; k < 64; ++k)
+            if ((mask >> k & 1) && !StateShown(item, k)) return false;
+        item->Value = static_cast<intptr_t>(mask);
+        ProcessStateFormat(menu, index);
+        return true;
+    }
+    case MENU_INTEGER:
+        *why = "not a number the item accepts";
+        if (!Digits(value, true, &v) || v < INT32_MIN || v > INT32_MAX) return false;
+        if (ValidateEntryQuiet(value, item->pFormat) != ENTRY_OK) return false;
+        item->Value = static_cast<intptr_t>(v);
+        return true;
+    case MENU_FLOAT: {
+        *why = "not a number the item accepts";
+        char *end = nullptr;
+        float f = strtof(value, &end);
+        if (end == value || *end != '\0' || !std::isfinite(f)) return false;
+        if (ValidateEntryQuiet(value, item->pFormat) != ENTRY_OK) return false;
+        SetItemFloat(item, f);
+        return true;
+    }
+    case MENU_NAME:
+    case MENU_TEXT: {
+        *why = "holds control characters";
+        if (HasControlCharacter(value)) return false;
+        // Empty is the value of an item nothing was typed into.
+        *why = "not a text the item accepts";
+        if (*value != '\0' && ValidateEntryQuiet(value, item->pFormat) != ENTRY_OK) return false;
+        char *buf = TextBuffer(item);
+        *why = "no memory for the text";
+        if (buf == nullptr) return false;
+        snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", value);
+        return true;
+    }
+    default:
+        *why = "the item holds no value";
+        return false;
+    }
+}
+
+// Says on standard error which line was refused and why; the text shown is
+// the file's, so its control characters are written as escapes.
+void Refuse(const LoadState &st, const char *why, const char *value) {
+    ++SettingsLinesRefused;
+    std::string file = PrintableText(InputFileName, 255);
+    if (value != nullptr)
+        errormsg("%s, line %d: value \"%s\" refused: %s; the item keeps its value", file.c_str(),
+                 st.line, PrintableText(value, 60).c_str(), why);
+    else
+        errormsg("%s, line %d: %s; the line is skipped", file.c_str(), st.line, why);
+}
+
+// Reads the next line into LineBuf and counts physical lines: st->line
+// becomes the line the record starts on. *tooLong is set for a line longer
+// than a record can be; its further pieces are passed over.
+bool NextLine(LoadState *st, bool *tooLong) {
+    *tooLong = false;
+    for (;;) {
+        if (!GetFileLine()) return false;
+        bool piece = st->midLine;
+        st->line = st->next;
+        size_t len = strlen(LineBuf);
+        st->midLine = len > 0 && LineBuf[len - 1] != '\n' && pIn != nullptr && !feof(pIn);
+        // Lines joined behind a backslash count as lines of their own.
+        for (size_t i = 0; i < len; ++i)
+            if (LineBuf[i] == '\n') ++st->next;
+        if (piece) continue;
+        *tooLong = st->midLine;
+        return true;
+    }
+}
+
+void Load(TextMenu *menu, int depth, LoadState *st) {
     flLoadedSettings = 1;
     int count = CountItems(menu);
-    while (GetFileLine()) {
+    bool tooLong = false;
+    while (NextLine(st, &tooLong)) {
         const char *line = LineBuf;
+        if (tooLong) {
+            Refuse(*st, "line longer than a settings record can be", nullptr);
+            continue;
+        }
         if (line[0] == '}') {
             TextMenuItem *apply = FindTextMenuItem(menu, MENU_APPLY);
             if (apply != nullptr && apply->Action != nullptr) apply->Action(menu, apply);
             return;
         }
-        int index = 0;
-        char mark = 0;
-        char value[MENU_TEXT_VALUE_SIZE];
-        if (!ParseHead(line, &index, &mark, value)) continue;
-        if (mark == '{') {
-            TextMenu *sub = depth < MAX_NESTING ? ValidateMenu(menu, index) : nullptr;
-            if (sub != nullptr) Load(sub, depth + 1);
+        if (line[strspn(line, " \t\r\n")] == '\0') continue; // a blank line
+        Record r;
+        const char *why = nullptr;
+        if (!ParseRecord(line, &r, &why)) {
+            Refuse(*st, why, nullptr);
             continue;
         }
-        // Kind and display state follow the record's last ']', so a text
-        // value that holds a ']' reads back as it was stored.
-        const char *close = strrchr(line, ']');
-        if (close == nullptr || close[1] == '\0') continue;
-        int kind = 0, show = 0;
-        if (sscanf(close + 1, "%i %i", &kind, &show) != 2) continue;
-        if (index < 0 || index >= count) continue;
-        TextMenuItem *item = &menu->pItems[index];
-        item->Show = static_cast<uint32_t>(show);
-        switch (item->Type) {
-        case MENU_PICK_ONE:
-            // A loaded state hides, disables and sets what choosing it would,
-            // so the submenu blocks that follow find their items as stored.
-            item->Value = ToInt(value);
-            ProcessStateFormat(menu, index);
-            break;
-        case MENU_INTEGER:
-            item->Value = ToInt(value);
-            break;
-        case MENU_NAME:
-        case MENU_TEXT: {
-            char *buf = TextBuffer(item);
-            if (buf == nullptr) continue;
-            snprintf(buf, MENU_TEXT_VALUE_SIZE, "%s", value);
-            break;
-        }
-        case MENU_FLOAT:
-            SetItemFloat(item, static_cast<float>(atof(value)));
-            break;
-        default:
+        if (r.mark == '{') {
+            // Deeper blocks than this come only from a menu that is its own
+            // submenu: they are not followed.
+            if (depth >= MAX_NESTING) continue;
+            TextMenu *sub = ValidateMenu(menu, r.index);
+            if (sub != nullptr)
+                Load(sub, depth + 1, st);
+            else
+                Refuse(*st, "no submenu at this item; its lines count for this menu", nullptr);
             continue;
         }
-        if (kind != 0 && SameValueKind(item->Type, static_cast<uint32_t>(kind)))
-            item->Type = static_cast<uint32_t>(kind);
+        char reason[96];
+        if (r.index < 0 || r.index >= count) {
+            snprintf(reason, sizeof reason, "no item %d", r.index);
+            Refuse(*st, reason, nullptr);
+            continue;
+        }
+        TextMenuItem *item = &menu->pItems[r.index];
+        if (!KindFits(item->Type, r.kind)) {
+            snprintf(reason, sizeof reason, "kind %ld does not fit item %d (kind %u)", r.kind,
+                     r.index, static_cast<unsigned>(item->Type));
+            Refuse(*st, reason, nullptr);
+            continue;
+        }
+        if (r.show < 0 || r.show > 2) {
+            snprintf(reason, sizeof reason, "display state %ld of item %d is not 0, 1 or 2", r.show,
+                     r.index);
+            Refuse(*st, reason, nullptr);
+            continue;
+        }
+        // The display state first: a state format runs only for a shown item.
+        uint32_t show = item->Show;
+        item->Show = static_cast<uint32_t>(r.show);
+        if (!TakeValue(menu, r.index, r.value, &why)) {
+            item->Show = show;
+            snprintf(reason, sizeof reason, "%s (item %d)", why, r.index);
+            Refuse(*st, reason, r.value);
+            continue;
+        }
+        if (r.kind != 0) item->Type = static_cast<uint32_t>(r.kind);
     }
 }
 
 } // namespace
+
+namespace textmenu_detail {
+
+namespace {
+
+// Bytes of the character at p: a whole UTF-8 sequence, else one byte.
+// *control is set when the character steers a terminal: C0 controls, DEL,
+// C1 controls encoded in UTF-8, and bytes 0x80 to 0x9F that continue no
+// sequence (what an 8-bit terminal takes for C1).
+size_t CharAt(const unsigned char *p, bool *control) {
+    unsigned char c = *p;
+    *control = c < 0x20 || c == 0x7F;
+    if (c < 0x80) return 1;
+    size_t n = c >= 0xC2 && c <= 0xDF   ? 1
+               : c >= 0xE0 && c <= 0xEF ? 2
+               : c >= 0xF0 && c <= 0xF4 ? 3
+                                        : 0;
+    bool whole = n > 0;
+    for (size_t k = 1; whole && k <= n; ++k)
+        whole = (p[k] & 0xC0) == 0x80;
+    if (whole) {
+        *control = c == 0xC2 && p[1] <= 0x9F;
+        return n + 1;
+    }
+    *control = c <= 0x9F;
+    return 1;
+}
+
+} // namespace
+
+bool HasControlCharacter(const char *text) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p != '\0') {
+        bool control = false;
+        p += CharAt(p, &control);
+        if (control) return true;
+    }
+    return false;
+}
+
+std::string PrintableText(const char *text, size_t max) {
+    std::string out;
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p != '\0' && out.size() < max) {
+        bool control = false;
+        size_t n = CharAt(p, &control);
+        if (control) {
+            for (size_t k = 0; k < n; ++k) {
+                char esc[8];
+                snprintf(esc, sizeof esc, "\\%03o", p[k]);
+                out += esc;
+            }
+        } else {
+            out.append(reinterpret_cast<const char *>(p), n);
+        }
+        p += n;
+    }
+    return out;
+}
+
+} // namespace textmenu_detail
 
 void StoreMenu(TextMenu *menu) {
     Store(menu, 0);
 }
 
 void LoadMenu(TextMenu *menu) {
+    SettingsLinesRefused = 0;
     if (menu == nullptr || menu->pItems == nullptr) {
         flLoadedSettings = 1;
         return;
     }
-    Load(menu, 0);
+    LoadState st;
+    Load(menu, 0, &st);
 }
 
 int StoreMenuFile(TextMenu *menu, const char *path) {

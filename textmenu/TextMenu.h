@@ -108,6 +108,10 @@ extern char *pErrLongRange;
 // everything; a null entry counts as empty.
 int ValidateEntry(const char *entry, const char *format);
 
+// As ValidateEntry, for values that come from a file rather than the user:
+// the failure code only, nothing shown and no answer awaited.
+int ValidateEntryQuiet(const char *entry, const char *format);
+
 // Checks length (range "(min,max)", null for exactly 4) and digits; shows the
 // failure and waits for <Return>. Returns 0, 2 or 3.
 int ValidateEntryTty(const char *entry, const char *range);
@@ -184,8 +188,12 @@ char *PromptUser(const char *prompt, char *buf);
 
 // Set when a settings file was read.
 extern unsigned char flLoadedSettings;
+// Lines the last LoadMenu refused (each named on standard error).
+extern int32_t SettingsLinesRefused;
 
-// Writes the values of the menu and of its current submenus to pOut.
+// Writes the values of the menu and of its current submenus to pOut: one
+// record per name, text, integer, float, pick-one and pick-many item
+// ("N[mask] 10 show", the mask as an unsigned decimal number).
 void StoreMenu(TextMenu *menu);
 
 // Writes the settings of the menu to the file path, replacing it whole: a
@@ -194,8 +202,15 @@ void StoreMenu(TextMenu *menu);
 int StoreMenuFile(TextMenu *menu, const char *path);
 
 // Reads values from the open input file (pIn) into the menu and its
-// submenus. Lines that do not fit, name no item of the menu, or hold a value
-// of 256 characters or more are skipped.
+// submenus. Every value goes through its item's checks before it is taken:
+// the entry format of name, text, integer and float items, the states of
+// pick items, no control characters in texts. A record's kind may change an
+// item only between name and text. A line that does not fit (not a record,
+// no such item, a kind or display state that does not fit, a value refused)
+// is skipped and named with its line number on standard error ("<my_name>:
+// <file>, line <n>: ..."); the item keeps its value. Text values are read up
+// to the record's last ']', blanks included; pick-many masks are read as
+// unsigned decimal numbers.
 void LoadMenu(TextMenu *menu);
 
 // The single-precision value kept in the bits of an item's Value, and back.

@@ -348,7 +348,11 @@ void KeepText(char **slot, int number) {
 
 } // namespace
 
-int ValidateEntry(const char *entry, const char *format) {
+namespace {
+
+// The check of ValidateEntry; with report false nothing is shown and no
+// answer is awaited.
+int Validate(const char *entry, const char *format, bool report) {
     if (format == nullptr) return ENTRY_OK;
     KeepText(&pErrIntRange, 1003);
     KeepText(&pErrFloatRange, 1004);
@@ -382,10 +386,10 @@ int ValidateEntry(const char *entry, const char *format) {
                 c.Restart();
                 break;
             }
-            Report(c.message);
+            if (report) Report(c.message);
             return c.code;
         case Step::Stop:
-            Report(c.message);
+            if (report) Report(c.message);
             return c.code;
         case Step::RangeOk:
             SkipAlternative(&f);
@@ -395,6 +399,16 @@ int ValidateEntry(const char *entry, const char *format) {
             return ENTRY_OK;
         }
     }
+}
+
+} // namespace
+
+int ValidateEntry(const char *entry, const char *format) {
+    return Validate(entry, format, true);
+}
+
+int ValidateEntryQuiet(const char *entry, const char *format) {
+    return Validate(entry, format, false);
 }
 
 int getMinMax(const char *range, int *min) {

@@ -81,6 +81,7 @@ int32_t ApplyItem(TextMenu *menu, TextMenuItem *item);
 int32_t ShowSettings(TextMenu *menu, TextMenuItem *item);
 int32_t ResetDefaults(TextMenu *menu, TextMenuItem *item);
 int32_t Cancel(TextMenu *menu, TextMenuItem *item);
+int32_t FinishingChanged(TextMenu *menu, TextMenuItem *item);
 intptr_t ApplyMenu(TextMenu *menu);
 intptr_t KeepSubmenu(TextMenu *menu);
 
@@ -147,8 +148,8 @@ TextMenuItem MainItems[] = {
     {.pText = TEXT("-"), .Type = MENU_LINE},
     // "Queue name"
     {.pText = TEXT("-"), .Type = MENU_NAME, .pFormat = TEXT("A(1,32)+-+_")},
-    // "Location"
-    {.pText = TEXT("-"), .Type = MENU_TEXT, .pFormat = TEXT("A(1,64)+-+_+/+.")},
+    // "Location": a room or a place, blanks allowed
+    {.pText = TEXT("-"), .Type = MENU_TEXT, .pFormat = TEXT("A(1,64)+-+_+/+.+ ")},
     // "Copies"
     {.pText = TEXT("-"), .Type = MENU_INTEGER, .Default = 1, .pFormat = TEXT("d(1,999)")},
     // "Scale" (1.0 as float bits)
@@ -157,8 +158,9 @@ TextMenuItem MainItems[] = {
     {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .pFormat = TEXT("N0:1:2:3:4{6}"), .SavedValue = -1},
     // "Custom paper width (mm)"
     {.pText = TEXT("-"), .Type = MENU_INTEGER, .Default = 210, .pFormat = TEXT("d(50,1200)")},
-    // "Finishing": None, Staple, Punch, Fold (edited on the full-screen picker)
-    {.pText = TEXT("-"), .Type = MENU_PICK_MANY},
+    // "Finishing": None, Staple, Punch, Fold (edited on the full-screen
+    // picker); None excludes the others
+    {.pText = TEXT("-"), .Type = MENU_PICK_MANY, .Action = FinishingChanged},
     // "Print quality": Draft, Normal, Best
     {.pText = TEXT("-"), .Type = MENU_PICK_ONE, .Default = 1, .SavedValue = -1},
     // "Toner saver": Off, On; on sets the quality to draft, off gives it back
@@ -249,6 +251,16 @@ std::string QueueFile() {
     return gQueueDir + "/" + QueueName() + ".settings";
 }
 
+// The queue's files are named after the queue inside the queue directory:
+// the name must be a plain file name, whatever a settings file brought.
+bool PlainQueueName() {
+    const char *name = QueueName();
+    if (*name == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return false;
+    for (const char *p = name; *p != '\0'; ++p)
+        if (*p == '/' || static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+    return true;
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 // Prints catalog entry 25/number as a format with the arguments, then waits
@@ -266,6 +278,10 @@ void Tell(int number, const char *a, const char *b) {
 
 // Writes the queue's settings file; 1 when it was written.
 int WriteQueueSettings() {
+    if (!PlainQueueName()) {
+        Tell(CAT_NOT_APPLIED, QueueFile().c_str(), "");
+        return 0;
+    }
     std::string path = QueueFile();
     if (StoreMenuFile(&MainMenu, path.c_str())) {
         Tell(CAT_APPLIED, QueueName(), path.c_str());
@@ -283,6 +299,7 @@ bool gLoading = false;
 // phrase whose value (NlsCalcStrVal) the file holds is given. True when the
 // queue has no lock or the right phrase was typed.
 bool PassPhraseAccepted() {
+    if (!PlainQueueName()) return false;
     std::string lock = gQueueDir + "/" + QueueName() + ".lock";
     char value[64];
     if (!GetFileContentR(lock.c_str(), nullptr, value, sizeof value - 1)) return true;
@@ -351,6 +368,21 @@ int32_t ResetDefaults(TextMenu *, TextMenuItem *) {
 
 int32_t Cancel(TextMenu *, TextMenuItem *) {
     return 1;
+}
+
+// Finishing: None (state 1, bit 0) and the others exclude each other.
+// Choosing None clears the others, choosing another clears None, and
+// clearing everything leaves None.
+int32_t FinishingChanged(TextMenu *, TextMenuItem *item) {
+    constexpr intptr_t NONE = 1;
+    intptr_t value = item->Value;
+    if ((value & NONE) && !(item->PrevValue & NONE))
+        value = NONE;
+    else if ((value & NONE) && (value & ~NONE))
+        value &= ~NONE;
+    if (value == 0) value = NONE;
+    item->Value = value;
+    return 0;
 }
 
 // ---- The values printed by --load -----------------------------------------
@@ -497,6 +529,9 @@ int main(int argc, char **argv) {
         gLoading = true;
         RunMenu(&MainMenu, file, 0);
         gLoading = false;
+        // What was refused is on the screen until the menu clears it: a
+        // user at the terminal reads it first.
+        if (SettingsLinesRefused > 0 && isatty(STDIN_FILENO)) PostMsg("%s", "");
         MainMenu.Apply = ApplyMenu;
         KeepAsDefaults(&MainMenu);
         KeepAsDefaults(&StandardBanner);

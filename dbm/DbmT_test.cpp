@@ -612,3 +612,17 @@ TEST_F(TaggedDb, ClosingALockedHandleLetsTheLockGoAndChangesNothing) {
     DbmSetV4DriverPathHandling();          // closing switched it off
     EXPECT_EQ(Put(first, "next", "y"), 1); // the next writer is not held up
 }
+
+TEST_F(TaggedDb, ThePrivateFilesCopyIsPrivateWhileItIsWritten) {
+    mode_t mask = umask(022);
+    DbT *first = Open("p.xdb");
+    ASSERT_EQ(Put(first, "secret", "v"), 1);
+    ASSERT_EQ(chmod(Path("p.xdb").c_str(), 0600), 0);
+    DbT *db = Open("p.xdb", DBT_NOARCHIVE);
+    ASSERT_EQ(DbTLock(db), 1);
+    EXPECT_EQ(Mode(Path("p.xdb_new")), 0600);
+    ASSERT_EQ(Put(db, "more", "w"), 1);
+    ASSERT_EQ(DbmTArchiveDb(db), 1);
+    EXPECT_EQ(Mode(Path("p.xdb")), 0600);
+    umask(mask);
+}

@@ -324,6 +324,16 @@ void SetReplacementMode(FileReplacement *r, int fd) {
     }
 }
 
+// The permission bits the temporary is made with: those the file will have
+// (the set-id bits apart, which the commit gives), so that a private file's
+// records are never readable by others through its copy while it is written.
+// The umask narrows them further until the commit.
+mode_t TemporaryMode(const FileReplacement *r) {
+    struct stat old;
+    if ((r->Flags & REPLACE_KEEP_MODE) && stat(r->Path, &old) == 0) return old.st_mode & 0777;
+    return r->Mode >= 0 ? static_cast<mode_t>(r->Mode) & 0777 : 0666;
+}
+
 } // namespace
 
 int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode, int flags) {
@@ -338,7 +348,7 @@ int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode
         return ReplaceFailed(r, REPLACE_FAILED_CREATE, errno);
     // A new file of our own: a link or a file planted under the temporary's
     // name (in /tmp, say) must not redirect what we write.
-    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, TemporaryMode(r));
     if (fd < 0) return ReplaceFailed(r, REPLACE_FAILED_CREATE, errno);
     r->pOut = fdopen(fd, "w");
     if (r->pOut == nullptr) {

@@ -416,16 +416,18 @@ TEST_F(FileTest, ReplacementModes) {
         int oldMode; // 0: no old file
         int mode;    // ReplaceOpen's mode
         int flags;
-        int expected; // mode of the new file
+        int expected;  // mode of the new file
+        int temporary; // mode of the temporary while it is written
     };
     mode_t mask = umask(022);
     const Case cases[] = {
-        {"kept 600", 0600, 0666, REPLACE_KEEP_MODE, 0600},
-        {"kept 4755", 04755, -1, REPLACE_KEEP_MODE, 04755},
-        {"new file gets the given mode", 0, 0666, REPLACE_KEEP_MODE, 0666},
-        {"new file without a mode: umask", 0, -1, REPLACE_KEEP_MODE, 0644},
-        {"old mode not asked for", 0600, -1, 0, 0644},
-        {"given mode over the old one", 0600, 0640, 0, 0640},
+        {"kept 600", 0600, 0666, REPLACE_KEEP_MODE, 0600, 0600},
+        {"kept 4755", 04755, -1, REPLACE_KEEP_MODE, 04755, 0755},
+        {"new file gets the given mode", 0, 0666, REPLACE_KEEP_MODE, 0666, 0644},
+        {"new file without a mode: umask", 0, -1, REPLACE_KEEP_MODE, 0644, 0644},
+        {"old mode not asked for", 0600, -1, 0, 0644, 0644},
+        {"given mode over the old one", 0600, 0640, 0, 0640, 0640},
+        {"given private mode", 0644, 0600, 0, 0600, 0600},
     };
     for (const Case &c : cases) {
         std::string f = P(c.name);
@@ -436,6 +438,7 @@ TEST_F(FileTest, ReplacementModes) {
         }
         FileReplacement r;
         ASSERT_EQ(ReplaceOpen(&r, f.c_str(), (f + ".tmp").c_str(), c.mode, c.flags), 1) << c.name;
+        EXPECT_EQ(Mode(f + ".tmp"), c.temporary) << c.name;
         fputs("new", r.pOut);
         ASSERT_EQ(ReplaceCommit(&r, nullptr), 1) << c.name;
         EXPECT_EQ(Mode(f), c.expected) << c.name;

@@ -335,8 +335,9 @@ struct FileReplacement {
     int Errno;       // errno of that failure
 };
 
-// Creates temp for writing (mode 0666 less the umask until the commit) and
-// fills *r. 0 on failure (Failed REPLACE_FAILED_CREATE; Errno EEXIST when
+// Creates temp for writing and fills *r. Until the commit the temporary has
+// the permission bits the file will have (without set-id bits), less the
+// umask: 0666 when no mode is given. 0 on failure (Failed REPLACE_FAILED_CREATE; Errno EEXIST when
 // something is already there and REPLACE_DROP_LEFTOVER is not given, or
 // ENAMETOOLONG for a name longer than the record holds); nothing is left.
 int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode, int flags);

@@ -13,10 +13,19 @@
 // name, of any kind - and a directory seen before in the same walk (PATH
 // repeating /usr/bin, /bin being a link to /usr/bin) is not examined again.
 //
-// Execution. SysCmd wraps the row's command in an explicit `<sh> -c "..."`,
-// appends the run mode's redirection and hands the line to system(). The
-// command succeeds only when it exits with status 0; anything else is a
-// failure that the run mode reports (log, stdout) or makes fatal.
+// Execution. SysCmd wraps the row's command in an explicit `<sh> -c "..."`
+// and appends the run mode's redirection; that line is what the log shows and
+// what the shell runs. Most lines, though, are plain: a program's path and
+// words that SysShellWord left bare or single-quoted. Two shells would only
+// cut such a line into words and start the program; the runner does that
+// itself (a strict reader that says no to anything else), opens the
+// redirections as the shell would, and starts the program directly - one
+// process per command instead of three, which is most of an installation's
+// time. Whatever the reader does not accept goes to the shell, and so does a
+// program that cannot be started, so that its failure is reported by the
+// shell as before. The command succeeds only when it exits with status 0;
+// anything else is a failure that the run mode reports (log, stdout) or makes
+// fatal.
 
 #include "SysCmd.h"
 #include "SysPriv.h"
@@ -40,6 +49,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 // clang-format off
 ComListEntry ComList[COMLIST_SIZE] = {
@@ -135,6 +145,7 @@ char SearchPaths[44] = "/usr/sbin:/usr/bin:/bin:/sbin:/etc:/usr/etc";
 char *FullSearchPath = nullptr;
 unsigned char flInitSysCmd = 1;
 unsigned char flSysCmdLog = 0;
+unsigned char flSysCmdShell = 0;
 
 namespace {
 
@@ -329,9 +340,21 @@ int PutRowPrefix(char *out, size_t size, int row, bool wrapInShell) {
     return len;
 }
 
-// What the child of RunShell needs until it execs the shell, and the stack
-// it runs on. There is one child at a time: RunShell returns only once its
-// child has ended, so the next one may use the same stack.
+// The layer's own redirection of a command's two output streams, as the
+// shell makes it from " 1>/dev/null 2>/dev/null" or " 1>>LOG 2>>LOG".
+enum class Redirect : unsigned char {
+    None,     // quiet call in mode 1 or 2: the caller's streams
+    Truncate, // mode 0: /dev/null, opened as ">" opens it
+    Append,   // modes 1 and 2: the log (or /dev/null), opened as ">>" opens it
+};
+
+// The longest argument list a line of SYSCMD_LINE_MAX characters can hold:
+// one-character words and a blank between each two, and the closing null.
+constexpr int DIRECT_ARGS_MAX = SYSCMD_LINE_MAX / 2 + 2;
+
+// What the child of RunCommand needs until it execs, and the stack it runs
+// on. There is one child at a time: RunCommand returns only once its child
+// has ended, so the next one may use the same area.
 struct SpawnArea {
     // The child's stack (it only makes a few system calls on it).
     alignas(64) char stack[16 * 1024];
@@ -340,16 +363,50 @@ struct SpawnArea {
     // Whether the child puts SIGINT and SIGQUIT back to their default action:
     // not when the caller had them ignored, which a command inherits.
     bool defaultInt, defaultQuit;
+    // The caller's signal mask (before SIGCHLD was blocked), for the shell.
+    sigset_t callerMask;
+
+    // Set when the line is started directly instead of through the shell.
+    bool direct;
+    // The shell gives a command SIGCHLD at its default action even when its
+    // own caller ignored it.
+    bool defaultChld;
+    Redirect redirect;
+    // Where the redirection goes (Append, Truncate).
+    const char *target;
+    // The program's words: argument list (argv[0] names the program) and
+    // the decoded texts it points into.
+    const char *args[DIRECT_ARGS_MAX];
+    char words[SYSCMD_LINE_MAX + 1];
+    // The environment the shell would give the program.
+    char *const *envp;
 };
 
 // State of command execution.
 struct ExecState {
-    // The child of RunShell: its arguments and its stack.
+    // The child of RunCommand: its arguments and its stack.
     SpawnArea spawn;
     // The program name the log redirections below were made for.
     std::string logName;
     // " 1>>LOG 2>>LOG" for that name: [0] on a plain line, [1] inside sh -c "...".
     std::string logRedirection[2];
+    // The log's path itself, for a program started directly.
+    std::string logPath;
+
+    // The environment as last examined: its entries, whether the shell would
+    // pass it on unchanged but for PWD, and where PWD stands in it (-1: not).
+    std::vector<char *> envSeen;
+    bool envPlain = false;
+    int envPwd = -1;
+    // The environment handed to a program whose PWD had to be set, and the
+    // "PWD=..." entry it holds.
+    std::vector<char *> envMade;
+    std::string pwdEntry;
+
+    // The shell of row 31 as last checked, and whether it is a program whose
+    // path is a plain word (only then does the shell path run it as such).
+    const char *shellChecked = nullptr;
+    bool shellPlain = false;
 };
 ExecState g_exec;
 
@@ -363,70 +420,332 @@ int AppendLogRedirection(char *out, size_t size, int len, bool wrapped) {
     // Made once per program name: every command of a run names the same log.
     if (g_exec.logName != my_name) {
         g_exec.logName = my_name;
+        g_exec.logPath = "/tmp/" + g_exec.logName + ".log";
         for (int w = 0; w < 2; ++w) {
-            std::string word = SysShellWord(("/tmp/" + g_exec.logName + ".log").c_str(), w != 0);
+            std::string word = SysShellWord(g_exec.logPath.c_str(), w != 0);
             g_exec.logRedirection[w] = " 1>>" + word + " 2>>" + word;
         }
     }
     return AppendS(out, size, len, g_exec.logRedirection[wrapped ? 1 : 0].c_str());
 }
 
-// The outcome of a system() call: 0, or a failure code and its reason.
-struct Outcome {
-    int status = 0;
-    char reason[128] = "";
-};
+// ---------------------------------------------------------------------------
+// Plain lines, started without a shell
+// ---------------------------------------------------------------------------
 
-// Puts signal sig back to its default action in the child: through the raw
-// system call, which touches nothing of the memory the child shares with
-// the parent (the C library's sigaction may, and so may a sanitizer's).
-__attribute__((no_sanitize("address", "undefined"))) void DefaultInChild(int sig) {
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// A character SysShellWord leaves as it stands (SysIsPlainWord's set).
+bool IsBareChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && strchr("/._-+,:@%=", c) != nullptr);
+}
+
+// Cuts text[0, len) into the words a shell would make of it, when it holds
+// nothing but what SysShellWord writes: blanks between words, bare
+// characters, single-quoted segments and \' for a quote. `wrapped`: the text
+// stands inside sh -c "...", so an outer shell reads it first; within single
+// quotes it then holds \$ \` \" \\ for those characters, and a bare one of
+// them would mean something to that shell. Any other character outside
+// single quotes (operators, globs, $, newline, ...) is shell syntax, and the
+// answer is no. Fills args (null-ended) with words decoded into `words`.
+bool ReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
+                    char *words) {
+    int argc = 0;
+    size_t out = 0, i = 0;
+    for (;;) {
+        while (i < len && IsBlank(text[i]))
+            ++i;
+        if (i == len) break;
+        args[argc++] = words + out;
+        while (i < len && !IsBlank(text[i])) {
+            char c = text[i++];
+            if (IsBareChar(c)) {
+                words[out++] = c;
+            } else if (c == '\\' && i < len && text[i] == '\'') {
+                words[out++] = text[i++];
+            } else if (c == '\'') {
+                for (;;) {
+                    if (i == len) return false; // unclosed quote
+                    c = text[i++];
+                    if (c == '\'') break;
+                    if (wrapped && c == '\\') {
+                        if (i == len || strchr("$`\"\\", text[i]) == nullptr) return false;
+                        c = text[i++];
+                    } else if (wrapped && strchr("$`\"", c) != nullptr) {
+                        return false;
+                    }
+                    words[out++] = c;
+                }
+            } else {
+                return false;
+            }
+        }
+        words[out++] = '\0';
+    }
+    args[argc] = nullptr;
+    if (argc == 0) return false;
+    // The first word names the program by a path, as a table row does: never
+    // a shell keyword or built-in (those are looked up by bare names only) nor
+    // a variable assignment (NAME=... has no slash before its '=').
+    const char *first = args[0];
+    const char *slash = strchr(first, '/');
+    const char *eq = strchr(first, '=');
+    return slash != nullptr && (eq == nullptr || slash < eq);
+}
+
+bool IsNameStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// Length of the variable name that starts entry ("NAME=value"), or 0 when
+// the entry is not of that form.
+size_t EnvNameLength(const char *entry) {
+    if (!IsNameStart(entry[0])) return 0;
+    size_t n = 1;
+    while (IsNameStart(entry[n]) || (entry[n] >= '0' && entry[n] <= '9'))
+        ++n;
+    return entry[n] == '=' ? n : 0;
+}
+
+// Looks at the environment when it changed since the last look: the shell
+// passes every entry on unchanged, except PWD, when each is NAME=value with a
+// name of its own, and none is one the shell sets for itself (IFS, OPTIND,
+// PPID, LINENO). Other environments go to the shell.
+void ExamineEnvironment() {
+    size_t n = 0;
+    while (environ != nullptr && environ[n] != nullptr)
+        ++n;
+    if (n == g_exec.envSeen.size() &&
+        (n == 0 || memcmp(g_exec.envSeen.data(), environ, n * sizeof(char *)) == 0))
+        return;
+    g_exec.envSeen.assign(environ, environ + n);
+    g_exec.envPlain = true;
+    g_exec.envPwd = -1;
+    for (size_t i = 0; i < n && g_exec.envPlain; ++i) {
+        const char *e = environ[i];
+        size_t len = EnvNameLength(e);
+        if (len == 0) {
+            g_exec.envPlain = false;
+            break;
+        }
+        for (const char *own : {"IFS", "OPTIND", "PPID", "LINENO"})
+            if (strlen(own) == len && strncmp(e, own, len) == 0) g_exec.envPlain = false;
+        for (size_t j = 0; j < i; ++j)
+            if (strncmp(environ[j], e, len + 1) == 0) g_exec.envPlain = false; // twice
+        if (len == 3 && strncmp(e, "PWD", 3) == 0) g_exec.envPwd = static_cast<int>(i);
+    }
+}
+
+// The environment the shell would give a program it starts: the caller's,
+// with PWD kept when it is an absolute name of the working directory and
+// otherwise set to the directory's real path. Null when only the shell
+// should start the program.
+char *const *EnvironmentForProgram() {
+    ExamineEnvironment();
+    if (!g_exec.envPlain) return nullptr;
+    struct stat named, here;
+    if (stat(".", &here) != 0) return nullptr;
+    if (g_exec.envPwd >= 0) {
+        const char *pwd = environ[g_exec.envPwd] + 4;
+        if (pwd[0] == '/' && stat(pwd, &named) == 0 && named.st_dev == here.st_dev &&
+            named.st_ino == here.st_ino)
+            return environ;
+    }
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return nullptr;
+    g_exec.pwdEntry = std::string("PWD=") + cwd;
+    g_exec.envMade.assign(g_exec.envSeen.begin(), g_exec.envSeen.end());
+    char *entry = g_exec.pwdEntry.data();
+    if (g_exec.envPwd >= 0)
+        g_exec.envMade[static_cast<size_t>(g_exec.envPwd)] = entry;
+    else
+        g_exec.envMade.push_back(entry);
+    g_exec.envMade.push_back(nullptr);
+    return g_exec.envMade.data();
+}
+
+// True when the shell that runs a table row's line is a program named by a
+// plain path, so that the line means to the outer shell what it seems to.
+bool ShellIsPlain() {
+    const char *dir = ComList[CMD_SH].path;
+    if (dir != g_exec.shellChecked) {
+        g_exec.shellChecked = dir;
+        std::string sh = std::string(dir != nullptr ? dir : "") + "/" + ComList[CMD_SH].name;
+        g_exec.shellPlain = SysIsPlainWord(sh.c_str()) && access(sh.c_str(), X_OK) == 0;
+    }
+    return g_exec.shellPlain;
+}
+
+// Prepares g_exec.spawn to start the command text[0, len) directly, with the
+// given redirection. False when the line needs the shell.
+bool PlanDirect(const char *text, size_t len, bool wrapped, Redirect redirect,
+                const char *target) {
+    SpawnArea &s = g_exec.spawn;
+    if (flSysCmdShell) return false;
+    if (wrapped && !ShellIsPlain()) return false;
+    if (!ReadPlainWords(text, len, wrapped, s.args, s.words)) return false;
+    s.envp = EnvironmentForProgram();
+    if (s.envp == nullptr) return false;
+    s.redirect = redirect;
+    s.target = target;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The child
+// ---------------------------------------------------------------------------
+//
+// The child shares our memory until it execs (CLONE_VM), so it runs
+// uninstrumented and makes raw system calls only: the C library's wrappers
+// may touch memory we use too (and so may a sanitizer's).
+
+#define SYSCMD_CHILD __attribute__((no_sanitize("address", "undefined")))
+
+// Sets the action of sig to SIG_DFL or SIG_IGN.
+SYSCMD_CHILD void SetActionInChild(int sig, bool ignore) {
     struct {
         void *handler;
         unsigned long flags;
         void *restorer;
         unsigned long mask;
-    } act = {nullptr, 0, nullptr, 0}; // SIG_DFL, nothing blocked
+    } act = {ignore ? reinterpret_cast<void *>(1) : nullptr, 0, nullptr, 0};
     syscall(SYS_rt_sigaction, sig, &act, nullptr, sizeof act.mask);
 }
 
-// The child of RunShell: gives the two signals their default action back
-// and becomes the shell. Uninstrumented, as it shares the parent's memory
-// and runs beside it.
-__attribute__((no_sanitize("address", "undefined"))) int ShellChild(void *) {
-    if (g_exec.spawn.defaultInt) DefaultInChild(SIGINT);
-    if (g_exec.spawn.defaultQuit) DefaultInChild(SIGQUIT);
-    execve("/bin/sh", const_cast<char *const *>(g_exec.spawn.argv), environ);
-    _exit(127);
+SYSCMD_CHILD void SetMaskInChild(const sigset_t *mask) {
+    syscall(SYS_rt_sigprocmask, SIG_SETMASK, mask, nullptr, sizeof(unsigned long));
 }
 
-// Runs line as system() does, with /bin/sh -c, and returns the wait status,
-// or -1 with errno set when no child could be made. SIGINT and SIGQUIT are
-// ignored here while the command runs (an interrupt typed at the terminal
-// reaches the command, not the installer).
+// Opens target onto fd as the shell's redirection does. False on failure.
+SYSCMD_CHILD bool OpenOnto(int fd, const char *target, int flags) {
+    long got = syscall(SYS_openat, AT_FDCWD, target, flags, 0666);
+    if (got < 0) return false;
+    if (got != fd) {
+        if (syscall(SYS_dup3, got, fd, 0) < 0) return false;
+        syscall(SYS_close, got);
+    }
+    return true;
+}
+
+// Puts fd back as it was saved (closed when it was).
+SYSCMD_CHILD void PutBack(int fd, long saved) {
+    if (saved >= 0)
+        syscall(SYS_dup3, saved, fd, 0);
+    else
+        syscall(SYS_close, fd);
+}
+
+// Starts the program with its words; returns only when that failed, with the
+// descriptors and signals as the shell path expects them.
+SYSCMD_CHILD void StartDirect(const SpawnArea &s) {
+    long saved1 = -1, saved2 = -1;
+    bool ok = true;
+    if (s.redirect != Redirect::None) {
+        // Copies that vanish at exec, to put the streams back should it fail.
+        saved1 = syscall(SYS_fcntl, 1, F_DUPFD_CLOEXEC, 10);
+        saved2 = syscall(SYS_fcntl, 2, F_DUPFD_CLOEXEC, 10);
+        int flags = O_WRONLY | O_CREAT | (s.redirect == Redirect::Append ? O_APPEND : O_TRUNC);
+        ok = OpenOnto(1, s.target, flags) && OpenOnto(2, s.target, flags);
+    }
+    if (ok) {
+        static const sigset_t none{};
+        if (s.defaultChld) SetActionInChild(SIGCHLD, false);
+        SetMaskInChild(&none);
+        syscall(SYS_execve, s.args[0], s.args, s.envp);
+        if (s.defaultChld) SetActionInChild(SIGCHLD, true);
+    }
+    if (s.redirect != Redirect::None) {
+        PutBack(1, saved1);
+        PutBack(2, saved2);
+        if (saved1 >= 0) syscall(SYS_close, saved1);
+        if (saved2 >= 0) syscall(SYS_close, saved2);
+    }
+}
+
+// The child of RunCommand: gives the two signals their default action back
+// and starts the program, or becomes the shell - also when the program could
+// not be started, so that the shell makes the same attempt and reports its
+// failure (a missing program, a script without #!) as it always has.
+SYSCMD_CHILD int CommandChild(void *) {
+    const SpawnArea &s = g_exec.spawn;
+    if (s.defaultInt) SetActionInChild(SIGINT, false);
+    if (s.defaultQuit) SetActionInChild(SIGQUIT, false);
+    if (s.direct) StartDirect(s);
+    SetMaskInChild(&s.callerMask);
+    syscall(SYS_execve, "/bin/sh", s.argv, environ);
+    syscall(SYS_exit, 127);
+    return 127;
+}
+
+// The wait status the shell would have ended with after its command, started
+// directly, ended with `status`; it also writes what the shell would have
+// written then. The shell waits for its command; when the command is ended by
+// a signal, the shell exits with 128 + the signal's number, after writing the
+// signal's description ("Terminated", "Killed (core dumped)") to its standard
+// error as the command's redirection left it - but for an interrupt or a
+// broken pipe. An interrupt or quit from the terminal reaches the whole
+// process group, the shell as well, and ends the shell itself by that signal.
+int AsTheShellReports(int status, const SpawnArea &s) {
+    if (!WIFSIGNALED(status)) return status;
+    int sig = WTERMSIG(status);
+    if (sig == SIGINT || sig == SIGQUIT) return status;
+    if (sig != SIGPIPE && s.redirect != Redirect::Truncate) {
+        const char *what = sigdescr_np(sig);
+        std::string note = what != nullptr ? what : "Signal " + std::to_string(sig);
+        if (WCOREDUMP(status)) note += " (core dumped)";
+        note += "\n";
+        int fd = 2;
+        if (s.redirect == Redirect::Append)
+            fd = open(s.target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fflush(stderr);
+            ssize_t ignored = write(fd, note.data(), note.size());
+            (void)ignored; // as the shell, which does not look either
+            if (fd != 2) close(fd);
+        }
+    }
+    return ((128 + sig) & 0xff) << 8;
+}
+
+// Runs line as system() does, with /bin/sh -c - or, when `direct` is set,
+// the program g_exec.spawn was prepared for (PlanDirect) - and returns the
+// wait status, or -1 with errno set when no child could be made. SIGINT and
+// SIGQUIT are ignored here while the command runs (an interrupt typed at the
+// terminal reaches the command, not the installer), and SIGCHLD is blocked.
 //
-// The child shares our memory until it execs the shell (CLONE_VM): no
-// address space is copied and no stack is mapped for it. Unlike vfork, we
-// do not sleep until it has exec'd, which cost every command a second sleep
-// and wake-up on our side, about a quarter of our own time per command. We
-// go straight on to waitpid, which touches nothing the child reads (the
-// line, g_exec.spawn, environ). A failed exec leaves its errno in our
-// thread's errno before the child exits; nothing reads it, since the wait
-// status tells the outcome.
-int RunShell(const char *line) {
+// The child shares our memory until it execs (CLONE_VM): no address space is
+// copied and no stack is mapped for it. Unlike vfork, we do not sleep until
+// it has exec'd, which cost every command a second sleep and wake-up on our
+// side, about a quarter of our own time per command. We go straight on to
+// waitpid, which touches nothing the child reads (the line, g_exec.spawn,
+// environ). A failed exec leaves its errno in our thread's errno before the
+// child exits; nothing reads it, since the wait status tells the outcome.
+int RunCommand(const char *line, bool direct) {
     struct sigaction ignore {
-    }, oldInt{}, oldQuit{};
+    }, oldInt{}, oldQuit{}, oldChld{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
+    sigset_t chld;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &chld, &g_exec.spawn.callerMask);
     g_exec.spawn.argv[0] = "sh";
     g_exec.spawn.argv[1] = "-c";
     g_exec.spawn.argv[2] = line;
     g_exec.spawn.argv[3] = nullptr;
     g_exec.spawn.defaultInt = oldInt.sa_handler != SIG_IGN;
     g_exec.spawn.defaultQuit = oldQuit.sa_handler != SIG_IGN;
-    pid_t pid = clone(ShellChild, g_exec.spawn.stack + sizeof g_exec.spawn.stack,
+    g_exec.spawn.direct = direct;
+    if (direct) {
+        sigaction(SIGCHLD, nullptr, &oldChld);
+        g_exec.spawn.defaultChld = oldChld.sa_handler == SIG_IGN;
+    }
+    pid_t pid = clone(CommandChild, g_exec.spawn.stack + sizeof g_exec.spawn.stack,
                       CLONE_VM | SIGCHLD, nullptr);
     int status = -1;
     // Ends only once the child has ended: a child still running would use
@@ -438,17 +757,25 @@ int RunShell(const char *line) {
         }
     }
     int err = errno;
+    if (direct && status != -1) status = AsTheShellReports(status, g_exec.spawn);
+    sigprocmask(SIG_SETMASK, &g_exec.spawn.callerMask, nullptr);
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGQUIT, &oldQuit, nullptr);
     errno = err;
     return status;
 }
 
-Outcome RunLine(const char *line) {
+// The outcome of a command: 0, or a failure code and its reason.
+struct Outcome {
+    int status = 0;
+    char reason[128] = "";
+};
+
+Outcome RunLine(const char *line, bool direct = false) {
     Outcome o;
     fflush(stdout);
     errno = 0;
-    int st = RunShell(line);
+    int st = RunCommand(line, direct);
     if (st == -1) {
         o.status = errno != 0 ? errno : ECHILD;
         snprintf(o.reason, sizeof o.reason, "%s", strerror(o.status));
@@ -614,6 +941,9 @@ void InitSysCmdList(void) {
     const ComListEntry &sh = ComList[CMD_SH];
     putenv(SaveStr("SHELL=%s/%s ", sh.path ? sh.path : "", sh.name));
 
+    const char *shellOnly = getenv("DORNA_SYSCMD_SHELL");
+    if (shellOnly != nullptr && strcmp(shellOnly, "1") == 0) flSysCmdShell = 1;
+
     if (flUseLog) {
         flSysCmdLog = 1;
         PutLogMsg("initializing system\n");
@@ -761,7 +1091,19 @@ int SysCmd(int row, int mode, const char *format, ...) {
         PutLogMsg("%.*s\n", logLen, line);
     }
 
-    Outcome o = RunLine(line);
+    // The layer's own redirection, which a program started directly gets
+    // from the runner instead of the shell.
+    Redirect redirect = Redirect::None;
+    const char *target = "/dev/null";
+    if (mode == 0) {
+        redirect = Redirect::Truncate;
+    } else if (!quiet) {
+        redirect = Redirect::Append;
+        if (flUseLog && my_name != nullptr) target = g_exec.logPath.c_str();
+    }
+    bool direct = PlanDirect(line + cmdStart, static_cast<size_t>(logLen - cmdStart),
+                             row >= ROW_FIRST_CMD, redirect, target);
+    Outcome o = RunLine(line, direct);
     if (o.status != 0) {
         std::string command(line + cmdStart, static_cast<size_t>(logLen - cmdStart));
         ReportFailure(mode, command.c_str(), o.reason);

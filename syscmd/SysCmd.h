@@ -154,10 +154,17 @@ extern unsigned char flInitSysCmd;
 // 1 when `SysCmd` logs each command it runs; set by `InitSysCmdList` when the
 // log is in use.
 extern unsigned char flSysCmdLog;
+// 1 when `SysCmd` hands every command line to the shell, also the plain ones
+// it would otherwise start directly; set by `InitSysCmdList` when the
+// environment holds DORNA_SYSCMD_SHELL=1. What a run does and logs is the
+// same either way: the switch is for comparing the two, and a way back to the
+// shell should a host's tools ever need it.
+extern unsigned char flSysCmdShell;
 
 // Resolves every row over `SearchPaths` and then `PATH`, sets the environment
-// variable SHELL ("SHELL=<dir>/sh "), and, when the log is in use, sets
-// `flSysCmdLog` and writes "initializing system\n" as the first log entry.
+// variable SHELL ("SHELL=<dir>/sh "), sets `flSysCmdShell` when asked to,
+// and, when the log is in use, sets `flSysCmdLog` and writes
+// "initializing system\n" as the first log entry.
 void InitSysCmdList(void);
 
 // Resolves every unresolved row (2 and later) whose name is an entry of `dir`.
@@ -210,6 +217,18 @@ struct CmdResponse {
 // exit status, 128 + the signal that ended it, or the error number when the
 // command could not be run at all. Ends the program with status 1 when the
 // row is unresolved, and after a failure in mode 2.
+//
+// A plain line - words of characters that mean nothing to a shell or quoted
+// as SysShellWord quotes them, blanks between them, a first word that names
+// the program by a path - is not given to a shell: the program starts
+// directly from those words, with the redirection of its mode made by the
+// layer, and sees what the shell would have given it (environment with PWD,
+// working directory, signal dispositions, an empty signal mask). Log, output,
+// files and status are the same as through the shell, also when the program
+// cannot be started (the shell then runs the line and reports it, 127 for a
+// missing program). Any other line, or an environment the shell would change
+// beyond PWD, goes to the shell. While the command runs, SIGINT and SIGQUIT
+// are ignored and SIGCHLD is blocked in the caller.
 [[gnu::format(printf, 3, 4)]] int SysCmd(int row, int mode, const char *format, ...);
 
 // Runs a whole command line (at most 511 characters) without the table; in

@@ -29,19 +29,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace systest {
-
-// Directory that holds `name` first on the fixed search order of the host.
-std::string HostDirOf(const char *name) {
-    for (const char *d : {"/usr/sbin", "/usr/bin", "/bin", "/sbin", "/etc", "/usr/etc"}) {
-        std::string p = std::string(d) + "/" + name;
-        if (Exists(p)) return d;
-    }
-    return "";
-}
-
-} // namespace systest
-
 using namespace systest;
 
 namespace {
@@ -390,8 +377,10 @@ TEST(GetCmd, FormatsPathNameAndFlags) {
 // ---------------------------------------------------------------------------
 
 // Points row 31 at a stand-in shell that records the command text it is given
-// and then runs it with the host's real sh.
+// and then runs it with the host's real sh. Every line goes to that shell,
+// also the plain ones the layer would start without one.
 void RecordingShell(const TempDir &t) {
+    flSysCmdShell = 1;
     std::string script =
         "#!/bin/sh\nprintf '%s' \"$2\" > " + (t / "line") + "\nexec /bin/sh -c \"$2\"\n";
     std::string dir = t / "shdir";

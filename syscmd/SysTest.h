@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ inline std::vector<std::string> CommandLines(const std::string &cmd) {
     free(line);
     pclose(p);
     return v;
+}
+
+// Directory that holds `name` first on the fixed search order of the host.
+inline std::string HostDirOf(const char *name) {
+    for (const char *d : {"/usr/sbin", "/usr/bin", "/bin", "/sbin", "/etc", "/usr/etc"}) {
+        std::string p = std::string(d) + "/" + name;
+        if (Exists(p)) return d;
+    }
+    return "";
 }
 
 } // namespace systest

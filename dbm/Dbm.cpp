@@ -7,8 +7,9 @@
 //
 // A record is only taken when it is whole and sound (L fits the reader's
 // limit, the key lies inside the body and ends with its only NUL); the first one
-// that is not ends the walk as if the file ended there, so a damaged tail is
-// dropped by the next rewrite instead of being misread.
+// that is not ends a reader's walk as if the file ended there, instead of
+// being misread; a change refuses to rewrite such a file, whose copy would
+// lose every record behind the damaged one.
 #include "Dbm.h"
 #include "DbmPriv.h"
 
@@ -136,7 +137,9 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int keyl
         fprintf(stderr, "ERROR: no readable record in %s; it is left as it is\n", name);
         return 0;
     }
+    long at = 0; // where the record being read starts
     while (GetData(in, S.Rec)) {
+        at += 2 + RecLen(S.Rec);
         if (KeyMatches(S.Rec, key, keylen)) continue;
         if (!PutData(out, S.Rec)) {
             fprintf(stderr, "ERROR: Can't write to %s", name);
@@ -147,6 +150,13 @@ int PurgeRecord(const char *name, FILE *in, FILE *out, const char *key, int keyl
         // A read error is not the end of the file: a copy made now would
         // silently drop the records behind it.
         fprintf(stderr, "ERROR: Can't read %s\n", name);
+        return 0;
+    }
+    // Neither is a record the walk could not take.
+    struct stat st;
+    if (fstat(fileno(in), &st) != 0 || st.st_size != at) {
+        fprintf(stderr, "ERROR: damaged record at offset %ld in %s; it is left as it is\n", at,
+                name);
         return 0;
     }
     return 1;

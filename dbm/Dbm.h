@@ -72,7 +72,9 @@ void DbmSetV4DriverPathHandling(void);
 // moves to the end of the file). 0 on a null argument, len <= 0, a record
 // larger than DBM_MAX_PLAIN_BODY, a failed write, or a file that is not empty
 // but holds no readable record (another format, or damaged before its first
-// record: "ERROR: no readable record in <name>; it is left as it is"); the old
+// record: "ERROR: no readable record in <name>; it is left as it is"), or a
+// file with a damaged record ("ERROR: damaged record at offset <n> in <name>;
+// it is left as it is": a rewrite would lose every record behind it); the old
 // file is then left unchanged. A rewritten file keeps its mode and owner, a
 // new one gets mode 666. The deletes below refuse such a file alike.
 int DbmPutRecord(const char *name, const char *key, const void *data, int len);
@@ -187,6 +189,16 @@ void DbTUpDate(DbT *db);
 // the file stays as it is. 1 otherwise (also for a missing or empty file).
 int DbTWritable(DbT *db);
 
+// File offset of the first damaged record of the handle's file (one that is
+// cut short or unsound: a length running past the end, a key not ending in
+// its only NUL, ...), or -1 when every record is sound (also for a missing or
+// empty file, and after the file was loaded anew). Walks the image to its end
+// once. A handle whose file holds a damaged record refuses every change
+// (once a walk met the record) and every write-back ("ERROR: damaged record
+// at offset <n> in <name>; it is left as it is"): a copy of the records
+// before it would lose all behind it. Readers still see the records before it.
+long DbTDamageOffset(DbT *db);
+
 // Sets the image type (and with it the byte order of the length fields).
 void DbTSetDbType(DbT *db, int type);
 
@@ -200,14 +212,16 @@ void UpdateHeader(DbT *db);
 
 // Writes the image back to the file (temporary copy, sync, rename); the file
 // keeps its mode and owner, a new one gets mode 666. 0 on failure, for a
-// handle whose file holds nothing readable, or when another writer kept the
-// writers' lock; the old file then stays as it was. Ends the handle's lock.
+// handle whose file holds nothing readable or a damaged record
+// (DbTDamageOffset), or when another writer kept the writers' lock; the old
+// file then stays as it was. Ends the handle's lock.
 int DbmTArchiveDb(DbT *db);
 
 // Stores data under key, replacing every record with that key. 0 on a null
 // argument, len <= 0, a key longer than DBM_MAX_KEY, a body too large for the
-// image's format, a handle whose file holds nothing readable (DbTWritable),
-// no memory, a failed write-back, or a writers' lock another writer kept.
+// image's format, a handle whose file holds nothing readable (DbTWritable)
+// or a damaged record a walk met (DbTDamageOffset), no memory, a failed
+// write-back, or a writers' lock another writer kept.
 int DbmTPutRecord(DbT *db, const char *key, const void *data, int len);
 
 // Removes every record with key. 1 if one was removed (and, unless deferred,

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <sys/wait.h>
@@ -43,16 +45,26 @@ Records WalkPlainLayer(const std::string &file) {
 }
 
 // The records wholly inside the first `size` bytes of a file laid out from
-// recs behind a header of `header` bytes.
-Records WholeRecords(const Records &recs, size_t header, size_t size, bool tagged) {
+// recs behind a header of `header` bytes; *end gets where they end.
+Records WholeRecords(const Records &recs, size_t header, size_t size, bool tagged,
+                     size_t *end = nullptr) {
     Records out;
     size_t off = header;
     for (auto &r : recs) {
-        off += (tagged ? TaggedRecord(r.first, r.second) : PlainRecord(r.first, r.second)).size();
-        if (off > size) break;
+        size_t next =
+            off +
+            (tagged ? TaggedRecord(r.first, r.second) : PlainRecord(r.first, r.second)).size();
+        if (next > size) break;
         out.push_back(r);
+        off = next;
     }
+    if (end) *end = off;
     return out;
+}
+
+std::string DamageMessage(size_t offset, const std::string &file) {
+    return "ERROR: damaged record at offset " + std::to_string(offset) + " in " + file +
+           "; it is left as it is\n";
 }
 
 } // namespace
@@ -65,15 +77,18 @@ TEST_F(DamagedDb, TaggedFileCutAtEveryOffsetKeepsItsWholeRecords) {
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE);
         ASSERT_NE(db, nullptr);
-        Records expect = size >= 5 ? WholeRecords(kRecords, 16, size, true) : Records{};
+        size_t end = 0;
+        Records expect = size >= 5 ? WholeRecords(kRecords, 16, size, true, &end) : Records{};
         EXPECT_EQ(WalkHandle(db), expect) << "size " << size;
         if (!expect.empty() && !expect.back().first.empty()) {
             EXPECT_EQ(DbmTGetRecordSize(db, expect.back().first.c_str()),
                       static_cast<int>(expect.back().second.size()));
         }
-        // A store then writes the whole records and the new one, nothing else;
-        // a file cut before its first record is whole holds nothing readable
-        // and is refused (the magic cut short makes it neither format).
+        // A store then writes the whole records and the new one when the cut
+        // falls between records. One inside a record leaves a damaged record
+        // and the file is not rewritten (a copy would lose what was cut); a
+        // file cut before its first record is whole holds nothing readable
+        // and is refused too (the magic cut short makes it neither format).
         db->Flags &= ~DBT_NOARCHIVE;
         EXPECT_EQ(DbTWritable(db), expect.empty() ? 0 : 1) << size;
         testing::internal::CaptureStderr();
@@ -86,8 +101,14 @@ TEST_F(DamagedDb, TaggedFileCutAtEveryOffsetKeepsItsWholeRecords) {
             EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n")
                 << size;
             EXPECT_EQ(DbmTArchiveDb(db), 0) << size; // nor written back as it stands
+        } else if (end != size) {
+            EXPECT_EQ(stored, 0) << size;
+            EXPECT_EQ(raw, full.substr(0, size)) << size;
+            EXPECT_EQ(err, DamageMessage(end, file)) << size;
+            EXPECT_EQ(DbTDamageOffset(db), static_cast<long>(end)) << size;
         } else {
             ASSERT_EQ(stored, 1) << size;
+            EXPECT_EQ(DbTDamageOffset(db), -1) << size;
             Records kept = expect;
             kept.emplace_back("new", "n");
             EXPECT_EQ(raw.substr(0, 7), "TXDBAA" + std::to_string(kept.size())) << size;
@@ -102,14 +123,16 @@ TEST_F(DamagedDb, PlainFileCutAtEveryOffsetKeepsItsWholeRecords) {
     std::string file = Path("cutp.xdb");
     for (size_t size = 1; size <= full.size(); ++size) {
         WriteFile(file, full.substr(0, size));
-        Records expect = WholeRecords(kRecords, 0, size, false);
+        size_t end = 0;
+        Records expect = WholeRecords(kRecords, 0, size, false, &end);
         EXPECT_EQ(WalkPlainLayer(file), expect) << "size " << size;
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE | DBT_NOREFRESH);
         EXPECT_EQ(WalkHandle(db), expect) << "size " << size;
         DbTClose(db);
-        // The plain layer's rewrite drops the damaged tail; a file cut inside
-        // its first record holds nothing readable and is not rewritten.
+        // The plain layer rewrites a file cut between records; one cut inside
+        // a record is not rewritten, nor one cut inside its first record,
+        // which holds nothing readable.
         DbmSetV4DriverPathHandling();
         testing::internal::CaptureStderr();
         int stored = DbmPutRecord(file.c_str(), "new", "n", 1);
@@ -118,6 +141,12 @@ TEST_F(DamagedDb, PlainFileCutAtEveryOffsetKeepsItsWholeRecords) {
             EXPECT_EQ(stored, 0) << "size " << size;
             EXPECT_EQ(ReadFile(file), full.substr(0, size)) << "size " << size;
             EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n");
+            continue;
+        }
+        if (end != size) {
+            EXPECT_EQ(stored, 0) << "size " << size;
+            EXPECT_EQ(ReadFile(file), full.substr(0, size)) << "size " << size;
+            EXPECT_EQ(err, DamageMessage(end, file)) << "size " << size;
             continue;
         }
         ASSERT_EQ(stored, 1);
@@ -378,8 +407,10 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
     struct Case {
         const char *what;
         std::string bytes;
-        bool writable;
+        bool writable;     // DbTWritable: something is readable
+        long damaged = -1; // where a damaged record begins
     };
+    const long lastRecord = static_cast<long>(16 + TaggedRecord("k1", "one").size());
     const std::vector<Case> cases = {
         {"damaged first byte", "X" + whole.substr(1), false},
         {"header cut short", whole.substr(0, 9), false},
@@ -389,7 +420,7 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
         {"plain file damaged at once", Le16(2) + "xx" + PlainRecord("k", "v"), false},
         {"empty file", "", true},
         {"empty database", TaggedHeader(0), true},
-        {"damaged tail only", whole.substr(0, whole.size() - 1), true},
+        {"damaged tail only", whole.substr(0, whole.size() - 1), true, lastRecord},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -399,14 +430,16 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
         DbT *db = DbTOpen(file.c_str(), 0);
         EXPECT_EQ(DbTWritable(db), c.writable ? 1 : 0);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(DbmTPutRecord(db, "new", "n", 1), c.writable ? 1 : 0);
+        EXPECT_EQ(DbmTPutRecord(db, "new", "n", 1), c.writable && c.damaged < 0 ? 1 : 0);
         std::string err = testing::internal::GetCapturedStderr();
-        if (c.writable) {
+        if (c.writable && c.damaged < 0) {
             EXPECT_EQ(err, "");
             DbTClose(db);
             continue;
         }
-        EXPECT_EQ(err, "ERROR: no readable record in " + file + "; it is left as it is\n");
+        EXPECT_EQ(err, c.writable
+                           ? DamageMessage(c.damaged, file)
+                           : "ERROR: no readable record in " + file + "; it is left as it is\n");
         testing::internal::CaptureStderr();
         EXPECT_EQ(DbmTDeleteRecord(db, "k1"), 0);
         EXPECT_EQ(DbmTCopyRecord(db, "k1", "k3"), 0);
@@ -421,27 +454,89 @@ TEST_F(DamagedDb, AFileWithNothingReadableIsRefusedByEveryTaggedWriter) {
     }
 }
 
-TEST_F(DamagedDb, WriteBackDropsTheDamagedTailAndCountsTheRecords) {
-    // A header that counts 7, two whole records and a cut third: written back
-    // at once, without a lookup or a change before.
+TEST_F(DamagedDb, WriteBackRefusesACutRecordAndCountsTheRecordsOfASoundFile) {
+    // Two whole records and a cut third, written back at once without a
+    // lookup or a change before: refused, the file left as it is. A header
+    // that counts 7 in front of two sound records is set right.
     std::string two = TaggedRecord("a", "1") + TaggedRecord("b", "2");
     std::string cut = TaggedRecord("c", "3").substr(0, 5);
     for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain" : "tagged");
         std::string file = plain ? PlainRecord("a", "1") + PlainRecord("b", "2") +
                                        PlainRecord("c", "3").substr(0, 5)
                                  : TaggedHeader(7) + two + cut;
         WriteFile(Path("wb.xdb"), file);
         DbmSetV4DriverPathHandling();
         DbT *db = DbTOpen(Path("wb.xdb").c_str(), DBT_NOARCHIVE);
-        ASSERT_EQ(DbmTArchiveDb(db), 1);
-        std::string raw = ReadFile(Path("wb.xdb"));
-        if (plain) {
-            EXPECT_EQ(raw, PlainRecord("a", "1") + PlainRecord("b", "2"));
-        } else {
-            EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA2\0", 8));
-            EXPECT_EQ(raw.substr(16), two);
-            EXPECT_EQ(db->Count, 2);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(DbmTArchiveDb(db), 0);
+        size_t at =
+            plain ? (PlainRecord("a", "1") + PlainRecord("b", "2")).size() : 16 + two.size();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), DamageMessage(at, Path("wb.xdb")));
+        EXPECT_EQ(ReadFile(Path("wb.xdb")), file);
+        EXPECT_FALSE(Exists(Path("wb.xdb_new")));
+        DbTClose(db);
+    }
+    WriteFile(Path("wb.xdb"), TaggedHeader(7) + two);
+    DbmSetV4DriverPathHandling();
+    DbT *db = DbTOpen(Path("wb.xdb").c_str(), DBT_NOARCHIVE);
+    ASSERT_EQ(DbmTArchiveDb(db), 1);
+    std::string raw = ReadFile(Path("wb.xdb"));
+    EXPECT_EQ(raw.substr(0, 8), std::string("TXDBAA2\0", 8));
+    EXPECT_EQ(raw.substr(16), two);
+    EXPECT_EQ(db->Count, 2);
+    DbTClose(db);
+}
+
+TEST_F(DamagedDb, ADamagedRecordInTheMiddleIsNeverCutAwayByAChange) {
+    // Five records, one length byte of the second damaged: no change of
+    // either layer writes the file with only what lies before it.
+    const Records five = {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}, {"e", "5"}};
+    for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain" : "tagged");
+        std::string file = plain ? PlainFile(five) : TaggedFile(five);
+        const size_t second = (plain ? 0 : 16) + (plain ? PlainRecord("a", "1").size()
+                                                        : TaggedRecord("a", "1").size());
+        file[second + (plain ? 1 : 0)] ^= 0x30; // the length's high byte
+        const std::string path = Path("mid.xdb");
+        struct Change {
+            const char *what;
+            std::function<int()> run;
+        };
+        const Change changes[] = {
+            {"store", [&] { return DbmPutRecord(path.c_str(), "k", "v", 1); }},
+            {"delete before the damage", [&] { return DbmDeleteRecord(path.c_str(), "a"); }},
+            {"tagged store",
+             [&] {
+                 DbT *db = DbTOpen(path.c_str(), 0);
+                 int ok = DbmTPutRecord(db, "k", "v", 1);
+                 DbTClose(db);
+                 return ok;
+             }},
+            {"tagged delete before the damage",
+             [&] {
+                 DbT *db = DbTOpen(path.c_str(), 0);
+                 int ok = DbmTDeleteRecord(db, "a");
+                 DbTClose(db);
+                 return ok;
+             }},
+        };
+        for (const Change &c : changes) {
+            // The plain layer takes a tagged file for another format.
+            if (!plain && strncmp(c.what, "tagged", 6) != 0) continue;
+            WriteFile(path, file);
+            DbmSetV4DriverPathHandling();
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(c.run(), 0) << c.what;
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), DamageMessage(second, path))
+                << c.what;
+            EXPECT_EQ(ReadFile(path), file) << c.what;
+            EXPECT_FALSE(Exists(path + "_new")) << c.what;
         }
+        DbmSetV4DriverPathHandling();
+        DbT *db = DbTOpen(path.c_str(), DBT_NOREFRESH);
+        EXPECT_EQ(DbTDamageOffset(db), static_cast<long>(second));
+        EXPECT_EQ(WalkHandle(db), (Records{{"a", "1"}})); // readers keep what they can
         DbTClose(db);
     }
 }

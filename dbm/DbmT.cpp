@@ -14,8 +14,9 @@
 // body and ends with its NUL (and holds no other NUL), and a plain body stays
 // within what the plain reader takes back. Every walk stops at the first
 // record that fails it and cuts the image there, so no length field can make
-// a reader leave the image or the walk buffer, a damaged tail is dropped by
-// the next write-back, and every reader sees the same records.
+// a reader leave the image or the walk buffer, and every reader sees the same
+// records. The file itself is never rewritten by a handle that met such a
+// record: its copy would lose every record behind it.
 //
 // Loading is one read of the whole file into the image block plus a look at
 // the first record; nothing else. A lookup on a fresh image scans it, the
@@ -84,6 +85,10 @@ struct DbTPriv {
     int32_t ImageRoom;       // bytes the image block holds (at least ImageSize + 1)
     unsigned char flRefused; // the file is not empty but nothing in it is readable:
                              // no change and no write-back, the file stays as it is
+    int32_t Damage;          // 1 + file offset of the first damaged record a walk met
+                             // (0: none met): no change and no write-back either
+    int32_t Removed;         // bytes of records taken out of the image since it was
+                             // loaded (all before any damage: walks stop there)
     unsigned char flScanned; // a lookup scanned this image: the next one builds the index
     int32_t Buckets;         // index buckets, a power of two; 0: no index
     int32_t *pHeads;         // per bucket: its latest entry + 1, 0 when empty
@@ -383,8 +388,11 @@ bool HaveWalkBuf(const DbT *db) {
 // ---------------------------------------------------------------------------
 
 // Ends the walk at the record starting at start: the rest of the image is
-// lost.
+// lost to this handle, and the file, which holds it, is never written back
+// by it. Where the record lies in the file is noted for the refusal.
 DbTRec *CutImage(DbT *db, int start) {
+    DbTPriv *p = Priv(db);
+    if (p && !p->Damage) p->Damage = start + p->Removed + 1;
     db->ImageSize = start;
     db->Next = start;
     return nullptr;
@@ -443,16 +451,18 @@ void NoteRecordCount(DbT *db, int records) {
 }
 
 // Walks the whole image: cuts a damaged tail and sets the header's count to
-// the records it holds.
-void WalkAll(DbT *db) {
-    if (!db->pImage || db->DbType == DBT_EMPTY || !HaveWalkBuf(db)) return;
+// the records it holds. True when it cut one.
+bool WalkAll(DbT *db) {
+    if (!db->pImage || db->DbType == DBT_EMPTY || !HaveWalkBuf(db)) return false;
     int start = FirstRecord(db), records = 0, len, klen;
     while (start < db->ImageSize && SoundRecord(db, start, &len, &klen)) {
         start += 2 + len;
         ++records;
     }
-    if (start < db->ImageSize) CutImage(db, start);
+    bool cut = start < db->ImageSize;
+    if (cut) CutImage(db, start);
     NoteRecordCount(db, records);
+    return cut;
 }
 
 // The bytes below bit 8n of a word (n 0 to 8).
@@ -898,6 +908,8 @@ void ClearImage(DbT *db) {
         p->FileSize = 0;
         p->ImageRoom = 0;
         p->flRefused = 0;
+        p->Damage = 0;
+        p->Removed = 0;
     }
 }
 
@@ -917,12 +929,21 @@ void Refresh(DbT *db) {
     if (!(db->Flags & DBT_NOREFRESH)) DbTUpDate(db);
 }
 
-// Whether changes of the handle must be refused (printing why).
+// Whether changes of the handle must be refused (printing why): its file
+// holds nothing readable, or a damaged record a walk met. A copy of the
+// records before the damage would lose every one behind it.
 bool Refused(const DbT *db) {
     DbTPriv *p = Priv(db);
-    if (!p || !p->flRefused) return false;
-    fprintf(stderr, "ERROR: no readable record in %s; it is left as it is\n", db->pName);
-    return true;
+    if (p && p->flRefused) {
+        fprintf(stderr, "ERROR: no readable record in %s; it is left as it is\n", db->pName);
+        return true;
+    }
+    if (p && p->Damage) {
+        fprintf(stderr, "ERROR: damaged record at offset %ld in %s; it is left as it is\n",
+                static_cast<long>(p->Damage - 1), db->pName);
+        return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -1026,6 +1047,7 @@ void RemoveAt(DbT *db, int start) {
     int end = start + 2 + Read16(db, start);
     memmove(db->pImage + start, db->pImage + end, db->ImageSize - end);
     db->ImageSize -= end - start;
+    if (DbTPriv *p = Priv(db)) p->Removed += end - start;
     if (db->Count > 0) --db->Count;
 }
 
@@ -1301,6 +1323,7 @@ void DbTClear(DbT *db, int type) {
         p->FileIno = saved.FileIno;
         p->FileSize = saved.FileSize;
         p->flRefused = saved.flRefused;
+        p->Damage = saved.Damage;
     }
     int32_t room = 0;
     db->pImage = TakeImageBlock(HEADER_SIZE, &room);
@@ -1316,6 +1339,13 @@ int DbTWritable(DbT *db) {
     return p && p->flRefused ? 0 : 1;
 }
 
+long DbTDamageOffset(DbT *db) {
+    if (!db) return -1;
+    WalkAll(db);
+    DbTPriv *p = Priv(db);
+    return p && p->Damage ? p->Damage - 1L : -1;
+}
+
 void UpdateHeader(DbT *db) {
     if (!db || !db->pImage || db->ImageSize < HEADER_SIZE) return;
     char num[32];
@@ -1328,10 +1358,15 @@ void UpdateHeader(DbT *db) {
 
 int DbmTArchiveDb(DbT *db) {
     if (!db || !db->pName) return 0;
+    // What goes back is every record of the file and a header that counts
+    // them: a file with a damaged record is not written at all.
+    bool cut = WalkAll(db);
     if (Refused(db)) return 0;
-    // What goes back is what every reader sees: no damaged tail, and a header
-    // that counts the records there are.
-    WalkAll(db);
+    if (cut) {
+        // A handle without bookkeeping (Refused cannot know its damage).
+        fprintf(stderr, "ERROR: damaged record in %s; it is left as it is\n", db->pName);
+        return 0;
+    }
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
     DbmMakeWorkDb();
     // The temporary copy is the writers' lock: the one this handle holds, or

@@ -219,7 +219,8 @@ TEST_F(Xdb, ChecksAndReportsADamagedTail) {
     // Header 16, "one" 9 bytes, "two" 10 bytes less the cut one.
     EXPECT_EQ(bad.out, "k.xdb: tagged, 1 records, 34 bytes\n"
                        "k.xdb: damaged tail: 9 bytes from offset 25 are not whole records\n"
-                       "k.xdb: the header counts 2 records\n");
+                       "k.xdb: the header counts 2 records\n"
+                       "k.xdb: damaged record at offset 25: it will not be rewritten\n");
     WriteFile(P("e.xdb"), "");
     EXPECT_EQ(Run({"check", "e.xdb"}).out, "e.xdb: empty, 0 records, 0 bytes\n");
 }
@@ -366,7 +367,8 @@ TEST_F(Xdb, CheckReportsAPlainBodyBeyondTheReadersLimit) {
               "big.xdb: plain, 1 records, 65553 bytes\n"
               "big.xdb: damaged tail: 65533 bytes from offset 20 are not whole records\n"
               "big.xdb: the record at offset 20 is none: a body of 65531 bytes, over the 65527 a "
-              "plain record may hold\n");
+              "plain record may hold\n"
+              "big.xdb: damaged record at offset 20: it will not be rewritten\n");
     EXPECT_EQ(Run({"list", "big.xdb"}).out, "a\n");
     DbmSetV4DriverPathHandling();
     char *keys = DbmGetRecordList(P("big.xdb").c_str(), ",", ",");
@@ -393,7 +395,8 @@ TEST_F(Xdb, AKeyHoldingANulIsDamageAndGetFindsWhatListShows) {
     EXPECT_EQ(check.out, "nul.xdb: tagged, 1 records, 35 bytes\n"
                          "nul.xdb: damaged tail: 9 bytes from offset 26 are not whole records\n"
                          "nul.xdb: the record at offset 26 is none: its key holds a NUL byte\n"
-                         "nul.xdb: the header counts 2 records\n");
+                         "nul.xdb: the header counts 2 records\n"
+                         "nul.xdb: damaged record at offset 26: it will not be rewritten\n");
     // The same in a plain file.
     WriteFile(P("nulp.xdb"), dbmtest::PlainRecord("good", "g") + dbmtest::PlainRecord(nulKey, "v"));
     EXPECT_EQ(Run({"list", "nulp.xdb"}).out, "good\n");
@@ -526,4 +529,46 @@ TEST_F(Xdb, AWriterThatCannotTakeTheLockFailsAndChangesNothing) {
     EXPECT_EQ(Run({"put", "f.xdb", "new", "v"}).status, 0);
     EXPECT_EQ(Run({"list", "f.xdb"}).out, "k\nnew\n");
     EXPECT_FALSE(Exists(P("f.xdb_new")));
+}
+
+TEST_F(Xdb, AFileWithADamagedRecordIsNeverRewritten) {
+    // Five records, one damaged length byte in the second: no command writes
+    // the file with only what lies before it; check names the offset, and
+    // convert into another file saves the records before the damage.
+    for (const char *k : {"a", "b", "c", "d", "e"})
+        ASSERT_EQ(Run({"put", "f.xdb", k, std::string("val") + k}).status, 0);
+    std::string damaged = ReadFile(P("f.xdb"));
+    const size_t second = 16 + dbmtest::TaggedRecord("a", "vala").size();
+    damaged[second + 1] = 0x30; // the low byte of its big-endian length
+    WriteFile(P("f.xdb"), damaged);
+    const std::string refused =
+        "xdb: f.xdb: damaged record at offset " + std::to_string(second) +
+        "; it is left as it is (convert --to plain|tagged FILE OUT saves the records before it)\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+    };
+    const std::vector<Case> cases = {
+        {{"put", "f.xdb", "k", "v"}, ""},
+        {{"put", "f.xdb", "a", "v"}, ""},
+        {{"delete", "f.xdb", "a"}, ""},
+        {{"delete", "--prefix", "f.xdb", "a"}, ""},
+        {{"copy", "f.xdb", "a", "z"}, ""},
+        {{"import", "f.xdb"}, "k\tv\n"},
+        {{"convert", "--to", "plain", "f.xdb"}, ""},
+    };
+    for (const Case &c : cases) {
+        Result r = Run(c.args, c.input);
+        EXPECT_EQ(r.status, 1) << c.args[0];
+        EXPECT_EQ(r.err, refused) << c.args[0];
+        EXPECT_EQ(ReadFile(P("f.xdb")), damaged) << c.args[0];
+        EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"f.xdb"}) << c.args[0];
+    }
+    Result check = Run({"check", "f.xdb"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_TRUE(Contains(check.out, "f.xdb: damaged record at offset " + std::to_string(second) +
+                                        ": it will not be rewritten\n"))
+        << check.out;
+    ASSERT_EQ(Run({"convert", "--to", "tagged", "f.xdb", "saved.xdb"}).status, 0);
+    EXPECT_EQ(Run({"list", "saved.xdb"}).out, "a\n");
 }

@@ -54,7 +54,8 @@ const char USAGE[] =
     "                                  or standard input; a new FILE gets the format\n"
     "                                  named in the text form, or the one asked for\n"
     "  check FILE                      walk FILE and report its records and any\n"
-    "                                  damaged tail\n"
+    "                                  damaged record (a file with one is never\n"
+    "                                  rewritten; convert it to another file)\n"
     "\n"
     "Text form: a first line \"# xdb export: format F, N records\", then one line\n"
     "per record: the key, a tab, the data. A backslash, tab, newline and carriage\n"
@@ -262,14 +263,22 @@ const char NOTHING_READABLE[] =
 // Whether a command may change the file behind db. Takes the writers' lock
 // first, so that the records changed are the ones the file holds until this
 // command writes it back; fails naming the file when another writer keeps
-// the lock, or when the store refuses (a rewrite would lose all of it).
+// the lock, or when the store refuses: a rewrite would lose all of the file
+// (nothing readable) or every record behind a damaged one.
 bool Changeable(DbT *db, const char *path) {
     if (!DbTLock(db)) {
         Fail("%s: cannot take the writers' lock; nothing changed", path);
         return false;
     }
-    if (DbTWritable(db)) return true;
-    Fail("%s: %s; it is left as it is", path, NOTHING_READABLE);
+    if (!DbTWritable(db)) {
+        Fail("%s: %s; it is left as it is", path, NOTHING_READABLE);
+        return false;
+    }
+    long at = DbTDamageOffset(db);
+    if (at < 0) return true;
+    Fail("%s: damaged record at offset %ld; it is left as it is (convert --to plain|tagged "
+         "FILE OUT saves the records before it)",
+         path, at);
     return false;
 }
 
@@ -573,6 +582,9 @@ int CmdCheck(const char *path) {
     }
     if (!DbTWritable(db.get())) {
         printf("%s: no readable record: it will not be rewritten\n", path);
+        damaged = true;
+    } else if (long at = DbTDamageOffset(db.get()); at >= 0) {
+        printf("%s: damaged record at offset %ld: it will not be rewritten\n", path, at);
         damaged = true;
     }
     return damaged ? EXIT_FAIL : 0;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -362,7 +363,7 @@ TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
          "printf 'open sesame\\n' | setsid " + e2e::ShellQuote(Program()) + " --passphrase-value"});
     ASSERT_EQ(value.status, 0) << value.err;
     EXPECT_NE(value.err.find("Pass phrase: "), std::string::npos) << value.err;
-    ASSERT_EQ(value.out.size(), 17u) << value.out;
+    ASSERT_EQ(value.out.rfind("$y$", 0), 0u) << value.out;
     e2e::RunHost({"sh", "-c",
                   "printf '%s' " + e2e::ShellQuote(value.out) + " > " +
                       e2e::ShellQuote(dir.path + "/lp0.lock")});
@@ -387,6 +388,76 @@ TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
     EXPECT_EQ(m.term.Screen().find("open sesame"), std::string::npos)
         << "the pass phrase was shown";
     EXPECT_TRUE(std::filesystem::exists(dir.path + "/lp0.settings"));
+}
+
+// Locks of the older, linear form ("tbfqet12" opens the lock of "secret12")
+// still open with their phrase and are made anew by the next
+// --passphrase-value of that phrase; a new lock opens with its phrase only.
+// A lock that is not a file the user can read keeps the queue locked, and
+// a FIFO there does not hang the apply.
+TEST(DpqSettings, PassPhraseLocksAreSaltedHashesAndUnreadableLocksStayLocked) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    const std::string d = dir.path;
+    auto write = [](const std::string &path, const std::string &text) {
+        e2e::RunHost({"sh", "-c", "printf '%s' " + e2e::ShellQuote(text) + " > " +
+                                      e2e::ShellQuote(path)});
+    };
+    // The older value of "secret12" (and of "tbfqet12"), in two locks and a
+    // third of another phrase.
+    write(d + "/lp0.lock", "00003CB0000002E9\n");
+    write(d + "/lp1.lock", "00003CB0000002E9\n");
+    write(d + "/lp2.lock", "0000056400000126\n");
+    chmod((d + "/lp1.lock").c_str(), 0640);
+    // Applies queue `queue` with `phrase`; true when the settings were written.
+    auto apply = [&](const std::string &queue, const std::string &phrase) {
+        unlink((d + "/" + queue + ".settings").c_str());
+        Menu m(d);
+        EXPECT_TRUE(m.Prompt()) << m.term.Screen();
+        m.Answer("1 " + queue);
+        m.Answer("a");
+        EXPECT_TRUE(m.Shows("Pass phrase of queue " + queue + ":")) << m.term.Screen();
+        m.Answer(phrase);
+        // "Settings of queue q written to ..." or "... of queue q were not applied."
+        EXPECT_TRUE(m.Shows("of queue " + queue + " w")) << m.term.Screen();
+        return std::filesystem::exists(d + "/" + queue + ".settings");
+    };
+    EXPECT_TRUE(apply("lp0", "tbfqet12")) << "the old form is kept as it was";
+
+    e2e::Result value =
+        e2e::RunHost({"sh", "-c",
+                      "printf 'secret12\\n' | setsid " + e2e::ShellQuote(Program()) + " --dir " +
+                          e2e::ShellQuote(d) + " --passphrase-value"});
+    ASSERT_EQ(value.status, 0) << value.err;
+    ASSERT_EQ(value.out.rfind("$y$", 0), 0u) << value.out;
+    for (const char *lock : {"lp0", "lp1"}) {
+        std::string path = d + "/" + lock + ".lock";
+        EXPECT_EQ(testsupport::ReadFile(path), value.out) << lock;
+        EXPECT_NE(value.err.find("dpqsettings: the lock " + path + " now holds the new value"),
+                  std::string::npos)
+            << value.err;
+    }
+    EXPECT_EQ(testsupport::Mode(d + "/lp1.lock"), 0640) << "the lock keeps its mode";
+    EXPECT_EQ(testsupport::ReadFile(d + "/lp2.lock"), "0000056400000126\n");
+
+    EXPECT_FALSE(apply("lp0", "tbfqet12"));
+    EXPECT_TRUE(apply("lp0", "secret12"));
+
+    // Not a file to read: locked, said so at once, without a prompt.
+    mkfifo((d + "/lp3.lock").c_str(), 0644);
+    mkdir((d + "/lp4.lock").c_str(), 0755);
+    symlink((d + "/nowhere").c_str(), (d + "/lp5.lock").c_str());
+    for (const char *queue : {"lp3", "lp4", "lp5"}) {
+        Menu m(d);
+        ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+        m.Answer(std::string("1 ") + queue);
+        m.Answer("a");
+        // (where the terminal breaks the message depends on the path)
+        EXPECT_TRUE(m.Shows("/" + std::string(queue) + ".lock cannot be read:")) << m.term.Screen();
+        EXPECT_TRUE(m.Shows(std::string(queue) + " were not applied.")) << m.term.Screen();
+        EXPECT_EQ(m.term.Screen().find("Pass phrase of queue"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(d + "/" + queue + ".settings")) << queue;
+    }
 }
 
 TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {

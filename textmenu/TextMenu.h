@@ -5,6 +5,8 @@
 
 #include "MenuRecords.h"
 
+#include <cstddef>
+
 // ===========================================================================
 // The engine
 //
@@ -234,6 +236,33 @@ char *GetPassPhrase(const char *prompt);
 
 // The prompt's signal catcher: records the signal for GetPassPhrase.
 void handler(int sig);
+
+// ---------------------------------------------------------------------------
+// Pass-phrase locks (PassLock.cpp)
+// ---------------------------------------------------------------------------
+
+// What PassLockRead found at a lock's path.
+constexpr int PASSLOCK_NONE = 0;       // nothing: there is no lock
+constexpr int PASSLOCK_READ = 1;       // a regular file, its first line read
+constexpr int PASSLOCK_UNREADABLE = 2; // something the caller cannot read: locked
+
+// The lock value of phrase: the C library's crypt with a fresh random salt of
+// its strongest method ("$y$..." yescrypt), as a new stored text (PutMem).
+// Null when the library cannot make one.
+char *PassLockValue(const char *phrase);
+// 1 when phrase opens a lock holding value: a crypt value made from phrase,
+// or a value of the older form (NlsCalcStrVal's 16 hexadecimal digits) that
+// phrase gives. 0 otherwise, also for an empty or unknown value.
+int PassLockOpens(const char *phrase, const char *value);
+// 1 when value is of the older form, which a new value should replace.
+int PassLockIsOld(const char *value);
+// Reads the first line of the lock at path into value (size bytes, the line
+// end cut) and returns PASSLOCK_READ; PASSLOCK_NONE when nothing is there;
+// PASSLOCK_UNREADABLE for anything else: a directory, FIFO, device, a link
+// that leads nowhere, a file the caller may not read or a read error. Never
+// waits: a file that is not regular is not opened, and the open does not
+// block. value is empty unless PASSLOCK_READ.
+int PassLockRead(const char *path, char *value, size_t size);
 
 // ---------------------------------------------------------------------------
 // Full-screen state picker and screen image (Picker.cpp)

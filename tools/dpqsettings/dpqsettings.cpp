@@ -6,7 +6,7 @@
 //
 //   dpqsettings [--dir DIR] [FILE]   the menu, FILE's settings loaded first
 //   dpqsettings --load FILE          the values FILE leads to, one per line
-//   dpqsettings --passphrase-value   the lock value of a pass phrase
+//   dpqsettings [--dir DIR] --passphrase-value   the lock value of a pass phrase
 #include "TextMenu.h"
 
 #include "HelpTty.h"
@@ -18,7 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <dirent.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +46,7 @@ constexpr int CAT_PROMPTS = 5080; // prompts, one per value item
 
 const char USAGE[] = "Usage: dpqsettings [--dir DIR] [FILE]\n"
                      "       dpqsettings --load FILE\n"
+                     "       dpqsettings [--dir DIR] --passphrase-value\n"
                      "Shows the settings menu of one print queue of the Dorna suite.\n"
                      "\n"
                      "  FILE         settings file to start from (written before with 's')\n"
@@ -52,9 +55,11 @@ const char USAGE[] = "Usage: dpqsettings [--dir DIR] [FILE]\n"
                      "  --load FILE  read FILE without showing the menu and print the values it\n"
                      "               ends with, one \"key=value\" line each\n"
                      "  --passphrase-value\n"
-                     "               ask for a pass phrase (not shown) and print its lock value;\n"
-                     "               a queue whose DIR/<queue>.lock holds that value is applied\n"
-                     "               only after the same pass phrase is given\n"
+                     "               ask for a pass phrase (not shown) and print its lock value\n"
+                     "               (a salted crypt hash); a queue whose DIR/<queue>.lock holds\n"
+                     "               that value is applied only after the same pass phrase is\n"
+                     "               given. Locks in DIR holding the older value of the same\n"
+                     "               phrase are rewritten with the new one\n"
                      "  --help       show this help\n"
                      "\n"
                      "Answers in the menu: a number or letter chooses an item; a number after a\n"
@@ -296,20 +301,26 @@ int WriteQueueSettings() {
 bool gLoading = false;
 
 // A queue with a lock file DIR/<queue>.lock is applied only after the pass
-// phrase whose value (NlsCalcStrVal) the file holds is given. True when the
-// queue has no lock or the right phrase was typed.
+// phrase whose value (PassLockValue) the file holds is given. True when the
+// queue has no lock or the right phrase was typed; a lock that cannot be
+// read keeps the queue locked.
 bool PassPhraseAccepted() {
     if (!PlainQueueName()) return false;
     std::string lock = gQueueDir + "/" + QueueName() + ".lock";
-    char value[64];
-    if (!GetFileContentR(lock.c_str(), nullptr, value, sizeof value - 1)) return true;
-    value[strcspn(value, "\r\n")] = 0;
+    char value[256];
+    int found = PassLockRead(lock.c_str(), value, sizeof value);
+    if (found == PASSLOCK_NONE) return true;
+    if (found == PASSLOCK_UNREADABLE) {
+        PostMsg("The lock %s cannot be read: the settings of queue %s were not applied.\n",
+                lock.c_str(), QueueName());
+        return false;
+    }
     char prompt[NLS_STR_SIZE];
     std::string text = NlsFetchString(pDrvCoreDB, prompt, NLS_NUMBER, 25, CAT_PASSPHRASE);
     size_t at = text.find("%s");
     if (at != std::string::npos) text.replace(at, 2, QueueName());
     char *phrase = GetPassPhrase(text.c_str());
-    bool ok = strcmp(NlsCalcStrVal(phrase), value) == 0;
+    bool ok = PassLockOpens(phrase, value) == 1;
     PutMem(phrase);
     if (!ok) Tell(CAT_WRONG_PHRASE, QueueName(), "");
     return ok;
@@ -453,6 +464,57 @@ int LoadAndPrint(const char *file) {
     return 0;
 }
 
+// Makes every lock in the queue directory that holds the older form of
+// phrase's value anew with value, keeping its mode; links and other
+// non-files are left alone.
+void RenewOldLocks(const char *phrase, const char *value) {
+    DIR *dir = opendir(gQueueDir.c_str());
+    if (dir == nullptr) return;
+    while (const dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name.size() <= 5 || name.compare(name.size() - 5, 5, ".lock") != 0) continue;
+        std::string path = gQueueDir + "/" + name;
+        struct stat st;
+        char old[256];
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            PassLockRead(path.c_str(), old, sizeof old) != PASSLOCK_READ ||
+            !PassLockIsOld(old) || !PassLockOpens(phrase, old))
+            continue;
+        FileReplacement r;
+        std::string temp = path + ".new";
+        if (!ReplaceOpen(&r, path.c_str(), temp.c_str(), -1, REPLACE_KEEP_MODE)) {
+            fprintf(stderr, "dpqsettings: cannot renew the lock %s: %s\n", path.c_str(),
+                    strerror(r.Errno));
+            continue;
+        }
+        fprintf(r.pOut, "%s\n", value);
+        if (ReplaceCommit(&r, nullptr))
+            fprintf(stderr, "dpqsettings: the lock %s now holds the new value\n", path.c_str());
+        else
+            fprintf(stderr, "dpqsettings: cannot renew the lock %s: %s\n", path.c_str(),
+                    strerror(r.Errno));
+    }
+    closedir(dir);
+}
+
+// Asks for a pass phrase and prints its lock value; locks of the queue
+// directory that hold the older value of the same phrase get the new one.
+int PrintLockValue() {
+    char *phrase = GetPassPhrase("Pass phrase: ");
+    char *value = PassLockValue(phrase);
+    if (value == nullptr) {
+        PutMem(phrase);
+        fprintf(stderr, "dpqsettings: the C library cannot make a lock value\n");
+        return 1;
+    }
+    printf("%s\n", value);
+    fflush(stdout);
+    RenewOldLocks(phrase, value);
+    PutMem(value);
+    PutMem(phrase);
+    return 0;
+}
+
 int Usage(FILE *out, int status) {
     fputs(USAGE, out);
     return status;
@@ -476,14 +538,13 @@ int main(int argc, char **argv) {
     my_name = SaveStr_("dpqsettings");
     const char *load = nullptr;
     const char *file = nullptr;
+    bool lockValue = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return Usage(stdout, 0);
         if (arg == "--passphrase-value") {
-            char *phrase = GetPassPhrase("Pass phrase: ");
-            printf("%s\n", NlsCalcStrVal(phrase));
-            PutMem(phrase);
-            return 0;
+            lockValue = true;
+            continue;
         }
         if ((arg == "--load" || arg == "--dir") && i + 1 >= argc) {
             fprintf(stderr, "dpqsettings: %s needs a value\n", arg.c_str());
@@ -503,6 +564,7 @@ int main(int argc, char **argv) {
             return Usage(stderr, 2);
         }
     }
+    if (lockValue) return PrintLockValue();
     if (load != nullptr && file != nullptr) {
         fprintf(stderr, "dpqsettings: --load takes the only settings file\n");
         return Usage(stderr, 2);

@@ -6,13 +6,16 @@
 // The cost of running one command on our side: SysCmd with the log in use
 // (line, progress dot, log entry, child, wait) against posix_spawn and
 // waitpid of the same line, and nothing else. CPU time is this process's
-// own; the shell and the command are children and do not count.
+// own; the shell and the command are children and do not count. The same for
+// a plain line, which SysCmd starts without a shell, against posix_spawn of
+// the program with the log opened onto its two streams.
 //
 // Rows of bench/run:
 // clang-format off
 // bench-row: command table resolution against a stat loop | BM_InitSysCmdList/0 | BM_StatLoop/0 | -
 // bench-row: the same with 10,000 more names on PATH | BM_InitSysCmdList/1 | BM_StatLoop/1 | -
 // bench-row: SysCmd's own CPU per logged command against posix_spawn and waitpid | BM_SysCmdLogged/iterations:1000 | BM_SpawnWait/iterations:1000 | -
+// bench-row: SysCmd's own CPU per logged plain command (no shell) against posix_spawn and waitpid of the program | BM_SysCmdDirect/iterations:1000 | BM_SpawnProgram/iterations:1000 | -
 // clang-format on
 
 #include "SysCmd.h"
@@ -163,8 +166,39 @@ void BM_SpawnWait(benchmark::State &state) {
     }
 }
 
+void BM_SysCmdDirect(benchmark::State &state) {
+    if (ComList[CMD_SH].path == nullptr) InitSysCmdList();
+    QuietStdout quiet;
+    flUseLog = 1;
+    flSysCmdLog = 1;
+    for (auto _ : state)
+        if (SysCmd(CMD_LINE, RUN_WARN, "/bin/true") != 0) state.SkipWithError("true failed");
+    flUseLog = 0;
+    flSysCmdLog = 0;
+}
+
+void BM_SpawnProgram(benchmark::State &state) {
+    const std::string log = std::string("/tmp/") + my_name + ".log";
+    const char *argv[] = {"/bin/true", nullptr};
+    for (auto _ : state) {
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+        posix_spawn_file_actions_addopen(&fa, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+        pid_t pid;
+        int status = -1;
+        if (posix_spawn(&pid, argv[0], &fa, nullptr, const_cast<char *const *>(argv), environ) !=
+                0 ||
+            waitpid(pid, &status, 0) != pid || status != 0)
+            state.SkipWithError("true failed");
+        posix_spawn_file_actions_destroy(&fa);
+    }
+}
+
 BENCHMARK(BM_SysCmdLogged)->Iterations(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SpawnWait)->Iterations(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SysCmdDirect)->Iterations(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SpawnProgram)->Iterations(1000)->Unit(benchmark::kMicrosecond);
 
 // Keeps the time per iteration of every run, to print the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {

@@ -1,8 +1,9 @@
 // Agreement and language choice.
 //
 // Two choices are made from LANG, once per run, and cached: the agreement's
-// language through the alias table pTransBuf (16 keys, 15 agreements: da_DK
-// has none and falls back to English), and the message language through the
+// language through the alias table pTransBuf (the catalog's trans.conf, built
+// in; 16 keys, 15 agreements: da_DK has none and falls back to English) and
+// the catalog's own alias lookup, and the message language through the
 // six exact keys of the message tables. Both cut LANG at its "." in the
 // process environment, so every command started later sees LANG without a
 // codeset suffix.
@@ -10,33 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "MemMgr.h"
+#include "NlsLang.h"
 #include "setup.h"
 #include "utils.h"
 
-const char *pTransBuf = "en_US = en_US en english en_AU en_BW en_CA\n"
-                        "en_DK en_GB en_IE en_NZ en_SE en_ZA en_ZW\n"
-                        "pr_BR = pr_BR pt portuguese pt_BR pt_PT\n"
-                        "fr_FR = fr_FR fr français french fr_BE fr_CA fr_CH fr\n"
-                        "it_IT = it_IT it italian\n"
-                        "ge_GE = ge_GE ge german de de_AT de_CH De_DE de_DE\n"
-                        "es_ES = es_ES es spanish español es_AR es_BO es_CL es_CO es_CR "
-                        "es_EC es_GT es_MX es_NI es_PA es_PE es_PY es_SV es_UY es_VE\n"
-                        "cs_CZ = cs_CZ\n"
-                        "fi_FI = fi_FI finnish sv_FI\n"
-                        "hu_HU = hu_HU hungarian\n"
-                        "nl_NL = nl_NL nl_BE\n"
-                        "no_NO = nb_NO nn_NO no_NO norwegian nynorsk se_NO\n"
-                        "pl_PL = pl_PL\n"
-                        "ru_RU = ru_RU russian ru_UA\n"
-                        "sv_SE = sv_FI sv_SE\n"
-                        "tr_TR = tr_TR\n"
-                        "da_DK = da_DK danish dansk\n";
-
 const char *const *pCurLang = nullptr;
-char *pNLSLang = nullptr;
 
 namespace {
 
@@ -74,32 +55,12 @@ const char *eulaAt(int position) {
 }
 
 // The key of the first line of the alias table that lists value as one of
-// its aliases (the words behind "="; a line without "=" continues the line
-// before it), or null when no line does. Whole words only: a part of a longer
-// word ("es" inside "portuguese") names no language.
+// its aliases, by the catalog's whole-word lookup; null when no line does.
 char *keyOfAlias(const char *value) {
-    if (*value == 0) return nullptr;
-    const size_t want = strlen(value);
-    std::string key;
-    for (const char *line = pTransBuf; *line != 0;) {
-        const char *end = strchr(line, '\n');
-        if (end == nullptr) end = line + strlen(line);
-        const char *words = line;
-        const char *eq =
-            static_cast<const char *>(memchr(line, '=', static_cast<size_t>(end - line)));
-        if (eq != nullptr) {
-            key.assign(line, strcspn(line, " ="));
-            words = eq + 1;
-        }
-        for (const char *w = words; w < end;) {
-            w += strspn(w, " ");
-            size_t len = strcspn(w, " \n");
-            if (len == want && strncmp(w, value, len) == 0) return SaveStr_(key.c_str());
-            w += len;
-        }
-        line = *end != 0 ? end + 1 : end;
-    }
-    return nullptr;
+    char *table = NlsNormaliseTrans(pTransBuf);
+    char *key = NlsAliasCode(table, value);
+    PutMem(table);
+    return key;
 }
 
 } // namespace

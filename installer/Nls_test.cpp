@@ -109,6 +109,30 @@ TEST(Nls, AgreementLanguageFollowsTheAliasTable) {
     }
 }
 
+// The table is built in from the catalog's trans.conf: its alias lines, one
+// language per line but for the continuation of English.
+TEST(Nls, AliasTableIsGeneratedFromTheCatalogsTransConf) {
+    std::ifstream in(SETUP_SOURCE_DIR "/../nls/catalog/trans.conf");
+    ASSERT_TRUE(in) << "trans.conf";
+    std::string conf, line;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#') conf += line + "\n";
+    EXPECT_EQ(pTransBuf, conf);
+
+    std::vector<std::string> keys;
+    std::istringstream lines(pTransBuf);
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        size_t eq = line.find(" = ");
+        if (eq != std::string::npos) keys.push_back(line.substr(0, eq));
+    }
+    EXPECT_EQ(count, 17);
+    EXPECT_EQ(keys, (std::vector<std::string>{"en_US", "pr_BR", "fr_FR", "it_IT", "ge_GE", "es_ES",
+                                              "cs_CZ", "fi_FI", "hu_HU", "nl_NL", "no_NO", "pl_PL",
+                                              "ru_RU", "sv_SE", "tr_TR", "da_DK"}));
+}
+
 TEST(Nls, ChoicesAreCachedAndLangLosesItsCodeset) {
     chooseLang("fr_FR.UTF-8");
     EXPECT_STREQ(GetTargetNLSLang(), "fr_FR");

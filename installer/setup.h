@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "NlsLang.h"
+
 // ---------------------------------------------------------------------------
 // Fixed names
 // ---------------------------------------------------------------------------
@@ -216,7 +218,7 @@ void requireSameWorkDirectory(void);
 // Agreement and messages (Nls.cpp; the tables are generated at build time)
 // ---------------------------------------------------------------------------
 
-extern const char *pTransBuf; // language alias table, 17 lines
+extern const char *pTransBuf; // language alias table: nls/catalog/trans.conf, 17 lines
 
 extern const char *pEnglishEULA;
 extern const char *pSpanishEULA;
@@ -242,7 +244,7 @@ extern const char *const NLS_GERMAN[NLS_MSG_COUNT];
 extern const char *const NLS_PORTUGUESE[NLS_MSG_COUNT];
 
 extern const char *const *pCurLang; // chosen message table, null until first use
-extern char *pNLSLang;              // chosen agreement language key, null until first use
+// pNLSLang (NlsLang.h) holds the chosen agreement language key, null until first use.
 
 // The agreement language key, chosen from LANG on the first call and cached:
 // the key of the first line of pTransBuf that lists LANG as a whole alias

@@ -247,29 +247,6 @@ TEST(NlsCatalog, EveryListedLanguageReadsTextsNotKeys) {
     }
 }
 
-TEST(NlsCatalog, AliasesAreTheInstallers) {
-    // The installer keeps its table as a string literal; the catalog's
-    // trans.conf must hold the same lines.
-    std::string source = ReadFile(SOURCE_ROOT + "/installer/Nls.cpp");
-    size_t at = source.find("pTransBuf =");
-    if (at == std::string::npos)
-        GTEST_SKIP() << "the installer's table is not where this test looks";
-    std::string table;
-    std::regex literal(R"re("((?:[^"\\]|\\.)*)")re");
-    std::string rest = source.substr(at, source.find(';', at) - at);
-    for (std::sregex_iterator m(rest.begin(), rest.end(), literal), end; m != end; ++m) {
-        std::string s = (*m)[1];
-        for (size_t i = 0; (i = s.find("\\n", i)) != std::string::npos;)
-            s.replace(i, 2, "\n");
-        table += s;
-    }
-    std::string conf, line;
-    std::istringstream in(ReadFile(CATALOG + "/trans.conf"));
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#') conf += line + "\n";
-    EXPECT_EQ(conf, table);
-}
-
 // ---------------------------------------------------------------------------
 // The compiler
 // ---------------------------------------------------------------------------

@@ -1,10 +1,8 @@
 // Language choice and catalog lookups.
 //
-// The alias table is kept in a normalised form: one line per language, "code
-// = alias alias ... \n", every word followed by one blank, the line's last
-// word by " \n"; a line "Default code \n" names the language of an unknown
-// LANG. trans.conf is normalised by ParseTransFile; the English core database
-// holds the same form under 999_1 for hosts without a trans.conf.
+// The alias table and its lookup are NlsLang.cpp's; here the table comes
+// from trans.conf, or for hosts without one from record 999_1 of the English
+// core database, which holds the same normalised form.
 //
 // Lookups copy a record's data (the text and its NUL) out of the store's
 // in-memory image into StrBuf, and from there to where the caller wants it.
@@ -20,7 +18,6 @@
 #include "NlsPriv.h"
 #include "utils.h"
 
-char *pNLSLang = nullptr;
 DbT *pDrvCoreDB = nullptr;
 DbT *pPrtHelpDB = nullptr;
 char NlsBuf[NLS_BUF_SIZE];
@@ -45,10 +42,6 @@ NlsState S;
 char ErrorText[] = "Error";
 char EnglishCode[] = "en_US";
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // Writes the decimal digits of v at p and returns the end (no NUL).
 char *PutInt(char *p, int v) {
     char digits[12];
@@ -63,102 +56,6 @@ char *PutInt(char *p, int v) {
     while (n > 0)
         *p++ = digits[--n];
     return p;
-}
-
-// Appends the normalised form of the words of one trans.conf text.
-//
-// A line of the table ends at the line feed that ends the file's line, also
-// when a comment or a carriage return stands before it: a file written with
-// CR LF line ends, or with a comment after the aliases, must not run two
-// languages into one line (the lookup takes the line's first word as the
-// code).
-std::string NormaliseTrans(const char *text) {
-    std::string out;
-    bool afterDefault = false; // the previous word was "Default"
-    bool lineHasWord = false;  // a word has been written since the last " \n"
-    const char *p = text;
-    // The Default line ends at its line end too: a bare "Default" does not
-    // reach over to the next line's first word.
-    auto endLine = [&]() {
-        if (lineHasWord && !out.empty() && out.back() == ' ') out += '\n';
-        lineHasWord = false;
-        afterDefault = false;
-    };
-    while (*p) {
-        char c = *p;
-        if (c == '\n') {
-            endLine();
-            ++p;
-        } else if (IsBlank(c)) {
-            ++p;
-        } else if (c == '#') {
-            while (*p && *p != '\r' && *p != '\n')
-                ++p;
-        } else {
-            const char *start = p;
-            if (c == '=') {
-                ++p;
-            } else {
-                while (*p && !IsBlank(*p))
-                    ++p;
-            }
-            out.append(start, static_cast<size_t>(p - start));
-            out += ' ';
-            lineHasWord = true;
-            if (afterDefault) {
-                out += '\n';
-                lineHasWord = false;
-            }
-            afterDefault = (p - start == 7 && memcmp(start, "Default", 7) == 0);
-        }
-    }
-    return out;
-}
-
-// The first word at p (delimiters blank, tab, CR, LF and, with stopAtEq, "=")
-// as a new string; null when there is none.
-char *WordAt(const char *p, bool stopAtEq) {
-    size_t n = 0;
-    while (p[n] && !IsBlank(p[n]) && !(stopAtEq && p[n] == '='))
-        ++n;
-    if (n == 0) return nullptr;
-    return SaveStr("%.*s", static_cast<int>(n), p);
-}
-
-// The code of the Default line of table, or null.
-char *DefaultOf(const char *table) {
-    const char *d = strstr(table, "Default");
-    if (d == nullptr) return nullptr;
-    d += 7;
-    if (*d == '\n') return nullptr;
-    while (*d && *d != ' ')
-        ++d;
-    while (*d == ' ' || *d == '\t')
-        ++d;
-    if (*d == '\n' || *d == '\r') return nullptr;
-    return WordAt(d, false);
-}
-
-// The code of the language whose aliases hold word (" alias " with its
-// blanks): the first word of the line of the nearest "=" before the match, so
-// that a line without "=" continues the alias list of the line above. A match
-// on the Default line names no language there; the search goes on behind it.
-char *CodeFor(const char *table, const char *word) {
-    for (const char *hit = strstr(table, word); hit != nullptr; hit = strstr(hit + 1, word)) {
-        const char *line = hit;
-        while (line > table && line[-1] != '\n')
-            --line;
-        if (strncmp(line, "Default ", 8) == 0) continue;
-        const char *eq = hit;
-        while (eq > table && *eq != '=')
-            --eq;
-        if (*eq != '=') return SaveStr_(EnglishCode); // an alias before any language
-        line = eq;
-        while (line > table && line[-1] != '\n')
-            --line;
-        return WordAt(line, true);
-    }
-    return nullptr;
 }
 
 // The alias table: trans.conf, else record 999_1 of the English core
@@ -249,30 +146,22 @@ const char *NlsLookup(DbT *db, const char *key, char **owned) {
 // ---------------------------------------------------------------------------
 
 char *ParseTransFile(const char *name) {
-    if (name == nullptr) return nullptr;
-    char *content = GetSavedFileContent(pToolPath != nullptr ? pToolPath : ".", name);
-    if (content == nullptr) return nullptr;
-    std::string table = NormaliseTrans(content);
-    PutMem(content);
-    return SaveStr_(table.c_str());
+    return NlsReadTransFile(pToolPath, name);
 }
 
 char *GetDesiredNLSLang(void) {
     if (pNLSLang != nullptr) return pNLSLang;
 
-    // " <LANG> " without the codeset: "de_DE.UTF-8" is looked for as
-    // " de_DE ", so that only a whole alias matches.
+    // LANG without its codeset: "de_DE.UTF-8" is looked for as "de_DE".
     const char *lang = getenv("LANG");
     if (lang == nullptr) lang = "___LANG_NOT_SET___";
-    std::string word = " ";
-    word.append(lang, strcspn(lang, "."));
-    word += ' ';
+    std::string word(lang, strcspn(lang, "."));
 
     const char *table = TransTable();
     char *code = nullptr;
     if (table != nullptr) {
-        code = CodeFor(table, word.c_str());
-        if (code == nullptr) code = DefaultOf(table);
+        code = NlsAliasCode(table, word.c_str());
+        if (code == nullptr) code = NlsDefaultCode(table);
     }
     pNLSLang = code != nullptr ? code : SaveStr_(EnglishCode);
     return pNLSLang;

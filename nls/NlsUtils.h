@@ -30,6 +30,7 @@
 
 #include "Dbm.h"
 #include "MenuRecords.h"
+#include "NlsLang.h"
 
 // Size of NlsBuf, the message buffer of Nlssprintf's callers.
 constexpr int NLS_BUF_SIZE = 65535;
@@ -44,8 +45,6 @@ constexpr int NLS_NUMBER = 0;      // section, number; copied into out or a new 
 constexpr int NLS_KEY = 1;         // key text; copied into out or a new block
 constexpr int NLS_NUMBER_LONG = 3; // section, number; a new block of any length
 
-// The chosen language code ("en_US", "ge_GE", ...); null until chosen.
-extern char *pNLSLang;
 // The core string database, through which the library modules fetch texts.
 extern DbT *pDrvCoreDB;
 // The help-text database that CheckForRedirect reads.

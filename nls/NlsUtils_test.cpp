@@ -84,6 +84,43 @@ TEST(NlsLanguage, AliasesOfTransConfChooseTheLanguage) {
         EXPECT_EQ(ChosenLanguage(c.conf, c.lang), c.expected) << c.name;
 }
 
+// The one alias lookup, which the installer shares, on normalised tables.
+TEST(NlsLanguage, AliasLookupTakesWholeWordsOnly) {
+    const char *const table = "en_US = en_US en \nen_DK en_GB \nDefault fr_FR \n"
+                              "fr_FR = fr_FR fr \nsv_SE = sv sv_SE \nfi_FI = fi_FI sv \n";
+    struct Case {
+        const char *name;
+        const char *alias;
+        const char *expected; // null: no language
+    } cases[] = {
+        {"alias on the code's own line", "en", "en_US"},
+        {"first word of a continuation line", "en_DK", "en_US"},
+        {"last word of a continuation line", "en_GB", "en_US"},
+        {"first line listing it wins", "sv", "sv_SE"},
+        {"the Default line lists no alias", "Default", nullptr},
+        {"a code among its own aliases", "fr_FR", "fr_FR"},
+        {"part of a word", "en_D", nullptr},
+        {"two words", "en_US en", nullptr},
+        {"the separator", "=", nullptr},
+        {"empty", "", nullptr},
+        {"a tab inside", "en\t", nullptr},
+    };
+    for (const Case &c : cases) {
+        char *code = NlsAliasCode(table, c.alias);
+        if (c.expected == nullptr)
+            EXPECT_EQ(code, nullptr) << c.name;
+        else
+            EXPECT_STREQ(code, c.expected) << c.name;
+        PutMem(code);
+    }
+    char *code = NlsAliasCode("xx yy \nfr_FR = fr \n", "yy");
+    EXPECT_STREQ(code, "en_US") << "an alias before any language";
+    PutMem(code);
+    code = NlsDefaultCode(table);
+    EXPECT_STREQ(code, "fr_FR");
+    PutMem(code);
+}
+
 TEST(NlsLanguage, WithoutTransConfTheEnglishDatabaseHoldsTheTable) {
     ToolRoot root;
     root.Database(

@@ -588,6 +588,76 @@ TEST(SetupRun, WorkAreaAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
     EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "nothing was made there: " << r.out;
 }
 
+// The install root is checked as the work area is: another user who owns it,
+// or a directory above or below it on the way to the application directory,
+// could put a link where root copies a program and makes it set-user-ID.
+TEST(SetupRun, InstallRootAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-foreign-root");
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    struct Case {
+        const char *name;
+        std::string prepare; // run as root first
+        std::string args;    // of setup
+        std::string refusal; // the directory named and why
+    } cases[] = {
+        {"nobody's root with a link where dsf is copied",
+         nobody + "sh -c 'mkdir -p /tmp/nbroot/Dorna/dpxx && "
+                  "ln -s /usr/bin/victimfind /tmp/nbroot/Dorna/dpxx/dsf'",
+         "install /tmp/nbroot", "install root /tmp/nbroot cannot be used: /tmp/nbroot is owned"},
+        {"the same root in the second position", nobody + "mkdir /tmp/nbroot", "/tmp/w /tmp/nbroot",
+         "install root /tmp/nbroot cannot be used: /tmp/nbroot is owned"},
+        {"nobody's Dorna below root's root, which nobody could rename away",
+         "mkdir -m 755 /tmp/r1 && mkdir /tmp/r1/Dorna && chown 65534 /tmp/r1/Dorna",
+         "install /tmp/r1", "install root /tmp/r1 cannot be used: /tmp/r1/Dorna is owned"},
+        {"nobody's dpxx", "mkdir -p -m 755 /tmp/r2/Dorna/dpxx && chown 65534 /tmp/r2/Dorna/dpxx",
+         "install /tmp/r2/Dorna/dpxx",
+         "install root /tmp/r2 cannot be used: /tmp/r2/Dorna/dpxx is owned"},
+        {"a root below a directory everybody may write",
+         "mkdir -m 777 /tmp/open && chmod 777 /tmp/open && mkdir /tmp/open/r",
+         "install /tmp/open/r", "install root /tmp/open/r cannot be used: /tmp/open is writable"},
+    };
+    for (const Case &c : cases) {
+        std::string script = "cp /usr/bin/find /usr/bin/victimfind && chmod 755 /usr/bin/victimfind";
+        if (!c.prepare.empty()) script += " && " + c.prepare;
+        script += "; /tmp/site/setup " + c.args +
+                  " 2>&1; echo \"status=$?\"; stat -c %a /usr/bin/victimfind;"
+                  " cmp /usr/bin/find /usr/bin/victimfind && echo same";
+        e2e::Result r = box.Sh(script, "y\nyes\n");
+        EXPECT_TRUE(Contains(r.out, "ERROR: the " + c.refusal)) << c.name << "\n" << r.out;
+        EXPECT_TRUE(Contains(r.out, "status=2\n755\nsame\n")) << c.name << "\n" << r.out;
+        EXPECT_FALSE(Contains(r.out, kEnglishQuestion)) << c.name << ": refused before the agreement";
+    }
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+    EXPECT_FALSE(box.Changed("/var/spool/Dorna"));
+}
+
+// The race of the second reproduction: while setup installs into a root of
+// nobody's, nobody renames Dorna away once dsf is copied and puts a link to
+// another copy of find in its place. The root is refused first, and the
+// copy of find never becomes set-user-ID root.
+TEST(SetupRun, InstallRootSwappedDuringTheRunNeverGetsASetUserIdProgram) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-root-race");
+    e2e::Result r = box.Sh(
+        "cp /usr/bin/find /usr/bin/victimfind2 && mkdir -m 755 /tmp/nbroot && "
+        "chown 65534 /tmp/nbroot; "
+        "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '"
+        "i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
+        "if [ -e /tmp/nbroot/Dorna/dpxx/dsf ] && [ ! -L /tmp/nbroot/Dorna/dpxx/dsf ]; then "
+        "mv /tmp/nbroot/Dorna /tmp/nbroot/away && mkdir -p /tmp/nbroot/Dorna/dpxx && "
+        "ln -s /usr/bin/victimfind2 /tmp/nbroot/Dorna/dpxx/dsf && exit 0; fi; sleep 0.05; "
+        "done' & "
+        "/tmp/site/setup install /tmp/nbroot > /tmp/out 2>&1; echo \"status=$?\"; wait; "
+        "stat -c %a /usr/bin/victimfind2; "
+        "setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/victimfind2 /etc/hostname "
+        "-exec id \\;",
+        "y\nyes\n");
+    EXPECT_TRUE(Contains(r.out, "status=2\n755\nuid=65534")) << r.out << r.err;
+    EXPECT_FALSE(Contains(r.out, "euid=0")) << r.out;
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+}
+
 TEST(SetupRun, WorkAreaMadeByAnotherUserWhileTheAgreementWaitsIsRefused) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-area-race");

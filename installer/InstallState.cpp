@@ -64,16 +64,35 @@ FailedSteps g_failed;
 
 } // namespace
 
-void requireTrustedPath(const char *what, const char *path, int status) {
+namespace {
+
+// Checks `examined` and refuses `path` (the name the user gave) for it.
+void requireTrusted(const char *what, const char *path, const char *examined, int status) {
     char *bad = nullptr;
     const char *why = nullptr;
-    if (!findUntrustedDirectory(path, &bad, &why)) return;
+    if (!findUntrustedDirectory(examined, &bad, &why)) return;
     fflush(stdout);
     fprintf(stderr,
             "ERROR: the %s %s cannot be used: %s is %s, so another user could change it "
-            "under the installation; name a %s that only root can change\n",
-            what, path, bad, why, what);
+            "under the installation; name %s %s that only root can change\n",
+            what, path, bad, why, strchr("aeiou", what[0]) != nullptr ? "an" : "a", what);
     exit_app(status);
+}
+
+} // namespace
+
+void requireTrustedPath(const char *what, const char *path, int status) {
+    requireTrusted(what, path, path, status);
+}
+
+void requireTrustedInstallRoot(const char *root, int status) {
+    if (root == nullptr) return;
+    // The suite's own directories below the root are examined too, as far as
+    // they exist: a Dorna of someone else's would let him swap what root is
+    // about to make set-user-ID.
+    char *app = SaveStr("%s/%s/%s", strcmp(root, "/") == 0 ? "" : root, SETUP_MAKER, SETUP_APPNAME);
+    requireTrusted("install root", root, app, status);
+    PutMem(app);
 }
 
 int isShellSafePath(const char *text) {

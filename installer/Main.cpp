@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
     argc = static_cast<int>(words.size()) - 1;
     argv = words.data();
     checkWorkAreaBeforeAsking(argc, argv);
+    checkInstallRootBeforeAsking(argc, argv);
 
     if (!flAcceptAgreement && !UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
 
@@ -75,6 +76,10 @@ int main(int argc, char **argv) {
     else
         pTargetInstallDir = SaveStr_("/usr");
     pAppDir = SaveStr("%s/%s/%s", pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME);
+    // The root in use, also one found at the well-known location, and the
+    // one an installation moves away from, as they are now.
+    requireTrustedInstallRoot(pTargetInstallDir, 2);
+    requireTrustedInstallRoot(pCurrentInstallDir, 2);
     requireBuildablePaths();
 
     FreeSpaceForInstall(pDornaInstallDir, pTargetInstallDir, SETUP_MAKER);

@@ -258,18 +258,18 @@ const Directive kDirectives[] = {
 // Attributes
 // ---------------------------------------------------------------------------
 
+// Modes, owners and groups are changed on the entry itself, never through a
+// link to somewhere else (SysChangeAttr).
 void SetMode(const char *value) {
-    SysCmd(CMD_CHMOD, RUN_FATAL, "%s %s", Word(value).c_str(), Word(Join(pAppDir, g.arg)).c_str());
+    SysChangeAttr(CMD_CHMOD, RUN_FATAL, value, Join(pAppDir, g.arg).c_str(), false);
 }
 
 void SetOwner(const char *value) {
-    SysCmd(CMD_CHOWN, RUN_FATAL, "-R %s %s", Word(value).c_str(),
-           Word(Join(pAppDir, g.arg)).c_str());
+    SysChangeAttr(CMD_CHOWN, RUN_FATAL, value, Join(pAppDir, g.arg).c_str(), true);
 }
 
 void SetGroup(const char *value) {
-    SysCmd(CMD_CHGRP, RUN_FATAL, "-R %s %s", Word(value).c_str(),
-           Word(Join(pAppDir, g.arg)).c_str());
+    SysChangeAttr(CMD_CHGRP, RUN_FATAL, value, Join(pAppDir, g.arg).c_str(), true);
 }
 
 void MakeLink(const char *value) {

@@ -135,7 +135,7 @@ TEST(PkgList, CopyThenModeAndOwnerNameTheCopiedFile) {
     // drops the set-user-ID bit again).
     size_t cp = r.log.find("/cp -p " + s.work() + "/pkg/tool " + s.app() + "\n");
     size_t chmod = r.log.find("/chmod  4755 " + s.app() + "/tool\n");
-    size_t chown = r.log.find("/chown  -R root " + s.app() + "/tool\n");
+    size_t chown = r.log.find("/chown  -h -R root " + s.app() + "/tool\n");
     ASSERT_NE(cp, std::string::npos) << r.log;
     ASSERT_NE(chmod, std::string::npos) << r.log;
     ASSERT_NE(chown, std::string::npos) << r.log;
@@ -353,6 +353,27 @@ TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine) {
     EXPECT_EQ(Mode(s.app() + "/tool"), 0750);
 }
 
+// A link at APP/A would hand the mode, owner or group meant for the suite's
+// file to whatever it points to (a copy of a shell made set-user-ID root).
+TEST(PkgList, AttributesNeverFollowALink) {
+    PkgSite s("attr-link");
+    std::string victim = s.root() + "/victim";
+    const char *lines[] = {"m dsf mode 4755\n", "m dsf owner nobody\n", "m dsf group nogroup\n",
+                           "s dsf mode 644 owner nobody\n"};
+    for (const char *line : lines) {
+        WriteFile(victim, "KEEP", 0755);
+        unlink((s.app() + "/dsf").c_str());
+        ASSERT_EQ(symlink(victim.c_str(), (s.app() + "/dsf").c_str()), 0);
+        ListRun r = s.Run(line);
+        EXPECT_EQ(r.status, 1) << line << r.out;
+        EXPECT_TRUE(Contains(r.out, "ERROR: " + s.app() + "/dsf is a symbolic link, which is not "
+                                                           "followed\n"))
+            << line << r.out;
+        EXPECT_EQ(Mode(victim), 0755) << line;
+        EXPECT_EQ(OwnerOf(victim), static_cast<int>(geteuid())) << line;
+    }
+}
+
 TEST(PkgList, SedNeverWritesThroughAPlantedLink) {
     PkgSite s("sed-link");
     std::string victim = s.root() + "/victim";
@@ -497,7 +518,7 @@ TEST(PkgList, ContinuedLinesJoinAtEveryLengthTheReaderTakes) {
         first.back() = '\\';
         ListRun r = s.Run(first + "\nowner root\nc tool mode 750\n");
         EXPECT_EQ(r.status, kReturned) << pad << r.out;
-        EXPECT_TRUE(Contains(r.log, "chown  -R root " + s.app() + "/tool")) << pad << r.log;
+        EXPECT_TRUE(Contains(r.log, "chown  -h -R root " + s.app() + "/tool")) << pad << r.log;
         EXPECT_FALSE(Contains(r.log, "/owner ")) << "the continuation is no copy: " << r.log;
     }
 }

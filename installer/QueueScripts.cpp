@@ -79,7 +79,7 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
 
     // Mode 0: the script is written; a failing chmod is not worth a stop.
     // A launcher's name comes from the package list: one literal word.
-    SysCmd(CMD_CHMOD, RUN_SILENT, "755 %s", SysShellWord(path, true).c_str());
+    SysChangeAttr(CMD_CHMOD, RUN_SILENT, "755", path, false);
     return 1;
 }
 

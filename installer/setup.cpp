@@ -259,6 +259,31 @@ void checkWorkAreaBeforeAsking(int argc, char **argv) {
     requireTrustedPath("work area", area.c_str(), 2);
 }
 
+void checkInstallRootBeforeAsking(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char *word = nullptr;
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1:
+            if (i + 1 < argc) word = argv[++i];
+            break;
+        case 2:
+            break;
+        default:
+            if (i == 2) word = argv[i];
+            break;
+        }
+        if (word == nullptr) continue;
+        if (word[0] != '/') {
+            char cwd[PATH_MAX];
+            if (getcwd(cwd, sizeof cwd) == nullptr)
+                continue; // parseCommandLineOptions refuses it with its reason
+        }
+        char *root = StripToBaseName(absolutePath(word));
+        requireTrustedInstallRoot(root, 2);
+        PutMem(root);
+    }
+}
+
 void removeWorkDirectory(const char *work) {
     g_work.known = false; // removed once: the exit handler has nothing left to do
     SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
@@ -453,11 +478,14 @@ int Install(void) {
     }
     PutMem(spoolRoot);
 
-    SysCmd(CMD_CHMOD, RUN_SILENT, "755 %s/%s", pTargetInstallDir, SETUP_MAKER);
+    char *suite = SaveStr("%s/%s", pTargetInstallDir, SETUP_MAKER);
+    SysChangeAttr(CMD_CHMOD, RUN_SILENT, "755", suite, false);
+    PutMem(suite);
     // A copy that failed may have left a cut file: it never becomes set-user-ID.
     for (const char *program : {"dprdpxxtty", "dsf"}) {
         char *path = SaveStr("%s/%s", pAppDir, program);
-        if (!isFailedPath(path)) SysCmd(CMD_CHMOD, RUN_WARN, "4755 %s", path);
+        if (!isFailedPath(path) && SysChangeAttr(CMD_CHMOD, RUN_WARN, "4755", path, false) == ELOOP)
+            noteFailedStep(path, "chmod 4755 %s: a symbolic link, not followed", path);
         PutMem(path);
     }
     return 0;

@@ -87,6 +87,11 @@ int findUntrustedDirectory(const char *path, char **bad, const char **why);
 // standard error and exits with status.
 void requireTrustedPath(const char *what, const char *path, int status);
 
+// As requireTrustedPath for the install root: root, every directory above
+// it and, as far as they exist, <root>/Dorna and <root>/Dorna/dpxx below it.
+// The message names the install root.
+void requireTrustedInstallRoot(const char *root, int status);
+
 // 1 when path is a real directory (not a link) owned by the running user.
 int isPrivateDirectory(const char *path);
 
@@ -202,6 +207,12 @@ void DornaClean(const char *work);
 // finds fault with. Another user who can rename a directory on the way could
 // swap the work directory for one of his own while the installer runs as root.
 void checkWorkAreaBeforeAsking(int argc, char **argv);
+
+// Before the agreement is asked: refuses, with a message and status 2, an
+// install root of the command line that requireTrustedInstallRoot finds fault
+// with. Another user who can rename a directory on the way could swap the
+// application directory, and with it what becomes set-user-ID root.
+void checkInstallRootBeforeAsking(int argc, char **argv);
 
 // Removes the work directory (rm -rf, logged) and, when this run made the
 // work area, the work area if it is then empty. Runs from DornaClean and,

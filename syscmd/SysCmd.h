@@ -338,6 +338,15 @@ char *GetUserName(void);
 // for those given. Every command runs in mode 2: a failure ends the program.
 void CreateFile(const char *dir, const char *name, const char *perm, const char *owner,
                 const char *group);
+// Changes the mode (row CMD_CHMOD, value "755"), owner (CMD_CHOWN) or group
+// (CMD_CHGRP) of path to value, in run mode `mode`, never through a link: a
+// path that is a symbolic link is refused like a failed command of that run
+// mode ("<path> is a symbolic link, which is not followed" - a warning in the
+// log, or an error that ends the program in mode 2) and nothing runs. chown
+// and chgrp run with -h (and -R when `recursive`), so that neither follows a
+// link, on the command line or below it. Returns 0, the command's failure
+// code, or ELOOP for a refused link.
+int SysChangeAttr(int row, int mode, const char *value, const char *path, bool recursive);
 // Removes dir/name (or name alone when dir is null) with rm -rf when it
 // exists; a failure is logged as a warning. A missing entry: nothing runs.
 void DeleteFile(const char *dir, const char *name);

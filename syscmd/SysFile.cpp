@@ -8,7 +8,10 @@
 
 #include "utils.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -46,9 +49,31 @@ void CreateFile(const char *dir, const char *name, const char *perm, const char 
     std::string target = JoinPath(dir, name);
     std::string word = PathWord(target.c_str());
     if (name != nullptr) SysCmd(CMD_TOUCH, RUN_FATAL, "%s", word.c_str());
-    if (perm != nullptr) SysCmd(CMD_CHMOD, RUN_FATAL, "%s %s", Word(perm).c_str(), word.c_str());
-    if (owner != nullptr) SysCmd(CMD_CHOWN, RUN_FATAL, "%s %s", Word(owner).c_str(), word.c_str());
-    if (group != nullptr) SysCmd(CMD_CHGRP, RUN_FATAL, "%s %s", Word(group).c_str(), word.c_str());
+    const char *path = target.c_str();
+    if (perm != nullptr) SysChangeAttr(CMD_CHMOD, RUN_FATAL, perm, path, false);
+    if (owner != nullptr) SysChangeAttr(CMD_CHOWN, RUN_FATAL, owner, path, false);
+    if (group != nullptr) SysChangeAttr(CMD_CHGRP, RUN_FATAL, group, path, false);
+}
+
+int SysChangeAttr(int row, int mode, const char *value, const char *path, bool recursive) {
+    // chmod has no way to leave a link alone: it changes whatever the link
+    // points to, which is how a link planted at a name root is about to make
+    // set-user-ID would hand a program of someone else's choice root's rights.
+    // So the name is examined first, as it stands.
+    struct stat st;
+    if (path != nullptr && lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (mode == RUN_WARN) {
+            PutLogMsg("WARNING_MSG: %s is a symbolic link, which is not followed\n", path);
+        } else if (mode == RUN_FATAL) {
+            PutLogMsg("ERROR: %s is a symbolic link, which is not followed\n", path);
+            fflush(stdout);
+            printf("ERROR: %s is a symbolic link, which is not followed\n", path);
+            exit_app(1);
+        }
+        return ELOOP;
+    }
+    const char *flags = row == CMD_CHMOD ? "" : recursive ? "-h -R " : "-h ";
+    return SysCmd(row, mode, "%s%s %s", flags, Word(value).c_str(), PathWord(path).c_str());
 }
 
 void DeleteFile(const char *dir, const char *name) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -85,8 +87,8 @@ TEST_F(SysFileTest, CreateFileSetsOwnerAndGroupAfterTheMode) {
     std::string f = d + "/f";
     EXPECT_EQ(log, LoggedCommand(CMD_MKDIR, d) + LoggedCommand(CMD_TOUCH, f) +
                        LoggedCommand(CMD_CHMOD, "640 " + f) +
-                       LoggedCommand(CMD_CHOWN, "nobody " + f) +
-                       LoggedCommand(CMD_CHGRP, "nogroup " + f));
+                       LoggedCommand(CMD_CHOWN, "-h nobody " + f) +
+                       LoggedCommand(CMD_CHGRP, "-h nogroup " + f));
     struct stat st;
     ASSERT_EQ(stat(f.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u);
@@ -100,6 +102,59 @@ TEST_F(SysFileTest, CreateFileStopsTheProgramWhenACommandFails) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("ERROR: "), std::string::npos) << r.out;
     EXPECT_NE(log.find("ERROR: "), std::string::npos) << log;
+}
+
+// A link at the name whose mode, owner or group root changes would hand the
+// change to whatever the link points to (a program of someone else's choice
+// made set-user-ID root): it is refused, and nothing runs.
+TEST_F(SysFileTest, ChangeAttrNeverFollowsALink) {
+    std::string victim = P("victim");
+    WriteFile(victim, "x");
+    ASSERT_EQ(chmod(victim.c_str(), 0755), 0);
+    std::string link = P("dsf");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    struct Case {
+        const char *name;
+        int row;
+        int mode;
+        const char *value;
+        int status;          // of the child
+        const char *level;   // of the log entry
+    } cases[] = {
+        {"chmod in mode 1: a warning", CMD_CHMOD, RUN_WARN, "4755", 0, "WARNING_MSG"},
+        {"chmod in mode 2: the end", CMD_CHMOD, RUN_FATAL, "4755", 1, "ERROR"},
+        {"chown in mode 2", CMD_CHOWN, RUN_FATAL, "nobody", 1, "ERROR"},
+        {"chgrp in mode 1", CMD_CHGRP, RUN_WARN, "nogroup", 0, "WARNING_MSG"},
+    };
+    for (const Case &c : cases) {
+        ChildResult r;
+        std::string log = LogOf(
+            "nolink",
+            [&] {
+                int rc = SysChangeAttr(c.row, c.mode, c.value, link.c_str(), true);
+                _exit(rc == ELOOP ? 0 : 3);
+            },
+            &r);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(log, std::string(c.level) + ": " + link +
+                           " is a symbolic link, which is not followed\n")
+            << c.name;
+        struct stat st;
+        ASSERT_EQ(stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0755u) << c.name;
+        EXPECT_EQ(st.st_uid, geteuid()) << c.name;
+    }
+    // The entry itself is changed as before, with -h for owner and group.
+    std::string log = LogOf("attr", [&] {
+        SysChangeAttr(CMD_CHMOD, RUN_FATAL, "700", victim.c_str(), false);
+        SysChangeAttr(CMD_CHGRP, RUN_FATAL, std::to_string(getegid()).c_str(), victim.c_str(),
+                      true);
+    });
+    EXPECT_EQ(log, LoggedCommand(CMD_CHMOD, "700 " + victim) +
+                       LoggedCommand(CMD_CHGRP, "-h -R " + std::to_string(getegid()) + " " + victim));
+    struct stat st;
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 // Paths are handed to a shell: whatever they hold must arrive as one literal

@@ -443,59 +443,6 @@ bool IsBareChar(char c) {
            (c != '\0' && strchr("/._-+,:@%=", c) != nullptr);
 }
 
-// Cuts text[0, len) into the words a shell would make of it, when it holds
-// nothing but what SysShellWord writes: blanks between words, bare
-// characters, single-quoted segments and \' for a quote. `wrapped`: the text
-// stands inside sh -c "...", so an outer shell reads it first; within single
-// quotes it then holds \$ \` \" \\ for those characters, and a bare one of
-// them would mean something to that shell. Any other character outside
-// single quotes (operators, globs, $, newline, ...) is shell syntax, and the
-// answer is no. Fills args (null-ended) with words decoded into `words`.
-bool ReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
-                    char *words) {
-    int argc = 0;
-    size_t out = 0, i = 0;
-    for (;;) {
-        while (i < len && IsBlank(text[i]))
-            ++i;
-        if (i == len) break;
-        args[argc++] = words + out;
-        while (i < len && !IsBlank(text[i])) {
-            char c = text[i++];
-            if (IsBareChar(c)) {
-                words[out++] = c;
-            } else if (c == '\\' && i < len && text[i] == '\'') {
-                words[out++] = text[i++];
-            } else if (c == '\'') {
-                for (;;) {
-                    if (i == len) return false; // unclosed quote
-                    c = text[i++];
-                    if (c == '\'') break;
-                    if (wrapped && c == '\\') {
-                        if (i == len || strchr("$`\"\\", text[i]) == nullptr) return false;
-                        c = text[i++];
-                    } else if (wrapped && strchr("$`\"", c) != nullptr) {
-                        return false;
-                    }
-                    words[out++] = c;
-                }
-            } else {
-                return false;
-            }
-        }
-        words[out++] = '\0';
-    }
-    args[argc] = nullptr;
-    if (argc == 0) return false;
-    // The first word names the program by a path, as a table row does: never
-    // a shell keyword or built-in (those are looked up by bare names only) nor
-    // a variable assignment (NAME=... has no slash before its '=').
-    const char *first = args[0];
-    const char *slash = strchr(first, '/');
-    const char *eq = strchr(first, '=');
-    return slash != nullptr && (eq == nullptr || slash < eq);
-}
-
 bool IsNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -586,7 +533,7 @@ bool PlanDirect(const char *text, size_t len, bool wrapped, Redirect redirect,
     SpawnArea &s = g_exec.spawn;
     if (flSysCmdShell) return false;
     if (wrapped && !ShellIsPlain()) return false;
-    if (!ReadPlainWords(text, len, wrapped, s.args, s.words)) return false;
+    if (!SysReadPlainWords(text, len, wrapped, s.args, s.words)) return false;
     s.envp = EnvironmentForProgram();
     if (s.envp == nullptr) return false;
     s.redirect = redirect;
@@ -909,6 +856,58 @@ std::string SysShellWord(const char *text, bool wrapped) {
             word += *c;
     }
     return word + "'";
+}
+
+// A text holds nothing but what SysShellWord writes - blanks between words,
+// bare characters, single-quoted segments and \' for a quote - or it is no
+// plain line. `wrapped`: the text stands inside sh -c "...", so an outer
+// shell reads it first; within single quotes it then holds \$ \` \" \\ for
+// those characters, and a bare one of them would mean something to that
+// shell. Any other character outside single quotes (operators, globs, $,
+// newline, ...) is shell syntax, and the answer is no.
+bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
+                    char *words) {
+    int argc = 0;
+    size_t out = 0, i = 0;
+    for (;;) {
+        while (i < len && IsBlank(text[i]))
+            ++i;
+        if (i == len) break;
+        args[argc++] = words + out;
+        while (i < len && !IsBlank(text[i])) {
+            char c = text[i++];
+            if (IsBareChar(c)) {
+                words[out++] = c;
+            } else if (c == '\\' && i < len && text[i] == '\'') {
+                words[out++] = text[i++];
+            } else if (c == '\'') {
+                for (;;) {
+                    if (i == len) return false; // unclosed quote
+                    c = text[i++];
+                    if (c == '\'') break;
+                    if (wrapped && c == '\\') {
+                        if (i == len || strchr("$`\"\\", text[i]) == nullptr) return false;
+                        c = text[i++];
+                    } else if (wrapped && strchr("$`\"", c) != nullptr) {
+                        return false;
+                    }
+                    words[out++] = c;
+                }
+            } else {
+                return false;
+            }
+        }
+        words[out++] = '\0';
+    }
+    args[argc] = nullptr;
+    if (argc == 0) return false;
+    // The first word names the program by a path, as a table row does: never
+    // a shell keyword or built-in (those are looked up by bare names only) nor
+    // a variable assignment (NAME=... has no slash before its '=').
+    const char *first = args[0];
+    const char *slash = strchr(first, '/');
+    const char *eq = strchr(first, '=');
+    return slash != nullptr && (eq == nullptr || slash < eq);
 }
 
 std::string SysPathWord(const char *path, bool wrapped) {

@@ -15,6 +15,17 @@
 // the same entry.
 std::string SysPathWord(const char *path, bool wrapped);
 
+// Cuts text[0, len) into the words a shell would make of it, when the text
+// is a plain command line: words made of characters SysShellWord leaves bare
+// and of the quoted forms it makes, blanks between them, and a first word
+// that names a program by a path (it holds a '/' before any '='). `wrapped`:
+// the text stands inside sh -c "..." (SysShellWord's wrapped form). Fills
+// args with the words, null-ended, decoded into `words`; args must hold
+// len / 2 + 2 entries and words len + 1 bytes. False, with args and words
+// undefined, for any other text: such a line needs the shell.
+bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
+                       char *words);
+
 // Keeps the shared tokenizer as the caller left it: its cursor, szTokenIn,
 // GetTokenBuf and chTokenDel are saved when the keeper is made and put back
 // when it goes. A command may run inside a caller's GetToken loop (the menu

@@ -23,8 +23,8 @@ Installation Install(const std::string &name, bool shellOnly) {
     box.Unset("LANG");
     if (shellOnly) box.Env("DORNA_SYSCMD_SHELL=1");
     // /tmp is the sandbox's own: keep the log where the upper layers hold it.
-    e2e::Result r = box.Sh("/tmp/site/setup; echo \"status=$?\"; cp /tmp/setup.log /var/setup.log",
-                           "y\n");
+    e2e::Result r =
+        box.Sh("/tmp/site/setup; echo \"status=$?\"; cp /tmp/setup.log /var/setup.log", "y\n");
     Installation in;
     in.status = r.out.substr(r.out.rfind("status="));
     in.log = box.ReadFile("/var/setup.log");

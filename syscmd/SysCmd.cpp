@@ -528,8 +528,7 @@ bool ShellIsPlain() {
 
 // Prepares g_exec.spawn to start the command text[0, len) directly, with the
 // given redirection. False when the line needs the shell.
-bool PlanDirect(const char *text, size_t len, bool wrapped, Redirect redirect,
-                const char *target) {
+bool PlanDirect(const char *text, size_t len, bool wrapped, Redirect redirect, const char *target) {
     SpawnArea &s = g_exec.spawn;
     if (flSysCmdShell) return false;
     if (wrapped && !ShellIsPlain()) return false;
@@ -865,8 +864,9 @@ std::string SysShellWord(const char *text, bool wrapped) {
 // those characters, and a bare one of them would mean something to that
 // shell. Any other character outside single quotes (operators, globs, $,
 // newline, ...) is shell syntax, and the answer is no.
-bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
-                    char *words) {
+bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args, char *words) {
+    // A command line is a C text: a NUL in it would end it early.
+    if (memchr(text, '\0', len) != nullptr) return false;
     int argc = 0;
     size_t out = 0, i = 0;
     for (;;) {

@@ -23,8 +23,7 @@ std::string SysPathWord(const char *path, bool wrapped);
 // args with the words, null-ended, decoded into `words`; args must hold
 // len / 2 + 2 entries and words len + 1 bytes. False, with args and words
 // undefined, for any other text: such a line needs the shell.
-bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args,
-                       char *words);
+bool SysReadPlainWords(const char *text, size_t len, bool wrapped, const char **args, char *words);
 
 // Keeps the shared tokenizer as the caller left it: its cursor, szTokenIn,
 // GetTokenBuf and chTokenDel are saved when the keeper is made and put back

@@ -37,11 +37,11 @@ struct FrontState {
 FrontState F;
 
 // A lettered item's text from the catalog; the built-in English text when
-// the catalog has none (a missing entry comes back as its key).
+// the catalog has none or its text is no lettered item ("~k Text").
 char *LetteredText(int number, char *fallback, char **owned) {
     PutMem(*owned);
     *owned = nullptr;
-    char *text = pDrvCoreDB ? NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER, 20, number) : nullptr;
+    char *text = NlsFindText(pDrvCoreDB, 20, number);
     if (text && text[0] == '~' && text[1] && text[1] != ' ' && text[2] == ' ') {
         *owned = text;
         return text;
@@ -53,9 +53,10 @@ char *LetteredText(int number, char *fallback, char **owned) {
 // The menu title: catalog 30/22 with "Dorna", or "Dorna Help".
 char *MenuTitle() {
     std::string title = "Dorna Help";
-    if (pDrvCoreDB) {
+    if (char *found = NlsFindText(pDrvCoreDB, 30, 22); found != nullptr) {
+        PutMem(found);
         Nlssprintf(NlsBuf, pDrvCoreDB, 30, 22, "Dorna");
-        if (strcmp(NlsBuf, "Error") != 0 && NlsBuf[0]) title = NlsBuf;
+        if (NlsBuf[0]) title = NlsBuf;
     }
     return SaveStr_(title.c_str());
 }

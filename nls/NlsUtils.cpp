@@ -230,6 +230,18 @@ char *NlsFetchString(DbT *db, char *out, int mode, ...) {
     return NewCopy(text, strlen(text));
 }
 
+char *NlsFindText(DbT *db, int section, int number) {
+    char *owned = nullptr;
+    const char *text = NlsLookup(db, NlsFormatKey(section, number), &owned);
+    if (text == nullptr || owned != nullptr) return owned;
+    return NewCopy(text, strlen(text));
+}
+
+char *NlsTextOr(DbT *db, int section, int number, const char *english) {
+    char *text = NlsFindText(db, section, number);
+    return text != nullptr ? text : SaveStr_(english != nullptr ? english : "");
+}
+
 char *FindRedirect(char *text) {
     if (text == nullptr) return nullptr;
     char *mark = strstr(text, "$$");

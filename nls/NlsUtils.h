@@ -87,6 +87,16 @@ DbT *NlsOpenDB(const char *name, uint32_t flags);
 // key lookup, or a numbered one with number 0, returns the shared "Error".
 char *NlsFetchString(DbT *db, char *out, int mode, ...);
 
+// The text of entry section/number of db as a new block (PutMem), or null
+// when db or the entry is missing. Unlike NlsFetchString, "not found" is said
+// by the result itself: a caller never compares a text with its key.
+char *NlsFindText(DbT *db, int section, int number);
+
+// The text of entry section/number of db, or english when db or the entry is
+// missing (a catalog older than the program lacks the entries added since).
+// A new block (PutMem) either way; null only when memory runs out.
+char *NlsTextOr(DbT *db, int section, int number, const char *english);
+
 // Finds a "$$name.redirect" marker (suffix in any case): cuts text at the "."
 // and returns the name behind "$$". Null, text unchanged, without a marker.
 char *FindRedirect(char *text);

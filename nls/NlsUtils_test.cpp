@@ -246,6 +246,32 @@ class NlsFetch : public ::testing::Test {
     void TearDown() override { DbTClose(db); }
 };
 
+TEST_F(NlsFetch, FindTextSaysWhetherTheEntryExists) {
+    struct Case {
+        const char *name;
+        DbT *db;
+        int number;
+        const char *found;   // null: not found
+        const char *orText;  // what NlsTextOr gives with the English "fallback"
+    } cases[] = {
+        {"found", db, 1011, "All names must be set", "All names must be set"},
+        {"longer than the fetch buffer", db, 77, longText.c_str(), longText.c_str()},
+        {"missing entry", db, 9999, nullptr, "fallback"},
+        {"no database", nullptr, 1011, nullptr, "fallback"},
+    };
+    for (const Case &c : cases) {
+        char *text = NlsFindText(c.db, 25, c.number);
+        if (c.found == nullptr)
+            EXPECT_EQ(text, nullptr) << c.name;
+        else
+            EXPECT_STREQ(text, c.found) << c.name;
+        PutMem(text);
+        text = NlsTextOr(c.db, 25, c.number, "fallback");
+        EXPECT_STREQ(text, c.orText) << c.name;
+        PutMem(text);
+    }
+}
+
 TEST_F(NlsFetch, EveryModeWithAndWithoutOut) {
     struct Case {
         const char *name;

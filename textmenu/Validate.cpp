@@ -23,10 +23,8 @@ char *pErrLongRange = nullptr;
 namespace textmenu_detail {
 
 std::string CatalogText(int section, int number) {
-    char key[32];
-    snprintf(key, sizeof key, "%d_%d", section, number);
-    char *text = NlsFetchString(pDrvCoreDB, nullptr, 0, section, number);
-    if (text == nullptr || strcmp(text, key) == 0) return "Error";
+    char *text = NlsFindText(pDrvCoreDB, section, number);
+    if (text == nullptr) return "Error";
     std::string s = text;
     PutMem(text);
     return s;

@@ -266,18 +266,35 @@ bool PlainQueueName() {
     return true;
 }
 
+// The English texts of this program's own messages: what a catalog older
+// than the program, without them, shows instead.
+const char *EnglishMessage(int number) {
+    switch (number) {
+    case CAT_APPLIED:
+        return "\nSettings of queue %s written to %s";
+    case CAT_NOT_APPLIED:
+        return "\nCould not write %s";
+    case CAT_SHOW:
+        return "\nSettings file of queue %s: %s";
+    case CAT_PASSPHRASE:
+        return "Pass phrase of queue %s: ";
+    case CAT_WRONG_PHRASE:
+        return "\nWrong pass phrase: the settings of queue %s were not applied.";
+    default:
+        return "";
+    }
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 // Prints catalog entry 25/number as a format with the arguments, then waits
 // for <Return>.
 void Tell(int number, const char *a, const char *b) {
-    char *format = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER, 25, number);
+    char *format = NlsTextOr(pDrvCoreDB, 25, number, EnglishMessage(number));
     char text[1024];
-    snprintf(text, sizeof text, format, a, b);
+    snprintf(text, sizeof text, format != nullptr ? format : "", a, b);
     PostMsg("%s\n", text);
-    char key[32];
-    snprintf(key, sizeof key, "25_%d", number);
-    if (strcmp(format, key) != 0) PutMem(format);
+    PutMem(format);
 }
 #pragma GCC diagnostic pop
 
@@ -315,8 +332,9 @@ bool PassPhraseAccepted() {
                 lock.c_str(), QueueName());
         return false;
     }
-    char prompt[NLS_STR_SIZE];
-    std::string text = NlsFetchString(pDrvCoreDB, prompt, NLS_NUMBER, 25, CAT_PASSPHRASE);
+    char *question = NlsTextOr(pDrvCoreDB, 25, CAT_PASSPHRASE, EnglishMessage(CAT_PASSPHRASE));
+    std::string text = question != nullptr ? question : "";
+    PutMem(question);
     size_t at = text.find("%s");
     if (at != std::string::npos) text.replace(at, 2, QueueName());
     char *phrase = GetPassPhrase(text.c_str());

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -785,4 +786,42 @@ TEST(SetupRun, QueueToolGetsItsWholeCommandLineUnderALongInstallRoot) {
     EXPECT_EQ(calls[1].args.back(), "-clean");
     EXPECT_TRUE(calls[0].args.front() == app + "/dpqadmin" &&
                 calls[1].args.front() == app + "/dpqadmin");
+}
+
+TEST(SetupRun, ScriptsThatCannotBeWrittenAreFailedSteps) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-script-fails");
+    ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+    // On an upgrade, a directory in the place of one generated file: the run
+    // goes on, writes the others, names the one in its summary and ends 1.
+    struct Case {
+        const char *file;
+        const char *step;
+    };
+    const Case cases[] = {
+        {".dp_cfg", "print-system flags file"},
+        {"DornaPrintdpxx", "queue interface script"},
+        {"v4DriverScript", "driver interface script"},
+        {"DornaDSF", "filter wrapper script"},
+    };
+    for (const Case &c : cases) {
+        const std::string path = kApp + "/" + c.file;
+        ASSERT_EQ(box.Sh("rm -f " + path + " && mkdir " + path).status, 0) << c.file;
+        e2e::Result r = box.Sh("/tmp/site/setup; echo \"status=$?\"; cat /tmp/setup.log", "y\n");
+        EXPECT_TRUE(Contains(r.out, "status=1\n")) << c.file << r.out << r.err;
+        const std::string named = std::string("  ") + c.step + " (" + path + ")\n";
+        EXPECT_TRUE(Contains(r.err, "ERROR: the installation is incomplete; these steps failed "
+                                    "(the log says why):\n" +
+                                        named))
+            << c.file << r.err;
+        EXPECT_TRUE(Contains(r.out, named)) << "the log names it too: " << r.out;
+        for (const char *other : {"DornaPrintdpxx", "v4DriverScript", "DornaDSF"}) {
+            if (strcmp(other, c.file) != 0) {
+                EXPECT_EQ(box.Mode(kApp + "/" + other), 0755) << c.file << " " << other;
+            }
+        }
+        ASSERT_EQ(box.Sh("rmdir " + path).status, 0) << c.file;
+    }
+    EXPECT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+    ExpectInstalledAt(box, kApp);
 }

@@ -292,8 +292,10 @@ void MakeLauncher(const char *value) {
     std::string path = Join("/usr/bin", value);
     std::string dir = SysShellWord(pAppDir, false);
     std::string prog = SysShellWord(g.arg, false);
-    GenSimpleScript(path.c_str(), ScriptShShell, SimpleScript, dir.c_str(), dir.c_str(),
-                    prog.c_str());
+    if (!GenSimpleScript(path.c_str(), ScriptShShell, SimpleScript, dir.c_str(), dir.c_str(),
+                         prog.c_str()))
+        noteFailedStep(path.c_str(), "pkg.list line %d: %s %s bat %s (%s)", g.lineNo, g.directive,
+                       g.arg, value, path.c_str());
 }
 
 // Puts a fresh regular file of ours at the temporary name, so that the

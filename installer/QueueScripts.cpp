@@ -58,7 +58,8 @@ int CurrentYear(void) {
 constexpr int YEAR_AFTER_OPEN = -1;
 
 // Writes one script: first line, banner with `year`, filled template; then
-// makes it executable. Returns 1, or 0 when the file cannot be opened.
+// makes it executable. Returns 1, or 0 when the file cannot be opened or
+// written in full (a cut script is not made executable).
 int WriteScript(const char *path, const char *firstLine, int year, const char *tmpl,
                 const char *const *values, int count) {
     FileCloser file{OpenFile(nullptr, path, "w+", REPORT_ERROR)};
@@ -75,7 +76,10 @@ int WriteScript(const char *path, const char *firstLine, int year, const char *t
     int failed = ferror(file.fp);
     failed |= fclose(file.fp);
     file.fp = nullptr;
-    if (failed) fprintf(stderr, "ERROR: couldn't write %s\n", path);
+    if (failed) {
+        fprintf(stderr, "ERROR: couldn't write %s\n", path);
+        return 0;
+    }
 
     // Mode 0: the script is written; a failing chmod is not worth a stop.
     // A launcher's name comes from the package list: one literal word.
@@ -118,27 +122,33 @@ int generateDornaDSFScript(const char *path, const char *firstLine, const char *
     return WriteScript(path, firstLine, YEAR_AFTER_OPEN, tmpl, values, 2);
 }
 
-void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
-                     const char *progDir, const char *progName) {
+int GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
+                    const char *progDir, const char *progName) {
     // The launcher reads the clock before it opens its file.
     int year = CurrentYear();
     const char *values[] = {dir, progDir, progName};
-    WriteScript(path, firstLine, year, tmpl, values, 3);
+    return WriteScript(path, firstLine, year, tmpl, values, 3);
 }
 
 void createQueueScripts(const char *spoolRoot) {
     char path[SETUP_PATH_MAX];
     char spoolDir[SETUP_PATH_MAX];
 
-    if (JoinPath(path, sizeof path, "%s/DornaPrintdpxx", pAppDir))
-        generateDornaPrintdpxxScript(path, ScriptShShell, DornaPrintdpxxScript);
+    // A script that is not written is a failed step: the print system would
+    // run a cut script, or an old one that does not fit this installation.
+    // The others are still written.
+    if (!JoinPath(path, sizeof path, "%s/DornaPrintdpxx", pAppDir) ||
+        !generateDornaPrintdpxxScript(path, ScriptShShell, DornaPrintdpxxScript))
+        noteFailedStep(path, "queue interface script (%s)", path);
 
-    if (JoinPath(path, sizeof path, "%s/v4DriverScript", pAppDir))
-        generatev4DriverScript(path, ScriptShShell, pv4DriverScript);
+    if (!JoinPath(path, sizeof path, "%s/v4DriverScript", pAppDir) ||
+        !generatev4DriverScript(path, ScriptShShell, pv4DriverScript))
+        noteFailedStep(path, "driver interface script (%s)", path);
 
-    if (JoinPath(path, sizeof path, "%s/%s%s", pAppDir, SETUP_MAKER, "DSF") &&
-        JoinPath(spoolDir, sizeof spoolDir, "%s/%s", spoolRoot, SETUP_APPNAME))
-        generateDornaDSFScript(path, ScriptShShell, DornaDSFScript, spoolDir);
+    if (!JoinPath(path, sizeof path, "%s/%s%s", pAppDir, SETUP_MAKER, "DSF") ||
+        !JoinPath(spoolDir, sizeof spoolDir, "%s/%s", spoolRoot, SETUP_APPNAME) ||
+        !generateDornaDSFScript(path, ScriptShShell, DornaDSFScript, spoolDir))
+        noteFailedStep(path, "filter wrapper script (%s)", path);
 
     // printconf (the LPRng set-up tool of some hosts) lists the queue
     // interfaces found in its util directory. The link points into the

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -215,6 +218,38 @@ TEST(QueueScripts, UnwritableScriptIsReportedAndSkipped) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(written, 0);
     EXPECT_EQ(err, "ERROR: can't open file, /nonexistent-dir/v4DriverScript\n");
+}
+
+TEST(QueueScripts, ScriptThatCannotBeWrittenInFullIsAFailure) {
+    // A device that takes the open but no byte: each generator reports the
+    // write and returns 0, and the cut file is not made executable.
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not writable here";
+    struct Case {
+        const char *name;
+        int (*write)(const char *path);
+    };
+    const Case cases[] = {
+        {"queue interface",
+         [](const char *p) { return generateDornaPrintdpxxScript(p, ScriptShShell, "x"); }},
+        {"driver interface",
+         [](const char *p) { return generatev4DriverScript(p, ScriptShShell, "x"); }},
+        {"filter wrapper",
+         [](const char *p) { return generateDornaDSFScript(p, ScriptShShell, "x", "/s"); }},
+        {"launcher",
+         [](const char *p) { return GenSimpleScript(p, ScriptShShell, "x", "/a", "/a", "b"); }},
+    };
+    struct stat before;
+    ASSERT_EQ(stat("/dev/full", &before), 0);
+    for (const Case &c : cases) {
+        testing::internal::CaptureStderr();
+        int written = c.write("/dev/full");
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(written, 0) << c.name;
+        EXPECT_EQ(err, "ERROR: couldn't write /dev/full\n") << c.name;
+        struct stat after;
+        ASSERT_EQ(stat("/dev/full", &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+    }
 }
 
 TEST(QueueScripts, TemplatePlaceholdersAreFilledInOrder) {
@@ -705,9 +740,10 @@ TEST(QueueScripts, FilterWrapperGivesUpAfterThirtyFailedRuns) {
                 site.Call(shell, fast + "/q7", c.args, c.cwd, c.env, "PAGE");
                 EXPECT_EQ(site.last().status, 2) << site.last().out;
                 EXPECT_EQ(Lines(ReadFile(runs)).size(), 30u);
-                EXPECT_NE(site.last().out.find("DornaDSF: " + dsf + " failed 30 times, last status " +
-                                               std::to_string(f.status) + "; the job is given up\n"),
-                          std::string::npos)
+                EXPECT_NE(
+                    site.last().out.find("DornaDSF: " + dsf + " failed 30 times, last status " +
+                                         std::to_string(f.status) + "; the job is given up\n"),
+                    std::string::npos)
                     << site.last().out;
                 if (!c.copies.empty()) {
                     EXPECT_EQ(testsupport::Shell("ls -A '" + c.copies + "' | grep '^lp.*[.]'").out,

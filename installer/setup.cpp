@@ -163,6 +163,15 @@ void decompressArchive(const char *work) {
     PutMem(gzip);
 }
 
+// Every print script reads the flags file: one that is not written is a
+// failed step, and the run ends with status 1 after the summary.
+void writePrintSystemFlags(void) {
+    if (createPrintingSubsystemFile(pAppDir)) return;
+    char *path = SaveStr("%s/.dp_cfg", pAppDir);
+    noteFailedStep(path, "print-system flags file (%s)", path);
+    PutMem(path);
+}
+
 } // namespace
 
 void printUsage(FILE *out) {
@@ -459,11 +468,11 @@ int Install(void) {
             PutMem(spoolRoot);
             return 1;
         }
-        createPrintingSubsystemFile(pAppDir);
+        writePrintSystemFlags();
         createQueueScripts(spoolRoot);
     } else {
         createInstallationDirectories(pTargetInstallDir);
-        createPrintingSubsystemFile(pAppDir);
+        writePrintSystemFlags();
         createQueueScripts(spoolRoot);
         CreateFile(spoolRoot, nullptr, "775", nullptr, nullptr);
         char *download = SaveStr("%s/%s/__dpa_download__", spoolRoot, SETUP_APPNAME);

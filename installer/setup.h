@@ -379,7 +379,8 @@ int ProcessPkgList(const char *pkgDir);
 // Print-system detection and site layout (PrintSystem.cpp)
 // ---------------------------------------------------------------------------
 
-// Writes <dir>/.dp_cfg (" CUPS ", " LPRng " or " BSD "), mode 0644. 1 written.
+// Writes <dir>/.dp_cfg (" CUPS ", " LPRng " or " BSD "), mode 0644. 1 written,
+// 0 (after an error line) when it cannot be written.
 int createPrintingSubsystemFile(const char *dir);
 
 // Lays out the application directory of a fresh installation under root
@@ -408,18 +409,21 @@ extern const char *DPrintDWatchScript;      // restarts DPrintD every 180 second
 extern const char *ScriptTail;              // "## Exit Script" and "exit 0"
 
 // Writes APP/DornaPrintdpxx, APP/v4DriverScript, APP/DornaDSF and, on LPRng
-// hosts, the printconf link.
+// hosts, the printconf link. A script that cannot be written is recorded
+// with noteFailedStep (the run ends with status 1); the others are written.
 void createQueueScripts(const char *spoolRoot);
 
-// Each writes one script (mode 755): 1 written, 0 when it cannot be opened.
+// Each writes one script (mode 755): 1 written, 0 when it cannot be opened
+// or written in full.
 int generateDornaPrintdpxxScript(const char *path, const char *firstLine, const char *tmpl);
 int generatev4DriverScript(const char *path, const char *firstLine, const char *tmpl);
 int generateDornaDSFScript(const char *path, const char *firstLine, const char *tmpl,
                            const char *spoolDir);
 
 // Writes a launcher script at path that enters dir and runs progDir/progName.
-void GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
-                     const char *progDir, const char *progName);
+// 1 written, 0 when it cannot be opened or written in full.
+int GenSimpleScript(const char *path, const char *firstLine, const char *tmpl, const char *dir,
+                    const char *progDir, const char *progName);
 
 // ---------------------------------------------------------------------------
 // Solaris package upgrade (SolarisPkg.cpp)

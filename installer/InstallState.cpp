@@ -57,8 +57,9 @@ const char *untrustedBecause(const struct stat &st) {
 
 // Steps that failed without stopping the run, in the order they failed.
 struct FailedSteps {
-    std::vector<std::string> steps; // what failed, as the summary names it
-    std::vector<std::string> paths; // the path each one should have made
+    std::vector<std::string> steps;   // what failed, as the summary names it
+    std::vector<std::string> paths;   // the path each one should have made
+    std::vector<std::string> reasons; // why the run stopped early (noteStopReason)
 };
 FailedSteps g_failed;
 
@@ -205,4 +206,29 @@ void stopForNoAnswer(void) {
     fprintf(stderr, "ERROR: no answer: standard input ended at the question\n");
     PutLogMsg("ERROR: no answer: standard input ended at the question\n");
     exit_app(1);
+}
+
+void noteStopReason(int print, const char *format, ...) {
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::string reason(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    while (!reason.empty() && reason.front() == '\n')
+        reason.erase(0, 1);
+    g_failed.reasons.push_back(reason);
+    if (print) {
+        fflush(stdout);
+        fprintf(stderr, "ERROR: %s\n", reason.c_str());
+    }
+    PutLogMsg("ERROR: %s\n", reason.c_str());
+}
+
+std::vector<std::string> failedStepTexts(void) {
+    std::vector<std::string> all = g_failed.steps;
+    all.insert(all.end(), g_failed.reasons.begin(), g_failed.reasons.end());
+    return all;
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "MemMgr.h"
 #include "SysCmd.h"
@@ -16,6 +18,8 @@ namespace {
 // Moves the previous installation to the new install root and renews the
 // link at the well-known location.
 void relocatePreviousInstallation(void) {
+    flChangedHost = 1;
+    pMovedFrom = pCurrentInstallDir;
     SysCmd(CMD_RM_RF, RUN_WARN, " %s", pAppDir);
     char *suite = SaveStr("%s/%s", pTargetInstallDir, SETUP_MAKER);
     CreateFile(suite, nullptr, "755", nullptr, nullptr);
@@ -29,6 +33,19 @@ void relocatePreviousInstallation(void) {
     }
 }
 
+// Puts /dev/null in place of standard input (also when it was closed).
+void readNothingFromStandardInput(void) {
+    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) SysError("cannot open /dev/null");
+    if (fd != STDIN_FILENO) {
+        if (dup2(fd, STDIN_FILENO) < 0) SysError("cannot replace standard input");
+        close(fd);
+    } else {
+        fcntl(fd, F_SETFD, 0); // it is standard input itself: keep it for the commands
+    }
+    clearerr(stdin);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -39,6 +56,11 @@ int main(int argc, char **argv) {
     std::vector<char *> words = checkCommandLineOptions(argc, argv);
     argc = static_cast<int>(words.size()) - 1;
     argv = words.data();
+    requireReportPath();
+    startReport();
+    // Unattended: nothing, not even a command the installation runs, may
+    // read a question's answer from the terminal or the caller's pipe.
+    if (flAcceptAgreement) readNothingFromStandardInput();
     checkWorkAreaBeforeAsking(argc, argv);
     checkInstallRootBeforeAsking(argc, argv);
 

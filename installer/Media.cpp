@@ -38,19 +38,25 @@ bool measure(const char *path, DiskSpaceInfo *info) {
     return GetDiskSpace(path, info) != 0;
 }
 
-[[noreturn]] void stopForSpace(void) {
+// Prints the message on standard output, keeps it as the reason the run
+// stopped (the report names it) and ends the run with status 1.
+[[noreturn]] void stopForSpace(const char *message) {
+    fputs(message, stdout);
     fflush(stdout);
+    noteStopReason(0, "%s", message);
     exit_app(1);
     abort(); // not reached
 }
+
 
 // The room the installation needs, in df's unit, margin included: needI
 // in the install root, needT in the work area. Stops the run after message
 // 65 when a size file cannot be read.
 void readSpaceNeeded(double *needI, double *needT) {
     if (!readSizeFile("isize", needI) || !readSizeFile("tsize", needT)) {
-        nlsPrint(stdout, 65);
-        stopForSpace();
+        char text[1024];
+        nlsFormat(text, sizeof text, 65);
+        stopForSpace(text);
     }
     *needI += SIZE_MARGIN;
     *needT += SIZE_MARGIN;
@@ -118,10 +124,12 @@ bool measureInstallSide(const char *root, const char *word, InstallSide *side) {
 void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W, const InstallSide &T,
                  double needI, double needT) {
     if (T.minimumCheck && T.raw <= MINIMUM_ROOM) {
-        printf("There isn't enough space in %s to perform the installation activities: "
-               "only %e bytes are free there.\n",
-               T.path, T.raw);
-        stopForSpace();
+        char text[SETUP_PATH_MAX + 256];
+        snprintf(text, sizeof text,
+                 "There isn't enough space in %s to perform the installation activities: "
+                 "only %e bytes are free there.\n",
+                 T.path, T.raw);
+        stopForSpace(text);
     }
 
     if (strcmp(W.dfLine, T.info.dfLine) == 0) {
@@ -129,18 +137,20 @@ void requireRoom(const char *work, const char *root, const DiskSpaceInfo &W, con
         double room = (T.raw < W.avail || T.raw < T.info.avail) ? T.info.avail - T.raw + W.avail
                                                                 : MaxD(W.avail, T.info.avail);
         if (room < needI + needT) {
-            nlsPrint(stdout, 56, work, root, needI + needT);
-            printf("\n");
-            stopForSpace();
+            char text[3 * SETUP_PATH_MAX];
+            nlsFormat(text, sizeof text, 56, work, root, needI + needT);
+            stopForSpace((std::string(text) + "\n").c_str());
         }
     } else {
         if (W.avail < needT) {
-            nlsPrint(stdout, 49, work, needT);
-            stopForSpace();
+            char text[2 * SETUP_PATH_MAX];
+            nlsFormat(text, sizeof text, 49, work, needT);
+            stopForSpace(text);
         }
         if (T.info.avail < needI) {
-            nlsPrint(stdout, 55, root, needI);
-            stopForSpace();
+            char text[2 * SETUP_PATH_MAX];
+            nlsFormat(text, sizeof text, 55, root, needI);
+            stopForSpace(text);
         }
     }
 }
@@ -241,6 +251,23 @@ int readyForInstallation(void) {
 
     if (!FindFile(pAppDir, "DPrintD") && !FindFile(pAppDir, "DPrintDStop")) return 1;
 
+    if (flStopOldDaemon) {
+        // The unattended "yes": the old daemon is stopped by its own stop
+        // program (when it has one) and never started again at boot.
+        printf("Stopping the old print daemon DPrintD in %s (--stop-old-daemon).\n", pAppDir);
+        fflush(stdout);
+        if (FindFile(pAppDir, "DPrintDStop")) SysCmd(CMD_SH, RUN_WARN, " %s/DPrintDStop", pAppDir);
+        for (const char *link : {"KDornaPrintD", "SDornaPrintD"})
+            DeleteFile("/etc/rc2.d", link);
+        return 1;
+    }
+    if (flAcceptAgreement) {
+        fflush(stdout);
+        noteStopReason(1, "the print daemon DPrintD of an older release is installed in %s; "
+                       "give --stop-old-daemon to stop it and go on",
+                       pAppDir);
+        exit_app(1);
+    }
     nlsPrint(stdout, 62, SETUP_MAKER, SETUP_MAKER, SETUP_MAKER, SETUP_APPNAME);
     for (;;) {
         nlsPrint(stdout, 63);

@@ -397,6 +397,7 @@ char *locatePreviousInstallation(void) {
     }
 
     if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        flChangedHost = 1;
         SysCmd(CMD_RM, RUN_WARN, " %s", SETUP_WELLKNOWN); // dangling link: forget it
         PutMem(path);
         return nullptr;
@@ -463,6 +464,7 @@ int Install(void) {
 
     char *spoolRoot = SaveStr("/var/spool/%s", SETUP_MAKER);
     requireSameWorkDirectory();
+    flChangedHost = 1; // from here on the installation itself is written
     if (pCurrentInstallDir != nullptr) {
         if (ProcessPkgList(SETUP_PKGDIR) != 0) {
             PutMem(spoolRoot);

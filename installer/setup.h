@@ -112,11 +112,48 @@ void requireBuildablePaths(void);
 int isFailedPath(const char *path);
 int reportFailedSteps(void);
 
+// Keeps the reason the run is about to stop (a printf-style text; leading
+// and trailing line ends are dropped) for the report, writes "ERROR:
+// <reason>" to the log and, when print is set, to standard error. The
+// caller then ends the run.
+[[gnu::format(printf, 2, 3)]] void noteStopReason(int print, const char *format, ...);
+
+// The failed steps (noteFailedStep) followed by the reasons the run stopped
+// (noteStopReason), in the order they happened.
+std::vector<std::string> failedStepTexts(void);
+
 // Ends the run when standard input ends at a question: nobody chose
 // anything, so the run neither goes on nor counts as the user's own quit.
 // Prints "ERROR: no answer: standard input ended at the question" on
 // standard error and exits with status 1.
 [[noreturn]] void stopForNoAnswer(void);
+
+// ---------------------------------------------------------------------------
+// The report of --report (Report.cpp)
+// ---------------------------------------------------------------------------
+
+extern unsigned char flChangedHost; // this run changed the installation on disk
+extern char *pMovedFrom;            // install root the installation was moved from, or null
+
+// The text as a JSON string with its quotes: '"', '\\' and every control
+// character escaped, each byte that is not part of valid UTF-8 written as
+// U+FFFD; "null" for null.
+std::string jsonQuote(const char *text);
+
+// Refuses (one line on standard error, status 2) a report path that is a
+// link or not a plain file, or whose directory is missing, not a real
+// directory, or writable by anyone but root and the running user (sticky or
+// not), or lies below a directory findUntrustedDirectory finds fault with.
+// Does nothing without --report.
+void requireReportPath(void);
+
+// Starts the clock and makes every later exit of the process write the
+// report (writeReport with the exit status). Does nothing without --report.
+void startReport(void);
+
+// Replaces pReportPath atomically with the report of a run that ends with
+// status. 1 written; 0 after a message on standard error.
+int writeReport(int status);
 
 // ---------------------------------------------------------------------------
 // Driver steps (setup.cpp)

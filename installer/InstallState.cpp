@@ -77,6 +77,7 @@ void requireTrusted(const char *what, const char *path, const char *examined, in
             "ERROR: the %s %s cannot be used: %s is %s, so another user could change it "
             "under the installation; name %s %s that only root can change\n",
             what, path, bad, why, strchr("aeiou", what[0]) != nullptr ? "an" : "a", what);
+    noteStopReason(0, "the %s %s cannot be used: %s is %s", what, path, bad, why);
     exit_app(status);
 }
 
@@ -110,6 +111,9 @@ void requireShellSafePath(const char *what, const char *path, int status) {
             "ERROR: the %s \"%s\" may hold only letters, digits and the characters "
             "/ . _ - + , @ :\n",
             what, path);
+    noteStopReason(0, "the %s \"%s\" may hold only letters, digits and the characters "
+                      "/ . _ - + , @ :",
+                   what, path);
     exit_app(status);
 }
 

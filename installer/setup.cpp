@@ -216,11 +216,13 @@ void printUsage(FILE *out) {
 }
 
 void refuseCommandLine(const char *format, ...) {
+    char text[4096];
     va_list args;
     va_start(args, format);
-    fputs("ERROR: ", stderr);
-    vfprintf(stderr, format, args);
+    vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    noteStopReason(0, "%s", text);
+    fprintf(stderr, "ERROR: %s", text);
     fputs("\n\n", stderr);
     printUsage(stderr);
     exit_app(2);

@@ -51,7 +51,8 @@ int waitUnattended(const char *list) {
             for (size_t at; (at = running.find('\n')) != std::string::npos;)
                 running.replace(at, 1, ", ");
             fflush(stdout);
-            noteStopReason(1, "programs of the suite still run after %ld seconds: %s", nWaitSeconds,
+            noteStopReason(STOP_PRINT | STOP_LOG,
+                           "programs of the suite still run after %ld seconds: %s", nWaitSeconds,
                            running.c_str());
             exit_app(1);
         }

@@ -212,7 +212,7 @@ void stopForNoAnswer(void) {
     exit_app(1);
 }
 
-void noteStopReason(int print, const char *format, ...) {
+void noteStopReason(int how, const char *format, ...) {
     char text[4096];
     va_list args;
     va_start(args, format);
@@ -224,11 +224,11 @@ void noteStopReason(int print, const char *format, ...) {
     while (!reason.empty() && reason.front() == '\n')
         reason.erase(0, 1);
     g_failed.reasons.push_back(reason);
-    if (print) {
+    if (how & STOP_PRINT) {
         fflush(stdout);
         fprintf(stderr, "ERROR: %s\n", reason.c_str());
     }
-    PutLogMsg("ERROR: %s\n", reason.c_str());
+    if (how & STOP_LOG) PutLogMsg("ERROR: %s\n", reason.c_str());
 }
 
 std::vector<std::string> failedStepTexts(void) {

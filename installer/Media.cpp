@@ -43,11 +43,10 @@ bool measure(const char *path, DiskSpaceInfo *info) {
 [[noreturn]] void stopForSpace(const char *message) {
     fputs(message, stdout);
     fflush(stdout);
-    noteStopReason(0, "%s", message);
+    noteStopReason(STOP_LOG, "%s", message);
     exit_app(1);
     abort(); // not reached
 }
-
 
 // The room the installation needs, in df's unit, margin included: needI
 // in the install root, needT in the work area. Stops the run after message
@@ -263,7 +262,8 @@ int readyForInstallation(void) {
     }
     if (flAcceptAgreement) {
         fflush(stdout);
-        noteStopReason(1, "the print daemon DPrintD of an older release is installed in %s; "
+        noteStopReason(STOP_PRINT | STOP_LOG,
+                       "the print daemon DPrintD of an older release is installed in %s; "
                        "give --stop-old-daemon to stop it and go on",
                        pAppDir);
         exit_app(1);

@@ -113,10 +113,13 @@ int isFailedPath(const char *path);
 int reportFailedSteps(void);
 
 // Keeps the reason the run is about to stop (a printf-style text; leading
-// and trailing line ends are dropped) for the report, writes "ERROR:
-// <reason>" to the log and, when print is set, to standard error. The
-// caller then ends the run.
-[[gnu::format(printf, 2, 3)]] void noteStopReason(int print, const char *format, ...);
+// and trailing line ends are dropped) for the report; with STOP_PRINT also
+// prints "ERROR: <reason>" on standard error, with STOP_LOG writes it to the
+// run log (never before the log and the command table are set up: a
+// refused program name would name the log). The caller then ends the run.
+constexpr int STOP_PRINT = 1;
+constexpr int STOP_LOG = 2;
+[[gnu::format(printf, 2, 3)]] void noteStopReason(int how, const char *format, ...);
 
 // The failed steps (noteFailedStep) followed by the reasons the run stopped
 // (noteStopReason), in the order they happened.

@@ -447,6 +447,7 @@ int installFromSite(const char *work) {
 
 int Install(void) {
     if (!readyForInstallation()) {
+        noteStopReason(STOP_LOG, "the installer does not run as root; nothing was installed");
         flInstallStopped = 1;
         return 0;
     }

@@ -59,6 +59,61 @@ TEST(Dphelp, FilesThatCannotBeShownAreErrors) {
     }
 }
 
+// Help files are data: what reaches the terminal holds no control
+// character but the line ends and page breaks of the layout, in every
+// encoding (0x9B is a one-byte ESC [ on an 8-bit terminal), and a name that
+// holds one is shown escaped.
+TEST(Dphelp, NoControlCharacterReachesTheTerminal) {
+    testsupport::TempDir dir("dphelp");
+    const std::string file = dir.path + "/controls.html";
+    testsupport::WriteFile(file, "<html><head><title>T\x1b]0;title\x07</title></head><body>"
+                                 "a\x1b[2J\x9b"
+                                 "31m&#155;31m&#27;c\xc2\x9b"
+                                 "1m\x85\x07\x7f"
+                                 "<a href=\"x\x1b[5m\">l\x9bnk</a></body></html>");
+    for (const char *lang : {"C", "C.UTF-8", "en_US.ISO-8859-1", "POSIX"}) {
+        Result r = RunTool({DPHELP, "--dump", file}, lang);
+        ASSERT_EQ(r.status, 0) << lang << r.err;
+        for (unsigned char c : r.out)
+            EXPECT_FALSE((c < 0x20 && c != '\n' && c != '\f') || c == 0x7F ||
+                         (c >= 0x80 && c <= 0x9F && lang[2] != 'U'))
+                << lang << ": byte " << int(c);
+        EXPECT_EQ(r.out.find("\xc2\x9b"), std::string::npos) << lang;
+    }
+    Result r = RunTool({DPHELP, "--dump",
+                        dir.path + "/\x1b[2J\x9b"
+                                   "1m.html"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot show " + dir.path +
+                         "/\\033[2J\\233"
+                         "1m.html"),
+              std::string::npos)
+        << r.err;
+}
+
+// One wide cell above 999 empty rows pads every row to the cell's width: the
+// page is cut at 64 times its source and the cut is reported.
+TEST(Dphelp, APageIsCutAtSixtyFourTimesItsSource) {
+    testsupport::TempDir dir("dphelp");
+    const std::string file = dir.path + "/wide.html";
+    std::string html =
+        "<html><body><table border><tr><td>" + std::string(1000000, 'x') + "</td></tr>";
+    for (int i = 0; i < 999; ++i)
+        html += "<tr><td></td></tr>";
+    html += "</table></body></html>";
+    testsupport::WriteFile(file, html);
+    Result r = RunTool({DPHELP, "--dump", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const long limit = 64L * static_cast<long>(html.size());
+    EXPECT_LE(static_cast<long>(r.out.size()), limit);
+    EXPECT_GT(static_cast<long>(r.out.size()), limit - 1100000);
+    const std::string said = "its text would pass " + std::to_string(limit) + " bytes";
+    EXPECT_NE(r.err.find("dphelp: page 1 of " + file + " is cut: " + said), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("[The rest of this page is left out: " + said + ".]\n"),
+              std::string::npos);
+}
+
 TEST(Dphelp, DumpSeparatesPagesByAFormFeed) {
     Result r = Dump("pages.html");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <unordered_set>
 #include <vector>
 
 using namespace html_internal;
@@ -35,8 +36,15 @@ struct LayoutState {
     int lastRow = 0;          // row the body walk ended on
     int depth = 0;            // tables being measured within each other
     std::string cells;        // scratch: a text in the terminal's encoding
+    long limit = 0;           // bytes the image may take (HtmlLayoutLimit less the note's room)
+    long used = 0;            // bytes it takes: the rows' texts and a line end per row
+    bool cut = false;         // a write was left out to keep within the limit
+    std::unordered_set<const HtmlPage *> cutPages; // pages whose text was cut
 };
 LayoutState S;
+
+// Room kept for the line that ends a cut page.
+constexpr long NOTE_ROOM = 128;
 
 char FitabTag[] = "fitab";
 
@@ -52,19 +60,48 @@ size_t ByteOffset(const Row &r, int col) {
     return b;
 }
 
+// True when the image may grow by `more` bytes; else the page is cut there:
+// this write and every later one that would add to the image are left out
+// (writes over what stands, a cell's text in its drawn frame, still go in),
+// so that no page (a wide cell above a thousand rows pads every row to its
+// width) takes more memory or text than a bounded multiple of its source.
+bool Grow(long more) {
+    if (more > 0 && (S.cut || S.used + more > S.limit)) {
+        S.cut = true;
+        return false;
+    }
+    S.used += more;
+    return true;
+}
+
 // Writes chars characters (n bytes) at (row, col) over whatever stands there.
 void Put(int row, int col, const char *bytes, size_t n, int chars) {
     if (row < 0 || col < 0 || chars <= 0) return;
-    if (static_cast<size_t>(row) >= S.rows.size()) S.rows.resize(static_cast<size_t>(row) + 1);
+    // New rows cost a line end each; the write costs the padding up to col
+    // and its bytes, less what it covers.
+    const long size = static_cast<long>(S.rows.size());
+    const long newRows = row >= size ? row + 1 - size : 0;
+    const Row *old = newRows > 0 ? nullptr : &S.rows[static_cast<size_t>(row)];
+    const int oldChars = old ? old->chars : 0;
+    size_t b0 = 0, b1 = 0;
+    int endCol = 0;
+    long more = newRows;
+    if (oldChars <= col) { // the usual case: at or past the end of the row
+        more += static_cast<long>(col - oldChars) + static_cast<long>(n);
+    } else {
+        endCol = std::min(col + chars, oldChars);
+        b0 = ByteOffset(*old, col), b1 = ByteOffset(*old, endCol);
+        more += static_cast<long>(n) - static_cast<long>(b1 - b0);
+    }
+    if (!Grow(more)) return;
+    if (newRows > 0) S.rows.resize(static_cast<size_t>(row) + 1);
     Row &r = S.rows[static_cast<size_t>(row)];
-    if (r.chars <= col) { // the usual case: at or past the end of the row
+    if (r.chars <= col) {
         r.text.append(static_cast<size_t>(col - r.chars), ' ');
         r.text.append(bytes, n);
         r.chars = col + chars;
         return;
     }
-    int endCol = std::min(col + chars, r.chars);
-    size_t b0 = ByteOffset(r, col), b1 = ByteOffset(r, endCol);
     r.text.replace(b0, b1 - b0, bytes, n);
     r.chars = col + chars + (r.chars - endCol);
 }
@@ -688,7 +725,21 @@ void Compact(HtmlPage *page) {
             lineCnt = r + 1;
             break;
         }
-    if (static_cast<size_t>(lineCnt) > S.rows.size()) S.rows.resize(static_cast<size_t>(lineCnt));
+    if (static_cast<size_t>(lineCnt) > S.rows.size()) {
+        // Empty rows below the last one written cost their line ends; a cut
+        // page ends at its last row.
+        if (S.cut || !Grow(lineCnt - static_cast<long>(S.rows.size())))
+            lineCnt = static_cast<int>(S.rows.size());
+        S.rows.resize(static_cast<size_t>(lineCnt));
+    }
+    char note[NOTE_ROOM] = "";
+    if (S.cut) {
+        snprintf(note, sizeof note,
+                 "[The rest of this page is left out: its text would pass %ld bytes.]\n",
+                 HtmlLayoutLimit(page));
+        S.cutPages.insert(page);
+    }
+    const long noteLen = static_cast<long>(strlen(note));
     std::vector<long> starts(static_cast<size_t>(lineCnt) + 1);
     long total = 0;
     for (int r = 0; r < lineCnt; ++r) {
@@ -696,7 +747,7 @@ void Compact(HtmlPage *page) {
         total += static_cast<long>(S.rows[static_cast<size_t>(r)].text.size()) + 1;
     }
     starts[static_cast<size_t>(lineCnt)] = total;
-    auto *text = static_cast<char *>(GetMem(total > 0 ? total : 1));
+    auto *text = static_cast<char *>(GetMem(total + noteLen > 0 ? total + noteLen : 1));
     if (text) {
         char *p = text;
         for (int r = 0; r < lineCnt; ++r) {
@@ -705,6 +756,8 @@ void Compact(HtmlPage *page) {
             p += line.size();
             *p++ = '\n';
         }
+        memcpy(p, note, static_cast<size_t>(noteLen));
+        p += noteLen;
         *p = '\0';
     }
     for (ListNode *n = page->Links.pHead; n; n = n->pNext) {
@@ -723,7 +776,7 @@ void Compact(HtmlPage *page) {
                                          static_cast<long>(ByteOffset(r, to)));
     }
     page->pText = text;
-    page->LineCnt = lineCnt;
+    page->LineCnt = lineCnt + (noteLen > 0 ? 1 : 0);
     std::vector<Row>().swap(S.rows);
     S.page = nullptr;
 }
@@ -762,7 +815,11 @@ void BuildTextImage(HtmlFile *f) {
     if (!page) return;
     S.page = page;
     S.rows.clear();
-    S.rows.reserve(static_cast<size_t>(page->Body.Count));
+    S.limit = HtmlLayoutLimit(page) - NOTE_ROOM;
+    S.used = 0;
+    S.cut = false;
+    S.cutPages.erase(page);
+    S.rows.reserve(static_cast<size_t>(std::min<long>(page->Body.Count, S.limit)));
     S.lastRow = 0;
     ListDelAllItems(&page->Links);
     int row = 0;
@@ -782,6 +839,14 @@ void BuildTextImage(HtmlFile *f) {
         row += 2;
     }
     BuildTextBody(f, nullptr, row, 0);
+}
+
+long HtmlLayoutLimit(const HtmlPage *page) {
+    return std::max(HTML_LAYOUT_FACTOR * PageSourceSize(page), HTML_LAYOUT_MIN);
+}
+
+int HtmlPageCut(const HtmlPage *page) {
+    return page && page->pText && S.cutPages.count(page) ? 1 : 0;
 }
 
 void PrintTextImage(HtmlFile *f) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -208,6 +210,67 @@ TEST_F(HtmlLayout, UTF8TextIsCountedByCharactersAndBadBytesShowAsLatin1) {
 
 TEST_F(HtmlLayout, ControlCharactersNeverReachTheTerminal) {
     EXPECT_EQ(BodyLines("a\x1b[2Jb\x07\x7f<br>c\td<br>"), (Strings{"a[2Jb", "c d"}));
+    // C1 controls (0x9B is a one-byte ESC [), in both encodings: raw bytes,
+    // references and their UTF-8 form.
+    for (int utf8 : {0, 1}) {
+        flHtmlUtf8 = utf8;
+        EXPECT_EQ(BodyLines("a\x9b"
+                            "2Jb\x85\x80\x9f&#155;c\xc2\x9b"
+                            "d"),
+                  (Strings{utf8 ? "a2Jbcd"
+                                : "a2Jbc\xc2"
+                                  "d"}))
+            << "utf8 " << utf8;
+    }
+}
+
+// A page whose layout would grow far beyond its source (one wide cell above
+// many empty rows pads every row to the cell's width) is cut at the limit
+// and says so at its end; other pages of the file are laid out whole.
+TEST_F(HtmlLayout, APageIsCutAtItsLayoutLimit) {
+    std::string cell(20000, 'x'), rows;
+    for (int i = 0; i < 999; ++i)
+        rows += "<tr><td></td></tr>";
+    const std::string wide = "<html page=\"wide\"><body><table border><tr><td>" + cell +
+                             "</td></tr>" + rows + "</table></body></html>";
+    const std::string small = "<html page=\"small\"><body>after</body></html>";
+    HtmlFile *f = Load(wide + small);
+    ASSERT_NE(f, nullptr);
+    HtmlPage *p = PageN(f, 1), *q = PageN(f, 2);
+    ASSERT_TRUE(p && q && p->pText && q->pText);
+    // The limit: 64 times the page's own source, at least 1 MiB.
+    EXPECT_EQ(HtmlLayoutLimit(p), 64L * static_cast<long>(wide.size()));
+    EXPECT_EQ(HtmlLayoutLimit(q), HTML_LAYOUT_MIN);
+    const std::string text = p->pText;
+    EXPECT_LE(static_cast<long>(text.size()), HtmlLayoutLimit(p));
+    EXPECT_GT(static_cast<long>(text.size()), HtmlLayoutLimit(p) - 30000) << "cut well before";
+    const std::string note = "[The rest of this page is left out: its text would pass " +
+                             std::to_string(HtmlLayoutLimit(p)) + " bytes.]\n";
+    ASSERT_GE(text.size(), note.size());
+    EXPECT_EQ(text.substr(text.size() - note.size()), note);
+    EXPECT_EQ(HtmlPageCut(p), 1);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), p->LineCnt);
+    // Every line but the note is a whole row of the table: the cut falls
+    // between writes, never inside one.
+    const std::string frame = "|" + cell + "|";
+    Strings lines = Lines(text);
+    for (size_t i = 1; i + 1 < lines.size(); ++i)
+        ASSERT_TRUE(lines[i] == frame || lines[i] == "|" + std::string(20000, '-') + "|") << i;
+    EXPECT_EQ(std::string(q->pText), "after\n");
+    EXPECT_EQ(HtmlPageCut(q), 0);
+}
+
+TEST_F(HtmlLayout, PagesWithinTheLimitAreNotCut) {
+    // Many lines from little source, and a long line: far below the limit.
+    std::string brs;
+    for (int i = 0; i < 100000; ++i)
+        brs += "<br>";
+    HtmlPage *p =
+        PageN(Load("<html><body>" + brs + std::string(300000, 'y') + "</body></html>"), 1);
+    ASSERT_TRUE(p && p->pText);
+    EXPECT_EQ(HtmlPageCut(p), 0);
+    EXPECT_EQ(p->LineCnt, 100001);
+    EXPECT_EQ(strlen(p->pText), 100000u + 300000u + 1u);
 }
 
 TEST_F(HtmlLayout, LongLinesStayWholeAndTheImageGrows) {

@@ -41,6 +41,13 @@ std::string Beside(const char *target) {
     return std::string(name, static_cast<size_t>(slash - name) + 1) + target;
 }
 
+// A file's name or a link's target as a message shows it: a help file may
+// put escape sequences there, which must not reach the terminal.
+const char *Shown(const char *text) {
+    static char shown[2048];
+    return EscapeControls(shown, sizeof shown, text);
+}
+
 } // namespace
 
 void html_internal::GoToTarget(const char *target) {
@@ -97,7 +104,7 @@ int HtmlHelp(const char *name, char *data) {
     if (data)
         printf("Error reading HTML buffer\n");
     else
-        printf("Error in reading HTML file %s\n", name);
+        printf("Error in reading HTML file %s\n", Shown(name));
     return 0;
 }
 
@@ -124,7 +131,7 @@ void ProcessLink(HtmlLink *link) {
             pCurrentPage = FirstPage(i);
             TargetPos = 0;
         } else if (!LoadHtmlFile(path.c_str(), nullptr)) {
-            printf("Error in reading file %s\n", target);
+            printf("Error in reading file %s\n", Shown(target));
             html_internal::LinkFailed = true;
         }
     }

@@ -128,6 +128,45 @@ TEST_F(HtmlNav, WebAndMissingTargetsAreReported) {
     EXPECT_EQ(flBuildingFile, 0);
 }
 
+// A help file (or whoever names one) must not steer the terminal through
+// the messages: control characters in names and targets are escaped.
+TEST_F(HtmlNav, MessagesShowControlCharactersEscaped) {
+    ASSERT_EQ(HtmlHelp("nav.html", nullptr), 1);
+    struct Case {
+        const char *name;
+        const char *target;
+        const char *shown;
+    } cases[] = {
+        {"ESC sequences", "\x1b]52;c;cm0gLXJm\x07\x1b[2J.html",
+         "\\033]52;c;cm0gLXJm\\007\\033[2J.html"},
+        {"C1 CSI as a byte",
+         "x\x9b"
+         "2J.html",
+         "x\\233"
+         "2J.html"},
+        {"C1 CSI in UTF-8",
+         "x\xc2\x9b"
+         "2J.html",
+         "x\\302\\233"
+         "2J.html"},
+        {"a line end", "x\ny.html", "x\\012y.html"},
+        {"web address", "http://x/\x1b[31m", "http://x/\\033[31m"},
+    };
+    for (const Case &c : cases) {
+        testing::internal::CaptureStdout();
+        HtmlLink link = {const_cast<char *>(c.target), 0, 0, 0, 0, HTML_LINK_HREF};
+        ProcessLink(&link);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string("Error in reading file ") + c.shown + "\n")
+            << c.name;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(HtmlHelp(c.target, nullptr), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  std::string("Error in reading HTML file ") + c.shown + "\n")
+            << c.name;
+    }
+}
+
 TEST_F(HtmlNav, OpeningReportsWhatCannotBeLoaded) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(HtmlHelp("missing.html", nullptr), 0);

@@ -41,6 +41,10 @@ enum TagCode {
     TAG_END_TITLE,
 };
 
+// Bytes of its file a page came from (from its html tag to the next page's),
+// 0 for a page that no file scan made.
+long PageSourceSize(const HtmlPage *page);
+
 // The code of an element's tag (names compared without regard to case).
 TagCode ClassifyTag(const HtmlElement *el);
 

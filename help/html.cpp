@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 using namespace html_internal;
 
@@ -39,6 +42,16 @@ const int HTMLKeySizes[96] = {
 
 const char HtmlKeys[] = ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table,td,/td,"
                         "h1,h2,h3,h4,h5,h6,/h1,/h2,/h3,/h4,/h5,/h6,ol,/ol,li,/li,div,/div,img,";
+
+namespace {
+
+// What the reader keeps beside the records.
+struct ReaderState {
+    std::unordered_map<const HtmlPage *, long> pageSource; // bytes of the file each page came from
+};
+ReaderState R;
+
+} // namespace
 
 namespace html_internal {
 
@@ -178,7 +191,9 @@ template <class Put> int ForEachCell(const char *text, int len, Put put) {
             continue;
         }
         if (c < 0x80 || !utf8) {
-            if (c >= 0x20 && c != 0x7F) {
+            // One byte per character: 0x80 to 0x9F are the C1 controls
+            // (0x9B starts a control sequence like ESC [ does).
+            if (!IsControl(c)) {
                 put(reinterpret_cast<const char *>(p), 1);
                 ++cells;
             }
@@ -205,6 +220,11 @@ template <class Put> int ForEachCell(const char *text, int len, Put put) {
 }
 
 } // namespace
+
+long PageSourceSize(const HtmlPage *page) {
+    auto it = R.pageSource.find(page);
+    return it == R.pageSource.end() ? 0 : it->second;
+}
 
 TagCode ClassifyTag(const HtmlElement *el) {
     const char *tag = el->pTag;
@@ -276,7 +296,7 @@ int PutChar(char *out, long cp) {
         return PutUtf8(out, static_cast<unsigned>(cp));
     }
     if (cp < 0 || cp > 255) cp = '?';
-    if (cp < 0x20 || cp == 0x7F) return 0;
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) return 0;
     out[0] = static_cast<char>(cp);
     return 1;
 }
@@ -352,6 +372,7 @@ void DropFile(HtmlFile *f, bool ownsContent) {
     PutMem(f->pName);
     if (ownsContent) PutMem(f->pContent);
     while (auto *page = static_cast<HtmlPage *>(ListPopFirstItem(&f->Pages, 0))) {
+        R.pageSource.erase(page);
         FreeElements(&page->Head);
         FreeElements(&page->Body);
         ListDelAllItems(&page->Links);
@@ -364,6 +385,9 @@ void DropFile(HtmlFile *f, bool ownsContent) {
 // Splits the file's text into pages and parses their heads and bodies.
 void ScanFile(HtmlFile *f) {
     HtmlPage *page = nullptr;
+    // Where each page's html tag stands: a page's source runs to the next one's.
+    const long total = static_cast<long>(strlen(f->pContent));
+    std::vector<std::pair<HtmlPage *, long>> starts;
     while (char *tag = GetKeyWord(f)) {
         char *name;
         char *attrs = SplitTag(tag, &name);
@@ -384,12 +408,16 @@ void ScanFile(HtmlFile *f) {
                 record.pName = pageName;
             }
             page = static_cast<HtmlPage *>(ListPushItem(&f->Pages, &record, sizeof record));
+            if (page) starts.emplace_back(page, static_cast<long>(tag - 1 - f->pContent));
         } else if (strcasecmp(name, "head") == 0) {
             if (page && page->Head.Count == 0) ParseHtml(f, &page->Head, "head");
         } else if (strcasecmp(name, "body") == 0) {
             if (page) ParseHtml(f, &page->Body, "body");
         }
     }
+    for (size_t i = 0; i < starts.size(); ++i)
+        R.pageSource[starts[i].first] =
+            (i + 1 < starts.size() ? starts[i + 1].second : total) - starts[i].second;
 }
 
 } // namespace

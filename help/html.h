@@ -19,8 +19,9 @@
 // TextLen counts characters.
 //
 // Limits: 100 files per process, 1000 rows and 1000 columns per table, tables
-// nested at most HTML_MAX_TABLE_DEPTH deep; what lies beyond is left out. No
-// input makes the layout write outside its text image, which grows as needed.
+// nested at most HTML_MAX_TABLE_DEPTH deep, a page's text at most
+// HtmlLayoutLimit bytes; what lies beyond is left out. No input makes the
+// layout write outside its text image, which grows as needed up to that limit.
 //
 // Single-threaded: the loaded files, the current page and the encoding are
 // process-wide.
@@ -35,6 +36,9 @@ inline constexpr int HTML_MAX_TABLE_CELLS = 1000; // rows, and columns, per tabl
 inline constexpr int HTML_MAX_TABLE_DEPTH = 16;   // tables within tables
 inline constexpr int HTML_MAX_TABLE_WIDTH = 1000; // characters a width attribute may ask for
 inline constexpr int HTML_MAX_TABLE_PAD = 10;     // characters of cellpadding or cellspacing
+inline constexpr long HTML_LAYOUT_FACTOR =
+    64; // a page's text is at most this many times its source
+inline constexpr long HTML_LAYOUT_MIN = 1L << 20; // ... or this many bytes, whichever is more
 
 // A loaded help file.
 struct HtmlFile {
@@ -138,6 +142,15 @@ void AddAtribute(List *list, char *tag, char *data);
 // Lays out pCurrentPage if its pText is still null and makes its final text:
 // pText, LineCnt, and the links' Start and End as offsets in pText.
 void PrintTextImage(HtmlFile *f);
+
+// The most bytes the laid-out text of page may take: HTML_LAYOUT_FACTOR
+// times the bytes of the file the page came from, at least HTML_LAYOUT_MIN.
+// A layout that would pass it (a wide table cell above many rows, say) is
+// cut there: what lies beyond is left out and the text ends with the line
+// "[The rest of this page is left out: its text would pass N bytes.]".
+long HtmlLayoutLimit(const HtmlPage *page);
+// 1 when the laid-out text of page was cut at HtmlLayoutLimit, else 0.
+int HtmlPageCut(const HtmlPage *page);
 
 // Lays out pCurrentPage into the working image: the title, then the body.
 void BuildTextImage(HtmlFile *f);

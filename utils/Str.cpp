@@ -302,6 +302,56 @@ char *StripNonPrint(char *text, int keepLineEnds) {
     return text;
 }
 
+char *EscapeControls(char *out, size_t size, const char *text) {
+    if (out == nullptr || size == 0) return out;
+    size_t o = 0;
+    auto put = [&](const char *bytes, size_t n) {
+        if (o + n >= size) return false;
+        memcpy(out + o, bytes, n);
+        o += n;
+        return true;
+    };
+    auto escape = [&](unsigned char c) {
+        char e[5] = {'\\', static_cast<char>('0' + (c >> 6)),
+                     static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7)), 0};
+        return put(e, 4);
+    };
+    const auto *p = reinterpret_cast<const unsigned char *>(text != nullptr ? text : "");
+    while (*p != '\0') {
+        unsigned c = *p;
+        bool ok;
+        if (c == '\\') {
+            ok = put("\\\\", 2);
+            ++p;
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+            ok = escape(static_cast<unsigned char>(c));
+            ++p;
+        } else if (c == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) { // a C1 control in UTF-8
+            ok = escape(0xC2) && escape(p[1]);
+            p += 2;
+        } else if (size_t n = c >= 0xF0 && c <= 0xF4   ? 4
+                              : c >= 0xE0 && c <= 0xEF ? 3
+                              : c >= 0xC2 && c <= 0xDF ? 2
+                                                       : 1;
+                   n > 1) {
+            // A UTF-8 sequence goes whole: its continuation bytes are no C1
+            // controls. Cut short, its lead byte goes alone.
+            size_t k = 1;
+            while (k < n && (p[k] & 0xC0) == 0x80)
+                ++k;
+            if (k < n) k = 1;
+            ok = put(reinterpret_cast<const char *>(p), k);
+            p += k;
+        } else {
+            ok = put(reinterpret_cast<const char *>(p), 1);
+            ++p;
+        }
+        if (!ok) break;
+    }
+    out[o] = '\0';
+    return out;
+}
+
 void SetVarContent(void *dst, const void *src, int len, int reverse) {
     if (dst == nullptr || src == nullptr || len <= 0) return;
     auto *d = static_cast<unsigned char *>(dst);

@@ -380,6 +380,56 @@ TEST(StripNonPrint, EveryByteValue) {
 // Conversions
 // ---------------------------------------------------------------------------
 
+TEST(EscapeControls, WritesTerminalControlsAsOctalEscapes) {
+    struct Case {
+        const char *name;
+        const char *text;
+        const char *out;
+    } cases[] = {
+        {"plain", "Error in reading file x.html", "Error in reading file x.html"},
+        {"ESC sequence",
+         "a\x1b[2J\x1b]52;c;eA==\x07"
+         "b",
+         "a\\033[2J\\033]52;c;eA==\\007b"},
+        {"newline and tab", "a\nb\tc", "a\\012b\\011c"},
+        {"DEL", "\x7f", "\\177"},
+        {"bare C1 CSI",
+         "\x9b"
+         "2J",
+         "\\233"
+         "2J"},
+        {"C1 CSI in UTF-8",
+         "\xc2\x9b"
+         "2J",
+         "\\302\\233"
+         "2J"},
+        {"UTF-8 kept whole", "\xe2\x82\xac \xc3\xa9 \xf0\x9f\x96\xa8",
+         "\xe2\x82\xac \xc3\xa9 \xf0\x9f\x96\xa8"},
+        {"Latin-1 letter", "caf\xe9", "caf\xe9"},
+        {"cut sequence", "\xe2\x82", "\xe2\\202"},
+        {"backslash", "a\\033", "a\\\\033"},
+        {"empty", "", ""},
+    };
+    for (const Case &c : cases) {
+        char out[128];
+        EXPECT_STREQ(EscapeControls(out, sizeof out, c.text), c.out) << c.name;
+    }
+    // Every byte value: what comes out holds no control at all.
+    for (int b = 1; b < 256; ++b) {
+        char text[2] = {static_cast<char>(b), 0}, out[16];
+        EscapeControls(out, sizeof out, text);
+        for (const char *p = out; *p; ++p) {
+            unsigned char c = static_cast<unsigned char>(*p);
+            EXPECT_FALSE(c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) << b;
+        }
+    }
+    // Cut to the buffer before an escape that does not fit; null text.
+    char small[6];
+    EXPECT_STREQ(EscapeControls(small, sizeof small, "ab\x1b"), "ab");
+    EXPECT_STREQ(EscapeControls(small, sizeof small, "abcdefgh"), "abcde");
+    EXPECT_STREQ(EscapeControls(small, sizeof small, nullptr), "");
+}
+
 TEST(SetVarContent, CopiesForwardsOrReversed) {
     uint32_t src = 0x11223344u, dst = 0;
     SetVarContent(&dst, &src, 4, 0);

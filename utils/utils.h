@@ -168,6 +168,15 @@ char *StripAllBackslashes(char *text);
 // Keeps only printable characters of text in place (and \n, \r when
 // keepLineEnds is non-zero); returns text, or null for null.
 char *StripNonPrint(char *text, int keepLineEnds);
+// Copies text into out (size bytes, always terminated when size > 0; cut
+// before an escape that would not fit) with every byte that would steer a
+// terminal written as a three-digit octal backslash escape ("\033"): C0
+// controls (newline and tab too), DEL, and C1 controls both as bare bytes
+// 0x80 to 0x9F and in their UTF-8 form (U+0080 to U+009F, "\302\233"); a
+// backslash itself is written "\\". Other UTF-8 sequences and other bytes
+// stay as they are. For messages that quote a file's or a user's text.
+// Returns out; null text gives "".
+char *EscapeControls(char *out, size_t size, const char *text);
 // Copies len bytes from src to dst, in reverse order when reverse is non-zero
 // (byte-order conversion). The areas must not overlap.
 void SetVarContent(void *dst, const void *src, int len, int reverse);

@@ -19,21 +19,32 @@ const char Usage[] = "usage: dphelp FILE[#anchor]\n"
                      "to the contents and 'b' back. --dump prints every page's laid-out text\n"
                      "instead, pages separated by a form feed.\n";
 
+// A file name as a message shows it, control characters escaped.
+const char *Shown(const char *name) {
+    static char shown[2048];
+    return EscapeControls(shown, sizeof shown, name);
+}
+
 int Dump(const char *name) {
     HtmlFile *f = LoadHtmlFile(name, nullptr);
     if (!f) {
-        errormsg("cannot show %s: not a readable help file with an html tag", name);
+        errormsg("cannot show %s: not a readable help file with an html tag", Shown(name));
         return 1;
     }
     bool first = true;
+    int number = 0;
     for (ListNode *n = f->Pages.pHead; n; n = n->pNext) {
         const auto *page = static_cast<const HtmlPage *>(n->pData);
+        ++number;
         if (!first) fputc('\f', stdout);
         first = false;
         if (page->pText) fputs(page->pText, stdout);
+        if (HtmlPageCut(page))
+            errormsg("page %d of %s is cut: its text would pass %ld bytes", number, Shown(name),
+                     HtmlLayoutLimit(page));
     }
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        errormsg("cannot write the text of %s", name);
+        errormsg("cannot write the text of %s", Shown(name));
         return 1;
     }
     return 0;
@@ -52,7 +63,7 @@ char *ToolRoot(const char *argv0) {
 // The help file in the terminal front end, at its anchor.
 int Show(const char *name, const char *argv0) {
     if (!LoadHtmlFile(name, nullptr)) {
-        errormsg("cannot show %s: not a readable help file with an html tag", name);
+        errormsg("cannot show %s: not a readable help file with an html tag", Shown(name));
         return 1;
     }
     // Without a catalog the menu keeps its English texts.

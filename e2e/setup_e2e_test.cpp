@@ -619,7 +619,8 @@ TEST(SetupRun, InstallRootAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
          "install /tmp/open/r", "install root /tmp/open/r cannot be used: /tmp/open is writable"},
     };
     for (const Case &c : cases) {
-        std::string script = "cp /usr/bin/find /usr/bin/victimfind && chmod 755 /usr/bin/victimfind";
+        std::string script =
+            "cp /usr/bin/find /usr/bin/victimfind && chmod 755 /usr/bin/victimfind";
         if (!c.prepare.empty()) script += " && " + c.prepare;
         script += "; /tmp/site/setup " + c.args +
                   " 2>&1; echo \"status=$?\"; stat -c %a /usr/bin/victimfind;"
@@ -627,7 +628,8 @@ TEST(SetupRun, InstallRootAnotherUserCanChangeIsRefusedBeforeTheAgreement) {
         e2e::Result r = box.Sh(script, "y\nyes\n");
         EXPECT_TRUE(Contains(r.out, "ERROR: the " + c.refusal)) << c.name << "\n" << r.out;
         EXPECT_TRUE(Contains(r.out, "status=2\n755\nsame\n")) << c.name << "\n" << r.out;
-        EXPECT_FALSE(Contains(r.out, kEnglishQuestion)) << c.name << ": refused before the agreement";
+        EXPECT_FALSE(Contains(r.out, kEnglishQuestion))
+            << c.name << ": refused before the agreement";
     }
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
     EXPECT_FALSE(box.Changed("/var/spool/Dorna"));
@@ -823,5 +825,37 @@ TEST(SetupRun, ScriptsThatCannotBeWrittenAreFailedSteps) {
         ASSERT_EQ(box.Sh("rmdir " + path).status, 0) << c.file;
     }
     EXPECT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+    ExpectInstalledAt(box, kApp);
+}
+
+TEST(SetupRun, ASecondSetupWhileOneRunsIsRefusedAndAKilledOneLeavesNoLock) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-one-at-a-time");
+    // The first run waits at the agreement with the lock held; the second
+    // stops at once, naming it, and touches nothing (not even the log); once
+    // the first is killed, the next run installs.
+    e2e::Result r =
+        box.Sh("mkfifo /tmp/in; "
+               "/tmp/site/setup </tmp/in >/tmp/first.out 2>&1 & first=$!; "
+               "exec 3>/tmp/in; "
+               "for i in $(seq 100); do "
+               "  [ \"$(cat /run/DornaSetup.lock 2>/dev/null)\" = \"$first\" ] && break; "
+               "  sleep 0.1; "
+               "done; "
+               "echo \"first=$first\"; "
+               "/tmp/site/setup </dev/null; echo \"second=$?\"; "
+               "ls /tmp; "
+               "kill -9 $first; wait $first; exec 3>&-; "
+               "echo y | /tmp/site/setup >/dev/null; echo \"third=$?\"");
+    std::string first;
+    for (const std::string &line : e2e::Lines(r.out))
+        if (line.rfind("first=", 0) == 0) first = line.substr(6);
+    ASSERT_FALSE(first.empty()) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "second=1\n")) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.err, "ERROR: another setup is running (process ID " + first +
+                                    "); this one stops before it changes anything\n"))
+        << r.err;
+    EXPECT_FALSE(Contains(r.out, "setup.log")) << "the second run started a log: " << r.out;
+    EXPECT_TRUE(Contains(r.out, "third=0\n")) << r.out << r.err;
     ExpectInstalledAt(box, kApp);
 }

@@ -63,6 +63,7 @@ int main(int argc, char **argv) {
     if (flAcceptAgreement) readNothingFromStandardInput();
     checkWorkAreaBeforeAsking(argc, argv);
     checkInstallRootBeforeAsking(argc, argv);
+    takeInstallLock();
 
     if (!flAcceptAgreement && !UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
 

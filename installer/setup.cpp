@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,6 +294,39 @@ void checkInstallRootBeforeAsking(int argc, char **argv) {
         requireTrustedInstallRoot(root, 2);
         PutMem(root);
     }
+}
+
+void takeInstallLock(void) {
+    // O_NOFOLLOW: /run is root's, but a link there is still never followed.
+    // The descriptor stays open (and the lock held) until the process ends;
+    // the commands the run starts neither inherit it nor hold the lock.
+    int fd = open(SETUP_LOCK_FILE, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) == 0) {
+        // For the people who look: the holder's process ID.
+        char pid[32];
+        int n = snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(getpid()));
+        if (ftruncate(fd, 0) == 0) (void)!pwrite(fd, pid, static_cast<size_t>(n), 0);
+        return;
+    }
+    // The lock names its holder; a holder in another process namespace
+    // shows as 0, and then the file says who took it.
+    long holder = 0;
+    if (fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK) holder = lock.l_pid;
+    if (holder <= 0) {
+        char text[32] = {};
+        if (pread(fd, text, sizeof text - 1, 0) > 0) holder = strtol(text, nullptr, 10);
+    }
+    close(fd);
+    fflush(stdout);
+    fprintf(stderr,
+            "ERROR: another setup is running (process ID %ld); this one stops before it "
+            "changes anything\n",
+            holder);
+    exit_app(1);
 }
 
 void removeWorkDirectory(const char *work) {

@@ -254,6 +254,19 @@ void checkWorkAreaBeforeAsking(int argc, char **argv);
 // application directory, and with it what becomes set-user-ID root.
 void checkInstallRootBeforeAsking(int argc, char **argv);
 
+// The lock that lets one installation run at a time (a record lock on
+// SETUP_LOCK_FILE, which the system lets go when the process ends, however
+// it ends).
+#define SETUP_LOCK_FILE "/run/DornaSetup.lock"
+
+// Takes the lock for this run, before the agreement and before the log is
+// started (a second run must not empty the first one's log). When another
+// run holds it, prints "ERROR: another setup is running (process ID <pid>);
+// this one stops before it changes anything" on standard error and exits 1.
+// Where the lock file cannot be made (not root: such a run installs
+// nothing), the run goes on without it.
+void takeInstallLock(void);
+
 // Removes the work directory (rm -rf, logged) and, when this run made the
 // work area, the work area if it is then empty. Runs from DornaClean and,
 // for every other exit after installFromSite made the directory, from an

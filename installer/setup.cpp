@@ -321,11 +321,11 @@ void takeInstallLock(void) {
         if (pread(fd, text, sizeof text - 1, 0) > 0) holder = strtol(text, nullptr, 10);
     }
     close(fd);
-    fflush(stdout);
-    fprintf(stderr,
-            "ERROR: another setup is running (process ID %ld); this one stops before it "
-            "changes anything\n",
-            holder);
+    // Not to the log: it is the running one's.
+    noteStopReason(STOP_PRINT,
+                   "another setup is running (process ID %ld); this one stops before it "
+                   "changes anything",
+                   holder);
     exit_app(1);
 }
 

@@ -70,7 +70,7 @@ char *LinkItemText(const HtmlPage *page, const HtmlLink *link) {
     std::string text(page->pText + link->Start, static_cast<size_t>(link->End - link->Start));
     // Character boundaries: a byte that is not a UTF-8 continuation byte
     // (every byte, when the text is one byte per character).
-    auto isStart = [](unsigned char c) { return !html_internal::Utf8() || (c & 0xC0) != 0x80; };
+    auto isStart = [](unsigned char c) { return !html_internal::Utf8() || !Utf8IsContinuation(c); };
     size_t first = 1;
     while (first < text.size() && !isStart(static_cast<unsigned char>(text[first])))
         ++first;

@@ -9,6 +9,7 @@
 #include "HtmlPriv.h"
 
 #include "MemMgr.h"
+#include "utils.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -52,11 +53,8 @@ char FitabTag[] = "fitab";
 size_t ByteOffset(const Row &r, int col) {
     if (r.text.size() == static_cast<size_t>(r.chars)) return static_cast<size_t>(col);
     size_t b = 0, size = r.text.size();
-    for (int c = 0; c < col && b < size; ++c) {
-        ++b;
-        while (b < size && (static_cast<unsigned char>(r.text[b]) & 0xC0) == 0x80)
-            ++b;
-    }
+    for (int c = 0; c < col && b < size; ++c)
+        b = Utf8NextChar(r.text.data(), size, b);
     return b;
 }
 

@@ -136,7 +136,7 @@ int Utf8SeqLen(const unsigned char *p, long left, unsigned *cp) {
         return 0;
     if (left < n) return 0;
     for (int i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
+        if (!Utf8IsContinuation(p[i])) return 0;
         v = (v << 6) | (p[i] & 0x3F);
     }
     if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;

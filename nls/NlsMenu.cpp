@@ -26,7 +26,7 @@ char *MenuText(int number) {
     char *owned = nullptr;
     const char *text = NlsLookup(pDrvCoreDB, key, &owned);
     if (text == nullptr) text = key;
-    char *copy = SaveStr("%.*s", static_cast<int>(NlsCutLen(text, MENU_TEXT_MAX)), text);
+    char *copy = SaveStr("%.*s", static_cast<int>(Utf8CutLen(text, MENU_TEXT_MAX)), text);
     PutMem(owned);
     return copy;
 }
@@ -82,8 +82,8 @@ char *NlsGuiStrCvt(const char *format, int section, char *buf, int len) {
         char *owned = nullptr;
         const char *text = NlsLookup(pDrvCoreDB, key, &owned);
         if (text == nullptr) text = key;
-        size_t n = NlsCutLen(text, SLOT_TEXT_MAX);
-        if (n > room - used) n = NlsCutLen(text, room - used);
+        size_t n = Utf8CutLen(text, SLOT_TEXT_MAX);
+        if (n > room - used) n = Utf8CutLen(text, room - used);
         memcpy(buf + used, text, n);
         used += n;
         PutMem(owned);

@@ -5,10 +5,6 @@
 
 #include "Dbm.h"
 
-// Length of text cut to at most max bytes without splitting a UTF-8
-// character.
-size_t NlsCutLen(const char *text, size_t max);
-
 // "section_number" in the lookups' key buffer (valid until the next call).
 char *NlsFormatKey(int section, int number);
 

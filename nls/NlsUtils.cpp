@@ -77,7 +77,7 @@ const char *TransTable(void) {
 // Copies text into out (a caller's buffer of NLS_STR_SIZE bytes), cut at a
 // character boundary to fit, and terminates it.
 void CopyOut(char *out, const char *text) {
-    size_t n = NlsCutLen(text, NLS_STR_SIZE - 1);
+    size_t n = Utf8CutLen(text, NLS_STR_SIZE - 1);
     memcpy(out, text, n);
     out[n] = '\0';
 }
@@ -97,17 +97,6 @@ char *NewCopy(const char *text, size_t len) {
 // ---------------------------------------------------------------------------
 // Helpers shared with NlsMenu.cpp
 // ---------------------------------------------------------------------------
-
-size_t NlsCutLen(const char *text, size_t max) {
-    size_t n = strnlen(text, max + 1);
-    if (n <= max) return n;
-    // text[max] is the first byte left out; if it continues a UTF-8
-    // character, leave out that character's first bytes too.
-    n = max;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-        --n;
-    return n;
-}
 
 void NlsForgetLanguage(void) {
     PutMem(pNLSLang);

@@ -382,3 +382,26 @@ float CvtFloatFormat(float value, int from, int to) {
 double MaxD(double a, double b) {
     return a > b ? a : b;
 }
+
+int Utf8IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+size_t Utf8CutLen(const char *text, size_t max) {
+    size_t n = strnlen(text, max + 1);
+    if (n <= max) return n;
+    // text[max] is the first byte left out; if it continues a UTF-8
+    // character, leave out that character's first bytes too.
+    n = max;
+    while (n > 0 && Utf8IsContinuation(static_cast<unsigned char>(text[n])))
+        --n;
+    return n;
+}
+
+size_t Utf8NextChar(const char *text, size_t size, size_t at) {
+    if (at >= size) return size;
+    ++at;
+    while (at < size && Utf8IsContinuation(static_cast<unsigned char>(text[at])))
+        ++at;
+    return at;
+}

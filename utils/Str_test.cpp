@@ -481,3 +481,21 @@ TEST(MaxD, GivesTheLargerOrTheSecond) {
     EXPECT_EQ(MaxD(NAN, 1.0), 1.0);
     EXPECT_TRUE(std::isnan(MaxD(1.0, NAN)));
 }
+
+TEST(Str, Utf8BoundariesNeverSplitACharacter) {
+    // "aé€😀": 1, 2, 3 and 4 bytes.
+    const char *text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const struct {
+        size_t max, cut;
+    } cuts[] = {{0, 0}, {1, 1}, {2, 1}, {3, 3}, {4, 3}, {5, 3}, {6, 6},
+                {7, 6}, {8, 6}, {9, 6}, {10, 10}, {99, 10}};
+    for (const auto &c : cuts)
+        EXPECT_EQ(Utf8CutLen(text, c.max), c.cut) << "max " << c.max;
+    const size_t starts[] = {0, 1, 3, 6, 10};
+    for (size_t i = 0; i + 1 < sizeof starts / sizeof starts[0]; ++i)
+        EXPECT_EQ(Utf8NextChar(text, 10, starts[i]), starts[i + 1]) << "from " << starts[i];
+    EXPECT_EQ(Utf8NextChar(text, 10, 10), 10u);
+    EXPECT_EQ(Utf8NextChar(text, 2, 1), 2u) << "the size bounds the walk";
+    for (int c = 0; c < 256; ++c)
+        EXPECT_EQ(Utf8IsContinuation(static_cast<unsigned char>(c)), c >= 0x80 && c < 0xC0) << c;
+}

@@ -186,6 +186,17 @@ float CvtFloatFormat(float value, int from, int to);
 // The larger of a and b; b when they are equal or either is not a number.
 double MaxD(double a, double b);
 
+// UTF-8 character boundaries. Texts are cut and walked only where a
+// character begins, so that no terminal or file is handed half a character.
+// 1 when byte c continues a UTF-8 character (10xxxxxx), so none begins there.
+int Utf8IsContinuation(unsigned char c);
+// Length of text cut to at most max bytes without splitting a UTF-8
+// character; the text's own length when it is shorter.
+size_t Utf8CutLen(const char *text, size_t max);
+// Offset of the character after the one at offset at of text[0..size): at
+// plus one and every continuation byte behind it, at most size.
+size_t Utf8NextChar(const char *text, size_t size, size_t at);
+
 // ---------------------------------------------------------------------------
 // Bounded formatting (Format.cpp)
 // ---------------------------------------------------------------------------

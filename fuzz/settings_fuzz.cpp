@@ -8,6 +8,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "SettingsText.h"
 #include "TextMenu.h"
 #include "utils.h"
 
@@ -73,18 +74,6 @@ void Release(Menus &m) {
     FreeMenu(&m.sub);
 }
 
-std::string Store(TextMenu *menu) {
-    char *data = nullptr;
-    size_t size = 0;
-    pOut = open_memstream(&data, &size);
-    StoreMenu(menu);
-    fclose(pOut);
-    pOut = nullptr;
-    std::string text(data, size);
-    free(data);
-    return text;
-}
-
 void Load(TextMenu *menu, const std::string &path) {
     if (OpenInputFile(path.c_str(), 0)) LoadMenu(menu);
     CloseInputFile();
@@ -112,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Load(&first->menu, path);
     CheckItems(first->items);
     CheckItems(first->subItems);
-    std::string stored = Store(&first->menu);
+    std::string stored = StoredSettingsText(&first->menu);
 
     std::string again = fuzz::WriteScratchFile(
         "stored", reinterpret_cast<const uint8_t *>(stored.data()), stored.size());
@@ -121,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int i = 0; i < 11; ++i)
         second->items[i].Show = first->items[i].Show;
     Load(&second->menu, again);
-    fuzz::Expect(Store(&second->menu) == stored, "stored settings do not read back the same");
+    fuzz::Expect(StoredSettingsText(&second->menu) == stored, "stored settings do not read back the same");
     Release(*first);
     Release(*second);
     delete first;

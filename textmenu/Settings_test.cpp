@@ -1,3 +1,4 @@
+#include "SettingsText.h"
 #include "TextMenu.h"
 
 #include "MenuTestSupport.h"
@@ -14,18 +15,6 @@ using menu_testing::MenuBuilder;
 using testsupport::ChildResult;
 
 namespace {
-
-std::string Stored(TextMenu *menu) {
-    char *data = nullptr;
-    size_t size = 0;
-    pOut = open_memstream(&data, &size);
-    StoreMenu(menu);
-    fclose(pOut);
-    pOut = nullptr;
-    std::string text(data, size);
-    free(data);
-    return text;
-}
 
 void Load(TextMenu *menu, const std::string &text) {
     testsupport::TempDir dir;
@@ -88,7 +77,7 @@ struct QueueMenu {
 
 TEST(Settings, StoreWritesValueRecordsThenSubmenuBlocks) {
     QueueMenu q;
-    EXPECT_EQ(Stored(q.menu), "1[lp0] 11 0\n"
+    EXPECT_EQ(StoredSettingsText(q.menu), "1[lp0] 11 0\n"
                               "2[1] 9 0\n"
                               "3[3] 13 1\n"
                               "4[0.500] 14 0\n"
@@ -103,12 +92,12 @@ TEST(Settings, StoreWritesValueRecordsThenSubmenuBlocks) {
 TEST(Settings, StoreLeavesOutSubmenusThatAreNotShown) {
     QueueMenu q;
     q.top[6].Show = 1;
-    EXPECT_EQ(Stored(q.menu).find("6{"), std::string::npos);
+    EXPECT_EQ(StoredSettingsText(q.menu).find("6{"), std::string::npos);
 }
 
 TEST(Settings, StoredFilesReadBackIntoTheSameValues) {
     QueueMenu q;
-    std::string text = Stored(q.menu);
+    std::string text = StoredSettingsText(q.menu);
     QueueMenu fresh;
     fresh.top[2].Value = 0;
     fresh.top[3].Value = 0;
@@ -130,7 +119,7 @@ TEST(Settings, StoredFilesReadBackIntoTheSameValues) {
     // The submenu's closing line runs its apply action; the top level has none.
     EXPECT_EQ(fresh.sub[2].PrevValue, 1);
     EXPECT_EQ(fresh.top[8].PrevValue, 0);
-    EXPECT_EQ(Stored(fresh.menu), text);
+    EXPECT_EQ(StoredSettingsText(fresh.menu), text);
 }
 
 TEST(Settings, TextValuesAreReadWholeUpToTheLastBracket) {
@@ -196,7 +185,7 @@ TEST(Settings, ASubmenuThatContainsItselfIsFollowedOnlySoDeep) {
     TextMenu *menu = b.Finish();
     b[0].Value = reinterpret_cast<intptr_t>(menu);
     InitMenu(menu, nullptr);
-    std::string text = Stored(menu);
+    std::string text = StoredSettingsText(menu);
     EXPECT_LT(text.size(), 4096u);
     std::string deep;
     for (int i = 0; i < 10000; ++i)
@@ -246,7 +235,7 @@ TEST(Settings, SubmenusNestAndReadBackLevelByLevel) {
     middle[2].Value = 9;
     top[1].Value = 4;
     const std::string text = "1[4] 13 0\n0{\n0[1.250] 14 0\n2[9] 13 0\n1{\n0[3] 13 0\n}\n}\n";
-    EXPECT_EQ(Stored(topMenu), text);
+    EXPECT_EQ(StoredSettingsText(topMenu), text);
     inner[0].Value = middle[2].Value = top[1].Value = 0;
     SetItemFloat(&middle[0], 0.0f);
     Load(topMenu, text + "1[8] 13 0\n");
@@ -263,7 +252,7 @@ TEST(Settings, StoreMenuFileReplacesTheFileWhole) {
     testsupport::WriteFile(path,
                            "old contents that are longer than the new ones, by far, by far\n");
     EXPECT_EQ(StoreMenuFile(q.menu, path.c_str()), 1);
-    EXPECT_EQ(testsupport::ReadFile(path), Stored(q.menu));
+    EXPECT_EQ(testsupport::ReadFile(path), StoredSettingsText(q.menu));
     EXPECT_EQ(StoreMenuFile(q.menu, (dir.path + "/missing/queue.settings").c_str()), 0);
     EXPECT_EQ(StoreMenuFile(q.menu, ""), 0);
     std::filesystem::directory_iterator it(dir.path), end;
@@ -431,7 +420,7 @@ TEST(Settings, EveryKindReadsBackWhatWasStored) {
     m.b[7].Value = -2147483647 - 1;
     SetItemFloat(&m.b[8], -1234.5f);
     m.b[2].Show = 1;
-    std::string text = Stored(m.menu);
+    std::string text = StoredSettingsText(m.menu);
     EXPECT_NE(text.find("5[14] 10 0\n6[551903297537] 10 0\n"), std::string::npos) << text;
     CheckedMenu fresh;
     SettingsLinesRefused = -1;
@@ -441,7 +430,7 @@ TEST(Settings, EveryKindReadsBackWhatWasStored) {
         EXPECT_EQ(fresh.Value(i), m.Value(i)) << "item " << i;
         EXPECT_EQ(fresh.b[i].Show, m.b[i].Show) << "item " << i;
     }
-    EXPECT_EQ(Stored(fresh.menu), text);
+    EXPECT_EQ(StoredSettingsText(fresh.menu), text);
 }
 
 // A file of the layout before pick-many records and whole texts: no kind-10

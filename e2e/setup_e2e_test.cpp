@@ -859,3 +859,49 @@ TEST(SetupRun, ASecondSetupWhileOneRunsIsRefusedAndAKilledOneLeavesNoLock) {
     EXPECT_TRUE(Contains(r.out, "third=0\n")) << r.out << r.err;
     ExpectInstalledAt(box, kApp);
 }
+
+TEST(SetupRun, AnInterruptedInstallationCleansUpAndEndsWithStatusOne) {
+    DORNA_REQUIRE_SANDBOX();
+    // tar, once it has unpacked, becomes a sleep that tells its process ID:
+    // a command that is still running when the signal comes.
+    const std::string slowTar =
+        "mv /usr/bin/tar /usr/bin/tar.real && "
+        "printf '#!/bin/sh\\n/usr/bin/tar.real \"$@\" || exit\\necho $$ >/tmp/slow\\n"
+        "exec sleep 3\\n' >/usr/bin/tar && chmod 755 /usr/bin/tar; ";
+    struct Case {
+        const char *name;
+        const char *signal;
+        const char *target; // who gets it: the installer, or the running command
+        const char *logged; // the signal the run names
+    };
+    const Case cases[] = {
+        {"SIGINT to setup", "INT", "$s", "SIGINT"},
+        {"SIGTERM to setup", "TERM", "$s", "SIGTERM"},
+        {"SIGHUP to setup", "HUP", "$s", "SIGHUP"},
+        {"SIGQUIT to setup", "QUIT", "$s", "SIGQUIT"},
+        {"SIGINT to the command, as an interrupt at the terminal", "INT", "$(cat /tmp/slow)",
+         "SIGINT"},
+        {"SIGQUIT to the command", "QUIT", "$(cat /tmp/slow)", "SIGQUIT"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Box box(std::string("setup-interrupt-") + c.signal +
+                (c.target[0] == '$' && c.target[1] == 's' ? "" : "-cmd"));
+        e2e::Result r =
+            box.Sh(slowTar + "printf 'y\\n' | /tmp/site/setup >/tmp/out 2>/tmp/err & s=$!; " +
+                   "for i in $(seq 300); do [ -s /tmp/slow ] && break; sleep 0.1; done; " +
+                   "kill -" + c.signal + " " + c.target + "; wait $s; echo \"status=$?\"; " +
+                   "cat /tmp/err; echo; grep ERROR /tmp/setup.log; ls /tmp");
+        EXPECT_TRUE(Contains(r.out, "status=1\n")) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "ERROR: the installation is incomplete; these steps failed "
+                                    "(the log says why):\n  interrupted by " +
+                                        std::string(c.logged) +
+                                        ": the installation stopped there\n"))
+            << r.out;
+        EXPECT_TRUE(Contains(r.out, "ERROR: interrupted by " + std::string(c.logged) +
+                                        "; the installation stops\n"))
+            << "the log says so: " << r.out;
+        EXPECT_FALSE(Contains(r.out, "DornaInstall")) << "the work directory stays: " << r.out;
+        EXPECT_FALSE(box.Changed(kApp + "/dsf")) << "the run went on";
+    }
+}

@@ -78,6 +78,7 @@ int main(int argc, char **argv) {
     requireShellSafePath("install site", pPathToSetup, 2);
 
     InitSysCmdList();
+    catchStopSignals();
     if (flAcceptAgreement)
         PutLogMsg("the agreement (%s) was accepted by --accept-agreement\n", GetTargetNLSLang());
 

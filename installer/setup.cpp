@@ -14,8 +14,10 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "MemMgr.h"
@@ -43,6 +45,59 @@ void removeWorkDirectoryAtExit(void) {
         return;
     if (chdir("/") != 0) return;
     removeWorkDirectory(pDornaInstallDir);
+}
+
+// The signal that stops this installation, once one came (0: none).
+volatile sig_atomic_t g_interrupt = 0;
+
+// Stops an interrupted installation: logs it, removes the work directory
+// this run made, prints the summary of failed steps (the interrupt among
+// them) and ends with status 1. Runs once: its own commands tell nobody.
+[[noreturn]] void stopInterrupted(int sig) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    pSysCmdEnded = nullptr;
+    const char *name = sigabbrev_np(sig);
+    fflush(stdout);
+    PutLogMsg("ERROR: interrupted by SIG%s; the installation stops\n", name ? name : "?");
+    noteFailedStep(nullptr, "interrupted by SIG%s: the installation stopped there",
+                   name ? name : "?");
+    removeWorkDirectoryAtExit();
+    reportFailedSteps();
+    exit_app(1);
+}
+
+// A command ended (pSysCmdEnded): by the user's interrupt, or with one that
+// came to us while it ran.
+void onCommandEnded(int sig) {
+    if (sig != 0 && g_interrupt == 0) g_interrupt = sig;
+    if (g_interrupt != 0) stopInterrupted(g_interrupt);
+}
+
+// SIGINT, SIGTERM, SIGHUP or SIGQUIT to the installer. While a command runs,
+// the command ends first (an interrupt typed at the terminal has reached it
+// too; any other runs to its end) and onCommandEnded stops the run then, so
+// that nothing is removed under a running command. Otherwise the installer
+// is at a question, a pause or its own short work between commands, and
+// stops at once.
+void onStopSignal(int sig) {
+    if (g_interrupt == 0) g_interrupt = sig;
+    if (flSysCmdRunning) return;
+    stopInterrupted(g_interrupt);
+}
+
+// system() for the lines that run without the command table; a line ended
+// by the user's interrupt stops the run as a command of the table does.
+int runShellLine(const char *line) {
+    int status = system(line);
+    if (status != -1 && WIFSIGNALED(status) &&
+        (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT))
+        onCommandEnded(WTERMSIG(status));
+    if (g_interrupt != 0) stopInterrupted(g_interrupt);
+    return status;
 }
 
 // Words of the command line with a meaning of their own.
@@ -149,7 +204,7 @@ void decompressArchive(const char *work) {
     // run another command than the one meant.
     char *cmd = SaveStr("/usr/bin/uncompress %s/%s.tar.Z 1>>%s 2>>%s", work, SETUP_ARCHIVE,
                         log.c_str(), log.c_str());
-    int failed = system(cmd);
+    int failed = runShellLine(cmd);
     PutMem(cmd);
     if (failed == 0) return;
     char *gzip = FindSysCommand("gzip");
@@ -159,7 +214,7 @@ void decompressArchive(const char *work) {
     }
     cmd = SaveStr("%s -dfv %s/%s.tar.Z 1>>%s 2>>%s", gzip, work, SETUP_ARCHIVE, log.c_str(),
                   log.c_str());
-    (void)!system(cmd);
+    runShellLine(cmd);
     PutMem(cmd);
     PutMem(gzip);
 }
@@ -294,6 +349,18 @@ void checkInstallRootBeforeAsking(int argc, char **argv) {
         requireTrustedInstallRoot(root, 2);
         PutMem(root);
     }
+}
+
+void catchStopSignals(void) {
+    struct sigaction act {};
+    act.sa_handler = onStopSignal;
+    sigemptyset(&act.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&act.sa_mask, s);
+    act.sa_flags = SA_RESTART;
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(s, &act, nullptr);
+    pSysCmdEnded = onCommandEnded;
 }
 
 void takeInstallLock(void) {
@@ -552,7 +619,7 @@ void DornaClean(const char *work) {
     for (const char *option : {"-upgrade", "-clean"}) {
         if (runnable) {
             char *cmd = SaveStr("%s %s", tool, option);
-            (void)!system(cmd);
+            runShellLine(cmd);
             PutMem(cmd);
         }
         printf(".");

@@ -254,6 +254,15 @@ void checkWorkAreaBeforeAsking(int argc, char **argv);
 // application directory, and with it what becomes set-user-ID root.
 void checkInstallRootBeforeAsking(int argc, char **argv);
 
+// Catches SIGINT, SIGTERM, SIGHUP and SIGQUIT for the rest of the run, and
+// stops the run, as for them, after a command of the command table (or a
+// decompression or queue-tool line) that the user's interrupt or quit ended.
+// Either way the run logs "ERROR: interrupted by SIG<name>; the installation
+// stops", removes the work directory it made, prints the summary of failed
+// steps (the interrupt among them) and ends with status 1. A signal that
+// comes while a command runs takes effect when the command has ended.
+void catchStopSignals(void);
+
 // The lock that lets one installation run at a time (a record lock on
 // SETUP_LOCK_FILE, which the system lets go when the process ends, however
 // it ends).

@@ -146,6 +146,8 @@ char *FullSearchPath = nullptr;
 unsigned char flInitSysCmd = 1;
 unsigned char flSysCmdLog = 0;
 unsigned char flSysCmdShell = 0;
+void (*pSysCmdEnded)(int sig) = nullptr;
+volatile sig_atomic_t flSysCmdRunning = 0;
 
 namespace {
 
@@ -634,6 +636,14 @@ SYSCMD_CHILD int CommandChild(void *) {
 // error as the command's redirection left it - but for an interrupt or a
 // broken pipe. An interrupt or quit from the terminal reaches the whole
 // process group, the shell as well, and ends the shell itself by that signal.
+int AsTheShellReports(int status, const SpawnArea &s);
+
+// Whether an action is a handler function (not the default, not ignoring).
+bool HasHandler(const struct sigaction &act) {
+    if (act.sa_flags & SA_SIGINFO) return true;
+    return act.sa_handler != SIG_DFL && act.sa_handler != SIG_IGN;
+}
+
 int AsTheShellReports(int status, const SpawnArea &s) {
     if (!WIFSIGNALED(status)) return status;
     int sig = WTERMSIG(status);
@@ -674,8 +684,11 @@ int RunCommand(const char *line, bool direct) {
     }, oldInt{}, oldQuit{}, oldChld{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
+    sigaction(SIGINT, nullptr, &oldInt);
+    sigaction(SIGQUIT, nullptr, &oldQuit);
+    // A handler of the caller's own stays: it learns of the interrupt.
+    if (!HasHandler(oldInt)) sigaction(SIGINT, &ignore, nullptr);
+    if (!HasHandler(oldQuit)) sigaction(SIGQUIT, &ignore, nullptr);
     sigset_t chld;
     sigemptyset(&chld);
     sigaddset(&chld, SIGCHLD);
@@ -691,6 +704,7 @@ int RunCommand(const char *line, bool direct) {
         sigaction(SIGCHLD, nullptr, &oldChld);
         g_exec.spawn.defaultChld = oldChld.sa_handler == SIG_IGN;
     }
+    flSysCmdRunning = 1;
     pid_t pid = clone(CommandChild, g_exec.spawn.stack + sizeof g_exec.spawn.stack,
                       CLONE_VM | SIGCHLD, nullptr);
     int status = -1;
@@ -703,6 +717,7 @@ int RunCommand(const char *line, bool direct) {
         }
     }
     int err = errno;
+    flSysCmdRunning = 0;
     if (direct && status != -1) status = AsTheShellReports(status, g_exec.spawn);
     sigprocmask(SIG_SETMASK, &g_exec.spawn.callerMask, nullptr);
     sigaction(SIGINT, &oldInt, nullptr);
@@ -715,7 +730,13 @@ int RunCommand(const char *line, bool direct) {
 struct Outcome {
     int status = 0;
     char reason[128] = "";
+    int interrupt = 0; // SIGINT or SIGQUIT when one of them ended the command
 };
+
+// Tells the program of a finished command (pSysCmdEnded).
+void TellCommandEnded(const Outcome &o) {
+    if (pSysCmdEnded != nullptr) pSysCmdEnded(o.interrupt);
+}
 
 Outcome RunLine(const char *line, bool direct = false) {
     Outcome o;
@@ -730,6 +751,9 @@ Outcome RunLine(const char *line, bool direct = false) {
         if (o.status != 0) snprintf(o.reason, sizeof o.reason, "exit status %d", o.status);
     } else if (WIFSIGNALED(st)) {
         o.status = 128 + WTERMSIG(st);
+        // Both the shell and a program started directly end this way when
+        // the terminal's interrupt or quit reached them.
+        if (WTERMSIG(st) == SIGINT || WTERMSIG(st) == SIGQUIT) o.interrupt = WTERMSIG(st);
         snprintf(o.reason, sizeof o.reason, "killed by signal %d (%s)", WTERMSIG(st),
                  strsignal(WTERMSIG(st)));
     } else {
@@ -1103,6 +1127,7 @@ int SysCmd(int row, int mode, const char *format, ...) {
     bool direct = PlanDirect(line + cmdStart, static_cast<size_t>(logLen - cmdStart),
                              row >= ROW_FIRST_CMD, redirect, target);
     Outcome o = RunLine(line, direct);
+    TellCommandEnded(o);
     if (o.status != 0) {
         std::string command(line + cmdStart, static_cast<size_t>(logLen - cmdStart));
         ReportFailure(mode, command.c_str(), o.reason);
@@ -1129,6 +1154,7 @@ int SysCmdP(int mode, const char *format, ...) {
     } else {
         if (mode == 1 || mode == 2) printf("%s\n", line);
         Outcome o = RunLine(line);
+        TellCommandEnded(o);
         if (o.status != 0 && (mode == 1 || mode == 2)) {
             fflush(stdout);
             if (mode == 2) {

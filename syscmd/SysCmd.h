@@ -27,6 +27,7 @@
 #define DORNA_SYSCMD_H
 
 #include <dirent.h>
+#include <signal.h>
 #include <stdint.h>
 
 #include <string>
@@ -160,6 +161,22 @@ extern unsigned char flSysCmdLog;
 // same either way: the switch is for comparing the two, and a way back to the
 // shell should a host's tools ever need it.
 extern unsigned char flSysCmdShell;
+
+// Called, when set, after each command `SysCmd` and `SysCmdP` run, with the
+// signal that ended the command when that was SIGINT or SIGQUIT, else 0. An
+// interrupt typed at the terminal reaches the command in the program's place
+// (the program ignores the two while a command runs, as system() does);
+// a command ended by one of them means the user wants the run stopped, and a
+// program that stops on an interrupt does so here. Without the hook such a
+// command is an ordinary failure of its run mode.
+extern void (*pSysCmdEnded)(int sig);
+
+// 1 while `SysCmd` or `SysCmdP` waits for a command. A program whose own
+// handler catches SIGINT or SIGQUIT keeps it while a command runs (the
+// command gets the default action), and the handler tells from this whether
+// it interrupted a command, to be dealt with in pSysCmdEnded, or the
+// program's own work.
+extern volatile sig_atomic_t flSysCmdRunning;
 
 // Resolves every row over `SearchPaths` and then `PATH`, sets the environment
 // variable SHELL ("SHELL=<dir>/sh "), sets `flSysCmdShell` when asked to,

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -839,9 +840,40 @@ TEST(QueueScripts, JobTextsReachTheProgramsAsSingleArguments) {
     EXPECT_FALSE(Exists(marker)) << "a job text ran as a command";
 }
 
+namespace {
+
+// A template file as the build reads it: each "@include <block> [<word>]"
+// line stands for the block's lines (templates/<block>), "@1" in them being
+// the word.
+std::string TemplateText(const std::string &name) {
+    const std::string dir = std::string(SETUP_SOURCE_DIR) + "/templates/";
+    std::string file = ReadFile(dir + name + ".txt"), out;
+    for (size_t start = 0; start < file.size();) {
+        size_t end = file.find('\n', start);
+        end = end == std::string::npos ? file.size() : end + 1;
+        std::string line = file.substr(start, end - start);
+        start = end;
+        if (line.rfind("@include ", 0) != 0) {
+            out += line;
+            continue;
+        }
+        std::istringstream words(line.substr(9));
+        std::string block, word;
+        words >> block >> word;
+        std::string text = ReadFile(dir + block);
+        EXPECT_FALSE(text.empty()) << name << " includes " << block;
+        for (size_t at = 0; (at = text.find("@1", at)) != std::string::npos; at += word.size())
+            text.replace(at, 2, word);
+        out += text;
+    }
+    return out;
+}
+
+} // namespace
+
 TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands) {
     // One-line templates (a script's first line) come without their line
-    // end; longer ones keep every byte of the file.
+    // end; longer ones keep every byte of the file, shared blocks included.
     const struct {
         const char *file;
         const char *text;
@@ -858,8 +890,7 @@ TEST(QueueScripts, EveryTemplateIsItsTextFileAsItStands) {
         {"ScriptTail", ScriptTail},
     };
     for (const auto &t : kTemplates) {
-        std::string file =
-            ReadFile(std::string(SETUP_SOURCE_DIR) + "/templates/" + t.file + ".txt");
+        std::string file = TemplateText(t.file);
         if (std::count(file.begin(), file.end(), '\n') == 1 && file.back() == '\n') file.pop_back();
         EXPECT_EQ(std::string(t.text), file) << t.file;
     }

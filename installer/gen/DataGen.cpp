@@ -10,7 +10,10 @@
 // its end stays on the line where the user answers. A script template is
 // text as it stands, except that a template of one line loses its line end
 // (it is the first line of a script, which the writer ends itself); longer
-// templates keep every line end. An alias table is the catalog's trans.conf
+// templates keep every line end. A template line "@include <file> [<word>]"
+// stands for the lines of that file (a path beside the template), each "@1"
+// in them replaced by word: blocks that several scripts share are written
+// once, and the scripts come out as if each held its own copy. An alias table is the catalog's trans.conf
 // without its comment and blank lines, so that the installer and the suite's
 // tools choose languages from one source.
 //
@@ -69,6 +72,37 @@ void emitLiteral(std::string &out, const std::string &text) {
         }
     }
     out += "\"";
+}
+
+// The template at path with its "@include" lines replaced by the blocks they
+// name (blocks include no further blocks).
+std::string expandTemplate(const std::string &path, const std::string &text) {
+    const std::string dir = path.substr(0, path.rfind('/') + 1);
+    std::string out;
+    std::istringstream lines(text);
+    std::string line;
+    for (int lineNo = 1; std::getline(lines, line); ++lineNo) {
+        const bool hadEnd = !lines.eof();
+        if (line.rfind("@include ", 0) != 0) {
+            out += line;
+            if (hadEnd) out += '\n';
+            continue;
+        }
+        std::istringstream words(line.substr(9));
+        std::string file, word;
+        words >> file >> word;
+        std::string block;
+        if (file.empty() || !readFile(dir + file, block))
+            die(path + ":" + std::to_string(lineNo) + ": cannot include '" + file + "'");
+        for (size_t at = 0; (at = block.find("@1", at)) != std::string::npos;) {
+            if (word.empty())
+                die(path + ":" + std::to_string(lineNo) + ": " + file + " needs a word for @1");
+            block.replace(at, 2, word);
+            at += word.size();
+        }
+        out += block;
+    }
+    return out;
 }
 
 // Reads a message file into its 71 texts, the escapes resolved.
@@ -164,6 +198,7 @@ int main(int argc, char **argv) {
         } else if (kind == "tpl") {
             std::string text;
             if (!readFile(path, text)) die("cannot read " + path);
+            text = expandTemplate(path, text);
             if (text.find('\r') != std::string::npos)
                 die(path + ": carriage return in a script template");
             if (text.find('\0') != std::string::npos) die(path + ": NUL byte in a script template");

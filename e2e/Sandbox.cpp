@@ -2,6 +2,8 @@
 // sandbox's upper layers read back. See Sandbox.h.
 #include "Sandbox.h"
 
+#include "SysCmd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -321,14 +323,8 @@ std::vector<std::string> Sandbox::Changes() const {
 }
 
 std::string ShellQuote(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
+    // The project's one quoter; a plain word stays as it stands.
+    return SysShellWord(text.c_str(), false);
 }
 
 std::string WaitForProcess(const std::string &name) {

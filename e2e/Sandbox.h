@@ -141,7 +141,8 @@ class Sandbox {
     std::vector<std::string> overlays_;
 };
 
-// The text quoted for sh: 'it'\''s' for it's.
+// The text as one word for sh (SysShellWord): a plain word as it stands,
+// anything else single-quoted ('it'\''s' for it's).
 std::string ShellQuote(const std::string &text);
 
 // A piece of sh that waits (up to ten seconds) until a process runs under the

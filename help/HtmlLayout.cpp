@@ -24,6 +24,12 @@ using namespace html_internal;
 
 namespace {
 
+// Help files give table and cell widths, spacing and padding in pixels, as a
+// graphical browser reads them; the terminal counts characters. A character
+// cell of the browsers' usual fixed font is about 7 pixels wide, so that a
+// table sized for a browser window takes about the same share of 80 columns.
+constexpr long PIXELS_PER_CHAR = 7;
+
 // One line of the working image.
 struct Row {
     std::string text;  // its characters in the terminal's encoding
@@ -334,7 +340,7 @@ struct Measure {
                 long v = w.find('%') != std::string::npos
                              ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 -
                                    2L * t->Padding - 1
-                             : AttrNumber(w.c_str()) / 7;
+                             : AttrNumber(w.c_str()) / PIXELS_PER_CHAR;
                 v = Clamp(v, 0, HTML_MAX_TABLE_WIDTH - fixedTotal);
                 fixed[c] = static_cast<int32_t>(v);
                 fixedTotal += v;
@@ -367,8 +373,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
     t->Gap = 1;
     t->Border = a.border ? 1 : 0;
     t->ColCnt = GetColumnCnt(first);
-    t->Spacing = static_cast<int32_t>(Clamp(a.spacingPx / 7, 0, HTML_MAX_TABLE_PAD));
-    t->Padding = static_cast<int32_t>(Clamp(a.paddingPx / 7, 0, HTML_MAX_TABLE_PAD));
+    t->Spacing = static_cast<int32_t>(Clamp(a.spacingPx / PIXELS_PER_CHAR, 0, HTML_MAX_TABLE_PAD));
+    t->Padding = static_cast<int32_t>(Clamp(a.paddingPx / PIXELS_PER_CHAR, 0, HTML_MAX_TABLE_PAD));
 
     Measure m;
     m.t = t;
@@ -378,8 +384,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
         if (a.width.find('%') != std::string::npos)
             m.tableWidth = avail > 0 ? avail * Clamp(w, 0, 1000) / 100 : 0;
         else
-            m.tableWidth =
-                (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) / 7;
+            m.tableWidth = (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) /
+                           PIXELS_PER_CHAR;
         m.tableWidth = Clamp(m.tableWidth, 0, HTML_MAX_TABLE_WIDTH);
     }
     size_t cols = static_cast<size_t>(t->ColCnt);

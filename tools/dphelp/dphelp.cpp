@@ -2,6 +2,7 @@
 // plain text for scripts and for reading help without a terminal.
 #include "HelpTty.h"
 #include "MemMgr.h"
+#include "ToolOptions.h"
 #include "NlsUtils.h"
 #include "utils.h"
 
@@ -50,16 +51,6 @@ int Dump(const char *name) {
     return 0;
 }
 
-// The tool root holding the catalog: $DORNA_TOOL_ROOT, the program's own
-// directory when it holds a "db" folder, else the build's tool root.
-char *ToolRoot(const char *argv0) {
-    if (const char *root = getenv("DORNA_TOOL_ROOT"); root && *root) return SaveStr_(root);
-    char *dir = GetToolPath(argv0);
-    if (FindFile_(dir, "db")) return dir;
-    PutMem(dir);
-    return SaveStr_(DPHELP_BUILD_TOOL_ROOT);
-}
-
 // The help file in the terminal front end, at its anchor.
 int Show(const char *name, const char *argv0) {
     if (!LoadHtmlFile(name, nullptr)) {
@@ -67,7 +58,7 @@ int Show(const char *name, const char *argv0) {
         return 1;
     }
     // Without a catalog the menu keeps its English texts.
-    pToolPath = ToolRoot(argv0);
+    pToolPath = ToolRoot(argv0, DPHELP_BUILD_TOOL_ROOT);
     pDrvCoreDB = NlsOpenDB("CoreString", DBT_NOREFRESH);
     TtyHtmlHelp(name, nullptr, "Help");
     return 0;

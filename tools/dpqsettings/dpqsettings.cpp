@@ -11,6 +11,7 @@
 
 #include "HelpTty.h"
 #include "MemMgr.h"
+#include "ToolOptions.h"
 #include "NlsUtils.h"
 #include "utils.h"
 
@@ -538,18 +539,6 @@ int Usage(FILE *out, int status) {
     return status;
 }
 
-// The suite's tool root, which holds the catalog (db/<language>/): the
-// directory DORNA_TOOL_ROOT names; else the program's own directory when it
-// holds db/; else the tool root of the build the program came from.
-char *ToolRoot(const char *argv0) {
-    if (const char *root = getenv("DORNA_TOOL_ROOT"); root != nullptr && *root != '\0')
-        return SaveStr_(root);
-    char *dir = GetToolPath(argv0);
-    if (FindFile_(dir, "db")) return dir;
-    PutMem(dir);
-    return SaveStr_(DPQ_BUILD_TOOL_ROOT);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -588,7 +577,7 @@ int main(int argc, char **argv) {
         return Usage(stderr, 2);
     }
 
-    pToolPath = ToolRoot(argv[0]);
+    pToolPath = ToolRoot(argv[0], DPQ_BUILD_TOOL_ROOT);
     pDrvCoreDB = NlsOpenDB("CoreString", DBT_NOREFRESH);
     if (pDrvCoreDB == nullptr) {
         fprintf(stderr, "dpqsettings: the catalog under %s cannot be read\n", pToolPath);

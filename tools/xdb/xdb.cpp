@@ -7,6 +7,7 @@
 // partial file behind.
 #include "Dbm.h"
 #include "MemMgr.h"
+#include "ToolOptions.h"
 #include "utils.h"
 
 #include <algorithm>
@@ -607,36 +608,21 @@ struct Options {
 };
 
 int ParseOptions(std::vector<std::string> *args, Options *o) {
-    static const struct {
-        const char *name;
-        unsigned bit;
-        std::string Options::*value; // null: a flag
-    } known[] = {
+    const ToolOption known[] = {
         {"--text", OPT_TEXT, nullptr},         {"--prefix", OPT_PREFIX, nullptr},
         {"--readable", OPT_READABLE, nullptr}, {"--plain", OPT_PLAIN, nullptr},
-        {"--tagged", OPT_TAGGED, nullptr},     {"--file", OPT_FILE, &Options::file},
-        {"--to", OPT_TO, &Options::to},
+        {"--tagged", OPT_TAGGED, nullptr},     {"--file", OPT_FILE, &o->file},
+        {"--to", OPT_TO, &o->to},
     };
-    size_t i = 0;
-    for (; i < args->size(); ++i) {
-        const std::string &w = (*args)[i];
-        if (w == "--") {
-            ++i;
-            break;
-        }
-        if (w.size() < 3 || w.compare(0, 2, "--") != 0) break;
-        const auto *opt = std::begin(known);
-        while (opt != std::end(known) && w != opt->name)
-            ++opt;
-        if (opt == std::end(known)) return Usage("unknown option '%s'", w.c_str());
-        if (opt->value) {
-            if (i + 1 == args->size()) return Usage("%s needs a value", w.c_str());
-            o->*opt->value = (*args)[++i];
-        }
-        o->given |= opt->bit;
+    std::string bad;
+    switch (ToolParseOptions(known, std::size(known), args, &o->given, &bad)) {
+    case TOOLOPT_UNKNOWN:
+        return Usage("unknown option '%s'", bad.c_str());
+    case TOOLOPT_NO_VALUE:
+        return Usage("%s needs a value", bad.c_str());
+    default:
+        return 0;
     }
-    args->erase(args->begin(), args->begin() + i);
-    return 0;
 }
 
 using Args = std::vector<std::string>;

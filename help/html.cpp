@@ -422,6 +422,48 @@ void ScanFile(HtmlFile *f) {
 
 } // namespace
 
+namespace {
+
+// Decodes the character reference at p, which begins with '&': "&#N;",
+// "&#xH;", "&quot;" or one of the entity names
+// of HTMLKeys. Returns where the text goes on behind the reference, with *cp
+// the character, or -1 when the text ends inside a numeric reference (it is
+// dropped with the rest of the text). Null when p starts no reference that
+// is known: the '&' is then ordinary text.
+char *DecodeReference(char *p, long *cp) {
+    if (p[1] == '#') {
+        char *semi = strchr(p + 2, ';');
+        if (!semi) {
+            *cp = -1;
+            return p + strlen(p);
+        }
+        *cp = ReferenceValue(p + 2);
+        return semi + 1;
+    }
+    if (strncasecmp(p + 1, "quot;", 5) == 0) {
+        *cp = '"';
+        return p + 6;
+    }
+    // Entity names are short: a semicolon further on belongs to other text.
+    char *semi = nullptr;
+    for (int i = 1; i <= 15 && p[i]; ++i)
+        if (p[i] == ';') {
+            semi = p + i;
+            break;
+        }
+    if (!semi) return nullptr;
+    char name[16];
+    size_t n = static_cast<size_t>(semi - p); // name and semicolon
+    memcpy(name, p + 1, n);
+    name[n] = '\0';
+    int number = FindToken(name, HTMLKeys);
+    if (number == 0) return nullptr;
+    *cp = 159 + number; // HTMLKeys lists the characters from 160 on
+    return semi + 1;
+}
+
+} // namespace
+
 HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
     if (!file || !list || !file->pCur) return file;
     char *p = file->pCur;
@@ -490,37 +532,13 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
             if (run)
                 while (IsSpace(*p))
                     ++p;
-        } else if (c == '&' && p[1] == '#') {
-            char *semi = strchr(p + 2, ';');
-            if (!semi) { // the text ends inside the reference
-                p += strlen(p);
-                break;
-            }
-            put(ReferenceValue(p + 2), p);
-            p = semi + 1;
         } else if (c == '&') {
-            char *semi = nullptr;
-            for (int i = 1; i <= 15 && p[i]; ++i)
-                if (p[i] == ';') {
-                    semi = p + i;
-                    break;
-                }
-            int number = 0;
-            if (strncasecmp(p + 1, "quot;", 5) == 0) {
-                semi = p + 5;
-                number = -1;
-            } else if (semi) {
-                char name[16];
-                size_t n = static_cast<size_t>(semi - p); // name and semicolon
-                memcpy(name, p + 1, n);
-                name[n] = '\0';
-                number = FindToken(name, HTMLKeys);
-            }
-            if (number != 0) {
-                put(number < 0 ? '"' : 159 + number, p);
-                p = semi + 1;
+            long cp = 0;
+            if (char *behind = DecodeReference(p, &cp); behind != nullptr) {
+                if (cp >= 0) put(cp, p);
+                p = behind;
             } else if (run) {
-                *out++ = *p++;
+                *out++ = *p++; // no reference: the '&' is text
             } else {
                 ++p;
             }

@@ -400,8 +400,8 @@ TEST(DpqSettings, PassPhraseLocksAreSaltedHashesAndUnreadableLocksStayLocked) {
     Scratch dir;
     const std::string d = dir.path;
     auto write = [](const std::string &path, const std::string &text) {
-        e2e::RunHost({"sh", "-c", "printf '%s' " + e2e::ShellQuote(text) + " > " +
-                                      e2e::ShellQuote(path)});
+        e2e::RunHost(
+            {"sh", "-c", "printf '%s' " + e2e::ShellQuote(text) + " > " + e2e::ShellQuote(path)});
     };
     // The older value of "secret12" (and of "tbfqet12"), in two locks and a
     // third of another phrase.

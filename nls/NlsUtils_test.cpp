@@ -434,10 +434,10 @@ TEST(NlsOpen, ALanguageWithoutItsCatalogReadsEnglish) {
         const char *lang;
         const char *text;
     } cases[] = {
-        {"cs_CZ.UTF-8", "cs_CZ|Queue name"},  // listed, no catalog: English
-        {"de_DE", "ge_GE|Warteschlange"},      // listed, with its catalog
-        {"en_US", "en_US|Queue name"},         // English itself
-        {"xx_XX", "en_US|Queue name"},         // not listed: English as before
+        {"cs_CZ.UTF-8", "cs_CZ|Queue name"}, // listed, no catalog: English
+        {"de_DE", "ge_GE|Warteschlange"},    // listed, with its catalog
+        {"en_US", "en_US|Queue name"},       // English itself
+        {"xx_XX", "en_US|Queue name"},       // not listed: English as before
     };
     for (const Case &c : cases) {
         ChildResult r = RunChild([&] {

@@ -115,8 +115,13 @@ TEST(PoFile, RefusesControlCharactersInMessages) {
         {"carriage return", entry + "msgstr \"a\\rb\"\n", "line 3: control character 0x0D"},
         {"backspace", entry + "msgstr \"a\\bb\"\n", "line 3: control character 0x08"},
         {"DEL", entry + "msgstr \"a\\x7f\"\n", "line 3: control character 0x7F"},
-        {"C1 CSI as UTF-8", entry + "msgstr \"a\xc2\x9b" "2J\"\n", "line 3: control character 0x9B"},
-        {"C1 CSI as a bare byte", entry + "msgstr \"a\\x9b" "2J\"\n",
+        {"C1 CSI as UTF-8",
+         entry + "msgstr \"a\xc2\x9b"
+                 "2J\"\n",
+         "line 3: control character 0x9B"},
+        {"C1 CSI as a bare byte",
+         entry + "msgstr \"a\\x9b"
+                 "2J\"\n",
          "line 3: control character 0x9B"},
         {"C1 split over two strings", entry + "msgstr \"a\\xc2\"\n\"\\x9b\"\n",
          "line 4: control character 0x9B"},

@@ -496,8 +496,8 @@ void RenewOldLocks(const char *phrase, const char *value) {
         struct stat st;
         char old[256];
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            PassLockRead(path.c_str(), old, sizeof old) != PASSLOCK_READ ||
-            !PassLockIsOld(old) || !PassLockOpens(phrase, old))
+            PassLockRead(path.c_str(), old, sizeof old) != PASSLOCK_READ || !PassLockIsOld(old) ||
+            !PassLockOpens(phrase, old))
             continue;
         FileReplacement r;
         std::string temp = path + ".new";

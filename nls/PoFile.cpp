@@ -164,14 +164,23 @@ int ControlIn(const std::string &text, size_t from) {
 
 } // namespace
 
-bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::string &err) {
-    Reader r{text, text + len, 1, {}};
+namespace {
+
+// What PoParse knows between lines: the entry being read and the flags
+// waiting for it.
+struct PoState {
+    Reader &r;
+    std::vector<PoEntry> &entries;
     PoEntry cur;
     std::string *field = nullptr; // the string continuation lines extend
     bool pendingFlags = false, pendingFuzzy = false, pendingC = false;
     bool haveId = false, haveStr = false;
 
-    auto finish = [&]() {
+    PoState(Reader &reader, std::vector<PoEntry> &out) : r(reader), entries(out) {}
+
+    // Ends the entry being read (kept when it has its msgstr); false after
+    // a failure.
+    bool Finish() {
         if (haveId) {
             if (!haveStr) return r.Fail("msgid without msgstr");
             entries.push_back(cur);
@@ -180,87 +189,96 @@ bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::s
         haveId = haveStr = false;
         field = nullptr;
         return true;
-    };
+    }
+
+    // A line that begins with a keyword (msgctxt, msgid, msgstr) and its
+    // first string; false after a failure.
+    bool Keyword(std::string_view l, int lineNo) {
+        const char *why = nullptr;
+        size_t sp = l.find_first_of(" \t");
+        std::string_view word = l.substr(0, sp);
+        std::string_view rest =
+            sp == std::string_view::npos ? std::string_view() : Trim(l.substr(sp));
+        // A keyword after a complete entry starts the next one.
+        if ((word == "msgctxt" || word == "msgid") && haveStr && !Finish()) return false;
+        if (word == "msgctxt" && (haveId || !cur.Context.empty())) {
+            return r.Fail("msgctxt inside an entry");
+        }
+        if (word == "msgctxt") {
+            if (cur.Line == 0) cur.Line = lineNo;
+            field = &cur.Context;
+        } else if (word == "msgid") {
+            if (haveId) {
+                return r.Fail("msgid without msgstr");
+            }
+            if (cur.Line == 0) cur.Line = lineNo;
+            haveId = true;
+            field = &cur.Id;
+        } else if (word == "msgstr") {
+            if (!haveId || haveStr) {
+                return r.Fail(haveStr ? "a second msgstr in one entry" : "msgstr without msgid");
+            }
+            haveStr = true;
+            field = &cur.Str;
+        } else if (word == "msgid_plural" || word.substr(0, 7) == "msgstr[") {
+            return r.Fail("plural forms are not used in this catalog");
+        } else {
+            return r.Fail("unknown keyword");
+        }
+        if (pendingFlags) {
+            cur.Fuzzy = pendingFuzzy;
+            cur.CFormat = pendingC;
+            pendingFlags = pendingFuzzy = pendingC = false;
+        }
+        if (!Unquote(rest, *field, &why)) {
+            return r.Fail(why);
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::string &err) {
+    Reader r{text, text + len, 1, {}};
+    PoState s(r, entries);
 
     while (!r.AtEnd()) {
         int lineNo = r.line;
-        const std::string *lineField = field;
-        const size_t lineFieldSize = field != nullptr ? field->size() : 0;
+        const std::string *lineField = s.field;
+        const size_t lineFieldSize = s.field != nullptr ? s.field->size() : 0;
         std::string_view l = Trim(r.TakeLine());
         const char *why = nullptr;
         if (l.empty()) {
-            if (haveStr && !finish()) break;
+            if (s.haveStr && !s.Finish()) break;
         } else if (l.substr(0, 2) == "#~") {
             // obsolete entry: not part of the catalog
         } else if (l.substr(0, 2) == "#,") {
-            if (haveStr && !finish()) break;
+            if (s.haveStr && !s.Finish()) break;
             std::string flags(l.substr(2));
-            pendingFlags = true;
-            pendingFuzzy |= flags.find("fuzzy") != std::string::npos;
-            pendingC |= flags.find("c-format") != std::string::npos &&
-                        flags.find("no-c-format") == std::string::npos;
+            s.pendingFlags = true;
+            s.pendingFuzzy |= flags.find("fuzzy") != std::string::npos;
+            s.pendingC |= flags.find("c-format") != std::string::npos &&
+                          flags.find("no-c-format") == std::string::npos;
         } else if (l.front() == '#') {
-            if (haveStr && !finish()) break;
+            if (s.haveStr && !s.Finish()) break;
         } else if (l.front() == '"') {
-            if (field == nullptr) {
+            if (s.field == nullptr) {
                 r.Fail("a string outside an entry");
                 break;
             }
-            if (!Unquote(l, *field, &why)) {
+            if (!Unquote(l, *s.field, &why)) {
                 r.Fail(why);
                 break;
             }
-        } else {
-            size_t sp = l.find_first_of(" \t");
-            std::string_view word = l.substr(0, sp);
-            std::string_view rest =
-                sp == std::string_view::npos ? std::string_view() : Trim(l.substr(sp));
-            // A keyword after a complete entry starts the next one.
-            if ((word == "msgctxt" || word == "msgid") && haveStr && !finish()) break;
-            if (word == "msgctxt" && (haveId || !cur.Context.empty())) {
-                r.Fail("msgctxt inside an entry");
-                break;
-            }
-            if (word == "msgctxt") {
-                if (cur.Line == 0) cur.Line = lineNo;
-                field = &cur.Context;
-            } else if (word == "msgid") {
-                if (haveId) {
-                    r.Fail("msgid without msgstr");
-                    break;
-                }
-                if (cur.Line == 0) cur.Line = lineNo;
-                haveId = true;
-                field = &cur.Id;
-            } else if (word == "msgstr") {
-                if (!haveId || haveStr) {
-                    r.Fail(haveStr ? "a second msgstr in one entry" : "msgstr without msgid");
-                    break;
-                }
-                haveStr = true;
-                field = &cur.Str;
-            } else if (word == "msgid_plural" || word.substr(0, 7) == "msgstr[") {
-                r.Fail("plural forms are not used in this catalog");
-                break;
-            } else {
-                r.Fail("unknown keyword");
-                break;
-            }
-            if (pendingFlags) {
-                cur.Fuzzy = pendingFuzzy;
-                cur.CFormat = pendingC;
-                pendingFlags = pendingFuzzy = pendingC = false;
-            }
-            if (!Unquote(rest, *field, &why)) {
-                r.Fail(why);
-                break;
-            }
+        } else if (!s.Keyword(l, lineNo)) {
+            break;
         }
-        if (r.err.empty() && field != nullptr) {
+        if (r.err.empty() && s.field != nullptr) {
             // Only what this line added is looked at (from the character
             // before it, which a sequence may have begun).
-            size_t from = field == lineField && lineFieldSize > 0 ? lineFieldSize - 1 : 0;
-            if (int c = ControlIn(*field, from); c >= 0) {
+            size_t from = s.field == lineField && lineFieldSize > 0 ? lineFieldSize - 1 : 0;
+            if (int c = ControlIn(*s.field, from); c >= 0) {
                 char what[96];
                 snprintf(what, sizeof what,
                          "control character 0x%02X in a message (only newline and tab may stand "
@@ -272,7 +290,7 @@ bool PoParse(const char *text, size_t len, std::vector<PoEntry> &entries, std::s
         r.line = lineNo + 1;
         if (!r.err.empty()) break;
     }
-    if (r.err.empty()) finish();
+    if (r.err.empty()) s.Finish();
     err = r.err;
     return err.empty();
 }

@@ -384,6 +384,62 @@ void WriteScreenFrame(TermImage *img, TextMenuItem *item, const char *selection)
     WriteString(img, "%s", picker.option);
 }
 
+namespace {
+
+// The columns of the width table that fit the terminal side by side, from
+// the page's first column (picker.CurScreenCol) on; *used gets the
+// characters they take. A first column wider than the terminal is still
+// shown when half of it fits (its states are cut). CurScreenCol moves on to
+// the first column left for the next page.
+std::vector<int> FitColumns(const TermImage *img, int *used) {
+    std::vector<int> fitted;
+    *used = 0;
+    int col = picker.CurScreenCol;
+    while (*used < img->Cols && col < kMaxColumns && picker.widths[col] != 0) {
+        int need = picker.widths[col] + kColumnGap;
+        if (*used + need > img->Cols) {
+            if (fitted.empty() && picker.widths[col] / 2 + kColumnGap <= img->Cols) {
+                fitted.push_back(col++);
+                *used = img->Cols;
+            }
+            break;
+        }
+        fitted.push_back(col++);
+        *used += need;
+    }
+    if (fitted.empty())
+        fitted.push_back(picker.CurScreenCol); // a state longer than any width: cut below
+    picker.CurScreenCol = col;
+    return fitted;
+}
+
+// Draws state number index (0-based) at column x of row: the " ->" of a
+// chosen state, the number the user types (none for a hidden state) and
+// the text. Only the first column's texts are cut to the terminal: later
+// columns were fitted to it.
+void DrawState(TermImage *img, TextMenuItem *item, const std::string &state, int index, int x,
+               int row, bool firstColumn) {
+    if (Chosen(item, item->Value, index)) {
+        SetPosition(img, x, row);
+        WriteString(img, " ->");
+    }
+    if (!Hidden(state)) {
+        SetPosition(img, x + 4, row);
+        WriteString(img, "%2d) ", index + 1);
+    }
+    SetPosition(img, x + 8, row);
+    const char *text = Shown(state);
+    int limit = img->Cols - x - kColumnGap;
+    if (firstColumn && static_cast<int>(strlen(text)) > limit) {
+        std::string cut(text, static_cast<size_t>(std::max(limit - 3, 0)));
+        WriteString(img, "%s...", cut.c_str());
+    } else {
+        WriteString(img, "%s", text);
+    }
+}
+
+} // namespace
+
 int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
     if (!item || !hidden) return -1;
     std::vector<std::string> states = States(item);
@@ -415,25 +471,8 @@ int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
     ClearScreen(img);
     SetPosition(img, 0, 0);
 
-    // Columns that fit the width, from the page's first one on.
-    std::vector<int> fitted;
     int used = 0;
-    int col = picker.CurScreenCol;
-    while (used < img->Cols && col < kMaxColumns && picker.widths[col] != 0) {
-        int need = picker.widths[col] + kColumnGap;
-        if (used + need > img->Cols) {
-            if (fitted.empty() && picker.widths[col] / 2 + kColumnGap <= img->Cols) {
-                fitted.push_back(col++);
-                used = img->Cols;
-            }
-            break;
-        }
-        fitted.push_back(col++);
-        used += need;
-    }
-    if (fitted.empty())
-        fitted.push_back(picker.CurScreenCol); // a state longer than any width: cut below
-    picker.CurScreenCol = col;
+    std::vector<int> fitted = FitColumns(img, &used);
     int columns = static_cast<int>(fitted.size());
     int shown = std::min(perColumn * columns, count - start);
 
@@ -448,23 +487,7 @@ int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
         int spread = (column == 0 || columns == 1) ? 0 : (img->Cols - used) / columns;
         const std::string &state = states[static_cast<size_t>(start + l)];
         if (Hidden(state)) SetBit(hidden, start + l);
-        if (Chosen(item, item->Value, start + l)) {
-            SetPosition(img, offset + spread, row);
-            WriteString(img, " ->");
-        }
-        if (!Hidden(state)) {
-            SetPosition(img, offset + spread + 4, row);
-            WriteString(img, "%2d) ", start + l + 1);
-        }
-        SetPosition(img, offset + spread + 8, row);
-        const char *text = Shown(state);
-        int limit = img->Cols - offset - spread - kColumnGap;
-        if (column == 0 && static_cast<int>(strlen(text)) > limit) {
-            std::string cut(text, static_cast<size_t>(std::max(limit - 3, 0)));
-            WriteString(img, "%s...", cut.c_str());
-        } else {
-            WriteString(img, "%s", text);
-        }
+        DrawState(img, item, state, start + l, offset + spread, row, column == 0);
         ++row;
     }
     WriteScreenFrame(img, item, picker.CurrentSelection);

@@ -265,7 +265,7 @@ int PassLockIsOld(const char *value);
 int PassLockRead(const char *path, char *value, size_t size);
 
 // ---------------------------------------------------------------------------
-// Full-screen state picker and screen image (Picker.cpp)
+// Full-screen state picker (Picker.cpp) and screen image (Screen.cpp)
 // ---------------------------------------------------------------------------
 
 // A screen image: the terminal's cells composed in memory and sent at once.

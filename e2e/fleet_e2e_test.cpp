@@ -32,7 +32,8 @@ struct Recap {
 
 std::map<std::string, Recap> ReadRecap(const std::string &out) {
     std::map<std::string, Recap> hosts;
-    std::regex line(R"((host\d+)\s*:\s*ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
+    std::regex line(
+        R"((host\d+)\s*:\s*ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+))");
     for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it) {
         Recap r;
         r.ok = std::stoi((*it)[2]);
@@ -50,11 +51,13 @@ class Fleet {
   public:
     Fleet() : dir_(std::string(e2e::ScratchDir()) + "/fleet-" + std::to_string(getpid())) {
         e2e::RunHost({kFleet, "down", dir_});
-        up_ = e2e::RunHost({kFleet, "up", dir_, "4",
-                            std::string("dorna_suite_site=") + e2e::SiteDir()},
-                           "", 300);
+        up_ = e2e::RunHost(
+            {kFleet, "up", dir_, "4", std::string("dorna_suite_site=") + e2e::SiteDir()}, "", 300);
     }
-    ~Fleet() { e2e::RunHost({kFleet, "down", dir_}, "", 120); }
+    ~Fleet() { Down(); }
+    // Stops every host and removes its layers; again is harmless.
+    e2e::Result Down() { return e2e::RunHost({kFleet, "down", dir_}, "", 120); }
+    const std::string &Dir() const { return dir_; }
     Fleet(const Fleet &) = delete;
     Fleet &operator=(const Fleet &) = delete;
 
@@ -88,8 +91,8 @@ class Fleet {
     // Gives host k an inventory variable of its own for later runs.
     void HostVar(int k, const std::string &nameValue) {
         std::string host = "host" + std::to_string(k) + " ";
-        e2e::RunHost({"sed", "-i", "s|^" + host + ".*|&" + " " + nameValue + "|",
-                      dir_ + "/inventory.ini"});
+        e2e::RunHost(
+            {"sed", "-i", "s|^" + host + ".*|&" + " " + nameValue + "|", dir_ + "/inventory.ini"});
     }
 
     // Every path of host k's upper layers with its size and change time.
@@ -193,4 +196,11 @@ TEST(Fleet, RoleInstallsOnFourHostsOverSshAndIsIdempotent) {
     EXPECT_EQ(recap["host3"].failed, 1) << r.out;
     EXPECT_TRUE(Contains(r.out, "programs of the suite still run after 2 seconds: dprint ( "))
         << r.out;
+
+    // 5. Every host is stopped and its layers are gone.
+    r = fleet.Down();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(testsupport::Exists(fleet.Dir()));
+    r = e2e::RunHost({"pgrep", "-f", fleet.Dir()});
+    EXPECT_EQ(r.out, "") << "still running: " << r.out;
 }

@@ -36,37 +36,6 @@ double monotonicNow(void) {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// Length of the valid UTF-8 sequence at p (at most n bytes), 0 when the
-// bytes there are not one: overlong forms, surrogates and code points above
-// U+10FFFF are not valid.
-size_t utf8Length(const unsigned char *p, size_t n) {
-    unsigned c = p[0];
-    size_t len;
-    unsigned cp;
-    if (c < 0x80) return 1;
-    if (c >= 0xc2 && c <= 0xdf) {
-        len = 2;
-        cp = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        len = 3;
-        cp = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        len = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (n < len) return 0;
-    for (size_t i = 1; i < len; ++i) {
-        if ((p[i] & 0xc0) != 0x80) return 0;
-        cp = (cp << 6) | (p[i] & 0x3f);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) ||
-        (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
-        return 0;
-    return len;
-}
-
 // The print system the installation's flags file names ("CUPS", "LPRng",
 // "BSD"), or empty when there is none.
 std::string printSystem(void) {
@@ -132,7 +101,7 @@ std::string jsonQuote(const char *text) {
             out += esc;
             ++i;
         } else {
-            size_t len = utf8Length(p + i, n - i);
+            size_t len = Utf8ValidLen(text + i, n - i);
             if (len == 0) {
                 out += "\\ufffd";
                 ++i;

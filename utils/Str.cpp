@@ -398,6 +398,36 @@ size_t Utf8CutLen(const char *text, size_t max) {
     return n;
 }
 
+size_t Utf8ValidLen(const char *text, size_t size) {
+    if (size == 0) return 0;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    unsigned c = p[0];
+    size_t len;
+    unsigned cp;
+    if (c < 0x80) return 1;
+    if (c >= 0xc2 && c <= 0xdf) {
+        len = 2;
+        cp = c & 0x1f;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        len = 3;
+        cp = c & 0x0f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        len = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (size < len) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if (!Utf8IsContinuation(p[i])) return 0;
+        cp = (cp << 6) | (p[i] & 0x3f);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xd800 && cp <= 0xdfff))) ||
+        (len == 4 && (cp < 0x10000 || cp > 0x10ffff)))
+        return 0;
+    return len;
+}
+
 size_t Utf8NextChar(const char *text, size_t size, size_t at) {
     if (at >= size) return size;
     ++at;

@@ -499,3 +499,26 @@ TEST(Str, Utf8BoundariesNeverSplitACharacter) {
     for (int c = 0; c < 256; ++c)
         EXPECT_EQ(Utf8IsContinuation(static_cast<unsigned char>(c)), c >= 0x80 && c < 0xC0) << c;
 }
+
+TEST(Utf8, ValidLenAcceptsOnlyWellFormedCharacters) {
+    struct Case {
+        const char *name, *text;
+        size_t size, len;
+    } cases[] = {
+        {"ascii", "a", 1, 1},
+        {"empty", "", 0, 0},
+        {"two bytes", "\xc3\xa7", 2, 2},
+        {"three bytes", "\xe2\x82\xac", 3, 3},
+        {"four bytes", "\xf0\x9f\x98\x80", 4, 4},
+        {"stray continuation", "\x80", 1, 0},
+        {"cut sequence", "\xe2\x82", 2, 0},
+        {"overlong two", "\xc0\xaf", 2, 0},
+        {"overlong three", "\xe0\x80\xaf", 3, 0},
+        {"surrogate", "\xed\xa0\x80", 3, 0},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", 4, 0},
+        {"byte ff", "\xff", 1, 0},
+        {"continuation missing", "\xc3" "a", 2, 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Utf8ValidLen(c.text, c.size), c.len) << c.name;
+}

@@ -196,6 +196,10 @@ size_t Utf8CutLen(const char *text, size_t max);
 // Offset of the character after the one at offset at of text[0..size): at
 // plus one and every continuation byte behind it, at most size.
 size_t Utf8NextChar(const char *text, size_t size, size_t at);
+// Length (1 to 4) of the valid UTF-8 character at text[0..size), or 0 when
+// the bytes there are none: a stray continuation byte, a cut sequence, an
+// overlong form, a surrogate or a code point above U+10FFFF.
+size_t Utf8ValidLen(const char *text, size_t size);
 
 // ---------------------------------------------------------------------------
 // Bounded formatting (Format.cpp)

@@ -375,6 +375,33 @@ int ReplaceCommit(FileReplacement *r, struct stat *written);
 void ReplaceAbort(FileReplacement *r);
 
 // ---------------------------------------------------------------------------
+// SHA-256 digests (Sha256.cpp)
+// ---------------------------------------------------------------------------
+
+// A running digest: Sha256Init, any number of Sha256Update calls, then
+// Sha256Final, after which the record must be initialised again for reuse.
+constexpr int SHA256_SIZE = 32;     // bytes of a digest
+constexpr int SHA256_HEX_SIZE = 65; // its lower-case hex text, terminator included
+
+struct Sha256 {
+    uint32_t State[8];        // the working words
+    uint64_t Length;          // bytes taken so far
+    unsigned char Block[64];  // a block not yet full
+    size_t Used;              // bytes of Block in use
+};
+
+void Sha256Init(Sha256 *s);
+// Takes size bytes of data (any size, 0 included).
+void Sha256Update(Sha256 *s, const void *data, size_t size);
+// Pads, finishes and writes the 32-byte digest.
+void Sha256Final(Sha256 *s, unsigned char digest[SHA256_SIZE]);
+// The digest as 64 lower-case hex digits and a terminator.
+void Sha256Hex(const unsigned char digest[SHA256_SIZE], char hex[SHA256_HEX_SIZE]);
+// Reads fd to its end and writes the hex digest of what it read. 1 on
+// success; 0 when a read fails (errno says why; hex is then unchanged).
+int Sha256Fd(int fd, char hex[SHA256_HEX_SIZE]);
+
+// ---------------------------------------------------------------------------
 // Line input (Input.cpp)
 // ---------------------------------------------------------------------------
 

@@ -190,6 +190,10 @@ int isFailedPath(const char *path) {
     return 0;
 }
 
+std::vector<std::string> failedStepPaths(void) {
+    return g_failed.paths;
+}
+
 int reportFailedSteps(void) {
     if (g_failed.steps.empty()) return 0;
     fflush(stdout);

@@ -56,6 +56,9 @@ int main(int argc, char **argv) {
     std::vector<char *> words = checkCommandLineOptions(argc, argv);
     argc = static_cast<int>(words.size()) - 1;
     argv = words.data();
+    checkOperationWords(argc);
+    // Looking needs neither the agreement nor write access.
+    if (flVerify) exit_app(verifyInstallation(argc > 1 ? commandLineRoot(argv[1]) : nullptr));
     requireReportPath();
     startReport();
     // Unattended: nothing, not even a command the installation runs, may
@@ -63,8 +66,13 @@ int main(int argc, char **argv) {
     if (flAcceptAgreement) readNothingFromStandardInput();
     checkWorkAreaBeforeAsking(argc, argv);
     checkInstallRootBeforeAsking(argc, argv);
+    // The preview changes nothing on the host, the lock file included; the
+    // installation it runs finds /run read-only and goes on without one.
+    if (flPreview) exit_app(previewInstallation(argc, argv));
     takeInstallLock();
 
+    if (flUninstall)
+        exit_app(uninstallInstallation(argc > 1 ? commandLineRoot(argv[1]) : nullptr));
     if (!flAcceptAgreement && !UserAcceptedEULA(argc > 1 ? argv[1] : nullptr)) exit_app(0);
 
     flUseLog = 1;
@@ -110,9 +118,13 @@ int main(int argc, char **argv) {
 
     if (pCurrentInstallDir != nullptr) {
         if (QuitForRunningProcesses(pBinaryInstanceCheckList)) exit_app(0);
+        armManifest(); // the relocation below already changes the host
         if (strcmp(pTargetInstallDir, pCurrentInstallDir) != 0) relocatePreviousInstallation();
     }
 
+    // From here on the installation changes the host: whatever the end, the
+    // manifest records what is there.
+    armManifest();
     installFromSite(pDornaInstallDir);
     DornaClean(pDornaInstallDir);
     int failedSteps = reportFailedSteps();

@@ -24,6 +24,10 @@ unsigned char flStopOldDaemon = 0;
 long nWaitSeconds = SETUP_DEFAULT_WAIT;
 unsigned char flWaitGiven = 0;
 char *pReportPath = nullptr;
+unsigned char flVerify = 0;
+unsigned char flUninstall = 0;
+unsigned char flPreview = 0;
+unsigned char flForce = 0;
 
 namespace {
 
@@ -77,6 +81,24 @@ const SetupOption OPTIONS[] = {
      "object: status, version, install_root, app_dir, print_system,\n"
      "previous_install, moved_from, failed_steps, changed, log, seconds.\n"
      "FILE must not be a link nor lie in a directory others may write"},
+    {"--verify", nullptr, &flVerify, nullptr,
+     "compare every path the manifest " SETUP_MANIFEST " lists with\n"
+     "the host and print one line per path that differs (S size, M mode, 5\n"
+     "digest, L link target, U user, G group, or missing); changes nothing.\n"
+     "Takes at most an INSTALL-ROOT, which must be the manifest's"},
+    {"--uninstall", nullptr, &flUninstall, nullptr,
+     "remove what the manifest lists, after the process guard and one\n"
+     "question (none with --accept-agreement): files first, then the\n"
+     "directories left empty; a file changed since the installation stays\n"
+     "unless --force. Takes at most an INSTALL-ROOT, which must be the\n"
+     "manifest's"},
+    {"--force", nullptr, &flForce, nullptr,
+     "with --uninstall: remove changed files too"},
+    {"--preview", nullptr, &flPreview, nullptr,
+     "run the installation on copy-on-write layers over /usr, /var, /etc\n"
+     "and the install root in private namespaces, then list what it would\n"
+     "create (+), change (~) and remove (-) and end with the status it\n"
+     "would have had; the host stays as it is. Needs root"},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -169,4 +191,19 @@ std::vector<char *> parseSetupOptions(int argc, char **argv) {
     }
     words.push_back(nullptr);
     return words;
+}
+
+void checkOperationWords(int argc) {
+    const char *operation = nullptr;
+    for (const SetupOption *o = OPTIONS; o->name != nullptr; ++o) {
+        if (o->flag == nullptr || !*o->flag ||
+            (o->flag != &flVerify && o->flag != &flUninstall && o->flag != &flPreview))
+            continue;
+        if (operation != nullptr)
+            refuseCommandLine("%s and %s cannot be given together", operation, o->name);
+        operation = o->name;
+    }
+    if (flForce && !flUninstall) refuseCommandLine("--force goes only with --uninstall");
+    if ((flVerify || flUninstall) && argc > 2)
+        refuseCommandLine("%s takes at most an install root", operation);
 }

@@ -173,7 +173,10 @@ Next RunDir(void) {
 Next RunDirTo(void) {
     char *to = g.value; // free until the attribute pairs are read
     NextWord(to);
+    // cp makes the destination itself when it is missing, else a copy in it.
+    const bool into = FindFile_(to, nullptr);
     int status = SysCmd(CMD_CP_R, RUN_WARN, "%s %s", Word(PkgArgPath()).c_str(), Word(to).c_str());
+    noteInstalledPath(into ? CopiedInto(to).c_str() : to);
     return AfterStep(status, CopiedInto(to));
 }
 
@@ -274,6 +277,7 @@ void SetGroup(const char *value) {
 
 void MakeLink(const char *value) {
     SysCmd(CMD_LN, RUN_FATAL, "-s %s %s", Word(Join(pAppDir, g.arg)).c_str(), Word(value).c_str());
+    noteInstalledPath(value);
 }
 
 void Rename(const char *value) {
@@ -296,6 +300,7 @@ void MakeLauncher(const char *value) {
                          prog.c_str()))
         noteFailedStep(path.c_str(), "pkg.list line %d: %s %s bat %s (%s)", g.lineNo, g.directive,
                        g.arg, value, path.c_str());
+    noteInstalledPath(path.c_str());
 }
 
 // Puts a fresh regular file of ours at the temporary name, so that the

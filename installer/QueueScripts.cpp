@@ -158,5 +158,6 @@ void createQueueScripts(const char *spoolRoot) {
         SysCmd(CMD_LN, RUN_WARN,
                "-s %s/%s/%s/DornaPrintdpxx /usr/share/printconf/util/DornaPrintdpxx",
                pTargetInstallDir, SETUP_MAKER, SETUP_APPNAME);
+        noteInstalledPath("/usr/share/printconf/util/DornaPrintdpxx");
     }
 }

@@ -103,6 +103,7 @@ int runShellLine(const char *line) {
 // Words of the command line with a meaning of their own.
 const char *const CMDLINE_KEYS = ",install,-v";
 
+
 // A path of the command line as a stored absolute path. A relative one is
 // taken from the directory the program was started in: the installer enters
 // the work directory (and "/" to clean up) before it uses these paths, where
@@ -267,8 +268,66 @@ void printUsage(FILE *out) {
             "  0  the suite is installed, or the run ended at the user's choice (the\n"
             "     agreement refused, quit chosen) or after -v, -h or --help\n"
             "  1  the installation failed or stopped; the messages and the log say why\n"
-            "  2  the command line was refused\n",
+            "  2  the command line was refused\n"
+            "With --verify: 0 nothing differs, 1 something differs, 2 the manifest\n"
+            "is missing or damaged. With --uninstall: 0 removed (or nothing done at the\n"
+            "user's choice), 1 something stayed (named), 2 the manifest is missing or\n"
+            "damaged. With --preview: the status the installation would have had; 2\n"
+            "when no preview can be made here.\n",
             name);
+}
+
+void commandLinePlaces(int argc, char **argv, std::string *workArea, std::string *root) {
+    checkCommandLine(argc, argv);
+    workArea->clear();
+    root->clear();
+    for (int i = 1; i < argc; ++i) {
+        const char *word = nullptr;
+        bool isRoot = true;
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1:
+            if (i + 1 < argc) word = argv[++i];
+            break;
+        case 2:
+            break;
+        default:
+            word = argv[i];
+            isRoot = i == 2;
+            break;
+        }
+        if (word == nullptr) continue;
+        char *path = absolutePath(word);
+        if (isRoot) {
+            *root = StripToBaseName(path);
+        } else {
+            size_t len = strlen(path);
+            if (len > 1 && path[len - 1] == '/') path[len - 1] = 0;
+            *workArea = path;
+        }
+        PutMem(path);
+    }
+}
+
+char *findPreviousInstallationRoot(void) {
+    struct stat st;
+    if (lstat(SETUP_WELLKNOWN, &st) != 0) return nullptr;
+    if (!S_ISLNK(st.st_mode)) return SaveStr_("/usr");
+    char target[256] = {0};
+    if (readlink(SETUP_WELLKNOWN, target, sizeof target - 1) < 0) return nullptr;
+    char *joined = target[0] == '/' ? SaveStr_(target) : SaveStr("/usr/Dorna/%s", target);
+    char resolved[PATH_MAX];
+    char *path = realpath(joined, resolved) != nullptr ? SaveStr_(resolved) : nullptr;
+    PutMem(joined);
+    if (path == nullptr || stat(path, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (path != nullptr) PutMem(path);
+        return nullptr;
+    }
+    return StripToBaseName(path);
+}
+
+char *commandLineRoot(const char *word) {
+    checkRootWord(word);
+    return StripToBaseName(absolutePath(word));
 }
 
 void refuseCommandLine(const char *format, ...) {

@@ -111,6 +111,8 @@ void requireBuildablePaths(void);
 [[gnu::format(printf, 2, 3)]] void noteFailedStep(const char *path, const char *format, ...);
 int isFailedPath(const char *path);
 int reportFailedSteps(void);
+// The paths of the failed steps, in the order they failed.
+std::vector<std::string> failedStepPaths(void);
 
 // Keeps the reason the run is about to stop (a printf-style text; leading
 // and trailing line ends are dropped) for the report; with STOP_PRINT also
@@ -174,6 +176,10 @@ extern unsigned char flStopOldDaemon;   // --stop-old-daemon: an old DPrintD is 
 extern long nWaitSeconds;               // --wait: longest wait for running programs
 extern unsigned char flWaitGiven;       // --wait was given
 extern char *pReportPath;               // --report: full path of the report, or null
+extern unsigned char flVerify;          // --verify: compare with the manifest, change nothing
+extern unsigned char flUninstall;       // --uninstall: remove what the manifest lists
+extern unsigned char flPreview;         // --preview: install on layers, list the changes
+extern unsigned char flForce;           // --force: --uninstall removes changed files too
 
 // One option: its name ("--wait"), the name of its argument in the help
 // (null for an option without one), the flag it sets to 1 (or null), the
@@ -215,6 +221,37 @@ void printUsage(FILE *out);
 // Refuses the command line: prints "ERROR: <message>", an empty line and
 // the usage text on standard error and ends the process with status 2.
 [[noreturn, gnu::format(printf, 1, 2)]] void refuseCommandLine(const char *format, ...);
+
+// Refuses (status 2) options that make no sense together: two of
+// --verify, --uninstall and --preview, --force without --uninstall, more
+// positional words than --verify or --uninstall take (argc counts the
+// program's name and the positional words).
+void checkOperationWords(int argc);
+
+// The install root a command-line word names, as the installation takes
+// it: absolute, the suite's directories at its end dropped (a stored string).
+char *commandLineRoot(const char *word);
+
+// The work area and the install root the command line names, absolute (the
+// root with the suite's directories at its end dropped), or empty when it
+// names none. Refuses (status 2) what parseCommandLineOptions would refuse.
+// Makes nothing.
+void commandLinePlaces(int argc, char **argv, std::string *workArea, std::string *root);
+
+// Install root of the previous installation as locatePreviousInstallation
+// finds it (a stored string), or null; changes nothing on the host.
+char *findPreviousInstallationRoot(void);
+
+// --preview (Preview.cpp): runs this installation (the agreement included
+// unless flAcceptAgreement) in private mount and PID namespaces over
+// copy-on-write layers of /usr, /var, /etc and the top directories of the
+// install root, the previous installation and the work area, with a fresh
+// /tmp; then prints every path it would create ("+ path"), change ("~ path
+// (content, mode, ...)") or remove ("- path") and the status it would have
+// ended with, and returns that status. The host's files, processes and
+// mounts stay as they were. Ends the process with status 2 and the reason
+// where no preview can be made (not root, no namespaces or overlays).
+int previewInstallation(int argc, char **argv);
 
 // Looks at the command line before the agreement is shown: "-h" or
 // "--help" before "--" prints the usage text on standard output and exits
@@ -286,6 +323,90 @@ void removeWorkDirectory(const char *work);
 // the directory installFromSite made and checked, or when a directory above
 // it has become untrusted. Does nothing before installFromSite made it.
 void requireSameWorkDirectory(void);
+
+// ---------------------------------------------------------------------------
+// Manifest (Manifest.cpp): what the installation made, for --verify and
+// --uninstall. Its format is described at the top of Manifest.cpp.
+// ---------------------------------------------------------------------------
+
+#define SETUP_MANIFEST_DIR "/var/lib/" SETUP_MAKER
+#define SETUP_MANIFEST SETUP_MANIFEST_DIR "/" SETUP_APPNAME ".manifest"
+#define MANIFEST_FORMAT 1 // the format version the header names
+
+enum ManifestKind { MANIFEST_FILE, MANIFEST_DIR, MANIFEST_LINK, MANIFEST_OTHER, MANIFEST_FAILED };
+
+// One path of the manifest.
+struct ManifestEntry {
+    std::string path;          // the real path, unescaped
+    ManifestKind kind = MANIFEST_FAILED;
+    unsigned mode = 0;         // permission bits (07777)
+    std::string owner, group;  // names (numbers when the host has no name), escaped
+    long long size = -1;       // bytes of a file, length of a link's target; -1 otherwise
+    std::string data;          // SHA-256 hex of a file, target of a link, else empty
+};
+
+struct Manifest {
+    int format = 0;
+    std::string suite, root, appDir, printSystem, date; // unescaped header values
+    std::vector<ManifestEntry> entries;                 // sorted by escaped path
+};
+
+// The bytes of text with blanks, control characters, bytes above 0x7e and
+// "\\" written as "\\ooo" (three octal digits): one word of plain
+// printable ASCII for any bytes.
+std::string escapeManifestText(const char *text, size_t size);
+// The reverse; 0 when text holds a blank, a control character, a bad escape
+// or an escape of a byte that needs none.
+int unescapeManifestText(const std::string &text, std::string *out);
+
+// The name of a user (group: of a group) as the manifest writes it, the
+// number when the host has no name for it; looked up once per id.
+std::string manifestOwnerName(unsigned id, bool group);
+
+// Describes path as it is now (lstat: a link is not followed; the digest of
+// a regular file). 0 when it cannot be examined or read.
+int describeInstalledPath(const char *path, ManifestEntry *e);
+
+// Records a path that a step made outside the application directory (a
+// launcher, a link, a tree copy); the manifest lists it where it really is.
+void noteInstalledPath(const char *path);
+
+// From now on every exit of the process writes the manifest, unless the
+// installation stopped before it began (flInstallStopped).
+void armManifest(void);
+
+// Fills m with what the installation under pTargetInstallDir made. Returns 1.
+int collectManifest(Manifest *m);
+// The text of a manifest.
+std::string formatManifest(const Manifest &m);
+// Reads a manifest's text. 1 when it is whole and sound; 0 with *why
+// ("line 7: a bad mode") otherwise.
+int parseManifest(const char *text, size_t size, Manifest *m, std::string *why);
+// Reads the manifest file path (never through a link). 0 with *why ("is
+// missing ...", "is damaged: line 7: ...") when it cannot be used.
+int readManifest(const char *path, Manifest *m, std::string *why);
+// Writes SETUP_MANIFEST (mode 0644, in a directory of mode 0755) through the
+// atomic replacement. 1 written; 0 after a message on standard error.
+int writeManifest(void);
+
+// --verify (Verify.cpp): compares every path of the manifest with the host
+// and prints one line per path that differs: nine columns S (size), M (mode
+// or kind), 5 (digest), D, L (link target), U (user), G (group), T, P, each
+// "." when the same ("?" when it could not be checked), or "missing" or
+// "failed", then the path escaped. Changes nothing. Returns the exit status:
+// 0 nothing differs, 1 something does, 2 the manifest is missing, damaged
+// or records another install root than root (null: any), said on stderr.
+int verifyInstallation(const char *root);
+
+// --uninstall (Verify.cpp): after the process guard and the question (none
+// with flAcceptAgreement), removes what the manifest lists under the rules
+// told at the top of Verify.cpp: files and links first, then directories
+// that are empty; a changed file stays unless flForce. Every removal runs
+// through the command table and the run log. The manifest goes last, only
+// when everything else went. Returns the exit status: 0 removed (or nothing
+// done at the user's choice), 1 something stayed (named on stderr), 2 the
+// manifest cannot be used.
+int uninstallInstallation(const char *root);
 
 // ---------------------------------------------------------------------------
 // Agreement and messages (Nls.cpp; the tables are generated at build time)

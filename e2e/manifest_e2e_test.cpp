@@ -271,11 +271,14 @@ TEST(Uninstall, RunningSuiteProgramIsWaitedForOrNothingIsRemoved) {
     ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
     e2e::Result r = box.Sh("cp /bin/sleep /tmp/dprint && /tmp/dprint 600 & " +
                                e2e::WaitForProcess("dprint") +
-                               "; /tmp/site/setup --uninstall --accept-agreement; "
-                               "echo \"status=$?\"",
+                               "; /tmp/site/setup --uninstall; echo \"status=$?\"; "
+                               "/tmp/site/setup --accept-agreement --wait 0 --uninstall; "
+                               "echo \"unattended=$?\"",
                            "2\n");
     EXPECT_TRUE(Contains(r.out, "2.  Quit the installation\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "Nothing was removed.\nstatus=0\n")) << r.out << r.err;
+    // Unattended, the guard gives the programs --wait seconds and then ends.
+    EXPECT_TRUE(Contains(r.out, "unattended=1\n")) << r.out << r.err;
     EXPECT_TRUE(box.Changed("/usr/Dorna/dpxx/dsf"));
     EXPECT_EQ(box.Run({"/tmp/site/setup", "--verify"}).status, 0);
 }

@@ -28,7 +28,12 @@ sandbox=$src/tools/sandbox/sandbox
 "$sandbox" --check >/dev/null || { echo "manifest_bench.sh: no sandbox here" >&2; exit 2; }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/manifest-bench.XXXXXX")
-trap 'for d in "$scratch"/up*; do "$sandbox" --clean "$d" >/dev/null 2>&1; done; rm -rf "$scratch"' EXIT
+cleanup() {
+	local d
+	for d in "$scratch"/up*; do "$sandbox" --clean "$d" >/dev/null 2>&1; done
+	rm -rf "$scratch"
+}
+trap cleanup EXIT
 
 cat >"$scratch/verify.sh" <<'EOS'
 set -eu

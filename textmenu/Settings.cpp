@@ -392,8 +392,11 @@ int StoreMenuFile(TextMenu *menu, const char *path) {
     if (menu == nullptr || path == nullptr || *path == '\0') return 0;
     std::string temp = std::string(path) + ".new";
     FileReplacement r;
-    if (!ReplaceOpen(&r, path, temp.c_str(), -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER))
+    if (!ReplaceOpen(&r, path, temp.c_str(), -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER)) {
+        if (r.Failed == REPLACE_FAILED_LINK)
+            fprintf(stderr, "WARNING: %s is a symbolic link, which is not replaced\n", path);
         return 0;
+    }
     FILE *saved = pOut;
     pOut = r.pOut;
     StoreMenu(menu);

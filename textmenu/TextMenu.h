@@ -200,7 +200,9 @@ void StoreMenu(TextMenu *menu);
 
 // Writes the settings of the menu to the file path, replacing it whole: a
 // temporary beside it is written, synced and renamed over it. Returns 1, or
-// 0 when the file cannot be written (it is then left as it was).
+// 0 when the file cannot be written (it is then left as it was). A symbolic
+// link at path is not replaced: "WARNING: <path> is a symbolic link, which is
+// not replaced" on standard error, and 0.
 int StoreMenuFile(TextMenu *menu, const char *path);
 
 // Reads values from the open input file (pIn) into the menu and its

@@ -73,7 +73,7 @@ void MakeNames(const char *base, const char *ext, EditNames &names) {
 void OpenTemp(FileReplacement *rep, const char *file, const char *temp) {
     if (!ReplaceOpen(rep, file, temp, -1, REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER)) {
         errno = rep->Errno;
-        SysError("can't open file, %s", temp);
+        SysError("can't open file, %s", rep->Failed == REPLACE_FAILED_LINK ? file : temp);
     }
 }
 

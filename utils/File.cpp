@@ -303,11 +303,17 @@ bool SyncFailed(int fd) {
     return fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP;
 }
 
+// The file whose mode and owner the new one keeps: the file itself, never
+// what a link put at its name since the replacement began points to.
+bool KeptFile(const FileReplacement *r, struct stat *st) {
+    return lstat(r->Path, st) == 0 && S_ISREG(st->st_mode);
+}
+
 // Gives the temporary its permission bits (and owner) before it takes the
 // file's name, so the file is never seen with other ones.
 void SetReplacementMode(FileReplacement *r, int fd) {
     struct stat old;
-    if ((r->Flags & REPLACE_KEEP_MODE) && stat(r->Path, &old) == 0) {
+    if ((r->Flags & REPLACE_KEEP_MODE) && KeptFile(r, &old)) {
         // Owner first: chown clears the set-id bits that chmod then restores.
         // An owner we may not give (we are not root) leaves ours: keeping the
         // text matters, keeping the owner is a courtesy.
@@ -330,7 +336,7 @@ void SetReplacementMode(FileReplacement *r, int fd) {
 // The umask narrows them further until the commit.
 mode_t TemporaryMode(const FileReplacement *r) {
     struct stat old;
-    if ((r->Flags & REPLACE_KEEP_MODE) && stat(r->Path, &old) == 0) return old.st_mode & 0777;
+    if ((r->Flags & REPLACE_KEEP_MODE) && KeptFile(r, &old)) return old.st_mode & 0777;
     return r->Mode >= 0 ? static_cast<mode_t>(r->Mode) & 0777 : 0666;
 }
 
@@ -344,6 +350,11 @@ int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode
     r->Errno = 0;
     if (path == nullptr || temp == nullptr || !CopyName(r->Path, path) || !CopyName(r->Temp, temp))
         return ReplaceFailed(r, REPLACE_FAILED_CREATE, ENAMETOOLONG);
+    // A link at the file's name would lend the new file the owner and mode
+    // of whatever it points to (someone else's file, or a set-user-ID one).
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode))
+        return ReplaceFailed(r, REPLACE_FAILED_LINK, ELOOP);
     if ((flags & REPLACE_DROP_LEFTOVER) && unlink(temp) != 0 && errno != ENOENT)
         return ReplaceFailed(r, REPLACE_FAILED_CREATE, errno);
     // A new file of our own: a link or a file planted under the temporary's

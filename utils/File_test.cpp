@@ -474,6 +474,67 @@ TEST_F(FileTest, ReplacementNeverWritesThroughWhatLiesAtTheTemporarysName) {
     }
 }
 
+// A link at the file's name would lend the new file the owner and mode of
+// what it points to (another user's file, a set-user-ID program): refused.
+// The target of the link at path, or empty when it is no link.
+std::string ReadLink(const std::string &path) {
+    char buf[4096];
+    ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+TEST_F(FileTest, ReplacementRefusesALinkAtTheFilesName) {
+    WriteFile(P("setuid"), "program", 0755);
+    ASSERT_EQ(chmod(P("setuid").c_str(), 04755), 0);
+    WriteFile(P("open"), "someone's", 0666);
+    ASSERT_EQ(chmod(P("open").c_str(), 0666), 0);
+    struct Case {
+        const char *name;
+        std::string target; // of the link at the file's name
+        int flags;
+    } cases[] = {
+        {"a link to a set-user-ID program", P("setuid"), REPLACE_KEEP_MODE},
+        {"a link to a file everybody may write", P("open"), REPLACE_KEEP_MODE},
+        {"a link to a missing file", P("missing"), 0},
+        {"a leftover dropped first", P("open"), REPLACE_KEEP_MODE | REPLACE_DROP_LEFTOVER},
+    };
+    for (const Case &c : cases) {
+        unlink(P("lp0.settings").c_str());
+        ASSERT_EQ(symlink(c.target.c_str(), P("lp0.settings").c_str()), 0);
+        FileReplacement r;
+        EXPECT_EQ(ReplaceOpen(&r, P("lp0.settings").c_str(), P("lp0.new").c_str(), -1, c.flags), 0)
+            << c.name;
+        EXPECT_EQ(r.Failed, REPLACE_FAILED_LINK) << c.name;
+        EXPECT_EQ(r.Errno, ELOOP) << c.name;
+        EXPECT_EQ(r.pOut, nullptr) << c.name;
+        EXPECT_FALSE(Exists(P("lp0.new"))) << c.name;
+        EXPECT_EQ(ReadLink(P("lp0.settings")), c.target) << c.name;
+    }
+    EXPECT_EQ(ReadFile(P("setuid")), "program");
+    EXPECT_EQ(Mode(P("setuid")), 04755);
+    EXPECT_EQ(ReadFile(P("open")), "someone's");
+    EXPECT_FALSE(Exists(P("missing")));
+
+    // A link put in the file's place while the new text is written lends it
+    // nothing: the new file takes the name with the mode a new file gets.
+    unlink(P("lp0.settings").c_str());
+    WriteFile(P("lp0.settings"), "old", 0600);
+    FileReplacement r;
+    mode_t mask = umask(022);
+    ASSERT_EQ(ReplaceOpen(&r, P("lp0.settings").c_str(), P("lp0.new").c_str(), -1,
+                          REPLACE_KEEP_MODE),
+              1);
+    unlink(P("lp0.settings").c_str());
+    ASSERT_EQ(symlink(P("setuid").c_str(), P("lp0.settings").c_str()), 0);
+    fputs("new", r.pOut);
+    ASSERT_EQ(ReplaceCommit(&r, nullptr), 1);
+    umask(mask);
+    EXPECT_EQ(ReadLink(P("lp0.settings")), "");
+    EXPECT_EQ(ReadFile(P("lp0.settings")), "new");
+    EXPECT_EQ(Mode(P("lp0.settings")), 0600);
+    EXPECT_EQ(Mode(P("setuid")), 04755);
+}
+
 TEST_F(FileTest, ReplacementFailuresKeepTheOldFileAndSayWhichStepFailed) {
     WriteFile(P("f"), "old");
     FileReplacement r;

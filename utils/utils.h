@@ -331,7 +331,10 @@ char *FindExistingPath(const char *path, int *flExists);
 
 // Atomic replacement of a file. The new content goes to a temporary beside
 // the file, made anew (O_CREAT|O_EXCL|O_NOFOLLOW: never through a link nor
-// into a file someone else put under its name); ReplaceCommit flushes and
+// into a file someone else put under its name). The file itself is examined
+// without following links: a symbolic link at its name is refused
+// (REPLACE_FAILED_LINK), as the owner and mode it would lend the new file are
+// those of whatever it points to. ReplaceCommit flushes and
 // syncs it, renames it over the file and syncs the directory, so that a
 // crash or a full disk leaves the old file or the new one, never a part.
 // The functions print nothing: a failure records its step and errno in the
@@ -348,6 +351,7 @@ constexpr int REPLACE_FAILED_NONE = 0;
 constexpr int REPLACE_FAILED_CREATE = 1; // the temporary could not be made
 constexpr int REPLACE_FAILED_WRITE = 2;  // writing, flushing or syncing it failed
 constexpr int REPLACE_FAILED_RENAME = 3; // it could not take the file's name
+constexpr int REPLACE_FAILED_LINK = 4;   // the file is a symbolic link (Errno ELOOP)
 
 struct FileReplacement {
     FILE *pOut;      // the temporary, open for writing; null when none is open
@@ -363,7 +367,8 @@ struct FileReplacement {
 // the permission bits the file will have (without set-id bits), less the
 // umask: 0666 when no mode is given. 0 on failure (Failed REPLACE_FAILED_CREATE; Errno EEXIST when
 // something is already there and REPLACE_DROP_LEFTOVER is not given, or
-// ENAMETOOLONG for a name longer than the record holds); nothing is left.
+// ENAMETOOLONG for a name longer than the record holds), or
+// REPLACE_FAILED_LINK when the file is a symbolic link; nothing is left.
 int ReplaceOpen(FileReplacement *r, const char *path, const char *temp, int mode, int flags);
 // Flushes the temporary, gives it the existing file's mode and owner (when
 // asked and the file exists) or Mode, syncs it, renames it over the file,

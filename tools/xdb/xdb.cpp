@@ -464,7 +464,9 @@ int CmdExport(const char *path, const char *out) {
     std::string tmp = std::string(out) + ".tmp" + std::to_string(getpid());
     FileReplacement rep;
     if (!ReplaceOpen(&rep, out, tmp.c_str(), -1, 0))
-        return Fail("%s: %s", tmp.c_str(), strerror(rep.Errno));
+        return Fail("%s: %s", rep.Failed == REPLACE_FAILED_LINK ? out : tmp.c_str(),
+                    rep.Failed == REPLACE_FAILED_LINK ? "a symbolic link, which is not replaced"
+                                                      : strerror(rep.Errno));
     if (fwrite(text.data(), 1, text.size(), rep.pOut) != text.size()) {
         int err = errno;
         ReplaceAbort(&rep);

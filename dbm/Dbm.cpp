@@ -367,7 +367,9 @@ int OpenNewDataBase(const char *name, FileReplacement *rep) {
     // lock is not ours.
     long waited = 0, pause = 1;
     for (int quick = 0; quick < LOCK_QUICK_TRIES;) {
-        if (ReplaceOpen(rep, path, temp, 0666, REPLACE_KEEP_MODE)) {
+        // A new database gets 0666 less the umask (mode -1): never more
+        // than the user's umask allows others.
+        if (ReplaceOpen(rep, path, temp, -1, REPLACE_KEEP_MODE)) {
             int fd = fileno(rep->pOut);
             if (flock(fd, LOCK_EX) == 0 && StillNamed(temp, fd)) return 1;
             // Another writer took our file for a leftover and removed it.
@@ -389,7 +391,10 @@ int OpenNewDataBase(const char *name, FileReplacement *rep) {
         waited += pause;
         pause = pause * 2 > LOCK_PAUSE_MAX_MS ? LOCK_PAUSE_MAX_MS : pause * 2;
     }
-    fprintf(stderr, "ERROR: can't open file, %s\n", temp);
+    if (rep->Failed == REPLACE_FAILED_LINK)
+        fprintf(stderr, "ERROR: %s is a symbolic link, which is not replaced\n", path);
+    else
+        fprintf(stderr, "ERROR: can't open file, %s\n", temp);
     return 0;
 }
 
@@ -407,7 +412,10 @@ void DbmMakeWorkDb(void) {
     if (DbmV4DriverPathHandling) return;
     struct stat st;
     if (lstat("db", &st) == 0 || errno != ENOENT) return;
-    if (mkdir("db", 0777) == 0) chmod("db", 0777);
+    // 0777 less the umask, as every directory made here: a store others may
+    // write into is one they may fill with records (and catalog texts) of
+    // their own.
+    mkdir("db", 0777);
 }
 
 // ---------------------------------------------------------------------------

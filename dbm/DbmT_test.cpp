@@ -434,13 +434,17 @@ TEST_F(TaggedDb, IndexAgreesWithTheWalkThroughRandomChanges) {
     }
 }
 
-TEST_F(TaggedDb, WriteBackKeepsTheFilesModeAndANewFileGetsMode666) {
-    mode_t mask = umask(022);
+TEST_F(TaggedDb, WriteBackKeepsTheFilesModeAndANewFileHonoursTheUmask) {
+    mode_t mask = umask(077);
     DbT *db = Open("mode.xdb");
     ASSERT_EQ(Put(db, "k", "v"), 1);
     struct stat st;
     ASSERT_EQ(stat(Path("mode.xdb").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "0666 less the umask";
+    ASSERT_EQ(chmod(Path("mode.xdb").c_str(), 0644), 0);
+    ASSERT_EQ(Put(db, "k1", "v"), 1);
+    ASSERT_EQ(stat(Path("mode.xdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "an existing file keeps its mode";
     ASSERT_EQ(chmod(Path("mode.xdb").c_str(), 0600), 0);
     ASSERT_EQ(Put(db, "k2", "v"), 1);
     ASSERT_EQ(DbmTDeleteRecord(db, "k"), 1);

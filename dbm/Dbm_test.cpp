@@ -225,6 +225,7 @@ TEST_F(PlainDb, DatabaseListIsNullWithoutTheDirectory) {
 }
 
 TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
+    mode_t mask = umask(022);
     ASSERT_EQ(system(("rm -rf '" + dir_ + "/db'").c_str()), 0);
     std::string root = dir_ + "/tools";
     pToolPath = root.data();
@@ -233,8 +234,13 @@ TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
     struct stat st;
     ASSERT_EQ(stat((dir_ + "/db").c_str(), &st), 0); // ./db of the working directory
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+    // 0777 and 0666 less the umask: nothing others may write into.
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(stat((root + "/db").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
     ASSERT_EQ(stat((root + "/db/new.xdb").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    umask(mask);
 }
 
 TEST_F(PlainDb, DumpPrintsLengthsAndPrintableBytes) {
@@ -317,14 +323,22 @@ TEST_F(PlainDb, ConcurrentWritersNeverLoseEachOthersRecords) {
     EXPECT_EQ(count, 2 * perChild);
 }
 
-TEST_F(PlainDb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
-    mode_t mask = umask(022);
+TEST_F(PlainDb, RewritingKeepsTheFilesModeAndANewFileHonoursTheUmask) {
     DbmSetV4DriverPathHandling();
+    struct stat st;
+    // A new file: 0666 less the umask, whatever the umask.
+    for (mode_t m : {000, 022, 077}) {
+        umask(m);
+        std::string fresh = Path("fresh" + std::to_string(m) + ".xdb");
+        ASSERT_EQ(Put(fresh.c_str(), "k", "v"), 1);
+        ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666u & ~m) << "umask " << m;
+    }
+    mode_t mask = umask(022);
     std::string file = Path("mode.xdb");
     ASSERT_EQ(Put(file.c_str(), "k", "v"), 1);
-    struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
     for (mode_t mode : {0600, 0640, 0444}) {
         ASSERT_EQ(chmod(file.c_str(), mode), 0);
         ASSERT_EQ(Put(file.c_str(), "k" + std::to_string(mode), "v"), 1);

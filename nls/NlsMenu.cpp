@@ -5,11 +5,16 @@
 // the work buffer's 127 characters. A missing entry shows its key text
 // ("25_1003"), so a gap in a catalog is visible but never fatal.
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "MemMgr.h"
 #include "NlsPriv.h"
 #include "NlsUtils.h"
+#include "PoFile.h"
 #include "utils.h"
 
 namespace {
@@ -91,8 +96,8 @@ char *NlsGuiStrCvt(const char *format, int section, char *buf, int len) {
     return buf;
 }
 
-// The catalog's texts are the formats here: their directives are checked
-// against the English texts when the catalogs are built and tested.
+// The catalog's texts are the formats here, once NlsCheckedFormat found
+// their conversions to be those of the English texts.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
@@ -104,6 +109,7 @@ void Nlsfprintf(FILE *stream, DbT *db, int section, int number, ...) {
         fputs("Error", stream);
         return;
     }
+    text = NlsCheckedFormat(NlsFormatKey(section, number), text);
     va_list ap;
     va_start(ap, number);
     vfprintf(stream, text, ap);
@@ -119,6 +125,7 @@ void Nlssprintf(char *buf, DbT *db, int section, int number, ...) {
         snprintf(buf, NLS_BUF_SIZE, "%s", "Error");
         return;
     }
+    text = NlsCheckedFormat(NlsFormatKey(section, number), text);
     va_list ap;
     va_start(ap, number);
     vsnprintf(buf, NLS_BUF_SIZE, text, ap);
@@ -127,3 +134,57 @@ void Nlssprintf(char *buf, DbT *db, int section, int number, ...) {
 }
 
 #pragma GCC diagnostic pop
+
+// ---------------------------------------------------------------------------
+// Checked formats
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Keys whose catalog text was refused as a format, so that each is reported
+// once.
+struct FormatState {
+    std::set<std::string> warned;
+};
+FormatState g_format;
+
+// The conversions of a format, or "n" among them for a directive that
+// writes (%n) - never acceptable.
+bool SameConversions(const char *text, const char *english) {
+    std::vector<std::string> mine = PoDirectives(text), theirs = PoDirectives(english);
+    for (const std::string &d : mine)
+        if (d.find('n') != std::string::npos || d == "?") return false;
+    return mine == theirs;
+}
+
+} // namespace
+
+const char *NlsEnglishFor(const char *key) {
+    if (key == nullptr) return nullptr;
+    size_t lo = 0, hi = 0;
+    while (NlsEnglishTexts[hi].key != nullptr)
+        ++hi;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int c = strcmp(NlsEnglishTexts[mid].key, key);
+        if (c == 0) return NlsEnglishTexts[mid].text;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return nullptr;
+}
+
+const char *NlsCheckedFormat(const char *key, const char *text) {
+    const char *english = NlsEnglishFor(key);
+    const char *fallback = english != nullptr ? english : key != nullptr ? key : "";
+    if (text == nullptr) return fallback;
+    if (SameConversions(text, english != nullptr ? english : "")) return text;
+    if (g_format.warned.insert(key != nullptr ? key : "").second)
+        fprintf(stderr,
+                "WARNING: the catalog text of %s does not take the arguments of its English "
+                "text; the English text is used\n",
+                key != nullptr ? key : "");
+    return fallback;
+}

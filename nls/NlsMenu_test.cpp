@@ -29,7 +29,7 @@ class NlsMenu : public ::testing::Test {
                        {"25_203", "Current selection: %s"},
                        {"25_300", longText},
                        {"25_301", std::string(500, 'z')},
-                       {"25_1011", "Names: %d of %s"},
+                       {"25_1023", "Names: %d of menu"},
                        {"30_1", "printers"},
                        {"30_2", "queues"},
                        {"30_3", std::string(2000, 'q')}});
@@ -175,9 +175,9 @@ TEST_F(NlsMenu, FprintfFormatsTheEntryOrWritesError) {
         int section, number;
         const char *expected;
     } cases[] = {
-        {"found", pDrvCoreDB, 25, 1011, "Names: 3 of menu"},
+        {"found", pDrvCoreDB, 25, 1023, "Names: 3 of menu"},
         {"missing entry", pDrvCoreDB, 25, 4711, "Error"},
-        {"no handle", nullptr, 25, 1011, "Error"},
+        {"no handle", nullptr, 25, 1023, "Error"},
     };
     for (const Case &c : cases) {
         char *text = nullptr;
@@ -191,13 +191,13 @@ TEST_F(NlsMenu, FprintfFormatsTheEntryOrWritesError) {
 }
 
 TEST_F(NlsMenu, SprintfFormatsTheEntryOrWritesError) {
-    Nlssprintf(NlsBuf, pDrvCoreDB, 25, 1011, 3, "menu");
+    Nlssprintf(NlsBuf, pDrvCoreDB, 25, 1023, 3, "menu");
     EXPECT_STREQ(NlsBuf, "Names: 3 of menu");
     Nlssprintf(NlsBuf, pDrvCoreDB, 25, 4711, 3, "menu");
     EXPECT_STREQ(NlsBuf, "Error");
-    Nlssprintf(NlsBuf, nullptr, 25, 1011, 3, "menu");
+    Nlssprintf(NlsBuf, nullptr, 25, 1023, 3, "menu");
     EXPECT_STREQ(NlsBuf, "Error");
-    Nlssprintf(nullptr, pDrvCoreDB, 25, 1011, 3, "menu"); // nothing to write into
+    Nlssprintf(nullptr, pDrvCoreDB, 25, 1023, 3, "menu"); // nothing to write into
 }
 
 TEST_F(NlsMenu, SprintfIsCutAtTheMessageBuffersSize) {
@@ -212,4 +212,74 @@ TEST_F(NlsMenu, SprintfIsCutAtTheMessageBuffersSize) {
     EXPECT_EQ(std::string(g.buf, 19), "Current selection: ");
     EXPECT_EQ(std::string(g.guard, sizeof g.guard), std::string(sizeof g.guard, 'G'));
     EXPECT_EQ(sizeof NlsBuf, 65535u);
+}
+
+// A catalog anyone could write is data, never a format of its own choosing:
+// a text is used as a format only when its conversions are those of the
+// English text built into the program; otherwise the English text is used,
+// with a warning once per key.
+TEST(NlsCheckedFormat, HostileCatalogTextsGiveTheEnglishText) {
+    struct Case {
+        const char *name;
+        const char *key;
+        const char *text;
+        bool used; // the catalog text, else the English one
+    } cases[] = {
+        {"a translation with the same conversions", "25_5005",
+         "\nEinstellungen der Warteschlange %s in %s geschrieben", true},
+        {"%% and flags change nothing", "25_1003", "Zwischen %-3i und %05i (100%%)", true},
+        {"a conversion that writes", "25_5005", "%s%s%s%n", false},
+        {"more conversions", "25_5006", "%s %s", false},
+        {"fewer conversions", "25_5005", "only %s", false},
+        {"another conversion", "25_1023", "Choice %s", false},
+        {"the same conversions in another order", "30_42", "%i %s", false},
+        {"conversions where the English has none", "25_201", "s=%s", false},
+        {"a directive cut by the end", "25_5006", "Could not write %", false},
+        {"a key the program has no English text of", "99_1", "%s", false},
+        {"no conversions at all", "99_2", "plain", true},
+    };
+    for (const Case &c : cases) {
+        const char *english = NlsEnglishFor(c.key);
+        const char *want = c.used ? c.text : (english != nullptr ? english : c.key);
+        EXPECT_STREQ(NlsCheckedFormat(c.key, c.text), want) << c.name;
+    }
+    EXPECT_STREQ(NlsEnglishFor("25_5005"), "\nSettings of queue %s written to %s");
+    EXPECT_STREQ(NlsCheckedFormat("25_5005", nullptr), "\nSettings of queue %s written to %s");
+
+    // The warning, once per key (keys not refused above: the child inherits
+    // which keys were reported).
+    testsupport::ChildResult r = testsupport::RunChild([] {
+        NlsCheckedFormat("25_1014", "%n");
+        NlsCheckedFormat("25_1014", "%s%s");
+        NlsCheckedFormat("25_1015", "%n");
+    });
+    EXPECT_EQ(r.err,
+              "WARNING: the catalog text of 25_1014 does not take the arguments of its English "
+              "text; the English text is used\n"
+              "WARNING: the catalog text of 25_1015 does not take the arguments of its English "
+              "text; the English text is used\n");
+}
+
+// Every formatted lookup of the catalog checks its text.
+TEST(NlsCheckedFormat, FormattedLookupsNeverUseAHostileText) {
+    ToolRoot root;
+    root.Database("en_US", "CoreString",
+                  {{"25_5005", "%s%s%s%s%s%n"}, {"25_1023", "%s%s%s%s%n"}});
+    testsupport::ChildResult r = testsupport::RunChild([&] {
+        DbT *saved = pDrvCoreDB;
+        pDrvCoreDB = OpenDb("en_US", "CoreString");
+        char *text = nullptr;
+        size_t size = 0;
+        FILE *f = open_memstream(&text, &size);
+        Nlsfprintf(f, pDrvCoreDB, 25, 5005, "lp0", "/x");
+        fclose(f);
+        printf("[%s]", text);
+        free(text);
+        Nlssprintf(NlsBuf, pDrvCoreDB, 25, 1023, 7);
+        printf("[%s]", NlsBuf);
+        DbTClose(pDrvCoreDB);
+        pDrvCoreDB = saved;
+    });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "[\nSettings of queue lp0 written to /x][There is no choice 7 in this list.\n]");
 }

@@ -135,8 +135,32 @@ int NlsTtyMenuItemPromptCvt(TextMenuItem *items, int first, int count);
 // to len - 1 characters and always terminated. Returns buf.
 char *NlsGuiStrCvt(const char *format, int section, char *buf, int len);
 
+// Catalog texts used as printf formats. A catalog on disk is data that
+// whoever may write it can change: a text with other conversions than the
+// program's arguments ("%s%s%n") would read or write memory it must not.
+// So a catalog text is used as a format only when its conversions are those
+// of the English text of the same key, built into the program from
+// catalog/en_US.po: the same conversions in the same order, and no %n.
+struct NlsEnglishText {
+    const char *key;  // "section_number"
+    const char *text; // the English text
+};
+// Sorted by key, ended by a null row; generated at build time.
+extern const NlsEnglishText NlsEnglishTexts[];
+
+// The English text of key, or null when the program has none.
+const char *NlsEnglishFor(const char *key);
+
+// text, when it may be used as the format of key (see above); otherwise the
+// English text of key (or, for a key the program has no English text of,
+// the key itself), after "WARNING: the catalog text of <key> does not take
+// the arguments of its English text; the English text is used" on standard
+// error, once per key. A null text gives the English text without warning.
+const char *NlsCheckedFormat(const char *key, const char *text);
+
 // Writes entry section/number of db as a printf format with the remaining
-// arguments to stream; exactly "Error" when the entry is missing.
+// arguments to stream; exactly "Error" when the entry is missing. The format
+// is checked with NlsCheckedFormat.
 void Nlsfprintf(FILE *stream, DbT *db, int section, int number, ...);
 
 // As Nlsfprintf into buf, which must hold NLS_BUF_SIZE bytes (NlsBuf does);

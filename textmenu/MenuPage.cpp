@@ -63,7 +63,7 @@ int VPromptYN(const char *format, va_list ap) {
 
 // PromptYN with the question taken from the catalog (section 25).
 int AskCatalog(int number, ...) {
-    std::string format = CatalogText(25, number);
+    std::string format = CatalogFormatText(25, number);
     va_list ap;
     va_start(ap, number);
     int yes = VPromptYN(format.c_str(), ap);

@@ -27,8 +27,14 @@ char *TextBuffer(TextMenuItem *item);
 // catalog has no such entry.
 std::string CatalogText(int section, int number);
 
+// CatalogText, to be used as a printf format: a text whose conversions are
+// not those of the English text of its key gives the English text instead
+// (NlsCheckedFormat). "Error" when the entry is missing.
+std::string CatalogFormatText(int section, int number);
+
 // The catalog text used as a printf format with the arguments that follow,
-// cut at 64 KiB; "Error" when the entry is missing.
+// cut at 64 KiB; "Error" when the entry is missing. Checked as
+// CatalogFormatText.
 std::string CatalogFormat(int section, int number, ...);
 
 // True when text holds a byte that steers a terminal instead of showing a

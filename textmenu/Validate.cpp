@@ -41,8 +41,16 @@ std::string VFormat(const char *format, va_list ap) {
 } // namespace
 #pragma GCC diagnostic pop
 
+std::string CatalogFormatText(int section, int number) {
+    std::string text = CatalogText(section, number);
+    if (text == "Error") return text;
+    char key[32];
+    snprintf(key, sizeof key, "%d_%d", section, number);
+    return NlsCheckedFormat(key, text.c_str());
+}
+
 std::string CatalogFormat(int section, int number, ...) {
-    std::string format = CatalogText(section, number);
+    std::string format = CatalogFormatText(section, number);
     va_list ap;
     va_start(ap, number);
     std::string s = VFormat(format.c_str(), ap);

@@ -292,8 +292,10 @@ const char *EnglishMessage(int number) {
 // for <Return>.
 void Tell(int number, const char *a, const char *b) {
     char *format = NlsTextOr(pDrvCoreDB, 25, number, EnglishMessage(number));
+    char key[32];
+    snprintf(key, sizeof key, "25_%d", number);
     char text[1024];
-    snprintf(text, sizeof text, format != nullptr ? format : "", a, b);
+    snprintf(text, sizeof text, NlsCheckedFormat(key, format), a, b);
     PostMsg("%s\n", text);
     PutMem(format);
 }

@@ -340,10 +340,19 @@ void EditWithSed(const char *value) {
     const char *target = AppArgPath();
     PrepareSedTemp(tmpPath, target);
 
-    // A quiet call: the caller's own redirection catches sed's output.
+    // A quiet call: the caller's own redirection catches sed's output, so
+    // the line is logged here. --sandbox: the script comes from the package
+    // list, and GNU sed's e, r and w commands would let it run commands or
+    // read and write other files as root.
     const std::string targetWord = Word(target);
     const std::string tmpWord = Word(tmpPath);
-    SysCmd(-CMD_SED, RUN_FATAL, "%s %s > %s", Words(value).c_str(), targetWord.c_str(),
+    const std::string script = Words(value);
+    if (char *sed = GetCmdNoFlags(CMD_SED)) {
+        PutLogMsg("%s --sandbox %s %s > %s\n", sed, script.c_str(), targetWord.c_str(),
+                  tmpWord.c_str());
+        PutMem(sed);
+    }
+    SysCmd(-CMD_SED, RUN_FATAL, "--sandbox %s %s > %s", script.c_str(), targetWord.c_str(),
            tmpWord.c_str());
     SysCmd(CMD_CP, RUN_SILENT, "%s %s", tmpWord.c_str(), targetWord.c_str());
     SysCmd(CMD_RM, RUN_SILENT, "%s", tmpWord.c_str());

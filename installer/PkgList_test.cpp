@@ -353,6 +353,31 @@ TEST(PkgList, SedEditsInPlaceWithTheWholeRestOfTheLine) {
     EXPECT_EQ(Mode(s.app() + "/tool"), 0750);
 }
 
+// The sed script comes from the package list: GNU sed's e, r and w commands
+// would run commands or read and write other files as root. sed runs with
+// --sandbox, which refuses them, and its line is logged like every command.
+TEST(PkgList, SedScriptsRunNoCommandsAndAreLogged) {
+    PkgSite s("sed-sandbox");
+    s.AppFile("conf", "one\n");
+    const std::string pwn = s.root() + "/PWN";
+    const std::string cases[] = {
+        "m conf sed 1etouch${IFS}" + pwn + "\n",
+        "m conf sed w" + pwn + "\n",
+        "m conf sed 1r/etc/hostname\n",
+    };
+    for (const std::string &line : cases) {
+        ListRun r = s.Run(line);
+        EXPECT_EQ(r.status, 1) << line << r.out;
+        EXPECT_FALSE(Exists(pwn)) << line;
+        EXPECT_EQ(ReadFile(s.app() + "/conf"), "one\n") << line;
+        EXPECT_TRUE(Contains(r.log, "/sed --sandbox ")) << line << r.log;
+    }
+    ListRun r = s.Run("m conf sed s/one/two/\n");
+    EXPECT_EQ(r.status, kReturned) << r.out;
+    EXPECT_EQ(ReadFile(s.app() + "/conf"), "two\n");
+    EXPECT_TRUE(Contains(r.log, "/sed --sandbox s/one/two/ " + s.app() + "/conf > ")) << r.log;
+}
+
 // A link at APP/A would hand the mode, owner or group meant for the suite's
 // file to whatever it points to (a copy of a shell made set-user-ID root).
 TEST(PkgList, AttributesNeverFollowALink) {

@@ -300,11 +300,57 @@ void BuildFullSearchPath(const char *pathEnv) {
     FullSearchPath = SaveStr("%s:%s", SearchPaths, pathEnv ? pathEnv : "");
 }
 
+// Whether the entry st (the directory itself when `self`, else one above it)
+// leaves the commands found below it to root and the running user alone:
+// owned by one of them and writable by nobody else. Above the directory a
+// sticky directory of root's (/tmp) will do, as nobody may rename what he
+// does not own there; the directory itself must not take new names from
+// others at all.
+bool ControlledEntry(const struct stat &st, bool self) {
+    if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+    if (S_ISLNK(st.st_mode)) return true; // its directory decides; the target is walked too
+    bool othersWrite =
+        (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0);
+    if (!othersWrite) return true;
+    return !self && (st.st_mode & S_ISVTX) != 0 && st.st_uid == 0;
+}
+
+// Whether every directory of the absolute path, from "/" down, is a
+// controlled entry (a relative path never is: it names a different place
+// for every working directory).
+bool ControlledPath(const char *path) {
+    if (path == nullptr || path[0] != '/') return false;
+    std::string walked;
+    const std::string text(path);
+    for (size_t pos = 0;;) {
+        pos = text.find_first_not_of('/', pos);
+        size_t end = pos == std::string::npos ? pos : text.find('/', pos);
+        struct stat st;
+        if (lstat(walked.empty() ? "/" : walked.c_str(), &st) != 0 ||
+            !ControlledEntry(st, pos == std::string::npos))
+            return false;
+        if (pos == std::string::npos) return true;
+        if (end == std::string::npos) end = text.size();
+        walked += "/" + text.substr(pos, end - pos);
+        pos = end;
+    }
+}
+
+// A directory may supply commands to this program when it and every
+// directory above it are controlled entries, as written and where links on
+// the way really lead: a directory another user controls never does.
+bool TrustedCommandDir(const char *dir) {
+    if (!ControlledPath(dir)) return false;
+    char real[PATH_MAX];
+    return realpath(dir, real) != nullptr && ControlledPath(real);
+}
+
 // Walks a colon-separated text, cut in place, until every row is resolved.
+// Only directories root controls are read (TrustedCommandDir).
 void FillFromDirs(char *dirs) {
     TokenizerKeeper keep;
     for (char *dir = GetTokenParse(dirs, ":"); dir != nullptr; dir = GetTokenParse(nullptr, ":"))
-        if (FillCmdPaths(dir) == 0) return;
+        if (TrustedCommandDir(dir) && FillCmdPaths(dir) == 0) return;
 }
 
 // Appends the formatted caller's text at out+len. Returns the new length, or
@@ -1014,7 +1060,7 @@ int FillCmdPath(int row) {
     char *cursor = nullptr;
     for (const char *in = FullSearchPath; GetTokenD(in, ":", &cursor, dir) != nullptr;
          in = nullptr) {
-        if (FindFile(dir, ComList[row].name)) {
+        if (TrustedCommandDir(dir) && FindFile(dir, ComList[row].name)) {
             ComList[row].path = SaveStr_(dir);
             return 1;
         }

@@ -212,6 +212,54 @@ TEST(InitSysCmdList, FindsCommandsOnPathOnlyAfterTheFixedDirectoriesAndInPathOrd
     EXPECT_CHILD_OK(r);
 }
 
+// A directory of PATH supplies a command only when root (or the running
+// user) alone controls it and every directory above it: otherwise another
+// user's program would run with the rights of whoever runs the table.
+TEST(InitSysCmdList, PathDirectoriesAnotherUserControlsSupplyNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give directories to another user";
+    TempDir t;
+    ASSERT_EQ(chmod(t.path.c_str(), 0755), 0);
+    auto dirWith = [&](const std::string &rel, mode_t mode, uid_t owner) {
+        std::string dir = t / rel;
+        testsupport::Shell("mkdir -p '" + dir + "'");
+        WriteFile(dir + "/volcheck", "", 0755);
+        EXPECT_EQ(chmod(dir.c_str(), mode), 0);
+        EXPECT_EQ(chown(dir.c_str(), owner, owner), 0);
+        return dir;
+    };
+    struct Case {
+        const char *name;
+        std::string dir; // the PATH
+        bool resolved;
+    } cases[] = {
+        {"a directory of nobody's", dirWith("nobody", 0755, 65534), false},
+        {"root's, writable by everybody", dirWith("open", 0777, 0), false},
+        {"root's, sticky and writable by everybody", dirWith("sticky", 01777, 0), false},
+        {"root's, below a directory of nobody's", dirWith("nbparent/bin", 0755, 0), false},
+        {"root's, reached through a link to nobody's", t / "link", false},
+        {"relative", ".", false},
+        {"root's alone", dirWith("root/bin", 0755, 0), true},
+    };
+    ASSERT_EQ(chown((t / "nbparent").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink((t / "nobody").c_str(), (t / "link").c_str()), 0);
+    for (const Case &c : cases) {
+        auto r = RunChild([&] {
+            if (chdir((t / "nobody").c_str()) != 0) _exit(3);
+            setenv("PATH", c.dir.c_str(), 1);
+            InitSysCmdList();
+            EXPECT_EQ(TestCmd(CMD_VOLCHECK), c.resolved ? 1 : 0) << c.name;
+        });
+        EXPECT_CHILD_OK(r) << c.name;
+        // Lazy resolution, before the table is initialised, asks the same.
+        auto lazy = RunChild([&] {
+            if (chdir((t / "nobody").c_str()) != 0) _exit(3);
+            setenv("PATH", c.dir.c_str(), 1);
+            EXPECT_EQ(FillCmdPath(CMD_VOLCHECK), c.resolved ? 1 : 0) << c.name;
+        });
+        EXPECT_CHILD_OK(lazy) << c.name;
+    }
+}
+
 TEST(InitSysCmdList, EmptyPathPiecesAddNoDirectory) {
     TempDir t;
     WriteFile(t / "lsque", "", 0644);

@@ -70,6 +70,7 @@ int main(int argc, char **argv) {
     // installation it runs finds /run read-only and goes on without one.
     if (flPreview) exit_app(previewInstallation(argc, argv));
     takeInstallLock();
+    checkRunLogBeforeAsking();
 
     if (flUninstall)
         exit_app(uninstallInstallation(argc > 1 ? commandLineRoot(argv[1]) : nullptr));

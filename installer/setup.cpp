@@ -455,6 +455,26 @@ void takeInstallLock(void) {
     exit_app(1);
 }
 
+void checkRunLogBeforeAsking(void) {
+    char *path = SaveStr("/tmp/%s.log", my_name);
+    struct stat st;
+    bool blocked = false;
+    // The log writer removes an empty directory and anything else it may not
+    // write into; a directory with contents it leaves alone, and then no
+    // command of the run could be logged.
+    if (lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && rmdir(path) != 0 &&
+        (errno == ENOTEMPTY || errno == EEXIST))
+        blocked = true;
+    if (blocked) {
+        fprintf(stderr,
+                "ERROR: the run log %s cannot be made: a directory with contents stands at "
+                "its name; remove it and run %s again\n",
+                path, my_name);
+        exit_app(2);
+    }
+    PutMem(path);
+}
+
 void removeWorkDirectory(const char *work) {
     g_work.known = false; // removed once: the exit handler has nothing left to do
     SysCmd(CMD_RM_RF, RUN_WARN, " %s", work);
@@ -641,7 +661,9 @@ int Install(void) {
         createQueueScripts(spoolRoot);
         CreateFile(spoolRoot, nullptr, "775", nullptr, nullptr);
         char *download = SaveStr("%s/%s/__dpa_download__", spoolRoot, SETUP_APPNAME);
-        CreateFile(download, nullptr, "777", nullptr, nullptr);
+        // Shared by every user, as /tmp is: with the sticky bit nobody may
+        // remove or rename what another user put there.
+        CreateFile(download, nullptr, "1777", nullptr, nullptr);
         PutMem(download);
         requireSameWorkDirectory();
         if (ProcessPkgList(SETUP_PKGDIR) != 0) {

@@ -313,6 +313,11 @@ void catchStopSignals(void);
 // nothing), the run goes on without it.
 void takeInstallLock(void);
 
+// Before the agreement is asked: refuses, with a message naming it and status
+// 2, a run log /tmp/<my_name>.log that the log writer could not make because
+// a directory with contents stands at its name (an empty one is removed).
+void checkRunLogBeforeAsking(void);
+
 // Removes the work directory (rm -rf, logged) and, when this run made the
 // work area, the work area if it is then empty. Runs from DornaClean and,
 // for every other exit after installFromSite made the directory, from an

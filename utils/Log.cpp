@@ -44,9 +44,12 @@ struct LogState {
 };
 LogState g_log;
 
-// Permission bits of a log file the log writer creates: every user of the
-// host may read and append to it.
-constexpr mode_t LOG_FILE_MODE = 0666;
+// Permission bits of a log file the log writer creates: its owner's alone.
+// The log of a run as root holds every command line and its output; a log
+// others may write lets them put lines of their own into root's record,
+// and the log writer of another user's run never writes a file it does not
+// own anyway.
+constexpr mode_t LOG_FILE_MODE = 0600;
 
 // True when the entry at fd/st is a file this process may write the log
 // into: a regular file with one name only, owned by us or by root. Anything

@@ -54,18 +54,22 @@ TEST(Log, FirstMessageReplacesOldLogAndLaterOnesAppendAsTheyStand) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(Log, NewLogIsCreatedWithMode666WhateverTheUmask) {
-    TestLog log("mode");
-    ChildResult r = RunChild([&] {
-        umask(077);
-        log.Use();
-        PutLogMsg("x");
-    });
-    EXPECT_EQ(r.status, 0);
-    struct stat st;
-    ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0666u);
+// Nobody but its owner may read root's record of every command, or add
+// lines of his own to it.
+TEST(Log, NewLogIsCreatedWithMode600WhateverTheUmask) {
+    for (mode_t mask : {0000, 0022, 0077}) {
+        TestLog log("mode");
+        ChildResult r = RunChild([&] {
+            umask(mask);
+            log.Use();
+            PutLogMsg("x");
+        });
+        EXPECT_EQ(r.status, 0);
+        struct stat st;
+        ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << "umask " << mask;
+    }
 }
 
 TEST(Log, ExistingLogKeepsItsModeAndIsTruncatedInPlace) {
@@ -124,7 +128,7 @@ TEST(Log, PlantedLinksAndSpecialFilesAreReplacedNotFollowed) {
         ASSERT_EQ(lstat(log.path.c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode));
         EXPECT_EQ(st.st_nlink, 1u);
-        EXPECT_EQ(st.st_mode & 07777, 0666u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
         EXPECT_EQ(ReadFile(log.path), "first\nsecond\n");
         std::filesystem::remove_all(log.path);
     }
@@ -182,7 +186,7 @@ TEST(Log, EachMessageGoesToTheFileTheNameNamesAtThatMoment) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(ReadFile(log.path), c.log);
-        EXPECT_EQ(Mode(log.path), c.log == "other\nsecond\n" ? 0644 : 0666);
+        EXPECT_EQ(Mode(log.path), c.log == "other\nsecond\n" ? 0644 : 0600);
         EXPECT_EQ(Exists(aside), !c.aside.empty());
         if (!c.aside.empty()) {
             EXPECT_EQ(ReadFile(aside), c.aside);

@@ -220,7 +220,10 @@ TEST(CupsPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
     PrintBox box("print-cups-retry");
     e2e::Result r =
         box.Sh(CupsSetUp(CupsQueue("df", kApp + "/DornaDSF"),
-                         "echo 'SetEnv DORNA_FAIL_TIMES 1' >> /etc/cups/cups-files.conf\n") +
+                         "echo 'SetEnv DORNA_FAIL_TIMES 1' >> /etc/cups/cups-files.conf\n"
+                         // Set-user-ID, dsf would read no variable of its caller.
+                         "chmod 755 " +
+                             kApp + "/dsf\n") +
                IppPrint("df") + WaitForCalls("dsf", 1) + "\n" + kStopCupsd);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::vector<Call> dsf = e2e::Calls(box.ReadFile(kCalls + "dsf.log"));
@@ -301,6 +304,8 @@ TEST(LprngPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
     // lpd hands its filters only the variables its queue passes on.
     e2e::Result r =
         box.Sh(LprngSetUp(":pass_env=DORNA_FAIL_TIMES") +
+               // Set-user-ID, dsf would read no variable of its caller.
+               "chmod 755 " + kApp + "/dsf\n" +
                "echo JOB | lpr -Plf -J retry || echo lpr failed\n" + WaitForCalls("dsf", 1) +
                "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; exit 0");
     ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -661,6 +661,68 @@ TEST(SetupRun, InstallRootSwappedDuringTheRunNeverGetsASetUserIdProgram) {
     EXPECT_FALSE(box.Changed("/usr/Dorna"));
 }
 
+// dsf and dprdpxxtty are installed set-user-ID root: what their caller puts
+// in the environment steers nothing, and they make no directory.
+TEST(SetupRun, SetUserIdProgramsIgnoreTheCallersEnvironment) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-suid-env");
+    ASSERT_EQ(box.Run({"/tmp/site/setup"}, "y\n").status, 0);
+    for (const char *program : {"dsf", "dprdpxxtty"}) {
+        const std::string p = std::string(kApp) + "/" + program;
+        e2e::Result r = box.Sh(
+            "cp /etc/profile /var/tmp/profile.before; "
+            "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '"
+            "mkdir /tmp/nb && ln -s /etc/profile /tmp/nb/" + std::string(program) + ".log && "
+            "DORNA_CALL_LOG_DIR=/tmp/nb " + p + " \";touch /tmp/ROOTED;\" </dev/null; "
+            "DORNA_CALL_LOG_DIR=/etc/nobody-made/x " + p + " x </dev/null; "
+            "DORNA_FAIL_TIMES=5 " + p + " y </dev/null; echo \"fail=$?\"'; "
+            "cmp /etc/profile /var/tmp/profile.before && echo profile-kept; "
+            "ls -d /etc/nobody-made 2>&1; ls /tmp/ROOTED 2>&1; "
+            "grep -c '^uid 65534 0$' /var/spool/Dorna/calls/" + std::string(program) + ".log");
+        EXPECT_TRUE(Contains(r.out, "fail=0\n")) << program << "\n" << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "profile-kept\n")) << program << "\n" << r.out;
+        EXPECT_TRUE(Contains(r.out, "cannot access '/etc/nobody-made'")) << program << r.out;
+        EXPECT_TRUE(Contains(r.out, "cannot access '/tmp/ROOTED'")) << program << r.out;
+        // Each call was recorded where the suite keeps its records.
+        EXPECT_TRUE(Contains(r.out, "\n3\n")) << program << "\n" << r.out;
+        EXPECT_FALSE(box.Changed("/etc/profile")) << program;
+        EXPECT_FALSE(box.Changed("/etc/nobody-made")) << program;
+    }
+}
+
+// The run log holds every command root ran: only root reads or writes it.
+// The spool's shared download folder is sticky, as /tmp is.
+TEST(SetupRun, RunLogIsPrivateAndTheDownloadFolderSticky) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-log-mode");
+    e2e::Result r = box.Sh("umask 000; /tmp/site/setup > /dev/null 2>&1; echo \"status=$?\"; "
+                           "stat -c '%a %U' /tmp/setup.log /var/spool/Dorna/dpxx/__dpa_download__",
+                           "y\n");
+    EXPECT_EQ(r.out, "status=0\n600 root\n1777 root\n") << r.err;
+}
+
+// A directory another user plants at the log's name, with something in it so
+// that it cannot simply be removed, is named before the agreement.
+TEST(SetupRun, ADirectoryPlantedAtTheLogsNameIsRefusedBeforeTheAgreement) {
+    DORNA_REQUIRE_SANDBOX();
+    Box box("setup-log-dir");
+    e2e::Result r = box.Sh("setpriv --reuid=65534 --regid=65534 --clear-groups "
+                           "mkdir -p /tmp/setup.log/x && /tmp/site/setup 2>&1; "
+                           "echo \"status=$?\"",
+                           "y\n");
+    EXPECT_TRUE(Contains(r.out, "ERROR: the run log /tmp/setup.log cannot be made: a directory "
+                                "with contents stands at its name"))
+        << r.out;
+    EXPECT_TRUE(Contains(r.out, "status=2\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, kEnglishQuestion)) << r.out;
+    EXPECT_FALSE(box.Changed("/usr/Dorna"));
+    // An empty one is taken away and the run goes on.
+    r = box.Sh("setpriv --reuid=65534 --regid=65534 --clear-groups mkdir /tmp/setup.log && "
+               "/tmp/site/setup > /dev/null 2>&1; echo \"status=$?\"; stat -c %F /tmp/setup.log",
+               "y\n");
+    EXPECT_EQ(r.out, "status=0\nregular file\n") << r.err;
+}
+
 TEST(SetupRun, WorkAreaMadeByAnotherUserWhileTheAgreementWaitsIsRefused) {
     DORNA_REQUIRE_SANDBOX();
     Box box("setup-area-race");

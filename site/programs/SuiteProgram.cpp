@@ -16,7 +16,16 @@
 // Every text is escaped so that a record stays line-based: backslash, bytes
 // below 0x20, 0x7f and bytes from 0x80 on are written as \\, \n, \t, \r or
 // \xHH. The log directory is /var/spool/Dorna/calls, or DORNA_CALL_LOG_DIR
-// when that is set; missing directories are made with mode 755.
+// when that is set; missing directories are made with mode 755. The log is
+// opened without following a link, and only a regular file with one name is
+// written.
+//
+// dsf and dprdpxxtty are installed set-user-ID root. In a set-user-ID or
+// set-group-ID run no environment variable steers the program (they are
+// read with secure_getenv, which gives nothing then: the caller's
+// DORNA_CALL_LOG_DIR would otherwise let him append to any file or make
+// directories anywhere as root), and no directory is made. The print
+// variables are still recorded, escaped, as data.
 //
 // The print programs (all but dpqadmin) read a job from standard input when
 // it is not a terminal: to its end, or until it has been silent for
@@ -128,7 +137,7 @@ bool IsPrintVariable(const char *name, size_t length) {
 }
 
 std::string LogDir() {
-    const char *dir = getenv("DORNA_CALL_LOG_DIR");
+    const char *dir = secure_getenv("DORNA_CALL_LOG_DIR");
     return dir != nullptr && *dir != '\0' ? dir : "/var/spool/Dorna/calls";
 }
 
@@ -145,8 +154,12 @@ bool MakeDirs(const std::string &dir) {
 
 // Number of earlier calls recorded in the log.
 int EarlierCalls(const std::string &log) {
-    FILE *f = fopen(log.c_str(), "r");
-    if (f == nullptr) return 0;
+    int fd = open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    FILE *f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (f == nullptr) {
+        if (fd >= 0) close(fd);
+        return 0;
+    }
     int calls = 0;
     char line[8192];
     bool atStart = true;
@@ -165,7 +178,7 @@ std::string ReadStandardInput(bool wanted) {
     if (fstat(0, &st) != 0) return "stdin closed\n";
     if (isatty(0)) return "stdin tty\n";
     int idle = 10;
-    if (const char *s = getenv("DORNA_STDIN_IDLE")) idle = atoi(s) > 0 ? atoi(s) : idle;
+    if (const char *s = secure_getenv("DORNA_STDIN_IDLE")) idle = atoi(s) > 0 ? atoi(s) : idle;
     std::string kept;
     unsigned long long total = 0;
     char buf[65536];
@@ -189,8 +202,17 @@ std::string ReadStandardInput(bool wanted) {
 // Appends the record with one write, so that records of programs running at
 // the same moment do not interleave.
 bool WriteRecord(const std::string &log, const std::string &record) {
-    int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0644);
     if (fd < 0) return false;
+    // A FIFO, a device or a second name of another file (a hard link to a
+    // system file) is no log of ours.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        close(fd);
+        errno = EPERM;
+        return false;
+    }
     ssize_t done = write(fd, record.data(), record.size());
     bool ok = done == static_cast<ssize_t>(record.size());
     if (close(fd) != 0) ok = false;
@@ -282,7 +304,7 @@ int main(int argc, char **argv) {
     std::string dir = LogDir();
     std::string log = dir + "/" + kProgram + ".log";
     int status = Act(argc, argv);
-    const char *failTimes = getenv("DORNA_FAIL_TIMES");
+    const char *failTimes = secure_getenv("DORNA_FAIL_TIMES");
     if (status == 0 && failTimes != nullptr && EarlierCalls(log) < atoi(failTimes)) {
         Fail("failing on purpose (DORNA_FAIL_TIMES=%s)", failTimes);
         status = 1;
@@ -291,7 +313,10 @@ int main(int argc, char **argv) {
 
     // A call that cannot be recorded still does its work: the filter wrapper
     // reruns dsf until it succeeds and must not loop for a full disk.
-    if (!MakeDirs(dir) || !WriteRecord(log, record))
+    // A set-user-ID run makes no directories: the log directory is the
+    // installed one or nothing is recorded.
+    bool privileged = getuid() != geteuid() || getgid() != getegid();
+    if ((!privileged && !MakeDirs(dir)) || !WriteRecord(log, record))
         Fail("warning: cannot record the call in %s: %s", log.c_str(), strerror(errno));
     fflush(stdout);
     return status;

@@ -460,6 +460,44 @@ TEST(DpqSettings, PassPhraseLocksAreSaltedHashesAndUnreadableLocksStayLocked) {
     }
 }
 
+// A link at the queue's settings file lends the written file nothing: not
+// the owner and mode 0666 of another user's file, not the 4755 of a root
+// program. The link is refused and named.
+TEST(DpqSettings, ApplyRefusesALinkAtTheSettingsFile) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    const std::string d = dir.path;
+    struct Case {
+        const char *name;
+        std::string target;
+        const char *mode;
+    } cases[] = {
+        {"another user's file", d + "/nbfile", "666"},
+        {"a set-user-ID program", d + "/passwd", "4755"},
+    };
+    for (const Case &c : cases) {
+        e2e::RunHost({"sh", "-c", "printf old > \"$0\" && chown 65534 \"$0\" 2>/dev/null; chmod " +
+                                      std::string(c.mode) + " \"$0\"; "
+                                      "rm -f \"$1\" && ln -s \"$0\" \"$1\"",
+                      c.target, d + "/lp0.settings"});
+        struct stat before {};
+        ASSERT_EQ(stat(c.target.c_str(), &before), 0) << c.name;
+        Menu m(d);
+        EXPECT_TRUE(m.Prompt()) << m.term.Screen();
+        m.Answer("1 lp0");
+        m.Answer("a");
+        EXPECT_TRUE(m.Shows("Could not write " + d + "/lp0.settings")) << c.name << "\n"
+                                                                      << m.term.Screen();
+        struct stat after {}, link {};
+        ASSERT_EQ(stat(c.target.c_str(), &after), 0) << c.name;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+        EXPECT_EQ(after.st_uid, before.st_uid) << c.name;
+        EXPECT_EQ(e2e::ReadHostFile(c.target), "old") << c.name;
+        ASSERT_EQ(lstat((d + "/lp0.settings").c_str(), &link), 0) << c.name;
+        EXPECT_TRUE(S_ISLNK(link.st_mode)) << c.name;
+    }
+}
+
 TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {
     Scratch dir;
     std::string root = std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR;

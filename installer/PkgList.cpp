@@ -28,6 +28,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "MemMgr.h"
 #include "SysCmd.h"
 #include "setup.h"
 #include "utils.h"

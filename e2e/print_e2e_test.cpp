@@ -304,8 +304,9 @@ TEST(LprngPrint, AFilterThatFailsOnceIsRunAgainAndTheJobPrintedOnce) {
     // lpd hands its filters only the variables its queue passes on.
     e2e::Result r =
         box.Sh(LprngSetUp(":pass_env=DORNA_FAIL_TIMES") +
-               // Set-user-ID, dsf would read no variable of its caller.
-               "chmod 755 " + kApp + "/dsf\n" +
+               // Set-user-ID, dsf would read no variable of its caller; as
+               // lpd's user it records its calls where everyone may write.
+               "chmod 755 " + kApp + "/dsf && chmod 1777 " + kCalls + "\n" +
                "echo JOB | lpr -Plf -J retry || echo lpr failed\n" + WaitForCalls("dsf", 1) +
                "; sleep 1; ls -A /var/spool/lpd/lf | grep '^lf[.]'; exit 0");
     ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -447,10 +447,14 @@ TEST_F(Xdb, GetFindsARecordWithAnEmptyKeyThatListShows) {
     EXPECT_STREQ(buf, "v");
 }
 
-TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileGetsMode666) {
-    mode_t mask = umask(022);
+TEST_F(Xdb, RewritingKeepsTheFilesModeAndANewFileHonoursTheUmask) {
+    // A new file: 0666 less the umask (umask 077; xdb put u.xdb k v gave 0666).
+    mode_t mask = umask(077);
+    ASSERT_EQ(Run({"put", "u.xdb", "k", "v"}).status, 0);
+    EXPECT_EQ(Mode(P("u.xdb")), 0600);
+    umask(022);
     ASSERT_EQ(Run({"put", "m.xdb", "k", "v"}).status, 0);
-    EXPECT_EQ(Mode(P("m.xdb")), 0666);
+    EXPECT_EQ(Mode(P("m.xdb")), 0644);
     ASSERT_EQ(chmod(P("m.xdb").c_str(), 0600), 0);
     const std::vector<std::vector<std::string>> changes = {
         {"put", "m.xdb", "k2", "v"}, {"copy", "m.xdb", "k", "k3"},

@@ -161,7 +161,7 @@ TEST(PkgLayout, FreshInstallationIntoUsrAndItsUpgrade) {
         {kApp + "/v4DriverScript", 0755},
         {kApp + "/DornaDSF", 0755},
         {"/var/spool/Dorna", 0775},
-        {"/var/spool/Dorna/dpxx/__dpa_download__", 0777},
+        {"/var/spool/Dorna/dpxx/__dpa_download__", 01777},
         {kApp + "/dprdpxxtty", 04755},
         {kApp + "/dsf", 04755},
     };

@@ -78,7 +78,7 @@ TEST(SetupRun, FreshInstallationIntoUsrWithDefaults) {
     ExpectInstalledAt(box, kApp);
     EXPECT_EQ(box.Mode("/usr/Dorna"), 0755);
     EXPECT_EQ(box.Mode("/var/spool/Dorna"), 0775);
-    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 0777);
+    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 01777) << "sticky, as /tmp";
     EXPECT_FALSE(box.Changed("/usr/Dorna/dpxx/DornaLinuxi386Dpxx.tar"));
 }
 
@@ -175,7 +175,7 @@ TEST(SetupRun, DanglingLinkIsRemovedAndTheRunIsFresh) {
     EXPECT_EQ(box.Sh("test -d /usr/Dorna/dpxx && ! test -L /usr/Dorna/dpxx && echo dir").out,
               "dir\n");
     // Fresh: the spool directories and the SELinux script ran.
-    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 0777);
+    EXPECT_EQ(box.Mode("/var/spool/Dorna/dpxx/__dpa_download__"), 01777);
     EXPECT_FALSE(box.ReadFile("/var/spool/Dorna/calls/TLDPatchSELinuxPolicy.log").empty());
 }
 

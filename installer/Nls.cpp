@@ -77,7 +77,15 @@ const char *GetTargetNLSLang(void) {
 int UserAcceptedEULA(const char *arg) {
     (void)arg;
     const char *text = eulaAt(FindToken(GetTargetNLSLang(), EULA_KEYS));
-    printf("%s ", text);
+    if (GetTermSize(nullptr, nullptr)) {
+        // On a terminal the agreement is read a screenful at a time; 'q'
+        // goes straight to its question, the last line.
+        const char *question = strrchr(text, '\n');
+        PageText(text, question ? static_cast<size_t>(question + 1 - text) : 0, 0);
+        fputs(" ", stdout);
+    } else {
+        printf("%s ", text);
+    }
     fflush(stdout);
 
     char answer[4] = {0};

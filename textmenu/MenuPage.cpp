@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 unsigned char flExitTextMenu = 0;
 char *pOption = nullptr;
@@ -343,9 +345,24 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
     }
 }
 
-int PrintMenu(TextMenu *menu, int dots, int titleLen) {
+namespace {
+
+// Where the parts of a composed page begin, as offsets into it.
+struct PageMarks {
+    long items = 0;  // the first item, behind the title
+    long linked = 0; // behind the leading text items (a help page's text)
+    long prompt = 0; // the answer prompt
+};
+
+long Offset() {
     fflush(stdout);
-    if (TestCmd(CMD_CLEAR)) SysCmd(-CMD_CLEAR, RUN_WARN, "%s", "");
+    long at = ftell(stdout);
+    return at < 0 ? 0 : at;
+}
+
+// The page as PrintMenu shows it, written to stdout; with marks, the offsets
+// of its parts are noted (stdout is then a memory stream).
+int PrintPage(TextMenu *menu, int dots, int titleLen, PageMarks *marks) {
     const char *title = menu->pTitle ? menu->pTitle : "";
     switch (menu->TitleAlign) {
     case 1:
@@ -359,9 +376,15 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
         printf("\f\n%s:\n\n", title);
         break;
     }
+    if (marks) marks->items = marks->linked = Offset();
+    bool leading = true; // still among the text lines the page opens with
     int i = 0;
     for (; menu->pItems != nullptr && menu->pItems[i].pText != nullptr; ++i) {
         TextMenuItem *item = &menu->pItems[i];
+        if (leading && item->Type != MENU_LINE && item->Type != MENU_BAR) {
+            leading = false;
+            if (marks) marks->linked = Offset();
+        }
         bool printed = true;
         switch (item->Type) {
         case MENU_SUBMENU: {
@@ -394,6 +417,7 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
         if (printed && item->Show != 2)
             printf("\n%s", (menu->Flags & MENU_NO_BLANK_LINES) ? "" : "\n");
     }
+    if (marks) marks->prompt = Offset();
     std::string store =
         (menu->Flags & (MENU_SAVE_ASK | MENU_SAVE_EXIT)) ? CatalogText(25, 230) : "";
     std::string help = (menu->Flags & MENU_HELP) ? CatalogText(25, 231) : "";
@@ -401,6 +425,116 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
     fputs(CatalogFormat(25, 510, store.c_str(), help.c_str(), exitHint.c_str()).c_str(), stdout);
     fflush(stdout);
     return i;
+}
+
+} // namespace
+
+namespace {
+
+// Display rows a text takes on a terminal `cols` wide, its lines broken
+// where they are wider (a '\f' is a line break on the terminal too).
+int RowsOf(const std::string &text, size_t from, size_t to, int cols) {
+    int rows = 0, col = 0;
+    bool open = false;
+    for (size_t i = from; i < to && i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || c == '\f') {
+            rows += 1 + (col > 0 ? (col - 1) / cols : 0);
+            col = 0;
+            open = false;
+            continue;
+        }
+        if ((c & 0xC0) != 0x80 && c >= 0x20) ++col;
+        open = true;
+    }
+    if (open) rows += 1 + (col > 0 ? (col - 1) / cols : 0);
+    return rows;
+}
+
+size_t Columns(const std::string &line) {
+    size_t n = 0;
+    for (unsigned char c : line)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// The items of a page too tall for the terminal, set in as many columns as
+// the rows left between title and prompt need, when they fit its width.
+// Blank lines between items are left out. False when they do not fit.
+bool InColumns(const std::string &page, const PageMarks &m, int cols, int rows, std::string *out) {
+    std::vector<std::string> lines;
+    size_t width = 0;
+    for (size_t at = static_cast<size_t>(m.items); at < static_cast<size_t>(m.prompt);) {
+        size_t end = page.find('\n', at);
+        if (end == std::string::npos || end > static_cast<size_t>(m.prompt))
+            end = static_cast<size_t>(m.prompt);
+        std::string line = page.substr(at, end - at);
+        line.erase(line.find_last_not_of(' ') + 1);
+        if (!line.empty()) {
+            width = std::max(width, Columns(line));
+            lines.push_back(line);
+        }
+        at = end + 1;
+    }
+    int left = rows - RowsOf(page, 0, static_cast<size_t>(m.items), cols) -
+               RowsOf(page, static_cast<size_t>(m.prompt), page.size(), cols);
+    if (lines.empty() || left < 1) return false;
+    size_t count = lines.size();
+    size_t columns = (count + static_cast<size_t>(left) - 1) / static_cast<size_t>(left);
+    size_t per = (count + columns - 1) / columns;
+    size_t cell = width + 2;
+    if (columns * cell - 2 > static_cast<size_t>(cols)) return false;
+    *out = page.substr(0, static_cast<size_t>(m.items));
+    for (size_t r = 0; r < per; ++r) {
+        std::string row;
+        for (size_t c = 0; c < columns && c * per + r < count; ++c) {
+            const std::string &line = lines[c * per + r];
+            if (c > 0) row.append(cell * c - Columns(row), ' ');
+            row += line;
+        }
+        *out += row + "\n";
+    }
+    *out += page.substr(static_cast<size_t>(m.prompt));
+    return true;
+}
+
+// True when every item's text is one line: only then may items move into
+// columns (a help page's text must keep its shape).
+bool SingleLineItems(const TextMenu *menu) {
+    for (const TextMenuItem *item = menu->pItems; item && item->pText; ++item)
+        if (strchr(item->pText, '\n') != nullptr) return false;
+    return true;
+}
+
+} // namespace
+
+int PrintMenu(TextMenu *menu, int dots, int titleLen) {
+    fflush(stdout);
+    if (TestCmd(CMD_CLEAR)) SysCmd(-CMD_CLEAR, RUN_WARN, "%s", "");
+    int cols = 0, rows = 0;
+    // Without a terminal the page goes out as it always did.
+    if (!GetTermSize(&cols, &rows)) return PrintPage(menu, dots, titleLen, nullptr);
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *memory = open_memstream(&data, &size);
+    if (memory == nullptr) return PrintPage(menu, dots, titleLen, nullptr);
+    // The page is composed first, so that it can be fitted to the terminal
+    // as a whole; the C library lets stdout be set like any variable.
+    FILE *terminal = stdout;
+    stdout = memory;
+    PageMarks marks;
+    int count = PrintPage(menu, dots, titleLen, &marks);
+    stdout = terminal;
+    fclose(memory);
+    std::string page(data, size);
+    free(data);
+    std::string laid;
+    if (RowsOf(page, 0, page.size(), cols) > rows && SingleLineItems(menu) &&
+        InColumns(page, marks, cols, rows, &laid))
+        page = laid;
+    // 'q' at "--More--" leads past the page's opening text to its items.
+    PageText(page.c_str(), marks.linked > marks.items ? static_cast<size_t>(marks.linked) : 0, 0);
+    return count;
 }
 
 TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {

@@ -217,6 +217,34 @@ size_t Utf8ValidLen(const char *text, size_t size);
                                                  va_list ap);
 
 // ---------------------------------------------------------------------------
+// Terminal pager (Pager.cpp)
+// ---------------------------------------------------------------------------
+
+// The size of the terminal standard output writes to: 1 with *cols and
+// *rows set (80 x 24 when the terminal does not tell; either may be null),
+// 0 when standard output is not a terminal (nothing is changed then).
+int GetTermSize(int *cols, int *rows);
+
+// 1 when long output is shown a screenful at a time: standard input and
+// standard output are both terminals.
+int PagerWanted(void);
+
+// Writes text to standard output. When standard output is not a terminal,
+// the text goes out as it stands and 0 is returned. On a terminal, a line
+// wider than the terminal is shown on several rows, broken at the last blank
+// that fits (a word wider than the terminal is cut; continuation rows keep
+// the line's indent; a line whose text fits without its indent is centred
+// instead); a row of a framed table (first non-blank one of | + , ') is
+// never broken: cut at the edge when it does not fit. When PagerWanted,
+// output stops after each screenful at "--More--": Space, Return or any
+// other key shows the next screenful, 'q' goes straight on at text + skipTo
+// (when that lies ahead; else the rest is shown without stopping), end of
+// input shows the rest without stopping. `used` rows of the first screenful
+// are taken already. The terminal's size is read again before every
+// screenful. Returns the rows of the last screenful written.
+int PageText(const char *text, size_t skipTo, int used);
+
+// ---------------------------------------------------------------------------
 // Diagnostics and log (Log.cpp)
 // ---------------------------------------------------------------------------
 

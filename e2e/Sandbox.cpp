@@ -379,6 +379,12 @@ void Terminal::Press(const std::string &key) {
     RunHost({"tmux", "-L", socket_, "send-keys", key}, "", 30);
 }
 
+void Terminal::Resize(int width, int height) {
+    RunHost({"tmux", "-L", socket_, "resize-window", "-x", std::to_string(width), "-y",
+             std::to_string(height)},
+            "", 30);
+}
+
 std::string Terminal::Screen() {
     return RunHost({"tmux", "-L", socket_, "capture-pane", "-p"}, "", 30).out;
 }

@@ -191,6 +191,8 @@ class Terminal {
     std::string Screen();
     // Waits until the screen shows text; false after timeoutMs.
     bool WaitFor(const std::string &text, int timeoutMs = 10000);
+    // Gives the terminal a new size (the program gets SIGWINCH).
+    void Resize(int width, int height);
 
   private:
     std::string socket_;

@@ -282,4 +282,184 @@ TEST(DphelpTerminal, OpensAtTheAnchor) {
     EXPECT_TRUE(v.Shows("[exited 0]")) << v.term.Screen();
 }
 
+// ---- The front end on a terminal: pages fit the screen ---------------------
+
+// Help pages made for these tests: a 300-line page, one 500-character
+// word, a table wider than any terminal here.
+// The opening of a help file, written so that this source file itself is
+// not one (a test above shows it as a file that is no help file).
+std::string Open() {
+    return std::string("<") + "html><body>";
+}
+
+struct Pages : testsupport::TempDir {
+    Pages() : TempDir("dphelp-pages") {
+        std::string lines;
+        for (int i = 1; i <= 300; ++i)
+            lines += "Line " + std::to_string(i) + " of the long page<br>\n";
+        testsupport::WriteFile(path + "/long.html",
+                               Open() + "\n" + lines + "<a href=\"#x\">A link</a></body></html>\n");
+        testsupport::WriteFile(path + "/word.html",
+                               Open() + "<p>" + std::string(500, 'w') +
+                                   "</p><p>after the word</p></body></html>\n");
+        std::string row = "<tr>";
+        for (int i = 0; i < 6; ++i)
+            row += "<td>cell" + std::to_string(i) + " with some words</td>";
+        row += "</tr>";
+        testsupport::WriteFile(path + "/table.html",
+                               Open() + "<p>A wide table follows.</p><table border=1>" + row + row +
+                                   "</table><p>after the table</p></body></html>\n");
+    }
+};
+
+std::string ShowCommand(const std::string &file) {
+    return "LANG=C.UTF-8 " + e2e::ShellQuote(DPHELP) + " " + e2e::ShellQuote(file);
+}
+
+std::vector<std::string> ScreenLines(const std::string &screen) {
+    return testsupport::Lines(screen);
+}
+
+// No row of the screen is wider than the terminal (the terminal would have
+// broken it itself, in the middle of a word).
+void ExpectRowsFit(const std::string &screen, size_t width) {
+    for (const std::string &line : ScreenLines(screen)) {
+        size_t chars = 0;
+        for (unsigned char c : line)
+            if ((c & 0xC0) != 0x80) ++chars;
+        EXPECT_LE(chars, width) << line;
+    }
+}
+
+struct Size {
+    int width, height;
+};
+
+class DphelpOnATerminal : public ::testing::TestWithParam<Size> {};
+
+// The long page a screenful at a time: the first screenful shows its top
+// and "--More--", Space shows the next, 'q' goes on to the links.
+TEST_P(DphelpOnATerminal, ALongPageIsShownAScreenfulAtATime) {
+    REQUIRE_TMUX();
+    Size size = GetParam();
+    Pages pages;
+    e2e::Terminal term(ShowCommand(pages.path + "/long.html"), size.width, size.height);
+    ASSERT_TRUE(term.WaitFor("--More--")) << term.Screen();
+    std::string first = term.Screen();
+    EXPECT_NE(first.find("Line 1 of the long page"), std::string::npos) << first;
+    EXPECT_EQ(first.find("Enter your choice"), std::string::npos) << first;
+    int rows = static_cast<int>(ScreenLines(first).size());
+    EXPECT_LE(rows, size.height);
+    term.Press("Space");
+    std::string next = "Line " + std::to_string(size.height + 1) + " of";
+    ASSERT_TRUE(term.WaitFor(next)) << term.Screen();
+    EXPECT_TRUE(term.WaitFor("--More--")) << term.Screen();
+    term.Press("Enter");
+    ASSERT_TRUE(term.WaitFor("Line " + std::to_string(2 * size.height) + " of")) << term.Screen();
+    term.Type("q");
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    std::string menu = term.Screen();
+    EXPECT_NE(menu.find(" 1) A link"), std::string::npos) << menu;
+    EXPECT_EQ(menu.find("Line 300 "), std::string::npos) << "q skipped the rest: " << menu;
+    ExpectRowsFit(menu, static_cast<size_t>(size.width));
+    term.Type("e");
+    term.Press("Enter");
+    EXPECT_TRUE(term.WaitFor("[exited 0]")) << term.Screen();
+}
+
+TEST_P(DphelpOnATerminal, AWordWiderThanTheScreenIsCutAndTheRestFollows) {
+    REQUIRE_TMUX();
+    Size size = GetParam();
+    Pages pages;
+    e2e::Terminal term(ShowCommand(pages.path + "/word.html"), size.width, size.height);
+    ASSERT_TRUE(term.WaitFor("www")) << term.Screen();
+    std::string seen;
+    for (int i = 0; i < 10 && term.Screen().find("Enter your choice") == std::string::npos; ++i) {
+        if (term.Screen().find("--More--") != std::string::npos) term.Press("Space");
+        usleep(200 * 1000);
+    }
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    std::string screen = term.Screen();
+    ExpectRowsFit(screen, static_cast<size_t>(size.width));
+    EXPECT_NE(screen.find(std::string(static_cast<size_t>(size.width), 'w')), std::string::npos);
+    EXPECT_NE(screen.find("after the word"), std::string::npos) << screen;
+}
+
+TEST_P(DphelpOnATerminal, TableRowsAreCutAtTheEdgeNotWrapped) {
+    REQUIRE_TMUX();
+    Size size = GetParam();
+    Pages pages;
+    e2e::Terminal term(ShowCommand(pages.path + "/table.html"), size.width, size.height);
+    ASSERT_TRUE(term.WaitFor("|cell0 with some words|")) << term.Screen();
+    std::string screen = term.Screen();
+    ExpectRowsFit(screen, static_cast<size_t>(size.width));
+    std::string row = "|cell0 with some words|cell1 with some words|cell2 with some words|"
+                      "cell3 with some words|";
+    for (const std::string &line : ScreenLines(screen)) {
+        if (line.rfind("|cell0", 0) != 0) continue;
+        EXPECT_EQ(line, row.substr(0, static_cast<size_t>(size.width))) << screen;
+    }
+    EXPECT_EQ(screen.find("\ncell"), std::string::npos) << "a row was wrapped: " << screen;
+}
+
+// The help of dpqsettings: its long lines are broken between words.
+TEST_P(DphelpOnATerminal, TheSettingsHelpIsBrokenBetweenWords) {
+    REQUIRE_TMUX();
+    Size size = GetParam();
+    e2e::Terminal term(ShowCommand(DPQSETTINGS_HELP), size.width, size.height);
+    std::string all;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(term.WaitFor("--More--", 3000) || term.WaitFor("Enter your choice", 100))
+            << term.Screen();
+        std::string screen = term.Screen();
+        ExpectRowsFit(screen, static_cast<size_t>(size.width));
+        all += screen;
+        if (screen.find("Enter your choice") != std::string::npos) break;
+        term.Press("Space");
+        usleep(150 * 1000);
+    }
+    EXPECT_NE(all.find("The settings of one print queue"), std::string::npos) << all;
+    for (const std::string &line : ScreenLines(all))
+        EXPECT_TRUE(line.empty() || line.back() != ' ') << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DphelpOnATerminal, ::testing::Values(Size{80, 24}, Size{40, 12}),
+                         [](const ::testing::TestParamInfo<Size> &p) {
+                             return std::to_string(p.param.width) + "x" +
+                                    std::to_string(p.param.height);
+                         });
+
+TEST(DphelpOnATerminalResized, TheNextScreenfulFillsTheNewSize) {
+    REQUIRE_TMUX();
+    Pages pages;
+    e2e::Terminal term(ShowCommand(pages.path + "/long.html"), 40, 12);
+    ASSERT_TRUE(term.WaitFor("--More--")) << term.Screen();
+    EXPECT_EQ(term.Screen().find("Line 8 of"), std::string::npos) << term.Screen();
+    term.Resize(60, 20);
+    usleep(300 * 1000);
+    term.Press("Space");
+    // 19 rows of the next screenful above its "--More--".
+    ASSERT_TRUE(term.WaitFor("Line 26 of the long page")) << term.Screen();
+    EXPECT_EQ(term.Screen().find("Line 27 of"), std::string::npos) << term.Screen();
+    term.Resize(40, 12);
+    usleep(300 * 1000);
+    term.Press("Space");
+    ASSERT_TRUE(term.WaitFor("Line 37 of the long page")) << term.Screen();
+    EXPECT_EQ(term.Screen().find("Line 38 of"), std::string::npos) << term.Screen();
+}
+
+// Through a pipe nothing is paged or wrapped: the page text goes out whole.
+TEST(Dphelp, WithoutATerminalNothingIsPagedOrWrapped) {
+    Pages pages;
+    for (const char *page : {"long.html", "word.html", "table.html"}) {
+        SCOPED_TRACE(page);
+        Result dump = RunTool({DPHELP, "--dump", pages.path + "/" + page});
+        Result shown = testsupport::RunProgram({DPHELP, pages.path + "/" + page}, "",
+                                               {"LANG=C.UTF-8"}, "e\n", testsupport::Stderr::Apart);
+        EXPECT_EQ(shown.status, 0) << shown.err;
+        EXPECT_NE(shown.out.find(dump.out), std::string::npos) << shown.out;
+        EXPECT_EQ(shown.out.find("--More--"), std::string::npos);
+    }
+}
+
 } // namespace

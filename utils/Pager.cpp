@@ -44,7 +44,6 @@ void RestoreAndRaise(int sig) {
 // Waits for one key at "--More--", with echo and line editing off so that
 // the key acts at once. Returns the key, or EOF at the end of input.
 int WaitForKey() {
-    fputs(MORE, stdout);
     fflush(stdout);
     bool changed = false;
     if (tcgetattr(STDIN_FILENO, &P.saved) == 0) {
@@ -61,6 +60,10 @@ int WaitForKey() {
         changed = true;
         tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     }
+    // Shown once the key acts at once: a key pressed as soon as it shows is
+    // neither echoed nor held for a line end.
+    fputs(MORE, stdout);
+    fflush(stdout);
     // Through the stream, so that what the user typed ahead stays in order
     // for the reading that follows.
     int key = getchar();
@@ -202,6 +205,8 @@ int PageText(const char *text, size_t skipTo, int used) {
                 while (blank > row && *blank != ' ')
                     --blank;
                 if (blank > row) stop = after = blank;
+                while (stop > row && stop[-1] == ' ')
+                    --stop;
                 if (stop == row) stop = after = fit > row ? fit : row + 1;
                 while (after < end && *after == ' ')
                     ++after;

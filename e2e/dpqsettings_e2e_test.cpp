@@ -668,4 +668,71 @@ TEST(DpqSettings, EndOfInputAtTheMenuIsSaidAsSuch) {
     }
 }
 
+// ---- Menus taller than the terminal --------------------------------------
+
+std::string MenuHost(int count, int width) {
+    return "DORNA_TOOL_ROOT=" + e2e::ShellQuote(DORNA_TOOL_ROOT_DIR) + " " +
+           e2e::ShellQuote(MENU_HOST_PATH) + " " + std::to_string(count) + " " +
+           std::to_string(width);
+}
+
+// Forty short items on 24 rows: set in columns, first item and prompt on
+// one screen.
+TEST(TallMenu, ShortItemsAreSetInColumns) {
+    REQUIRE_TMUX();
+    e2e::Terminal term(MenuHost(40, 0), 80, 24);
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    std::string screen = term.Screen();
+    EXPECT_NE(screen.find("A tall menu"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" 1) Item number 1 "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("40) Item number 40"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(" x) Exit"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("--More--"), std::string::npos) << screen;
+    term.Type("40");
+    term.Press("Enter");
+    ASSERT_TRUE(term.WaitFor("chose 40")) << term.Screen();
+    term.Press("Enter");
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    term.Type("x");
+    term.Press("Enter");
+    EXPECT_TRUE(term.WaitFor("[exited 0]")) << term.Screen();
+}
+
+// Items too wide for columns: a screenful at a time, the prompt after the
+// last; q goes straight to the prompt's screenful.
+TEST(TallMenu, WideItemsAreShownAScreenfulAtATime) {
+    REQUIRE_TMUX();
+    for (const char *key : {"Space", "q"}) {
+        SCOPED_TRACE(key);
+        e2e::Terminal term(MenuHost(40, 50), 80, 24);
+        ASSERT_TRUE(term.WaitFor("--More--")) << term.Screen();
+        std::string first = term.Screen();
+        EXPECT_NE(first.find(" 1) Item number 1 and more"), std::string::npos) << first;
+        EXPECT_EQ(first.find("Enter your choice"), std::string::npos) << first;
+        for (int i = 0; i < 10 && term.Screen().find("Enter your choice") == std::string::npos;
+             ++i) {
+            term.Press(key);
+            usleep(200 * 1000);
+        }
+        ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+        EXPECT_NE(term.Screen().find("40) Item number 40"), std::string::npos) << term.Screen();
+        term.Type("3");
+        term.Press("Enter");
+        ASSERT_TRUE(term.WaitFor("chose 3")) << term.Screen();
+    }
+}
+
+// On 40 x 12 the same forty short items need more columns than fit: paged.
+TEST(TallMenu, OnASmallTerminalItemsArePaged) {
+    REQUIRE_TMUX();
+    e2e::Terminal term(MenuHost(40, 0), 40, 12);
+    ASSERT_TRUE(term.WaitFor("--More--")) << term.Screen();
+    EXPECT_NE(term.Screen().find("1) Item number 1"), std::string::npos) << term.Screen();
+    term.Type("q");
+    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    term.Type("x");
+    term.Press("Enter");
+    EXPECT_TRUE(term.WaitFor("[exited 0]")) << term.Screen();
+}
+
 } // namespace

@@ -286,6 +286,16 @@ Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &inp
     return Spawn(words, input, timeoutSec);
 }
 
+std::string Sandbox::CommandLine(const std::vector<std::string> &argv) const {
+    std::string line = ShellQuote(SandboxTool());
+    for (const std::string &option : options_)
+        line += " " + ShellQuote(option);
+    line += " " + ShellQuote(upper_) + " --";
+    for (const std::string &word : argv)
+        line += " " + ShellQuote(word);
+    return line;
+}
+
 Result Sandbox::Sh(const std::string &script, const std::string &input, int timeoutSec) {
     return Run({"/bin/sh", "-c", script}, input, timeoutSec);
 }

@@ -116,6 +116,8 @@ class Sandbox {
     // Runs argv as root in the sandbox with input on standard input.
     Result Run(const std::vector<std::string> &argv, const std::string &input = "",
                int timeoutSec = 300);
+    // The shell command line that runs argv as Run would, for a Terminal.
+    std::string CommandLine(const std::vector<std::string> &argv) const;
     // Runs a shell script (sh -c) in the sandbox.
     Result Sh(const std::string &script, const std::string &input = "", int timeoutSec = 300);
 

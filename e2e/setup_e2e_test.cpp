@@ -967,3 +967,31 @@ TEST(SetupRun, AnInterruptedInstallationCleansUpAndEndsWithStatusOne) {
         EXPECT_FALSE(box.Changed(kApp + "/dsf")) << "the run went on";
     }
 }
+
+// On a terminal the agreement is read a screenful at a time; 'q' goes
+// straight to its question. Through a pipe (every other test here) it is
+// printed whole.
+TEST(SetupRun, TheAgreementIsPagedOnATerminal) {
+    DORNA_REQUIRE_SANDBOX();
+    if (e2e::RunHost({"sh", "-c", "command -v tmux"}).status != 0) {
+        if (e2e::UnderCI()) FAIL() << "tmux is required under CI=true";
+        GTEST_SKIP() << "tmux is not installed";
+    }
+    for (const char *key : {"q", "Space"}) {
+        SCOPED_TRACE(key);
+        Box box("setup-agreement-pager");
+        e2e::Terminal term(box.CommandLine({"/tmp/site/setup"}), 80, 24);
+        ASSERT_TRUE(term.WaitFor("--More--")) << term.Screen();
+        std::string first = term.Screen();
+        EXPECT_NE(first.find("SOFTWARE LICENCE AGREEMENT"), std::string::npos) << first;
+        EXPECT_EQ(first.find("Agree (y) / Disagree (n)?"), std::string::npos) << first;
+        for (int i = 0; i < 30 && term.Screen().find("Agree (y)") == std::string::npos; ++i) {
+            term.Press(key);
+            usleep(150 * 1000);
+        }
+        ASSERT_TRUE(term.WaitFor("Agree (y) / Disagree (n)?")) << term.Screen();
+        term.Type("n");
+        term.Press("Enter");
+        EXPECT_TRUE(term.WaitFor("[exited 0]")) << term.Screen();
+    }
+}

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "setup.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -258,4 +259,30 @@ TEST(Nls, FormattedMessagesFollowTheChosenLanguage) {
     EXPECT_STREQ(buf, "can't open file, DornaInstall/disks");
     nlsFormat(buf, 8, 3, "/a/long/path"); // cut, never overrun
     EXPECT_STREQ(buf, "ERROR: ");
+}
+
+// Without a terminal the agreement goes out byte for byte as one piece,
+// its question's blank behind it; the answer decides.
+TEST(Nls, PipedAgreementIsPrintedWhole) {
+    struct Case {
+        const char *lang;
+        const char *const *text;
+        const char *answer;
+        int accepted;
+    } cases[] = {
+        {"en_US", &pEnglishEULA, "y\n", 1},
+        {"fr_FR", &pFrenchEULA, "n\n", 0},
+        {"C", &pEnglishEULA, "", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.lang);
+        testsupport::ChildResult r = testsupport::RunChild(
+            [&] {
+                setenv("LANG", c.lang, 1);
+                pNLSLang = nullptr;
+                printf("|%d", UserAcceptedEULA(nullptr));
+            },
+            c.answer);
+        EXPECT_EQ(r.out, std::string(*c.text) + " |" + std::to_string(c.accepted));
+    }
 }

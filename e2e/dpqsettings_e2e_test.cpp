@@ -172,8 +172,9 @@ std::vector<Dialogue> Dialogues() {
          "",
          {}},
         {"HelpShowsItsOwnHelpFileOnH",
-         {kPrompt, Say("h"), See(" 1) The items of the menu"), Say("2"),
-          See("Type one answer and press Return:"), Say("e"), kPrompt},
+         // The help page is taller than the screen: q leads to its links.
+         {kPrompt, Say("h"), See("--More--"), Key("q"), See(" 1) The items of the menu"), Say("2"),
+          See("Type one answer and press Return:"), See("--More--"), Key("q"), Say("e"), kPrompt},
          false,
          "",
          {}},
@@ -330,7 +331,13 @@ TEST(DpqSettings, OnASmallTerminalTheListPagesAndCancelRestores) {
         if (!text.empty()) term.Type(text);
         term.Press("Enter");
     };
-    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    // The menu is taller than 20 rows: q at its --More-- leads to the prompt.
+    auto menu = [&] {
+        if (!term.WaitFor("--More--")) return false;
+        term.Type("q");
+        return term.WaitFor("Enter your choice");
+    };
+    ASSERT_TRUE(menu()) << term.Screen();
     answer("12");
     // 20 rows leave 14 for the sizes: two columns fit 40 characters.
     ASSERT_TRUE(term.WaitFor("28) Postcard")) << term.Screen();
@@ -346,12 +353,12 @@ TEST(DpqSettings, OnASmallTerminalTheListPagesAndCancelRestores) {
     ASSERT_TRUE(term.WaitFor(" 1) A3")) << term.Screen();
     EXPECT_TRUE(term.WaitFor("Current selection: A3 A6 Envelope C3")) << term.Screen();
     answer("c");
-    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    ASSERT_TRUE(menu()) << term.Screen();
     answer("12");
     ASSERT_TRUE(term.WaitFor("Current selection: A3 A4"))
         << "cancel did not restore the start: " << term.Screen();
     answer("s");
-    ASSERT_TRUE(term.WaitFor("Enter your choice")) << term.Screen();
+    ASSERT_TRUE(menu()) << term.Screen();
 }
 
 TEST(DpqSettings, ALockedQueueIsAppliedOnlyWithItsPassPhrase) {
@@ -476,9 +483,11 @@ TEST(DpqSettings, ApplyRefusesALinkAtTheSettingsFile) {
         {"a set-user-ID program", d + "/passwd", "4755"},
     };
     for (const Case &c : cases) {
-        e2e::RunHost({"sh", "-c", "printf old > \"$0\" && chown 65534 \"$0\" 2>/dev/null; chmod " +
-                                      std::string(c.mode) + " \"$0\"; "
-                                      "rm -f \"$1\" && ln -s \"$0\" \"$1\"",
+        e2e::RunHost({"sh", "-c",
+                      "printf old > \"$0\" && chown 65534 \"$0\" 2>/dev/null; chmod " +
+                          std::string(c.mode) +
+                          " \"$0\"; "
+                          "rm -f \"$1\" && ln -s \"$0\" \"$1\"",
                       c.target, d + "/lp0.settings"});
         struct stat before {};
         ASSERT_EQ(stat(c.target.c_str(), &before), 0) << c.name;
@@ -487,8 +496,9 @@ TEST(DpqSettings, ApplyRefusesALinkAtTheSettingsFile) {
         m.Answer("1 lp0");
         m.Answer("a");
         EXPECT_TRUE(m.Shows("Could not write " + d + "/lp0.settings")) << c.name << "\n"
-                                                                      << m.term.Screen();
-        struct stat after {}, link {};
+                                                                       << m.term.Screen();
+        struct stat after {
+        }, link{};
         ASSERT_EQ(stat(c.target.c_str(), &after), 0) << c.name;
         EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
         EXPECT_EQ(after.st_uid, before.st_uid) << c.name;

@@ -41,7 +41,14 @@ Installation Install(const std::string &name, bool shellOnly) {
                 ssize_t n = readlink(host.c_str(), target, sizeof target);
                 in.tree += " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
             } else if (S_ISREG(st.st_mode)) {
-                in.tree += " [" + box.ReadFile(path) + "]";
+                std::string text = box.ReadFile(path);
+                // The manifest records when the run ended; the two runs may
+                // end in different seconds.
+                if (path == "/var/lib/Dorna/dpxx.manifest") {
+                    size_t at = text.find("\ndate ");
+                    if (at != std::string::npos) text.erase(at + 6, text.find('\n', at + 1) - at - 6);
+                }
+                in.tree += " [" + text + "]";
             }
         }
         in.tree += "\n";

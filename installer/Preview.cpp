@@ -214,15 +214,22 @@ std::string LinkText(const std::string &path) {
     return n < 0 ? "" : std::string(buf, static_cast<size_t>(n));
 }
 
-// Every entry below a host directory (of the lower layer) as removed.
-void AllRemoved(const std::string &lowerDir, const std::string &shown, Changes *out) {
-    DIR *d = opendir(lowerDir.c_str());
-    if (d == nullptr) return;
+// The names in a directory but "." and "..", read before the caller walks
+// them so that no directory stays open through the recursion; none when it
+// cannot be opened.
+std::vector<std::string> EntryNames(const std::string &dir) {
     std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) return names;
     while (struct dirent *e = readdir(d))
         if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
     closedir(d);
-    for (const std::string &name : names) {
+    return names;
+}
+
+// Every entry below a host directory (of the lower layer) as removed.
+void AllRemoved(const std::string &lowerDir, const std::string &shown, Changes *out) {
+    for (const std::string &name : EntryNames(lowerDir)) {
         (*out)[shown + "/" + name] = {'-', ""};
         struct stat st;
         if (lstat((lowerDir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -234,13 +241,7 @@ void AllRemoved(const std::string &lowerDir, const std::string &shown, Changes *
 // path the host knows them by.
 void Compare(const std::string &upperDir, const std::string &lowerDir, const std::string &shown,
              Changes *out) {
-    DIR *d = opendir(upperDir.c_str());
-    if (d == nullptr) return;
-    std::vector<std::string> names;
-    while (struct dirent *e = readdir(d))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-    closedir(d);
-    for (const std::string &name : names) {
+    for (const std::string &name : EntryNames(upperDir)) {
         const std::string up = upperDir + "/" + name, low = lowerDir + "/" + name;
         const std::string path = shown + "/" + name;
         struct stat us, ls;

@@ -103,6 +103,41 @@ int runShellLine(const char *line) {
 // Words of the command line with a meaning of their own.
 const char *const CMDLINE_KEYS = ",install,-v";
 
+// What a word of the command line names. "install <root>" and the second
+// word name the install root, "-v" asks for the version, any other word
+// names the work area; a last "install" names nothing. Every reader of the
+// command line classifies the words through this one walk.
+enum class WordRole { WorkArea, InstallRoot, Version };
+struct CommandLineWord {
+    WordRole role;
+    const char *word;
+};
+
+std::vector<CommandLineWord> commandLineWords(int argc, char **argv) {
+    std::vector<CommandLineWord> words;
+    for (int i = 1; i < argc; ++i) {
+        switch (FindToken(argv[i], CMDLINE_KEYS)) {
+        case 1:
+            if (i + 1 < argc) words.push_back({WordRole::InstallRoot, argv[++i]});
+            break;
+        case 2:
+            words.push_back({WordRole::Version, argv[i]});
+            break;
+        default:
+            words.push_back({i == 2 ? WordRole::InstallRoot : WordRole::WorkArea, argv[i]});
+            break;
+        }
+    }
+    return words;
+}
+
+// The last word of the command line with the given role, or null.
+const char *lastWord(int argc, char **argv, WordRole role) {
+    const char *last = nullptr;
+    for (const CommandLineWord &w : commandLineWords(argc, argv))
+        if (w.role == role) last = w.word;
+    return last;
+}
 
 // A path of the command line as a stored absolute path. A relative one is
 // taken from the directory the program was started in: the installer enters
@@ -149,20 +184,11 @@ void checkRootWord(const char *word) {
 }
 
 void checkCommandLine(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
-        switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1:
-            if (i + 1 < argc) checkRootWord(argv[++i]);
-            break;
-        case 2:
-            break;
-        default:
-            if (i == 2)
-                checkRootWord(argv[i]);
-            else
-                checkPathWord("work area", argv[i]);
-            break;
-        }
+    for (const CommandLineWord &w : commandLineWords(argc, argv)) {
+        if (w.role == WordRole::InstallRoot)
+            checkRootWord(w.word);
+        else if (w.role == WordRole::WorkArea)
+            checkPathWord("work area", w.word);
     }
 }
 
@@ -281,29 +307,16 @@ void commandLinePlaces(int argc, char **argv, std::string *workArea, std::string
     checkCommandLine(argc, argv);
     workArea->clear();
     root->clear();
-    for (int i = 1; i < argc; ++i) {
-        const char *word = nullptr;
-        bool isRoot = true;
-        switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1:
-            if (i + 1 < argc) word = argv[++i];
-            break;
-        case 2:
-            break;
-        default:
-            word = argv[i];
-            isRoot = i == 2;
-            break;
-        }
-        if (word == nullptr) continue;
+    if (const char *word = lastWord(argc, argv, WordRole::InstallRoot)) {
+        char *path = StripToBaseName(absolutePath(word));
+        *root = path;
+        PutMem(path);
+    }
+    if (const char *word = lastWord(argc, argv, WordRole::WorkArea)) {
         char *path = absolutePath(word);
-        if (isRoot) {
-            *root = StripToBaseName(path);
-        } else {
-            size_t len = strlen(path);
-            if (len > 1 && path[len - 1] == '/') path[len - 1] = 0;
-            *workArea = path;
-        }
+        size_t len = strlen(path);
+        if (len > 1 && path[len - 1] == '/') path[len - 1] = 0;
+        *workArea = path;
         PutMem(path);
     }
 }
@@ -357,19 +370,7 @@ std::vector<char *> checkCommandLineOptions(int argc, char **argv) {
 }
 
 void checkWorkAreaBeforeAsking(int argc, char **argv) {
-    const char *word = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1:
-            ++i;
-            break;
-        case 2:
-            break;
-        default:
-            if (i != 2) word = argv[i];
-            break;
-        }
-    }
+    const char *word = lastWord(argc, argv, WordRole::WorkArea);
     if (word == nullptr) {
         requireTrustedPath("work area", "/tmp", 2);
         return;
@@ -386,19 +387,9 @@ void checkWorkAreaBeforeAsking(int argc, char **argv) {
 }
 
 void checkInstallRootBeforeAsking(int argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
-        const char *word = nullptr;
-        switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1:
-            if (i + 1 < argc) word = argv[++i];
-            break;
-        case 2:
-            break;
-        default:
-            if (i == 2) word = argv[i];
-            break;
-        }
-        if (word == nullptr) continue;
+    for (const CommandLineWord &w : commandLineWords(argc, argv)) {
+        if (w.role != WordRole::InstallRoot) continue;
+        const char *word = w.word;
         if (word[0] != '/') {
             char cwd[PATH_MAX];
             if (getcwd(cwd, sizeof cwd) == nullptr)
@@ -509,20 +500,17 @@ void requireSameWorkDirectory(void) {
 
 void parseCommandLineOptions(int argc, char **argv) {
     checkCommandLine(argc, argv);
-    for (int i = 1; i < argc; ++i) {
-        switch (FindToken(argv[i], CMDLINE_KEYS)) {
-        case 1: // "install <root>"; a last "install" names nothing
-            if (i + 1 < argc) pCmdLineInstallDir = StripToBaseName(absolutePath(argv[++i]));
+    for (const CommandLineWord &w : commandLineWords(argc, argv)) {
+        switch (w.role) {
+        case WordRole::InstallRoot:
+            pCmdLineInstallDir = StripToBaseName(absolutePath(w.word));
             break;
-        case 2: // "-v"
+        case WordRole::Version:
             fprintf(stderr, "%s %s\n", my_name, SETUP_VERSION);
             exit_app(0);
             break;
-        default:
-            if (i == 2)
-                pCmdLineInstallDir = StripToBaseName(absolutePath(argv[i]));
-            else
-                takeWorkArea(argv[i]);
+        case WordRole::WorkArea:
+            takeWorkArea(w.word);
             break;
         }
     }

@@ -49,6 +49,24 @@ TEST(Dphelp, HelpAndUsage) {
     }
 }
 
+// Each form stands alone: an option twice, one beside another form, or "-"
+// for a file is a usage error.
+TEST(Dphelp, EachFormStandsAlone) {
+    for (std::vector<std::string> args : {
+             std::vector<std::string>{DPHELP, "--help", "--help"},
+             {DPHELP, "--help", Page("pages.html")},
+             {DPHELP, "--dump", Page("pages.html"), "--dump", Page("pages.html")},
+             {DPHELP, "--dump", Page("pages.html"), Page("pages.html")},
+             {DPHELP, "-"},
+             {DPHELP, "--", Page("pages.html")},
+         }) {
+        Result r = RunTool(args);
+        EXPECT_EQ(r.status, 2) << args[1] << " " << args.size();
+        EXPECT_TRUE(r.out.empty()) << args[1];
+        EXPECT_EQ(r.err.rfind("usage: dphelp", 0), 0u) << args[1];
+    }
+}
+
 TEST(Dphelp, FilesThatCannotBeShownAreErrors) {
     for (const std::string &file :
          {std::string("/nonexistent/help.html"), Page("../dphelp_e2e_test.cpp")}) {

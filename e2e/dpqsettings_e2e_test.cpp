@@ -543,6 +543,40 @@ TEST(DpqSettings, LoadPrintsTheValuesAndRefusesWhatItCannotRead) {
 // Pick-many choices and texts with blanks survive store, apply and load:
 // Finishing is chosen on the full-screen list, where None and the others
 // exclude each other.
+// Words are read in order: help asked for before a mistake wins over it, and
+// the first mistake is the one reported.
+TEST(DpqSettings, TheFirstWordAtFaultIsReported) {
+    std::string root = std::string("DORNA_TOOL_ROOT=") + DORNA_TOOL_ROOT_DIR;
+    struct {
+        const char *name;
+        std::vector<std::string> words;
+        int status;
+        const char *err; // the first line of standard error
+    } cases[] = {
+        {"help before a mistake", {"--help", "--bogus"}, 0, ""},
+        {"a mistake before help", {"--bogus", "-h"}, 2, "dpqsettings: unknown option --bogus"},
+        {"two files before help",
+         {"a", "b", "--help"},
+         2,
+         "dpqsettings: more than one settings file"},
+        {"-- is no option", {"--", "a"}, 2, "dpqsettings: unknown option --"},
+        {"a value missing", {"a", "--dir"}, 2, "dpqsettings: --dir needs a value"},
+        {"a value like an option",
+         {"--load", "--help", "a"},
+         2,
+         "dpqsettings: --load takes the only settings file"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv = {"env", root, Program()};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        e2e::Result r = e2e::RunHost(argv);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.err) << c.name;
+        EXPECT_NE((c.status == 0 ? r.out : r.err).find("Usage: dpqsettings"), std::string::npos)
+            << c.name;
+    }
+}
+
 TEST(DpqSettings, FinishingAndALocationWithBlanksAreKeptByApply) {
     REQUIRE_TMUX();
     Scratch dir;

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -68,12 +71,25 @@ int Show(const char *name, const char *argv0) {
 
 int main(int argc, char **argv) {
     my_name = SaveStr_(StripPath(argv[0]));
-    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
-        fputs(Usage, stdout);
-        return 0;
+    constexpr unsigned OPT_HELP = 1, OPT_DUMP = 2;
+    std::string dumpFile;
+    const ToolOption known[] = {{"--help", OPT_HELP, nullptr}, {"--dump", OPT_DUMP, &dumpFile}};
+    // Each of the three forms stands alone: --help, --dump FILE or FILE.
+    ToolOptionRules rules;
+    rules.anywhere = true;
+    rules.once = true;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    unsigned given = 0;
+    std::string bad;
+    if (ToolParseOptions(known, std::size(known), &args, &given, &bad, &rules) == TOOLOPT_OK) {
+        if (given == OPT_HELP && args.empty()) {
+            fputs(Usage, stdout);
+            return 0;
+        }
+        if (given == OPT_DUMP && args.empty()) return Dump(dumpFile.c_str());
+        // "-" would be standard input, which the viewer does not read.
+        if (given == 0 && args.size() == 1 && args[0] != "-") return Show(args[0].c_str(), argv[0]);
     }
-    if (argc == 3 && strcmp(argv[1], "--dump") == 0) return Dump(argv[2]);
-    if (argc == 2 && argv[1][0] != '-') return Show(argv[1], argv[0]);
     fputs(Usage, stderr);
     return 2;
 }

@@ -20,9 +20,11 @@
 #include <cstring>
 #include <map>
 #include <dirent.h>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -545,34 +547,41 @@ int Usage(FILE *out, int status) {
 
 int main(int argc, char **argv) {
     my_name = SaveStr_("dpqsettings");
-    const char *load = nullptr;
-    const char *file = nullptr;
-    bool lockValue = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") return Usage(stdout, 0);
-        if (arg == "--passphrase-value") {
-            lockValue = true;
-            continue;
-        }
-        if ((arg == "--load" || arg == "--dir") && i + 1 >= argc) {
-            fprintf(stderr, "dpqsettings: %s needs a value\n", arg.c_str());
-            return Usage(stderr, 2);
-        }
-        if (arg == "--load") {
-            load = argv[++i];
-        } else if (arg == "--dir") {
-            gQueueDir = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            fprintf(stderr, "dpqsettings: unknown option %s\n", arg.c_str());
-            return Usage(stderr, 2);
-        } else if (file == nullptr) {
-            file = argv[i];
-        } else {
-            fprintf(stderr, "dpqsettings: more than one settings file\n");
-            return Usage(stderr, 2);
-        }
+    constexpr unsigned OPT_HELP = 1, OPT_LOCK_VALUE = 2, OPT_LOAD = 4, OPT_DIR = 8;
+    std::string loadFile;
+    const ToolOption known[] = {
+        {"--help", OPT_HELP, nullptr},
+        {"-h", OPT_HELP, nullptr},
+        {"--passphrase-value", OPT_LOCK_VALUE, nullptr},
+        {"--load", OPT_LOAD, &loadFile},
+        {"--dir", OPT_DIR, &gQueueDir},
+    };
+    // Read word by word: help asked for before a mistake wins over it.
+    ToolOptionRules rules;
+    rules.anywhere = true;
+    rules.stop = OPT_HELP;
+    rules.maxOperands = 1;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    unsigned given = 0;
+    std::string bad;
+    switch (ToolParseOptions(known, std::size(known), &args, &given, &bad, &rules)) {
+    case TOOLOPT_STOP:
+        return Usage(stdout, 0);
+    case TOOLOPT_NO_VALUE:
+        fprintf(stderr, "dpqsettings: %s needs a value\n", bad.c_str());
+        return Usage(stderr, 2);
+    case TOOLOPT_UNKNOWN:
+        fprintf(stderr, "dpqsettings: unknown option %s\n", bad.c_str());
+        return Usage(stderr, 2);
+    case TOOLOPT_EXTRA:
+        fprintf(stderr, "dpqsettings: more than one settings file\n");
+        return Usage(stderr, 2);
+    default:
+        break;
     }
+    const char *load = given & OPT_LOAD ? loadFile.c_str() : nullptr;
+    const char *file = args.empty() ? nullptr : args[0].c_str();
+    bool lockValue = given & OPT_LOCK_VALUE;
     if (lockValue) return PrintLockValue();
     if (load != nullptr && file != nullptr) {
         fprintf(stderr, "dpqsettings: --load takes the only settings file\n");

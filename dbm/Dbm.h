@@ -40,6 +40,19 @@ extern char *pToolPath;
 // Full-path mode: while non-zero, database names are file paths.
 extern unsigned char DbmV4DriverPathHandling;
 
+// The tool root a program uses when it is told none, as a new stored text
+// (PutMem): DORNA_TOOL_ROOT from the environment when set and not empty
+// (never in a set-user-ID program); else the installed package's tool root
+// (<prefix>/share/dorna of the prefix the library was installed to) when it
+// holds a "db" directory; else buildRoot, or without one the tool root of the
+// build the library came from, when that holds one; else the installed
+// package's root. Null only when memory runs out.
+char *DbmDefaultToolRoot(const char *buildRoot);
+
+// The installed package's tool root (<prefix>/share/dorna), whether or not
+// it exists. A static text.
+const char *DbmInstalledToolRoot(void);
+
 // Index of the record DbmGetNextRecord hands out next (process-wide, never
 // reset).
 extern int32_t Ent2Get;

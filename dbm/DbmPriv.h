@@ -54,3 +54,14 @@ bool DbmAppendText(char **res, int *len, const char *text);
 // bytes for key, NUL and data, which the caller fills; pData and DataLen are
 // set. Null when memory runs out: nothing is appended.
 DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n);
+
+// The installed package's tool root is kept in a marked area of the library
+// (DbmInstalledRootArea): the mark, then the path and its NUL, then NULs up to
+// DBM_ROOT_AREA_SIZE bytes. The install step finds the mark in the installed
+// library and tools and writes the prefix it installs to in place
+// (dbm_settoolroot), so a program linked against the installed library finds
+// its catalog without being told, wherever the package went.
+#define DBM_ROOT_MARK "@(#)dorna-installed-tool-root="
+constexpr int DBM_ROOT_MARK_LEN = sizeof DBM_ROOT_MARK - 1;
+constexpr int DBM_ROOT_AREA_SIZE = 4096;
+extern char DbmInstalledRootArea[DBM_ROOT_AREA_SIZE];

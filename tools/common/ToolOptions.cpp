@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "Dbm.h"
 #include "MemMgr.h"
 #include "utils.h"
 
@@ -83,5 +84,5 @@ char *ToolRoot(const char *argv0, const char *buildRoot) {
     char *dir = GetToolPath(argv0);
     if (FindFile_(dir, "db")) return dir;
     PutMem(dir);
-    return SaveStr_(buildRoot);
+    return DbmDefaultToolRoot(buildRoot);
 }

@@ -48,6 +48,7 @@ int ToolParseOptions(const ToolOption *table, size_t rows, std::vector<std::stri
 
 // The suite's tool root, which holds the catalog (db/<language>/): the
 // directory DORNA_TOOL_ROOT names; else the program's own directory when it
-// holds db/; else buildRoot, the tool root of the build the program came
-// from. A new stored text (PutMem).
+// holds db/; else the installed package's tool root when it holds db/; else
+// buildRoot, the tool root of the build the program came from
+// (DbmDefaultToolRoot). A new stored text (PutMem).
 char *ToolRoot(const char *argv0, const char *buildRoot);

@@ -595,10 +595,15 @@ int main(int argc, char **argv) {
         return 1;
     }
     BuildMenus();
-    // The help files ship beside the program.
+    // The help files ship beside the program in the build, and in the tool
+    // root's help directory when installed.
     char *dir = GetToolPath(argv[0]);
     pTtyHtmlName = SaveStr("%s/dpqsettings.html", dir);
     PutMem(dir);
+    if (access(pTtyHtmlName, R_OK) != 0) {
+        PutMem(pTtyHtmlName);
+        pTtyHtmlName = SaveStr("%s/help/dpqsettings.html", pToolPath);
+    }
     if (load != nullptr) return LoadAndPrint(load);
     if (file != nullptr && access(file, R_OK) != 0) {
         fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);

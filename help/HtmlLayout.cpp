@@ -278,26 +278,139 @@ long Clamp(long v, long lo, long hi) {
 
 HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after);
 
-// Measuring of one table: a walk over its elements that follows the steps the
-// layout will take inside each cell.
-struct Measure {
-    HtmlTable *t;
-    long tableWidth = 0; // width the table asks for, 0 when none
-    std::vector<int32_t> colWidths, fixed, rowHeights;
+// Where a walk over elements stands in its table and in the cell's text. The
+// same tags drive measuring and layout, so both keep these the same way.
+struct CellWalk {
+    HtmlTable *t = nullptr; // the table walked; null: the page's body (layout only)
+    int cellIdx = -1;       // current cell of the row
+    bool rowOpen = false;   // a row has begun and not ended
+    bool inCell = false;    // elements land in a cell (outside one they are passed over)
+    bool lineUsed = false;  // something was written on this line of the cell
+    bool ol = false;        // inside an ordered list: li writes the next number
+    int olCount = 0;        // the last number written
+    bool inHref = false;    // inside a link with a target: /a writes its closing '>'
+};
+
+// Rows and cells past the limits, passed over up to where they end.
+enum Skip { SKIP_NONE, SKIP_CELL, SKIP_ROWS };
+
+// The content tags of HandleTag (below): text, line breaks, links, lists,
+// tables.
+template <class Walk> void HandleContent(Walk &w, ListNode *node, HtmlElement *e, TagCode code) {
+    switch (code) {
+    case TAG_TEXT:
+        w.Write(static_cast<const char *>(e->pData), TextLen(e));
+        break;
+    case TAG_P: // a paragraph's blank line only outside tables, whose rows are tight
+        if (!w.t) w.NewLine(), w.NewLine();
+        break;
+    case TAG_END_P:
+        if (!w.t) w.NewLine();
+        break;
+    case TAG_BR:
+    case TAG_H:
+    case TAG_DIV:
+        w.NewLine();
+        break;
+    case TAG_END_H:
+    case TAG_END_DIV:
+        w.NewLine();
+        w.NewLine();
+        break;
+    case TAG_A:
+        if (auto *link = static_cast<HtmlLink *>(e->pData)) {
+            w.LinkStart(link);
+            if (link->Kind == HTML_LINK_HREF) {
+                w.Write("<", 1);
+                w.inHref = true;
+            }
+        }
+        break;
+    case TAG_END_A:
+        if (w.inHref) w.Write(">", 1);
+        w.inHref = false;
+        w.LinkEnd();
+        break;
+    case TAG_OL:
+        w.ol = true;
+        w.olCount = 0;
+        break;
+    case TAG_END_OL:
+        w.ol = false;
+        w.NewLine();
+        break;
+    case TAG_LI:
+        if (w.ol) {
+            char label[32];
+            w.NewLine();
+            w.Write(label, ItemLabel(label, sizeof label, ++w.olCount));
+        }
+        break;
+    case TAG_TABLE:
+        w.Table(node, e);
+        break;
+    case TAG_FITAB:
+        w.Fitab(e);
+        break;
+    default:
+        break;
+    }
+}
+
+// The one tag handler of both walks. A walk supplies what differs: writing
+// (counting characters or putting them in the image), rows and cells (whose
+// sizes measuring finds and layout uses), links and tables within. Returns
+// false at the /table that ends the walk's table.
+//
+// Measuring must take exactly the steps the layout takes, or cell text would
+// not fit its column: keeping a single switch keeps them in step.
+template <class Walk> bool HandleTag(Walk &w, ListNode *node) {
+    auto *e = static_cast<HtmlElement *>(node->pData);
+    TagCode code = ClassifyTag(e);
+    if (w.t) {
+        switch (code) {
+        case TAG_TR:
+            if (!w.OpenRow()) w.Refuse(e, SKIP_ROWS);
+            return true;
+        case TAG_TD:
+            if (!w.rowOpen && !w.OpenRow())
+                w.Refuse(e, SKIP_ROWS);
+            else if (!w.OpenCell(e))
+                w.Refuse(e, SKIP_CELL);
+            return true;
+        case TAG_END_TR:
+            w.CloseRow();
+            return true;
+        case TAG_END_TABLE:
+            return false;
+        default:
+            if (!w.inCell) { // only cells hold content
+                w.OutsideCells(node, code);
+                return true;
+            }
+        }
+    }
+    HandleContent(w, node, e, code);
+    return true;
+}
+
+// Measuring of one table: a walk over its elements that counts what the
+// layout will write in each cell.
+struct Measure : CellWalk {
+    ListNode *next = nullptr; // where the walk goes on after the element handled
+    long tableWidth = 0;      // width the table asks for, 0 when none
+    std::vector<int32_t> colWidths, rowHeights;
+    std::vector<int32_t> fixed;      // width a column's first cell asks for, -1 when none
     std::vector<unsigned char> seen; // a cell of the column has been met
-    long fixedTotal = 0;
-    bool rowOpen = false, inCell = false;
-    int cellIdx = -1;
-    int rowHeight = 0;
+    long fixedTotal = 0;             // sum of the fixed widths
+    int rowHeight = 0;               // lines of the tallest cell of the row so far
     // the current cell, relative to its top-left corner
     int line = 0, x = 0, used = 0, widest = 0;
-    bool lineUsed = false;
-    // list and link state, kept across the cells of the table as the layout keeps it
-    bool ol = false, inHref = false;
-    int olCount = 0;
+    Skip skip = SKIP_NONE; // what is being passed over
+    int skipDepth = 0;     // tables opened within what is passed over
 
-    void Write(int chars) {
-        x += chars;
+    void Write(const char *text, int len) {
+        x += CountCells(text, len);
         lineUsed = true;
         used = std::max(used, line + 1);
         widest = std::max(widest, x);
@@ -328,28 +441,24 @@ struct Measure {
         rowHeight = 0;
         return true;
     }
-    // Opens the next cell of the row; false past the table's last column.
-    bool OpenCell(const HtmlElement *td) {
-        CloseCell();
-        if (++cellIdx >= t->ColCnt) return false;
-        size_t c = static_cast<size_t>(cellIdx);
-        if (!seen[c]) {
-            seen[c] = 1;
-            std::string w = CellWidth(static_cast<const char *>(td->pData));
-            if (tableWidth > 0 && !w.empty()) {
-                long v = w.find('%') != std::string::npos
-                             ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 -
-                                   2L * t->Padding - 1
-                             : AttrNumber(w.c_str()) / PIXELS_PER_CHAR;
-                v = Clamp(v, 0, HTML_MAX_TABLE_WIDTH - fixedTotal);
-                fixed[c] = static_cast<int32_t>(v);
-                fixedTotal += v;
-            }
-        }
-        inCell = true;
-        line = x = used = widest = 0;
-        lineUsed = false;
-        return true;
+    bool OpenCell(const HtmlElement *td);
+    // A row or cell past the limits: it and what follows up to its end are
+    // rewritten so that the layout passes over them too.
+    void Refuse(HtmlElement *e, Skip what) {
+        skip = what;
+        Ignore(e);
+    }
+    // A table between the cells has no place: it is dropped whole.
+    void OutsideCells(ListNode *node, TagCode code) {
+        if (code == TAG_TABLE || code == TAG_FITAB) next = IgnoreTable(node, true);
+    }
+    void LinkStart(HtmlLink *) {}
+    void LinkEnd() {}
+    void Table(ListNode *node, HtmlElement *e);
+    // Measured before: take its size and pass over it.
+    void Fitab(HtmlElement *e) {
+        if (e->pData) PlaceTable(static_cast<HtmlTable *>(e->pData));
+        next = SkipTable(next);
     }
     // A measured table placed in the current cell at the cell's left column.
     void PlaceTable(const HtmlTable *nt) {
@@ -360,30 +469,89 @@ struct Measure {
         x = 0;
         lineUsed = false;
     }
+    bool Skipped(HtmlElement *e, TagCode code);
 };
 
-// Takes the table's attributes, walks its elements from first to its /table
-// and stores its record. *after gets the node behind the /table.
-HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after) {
+// Opens the next cell of the row; false past the table's last column. The
+// first cell of a column may fix its width, in pixels or as a share of the
+// table's.
+bool Measure::OpenCell(const HtmlElement *td) {
+    CloseCell();
+    if (++cellIdx >= t->ColCnt) return false;
+    size_t c = static_cast<size_t>(cellIdx);
+    if (!seen[c]) {
+        seen[c] = 1;
+        std::string w = CellWidth(static_cast<const char *>(td->pData));
+        if (tableWidth > 0 && !w.empty()) {
+            long v =
+                w.find('%') != std::string::npos
+                    ? tableWidth * Clamp(AttrNumber(w.c_str()), 0, 100) / 100 - 2L * t->Padding - 1
+                    : AttrNumber(w.c_str()) / PIXELS_PER_CHAR;
+            v = Clamp(v, 0, HTML_MAX_TABLE_WIDTH - fixedTotal);
+            fixed[c] = static_cast<int32_t>(v);
+            fixedTotal += v;
+        }
+    }
+    inCell = true;
+    line = x = used = widest = 0;
+    lineUsed = false;
+    return true;
+}
+
+// A table within a cell is measured now, as wide as its column is fixed, and
+// marked measured so that the layout takes its size; one nested too deep
+// loses its frame and its text joins this cell.
+void Measure::Table(ListNode *node, HtmlElement *e) {
+    if (S.depth >= HTML_MAX_TABLE_DEPTH) {
+        IgnoreTable(node, false);
+        return;
+    }
+    int32_t fixedWidth = fixed[static_cast<size_t>(cellIdx)];
+    HtmlTable *nt = MeasureTable(e, next, fixedWidth > 0 ? fixedWidth : 0, &next);
+    if (nt) {
+        e->pTag = FitabTag;
+        e->pData = nt;
+        PlaceTable(nt);
+    }
+}
+
+// True when the element lies in a row or cell passed over: it is rewritten
+// so the layout passes over it too. What is passed over ends at the table's
+// /table (tables within it counted), a cell also at the next cell or row.
+bool Measure::Skipped(HtmlElement *e, TagCode code) {
+    if (skip == SKIP_NONE) return false;
+    bool ends = skipDepth == 0 &&
+                (code == TAG_END_TABLE ||
+                 (skip == SKIP_CELL && (code == TAG_TD || code == TAG_TR || code == TAG_END_TR)));
+    if (ends) {
+        skip = SKIP_NONE;
+        return false;
+    }
+    if (code == TAG_TABLE || code == TAG_FITAB) ++skipDepth;
+    if (code == TAG_END_TABLE) --skipDepth;
+    Ignore(e);
+    return true;
+}
+
+// A new table record with what the table tag gives: frame, spacing, padding
+// and the number of columns; m gets the width the table asks for (of avail
+// columns, when given as a share) and a zero width for each column.
+HtmlTable *BeginTable(HtmlElement *el, ListNode *first, int avail, Measure &m) {
     auto *t = static_cast<HtmlTable *>(GetMem(sizeof(HtmlTable)));
-    *after = nullptr;
     if (!t) return nullptr;
-    ++S.depth;
     TableAttrs a = ReadTableAttrs(static_cast<const char *>(el->pData));
     t->Gap = 1;
     t->Border = a.border ? 1 : 0;
     t->ColCnt = GetColumnCnt(first);
     t->Spacing = static_cast<int32_t>(Clamp(a.spacingPx / PIXELS_PER_CHAR, 0, HTML_MAX_TABLE_PAD));
     t->Padding = static_cast<int32_t>(Clamp(a.paddingPx / PIXELS_PER_CHAR, 0, HTML_MAX_TABLE_PAD));
-
-    Measure m;
     m.t = t;
     if (!a.width.empty()) {
         long w = AttrNumber(a.width.c_str());
         long cols = t->ColCnt;
         if (a.width.find('%') != std::string::npos)
             m.tableWidth = avail > 0 ? avail * Clamp(w, 0, 1000) / 100 : 0;
-        else
+        else // the pixels of padding, spacing and borders are not the columns'
             m.tableWidth = (w - 2 * a.paddingPx * cols - (cols + 1) * (a.spacingPx + a.borderPx)) /
                            PIXELS_PER_CHAR;
         m.tableWidth = Clamp(m.tableWidth, 0, HTML_MAX_TABLE_WIDTH);
@@ -392,126 +560,30 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
     m.colWidths.assign(cols, 0);
     m.fixed.assign(cols, -1);
     m.seen.assign(cols, 0);
+    return t;
+}
 
-    // Content beyond the limits is rewritten so the layout passes over it:
-    // a cell past the last column up to the next cell or row, every row past
-    // the last one up to the end of the table.
-    enum { SKIP_NONE, SKIP_CELL, SKIP_ROWS } skip = SKIP_NONE;
-    int skipDepth = 0;
-    ListNode *n = first;
-    while (n) {
+// Walks the table's elements from first to its /table; returns the node
+// behind the /table, null when the elements end first.
+ListNode *MeasureCells(Measure &m, ListNode *first) {
+    for (ListNode *n = first; n; n = m.next) {
         auto *e = static_cast<HtmlElement *>(n->pData);
-        TagCode code = ClassifyTag(e);
-        ListNode *next = n->pNext;
-        if (skip != SKIP_NONE) {
-            bool ends =
-                skipDepth == 0 &&
-                (code == TAG_END_TABLE ||
-                 (skip == SKIP_CELL && (code == TAG_TD || code == TAG_TR || code == TAG_END_TR)));
-            if (!ends) {
-                if (code == TAG_TABLE || code == TAG_FITAB) ++skipDepth;
-                if (code == TAG_END_TABLE) --skipDepth;
-                Ignore(e);
-                n = next;
-                continue;
-            }
-            skip = SKIP_NONE;
-        }
-        if (code == TAG_END_TABLE) {
-            *after = next;
-            break;
-        }
-        switch (code) {
-        case TAG_TR:
-            if (!m.OpenRow()) {
-                skip = SKIP_ROWS;
-                Ignore(e);
-            }
-            break;
-        case TAG_TD:
-            if (!m.rowOpen && !m.OpenRow()) {
-                skip = SKIP_ROWS;
-                Ignore(e);
-            } else if (!m.OpenCell(e)) {
-                skip = SKIP_CELL;
-                Ignore(e);
-            }
-            break;
-        case TAG_END_TR:
+        m.next = n->pNext;
+        if (m.Skipped(e, ClassifyTag(e))) continue;
+        if (!HandleTag(m, n)) {
             m.CloseRow();
-            break;
-        default:
-            if (!m.inCell) { // only cells hold content; a table out there is dropped
-                if (code == TAG_TABLE || code == TAG_FITAB) next = IgnoreTable(n, true);
-                break;
-            }
-            switch (code) {
-            case TAG_TEXT:
-                m.Write(CountCells(static_cast<const char *>(e->pData), TextLen(e)));
-                break;
-            case TAG_BR:
-            case TAG_H:
-            case TAG_DIV:
-                m.NewLine();
-                break;
-            case TAG_END_H:
-            case TAG_END_DIV:
-                m.NewLine();
-                m.NewLine();
-                break;
-            case TAG_A: {
-                auto *link = static_cast<HtmlLink *>(e->pData);
-                if (link && link->Kind == HTML_LINK_HREF) {
-                    m.Write(1);
-                    m.inHref = true;
-                }
-                break;
-            }
-            case TAG_END_A:
-                if (m.inHref) m.Write(1);
-                m.inHref = false;
-                break;
-            case TAG_OL:
-                m.ol = true;
-                m.olCount = 0;
-                break;
-            case TAG_END_OL:
-                m.ol = false;
-                m.NewLine();
-                break;
-            case TAG_LI:
-                if (m.ol) {
-                    char label[32];
-                    m.NewLine();
-                    m.Write(ItemLabel(label, sizeof label, ++m.olCount));
-                }
-                break;
-            case TAG_TABLE: {
-                if (S.depth >= HTML_MAX_TABLE_DEPTH) { // too deep: its text joins this cell
-                    IgnoreTable(n, false);
-                    break;
-                }
-                int32_t fixedWidth = m.fixed[static_cast<size_t>(m.cellIdx)];
-                HtmlTable *nt = MeasureTable(e, next, fixedWidth > 0 ? fixedWidth : 0, &next);
-                if (nt) {
-                    e->pTag = FitabTag;
-                    e->pData = nt;
-                    m.PlaceTable(nt);
-                }
-                break;
-            }
-            case TAG_FITAB: // measured before: take its size and pass over it
-                if (e->pData) m.PlaceTable(static_cast<HtmlTable *>(e->pData));
-                next = SkipTable(next);
-                break;
-            default:
-                break;
-            }
+            return m.next;
         }
-        n = next;
     }
     m.CloseRow();
+    return nullptr;
+}
 
+// The table's width and height from its measured columns and rows, and its
+// arrays of column widths and row heights.
+void StoreSizes(Measure &m) {
+    HtmlTable *t = m.t;
+    size_t cols = static_cast<size_t>(t->ColCnt);
     long natural = 2L * t->Padding * t->ColCnt + t->ColCnt + 1;
     for (size_t c = 0; c < cols; ++c) {
         if (m.fixed[c] >= 0) m.colWidths[c] = std::max(m.colWidths[c], m.fixed[c]);
@@ -538,11 +610,23 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
         t->pRowHeights = t->pColWidths = nullptr;
         t->RowCnt = t->ColCnt = 0;
         t->Height = 1;
-    } else {
-        if (t->RowCnt)
-            memcpy(t->pRowHeights, m.rowHeights.data(), sizeof(int32_t) * m.rowHeights.size());
-        if (t->ColCnt) memcpy(t->pColWidths, m.colWidths.data(), sizeof(int32_t) * cols);
+        return;
     }
+    if (t->RowCnt)
+        memcpy(t->pRowHeights, m.rowHeights.data(), sizeof(int32_t) * m.rowHeights.size());
+    if (t->ColCnt) memcpy(t->pColWidths, m.colWidths.data(), sizeof(int32_t) * cols);
+}
+
+// Takes the table's attributes, walks its elements from first to its /table
+// and stores its record. *after gets the node behind the /table.
+HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **after) {
+    *after = nullptr;
+    Measure m;
+    HtmlTable *t = BeginTable(el, first, avail, m);
+    if (!t) return nullptr;
+    ++S.depth;
+    *after = MeasureCells(m, first);
+    StoreSizes(m);
     --S.depth;
     return t;
 }
@@ -552,19 +636,12 @@ HtmlPage *Page() {
 }
 
 // The layout of one body walk: the whole body, or one table's elements.
-struct Body {
+struct Body : CellWalk {
     HtmlFile *f;
-    HtmlTable *t; // the table laid out, null at the top level
     Pen pen;
-    int cellLeft = 0; // left column of the current cell
-    int rowTop = 0;   // top row of the current table row
-    int rowIdx = -1;  // current table row
-    int cellIdx = -1; // current cell of the row
-    bool rowOpen = false, inCell = false;
-    bool lineUsed = false; // something was written on this line of the cell
-    bool ol = false;
-    int olCount = 0;
-    bool inHref = false;
+    int cellLeft = 0;             // left column of the current cell
+    int rowTop = 0;               // top row of the current table row
+    int rowIdx = -1;              // current table row
     HtmlLink *lastLink = nullptr; // the link of the last a tag, until its /a
 
     void NewLine() {
@@ -593,132 +670,71 @@ struct Body {
         cellLeft = t->Left + t->Padding + 1;
         return true;
     }
-    void OpenCell() {
+    bool OpenCell(const HtmlElement *) {
         inCell = false;
-        if (++cellIdx >= t->ColCnt) return;
+        if (++cellIdx >= t->ColCnt) return false;
         if (cellIdx > 0) cellLeft += t->pColWidths[cellIdx - 1] + 2 * t->Padding + 1;
         pen.row = rowTop;
         pen.col = cellLeft;
         inCell = true;
         lineUsed = false;
-    }
-    // Lays out a measured table at the position the layout has reached.
-    void PlaceTable(HtmlTable *nt) {
-        if (t) {
-            nt->Left = cellLeft;
-            nt->Top = lineUsed ? pen.row + 1 : pen.row;
-        } else {
-            nt->Left = pen.col;
-            nt->Top = pen.row;
-        }
-        BuildTextBody(f, nt, nt->Top, nt->Left);
-        pen.row = nt->Top + nt->Height;
-        pen.col = t ? cellLeft : nt->Left;
-        lineUsed = false;
-    }
-    void EndLink() {
-        if (inHref) Write(">", 1);
-        inHref = false;
-        HtmlLink *link = lastLink;
-        if (!link) return;
-        lastLink = nullptr;
-        if (pen.row == link->Start) {
-            link->TextLen = std::max(0, pen.col - link->End);
-        } else { // the link went on to another line: its first line counts
-            const Row *r = static_cast<size_t>(link->Start) < S.rows.size()
-                               ? &S.rows[static_cast<size_t>(link->Start)]
-                               : nullptr;
-            link->TextLen = r ? std::max(0, r->chars - link->End) : 0;
-        }
-        ListPushItem(&Page()->Links, &link, sizeof link);
-    }
-
-    // Returns false when the element ends this walk (the table's /table).
-    bool Element(ListNode *node) {
-        auto *e = static_cast<HtmlElement *>(node->pData);
-        TagCode code = ClassifyTag(e);
-        if (t) {
-            switch (code) {
-            case TAG_TR:
-                OpenRow();
-                return true;
-            case TAG_TD:
-                if (rowOpen || OpenRow()) OpenCell();
-                return true;
-            case TAG_END_TR:
-                CloseRow();
-                return true;
-            case TAG_END_TABLE:
-                return false;
-            default:
-                if (!inCell) return true; // only cells hold content
-            }
-        }
-        switch (code) {
-        case TAG_TEXT:
-            Write(static_cast<const char *>(e->pData), TextLen(e));
-            break;
-        case TAG_P:
-            if (!t) NewLine(), NewLine();
-            break;
-        case TAG_END_P:
-            if (!t) NewLine();
-            break;
-        case TAG_BR:
-        case TAG_H:
-        case TAG_DIV:
-            NewLine();
-            break;
-        case TAG_END_H:
-        case TAG_END_DIV:
-            NewLine();
-            NewLine();
-            break;
-        case TAG_A:
-            if (auto *link = static_cast<HtmlLink *>(e->pData)) {
-                link->Start = pen.row;
-                link->End = pen.col;
-                link->TextLen = 0;
-                if (link->Kind == HTML_LINK_HREF) {
-                    Write("<", 1);
-                    inHref = true;
-                }
-                lastLink = link;
-            }
-            break;
-        case TAG_END_A:
-            EndLink();
-            break;
-        case TAG_OL:
-            ol = true;
-            olCount = 0;
-            break;
-        case TAG_END_OL:
-            ol = false;
-            NewLine();
-            break;
-        case TAG_LI:
-            if (ol) {
-                char label[32];
-                NewLine();
-                Write(label, ItemLabel(label, sizeof label, ++olCount));
-            }
-            break;
-        case TAG_TABLE: {
-            if (ol) NewLine();
-            int avail = t && cellIdx >= 0 && cellIdx < t->ColCnt ? t->pColWidths[cellIdx] : 0;
-            if (HtmlTable *nt = GetTextTable(f, e, avail)) PlaceTable(nt);
-            break;
-        }
-        case TAG_FITAB:
-            if (e->pData) PlaceTable(static_cast<HtmlTable *>(e->pData));
-            break;
-        default:
-            break;
-        }
         return true;
     }
+    // Measuring rewrote what lies past the limits: nothing is left to refuse.
+    void Refuse(HtmlElement *, Skip) {}
+    void OutsideCells(ListNode *, TagCode) {}
+    void LinkStart(HtmlLink *link) {
+        link->Start = pen.row;
+        link->End = pen.col;
+        link->TextLen = 0;
+        lastLink = link;
+    }
+    void LinkEnd();
+    // A table not measured yet (one at the top level) is measured here, as
+    // wide as the cell it stands in; one measured before keeps its sizes.
+    void Table(ListNode *, HtmlElement *e) {
+        if (ol) NewLine();
+        int avail = t && cellIdx >= 0 && cellIdx < t->ColCnt ? t->pColWidths[cellIdx] : 0;
+        if (HtmlTable *nt = GetTextTable(f, e, avail)) PlaceTable(nt);
+    }
+    void Fitab(HtmlElement *e) {
+        if (e->pData) PlaceTable(static_cast<HtmlTable *>(e->pData));
+    }
+    void PlaceTable(HtmlTable *nt);
 };
+
+// Lays out a measured table at the position the layout has reached: its walk
+// goes on over the table's elements up to its /table.
+void Body::PlaceTable(HtmlTable *nt) {
+    if (t) {
+        nt->Left = cellLeft;
+        nt->Top = lineUsed ? pen.row + 1 : pen.row;
+    } else {
+        nt->Left = pen.col;
+        nt->Top = pen.row;
+    }
+    BuildTextBody(f, nt, nt->Top, nt->Left);
+    pen.row = nt->Top + nt->Height;
+    pen.col = t ? cellLeft : nt->Left;
+    lineUsed = false;
+}
+
+// The link of the last a tag ends: its length on the screen is what was
+// written since, on its first line only (the menu shows that line).
+void Body::LinkEnd() {
+    HtmlLink *link = lastLink;
+    if (!link) return;
+    lastLink = nullptr;
+    if (pen.row == link->Start) {
+        link->TextLen = std::max(0, pen.col - link->End);
+    } else { // the link went on to another line: its first line counts
+        const Row *r = static_cast<size_t>(link->Start) < S.rows.size()
+                           ? &S.rows[static_cast<size_t>(link->Start)]
+                           : nullptr;
+        link->TextLen = r ? std::max(0, r->chars - link->End) : 0;
+    }
+    ListPushItem(&Page()->Links, &link, sizeof link);
+}
 
 // The final text of the image: one line per row below lineCnt, each ended by
 // "\n", with the links' offsets; the image is let go afterwards.
@@ -800,7 +816,7 @@ void BuildTextBody(HtmlFile *f, HtmlTable *t, int row, int col) {
         b.cellLeft = t->Left + t->Padding + 1;
         for (ListNode *n = page->Body.pWalk; n; n = page->Body.pWalk) {
             ListWalk(&page->Body, 1);
-            if (!b.Element(n)) break;
+            if (!HandleTag(b, n)) break;
         }
         return;
     }
@@ -808,7 +824,7 @@ void BuildTextBody(HtmlFile *f, HtmlTable *t, int row, int col) {
     page->Body.pWalk = page->Body.pHead;
     for (ListNode *n = page->Body.pWalk; n; n = page->Body.pWalk) {
         ListWalk(&page->Body, 1);
-        b.Element(n);
+        HandleTag(b, n);
     }
     S.lastRow = b.pen.row;
     page->LineCnt = b.pen.row;

@@ -21,6 +21,8 @@ char *pHelpDataBuf = HelpDataBuf;
 
 namespace {
 
+// The built-in English texts, used when the catalog has none. Arrays, not
+// literals: menu items hold writable char pointers.
 char ExitText[] = "~e Exit Help";
 char ContentsText[] = "~c Contents";
 char BackText[] = "~b Back";
@@ -42,6 +44,8 @@ char *LetteredText(int number, char *fallback, char **owned) {
     PutMem(*owned);
     *owned = nullptr;
     char *text = NlsFindText(pDrvCoreDB, 20, number);
+    // The letter is the item's key: a catalog text without one would leave the
+    // item unreachable.
     if (text && text[0] == '~' && text[1] && text[1] != ' ' && text[2] == ' ') {
         *owned = text;
         return text;
@@ -51,6 +55,8 @@ char *LetteredText(int number, char *fallback, char **owned) {
 }
 
 // The menu title: catalog 30/22 with "Dorna", or "Dorna Help".
+// The catalog text is a format: it is used only when it is there, so that an
+// old catalog cannot turn the title into an error text.
 char *MenuTitle() {
     std::string title = "Dorna Help";
     if (char *found = NlsFindText(pDrvCoreDB, 30, 22); found != nullptr) {
@@ -63,6 +69,8 @@ char *MenuTitle() {
 
 // The text of a link as shown, without its first and last character (the
 // brackets of a hyperlink), at most 127 characters.
+// The item shows the link without the brackets the page shows around it; the
+// limit bounds what one link can put into the menu.
 char *LinkItemText(const HtmlPage *page, const HtmlLink *link) {
     size_t len = page->pText ? strlen(page->pText) : 0;
     if (link->Start < 0 || link->End > static_cast<int32_t>(len) || link->Start >= link->End)
@@ -81,6 +89,8 @@ char *LinkItemText(const HtmlPage *page, const HtmlLink *link) {
             --last;
     }
     std::string inner = first < last ? text.substr(first, last - first) : "";
+    // Cut by characters, at a character's start, so that no partial UTF-8
+    // sequence reaches the menu line.
     size_t cut = 0;
     for (int chars = 0; cut < inner.size(); ++cut) {
         if (isStart(static_cast<unsigned char>(inner[cut])) && ++chars > 127) break;
@@ -91,6 +101,8 @@ char *LinkItemText(const HtmlPage *page, const HtmlLink *link) {
 
 // The item array holds at least n items; a smaller one is replaced and kept
 // until the next growth, since the engine may still be inside its items.
+// The array only grows: a help session's pages differ in their number of links,
+// and giving it back each time would make every page a new allocation.
 bool Reserve(int n) {
     if (HelpMenuItemCnt >= n && HelpMenuItems) return true;
     auto *items = static_cast<TextMenuItem *>(GetMem(static_cast<long>(sizeof(TextMenuItem)) * n));
@@ -103,6 +115,8 @@ bool Reserve(int n) {
 }
 
 // Shows what a failed link printed until the user has read it.
+// The menu clears the screen when it redraws: without the pause the message
+// would vanish unread.
 void ReportLinkFailure() {
     if (html_internal::LinkFailed) PostMsg("%s", "");
     html_internal::LinkFailed = false;
@@ -110,6 +124,8 @@ void ReportLinkFailure() {
 
 } // namespace
 
+// The items every help page ends with, copied behind its links so that the
+// engine sees one list: the lettered items set in three columns, and the end.
 TextMenuItem HelpCommonItems[6] = {
     {EmptyText, MENU_COLUMNS, 0, nullptr, nullptr, nullptr, 0, 1, 0, nullptr, 0, nullptr, -1, 0,
      nullptr, 0},
@@ -137,12 +153,17 @@ TextMenu HelpMenu = {nullptr,
                      nullptr,
                      MENU_NO_EXIT | MENU_REINIT | MENU_KIND_BEFORE | MENU_NO_BLANK_LINES};
 
+// Link item texts are ours and are given back here; page texts belong to the
+// viewer and stay.
 char *TtyHelpBuildMenuItems(void) {
     HtmlPage *page = pCurrentPage;
+    // The page's line, one item per link at the most, and the six common items.
     if (!page || !Reserve(page->Links.Count + 7)) return HelpMenu.pTitle;
     for (int i = 1; i <= F.linkItems; ++i)
         PutMem(HelpMenuItems[i].pText);
     F.linkItems = 0;
+    // Fields the engine keeps in items (values, saved states) start at zero
+    // on every page, as they would in a fresh static table.
     memset(HelpMenuItems, 0, sizeof(TextMenuItem) * static_cast<size_t>(HelpMenuItemCnt));
 
     HelpMenuItems[0].pText = page->pText ? page->pText : EmptyText;
@@ -165,6 +186,7 @@ char *TtyHelpBuildMenuItems(void) {
     }
     F.linkItems = n - 1;
 
+    // The catalog may move the letters: each item's key follows its text.
     HelpCommonItems[2].pText = LetteredText(150, ExitText, &F.common[0]);
     HelpCommonItems[3].pText = LetteredText(151, ContentsText, &F.common[1]);
     HelpCommonItems[4].pText = LetteredText(152, BackText, &F.common[2]);
@@ -199,6 +221,8 @@ int32_t TtyHelpBack(TextMenu * /*menu*/, TextMenuItem * /*item*/) {
     return 1;
 }
 
+// A file that cannot be read leaves its message on the screen until it has been
+// read, as a failed link does.
 void TtyHtmlHelp(const char *name, char *data, const char *title) {
     if (!name || !title) return;
     if (!HtmlHelp(name, data)) {

@@ -56,6 +56,8 @@ constexpr long NOTE_ROOM = 128;
 char FitabTag[] = "fitab";
 
 // Byte offset of character column col (at most the row's length) in the row.
+// A row of one byte per character (every row without UTF-8) is addressed
+// directly; only rows with wider characters are walked.
 size_t ByteOffset(const Row &r, int col) {
     if (r.text.size() == static_cast<size_t>(r.chars)) return static_cast<size_t>(col);
     size_t b = 0, size = r.text.size();
@@ -83,6 +85,8 @@ void Put(int row, int col, const char *bytes, size_t n, int chars) {
     if (row < 0 || col < 0 || chars <= 0) return;
     // New rows cost a line end each; the write costs the padding up to col
     // and its bytes, less what it covers.
+    // The cost is known before anything changes, so a write that Grow refuses
+    // leaves the row as it was.
     const long size = static_cast<long>(S.rows.size());
     const long newRows = row >= size ? row + 1 - size : 0;
     const Row *old = newRows > 0 ? nullptr : &S.rows[static_cast<size_t>(row)];
@@ -106,6 +110,7 @@ void Put(int row, int col, const char *bytes, size_t n, int chars) {
         r.chars = col + chars;
         return;
     }
+    // Writing over what stands: how cells fill the frame drawn before them.
     r.text.replace(b0, b1 - b0, bytes, n);
     r.chars = col + chars + (r.chars - endCol);
 }
@@ -118,13 +123,16 @@ struct Pen {
 
 // Writes a text run (len bytes) at the pen and moves the pen behind it.
 void PrintText(Pen &pen, const char *text, int len) {
+    // One scratch string for every run: a page writes thousands of runs, and
+    // the image copies each one anyway.
     S.cells.clear();
     int chars = AppendCells(S.cells, text, len);
     Put(pen.row, pen.col, S.cells.data(), S.cells.size(), chars);
     pen.col += chars;
 }
 
-// Writes count copies of the ASCII character c at (row, col).
+// Writes count copies of the ASCII character c at (row, col): frames and
+// blank areas, which cost one byte per character.
 void PrintFill(int row, int col, char c, int count) {
     if (count <= 0) return;
     S.cells.assign(static_cast<size_t>(count), c);
@@ -132,15 +140,20 @@ void PrintFill(int row, int col, char c, int count) {
 }
 
 // The list item number as it is written before the item.
+// Both walks write the label through this, so its width is counted as written.
 int ItemLabel(char *buf, size_t size, int n) {
     return snprintf(buf, size, "   %i. ", n);
 }
 
+// The bytes of a text element; an element whose record Ignore gave back has
+// none.
 int TextLen(const HtmlElement *el) {
     return el->pData ? static_cast<int>(strlen(static_cast<const char *>(el->pData))) : 0;
 }
 
 // Makes the layout pass over an element, giving back the record it holds.
+// The record goes at once: FreeElements would no longer know the element by its
+// new name.
 void Ignore(HtmlElement *el) {
     TagCode code = ClassifyTag(el);
     if (code == TAG_A) {
@@ -157,6 +170,7 @@ void Ignore(HtmlElement *el) {
 }
 
 // The node behind the /table that closes the table whose elements start at n.
+// Tables within are counted, so that their /table does not end the skip early.
 ListNode *SkipTable(ListNode *n) {
     int depth = 0;
     for (; n; n = n->pNext) {
@@ -178,6 +192,8 @@ ListNode *IgnoreTable(ListNode *n, bool whole) {
         bool structure = code == TAG_TABLE || code == TAG_FITAB || code == TAG_END_TABLE ||
                          code == TAG_TR || code == TAG_END_TR || code == TAG_TD ||
                          code == TAG_END_TD;
+        // A table nested too deep keeps its text, which is the page's content;
+        // only its frame is too much for the page.
         if (whole || structure) Ignore(el);
         if (code == TAG_TABLE || code == TAG_FITAB) ++depth;
         if (code == TAG_END_TABLE && --depth == 0) return n->pNext;
@@ -188,6 +204,8 @@ ListNode *IgnoreTable(ListNode *n, bool whole) {
 // Number of columns of the table whose elements start at n: the largest
 // number of cells in one of its rows (nested tables not counted), at most
 // HTML_MAX_TABLE_CELLS.
+// Counted before measuring: the column arrays are sized once, and a cell past
+// the count is one past the limit.
 int GetColumnCnt(ListNode *n) {
     int depth = 0, count = 0, most = 0;
     for (; n; n = n->pNext) {
@@ -209,6 +227,8 @@ int GetColumnCnt(ListNode *n) {
 }
 
 // A number in an attribute value, read as atoi reads it but saturating.
+// Saturating keeps the products of widths and shares well within a long,
+// whatever a file asks for.
 long AttrNumber(const char *s) {
     while (*s == ' ' || *s == '\t')
         ++s;
@@ -229,6 +249,8 @@ struct TableAttrs {
 
 // Splits an attribute text at white space into name=value pieces and calls
 // fn(name, value) for each (value null when the piece has no "=").
+// Works on a copy, so that the element's attribute text stays whole for whoever
+// reads it next.
 template <class Fn> void ForEachAttr(const char *text, Fn fn) {
     std::string copy = text ? text : "";
     char *p = copy.data();
@@ -251,12 +273,16 @@ TableAttrs ReadTableAttrs(const char *text) {
     ForEachAttr(text, [&](const char *name, const char *value) {
         if (strcasecmp(name, "border") == 0) {
             a.border = true;
+            // A bare border attribute is a frame of one pixel, as browsers read
+            // it.
             a.borderPx = value ? AttrNumber(value) : 1;
         } else if (value && strcasecmp(name, "cellspacing") == 0) {
             a.spacingPx = AttrNumber(value);
         } else if (value && strcasecmp(name, "cellpadding") == 0) {
             a.paddingPx = AttrNumber(value);
         } else if (value && strcasecmp(name, "width") == 0) {
+            // Only the opening quote is taken off: AttrNumber stops at the
+            // closing one, and a share keeps its '%'.
             a.width = value[0] == '"' ? value + 1 : value;
         }
     });
@@ -272,6 +298,8 @@ std::string CellWidth(const char *text) {
     return width;
 }
 
+// Every size a file gives is clamped before use, so no table can ask for more
+// than the layout's limits allow.
 long Clamp(long v, long lo, long hi) {
     return v < lo ? lo : v > hi ? hi : v;
 }
@@ -409,6 +437,8 @@ struct Measure : CellWalk {
     Skip skip = SKIP_NONE; // what is being passed over
     int skipDepth = 0;     // tables opened within what is passed over
 
+    // Counts what Body::Write would put in the image; the cell is as wide as
+    // its widest line and as tall as its last line with text.
     void Write(const char *text, int len) {
         x += CountCells(text, len);
         lineUsed = true;
@@ -420,6 +450,8 @@ struct Measure : CellWalk {
         x = 0;
         lineUsed = false;
     }
+    // A cell's size counts for its column and row when it ends: the next td,
+    // tr or /table ends it, since files often leave out the /td.
     void CloseCell() {
         if (!inCell) return;
         colWidths[static_cast<size_t>(cellIdx)] =
@@ -427,6 +459,8 @@ struct Measure : CellWalk {
         rowHeight = std::max(rowHeight, used);
         inCell = false;
     }
+    // An ended row's height is final: a row is as tall as its tallest cell,
+    // which the layout then finds in pRowHeights.
     void CloseRow() {
         CloseCell();
         if (rowOpen) rowHeights.push_back(rowHeight);
@@ -631,6 +665,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
     return t;
 }
 
+// The page being laid out: the viewer's current page, which the navigation
+// sets for each page it lays out.
 HtmlPage *Page() {
     return pCurrentPage;
 }
@@ -644,6 +680,8 @@ struct Body : CellWalk {
     int rowIdx = -1;              // current table row
     HtmlLink *lastLink = nullptr; // the link of the last a tag, until its /a
 
+    // Within a table a line starts at the cell's left column: the cell's text
+    // never runs into its neighbour's, as its width was measured.
     void NewLine() {
         ++pen.row;
         pen.col = t ? cellLeft : 0;
@@ -653,12 +691,16 @@ struct Body : CellWalk {
         PrintText(pen, text, len);
         lineUsed = true;
     }
+    // The next row starts below the tallest cell of this one, whatever this
+    // row's cells wrote: the separator line sits where measuring put it.
     void CloseRow() {
         if (!rowOpen) return;
         rowOpen = inCell = false;
         rowTop += t->pRowHeights[rowIdx] + 1; // past the separator line
         pen.row = rowTop;
     }
+    // False past the rows measuring counted: those were rewritten to be
+    // passed over; a table left without its arrays has no rows at all.
     bool OpenRow() {
         CloseRow();
         if (rowIdx + 1 >= t->RowCnt) return false;
@@ -670,6 +712,8 @@ struct Body : CellWalk {
         cellLeft = t->Left + t->Padding + 1;
         return true;
     }
+    // A cell's left column is the sum of the columns before it, each with its
+    // padding on both sides and one column for the separator.
     bool OpenCell(const HtmlElement *) {
         inCell = false;
         if (++cellIdx >= t->ColCnt) return false;
@@ -739,6 +783,9 @@ void Body::LinkEnd() {
 // The final text of the image: one line per row below lineCnt, each ended by
 // "\n", with the links' offsets; the image is let go afterwards.
 void Compact(HtmlPage *page) {
+    // The page ends where the body walk ended or at the last row with text,
+    // whichever lies further down: a table's frame may reach below the walk's
+    // end.
     int lineCnt = S.lastRow;
     for (int r = static_cast<int>(S.rows.size()) - 1; r >= lineCnt; --r)
         if (S.rows[static_cast<size_t>(r)].chars > 0) {
@@ -759,6 +806,8 @@ void Compact(HtmlPage *page) {
                  HtmlLayoutLimit(page));
         S.cutPages.insert(page);
     }
+    // The note takes the room kept for it below the limit, so a cut page still
+    // ends by saying why.
     const long noteLen = static_cast<long>(strlen(note));
     std::vector<long> starts(static_cast<size_t>(lineCnt) + 1);
     long total = 0;
@@ -780,6 +829,9 @@ void Compact(HtmlPage *page) {
         p += noteLen;
         *p = '\0';
     }
+    // The front end finds links by offsets in the final text: rows and columns
+    // become byte offsets here. A link whose row was cut away gets an empty
+    // range at the text's end, which no position falls into.
     for (ListNode *n = page->Links.pHead; n; n = n->pNext) {
         HtmlLink *link = *static_cast<HtmlLink **>(n->pData);
         int row = link->Start, col = link->End;
@@ -797,12 +849,17 @@ void Compact(HtmlPage *page) {
     }
     page->pText = text;
     page->LineCnt = lineCnt + (noteLen > 0 ? 1 : 0);
+    // Swapped out rather than cleared: a large page's image would otherwise
+    // keep its memory until the next page.
     std::vector<Row>().swap(S.rows);
     S.page = nullptr;
 }
 
 } // namespace
 
+// The body list's walk cursor is shared by the walks within each other: a
+// table's walk leaves it behind the table's /table, where the walk around it
+// goes on.
 void BuildTextBody(HtmlFile *f, HtmlTable *t, int row, int col) {
     HtmlPage *page = Page();
     if (!page) return;
@@ -810,6 +867,8 @@ void BuildTextBody(HtmlFile *f, HtmlTable *t, int row, int col) {
     b.f = f;
     b.t = t;
     if (t) {
+        // The frame first: cell text then writes over the frame's blank inside,
+        // never the other way round.
         DrawTableArea(f, t);
         b.rowTop = t->Top + 1;
         b.pen = {t->Top + 1, t->Left + 1};
@@ -839,6 +898,8 @@ void BuildTextImage(HtmlFile *f) {
     S.used = 0;
     S.cut = false;
     S.cutPages.erase(page);
+    // Most elements add a row at most; the limit keeps a huge page from
+    // reserving past what it may take.
     S.rows.reserve(static_cast<size_t>(std::min<long>(page->Body.Count, S.limit)));
     S.lastRow = 0;
     ListDelAllItems(&page->Links);
@@ -861,10 +922,14 @@ void BuildTextImage(HtmlFile *f) {
     BuildTextBody(f, nullptr, row, 0);
 }
 
+// In proportion to the page's source, so that a long page is never cut for
+// its length alone, only for a layout out of proportion to it.
 long HtmlLayoutLimit(const HtmlPage *page) {
     return std::max(HTML_LAYOUT_FACTOR * PageSourceSize(page), HTML_LAYOUT_MIN);
 }
 
+// Cut pages are remembered beside the page records rather than in them: the
+// records' layout belongs to the library's callers.
 int HtmlPageCut(const HtmlPage *page) {
     return page && page->pText && S.cutPages.count(page) ? 1 : 0;
 }
@@ -872,6 +937,8 @@ int HtmlPageCut(const HtmlPage *page) {
 void PrintTextImage(HtmlFile *f) {
     HtmlPage *page = Page();
     if (!page || page->pText) return;
+    // An image built by a caller's own BuildTextImage is kept and only
+    // compacted.
     if (S.page != page) BuildTextImage(f);
     Compact(page);
 }
@@ -889,6 +956,8 @@ HtmlTable *GetTextTable(HtmlFile * /*f*/, HtmlElement *table, int avail) {
         first = n ? n->pNext : nullptr;
     }
     ListNode *after;
+    // Marked measured in place: the walk that meets the tag next takes its
+    // sizes instead of measuring it again.
     HtmlTable *t = MeasureTable(table, first, std::max(avail, 0), &after);
     if (t) {
         table->pTag = FitabTag;
@@ -900,6 +969,8 @@ HtmlTable *GetTextTable(HtmlFile * /*f*/, HtmlElement *table, int avail) {
 void DrawTableArea(HtmlFile * /*f*/, HtmlTable *t) {
     if (!t || t->Width <= 0 || t->Height <= 0) return;
     int w = t->Width;
+    // Without a frame the area is still blanked: whatever the layout wrote
+    // there before must not show through the table.
     if (!t->Border) {
         for (int i = 0; i < t->Height; ++i)
             PrintFill(t->Top + i, t->Left, ' ', w);
@@ -926,6 +997,8 @@ void DrawTableArea(HtmlFile * /*f*/, HtmlTable *t) {
             put(content);
     }
     put(close);
+    // The top line is drawn last, over the first row's separator, so that its
+    // corners are rounded like the bottom's.
     std::string first = t->RowCnt > 0 ? sep : close;
     first.front() = first.back() = ',';
     row = t->Top;

@@ -12,6 +12,9 @@
 HtmlHistory History[HTML_MAX_HISTORY];
 int HistoryI = 0;
 int TargetPos = 0;
+// Set while a file loads or a link is followed: a link met meanwhile is not
+// followed, since that would change the current file and page in the middle of
+// the load.
 unsigned char flBuildingFile = 0;
 bool html_internal::LinkFailed = false;
 
@@ -21,6 +24,8 @@ namespace {
 // when other help files were loaded into the process before it.
 int HelpRootFile = 0;
 
+// A file's first page is its contents: where "contents" and a newly opened file
+// begin.
 HtmlPage *FirstPage(int file) {
     return static_cast<HtmlPage *>(ListFindItemN(&aFile[file].Pages, 1));
 }
@@ -50,9 +55,15 @@ const char *Shown(const char *text) {
 
 } // namespace
 
+// A page is shown from its top, an anchor from its offset in the page's text:
+// link offsets are final only after layout, which is why LoadHtmlFile lays out
+// every page before it jumps. The first page or anchor of the name in the
+// file's order wins.
 void html_internal::GoToTarget(const char *target) {
     if (!target || CurrentFile < 0 || CurrentFile >= FileIndex) return;
     if (*target == '#') ++target;
+    // A name found nowhere changes nothing: a broken link leaves the reader
+    // where they were rather than on an empty page.
     for (ListNode *n = aFile[CurrentFile].Pages.pHead; n; n = n->pNext) {
         auto *page = static_cast<HtmlPage *>(n->pData);
         if (page->pName && strcmp(page->pName, target) == 0) {
@@ -90,6 +101,8 @@ HtmlFile *LoadHtmlFile(const char *name, char *content) {
     return f;
 }
 
+// A help session starts with an empty history, so that "back" never leads into
+// a file an earlier session showed.
 int HtmlHelp(const char *name, char *data) {
     if (!name) return 0;
     HistoryI = 0;
@@ -108,6 +121,9 @@ int HtmlHelp(const char *name, char *data) {
     return 0;
 }
 
+// A target naming the current file by its base name with an anchor jumps within
+// it: loading it again under another spelling of its name would take a second
+// slot for the same pages.
 void ProcessLink(HtmlLink *link) {
     if (!link || !link->pTarget) return;
     const char *target = link->pTarget;
@@ -121,6 +137,8 @@ void ProcessLink(HtmlLink *link) {
                        static_cast<size_t>(hash - target)) == 0) {
         html_internal::GoToTarget(hash);
     } else {
+        // Either spelling may be the one the file was loaded under: the
+        // target as written, or its path beside the current file.
         std::string path = Beside(target);
         int i = 0;
         while (i < FileIndex && !(aFile[i].Pages.Count > 0 &&
@@ -132,12 +150,16 @@ void ProcessLink(HtmlLink *link) {
             TargetPos = 0;
         } else if (!LoadHtmlFile(path.c_str(), nullptr)) {
             printf("Error in reading file %s\n", Shown(target));
+            // The front end keeps the message on the screen until it has been
+            // read.
             html_internal::LinkFailed = true;
         }
     }
     flBuildingFile = 0;
 }
 
+// The front end knows positions in the page's text, not link records: a link is
+// found by the range its text takes.
 void HtmlProcessLink(int pos) {
     if (flBuildingFile || FileIndex == 0 || !pCurrentPage) return;
     for (ListNode *n = pCurrentPage->Links.pHead; n; n = n->pNext) {
@@ -150,6 +172,8 @@ void HtmlProcessLink(int pos) {
     }
 }
 
+// Mode 0 goes to the contents of the file the session opened, not of the file
+// shown, so that "contents" always leads to the same place.
 int HtmlSetHistory(int mode) {
     if (HistoryI == 0) return 0;
     if (mode == 0) {
@@ -158,6 +182,7 @@ int HtmlSetHistory(int mode) {
         pCurrentPage = FirstPage(CurrentFile);
         TargetPos = 0;
     } else if (mode == -1) {
+        // The entry taken is where the viewer stood before the last jump.
         --HistoryI;
         CurrentFile = History[HistoryI].FileIdx;
         pCurrentPage = History[HistoryI].pPage;

@@ -18,12 +18,17 @@
 
 using namespace html_internal;
 
+// The loaded files, the one shown and the page on the screen are globals, as
+// the viewer's callers (the terminal front end, the menu engine's help answer)
+// expect; one viewer runs per process.
 HtmlFile aFile[HTML_MAX_FILES];
 int FileIndex = 0;
 int CurrentFile = 0;
 HtmlPage *pCurrentPage = nullptr;
 int flHtmlUtf8 = -1;
 
+// Keyword lists for FindToken: the leading and trailing commas let a whole-word
+// search find the first and last names like any other.
 const char HTMLKeys[] =
     ","
     "nbsp;,iexcl;,cent;,pound;,curren;,yen;,brvbar;,sect;,uml;,copy;,ordf;,laquo;,not;,shy;,"
@@ -46,6 +51,8 @@ const char HtmlKeys[] = ",p,/p,b,/b,font,/font,a,/a,tr,/tr,br,table,fitab,/table
 namespace {
 
 // What the reader keeps beside the records.
+// The page records are shared with callers and keep their layout, so what only
+// the reader needs lives beside them, keyed by page.
 struct ReaderState {
     std::unordered_map<const HtmlPage *, long> pageSource; // bytes of the file each page came from
 };
@@ -55,6 +62,8 @@ ReaderState R;
 
 namespace html_internal {
 
+// The layout knows no tag of this name, so an element renamed to it is passed
+// over like any unknown tag and keeps its place in the list.
 char IgnoredTag[] = "!";
 
 namespace {
@@ -65,6 +74,9 @@ struct TagName {
     TagCode code;
 };
 
+// Looked up by first letter and length before the comparison: the layout
+// classifies every element of every page, and most are text or a handful of
+// tags.
 const TagName TagNames[] = {
     {"p", TAG_P},
     {"/p", TAG_END_P},
@@ -109,6 +121,8 @@ const TagName TagNames[] = {
 // Decides the encoding from the locale's environment, as the C library would
 // for LC_CTYPE.
 int Utf8FromEnvironment() {
+    // The library never calls setlocale (that is the program's choice), so the
+    // environment is read in the C library's order of precedence.
     for (const char *var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char *v = getenv(var);
         if (v && *v) return StrCaseStr(v, "UTF-8") || StrCaseStr(v, "utf8") ? 1 : 0;
@@ -118,6 +132,8 @@ int Utf8FromEnvironment() {
 
 // Length of the valid UTF-8 sequence at p (at most `left` bytes), 0 when p
 // starts none. Overlong forms, surrogates and values past U+10FFFF are invalid.
+// A sequence accepted here goes to the terminal as it stands, so only
+// well-formed UTF-8 passes; other bytes are shown as Latin-1 characters.
 int Utf8SeqLen(const unsigned char *p, long left, unsigned *cp) {
     unsigned c = p[0];
     if (c < 0x80) {
@@ -146,6 +162,8 @@ int Utf8SeqLen(const unsigned char *p, long left, unsigned *cp) {
 
 } // namespace
 
+// Callers pass only valid code points (PutChar maps the rest to U+FFFD first),
+// so no range is checked here.
 int PutUtf8(char *out, unsigned cp) {
     if (cp < 0x80) {
         out[0] = static_cast<char>(cp);
@@ -178,6 +196,8 @@ bool IsControl(unsigned cp) {
 }
 
 // Walks the characters of text, calling put(bytes, n) for each cell.
+// One walk serves both writing and counting, so that a measured width can never
+// differ from what is written.
 template <class Put> int ForEachCell(const char *text, int len, Put put) {
     const auto *p = reinterpret_cast<const unsigned char *>(text);
     const unsigned char *end = p + (len > 0 ? len : 0);
@@ -221,6 +241,8 @@ template <class Put> int ForEachCell(const char *text, int len, Put put) {
 
 } // namespace
 
+// Pages made by hand (tests, callers building records) have no source: the
+// layout then allows its minimum.
 long PageSourceSize(const HtmlPage *page) {
     auto it = R.pageSource.find(page);
     return it == R.pageSource.end() ? 0 : it->second;
@@ -230,6 +252,7 @@ TagCode ClassifyTag(const HtmlElement *el) {
     const char *tag = el->pTag;
     if (!tag) return TAG_TEXT;
     size_t n = strlen(tag);
+    // No known name is longer than six characters: most unknown tags end here.
     if (n == 0 || n > 6) return TAG_OTHER;
     char first = static_cast<char>(tag[0] | 0x20);
     for (const TagName *t = TagNames; t->name; ++t)
@@ -238,11 +261,15 @@ TagCode ClassifyTag(const HtmlElement *el) {
     return TAG_OTHER;
 }
 
+// Decided once: text decoded under one encoding must be laid out under the same
+// one, or column counts would not match.
 int Utf8(void) {
     if (flHtmlUtf8 < 0) flHtmlUtf8 = Utf8FromEnvironment();
     return flHtmlUtf8;
 }
 
+// The image is kept in the terminal's encoding so that the final text is
+// written out without another pass.
 int AppendCells(std::string &out, const char *text, int len) {
     return ForEachCell(text, len,
                        [&](const char *b, int n) { out.append(b, static_cast<size_t>(n)); });
@@ -256,13 +283,16 @@ int CountCells(const char *text, int len) {
 
 namespace {
 
+// The white space of HTML source: a form feed or vertical tab is not folded but
+// dropped with the other control characters.
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // The value of a numeric character reference from p (just behind "&#"), in the
 // manner of atoi (leading blanks, a sign, decimal digits) or hexadecimal after
-// an "x"; very long numbers saturate instead of overflowing.
+// an "x"; very long numbers saturate instead of overflowing, so that a
+// reference of a hundred digits is still one character that cannot be shown.
 long ReferenceValue(const char *p) {
     while (*p == ' ' || *p == '\t')
         ++p;
@@ -303,6 +333,8 @@ int PutChar(char *out, long cp) {
 
 // Tags that leave the text on its line, so white space around them counts:
 // every tag but those that break lines or build the page's structure.
+// Blocks that the layout does not know ("ul", "pre") still count as blocks, so
+// white space next to them is dropped as a browser would.
 bool IsInlineTag(const char *name) {
     static const char *const blocks[] = {
         "p",    "br",   "h1",   "h2", "h3",  "h4",         "h5",     "h6",   "div",   "ol",
@@ -314,6 +346,8 @@ bool IsInlineTag(const char *name) {
     return true;
 }
 
+// The list copies the record: elements point into the file's text, which lives
+// as long as the file is loaded.
 void PushElement(List *list, char *tag, void *data, int32_t len) {
     HtmlElement el = {tag, data, len};
     ListPushItem(list, &el, sizeof el);
@@ -322,6 +356,8 @@ void PushElement(List *list, char *tag, void *data, int32_t len) {
 // The next tag of the file at the top level: skips to the next "<" and cuts
 // there, cuts at the following ">" and returns the text between; null (the end
 // of the scan) when either is missing.
+// Writing NULs into the text is what lets elements point into it instead of
+// holding copies.
 char *GetKeyWord(HtmlFile *f) {
     char *lt = strchr(f->pCur, '<');
     if (!lt) {
@@ -341,6 +377,8 @@ char *GetKeyWord(HtmlFile *f) {
 
 // Splits a tag's text into its name (cut at the first white space behind it)
 // and returns the attribute text behind that.
+// In place, like the rest of the scan: the name and the attribute text stay in
+// the file's text.
 char *SplitTag(char *tag, char **name) {
     while (IsSpace(*tag))
         ++tag;
@@ -352,6 +390,8 @@ char *SplitTag(char *tag, char **name) {
 }
 
 // Gives back the records an element list points to (links, tables) and the list.
+// Only a and fitab elements own records; every other element points into the
+// file's text, which goes with the file.
 void FreeElements(List *l) {
     for (ListNode *n = l->pHead; n; n = n->pNext) {
         auto *e = static_cast<HtmlElement *>(n->pData);
@@ -368,6 +408,8 @@ void FreeElements(List *l) {
 }
 
 // Frees what a file record holds and empties its slot.
+// A text handed in by the caller is the caller's to free when loading fails;
+// once loaded, the file owns it.
 void DropFile(HtmlFile *f, bool ownsContent) {
     PutMem(f->pName);
     if (ownsContent) PutMem(f->pContent);
@@ -386,6 +428,7 @@ void DropFile(HtmlFile *f, bool ownsContent) {
 void ScanFile(HtmlFile *f) {
     HtmlPage *page = nullptr;
     // Where each page's html tag stands: a page's source runs to the next one's.
+    // Measured before the scan writes NULs into the text.
     const long total = static_cast<long>(strlen(f->pContent));
     std::vector<std::pair<HtmlPage *, long>> starts;
     while (char *tag = GetKeyWord(f)) {
@@ -410,6 +453,8 @@ void ScanFile(HtmlFile *f) {
             page = static_cast<HtmlPage *>(ListPushItem(&f->Pages, &record, sizeof record));
             if (page) starts.emplace_back(page, static_cast<long>(tag - 1 - f->pContent));
         } else if (strcasecmp(name, "head") == 0) {
+            // A page continued by an unnamed html tag may bring another head:
+            // the first one's title stays.
             if (page && page->Head.Count == 0) ParseHtml(f, &page->Head, "head");
         } else if (strcasecmp(name, "body") == 0) {
             if (page) ParseHtml(f, &page->Body, "body");
@@ -464,6 +509,8 @@ char *DecodeReference(char *p, long *cp) {
 
 } // namespace
 
+// Text runs are decoded in place: the decoded bytes are never more than the
+// source's, so out never overtakes p and nothing needs to be allocated per run.
 HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
     if (!file || !list || !file->pCur) return file;
     char *p = file->pCur;
@@ -473,6 +520,8 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
     // words ("a <b>bold</b> word"): the run that follows begins with it.
     char *space = nullptr;
     bool inlineTag = false; // the last element was a tag that stays within its line
+    // A run starts at its first character, or at the space held back before it:
+    // the space's byte is still in the text, so the run can begin there.
     auto open = [&](char *at) {
         if (run) return;
         if (space) {
@@ -483,6 +532,8 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
             run = out = at;
         }
     };
+    // The NUL goes where the decoded text ends, which may lie before the
+    // source's end: the rest of the source is never read again.
     auto closeRun = [&] {
         if (!run) return;
         *out = '\0';
@@ -510,6 +561,8 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
             *p = '\0';
             char *name;
             char *attrs = SplitTag(p + 1, &name);
+            // Returning null tells the caller the section ended at its own
+            // closing tag rather than at the end of the file.
             if (name[0] == '/' && endtag && strcasecmp(name + 1, endtag) == 0) {
                 file->pCur = next;
                 return nullptr;
@@ -524,6 +577,9 @@ HtmlFile *ParseHtml(HtmlFile *file, List *list, const char *endtag) {
             space = nullptr;
             p = next;
         } else if (IsSpace(c)) {
+            // White space within a run folds to its first character, as a
+            // browser folds it; before a run it counts only behind an inline
+            // tag, and a block's leading blanks are dropped.
             if (run)
                 *out++ = c;
             else if (inlineTag && !space)
@@ -589,6 +645,8 @@ void AddAtribute(List *list, char *tag, char *data) {
     PushElement(list, tag, link, len);
 }
 
+// The history and the anchor position refer to the files' pages: they start
+// over with them.
 void HtmlFreeFiles(void) {
     for (int i = 0; i < FileIndex; ++i)
         DropFile(&aFile[i], true);
@@ -599,6 +657,7 @@ void HtmlFreeFiles(void) {
     TargetPos = 0;
 }
 
+// Makes the file found the current one, as following a link to it would.
 HtmlFile *FindHtmlFile(const char *name) {
     if (!name) return nullptr;
     for (int i = 0; i < FileIndex; ++i)
@@ -618,6 +677,8 @@ HtmlFile *ParseHtmlFile(const char *name, char *content) {
 
     for (int i = 0; i < FileIndex; ++i) {
         HtmlFile *f = &aFile[i];
+        // A file is loaded once: its pages, and the history's pointers into
+        // them, stay valid for the process.
         if (f->Pages.Count > 0 && strcmp(f->pName, fileName.c_str()) == 0) return f;
     }
     // Every slot taken: the file is refused rather than written past the array.

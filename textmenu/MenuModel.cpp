@@ -25,6 +25,9 @@ constexpr const char STATE_FORMAT_DELIMS[] = "{,.} ";
 // A condition term holds at most this many characters; longer terms are cut.
 constexpr int TERM_SIZE = 80;
 
+// State formats run recursively (a P target runs its own format, an action may
+// run another menu's), so what one run needs lives here rather than on the
+// stack of each call.
 struct ModelState {
     // The expression cursor of TestStateCondition.
     const char *pS = nullptr;
@@ -37,6 +40,9 @@ ModelState g;
 
 // Start of token n (0-based) of a comma state list, as the tokenizer splits
 // it (runs of commas skipped, a backslash escapes the next character).
+// Found by hand rather than through the tokenizer: hiding and showing a state
+// writes into the list in place, so the position in the list itself is needed,
+// not a copy.
 char *StateStart(char *states, int n) {
     if (states == nullptr || n < 0) return nullptr;
     char *p = states;
@@ -51,6 +57,7 @@ char *StateStart(char *states, int n) {
 }
 
 // Reads an integer at *p (optional sign, digits), stepping over it.
+// Clamped to 32 bits, as item numbers and values are compared as such.
 bool ReadInt(const char **p, int *out) {
     char *end = nullptr;
     long v = strtol(*p, &end, 10);
@@ -69,6 +76,8 @@ bool EvalOperand(TextMenu *menu, int owner);
 // An expression: operands joined by '&' and '|', evaluated left to right.
 // Inside parentheses it ends at the closing one; at the top level a stray ')'
 // is passed over.
+// '&' and '|' bind equally, so that a condition reads as it is written;
+// parentheses group where that is not enough.
 bool EvalExpr(TextMenu *menu, int owner, bool inParen) {
     bool result = false;
     for (;;) {
@@ -106,6 +115,8 @@ bool EvalOperand(TextMenu *menu, int owner) {
         ++g.pS;
         return EvalExpr(menu, owner, true);
     }
+    // A term longer than the buffer is cut rather than refused: whatever a
+    // table holds, the buffer is never overrun.
     char term[TERM_SIZE];
     int len = 0;
     while (*g.pS != '\0' && strchr("!&|()A \t", *g.pS) == nullptr) {
@@ -113,6 +124,8 @@ bool EvalOperand(TextMenu *menu, int owner) {
         ++g.pS;
     }
     term[len] = '\0';
+    // A term ending in 'A' holds only while the item is also hidden or disabled
+    // (TestState gives 2).
     if (*g.pS == 'A') {
         ++g.pS;
         return TestState(menu, term, owner) == 2;
@@ -126,6 +139,8 @@ void RunStateFormat(TextMenu *menu, int index, int count);
 
 // Records that item index is processed in this outer call; false when it
 // already was.
+// Without this a format whose targets point back at each other would recurse
+// until the stack ran out.
 bool MarkDone(int index) {
     if (index < 0 || static_cast<size_t>(index) >= g.formatDone.size() || g.formatDone[index])
         return false;
@@ -143,6 +158,8 @@ char ApplyTarget(TextMenu *menu, int count, char command, bool match, const char
     TextMenuItem *item = inside ? &menu->pItems[t] : nullptr;
     char del = chTokenDel;
     switch (command) {
+    // N and H set the target's Show from the match alone, so that the target
+    // comes back when the state changes again.
     case 'N':
         if (item) item->Show = match ? 1 : 0;
         break;
@@ -165,6 +182,9 @@ char ApplyTarget(TextMenu *menu, int count, char command, bool match, const char
             item->Type == MENU_TEXT)
             break;
         if (match) {
+            // The value is saved so that the target gets it back when the state
+            // no longer matches: a toner saver sets draft quality and gives
+            // back what was chosen.
             item->SavedValue = static_cast<int32_t>(item->Value);
             item->Value = atoi(tok);
         } else if (item->SavedValue >= 0) {
@@ -179,6 +199,8 @@ char ApplyTarget(TextMenu *menu, int count, char command, bool match, const char
     return del;
 }
 
+// The set is copied out of tok because reading the targets reuses the token
+// buffer.
 void RunStateFormat(TextMenu *menu, int index, int count) {
     TextMenuItem *item = &menu->pItems[index];
     char tok[TOKEN_BUF_SIZE];
@@ -205,6 +227,7 @@ void RunStateFormat(TextMenu *menu, int index, int count) {
 
 namespace textmenu_detail {
 
+// Item tables end with an item without text, as static tables are written.
 int CountItems(const TextMenu *menu) {
     int n = 0;
     if (menu != nullptr && menu->pItems != nullptr)
@@ -217,6 +240,8 @@ bool IsLettered(const TextMenuItem *item) {
     return item->pText[0] == '~' && item->pText[1] != '\0';
 }
 
+// In the tokenizer's shared buffer: the result lives until the next
+// tokenizer call.
 char *StateToken(const char *states, intptr_t n) {
     if (states == nullptr || n < 0 || n > INT32_MAX) return nullptr;
     char *cursor = nullptr;
@@ -226,6 +251,8 @@ char *StateToken(const char *states, intptr_t n) {
     return tok;
 }
 
+// Text values get a buffer of their own on first use, so that a static item
+// table can leave Value zero.
 char *TextBuffer(TextMenuItem *item) {
     char *buf = reinterpret_cast<char *>(item->Value);
     if (buf == nullptr) {
@@ -237,6 +264,9 @@ char *TextBuffer(TextMenuItem *item) {
 
 } // namespace textmenu_detail
 
+// Every run starts items from their defaults: a menu shown again shows what its
+// program set, not what the last user left (hosts that want to keep values make
+// them the defaults).
 int InitMenu(TextMenu *menu, void * /*work*/) {
     if (menu == nullptr || menu->pItems == nullptr) return 0;
     int longest = 0;
@@ -274,6 +304,8 @@ int InitMenu(TextMenu *menu, void * /*work*/) {
         default:
             break;
         }
+        // Only items that can be chosen take a number, so that the numbers shown
+        // run without gaps; a lettered item is chosen by its letter.
         if (item->Type < MENU_APPLY)
             item->Key = 0;
         else if (IsLettered(item))
@@ -284,6 +316,8 @@ int InitMenu(TextMenu *menu, void * /*work*/) {
     return longest;
 }
 
+// Only the text buffers are the engine's: everything else in the tables belongs
+// to the program.
 void FreeMenu(TextMenu *menu) {
     if (menu == nullptr || menu->pItems == nullptr) return;
     for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
@@ -294,6 +328,8 @@ void FreeMenu(TextMenu *menu) {
     }
 }
 
+// Runs before apply: a name item names what the apply makes, so it cannot
+// be left empty.
 int TestNames(TextMenu *menu) {
     if (menu == nullptr || menu->pItems == nullptr) return 1;
     for (TextMenuItem *item = menu->pItems; item->pText != nullptr && item->Show != 2; ++item) {
@@ -315,6 +351,7 @@ TextMenuItem *FindTextMenuItem(TextMenu *menu, uint32_t kind) {
     return nullptr;
 }
 
+// A hidden or disabled submenu item leads nowhere, whatever its conditions say.
 TextMenu *ValidateMenu(TextMenu *menu, int index) {
     if (index < 0 || index >= CountItems(menu)) return nullptr;
     TextMenuItem *item = &menu->pItems[index];
@@ -350,6 +387,8 @@ int TestState(TextMenu *menu, const char *term, int owner) {
     return item->Show != 0 ? 2 : 1;
 }
 
+// 0 and 1 are not texts but ways to go on with the expression being read, for
+// actions that evaluate part of a condition themselves.
 int TestStateCondition(TextMenu *menu, const char *expr, int owner) {
     intptr_t mode = reinterpret_cast<intptr_t>(expr);
     if (mode == 0 || mode == 1) {
@@ -364,6 +403,7 @@ int TestStateCondition(TextMenu *menu, const char *expr, int owner) {
 
 int TestFormatState(const char *set, intptr_t value) {
     if (set == nullptr) return 0;
+    // '*' matches every state: a target that follows any change of the item.
     if (strchr(set, '*') != nullptr) return 1;
     const char *p = set;
     while (*p != '\0') {
@@ -398,6 +438,8 @@ void ProcessStateFormat(TextMenu *menu, int index) {
     }
 }
 
+// A pick-one item never rests on a hidden state: it moves on to the next shown
+// one, so that the menu never shows a value the user cannot choose.
 void UpdateStateSelection(TextMenuItem *item) {
     if (item == nullptr) return;
     item->pCurState = nullptr;
@@ -412,6 +454,8 @@ void UpdateStateSelection(TextMenuItem *item) {
     item->pCurState = StateToken(item->pStates, item->Value);
 }
 
+// A state's first character is its mark, ' ' hidden or '_' shown, written in
+// place: hiding and showing need no copy of the list.
 void HideStateSelection(TextMenuItem *item, int n) {
     if (item == nullptr || n < 0) return;
     char *start = StateStart(item->pStates, n);

@@ -18,8 +18,12 @@
 #include <string>
 #include <vector>
 
+// Set by an action to leave every menu up to the program at once; checked after
+// each answer and when a menu starts.
 unsigned char flExitTextMenu = 0;
 char *pOption = nullptr;
+// Set by the help viewer when it is linked in: the engine must not depend on
+// the viewer, which is built on it.
 void (*pMenuHelpHook)(void) = nullptr;
 
 using namespace textmenu_detail;
@@ -36,6 +40,7 @@ constexpr const char DEFAULT_SETTINGS_FILE[] = ".settings";
 constexpr int PROMPT_ANSWER_SIZE = 1024;
 
 // The text a lettered item shows: what follows "~k ".
+// The key letter is shown once, in front as "k)", not again inside the text.
 const char *DisplayText(const TextMenuItem *item) {
     if (!IsLettered(item)) return item->pText;
     return item->pText[2] != '\0' ? item->pText + 3 : item->pText + 2;
@@ -48,6 +53,9 @@ const char *TextValue(const TextMenuItem *item) {
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+// Asks again until the answer is y or n: a stray <Return> must not count as no
+// for a question like "apply the changes". The end of input counts as no, so a
+// script that runs out never applies by accident.
 int VPromptYN(const char *format, va_list ap) {
     for (;;) {
         va_list args;
@@ -73,6 +81,8 @@ int AskCatalog(int number, ...) {
     return yes;
 }
 
+// Values a host keeps (MENU_KEEP_VALUES) stay for the next run of the menu;
+// otherwise the text buffers are given back on leaving.
 void LeaveMenu(TextMenu *menu) {
     if (!(menu->Flags & MENU_KEEP_VALUES)) FreeMenu(menu);
 }
@@ -100,6 +110,8 @@ void PrintValue(TextMenuItem *item, int dots) {
         putchar('.');
     switch (item->Type) {
     case MENU_PICK_ONE: {
+        // Looked up anew: the state list may have been marked since the value
+        // was set, and pCurState lives in the tokenizer's buffer.
         item->pCurState = StateToken(item->pStates, item->Value);
         const char *state = item->pCurState;
         if (state == nullptr || state[0] == ' ') {
@@ -121,6 +133,8 @@ void PrintValue(TextMenuItem *item, int dots) {
         break;
     case MENU_NAME:
     case MENU_TEXT:
+        // A value loaded from a file is the file's text: escaped, never raw to
+        // the terminal.
         printf(" [%s]", PrintableText(TextValue(item), MENU_TEXT_VALUE_SIZE * 4).c_str());
         break;
     default:
@@ -129,6 +143,7 @@ void PrintValue(TextMenuItem *item, int dots) {
 }
 
 // One cell of a column block, cut to the cell.
+// A cell is cut, not wrapped, so that the block's columns stay aligned.
 void PrintCell(const TextMenuItem *item, int cellWidth, int padding) {
     char cell[512];
     if (item->Show == 2) return;
@@ -156,6 +171,9 @@ int ColumnsOf(const TextMenuItem *item) {
 }
 
 // The first item (0-based) among the first count whose key the answer names.
+// Hidden and disabled items cannot be chosen, though a disabled one is shown;
+// letters are matched in either case, so that caps lock does not change an
+// answer.
 int FindByKey(TextMenu *menu, int count, bool lettered, uint32_t key) {
     for (int i = 0; i < count && menu->pItems[i].pText != nullptr; ++i) {
         const TextMenuItem *item = &menu->pItems[i];
@@ -167,6 +185,8 @@ int FindByKey(TextMenu *menu, int count, bool lettered, uint32_t key) {
     return 0;
 }
 
+// The name is checked like any entry, as it becomes a file name: only an
+// absolute path of letters, digits, '-', '_' and '/' is taken.
 void StoreAsked(TextMenu *menu) {
     fputs(CatalogText(25, 1013).c_str(), stdout);
     fflush(stdout);
@@ -177,6 +197,8 @@ void StoreAsked(TextMenu *menu) {
 }
 
 // Kind 9 from the menu page: a given state number, or the next visible state.
+// A hidden state named by number is not chosen: the search for the next shown
+// state starts from it instead, as if the user had stepped there.
 int StepPickOne(TextMenu *menu, int index, const char *arg) {
     TextMenuItem *item = &menu->pItems[index];
     int count = item->StateCnt;
@@ -224,6 +246,7 @@ int EnterValue(TextMenuItem *item, const char *arg) {
         if (Gets(LineBuf, LINE_BUF_SIZE) == nullptr) return 0;
         text = LineBuf;
     }
+    // An empty answer keeps the value: the user changed their mind.
     if (text.empty()) return 0;
     // Whatever the format allows, a value never carries terminal controls:
     // it is shown on the page and written to settings files.
@@ -247,6 +270,8 @@ int EnterValue(TextMenuItem *item, const char *arg) {
     }
     case MENU_INTEGER: {
         long value = strtol(text.c_str(), nullptr, 10);
+        // The entry format checked the range; clamping only guards a format
+        // that sets none.
         item->Value = value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : value;
         break;
     }
@@ -259,6 +284,8 @@ int EnterValue(TextMenuItem *item, const char *arg) {
 
 } // namespace
 
+// Float values live in Value's low 32 bits, as static item tables give them
+// (0x3f800000 for 1.0): copied bit for bit, never converted.
 float GetItemFloat(const TextMenuItem *item) {
     uint32_t bits = static_cast<uint32_t>(item->Value);
     float value;
@@ -278,6 +305,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
     if (flExitTextMenu) return 0;
     int dots = InitMenu(menu, nullptr);
     if (settings != nullptr) {
+        // A settings file that cannot be opened is what cancel is for: the host
+        // decides, through its cancel item, what a missing file means.
         if (!OpenInputFile(settings, 1)) {
             TextMenuItem *cancel = FindTextMenuItem(menu, MENU_CANCEL);
             if (cancel == nullptr) return 0;
@@ -287,6 +316,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
         LoadMenu(menu);
         if (pIn != nullptr) CloseInputFile();
     }
+    // Without a user the apply runs at once, without its question; a menu
+    // without one answers with itself, so that the caller can tell success.
     if (!interactive) return menu->Apply ? menu->Apply(menu) : reinterpret_cast<intptr_t>(menu);
 
     const char *title = menu->pTitle ? menu->pTitle : "";
@@ -309,12 +340,18 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
                 TextMenuItem *item = &menu->pItems[chosen - 1];
                 uint32_t kind = item->Type;
                 int ok = ProcessSelection(menu, chosen - 1, pOption);
+                // An action may change its item's kind (a command that becomes
+                // an exit): the flag says whether the kind before or after
+                // decides.
                 if (!(menu->Flags & MENU_KIND_BEFORE)) kind = item->Type;
                 if (flExitTextMenu ||
                     (ok && (kind == MENU_APPLY || kind == MENU_CANCEL || kind == MENU_EXIT))) {
                     LeaveMenu(menu);
                     return 0;
                 }
+                // A command that succeeds in a MENU_REINIT menu starts its items over
+                // from their defaults (an undo-all command is just that); other changes
+                // only mark the menu changed for the apply question.
                 if (ok && kind == MENU_COMMAND && (menu->Flags & MENU_REINIT))
                     dots = InitMenu(menu, nullptr);
                 else if (ok)
@@ -323,6 +360,9 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
             continue;
         }
         // An empty answer asks to leave.
+        // A menu without an apply question applies whenever it is left; one
+        // with it asks only when something changed, and a no leads on to the
+        // question whether to leave.
         if (menu->pApplyPrompt == nullptr) {
             if (menu->Apply) menu->Apply(menu);
         } else if (changed && PromptYN("%s", menu->pApplyPrompt)) {
@@ -331,6 +371,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
             LeaveMenu(menu);
             return 0;
         }
+        // A submenu leads back to its parent, the main menu out of the program:
+        // the question names where the user goes.
         if (menu->pParent != nullptr) {
             if (AskCatalog(1017, menu->pParent->pTitle ? menu->pParent->pTitle : "")) {
                 LeaveMenu(menu);
@@ -354,6 +396,8 @@ struct PageMarks {
     long prompt = 0; // the answer prompt
 };
 
+// Offsets in the memory stream the page is composed in: flushed first, since
+// ftell counts only what the stream has taken.
 long Offset() {
     fflush(stdout);
     long at = ftell(stdout);
@@ -413,11 +457,13 @@ int PrintPage(TextMenu *menu, int dots, int titleLen, PageMarks *marks) {
                 printf("%2i) %s ", static_cast<int>(item->Key), item->pText);
             break;
         }
+        // Values line up in one column: dots fill up to the longest item text.
         if (item->Type >= MENU_PICK_ONE && item->Show != 2) PrintValue(item, dots);
         if (printed && item->Show != 2)
             printf("\n%s", (menu->Flags & MENU_NO_BLANK_LINES) ? "" : "\n");
     }
     if (marks) marks->prompt = Offset();
+    // The prompt names only the answers this menu takes.
     std::string store =
         (menu->Flags & (MENU_SAVE_ASK | MENU_SAVE_EXIT)) ? CatalogText(25, 230) : "";
     std::string help = (menu->Flags & MENU_HELP) ? CatalogText(25, 231) : "";
@@ -433,6 +479,8 @@ namespace {
 
 // Display rows a text takes on a terminal `cols` wide, its lines broken
 // where they are wider (a '\f' is a line break on the terminal too).
+// Counts characters, not bytes (UTF-8 continuation bytes and controls take no
+// column), so that a translated page is fitted like the English one.
 int RowsOf(const std::string &text, size_t from, size_t to, int cols) {
     int rows = 0, col = 0;
     bool open = false;
@@ -479,6 +527,8 @@ bool InColumns(const std::string &page, const PageMarks &m, int cols, int rows, 
     int left = rows - RowsOf(page, 0, static_cast<size_t>(m.items), cols) -
                RowsOf(page, static_cast<size_t>(m.prompt), page.size(), cols);
     if (lines.empty() || left < 1) return false;
+    // As few columns as the rows allow, filled top to bottom, as a reader scans
+    // a list.
     size_t count = lines.size();
     size_t columns = (count + static_cast<size_t>(left) - 1) / static_cast<size_t>(left);
     size_t per = (count + columns - 1) / columns;
@@ -537,6 +587,9 @@ int PrintMenu(TextMenu *menu, int dots, int titleLen) {
     return count;
 }
 
+// A bar gathers the text lines that follow it; a column block every item up to
+// the end of the list. Returns the block's last item, and moves *index there,
+// so that the caller's walk goes on behind the block.
 TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {
     if (first == nullptr) return nullptr;
     int columns = ColumnsOf(first);
@@ -572,6 +625,8 @@ TextMenuItem *PrintMenuBarItem(TextMenuItem *first, int kind, int *index) {
     return item;
 }
 
+// The word after the answer is kept in pOption: "5 2" chooses item 5 and gives
+// it 2, so one line both chooses and sets.
 int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     char *p = LineBuf;
     while (*p == ' ' || *p == '\t')

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+// Set by every load, also of an empty file: a host can tell that its settings
+// were read even when nothing changed.
 unsigned char flLoadedSettings = 0;
 int32_t SettingsLinesRefused = 0;
 
@@ -25,6 +27,10 @@ namespace {
 // menu that is its own submenu makes them) are not followed.
 constexpr int MAX_NESTING = 32;
 
+// Records name items by index, not by text: texts change with the language, and
+// a file stored in one language loads in another. The kind and display state go
+// with each value so that a reader can tell what it reads without the program's
+// tables.
 void Store(TextMenu *menu, int depth) {
     if (pOut == nullptr || menu == nullptr || menu->pItems == nullptr) return;
     int count = CountItems(menu);
@@ -58,9 +64,13 @@ void Store(TextMenu *menu, int depth) {
             break;
         }
     }
+    // Submenu blocks follow the values, so that the values that choose a
+    // submenu are set before its block is read back.
     if (depth >= MAX_NESTING) return;
     for (int i = 0; i < count; ++i) {
         if (menu->pItems[i].Type != MENU_SUBMENU) continue;
+        // Only the submenu the conditions choose now: the others' values would
+        // be read back into the wrong menu.
         TextMenu *sub = ValidateMenu(menu, i);
         if (sub == nullptr) continue;
         fprintf(pOut, "%i{\n", i);
@@ -87,6 +97,8 @@ struct Record {
 
 // A number in decimal digits only (an optional '-' when allowed), whole
 // text, in the range of a 64-bit value.
+// Stricter than strtoll alone: blanks, a '+' or trailing text in a file mean it
+// was not written by the store and are refused.
 bool Digits(const char *text, bool negative, long long *out) {
     const char *p = text;
     if (negative && *p == '-') ++p;
@@ -147,6 +159,8 @@ bool KindFits(uint32_t itemKind, long recordKind) {
 }
 
 // True when state k of the item exists and is not hidden.
+// A hidden state is one the user could not choose; a file must not choose it
+// either.
 bool StateShown(const TextMenuItem *item, long long k) {
     if (k < 0 || k >= item->StateCnt) return false;
     const char *state = StateToken(item->pStates, static_cast<intptr_t>(k));
@@ -155,6 +169,9 @@ bool StateShown(const TextMenuItem *item, long long k) {
 
 // Checks the value text of a record against the item it names and, when it
 // fits, sets it. False (with the reason) leaves the item as it was.
+// A file is checked as strictly as typing: a value no answer could give is
+// refused, since a stored file may have been edited or come from another
+// program version.
 bool TakeValue(TextMenu *menu, int index, const char *value, const char **why) {
     TextMenuItem *item = &menu->pItems[index];
     long long v = 0;
@@ -198,6 +215,8 @@ bool TakeValue(TextMenu *menu, int index, const char *value, const char **why) {
     case MENU_NAME:
     case MENU_TEXT: {
         *why = "holds control characters";
+        // A text value is shown in the menu later: control characters would
+        // reach the terminal.
         if (HasControlCharacter(value)) return false;
         // Empty is the value of an item nothing was typed into.
         *why = "not a text the item accepts";
@@ -216,6 +235,8 @@ bool TakeValue(TextMenu *menu, int index, const char *value, const char **why) {
 
 // Says on standard error which line was refused and why; the text shown is
 // the file's, so its control characters are written as escapes.
+// Refusals go to standard error and loading goes on: one bad line must not lose
+// the rest of a user's settings.
 void Refuse(const LoadState &st, const char *why, const char *value) {
     ++SettingsLinesRefused;
     std::string file = PrintableText(InputFileName, 255);
@@ -229,6 +250,8 @@ void Refuse(const LoadState &st, const char *why, const char *value) {
 // Reads the next line into LineBuf and counts physical lines: st->line
 // becomes the line the record starts on. *tooLong is set for a line longer
 // than a record can be; its further pieces are passed over.
+// Physical line numbers are kept, not record numbers, so that a refusal names
+// the line an editor shows.
 bool NextLine(LoadState *st, bool *tooLong) {
     *tooLong = false;
     for (;;) {
@@ -256,6 +279,8 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
             Refuse(*st, "line longer than a settings record can be", nullptr);
             continue;
         }
+        // The block's end is its menu's apply: a program that applies a submenu
+        // on leaving it sees the loaded values applied the same way.
         if (line[0] == '}') {
             TextMenuItem *apply = FindTextMenuItem(menu, MENU_APPLY);
             if (apply != nullptr && apply->Action != nullptr) apply->Action(menu, apply);
@@ -378,6 +403,8 @@ void StoreMenu(TextMenu *menu) {
     Store(menu, 0);
 }
 
+// A new load counts its own refusals: a host reads SettingsLinesRefused to
+// decide whether to show them.
 void LoadMenu(TextMenu *menu) {
     SettingsLinesRefused = 0;
     if (menu == nullptr || menu->pItems == nullptr) {
@@ -388,6 +415,9 @@ void LoadMenu(TextMenu *menu) {
     Load(menu, 0, &st);
 }
 
+// The file is replaced whole: a crash or a full disk while storing leaves the
+// old settings, never half a file. A link is not followed, as the program may
+// run with more rights than whoever planted it.
 int StoreMenuFile(TextMenu *menu, const char *path) {
     if (menu == nullptr || path == nullptr || *path == '\0') return 0;
     std::string temp = std::string(path) + ".new";
@@ -397,6 +427,8 @@ int StoreMenuFile(TextMenu *menu, const char *path) {
             fprintf(stderr, "WARNING: %s is a symbolic link, which is not replaced\n", path);
         return 0;
     }
+    // StoreMenu writes to pOut, which hosts may use for their own stores: it is
+    // given back afterwards.
     FILE *saved = pOut;
     pOut = r.pOut;
     StoreMenu(menu);

@@ -16,12 +16,16 @@
 #include <cstring>
 #include <string>
 
+// Kept only once the catalog has them: a text still missing leaves its slot
+// null, so a check after the catalog is opened can fetch it.
 char *pErrIntRange = nullptr;
 char *pErrFloatRange = nullptr;
 char *pErrLongRange = nullptr;
 
 namespace textmenu_detail {
 
+// A copy, so that callers need not give the catalog's text back on every path;
+// a missing text reads "Error", as the catalog's other lookups show it.
 std::string CatalogText(int section, int number) {
     char *text = NlsFindText(pDrvCoreDB, section, number);
     if (text == nullptr) return "Error";
@@ -33,6 +37,8 @@ std::string CatalogText(int section, int number) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 namespace {
+// One stack buffer rather than measuring first: messages are a line or two, and
+// one longer than this would not fit a screen anyway.
 std::string VFormat(const char *format, va_list ap) {
     char buf[65536];
     vsnprintf(buf, sizeof buf, format, ap);
@@ -41,6 +47,9 @@ std::string VFormat(const char *format, va_list ap) {
 } // namespace
 #pragma GCC diagnostic pop
 
+// A catalog text becomes a format only when its conversions match the English
+// text's: a translated text is data and must not read arguments that are not
+// there.
 std::string CatalogFormatText(int section, int number) {
     std::string text = CatalogText(section, number);
     if (text == "Error") return text;
@@ -58,6 +67,8 @@ std::string CatalogFormat(int section, int number, ...) {
     return s;
 }
 
+// A message stays on the screen until the user has read it: the menu clears the
+// screen when it shows again.
 void WaitForReturn() {
     fputs(CatalogText(25, 1001).c_str(), stdout);
     fflush(stdout);
@@ -90,6 +101,9 @@ enum class Step {
     Accept,  // the check ends successfully now
 };
 
+// One check walks the entry and the format together; an alternative after '|'
+// starts the entry over, and so does a part after '&', which checks the same
+// entry again.
 struct Check {
     const char *entry;
     size_t entryLen;
@@ -123,6 +137,8 @@ struct Check {
     }
 };
 
+// Never past the end: a format cut short by its author ends the check instead
+// of reading past it.
 void StepOver(const char **f) {
     if (**f != '\0') ++*f;
 }
@@ -154,6 +170,7 @@ void ReadPairs(const char **f, Check &c) {
     c.forbidden[nForbidden] = '\0';
 }
 
+// The end of the entry is in no list, though strchr would find it in every one.
 bool InList(const char *list, char ch) {
     return ch != '\0' && strchr(list, ch) != nullptr;
 }
@@ -188,6 +205,8 @@ void ReadRealRange(const char **f, T *min, T *max, Parse parse) {
     SkipPastParen(f);
 }
 
+// A maximum of 0 sets no length: "A(0,0)" checks only the characters. The
+// length is the whole entry's, not what this alternative matched so far.
 Step LengthTest(Check &c, int min, int max) {
     if (max == 0) return Step::Next;
     long len = static_cast<long>(c.entryLen);
@@ -196,6 +215,8 @@ Step LengthTest(Check &c, int min, int max) {
                      min == max ? CatalogFormat(30, 44, min) : CatalogFormat(30, 42, min, max));
 }
 
+// A class takes the rest of the entry, as "A(1,8)" is a whole field: a
+// character it refuses fails the alternative, and the next one may allow it.
 Step CheckClass(Check &c, const char **f) {
     char cls = **f;
     int min = 0, max = 0;
@@ -214,11 +235,14 @@ Step CheckClass(Check &c, const char **f) {
 
 Step CheckDecimal(Check &c, const char **f) {
     long value = TakeNumber(c, [](const char *text, char **end) { return strtol(text, end, 10); });
+    // Clamped rather than wrapped: a huge number must fail the range, not land
+    // inside it.
     if (value > INT32_MAX) value = INT32_MAX;
     if (value < INT32_MIN) value = INT32_MIN;
     int min = 0, max = 0;
     ReadRange(f, &min, &max);
     ReadPairs(f, c);
+    // Every character of the entry, not only the number's: "12ab" is not 12.
     for (const char *p = c.entry; *p != '\0'; ++p) {
         if (InList(c.forbidden, *p) || !isdigit(static_cast<unsigned char>(*p))) {
             return c.Failure(Step::Stop, ENTRY_CHARACTER, CatalogFormat(25, MSG_INVALID_DIGIT, *p));
@@ -230,6 +254,8 @@ Step CheckDecimal(Check &c, const char **f) {
     return Step::RangeOk;
 }
 
+// Compared both as signed and as unsigned, so that a value past the signed
+// range cannot wrap into the range.
 Step CheckHex(Check &c, const char **f) {
     unsigned long long value =
         TakeNumber(c, [](const char *text, char **end) { return strtoull(text, end, 16); });
@@ -251,6 +277,7 @@ Step CheckFraction(Check &c, const char **f) {
             return c.Failure(Step::Stop, ENTRY_CHARACTER, CatalogFormat(25, 1006, *p));
         }
     }
+    // strtof would stop at the second dot and take "1.2.3" for 1.2.
     if (dots > 1) return c.Failure(Step::Stop, ENTRY_RANGE, CatalogText(25, 1020));
     float value = TakeNumber(c, strtof);
     float min = 0, max = 0;
@@ -264,6 +291,7 @@ Step CheckFraction(Check &c, const char **f) {
     return Step::RangeOk;
 }
 
+// Read and compared as long double, for ranges a float cannot hold exactly.
 Step CheckExtended(Check &c, const char **f) {
     long double value = TakeNumber(c, strtold);
     long double min = 0, max = 0;
@@ -280,6 +308,8 @@ Step CheckExtended(Check &c, const char **f) {
     return Step::RangeOk;
 }
 
+// A forbidden entry ends the check; any other entry is accepted at once,
+// whatever follows in the format.
 Step CheckForbidden(Check &c, const char **f) {
     const char *p = *f;
     StepOver(&p);
@@ -291,6 +321,8 @@ Step CheckForbidden(Check &c, const char **f) {
     return Step::Accept;
 }
 
+// Literal characters (the "/" that begins a path format) must stand where the
+// format has them.
 Step CheckLiteral(Check &c, const char **f) {
     if (*c.pos == **f) {
         c.Match(c.pos, c.pos + 1);
@@ -358,6 +390,8 @@ namespace {
 
 // The check of ValidateEntry; with report false nothing is shown and no
 // answer is awaited.
+// The quiet form serves readers of settings files: a value from a file is
+// refused without a dialogue that nobody is there to answer.
 int Validate(const char *entry, const char *format, bool report) {
     if (format == nullptr) return ENTRY_OK;
     KeepText(&pErrIntRange, 1003);
@@ -397,6 +431,8 @@ int Validate(const char *entry, const char *format, bool report) {
         case Step::Stop:
             if (report) Report(c.message);
             return c.code;
+        // A range that held satisfies its alternative: the rest of it is not
+        // checked, and only a part after '&' still is.
         case Step::RangeOk:
             SkipAlternative(&f);
             if (*f != '&') return ENTRY_OK;
@@ -417,6 +453,8 @@ int ValidateEntryQuiet(const char *entry, const char *format) {
     return Validate(entry, format, false);
 }
 
+// Any one character may open the range and any one separate its numbers, so
+// "(1,8)", "1-8" and "[1;8]" read alike.
 int getMinMax(const char *range, int *min) {
     int lo = 0;
     int hi = 0;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "utils.h"
+
 namespace {
 
 struct Reader {
@@ -142,22 +144,11 @@ int ControlIn(const std::string &text, size_t from) {
     size_t start = std::min(from, n);
     while (start > 0 && (p[start] & 0xC0) == 0x80)
         --start;
-    for (size_t i = start; i < n; ++i) {
-        unsigned c = p[i];
-        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) return static_cast<int>(c);
-        if (c < 0x80) continue;
-        if (c == 0xC2 && i + 1 < n && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F)
-            return static_cast<int>(p[i + 1]);
-        // A byte that continues no UTF-8 lead byte stands alone.
-        size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 1;
-        size_t k = 1;
-        while (k < len && i + k < n && (p[i + k] & 0xC0) == 0x80)
-            ++k;
-        if (k == len && len > 1) {
-            i += len - 1;
-            continue;
-        }
-        if (c <= 0x9F) return static_cast<int>(c);
+    for (size_t i = start; i < n;) {
+        int control;
+        size_t len = TerminalCharAt(text.data() + i, n - i, &control);
+        if (control >= 0 && control != '\n' && control != '\t') return control;
+        i += len;
     }
     return -1;
 }

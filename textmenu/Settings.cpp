@@ -340,59 +340,35 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
 
 namespace textmenu_detail {
 
-namespace {
-
-// Bytes of the character at p: a whole UTF-8 sequence, else one byte.
-// *control is set when the character steers a terminal: C0 controls, DEL,
-// C1 controls encoded in UTF-8, and bytes 0x80 to 0x9F that continue no
-// sequence (what an 8-bit terminal takes for C1).
-size_t CharAt(const unsigned char *p, bool *control) {
-    unsigned char c = *p;
-    *control = c < 0x20 || c == 0x7F;
-    if (c < 0x80) return 1;
-    size_t n = c >= 0xC2 && c <= 0xDF   ? 1
-               : c >= 0xE0 && c <= 0xEF ? 2
-               : c >= 0xF0 && c <= 0xF4 ? 3
-                                        : 0;
-    bool whole = n > 0;
-    for (size_t k = 1; whole && k <= n; ++k)
-        whole = (p[k] & 0xC0) == 0x80;
-    if (whole) {
-        *control = c == 0xC2 && p[1] <= 0x9F;
-        return n + 1;
-    }
-    *control = c <= 0x9F;
-    return 1;
-}
-
-} // namespace
-
 bool HasControlCharacter(const char *text) {
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    while (*p != '\0') {
-        bool control = false;
-        p += CharAt(p, &control);
-        if (control) return true;
+    for (size_t left = strlen(text); left > 0;) {
+        int control;
+        size_t n = TerminalCharAt(text, left, &control);
+        if (control >= 0) return true;
+        text += n;
+        left -= n;
     }
     return false;
 }
 
+// Unlike EscapeControls, a backslash stays as it is: the value is shown as
+// the user typed it, and only what would steer the terminal is escaped.
 std::string PrintableText(const char *text, size_t max) {
     std::string out;
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    while (*p != '\0' && out.size() < max) {
-        bool control = false;
-        size_t n = CharAt(p, &control);
-        if (control) {
+    for (size_t left = strlen(text); left > 0 && out.size() < max;) {
+        int control;
+        size_t n = TerminalCharAt(text, left, &control);
+        if (control >= 0) {
             for (size_t k = 0; k < n; ++k) {
                 char esc[8];
-                snprintf(esc, sizeof esc, "\\%03o", p[k]);
+                snprintf(esc, sizeof esc, "\\%03o", static_cast<unsigned char>(text[k]));
                 out += esc;
             }
         } else {
-            out.append(reinterpret_cast<const char *>(p), n);
+            out.append(text, n);
         }
-        p += n;
+        text += n;
+        left -= n;
     }
     return out;
 }

@@ -316,37 +316,24 @@ char *EscapeControls(char *out, size_t size, const char *text) {
                      static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7)), 0};
         return put(e, 4);
     };
-    const auto *p = reinterpret_cast<const unsigned char *>(text != nullptr ? text : "");
-    while (*p != '\0') {
-        unsigned c = *p;
+    const char *p = text != nullptr ? text : "";
+    size_t left = strlen(p);
+    while (left > 0) {
         bool ok;
-        if (c == '\\') {
+        int control;
+        size_t n = TerminalCharAt(p, left, &control);
+        if (*p == '\\') {
             ok = put("\\\\", 2);
-            ++p;
-        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
-            ok = escape(static_cast<unsigned char>(c));
-            ++p;
-        } else if (c == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) { // a C1 control in UTF-8
-            ok = escape(0xC2) && escape(p[1]);
-            p += 2;
-        } else if (size_t n = c >= 0xF0 && c <= 0xF4   ? 4
-                              : c >= 0xE0 && c <= 0xEF ? 3
-                              : c >= 0xC2 && c <= 0xDF ? 2
-                                                       : 1;
-                   n > 1) {
-            // A UTF-8 sequence goes whole: its continuation bytes are no C1
-            // controls. Cut short, its lead byte goes alone.
-            size_t k = 1;
-            while (k < n && (p[k] & 0xC0) == 0x80)
-                ++k;
-            if (k < n) k = 1;
-            ok = put(reinterpret_cast<const char *>(p), k);
-            p += k;
+        } else if (control >= 0) {
+            ok = true;
+            for (size_t k = 0; ok && k < n; ++k)
+                ok = escape(static_cast<unsigned char>(p[k]));
         } else {
-            ok = put(reinterpret_cast<const char *>(p), 1);
-            ++p;
+            ok = put(p, n);
         }
         if (!ok) break;
+        p += n;
+        left -= n;
     }
     out[o] = '\0';
     return out;
@@ -396,6 +383,25 @@ size_t Utf8CutLen(const char *text, size_t max) {
     while (n > 0 && Utf8IsContinuation(static_cast<unsigned char>(text[n])))
         --n;
     return n;
+}
+
+size_t TerminalCharAt(const char *text, size_t size, int *control) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    const unsigned c = p[0];
+    *control = c < 0x20 || c == 0x7F ? static_cast<int>(c) : -1;
+    if (c < 0x80) return 1;
+    const size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 1;
+    size_t k = 1;
+    while (k < len && k < size && Utf8IsContinuation(p[k]))
+        ++k;
+    if (len > 1 && k == len) {
+        // A whole sequence: only U+0080 to U+009F among them steer.
+        if (c == 0xC2 && p[1] <= 0x9F) *control = p[1];
+        return len;
+    }
+    // A byte in no sequence: 0x80 to 0x9F are C1 to an 8-bit terminal.
+    if (c <= 0x9F) *control = static_cast<int>(c);
+    return 1;
 }
 
 size_t Utf8ValidLen(const char *text, size_t size) {

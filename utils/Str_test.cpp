@@ -380,6 +380,35 @@ TEST(StripNonPrint, EveryByteValue) {
 // Conversions
 // ---------------------------------------------------------------------------
 
+TEST(TerminalCharAt, GivesEachCharactersLengthAndTheControlItIs) {
+    struct Case {
+        const char *name;
+        const char *text;
+        size_t size; // bytes the caller says are there
+        size_t len;
+        int control;
+    } cases[] = {
+        {"letter", "a", 1, 1, -1},
+        {"newline", "\n", 1, 1, '\n'},
+        {"ESC", "\x1b[", 2, 1, 0x1B},
+        {"DEL", "\x7f", 1, 1, 0x7F},
+        {"bare C1", "\x9b", 1, 1, 0x9B},
+        {"C1 in UTF-8", "\xc2\x9b", 2, 2, 0x9B},
+        {"no-break space", "\xc2\xa0", 2, 2, -1},
+        {"euro sign", "\xe2\x82\xac", 3, 3, -1},
+        {"printer emoji", "\xf0\x9f\x96\xa8", 4, 4, -1},
+        {"sequence cut by the size", "\xc2\x9b", 1, 1, -1},
+        {"Latin-1 letter", "\xe9t", 2, 1, -1},
+        {"no lead byte", "\xf5\x80", 2, 1, -1},
+        {"stray continuation", "\x85", 1, 1, 0x85},
+    };
+    for (const Case &c : cases) {
+        int control = 0;
+        EXPECT_EQ(TerminalCharAt(c.text, c.size, &control), c.len) << c.name;
+        EXPECT_EQ(control, c.control) << c.name;
+    }
+}
+
 TEST(EscapeControls, WritesTerminalControlsAsOctalEscapes) {
     struct Case {
         const char *name;

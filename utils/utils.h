@@ -200,6 +200,15 @@ size_t Utf8NextChar(const char *text, size_t size, size_t at);
 // the bytes there are none: a stray continuation byte, a cut sequence, an
 // overlong form, a surrogate or a code point above U+10FFFF.
 size_t Utf8ValidLen(const char *text, size_t size);
+// The character at text[0..size) (size > 0) as a terminal takes it: returns
+// its length, a whole UTF-8 sequence (lead byte and all its continuation
+// bytes) or else one byte, and sets *control to the code of the control it
+// is, or -1. Controls are those that steer a terminal: C0 controls (newline
+// and tab too), DEL, C1 controls in their UTF-8 form (U+0080 to U+009F, the
+// code being 0x80 to 0x9F) and bytes 0x80 to 0x9F in no sequence, which an
+// 8-bit terminal takes for C1. The one classification behind every escape
+// and refusal of control characters.
+size_t TerminalCharAt(const char *text, size_t size, int *control);
 
 // ---------------------------------------------------------------------------
 // Bounded formatting (Format.cpp)

@@ -61,10 +61,14 @@ char *PassLockValue(const char *phrase) {
     if (crypt_gensalt_rn(nullptr, 0, nullptr, 0, salt, sizeof salt) == nullptr) return nullptr;
     auto data = NewCryptData();
     const char *value = crypt_rn(phrase, salt, data.get(), sizeof(crypt_data));
+    // A failing method answers with a short text such as "*0" rather than null:
+    // only a salted form is a value.
     if (value == nullptr || value[0] != '$') return nullptr;
     return SaveStr_(value);
 }
 
+// Told apart by form alone: the older values are exactly 16 capital hexadecimal
+// digits, which no salted form begins like.
 int PassLockIsOld(const char *value) {
     if (value == nullptr || strlen(value) != OLD_VALUE_LEN) return 0;
     for (const char *p = value; *p; ++p)
@@ -115,6 +119,7 @@ int PassLockRead(const char *path, char *value, size_t size) {
         got += static_cast<size_t>(n);
     }
     value[got] = '\0';
+    // The first line only: the line end an editor adds is no part of the value.
     value[strcspn(value, "\r\n")] = '\0';
     return PASSLOCK_READ;
 }

@@ -41,6 +41,9 @@ State state;
 
 // Where the prompt talks: the terminal device when there is one, else
 // standard input and standard error.
+// The terminal device itself when there is one: the phrase is typed by the
+// person there even when standard input is a pipe, and the prompt never lands
+// in a file standard output goes to.
 struct Channel {
     int in = STDIN_FILENO;
     int out = STDERR_FILENO;
@@ -56,6 +59,8 @@ struct Channel {
     }
 };
 
+// A short or interrupted write is taken up again, so that the prompt is never
+// cut.
 void WriteAll(int fd, const char *text, size_t len) {
     while (len > 0) {
         ssize_t n = write(fd, text, len);
@@ -82,6 +87,9 @@ void RestoreSignals() {
 }
 
 // Seconds left of the line's time limit, 0 when it has run out.
+// On the monotonic clock, so that setting the system clock neither stretches
+// nor cuts the limit. Rounded up, so that select never waits 0 seconds while
+// time remains.
 long SecondsLeft(const timespec &deadline) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -142,6 +150,8 @@ void ReadLine(int fd, bool viaStdin, int seconds, const Editing &keys) {
         if (got < 0) break;
         char c = static_cast<char>(got);
         if (c == '\n' || c == '\r') break;
+        // Outside line mode the terminal no longer edits the line: its own
+        // erase, kill and end-of-file keys are honoured here.
         cc_t key = static_cast<cc_t>(c);
         if (key != 0 && key == keys.erase) {
             if (len > 0) --len;
@@ -162,6 +172,8 @@ void ReadLine(int fd, bool viaStdin, int seconds, const Editing &keys) {
 
 } // namespace
 
+// Only records the signal: nothing else is safe here, and the terminal is put
+// right outside the handler.
 void handler(int sig) {
     state.signo = sig;
 }
@@ -196,6 +208,8 @@ char *GetPassPhraseWithin(const char *prompt, int seconds) {
         if (prompt) WriteAll(ch.out, prompt, strlen(prompt));
         ReadLine(ch.in, ch.tty < 0 && ch.in == STDIN_FILENO, seconds, keys);
 
+        // Kept across the clean-up, so that a caller can tell a read error from
+        // the end of input.
         int kept = errno;
         WriteAll(ch.out, "\n", 1); // the user's line end was not echoed
         if (changed) tcsetattr(ch.in, TCSAFLUSH, &saved);

@@ -27,6 +27,8 @@ constexpr int kSelectionSize = 64; // CurrentSelection, its NUL included
 constexpr int kFrameRows = 6;      // rows of a page that do not hold states
 constexpr int kColumnGap = 7;      // " ->" and "%2d) " in front of each state
 
+// Kept between pages of one run and between runs: the image is reused rather
+// than allocated for every page, and the frame texts are fetched once.
 struct Picker {
     TermImage *pCurImage = nullptr;        // the image of the picker runs
     int CurScreenCol = 0;                  // first column of the page in widths
@@ -63,6 +65,8 @@ char *OneStringFormat(char *text) {
 }
 
 // The one-%s format filled with arg ("%%" gives "%").
+// Filled by hand rather than with snprintf: the format is a catalog text, which
+// is never handed to printf, even checked.
 std::string FillOneString(const char *format, const char *arg) {
     std::string out;
     for (const char *p = format; *p; ++p) {
@@ -92,6 +96,8 @@ void FetchFrameTexts() {
 // The states of an item, split as the tokenizer splits them (runs of commas
 // skipped, backslash escapes), read with a private cursor so that a caller's
 // scan is left alone.
+// Copies, so that the picker can mark and cut them freely; the item's list is
+// changed only through its value.
 std::vector<std::string> States(const TextMenuItem *item) {
     std::vector<std::string> states;
     if (!item || !item->pStates) return states;
@@ -112,12 +118,16 @@ const char *Shown(const std::string &state) {
     return (*s == ' ' || *s == '_') ? s + 1 : s;
 }
 
+// A pick-many value has one bit per state, so only the first 64 states can be
+// chosen; later ones are shown but never marked.
 bool Chosen(const TextMenuItem *item, intptr_t value, int k) {
     if (item->Type == MENU_PICK_MANY) return k < 64 && ((static_cast<uint64_t>(value) >> k) & 1);
     return value == k;
 }
 
 // The names of the chosen states of the whole item, cut at the buffer.
+// The whole item's choice, not the page's: the frame shows what saving would
+// keep.
 void BuildSelection(const TextMenuItem *item, const std::vector<std::string> &states) {
     std::string sel;
     for (size_t k = 0; k < states.size(); ++k) {
@@ -140,6 +150,8 @@ int TextLength(const char *text) {
 }
 
 // Says the terminal is too small for the picker and waits for a key.
+// The picker cannot page a state that does not fit a line: a terminal too small
+// is said as such rather than drawn in pieces.
 void TooSmall(TermImage *img, int widest) {
     int needCols = std::max(widest / 2 + 20, TextLength(picker.save) + TextLength(picker.cancel));
     Nlsfprintf(stdout, pDrvCoreDB, 25, 206);
@@ -151,6 +163,8 @@ void TooSmall(TermImage *img, int widest) {
 
 // Next answer of the picker: the preset once, else a line from standard
 // input into LineBuf. Null at the end of input.
+// The preset is the rest of the menu line ("10 3"), taken as the first answer
+// so that one line can choose the item and its states.
 char *ReadAnswer(char *&preset) {
     if (preset && *preset) {
         char *answer = preset;
@@ -161,6 +175,8 @@ char *ReadAnswer(char *&preset) {
     return Gets(LineBuf, LINE_BUF_SIZE);
 }
 
+// Every change runs the state format and the action at once, as on the menu
+// page, so that the other items follow while the picker is still open.
 void Changed(TextMenu *menu, int index, intptr_t value) {
     TextMenuItem *item = &menu->pItems[index];
     item->PrevValue = item->Value;
@@ -175,6 +191,8 @@ void Changed(TextMenu *menu, int index, intptr_t value) {
 // Picker
 // ---------------------------------------------------------------------------
 
+// Columns hold as many states as the terminal has rows left, so a column's
+// width depends on the terminal: it is measured for each run.
 int GetColumnWidths(TermImage *img, TextMenuItem *item, int *widths) {
     if (!img || !item || !widths) return 0;
     std::vector<std::string> states = States(item);
@@ -203,6 +221,7 @@ void WriteScreenFrame(TermImage *img, TextMenuItem *item, const char *selection)
     WriteString(img, "%s", picker.cancel);
     // The selection, cut so that the whole line fits the width.
     if (!selection) selection = "";
+    // The "- 2" is the "%s" the selection takes the place of.
     int room = img->Cols - (TextLength(picker.curSel) - 2);
     if (TextLength(selection) <= room) {
         SetPosition(img, 0, img->Rows - 1);
@@ -273,6 +292,8 @@ void DrawState(TermImage *img, TextMenuItem *item, const std::string &state, int
 
 } // namespace
 
+// A page starts a run when start is 0: the terminal's size, the widths and the
+// hidden-state mask are taken anew, so a terminal resized between runs is met.
 int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
     if (!item || !hidden) return -1;
     std::vector<std::string> states = States(item);
@@ -317,6 +338,8 @@ int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
             ++column;
             row = 3;
         }
+        // The room the columns leave is shared out between them, so a page with
+        // few columns does not crowd to the left.
         int spread = (column == 0 || columns == 1) ? 0 : (img->Cols - used) / columns;
         const std::string &state = states[static_cast<size_t>(start + l)];
         if (Hidden(state)) SetBit(hidden, start + l);
@@ -325,11 +348,15 @@ int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
     }
     WriteScreenFrame(img, item, picker.CurrentSelection);
     Refresh(img);
+    // The cursor waits behind the prompt, where the answer will be typed.
     MoveCursor(img, TextLength(picker.option), img->Rows - 1);
     fflush(stdout);
     return shown;
 }
 
+// The picker pages through the states on <Return> and takes numbers in any
+// number per answer; save keeps what was chosen, cancel and the end of input go
+// back to the value the run started with.
 void ProcessStateValue(TextMenu *menu, int index, char *preset) {
     if (!menu || !menu->pItems || index < 0) return;
     TextMenuItem *item = &menu->pItems[index];
@@ -341,6 +368,8 @@ void ProcessStateValue(TextMenu *menu, int index, char *preset) {
     int start = 0, shown = 0;
     bool changed = false;
     FetchFrameTexts();
+    // The keys are the first letters of the catalog's texts, so that a
+    // translation brings its own keys.
     char saveKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.save[0])));
     char cancelKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.cancel[0])));
     for (;;) {
@@ -371,6 +400,9 @@ void ProcessStateValue(TextMenu *menu, int index, char *preset) {
         char piece[TOKEN_BUF_SIZE];
         for (const char *in = answer; GetTokenD(in, ", \t", &cursor, piece); in = nullptr) {
             if (!isalnum(static_cast<unsigned char>(piece[0]))) continue;
+            // Hidden states are refused both by the mask of the pages drawn and
+            // by the list itself, so a number of a page not yet shown cannot
+            // pick one either.
             long n = strtol(piece, nullptr, 10);
             if (n < 1 || n > count || TestBit(hidden.data(), static_cast<int>(n - 1)) ||
                 (static_cast<size_t>(n) <= states.size() &&

@@ -19,6 +19,8 @@
 #include "TextMenu.h"
 #include "utils.h"
 
+// Only noted: the position may lie outside the image, and each write clips it
+// when it writes.
 void SetPosition(TermImage *img, int col, int row) {
     if (!img) return;
     img->CurCol = col;
@@ -32,6 +34,9 @@ void WriteString(TermImage *img, const char *format, ...) {
     va_start(ap, format);
     vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
+    // Rows count from 1; a position outside falls back to the first row or
+    // column rather than being dropped, so that nothing vanishes silently. A
+    // text runs on into the next row, as on a terminal.
     long row = (img->CurRow < 1 || img->CurRow > img->Rows) ? 1 : img->CurRow;
     long col = (img->CurCol < 1 || img->CurCol > img->Cols) ? 0 : img->CurCol;
     long cells = static_cast<long>(img->Cols) * img->Rows;
@@ -40,6 +45,7 @@ void WriteString(TermImage *img, const char *format, ...) {
         img->pCells[at++] = *p;
 }
 
+// Clipped on every side, so callers may give areas that reach past the image.
 void FillArea(TermImage *img, int col, int row, int width, int height, char c) {
     if (!img || !img->pCells) return;
     int c0 = std::max(col, 0), r0 = std::max(row, 0);
@@ -59,6 +65,8 @@ TermImage *SetOvlInfo(TermImage *img, int col, int row, int width, int height) {
     return img;
 }
 
+// Drawn straight to the terminal, over the page, without changing the image:
+// the next Refresh gives back what the box covered.
 void Overlay(TermImage *img, const char *text, int wait) {
     if (!img) return;
     if (!text) text = "";
@@ -108,6 +116,8 @@ void Overlay(TermImage *img, const char *text, int wait) {
     fflush(stdout);
 }
 
+// Rows are written back to back without cursor moves: a full row makes the
+// terminal wrap to the next one.
 int Refresh(TermImage *img) {
     if (!img || !img->pCells || img->Cols <= 0 || img->Rows <= 0) return 0;
     const char *p = img->pCells;
@@ -128,6 +138,8 @@ int Refresh(TermImage *img) {
     return 0;
 }
 
+// A test pattern: each cell shows the last digit of its place, so a
+// misplaced write stands out. At most 24 by 80 cells are numbered.
 void NumberScreen(TermImage *img) {
     if (!img || !img->pCells) return;
     long cells = std::min(static_cast<long>(img->Cols) * img->Rows, 24L * 80);
@@ -138,6 +150,9 @@ void NumberScreen(TermImage *img) {
 TermImage *GetTermInfo(TermImage *img) {
     int cols = 0, rows = 0;
     winsize ws;
+    // The terminal's own size first; LINES and COLUMNS only when standard
+    // output is no terminal, and then only when sane, so that a hostile
+    // environment cannot make the image huge.
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
         cols = ws.ws_col;
         rows = ws.ws_row;
@@ -150,6 +165,8 @@ TermImage *GetTermInfo(TermImage *img) {
             rows = 24;
         }
     }
+    // The same size keeps the image and what it holds; a new size starts a
+    // blank one.
     if (img && img->Cols == cols && img->Rows == rows && img->pCells) return img;
     TermImage *fresh = static_cast<TermImage *>(GetMem(sizeof(TermImage)));
     char *cells = static_cast<char *>(GetMem(static_cast<long>(cols) * rows));

@@ -3,26 +3,23 @@
 // a benchmark prints after Google Benchmark's own.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace bench {
 
-// Compiles po into mo with the host's msgfmt; true when it succeeded.
+// Compiles po into mo with the host's msgfmt; true when it succeeded. What
+// msgfmt said goes to standard error.
 inline bool RunMsgfmt(const std::string &po, const std::string &mo) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        execlp("msgfmt", "msgfmt", "-o", mo.c_str(), po.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    testsupport::ChildResult r = testsupport::RunProgram({"msgfmt", "-o", mo, po});
+    fputs(r.out.c_str(), stderr);
+    return r.status == 0;
 }
 
 // Keeps the time per iteration of every run, for the ratio table.

@@ -283,6 +283,5 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks(&rep);
     PrintRatios(rep);
     benchmark::Shutdown();
-    std::string cmd = "rm -rf '" + g_dir + "'";
-    return system(cmd.c_str()) == 0 ? 0 : 1;
+    return testsupport::RunProgram({"rm", "-rf", g_dir}).status == 0 ? 0 : 1;
 }

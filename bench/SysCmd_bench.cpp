@@ -21,6 +21,7 @@
 #include "SysCmd.h"
 
 #include "MemMgr.h"
+#include "TestSupport.h"
 #include "utils.h"
 
 #include <benchmark/benchmark.h>
@@ -222,8 +223,8 @@ void MakeBigDir() {
 }
 
 void RemoveBigDir() {
-    std::string cmd = "rm -rf '" + g_bigDir + "'";
-    if (system(cmd.c_str()) != 0) perror("rm");
+    testsupport::ChildResult r = testsupport::RunProgram({"rm", "-rf", g_bigDir});
+    if (r.status != 0) fprintf(stderr, "%s", r.out.c_str());
 }
 
 } // namespace

@@ -218,7 +218,7 @@ TEST_F(PlainDb, DatabaseListKeepsTheCallersTokenizerScan) {
 }
 
 TEST_F(PlainDb, DatabaseListIsNullWithoutTheDirectory) {
-    ASSERT_EQ(system(("rm -rf '" + dir_ + "/db'").c_str()), 0);
+    ASSERT_EQ(testsupport::RunProgram({"rm", "-rf", dir_ + "/db"}).status, 0);
     EXPECT_EQ(DbmGetDbList(0), nullptr);
     WriteFile(dir_ + "/db", "a file, not a directory");
     EXPECT_EQ(DbmGetDbList(1), nullptr);
@@ -226,7 +226,7 @@ TEST_F(PlainDb, DatabaseListIsNullWithoutTheDirectory) {
 
 TEST_F(PlainDb, StoreMakesTheDirectoriesItNeeds) {
     mode_t mask = umask(022);
-    ASSERT_EQ(system(("rm -rf '" + dir_ + "/db'").c_str()), 0);
+    ASSERT_EQ(testsupport::RunProgram({"rm", "-rf", dir_ + "/db"}).status, 0);
     std::string root = dir_ + "/tools";
     pToolPath = root.data();
     ASSERT_EQ(Put("new", "k", "v"), 1);

@@ -1,18 +1,16 @@
-// End-to-end test harness: child processes with captured output, and the
-// sandbox's upper layers read back. See Sandbox.h.
+// End-to-end test harness: commands run on the host or in the sandbox, the
+// sandbox's upper layers read back, programs on a terminal of their own.
+// See Sandbox.h.
 #include "Sandbox.h"
 
 #include "SysCmd.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -30,121 +28,10 @@ struct HarnessState {
 };
 HarnessState state;
 
-// Closes a descriptor on every path out of a scope.
-struct Fd {
-    int fd = -1;
-    ~Fd() { Close(); }
-    void Close() {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
-};
-
 long long NowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// The child side of Spawn: its own process group, so that a time-out can
-// kill everything it started; the three pipes as standard streams.
-[[noreturn]] void ExecChild(const std::vector<std::string> &argv, int in, int out, int err) {
-    setpgid(0, 0);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    signal(SIGPIPE, SIG_DFL);
-    execvp(args[0], args.data());
-    dprintf(2, "cannot run %s: %s\n", args[0], strerror(errno));
-    _exit(127);
-}
-
-Result Spawn(const std::vector<std::string> &argv, const std::string &input, int timeoutSec) {
-    Result r;
-    if (argv.empty()) {
-        r.err = "no command given\n";
-        return r;
-    }
-    // A child that stops reading its input must not kill the test with SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    int pin[2], pout[2], perr[2];
-    if (pipe2(pin, O_CLOEXEC) != 0) {
-        r.err = std::string("pipe: ") + strerror(errno) + "\n";
-        return r;
-    }
-    Fd inR{pin[0]}, inW{pin[1]};
-    if (pipe2(pout, O_CLOEXEC) != 0) {
-        r.err = std::string("pipe: ") + strerror(errno) + "\n";
-        return r;
-    }
-    Fd outR{pout[0]}, outW{pout[1]};
-    if (pipe2(perr, O_CLOEXEC) != 0) {
-        r.err = std::string("pipe: ") + strerror(errno) + "\n";
-        return r;
-    }
-    Fd errR{perr[0]}, errW{perr[1]};
-
-    pid_t pid = fork();
-    if (pid < 0) {
-        r.err = std::string("fork: ") + strerror(errno) + "\n";
-        return r;
-    }
-    if (pid == 0) ExecChild(argv, inR.fd, outW.fd, errW.fd);
-    setpgid(pid, pid); // also here: whichever runs first wins the race
-    inR.Close();
-    outW.Close();
-    errW.Close();
-    fcntl(inW.fd, F_SETFL, O_NONBLOCK);
-    if (input.empty()) inW.Close();
-
-    size_t written = 0;
-    long long deadline = NowMs() + static_cast<long long>(timeoutSec) * 1000;
-    char buf[65536];
-    while (outR.fd >= 0 || errR.fd >= 0) {
-        pollfd fds[3];
-        int n = 0;
-        if (outR.fd >= 0) fds[n++] = {outR.fd, POLLIN, 0};
-        if (errR.fd >= 0) fds[n++] = {errR.fd, POLLIN, 0};
-        if (inW.fd >= 0) fds[n++] = {inW.fd, POLLOUT, 0};
-        long long left = deadline - NowMs();
-        if (left <= 0) {
-            r.timedOut = true;
-            kill(-pid, SIGKILL);
-            break;
-        }
-        int ready = poll(fds, n, static_cast<int>(std::min(left, 1000LL)));
-        if (ready < 0 && errno != EINTR) break;
-        for (int i = 0; i < n && ready > 0; i++) {
-            if (fds[i].revents == 0) continue;
-            if (fds[i].fd == inW.fd) {
-                ssize_t w = write(inW.fd, input.data() + written, input.size() - written);
-                if (w > 0) written += static_cast<size_t>(w);
-                if ((w < 0 && errno != EAGAIN) || written == input.size()) inW.Close();
-                continue;
-            }
-            Fd &src = fds[i].fd == outR.fd ? outR : errR;
-            std::string &dst = fds[i].fd == outR.fd ? r.out : r.err;
-            ssize_t got = read(src.fd, buf, sizeof buf);
-            if (got > 0)
-                dst.append(buf, static_cast<size_t>(got));
-            else if (got == 0 || errno != EINTR)
-                src.Close();
-        }
-    }
-    inW.Close();
-    int ws = 0;
-    while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(ws))
-        r.status = WEXITSTATUS(ws);
-    else if (WIFSIGNALED(ws))
-        r.status = 128 + WTERMSIG(ws);
-    if (r.timedOut) r.err += "\n[e2e: killed after " + std::to_string(timeoutSec) + " s]\n";
-    return r;
 }
 
 bool IsWhiteout(const struct stat &st) {
@@ -221,7 +108,10 @@ const std::string &SandboxUnavailableReason() {
 }
 
 Result RunHost(const std::vector<std::string> &argv, const std::string &input, int timeoutSec) {
-    return Spawn(argv, input, timeoutSec);
+    return testsupport::RunProgram(argv,
+                                   testsupport::RunOptions{.input = input,
+                                                           .stderrTo = testsupport::Stderr::Apart,
+                                                           .timeoutSec = timeoutSec});
 }
 
 Sandbox::Sandbox(const std::string &name) : overlays_{"/usr", "/var", "/etc"} {
@@ -283,7 +173,7 @@ Result Sandbox::Run(const std::vector<std::string> &argv, const std::string &inp
     words.push_back(upper_);
     words.push_back("--");
     words.insert(words.end(), argv.begin(), argv.end());
-    return Spawn(words, input, timeoutSec);
+    return RunHost(words, input, timeoutSec);
 }
 
 std::string Sandbox::CommandLine(const std::vector<std::string> &argv) const {

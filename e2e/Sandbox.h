@@ -55,13 +55,10 @@
 
 namespace e2e {
 
-// What a finished command left: its status and everything it wrote.
-struct Result {
-    int status = -1; // exit status; 128 + N when killed by signal N; -1 when it could not start
-    bool timedOut = false; // killed by the harness when the time limit ran out
-    std::string out;       // standard output
-    std::string err;       // standard error (the sandbox's own messages included)
-};
+// What a finished command left: its status (128 + N when killed by signal
+// N, -1 when it could not start), whether the time limit ended it, and
+// everything it wrote (the sandbox's own messages included in err).
+using Result = testsupport::ChildResult;
 
 // The sandbox script, the sample site built by the `site` target, and the
 // directory under which upper layers and other scratch files are made (under
@@ -81,7 +78,8 @@ bool UnderCI();
 // Empty when sandboxes can be made here, else the reason. Asked once per process.
 const std::string &SandboxUnavailableReason();
 
-// Runs argv on the host (PATH search for argv[0]), input on standard input,
+// Runs argv on the host (PATH search for argv[0]) through
+// testsupport::RunProgram, input on standard input, standard error apart,
 // killed (with its process group) after timeoutSec seconds.
 Result RunHost(const std::vector<std::string> &argv, const std::string &input = "",
                int timeoutSec = 120);

@@ -251,15 +251,13 @@ TEST_F(Xdb, ExportNeverWritesThroughWhatLiesAtItsTemporaryName) {
     // plants a link, or a file of its own, under the name before it becomes xdb.
     for (bool link : {true, false}) {
         SCOPED_TRACE(link ? "link" : "file");
-        ChildResult r = RunChild([&] {
-            if (chdir(dir_.c_str()) != 0) _exit(127);
+        RunOptions plant{.cwd = dir_, .stderrTo = Stderr::Apart};
+        plant.beforeExec = [&] {
             std::string tmp = "out.txt.tmp" + std::to_string(getpid());
             if (link ? symlink("victim", tmp.c_str()) != 0 : (WriteFile(tmp, "planted\n"), false))
                 _exit(127);
-            execl(XDB_PATH, XDB_PATH, "export", "keep.xdb", "out.txt",
-                  static_cast<char *>(nullptr));
-            _exit(127);
-        });
+        };
+        ChildResult r = RunProgram({XDB_PATH, "export", "keep.xdb", "out.txt"}, plant);
         std::string tmp = P("out.txt.tmp" + std::to_string(r.pid));
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("xdb: "), std::string::npos) << r.err;

@@ -24,7 +24,7 @@ namespace {
 // and never the real /tmp/setup.log.
 class Program {
   public:
-    Program() { system(("cp " SETUP_BINARY " '" + (dir_ / "setup_unit") + "'").c_str()); }
+    Program() { testsupport::RunProgram({"cp", SETUP_BINARY, dir_ / "setup_unit"}); }
     ~Program() { unlink("/tmp/setup_unit.log"); }
     std::string path() const { return dir_ / "setup_unit"; }
     ChildResult run(const std::vector<std::string> &args, const std::string &input,
@@ -247,7 +247,7 @@ TEST(SetupProgram, ProgramNameThatIsNotSafeForTheShellIsRefused) {
     // redirection names on a root shell's command line.
     TempDir t;
     const std::string name = "setup;touch pwned";
-    ASSERT_EQ(system(("cp " SETUP_BINARY " '" + (t / name) + "'").c_str()), 0);
+    ASSERT_EQ(testsupport::RunProgram({"cp", SETUP_BINARY, t / name}).status, 0);
     // A work area that cannot be made ends the run early either way.
     ChildResult r = testsupport::RunProgram({t / name, "/proc/no_such_area"}, t.path, {"LANG"},
                                             "y\n", testsupport::Stderr::Apart);

@@ -261,12 +261,13 @@ struct Compiled {
 };
 
 Compiled Compile(const std::string &sources, const std::string &root, const std::string &langs) {
-    std::string cmd = std::string(NLS_MKCATALOG) + " " + root + " " + sources + " " + langs +
-                      " 2>" + root + ".err";
-    int ws = system(cmd.c_str());
-    Compiled c{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1, ReadFile(root + ".err")};
-    unlink((root + ".err").c_str());
-    return c;
+    std::vector<std::string> argv{NLS_MKCATALOG, root, sources};
+    std::istringstream words(langs);
+    for (std::string lang; words >> lang;)
+        argv.push_back(lang);
+    testsupport::ChildResult r =
+        testsupport::RunProgram(argv, "", {}, "", testsupport::Stderr::Apart);
+    return {r.status, r.err};
 }
 
 } // namespace

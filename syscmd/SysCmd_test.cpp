@@ -787,8 +787,8 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
 std::string ToolCopy(const TempDir &t, const char *name) {
     std::string dir = t / (std::string("bin_") + name);
     mkdir(dir.c_str(), 0755);
-    std::string cmd = "cp /bin/true " + dir + "/" + name;
-    if (system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
+    if (testsupport::RunProgram({"cp", "/bin/true", dir + "/" + name}).status != 0)
+        ADD_FAILURE() << "cannot copy /bin/true to " << dir << "/" << name;
     return dir;
 }
 

@@ -520,16 +520,14 @@ TEST(Identity, HostNameIsTheSystemsOwn) {
 }
 
 TEST(Identity, UserNameComesFromTheWhoamiCommand) {
-    FILE *p = popen("whoami", "r");
-    ASSERT_NE(p, nullptr);
-    char expect[256] = "";
-    ASSERT_NE(fgets(expect, sizeof expect, p), nullptr);
-    pclose(p);
-    expect[strcspn(expect, "\n")] = '\0';
+    testsupport::ChildResult who =
+        testsupport::RunProgram({"whoami"}, "", {}, "", testsupport::Stderr::Apart);
+    ASSERT_EQ(who.status, 0);
+    std::string expect = who.out.substr(0, who.out.find('\n'));
 
     char *name = GetUserName();
     ASSERT_NE(name, nullptr);
-    EXPECT_STREQ(name, expect);
+    EXPECT_EQ(std::string(name), expect);
     PutMem(name);
 }
 

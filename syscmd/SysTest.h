@@ -19,14 +19,13 @@ using namespace testsupport;
 // The output lines (newlines kept) of a command line run by the host's sh.
 inline std::vector<std::string> CommandLines(const std::string &cmd) {
     std::vector<std::string> v;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return v;
-    char *line = nullptr;
-    size_t cap = 0;
-    while (getline(&line, &cap, p) > 0)
-        v.push_back(line);
-    free(line);
-    pclose(p);
+    std::string out =
+        testsupport::RunProgram({"/bin/sh", "-c", cmd}, "", {}, "", testsupport::Stderr::Apart).out;
+    for (size_t start = 0, end; start < out.size(); start = end + 1) {
+        end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size() - 1;
+        v.push_back(out.substr(start, end + 1 - start));
+    }
     return v;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -46,6 +47,68 @@ std::string ProgramName() {
 
 std::string ChildLogPath(pid_t pid) {
     return "/tmp/" + ProgramName() + "_" + std::to_string(pid) + ".log";
+}
+
+long long NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits for child pid into ws; false when timeoutSec (0: none) ran out first.
+// The naps grow from 1 ms so that a short program costs little waiting.
+bool WaitWithin(pid_t pid, int timeoutSec, int &ws) {
+    long long deadline = NowMs() + static_cast<long long>(timeoutSec) * 1000;
+    for (int napMs = 1;; napMs = std::min(napMs * 2, 50)) {
+        pid_t got = waitpid(pid, &ws, timeoutSec > 0 ? WNOHANG : 0);
+        if (got == pid || (got < 0 && errno != EINTR)) return true;
+        if (got == 0 && NowMs() >= deadline) return false;
+        if (got == 0) usleep(static_cast<useconds_t>(napMs) * 1000);
+    }
+}
+
+// Forks a child that runs body with `input` on standard input and standard
+// output and error going to scratch files, and waits for it. With ownGroup
+// the child leads a process group of its own, which is killed whole when
+// timeoutSec (0: no limit) runs out.
+ChildResult ForkCaptured(const std::function<void()> &body, const std::string &input, bool ownGroup,
+                         int timeoutSec) {
+    ChildResult r;
+    ScratchFile in, out, err;
+    if (in.fd() < 0 || out.fd() < 0 || err.fd() < 0) return r;
+    if (pwrite(in.fd(), input.data(), input.size(), 0) != static_cast<ssize_t>(input.size()))
+        return r;
+    // Whatever the test program has buffered must not be printed twice.
+    fflush(stdout);
+    fflush(stderr);
+    r.pid = fork();
+    if (r.pid < 0) return r;
+    if (r.pid == 0) {
+        if (ownGroup) setpgid(0, 0);
+        dup2(in.fd(), 0);
+        dup2(out.fd(), 1);
+        dup2(err.fd(), 2);
+        for (int fd : {in.fd(), out.fd(), err.fd()})
+            if (fd > 2) close(fd);
+        clearerr(stdin);
+        body();
+        fflush(stdout);
+        fflush(stderr);
+        _exit(::testing::Test::HasFailure() ? 99 : 0);
+    }
+    if (ownGroup) setpgid(r.pid, r.pid); // also here: whichever runs first wins the race
+    int ws = 0;
+    if (!WaitWithin(r.pid, timeoutSec, ws)) {
+        r.timedOut = true;
+        kill(-r.pid, SIGKILL);
+        while (waitpid(r.pid, &ws, 0) < 0 && errno == EINTR) {
+        }
+    }
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+    r.out = out.Text();
+    r.err = err.Text();
+    if (r.timedOut) r.err += "\n[killed after " + std::to_string(timeoutSec) + " s]\n";
+    return r;
 }
 
 } // namespace
@@ -126,60 +189,42 @@ std::vector<std::string> DirEntries(const std::string &dir) {
 }
 
 ChildResult RunChild(const std::function<void()> &body, const std::string &input) {
-    ChildResult r;
-    ScratchFile in, out, err;
-    if (in.fd() < 0 || out.fd() < 0 || err.fd() < 0) return r;
-    if (pwrite(in.fd(), input.data(), input.size(), 0) != static_cast<ssize_t>(input.size()))
-        return r;
-    // Whatever the test program has buffered must not be printed twice.
-    fflush(stdout);
-    fflush(stderr);
-    r.pid = fork();
-    if (r.pid < 0) return r;
-    if (r.pid == 0) {
-        dup2(in.fd(), 0);
-        dup2(out.fd(), 1);
-        dup2(err.fd(), 2);
-        for (int fd : {in.fd(), out.fd(), err.fd()})
-            if (fd > 2) close(fd);
-        clearerr(stdin);
-        body();
-        fflush(stdout);
-        fflush(stderr);
-        _exit(::testing::Test::HasFailure() ? 99 : 0);
-    }
-    int ws = 0;
-    waitpid(r.pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-    unlink(ChildLogPath(r.pid).c_str());
-    r.out = out.Text();
-    r.err = err.Text();
+    ChildResult r = ForkCaptured(body, input, false, 0);
+    if (r.pid > 0) unlink(ChildLogPath(r.pid).c_str());
     return r;
 }
 
-ChildResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
-                       const std::vector<std::string> &env, const std::string &input,
-                       Stderr stderrTo) {
+ChildResult RunProgram(const std::vector<std::string> &argv, const RunOptions &options) {
     if (argv.empty()) return {};
-    return RunChild(
+    return ForkCaptured(
         [&] {
-            if (stderrTo == Stderr::IntoOut) dup2(1, 2);
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-            for (const std::string &e : env) {
+            if (options.stderrTo == Stderr::IntoOut) dup2(1, 2);
+            if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+            for (const std::string &e : options.env) {
                 size_t eq = e.find('=');
                 if (eq == std::string::npos || eq + 1 == e.size())
                     unsetenv(e.substr(0, eq).c_str());
                 else
                     setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
             }
+            if (options.beforeExec) options.beforeExec();
             std::vector<char *> args;
             for (const std::string &a : argv)
                 args.push_back(const_cast<char *>(a.c_str()));
             args.push_back(nullptr);
+            // The test program may ignore SIGPIPE; the program gets the default.
+            signal(SIGPIPE, SIG_DFL);
             execvp(args[0], args.data());
+            dprintf(2, "cannot run %s: %s\n", args[0], strerror(errno));
             _exit(127);
         },
-        input);
+        options.input, true, options.timeoutSec);
+}
+
+ChildResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
+                       const std::vector<std::string> &env, const std::string &input,
+                       Stderr stderrTo) {
+    return RunProgram(argv, RunOptions{cwd, env, input, stderrTo, 0, {}});
 }
 
 ChildResult Shell(const std::string &command, const std::string &cwd, const std::string &input) {

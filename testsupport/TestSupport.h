@@ -61,10 +61,11 @@ std::vector<std::string> DirEntries(const std::string &dir);
 
 // What a child process or program left.
 struct ChildResult {
-    int status = -1; // exit status, 128 + N when killed by signal N, -1 when it did not start
-    std::string out; // standard output (and standard error for Stderr::IntoOut)
-    std::string err; // standard error
-    pid_t pid = -1;  // the child's process id
+    int status = -1;       // exit status, 128 + N when killed by signal N, -1 when it did not start
+    bool timedOut = false; // killed with its process group when the time limit ran out
+    std::string out;       // standard output (and standard error for Stderr::IntoOut)
+    std::string err;       // standard error
+    pid_t pid = -1;        // the child's process id
 };
 
 // Runs body in a forked child with `input` on standard input and standard
@@ -77,10 +78,29 @@ ChildResult RunChild(const std::function<void()> &body, const std::string &input
 // Where RunProgram puts the program's standard error.
 enum class Stderr { IntoOut, Apart };
 
-// Runs argv (argv[0] a path, or a name looked up in PATH) in cwd (empty: the
-// current directory) with extra environment entries ("NAME=value"; "NAME" or
-// "NAME=" with nothing after removes NAME) and input on standard input.
-// Status 126 means cwd could not be entered, 127 that argv[0] could not run.
+// How RunProgram runs a program; every field may be left at its default.
+struct RunOptions {
+    std::string cwd{};              // working directory; empty: the current one
+    std::vector<std::string> env{}; // "NAME=value" sets NAME; "NAME" or "NAME=" removes it
+    std::string input{};            // the whole of standard input
+    Stderr stderrTo = Stderr::IntoOut;
+    int timeoutSec = 0; // past it the program's process group is killed; 0: no limit
+    // Runs in the child just before exec, after cwd and env took effect (a
+    // test that plants a file under a name holding the program's pid).
+    std::function<void()> beforeExec{};
+};
+
+// The one way tests and benchmarks run a program: argv (argv[0] a path, or a
+// name looked up in PATH) in a process group of its own, so that a time-out
+// ends everything it started. Standard input, output and error are unnamed
+// scratch files, not pipes: outputs of any size on both streams cannot fill a
+// pipe and stall the program, and a background process the program leaves
+// behind holding them cannot keep the caller waiting. Status 126 means cwd
+// could not be entered, 127 that argv[0] could not run (its reason on
+// standard error). On time-out, timedOut is set and err ends with a line
+// saying so.
+ChildResult RunProgram(const std::vector<std::string> &argv, const RunOptions &options);
+// The common case in short: no time limit.
 ChildResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd = "",
                        const std::vector<std::string> &env = {}, const std::string &input = "",
                        Stderr stderrTo = Stderr::IntoOut);

@@ -255,9 +255,13 @@ DbmLink *DbmAppendLink(DbmLink **head, DbmLink **tail, int klen, int n) {
 }
 
 int DbmBuildPath(char *buf, int size, const char *name, const char *ext) {
+    return DbmBuildPath(buf, size, name, ext, DbmV4DriverPathHandling != 0);
+}
+
+int DbmBuildPath(char *buf, int size, const char *name, const char *ext, bool byPath) {
     const size_t room = size > 0 ? static_cast<size_t>(size) : 0;
     int n;
-    if (DbmV4DriverPathHandling) {
+    if (byPath) {
         // Full-path mode: the name is the database file itself; every other
         // extension addresses its temporary copy beside it.
         n = strcmp(ext, "xdb") == 0 ? FormatBounded(buf, room, "%s", name)
@@ -348,14 +352,18 @@ void PauseMs(long ms) {
 } // namespace
 
 int OpenNewDataBase(const char *name, FileReplacement *rep) {
+    return OpenNewDataBase(name, rep, DbmV4DriverPathHandling != 0);
+}
+
+int OpenNewDataBase(const char *name, FileReplacement *rep, bool byPath) {
     char path[PATH_SIZE], temp[PATH_SIZE];
     rep->pOut = nullptr;
-    if (!DbmBuildPath(path, sizeof path, name, "xdb") ||
-        !DbmBuildPath(temp, sizeof temp, name, "xdb_new")) {
+    if (!DbmBuildPath(path, sizeof path, name, "xdb", byPath) ||
+        !DbmBuildPath(temp, sizeof temp, name, "xdb_new", byPath)) {
         fprintf(stderr, "ERROR: can't open file, %s\n", name);
         return 0;
     }
-    if (!DbmV4DriverPathHandling) {
+    if (!byPath) {
         char dir[PATH_SIZE];
         snprintf(dir, sizeof dir, "%s/db", pToolPath ? pToolPath : ".");
         MakeDirs(dir);

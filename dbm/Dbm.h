@@ -20,8 +20,13 @@
 // A run p[0..n-1] is stored as e[i] = p[i] ^ p[i+1], e[n-1] = p[n-1].
 //
 // Names: normally a database is a bare name, the file
-// "<pToolPath>/db/<name>.xdb". After DbmSetV4DriverPathHandling (full-path
-// mode) a name is the path of the file itself; DbTClose switches it off.
+// "<pToolPath>/db/<name>.xdb". A tagged store opened with DbTOpenPath is the
+// file its path names, for reading and writing alike, for as long as the
+// handle lives. The older full-path mode (DbmSetV4DriverPathHandling) makes
+// every name a path, process-wide, until the next DbTClose of any handle
+// switches it off; it stays for the callers written for it, and a host
+// program has no need of it: a handle opened by name while it is on, or used
+// after it went off, reads one file and writes another.
 //
 // Ownership: link lists, key lists, database lists and buffers handed out by
 // DbmTGetRecordV come from the memory manager and belong to the caller
@@ -172,9 +177,16 @@ struct DbT {
 // missing). Null if name is null or memory runs out.
 DbT *DbTOpen(const char *name, uint32_t flags);
 
+// As DbTOpen, for the file at path itself (relative to the working
+// directory or absolute, no ".xdb" added): the handle reads that file and
+// writes it back through "<path>_new" beside it, whatever the full-path mode
+// says and whatever other handles do. Null for a null or empty path, or when
+// memory runs out.
+DbT *DbTOpenPath(const char *path, uint32_t flags);
+
 // Releases the handle, its image and index, and the writers' lock when it
 // holds it (removing its unwritten temporary copy), and switches full-path
-// mode off.
+// mode off (handles of DbTOpenPath do not depend on it).
 void DbTClose(DbT *db);
 
 // Takes the writers' lock of the handle's file for a read-change-write that

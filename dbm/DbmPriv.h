@@ -17,6 +17,9 @@ void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n);
 // normally; in full-path mode the file itself for "xdb" and "<name>_new" for
 // any other extension). 0 when it does not fit.
 int DbmBuildPath(char *buf, int size, const char *name, const char *ext);
+// As DbmBuildPath, with byPath in place of the full-path mode: the handles
+// DbTOpenPath made name their files whatever the mode says.
+int DbmBuildPath(char *buf, int size, const char *name, const char *ext, bool byPath);
 
 // Opens the existing database file (path as DbmBuildPath) with mode, trying up
 // to 10 times a second apart. Null at once when no file is there.
@@ -30,6 +33,8 @@ FILE *OpenDataBase(const char *name, const char *ext, const char *mode, int repo
 // can't open file, %s" (or, when another writer kept the lock, "ERROR:
 // another writer keeps %s busy; it is left as it is") on standard error.
 int OpenNewDataBase(const char *name, FileReplacement *rep);
+// As OpenNewDataBase, name being the database file itself when byPath.
+int OpenNewDataBase(const char *name, FileReplacement *rep, bool byPath);
 
 // Flushes and syncs the temporary copy, renames it over the database and
 // closes it. 0 when any step fails, after printing "ERROR: Can't write to

@@ -97,6 +97,8 @@ struct DbTPriv {
     int32_t Room;            // entries allocated
     FileReplacement *pHeld;  // the writers' lock: the temporary copy this handle
                              // holds until its next write-back or close; null
+    unsigned char flPath;    // opened by DbTOpenPath: pName is the file itself,
+                             // whatever the process-wide full-path mode says
 };
 
 struct TaggedState {
@@ -828,10 +830,18 @@ int ScanFind(DbT *db, int klen) {
 // Loading
 // ---------------------------------------------------------------------------
 
-// The file a handle reads. Full-path mode: the name itself, the same file
-// the write-back replaces.
-std::string LoadPath(const char *name) {
-    if (DbmV4DriverPathHandling || name[0] == '.') return name;
+// True when the handle's name is the path of its file: opened by path, or
+// full-path mode is on.
+bool ByPath(const DbT *db) {
+    const DbTPriv *p = Priv(db);
+    return DbmV4DriverPathHandling || (p != nullptr && p->flPath);
+}
+
+// The file a handle reads. By path: the name itself, the same file the
+// write-back replaces.
+std::string LoadPath(const DbT *db) {
+    const char *name = db->pName;
+    if (ByPath(db) || name[0] == '.') return name;
     if (name[0] == '/') return strchr(name, '.') ? std::string(name) : std::string(name) + ".xdb";
     return std::string(pToolPath ? pToolPath : ".") + "/db/" + name + ".xdb";
 }
@@ -979,7 +989,7 @@ bool TakeLock(DbT *db, DbTPriv *p) {
     if (p->pHeld) return true;
     auto *rep = static_cast<FileReplacement *>(GetMem(sizeof(FileReplacement)));
     if (!rep) return false;
-    if (!OpenNewDataBase(db->pName, rep)) {
+    if (!OpenNewDataBase(db->pName, rep, ByPath(db))) {
         PutMem(rep);
         return false;
     }
@@ -994,7 +1004,7 @@ bool TakeLock(DbT *db, DbTPriv *p) {
 void ReloadIfChanged(DbT *db, DbTPriv *p) {
     if (p->flRefused) return;
     struct stat st;
-    std::string path = LoadPath(db->pName);
+    std::string path = LoadPath(db);
     bool there = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     bool loaded = p->FileIno != 0;
     if (there ? loaded && SameFile(db, p, st) : !loaded) return;
@@ -1191,18 +1201,34 @@ void DbmUnscramble(unsigned char *dst, const unsigned char *src, int n) {
 // Public operations
 // ---------------------------------------------------------------------------
 
-DbT *DbTOpen(const char *name, uint32_t flags) {
-    if (!name) return nullptr;
+namespace {
+
+// A new handle of name with its image loaded; byPath: name is the file.
+DbT *OpenHandle(const char *name, uint32_t flags, bool byPath) {
     auto *db = static_cast<DbT *>(GetMem(sizeof(DbT)));
     if (!db) return nullptr;
-    if (!AddPriv(db)) {
+    DbTPriv *p = AddPriv(db);
+    if (!p) {
         PutMem(db);
         return nullptr;
     }
+    p->flPath = byPath ? 1 : 0;
     db->pName = SaveStr("%s", name);
     db->Flags = flags & (DBT_NOREFRESH | DBT_NOARCHIVE);
     DbTUpDate(db);
     return db;
+}
+
+} // namespace
+
+DbT *DbTOpen(const char *name, uint32_t flags) {
+    if (!name) return nullptr;
+    return OpenHandle(name, flags, false);
+}
+
+DbT *DbTOpenPath(const char *path, uint32_t flags) {
+    if (!path || !*path) return nullptr;
+    return OpenHandle(path, flags, true);
 }
 
 void DbTClose(DbT *db) {
@@ -1222,7 +1248,7 @@ void DbTClose(DbT *db) {
 
 void DbTUpDate(DbT *db) {
     if (!db || !db->pName) return;
-    std::string path = LoadPath(db->pName);
+    std::string path = LoadPath(db);
     struct stat st;
     DbTPriv *p = Priv(db);
     int fd = -1;
@@ -1374,7 +1400,7 @@ int DbmTArchiveDb(DbT *db) {
     DbTPriv *p = Priv(db);
     FileReplacement own;
     FileReplacement *rep = p && p->pHeld ? p->pHeld : &own;
-    if (rep == &own && !OpenNewDataBase(db->pName, &own)) return 0;
+    if (rep == &own && !OpenNewDataBase(db->pName, &own, ByPath(db))) return 0;
     LockGuard done(p); // the held record is let go on every path out
     if (db->ImageSize > 0 &&
         fwrite(db->pImage, 1, db->ImageSize, rep->pOut) != static_cast<size_t>(db->ImageSize)) {

@@ -71,8 +71,7 @@ bool WriteDatabase(const fs::path &file, const std::vector<PoEntry> &english,
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     // The file is written from scratch: whatever stood there is replaced.
-    DbmSetV4DriverPathHandling();
-    DbT *db = DbTOpen(file.c_str(), DBT_NOARCHIVE | DBT_NOREFRESH);
+    DbT *db = DbTOpenPath(file.c_str(), DBT_NOARCHIVE | DBT_NOREFRESH);
     if (db == nullptr) {
         fprintf(stderr, "nls_mkcatalog: no memory for %s\n", file.c_str());
         return false;

@@ -54,14 +54,14 @@ char *LetteredText(int number, char *fallback, char **owned) {
     return fallback;
 }
 
-// The menu title: catalog 30/22 with "Dorna", or "Dorna Help".
+// A help title: catalog 30/22 with the name, or "<name> Help".
 // The catalog text is a format: it is used only when it is there, so that an
 // old catalog cannot turn the title into an error text.
-char *MenuTitle() {
-    std::string title = "Dorna Help";
+char *MenuTitle(const char *name) {
+    std::string title = std::string(name) + " Help";
     if (char *found = NlsFindText(pDrvCoreDB, 30, 22); found != nullptr) {
         PutMem(found);
-        Nlssprintf(NlsBuf, pDrvCoreDB, 30, 22, "Dorna");
+        Nlssprintf(NlsBuf, pDrvCoreDB, 30, 22, name);
         if (NlsBuf[0]) title = NlsBuf;
     }
     return SaveStr_(title.c_str());
@@ -194,7 +194,7 @@ char *TtyHelpBuildMenuItems(void) {
         HelpCommonItems[i].Key = static_cast<unsigned char>(HelpCommonItems[i].pText[1]);
     memcpy(&HelpMenuItems[n], HelpCommonItems, sizeof HelpCommonItems);
 
-    char *title = MenuTitle();
+    char *title = MenuTitle("Dorna");
     PutMem(F.title);
     F.title = title;
     HelpMenu.pTitle = title;
@@ -221,6 +221,10 @@ int32_t TtyHelpBack(TextMenu * /*menu*/, TextMenuItem * /*item*/) {
     return 1;
 }
 
+char *TtyHelpDefaultTitle(void) {
+    return MenuTitle(my_name != nullptr && *my_name != '\0' ? my_name : "Dorna");
+}
+
 // A file that cannot be read leaves its message on the screen until it has been
 // read, as a failed link does.
 void TtyHtmlHelp(const char *name, char *data, const char *title) {
@@ -242,7 +246,21 @@ namespace {
 // hook is set while the program starts, so every program that can name its
 // help (pTtyHtmlName lives in this file) has it, and the engine needs no
 // link to the viewer.
-void OpenHostHelp() { TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, pTtyHtmlTitle); }
+// A program that names no help file gets a line that says so; one that
+// names no title gets its help all the same.
+void OpenHostHelp() {
+    if (pTtyHtmlName == nullptr) {
+        PostNoHelp();
+        return;
+    }
+    if (pTtyHtmlTitle != nullptr) {
+        TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, pTtyHtmlTitle);
+        return;
+    }
+    char *title = TtyHelpDefaultTitle();
+    TtyHtmlHelp(pTtyHtmlName, pTtyHtmlData, title ? title : "Help");
+    PutMem(title);
+}
 
 struct HookInstaller {
     HookInstaller() { pMenuHelpHook = OpenHostHelp; }

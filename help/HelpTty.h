@@ -16,7 +16,10 @@
 #include "html.h"
 
 // The help the menu engine opens: file name, help text already in memory
-// (or null) and title. Set by the host program.
+// (or null) and title. Set by the host program. Without a name the 'h'
+// answer says that the menu has no help (PostNoHelp); without a title it
+// opens all the same (TtyHtmlHelp is given TtyHelpDefaultTitle()). Linking
+// this module sets the engine's pMenuHelpHook.
 extern char *pTtyHtmlName;
 extern char *pTtyHtmlData;
 extern char *pTtyHtmlTitle;
@@ -38,6 +41,10 @@ extern char *pHelpDataBuf;
 // title; a file that cannot be loaded is reported and the user's <Return>
 // awaited.
 void TtyHtmlHelp(const char *name, char *data, const char *title);
+
+// The title of the help of a program that names none: catalog 30/22 ("%s
+// Help") with my_name ("Dorna" while unset), as a new stored text (PutMem).
+char *TtyHelpDefaultTitle(void);
 
 // Builds the help menu's items for pCurrentPage and returns the menu's new
 // title (also stored in HelpMenu.pTitle).

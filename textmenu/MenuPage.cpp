@@ -645,7 +645,10 @@ int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     }
     int c = tolower(static_cast<unsigned char>(*answer));
     if (c == 'h' && (menu->Flags & MENU_HELP)) {
-        if (pMenuHelpHook) pMenuHelpHook();
+        if (pMenuHelpHook)
+            pMenuHelpHook();
+        else
+            PostNoHelp();
         return 0;
     }
     if (c == 's' && (menu->Flags & MENU_SAVE_ASK)) {
@@ -693,6 +696,10 @@ int ProcessSelection(TextMenu *menu, int index, char *arg) {
     }
     if (ok && item->Action) item->Action(menu, item);
     return ok;
+}
+
+void PostNoHelp(void) {
+    PostMsg("%s", CatalogText(25, 1025).c_str());
 }
 
 int PromptYN(const char *format, ...) {

@@ -101,6 +101,39 @@ TEST(MenuPage, HelpAnswerOpensTheHelpViewer) {
     EXPECT_EQ(r.out, "Error in reading HTML file missing-help.html\n" + RET + "<0>");
 }
 
+TEST(MenuPage, HelpAnswerWithoutHelpSaysSo) {
+    // The program's help file opens whether or not it gave a title.
+    testsupport::TempDir dir("textmenu");
+    std::string page = dir.path + "/help.html";
+    testsupport::WriteFile(page, "<html><body><h1>Queue help</h1><p>Copies: how many.</p></body></html>\n");
+    struct Row {
+        const char *name;
+        bool hook;         // the help viewer is linked (its hook is set)
+        const char *file;  // pTtyHtmlName
+        const char *title; // pTtyHtmlTitle
+        const char *shown; // what the answer shows
+    } rows[] = {
+        {"no help file named", true, nullptr, "Help", "No help is available for this menu.\n"},
+        {"the help viewer not linked", false, page.c_str(), "Help",
+         "No help is available for this menu.\n"},
+        {"a help file without a title", true, page.c_str(), nullptr, "Copies: how many."},
+        {"a help file with its title", true, page.c_str(), "Queue tool", "Copies: how many."},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        auto run = RunWithInput("e\n\n", [&] {
+            PageMenu m;
+            my_name = const_cast<char *>("queuetool");
+            if (!r.hook) pMenuHelpHook = nullptr;
+            pTtyHtmlName = const_cast<char *>(r.file);
+            pTtyHtmlTitle = const_cast<char *>(r.title);
+            printf("<%d>", m.Select("h"));
+        });
+        EXPECT_NE(run.out.find(r.shown), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("<0>"), std::string::npos) << run.out;
+    }
+}
+
 TEST(MenuPage, StoreAnswersWriteTheSettingsFile) {
     // A path a settings file name may hold: no dots.
     testsupport::TempDir dir("textmenu");

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 // Set by every load, also of an empty file: a host can tell that its settings
 // were read even when nothing changed.
@@ -84,6 +86,10 @@ struct LoadState {
     int line = 0;         // physical line at which the current record starts
     int next = 1;         // physical line the next read starts on
     bool midLine = false; // the last read stopped inside a long line
+    // LoadMenuFile: submenus start from their defaults before their block is
+    // read, a block's end runs no apply action, and the menus read are noted.
+    bool forDefaults = false;
+    std::vector<TextMenu *> read;
 };
 
 // A value record as read from its line: "N[value] kind show".
@@ -271,6 +277,7 @@ bool NextLine(LoadState *st, bool *tooLong) {
 
 void Load(TextMenu *menu, int depth, LoadState *st) {
     flLoadedSettings = 1;
+    if (st->forDefaults) st->read.push_back(menu);
     int count = CountItems(menu);
     bool tooLong = false;
     while (NextLine(st, &tooLong)) {
@@ -282,6 +289,7 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
         // The block's end is its menu's apply: a program that applies a submenu
         // on leaving it sees the loaded values applied the same way.
         if (line[0] == '}') {
+            if (st->forDefaults) return;
             TextMenuItem *apply = FindTextMenuItem(menu, MENU_APPLY);
             if (apply != nullptr && apply->Action != nullptr) apply->Action(menu, apply);
             return;
@@ -298,6 +306,7 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
             // submenu: they are not followed.
             if (depth >= MAX_NESTING) continue;
             TextMenu *sub = ValidateMenu(menu, r.index);
+            if (sub != nullptr && st->forDefaults) InitMenu(sub, nullptr);
             if (sub != nullptr)
                 Load(sub, depth + 1, st);
             else
@@ -333,6 +342,41 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
             continue;
         }
         if (r.kind != 0) item->Type = static_cast<uint32_t>(r.kind);
+    }
+}
+
+// The text defaults LoadMenuFile made, by item: each replaces the one before
+// it, so loading again does not pile up copies. Items are the host's static
+// tables, which live as long as the process.
+struct KeptTexts {
+    std::map<const TextMenuItem *, char *> byItem;
+} Kept;
+
+// Makes the values of the menu's items their defaults, which InitMenu (every
+// run of the menu) starts from.
+void KeepAsDefaults(TextMenu *menu) {
+    for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
+        switch (item->Type) {
+        case MENU_PICK_ONE:
+        case MENU_PICK_MANY:
+        case MENU_INTEGER:
+        case MENU_FLOAT:
+            item->Default = item->Value;
+            break;
+        case MENU_NAME:
+        case MENU_TEXT: {
+            if (item->Value == 0) break; // never set: the default stays
+            char *copy = SaveStr_(reinterpret_cast<const char *>(item->Value));
+            if (copy == nullptr) break;
+            char *&kept = Kept.byItem[item];
+            PutMem(kept);
+            kept = copy;
+            item->Default = reinterpret_cast<intptr_t>(copy);
+            break;
+        }
+        default:
+            break;
+        }
     }
 }
 
@@ -389,6 +433,20 @@ void LoadMenu(TextMenu *menu) {
     }
     LoadState st;
     Load(menu, 0, &st);
+}
+
+int LoadMenuFile(TextMenu *menu, const char *path) {
+    if (menu == nullptr || menu->pItems == nullptr || path == nullptr || *path == '\0') return 0;
+    SettingsLinesRefused = 0;
+    if (!OpenInputFile(path, 0)) return 0;
+    InitMenu(menu, nullptr);
+    LoadState st;
+    st.forDefaults = true;
+    Load(menu, 0, &st);
+    if (pIn != nullptr) CloseInputFile();
+    for (TextMenu *read : st.read)
+        KeepAsDefaults(read);
+    return 1;
 }
 
 // The file is replaced whole: a crash or a full disk while storing leaves the

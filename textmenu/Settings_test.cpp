@@ -472,3 +472,113 @@ TEST(Settings, RefusedLinesCountPhysicalLinesAndQuoteControlsAsEscapes) {
 }
 
 } // namespace
+
+namespace {
+
+int AppliedMenus = 0;
+intptr_t CountMenuApply(TextMenu *menu) {
+    ++AppliedMenus;
+    return reinterpret_cast<intptr_t>(menu);
+}
+
+// A menu with defaults of every value kind and a submenu with its own.
+struct DefaultsMenu {
+    MenuBuilder sub;
+    MenuBuilder top;
+    TextMenu *subMenu;
+    TextMenu *menu;
+    DefaultsMenu() {
+        sub.Add(MENU_TEXT, "Banner", nullptr, "A(1,20)");
+        sub.Add(MENU_INTEGER, "Lines", nullptr, "d(1,66)");
+        sub.Add(MENU_APPLY, "Apply");
+        sub[0].Default = reinterpret_cast<intptr_t>(sub.Text("none"));
+        sub[1].Default = 10;
+        sub[2].Action = CountApply;
+        subMenu = sub.Finish("Banner page");
+        top.Add(MENU_LINE, "Queue");
+        top.Add(MENU_NAME, "Name", nullptr, "A(1,32)+-+_");
+        top.Add(MENU_PICK_ONE, "Paper", "A4,Letter,Legal");
+        top.Add(MENU_INTEGER, "Copies", nullptr, "d(1,99)");
+        top.Add(MENU_FLOAT, "Scale", nullptr, "f(0.1,4)");
+        top.Add(MENU_SUBMENU, "Banner");
+        top.Add(MENU_APPLY, "Apply");
+        top[1].Default = reinterpret_cast<intptr_t>(top.Text("lp0"));
+        top[3].Default = 1;
+        top[4].Default = 0x3f800000; // 1.0
+        top[6].Action = CountApply;
+        menu = top.Finish("Queue");
+        menu->Apply = CountMenuApply;
+        top[5].Value = reinterpret_cast<intptr_t>(subMenu);
+    }
+    ~DefaultsMenu() {
+        FreeMenu(menu);
+        FreeMenu(subMenu);
+    }
+    // The values every later run of the menus starts from.
+    std::string Start() {
+        InitMenu(menu, nullptr);
+        InitMenu(subMenu, nullptr);
+        char scale[16];
+        snprintf(scale, sizeof scale, "%.1f", static_cast<double>(GetItemFloat(&top[4])));
+        return std::string(TextOf(top[1])) + " " + std::to_string(top[2].Value) + " " +
+               std::to_string(top[3].Value) + " " + scale + " | " + TextOf(sub[0]) + " " +
+               std::to_string(sub[1].Value);
+    }
+};
+
+TEST(Settings, LoadMenuFileMakesTheFilesValuesTheDefaults) {
+    struct Row {
+        const char *name;
+        const char *file; // null: no file there
+        int result;
+        const char *start; // what the menus start from afterwards
+        int refused;
+    } rows[] = {
+        {"every kind of value", "1[lp7] 11 0\n2[2] 9 0\n3[5] 13 0\n4[0.500] 14 0\n", 1,
+         "lp7 2 5 0.5 | none 10", 0},
+        {"a submenu block", "3[5] 13 0\n5{\n1[20] 13 0\n}\n", 1, "lp0 0 5 1.0 | none 20", 0},
+        {"a refused line keeps the default", "3[500] 13 0\n2[1] 9 0\n", 1,
+         "lp0 1 1 1.0 | none 10", 1},
+        {"an empty file", "", 1, "lp0 0 1 1.0 | none 10", 0},
+        {"no file", nullptr, 0, "lp0 0 1 1.0 | none 10", 0},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::TempDir dir;
+        std::string path = dir.path + "/queue.settings";
+        if (r.file != nullptr) testsupport::WriteFile(path, r.file);
+        DefaultsMenu m;
+        // A submenu the program ran before holds values of its own.
+        InitMenu(m.subMenu, nullptr);
+        m.sub[1].Value = 33;
+        AppliedMenus = 0;
+        EXPECT_EQ(LoadMenuFile(m.menu, path.c_str()), r.result);
+        EXPECT_EQ(SettingsLinesRefused, r.refused);
+        // Loading applies nothing.
+        EXPECT_EQ(AppliedMenus, 0);
+        EXPECT_EQ(m.top[6].PrevValue, 0);
+        EXPECT_EQ(m.sub[2].PrevValue, 0);
+        EXPECT_EQ(m.Start(), r.start);
+    }
+}
+
+TEST(Settings, LoadMenuFileAgainReplacesTheKeptTexts) {
+    testsupport::TempDir dir;
+    std::string path = dir.path + "/queue.settings";
+    DefaultsMenu m;
+    for (const char *name : {"lp1", "lp2", "lp3"}) {
+        testsupport::WriteFile(path, std::string("1[") + name + "] 11 0\n");
+        ASSERT_EQ(LoadMenuFile(m.menu, path.c_str()), 1);
+        InitMenu(m.menu, nullptr);
+        EXPECT_STREQ(TextOf(m.top[1]), name);
+    }
+}
+
+TEST(Settings, LoadMenuFileTakesNoNullArgument) {
+    DefaultsMenu m;
+    EXPECT_EQ(LoadMenuFile(nullptr, "/dev/null"), 0);
+    EXPECT_EQ(LoadMenuFile(m.menu, nullptr), 0);
+    EXPECT_EQ(LoadMenuFile(m.menu, ""), 0);
+}
+
+} // namespace

@@ -23,6 +23,86 @@
 //
 // Texts shown to the user come from the catalog database pDrvCoreDB
 // (sections 25 and 30). Answers are read from standard input into LineBuf.
+//
+// Linking. The engine stands on the catalog (NlsUtils.h), the record store
+// (Dbm.h), the command layer (SysCmd.h), the support utilities and the memory manager, and the
+// pass-phrase locks on the C library's crypt (-lcrypt). The target
+// Dorna::textmenu (dorna::textmenu in the tree) carries all of them in link
+// order; with pkg-config, `pkg-config --libs dorna` does. The 'h' answer opens
+// the help viewer only in a program linked with Dorna::help (HelpTty.h).
+//
+// A host program's set-up (my_name, pToolPath, pNLSLang, pDrvCoreDB, the help
+// title) is one call: DornaToolInit (DornaTool.h).
+//
+// Answers on a page. A number chooses the item with that key; "N value"
+// sets a value item at once ("3 2" gives item 3 the value 2) and "N k"
+// chooses state k of a pick item; a letter chooses the lettered item ("~x
+// Exit" is chosen with x); 'h' opens the help (MENU_HELP), 's' stores the
+// settings (MENU_SAVE_ASK, MENU_SAVE_EXIT); an empty answer asks to leave.
+//
+// Item actions (TextMenuItem::Action) return 0 for success and anything
+// else for "stay":
+// - apply, cancel, exit and command items: the action runs when the item is
+//   chosen (a null action counts as success). On success an apply, cancel or
+//   exit item leaves the menu, and a command item marks the menu changed (or
+//   runs InitMenu again under MENU_REINIT, putting every value back to its
+//   default); on failure the menu stays as it is. An apply item first checks
+//   that every name item is set (TestNames).
+// - pick, name, text, integer and float items: the action runs after the
+//   value changed; its result is not used. It may adjust the item's Value
+//   (it sees the former one in PrevValue for pick items).
+// Leaving. An exit item (or a cancel item) leaves at once: no apply question,
+// and the menu's Apply does not run. An empty answer asks the apply question
+// (pApplyPrompt) when values changed, runs Apply on "y", then asks whether
+// to leave. A run without interaction (RunMenu with interactive 0) returns
+// Apply(menu), or the menu itself without an Apply.
+//
+// Help. With MENU_HELP the page offers " or h for help". 'h' shows the help
+// file the program named in pTtyHtmlName (HelpTty.h), also when it set no
+// title (pTtyHtmlTitle). A program that names no help file, or is not linked
+// with the help viewer, shows "No help is available for this menu." (catalog
+// 25/1025) and waits for <Return>.
+//
+// Settings files (StoreMenu, LoadMenu, LoadMenuFile) hold one line per value
+// item: "N[value] kind show", N the item's index in the array, kind its Type,
+// show its Show. Written are name, text (the text), integer (decimal), float
+// ("%.3f"), pick-one (the state's index) and pick-many (the bit mask as an
+// unsigned decimal number) items; lines, bars, columns, blank tasks,
+// commands and the apply, cancel and exit items hold no value and are not
+// written. A shown submenu item is written as a block: "N{", the submenu's
+// lines, "}". For example
+//     1[lp4] 11 0
+//     3[2] 13 0
+//     5[1] 9 0
+//     11{
+//     0[Banner] 12 0
+//     }
+//
+// Entry formats (TextMenuItem::pFormat of name, text, integer and float
+// items; ValidateEntry) are read left to right:
+//     A(min,max)  letters and digits from here to the end, whole length
+//                 min..max (a max of 0: no length limit)
+//     a(min,max)  letters only; p(min,max): printable characters
+//     L(min,max)  whole length min..max, characters not checked (also t(..))
+//     d(min,max)  a decimal integer min..max, the whole entry digits
+//     x(min,max)  a hexadecimal integer here, min..max written in decimal
+//     f(min,max)  a decimal fraction (digits and at most one '.'), min..max
+//     D(min,max)  a number of digits and '.', extended precision, min..max
+//     !(text)     the entry must not be text
+//     +c / -c     after A, a, p, d or D: c is allowed as well / forbidden
+//     X|Y         either X or Y holds (alternatives, tried left to right)
+//     X&Y         X holds and Y holds, each from the entry's start
+//     any other character: a literal the entry holds at this place
+//     (blanks, tabs and newlines between elements are ignored)
+// Examples:
+//     "A(1,32)+-+_"       a name: 1 to 32 letters, digits, '-' or '_'
+//     "d(1,999)"          a whole number from 1 to 999
+//     "f(0.1,4)"          a fraction from 0.1 to 4
+//     "/A(1,255)+-+_+/"   an absolute path of letters, digits, '-', '_', '/'
+//     "A(1,8)|d(1,99)"    up to 8 letters and digits, or a number 1 to 99
+//     "A(1,16)&!(root)"   a name of up to 16 characters that is not "root"
+// A value that fails is refused with the reason on the page; the item keeps
+// its value.
 // ===========================================================================
 
 // Failure codes of ValidateEntry and ValidateEntryTty.
@@ -175,6 +255,10 @@ int FindSelection(TextMenu *menu, void *work, int count);
 // argument. Returns 1 when a value changed or an action succeeded.
 int ProcessSelection(TextMenu *menu, int index, char *arg);
 
+// Prints "No help is available for this menu." (catalog 25/1025) and waits
+// for <Return>: the 'h' answer of a program that names no help.
+void PostNoHelp(void);
+
 // Asks "<question>? [y/n] " until the answer begins with y (1) or n (0); end
 // of input answers 0.
 [[gnu::format(printf, 1, 2)]] int PromptYN(const char *format, ...);
@@ -216,6 +300,18 @@ int StoreMenuFile(TextMenu *menu, const char *path);
 // to the record's last ']', blanks included; pick-many masks are read as
 // unsigned decimal numbers.
 void LoadMenu(TextMenu *menu);
+
+// Reads the settings file at path into the menu and keeps what it read as
+// the defaults, so that every later run of the menu (RunMenu starts from the
+// defaults) shows the file's values. The menu starts from its defaults; a
+// submenu starts from its own when the file holds a block for it, and only
+// the menus the file holds are changed. Lines are checked as LoadMenu checks
+// them (refused lines counted in SettingsLinesRefused and named on standard
+// error). Neither the menu's Apply nor an apply item's action runs. Returns
+// 1 when the file was read, 0 (nothing changed, nothing printed) when it
+// cannot be opened or an argument is null. Text defaults are the library's
+// own copies, replaced at the next load.
+int LoadMenuFile(TextMenu *menu, const char *path);
 
 // The single-precision value kept in the bits of an item's Value, and back.
 float GetItemFloat(const TextMenuItem *item);

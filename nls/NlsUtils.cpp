@@ -138,11 +138,8 @@ char *ParseTransFile(const char *name) {
     return NlsReadTransFile(pToolPath, name);
 }
 
-char *GetDesiredNLSLang(void) {
-    if (pNLSLang != nullptr) return pNLSLang;
-
-    // LANG without its codeset: "de_DE.UTF-8" is looked for as "de_DE".
-    const char *lang = getenv("LANG");
+char *NlsLangFor(const char *lang) {
+    // Without its codeset: "de_DE.UTF-8" is looked for as "de_DE".
     if (lang == nullptr) lang = "___LANG_NOT_SET___";
     std::string word(lang, strcspn(lang, "."));
 
@@ -152,7 +149,11 @@ char *GetDesiredNLSLang(void) {
         code = NlsAliasCode(table, word.c_str());
         if (code == nullptr) code = NlsDefaultCode(table);
     }
-    pNLSLang = code != nullptr ? code : SaveStr_(EnglishCode);
+    return code != nullptr ? code : SaveStr_(EnglishCode);
+}
+
+char *GetDesiredNLSLang(void) {
+    if (pNLSLang == nullptr) pNLSLang = NlsLangFor(getenv("LANG"));
     return pNLSLang;
 }
 

@@ -63,6 +63,11 @@ extern char NlsBuf[NLS_BUF_SIZE];
 // Never null.
 char *GetDesiredNLSLang(void);
 
+// The language code for a value as LANG holds it ("de_DE.UTF-8", "de",
+// "ge_GE"), by the rules above, as a new stored text (PutMem); null is taken
+// as an unset LANG. pNLSLang is neither read nor set.
+char *NlsLangFor(const char *lang);
+
 // New normalised alias table (PutMem) read from "<pToolPath>/<name>": each
 // word followed by one blank, a word at a line end by " \n", the word after
 // "Default" always by " \n". Null when the file is missing or empty. A table

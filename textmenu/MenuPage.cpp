@@ -6,7 +6,6 @@
 
 #include "MemMgr.h"
 #include "NlsUtils.h"
-#include "SysCmd.h"
 #include "utils.h"
 
 #include <cctype>
@@ -548,6 +547,15 @@ bool InColumns(const std::string &page, const PageMarks &m, int cols, int rows, 
     return true;
 }
 
+// True when TERM names a terminal that can be cleared: not unset, empty or
+// "dumb". The menu page, unlike the picker, also serves runs whose output is
+// piped or logged; those stay free of escape sequences. A set-user-ID program
+// reads no environment and so never clears.
+bool TerminalNamed() {
+    const char *term = secure_getenv("TERM");
+    return term != nullptr && *term != '\0' && strcmp(term, "dumb") != 0;
+}
+
 // True when every item's text is one line: only then may items move into
 // columns (a help page's text must keep its shape).
 bool SingleLineItems(const TextMenu *menu) {
@@ -559,8 +567,8 @@ bool SingleLineItems(const TextMenu *menu) {
 } // namespace
 
 int PrintMenu(TextMenu *menu, int dots, int titleLen) {
+    if (TerminalNamed()) ClearScreen(nullptr);
     fflush(stdout);
-    if (TestCmd(CMD_CLEAR)) SysCmd(-CMD_CLEAR, RUN_WARN, "%s", "");
     int cols = 0, rows = 0;
     // Without a terminal the page goes out as it always did.
     if (!GetTermSize(&cols, &rows)) return PrintPage(menu, dots, titleLen, nullptr);

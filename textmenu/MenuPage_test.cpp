@@ -309,6 +309,33 @@ TEST(MenuPage, AMissingSettingsFileRunsTheCancelItem) {
     EXPECT_NE(r.err.find("/nonexistent/settings"), std::string::npos);
 }
 
+TEST(MenuPage, ThePageIsClearedWithTheSequenceWhereATerminalIsNamed) {
+    // Written, not run as a program, so a terminal type without a terminfo
+    // entry clears too; output with no terminal named stays plain.
+    const std::string clear = "\x1b[H\x1b[2J";
+    struct {
+        const char *name;
+        const char *term; // null: unset
+        bool cleared;
+    } const rows[] = {
+        {"terminal named", "xterm", true}, {"no terminfo entry", "dorna-no-such-terminal", true},
+        {"no TERM", nullptr, false},       {"empty TERM", "", false},
+        {"dumb terminal", "dumb", false},
+    };
+    for (const auto &row : rows) {
+        auto r = RunWithInput("", [&] {
+            if (row.term) setenv("TERM", row.term, 1);
+            PageMenu m;
+            printf("<%d>", PrintMenu(m.menu, 0, 0));
+        });
+        EXPECT_CHILD_OK(r);
+        EXPECT_EQ(r.out.compare(0, clear.size(), clear) == 0, row.cleared) << row.name << r.out;
+        EXPECT_EQ(Count(r.out, "\x1b"), row.cleared ? 2u : 0u) << row.name;
+        EXPECT_NE(r.out.find("Queue settings"), std::string::npos) << row.name;
+        EXPECT_EQ(r.err, "") << row.name;
+    }
+}
+
 TEST(MenuPage, EndOfInputEndsTheProcess) {
     auto r = RunWithInput("", [] {
         PageMenu m;

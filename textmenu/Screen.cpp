@@ -191,6 +191,12 @@ void MoveCursor(TermImage *, int col, int row) {
     printf("\x1b[%d;%dH", std::max(row, 0) + 1, std::max(col, 0) + 1);
 }
 
+// The one way a page clears the terminal, for the picker and the menu page
+// alike. The sequence is written rather than the `clear` program run: it
+// needs no `clear` on PATH and no terminfo entry for TERM, costs no process
+// start, and goes out through stdout's buffer behind what the page printed
+// before it, where a program of its own would write straight to the terminal
+// and could overtake text still in that buffer.
 void ClearScreen(TermImage *img) {
     fputs("\x1b[H\x1b[2J", stdout);
     if (img && img->pCells) memset(img->pCells, ' ', static_cast<size_t>(img->Cols) * img->Rows);

@@ -432,8 +432,9 @@ void NumberScreen(TermImage *img);
 // (TIOCGWINSZ on standard output, else LINES and COLUMNS, else 80 x 24): img
 // itself when the size is unchanged, else a new image (img, if any, released)
 // with blank cells; null only when memory runs out. MoveCursor (column and
-// row 0-based) and ClearScreen (which also blanks the image) write ANSI
-// sequences to standard output.
+// row 0-based) and ClearScreen (which also blanks the image, if one is given)
+// write ANSI sequences to standard output; ClearScreen is the one way the
+// picker and the menu page clear the terminal.
 TermImage *GetTermInfo(TermImage *img);
 void MoveCursor(TermImage *img, int col, int row);
 void ClearScreen(TermImage *img);

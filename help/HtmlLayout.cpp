@@ -31,12 +31,16 @@ namespace {
 constexpr long PIXELS_PER_CHAR = 7;
 
 // One line of the working image.
+// Rows grow as text lands in them; no row is ever shorter than what was written
+// at its right end, so columns line up whatever came first.
 struct Row {
     std::string text;  // its characters in the terminal's encoding
     int32_t chars = 0; // number of characters in text
 };
 
 // The working image and what the layout of one page keeps between calls.
+// One image at a time: a page is laid out whole before the next one starts, and
+// tables within it write into the same image at their own place.
 struct LayoutState {
     HtmlPage *page = nullptr; // page the image belongs to, null when none is held
     std::vector<Row> rows;    // the image, one entry per row
@@ -53,6 +57,8 @@ LayoutState S;
 // Room kept for the line that ends a cut page.
 constexpr long NOTE_ROOM = 128;
 
+// A measured table's tag is renamed to this, so that its element says by its
+// name alone that pData holds an HtmlTable; writable, as element tags are.
 char FitabTag[] = "fitab";
 
 // Byte offset of character column col (at most the row's length) in the row.
@@ -574,6 +580,7 @@ HtmlTable *BeginTable(HtmlElement *el, ListNode *first, int avail, Measure &m) {
     auto *t = static_cast<HtmlTable *>(GetMem(sizeof(HtmlTable)));
     if (!t) return nullptr;
     TableAttrs a = ReadTableAttrs(static_cast<const char *>(el->pData));
+    // Spacing and padding are kept in characters: the layout never sees pixels.
     t->Gap = 1;
     t->Border = a.border ? 1 : 0;
     t->ColCnt = GetColumnCnt(first);
@@ -592,6 +599,7 @@ HtmlTable *BeginTable(HtmlElement *el, ListNode *first, int avail, Measure &m) {
     }
     size_t cols = static_cast<size_t>(t->ColCnt);
     m.colWidths.assign(cols, 0);
+    // -1 tells a column no cell fixed from a column fixed at 0 characters.
     m.fixed.assign(cols, -1);
     m.seen.assign(cols, 0);
     return t;
@@ -618,6 +626,8 @@ ListNode *MeasureCells(Measure &m, ListNode *first) {
 void StoreSizes(Measure &m) {
     HtmlTable *t = m.t;
     size_t cols = static_cast<size_t>(t->ColCnt);
+    // A table's width is its columns with their padding, one separator between
+    // each two and one frame column on either side.
     long natural = 2L * t->Padding * t->ColCnt + t->ColCnt + 1;
     for (size_t c = 0; c < cols; ++c) {
         if (m.fixed[c] >= 0) m.colWidths[c] = std::max(m.colWidths[c], m.fixed[c]);
@@ -631,6 +641,7 @@ void StoreSizes(Measure &m) {
     }
     t->Width = static_cast<int32_t>(std::max(natural, m.tableWidth));
     t->RowCnt = static_cast<int32_t>(m.rowHeights.size());
+    // One separator line above each row and one below the last.
     long height = t->RowCnt + 1;
     for (int32_t h : m.rowHeights)
         height += h;
@@ -658,6 +669,8 @@ HtmlTable *MeasureTable(HtmlElement *el, ListNode *first, int avail, ListNode **
     Measure m;
     HtmlTable *t = BeginTable(el, first, avail, m);
     if (!t) return nullptr;
+    // Counted while the cells are walked, so that a table within knows how deep
+    // it stands.
     ++S.depth;
     *after = MeasureCells(m, first);
     StoreSizes(m);

@@ -11,6 +11,8 @@ namespace html_internal {
 // Tag codes of the tags the layout understands (HtmlKeys), TAG_OTHER for the rest.
 enum TagCode {
     TAG_TEXT, // a text run (no tag)
+    // Tags the layout does not know, and elements renamed to IgnoredTag: passed
+    // over, while the text runs between them are laid out as usual.
     TAG_OTHER,
     TAG_P,
     TAG_END_P,
@@ -24,6 +26,8 @@ enum TagCode {
     TAG_END_TR,
     TAG_BR,
     TAG_TABLE,
+    // A table measured already: the element holds its HtmlTable, so that no
+    // walk measures it twice.
     TAG_FITAB,
     TAG_END_TABLE,
     TAG_TD,
@@ -37,6 +41,7 @@ enum TagCode {
     TAG_DIV,
     TAG_END_DIV,
     TAG_IMG,
+    // The head's title: only the layout's title line reads it.
     TAG_TITLE,
     TAG_END_TITLE,
 };

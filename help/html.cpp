@@ -319,6 +319,8 @@ long ReferenceValue(const char *p) {
 // number of bytes, 0 when it is not written (NUL and control characters).
 // Under UTF-8 every Unicode character can be written; one byte per character
 // takes the characters up to 255 as their byte and shows the rest as '?'.
+// The same characters are dropped here as in ForEachCell, so that a reference
+// cannot bring in a control character that the text itself could not.
 int PutChar(char *out, long cp) {
     if (Utf8()) {
         if (cp < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
@@ -430,6 +432,8 @@ void ScanFile(HtmlFile *f) {
     // Where each page's html tag stands: a page's source runs to the next one's.
     // Measured before the scan writes NULs into the text.
     const long total = static_cast<long>(strlen(f->pContent));
+    // Collected first and turned into sizes at the end: a page's size is known
+    // only when the next page starts.
     std::vector<std::pair<HtmlPage *, long>> starts;
     while (char *tag = GetKeyWord(f)) {
         char *name;
@@ -447,6 +451,8 @@ void ScanFile(HtmlFile *f) {
             HtmlPage record = {};
             if (pageName) {
                 pageName += 6;
+                // The name is cut in place at its closing quote; the rest of
+                // the tag is not needed again.
                 if (char *quote = strchr(pageName, '"')) *quote = '\0';
                 record.pName = pageName;
             }
@@ -475,6 +481,8 @@ namespace {
 // the character, or -1 when the text ends inside a numeric reference (it is
 // dropped with the rest of the text). Null when p starts no reference that
 // is known: the '&' is then ordinary text.
+// Entity names are matched whole, with their semicolon: "&eacute" without
+// one stays text.
 char *DecodeReference(char *p, long *cp) {
     if (p[1] == '#') {
         char *semi = strchr(p + 2, ';');
@@ -482,6 +490,8 @@ char *DecodeReference(char *p, long *cp) {
             *cp = -1;
             return p + strlen(p);
         }
+        // A number too large or negative still ends the reference; PutChar shows
+        // it as U+FFFD, or '?' in one byte per character.
         *cp = ReferenceValue(p + 2);
         return semi + 1;
     }
@@ -501,6 +511,8 @@ char *DecodeReference(char *p, long *cp) {
     size_t n = static_cast<size_t>(semi - p); // name and semicolon
     memcpy(name, p + 1, n);
     name[n] = '\0';
+    // Matched as written: entity names are case-sensitive ("&Eacute;" is not
+    // "&eacute;").
     int number = FindToken(name, HTMLKeys);
     if (number == 0) return nullptr;
     *cp = 159 + number; // HTMLKeys lists the characters from 160 on
@@ -617,6 +629,9 @@ void AddAtribute(List *list, char *tag, char *data) {
         PushElement(list, tag, data, len);
         return;
     }
+    // Without memory for the record the tag is dropped rather than kept with
+    // its attribute text: an a element's data is given back as a record when
+    // the file goes.
     auto *link = static_cast<HtmlLink *>(GetMem(sizeof(HtmlLink)));
     if (!link) return;
     char *p = data;
@@ -632,6 +647,8 @@ void AddAtribute(List *list, char *tag, char *data) {
         if (!eq) continue;
         *eq = '\0';
         char *value = eq + 1;
+        // Quotes are taken off in place; single quotes and unquoted values are
+        // taken as they stand, up to the next blank.
         if (*value == '"') ++value;
         if (char *quote = strchr(value, '"')) *quote = '\0';
         if (strcasecmp(piece, "name") == 0) {

@@ -154,6 +154,8 @@ bool MarkDone(int index) {
 char ApplyTarget(TextMenu *menu, int count, char command, bool match, const char *target,
                  char **cursor, char *tok) {
     int t = atoi(target);
+    // A target outside the menu is passed over, but an S target still takes its
+    // value token, so that the rest of the format stays in step.
     bool inside = t >= 0 && t < count;
     TextMenuItem *item = inside ? &menu->pItems[t] : nullptr;
     char del = chTokenDel;
@@ -206,6 +208,8 @@ void RunStateFormat(TextMenu *menu, int index, int count) {
     char tok[TOKEN_BUF_SIZE];
     char set[TOKEN_BUF_SIZE];
     char *cursor = nullptr;
+    // A cursor of its own: the targets' actions and formats read other lists
+    // with the tokenizer meanwhile.
     const char *head = GetTokenD(item->pFormat, STATE_FORMAT_DELIMS, &cursor, tok);
     while (head != nullptr) {
         char command = tok[0];
@@ -274,6 +278,7 @@ int InitMenu(TextMenu *menu, void * /*work*/) {
     for (int i = 0; menu->pItems[i].pText != nullptr; ++i) {
         TextMenuItem *item = &menu->pItems[i];
         item->TextLen = static_cast<int32_t>(strlen(item->pText));
+        // The longest text sets the column the values line up in.
         if (item->TextLen > longest) longest = item->TextLen;
         switch (item->Type) {
         case MENU_PICK_ONE:
@@ -285,6 +290,8 @@ int InitMenu(TextMenu *menu, void * /*work*/) {
                 item->Default = 1;
                 item->Value = 1;
             }
+            // The state format runs from the start value, so that hidden,
+            // disabled and preset items match what the menu shows first.
             item->PrevValue = item->Default;
             UpdateStateSelection(item);
             ProcessStateFormat(menu, i);

@@ -149,6 +149,7 @@ void PrintCell(const TextMenuItem *item, int cellWidth, int padding) {
     if (item->Type < MENU_APPLY) {
         snprintf(cell, sizeof cell, "%s%*s", item->pText, padding > 0 ? padding + 5 : 1, " ");
     } else if (item->Show == 1) {
+        // A disabled item is shown without its number: it cannot be chosen.
         snprintf(cell, sizeof cell, "    %s%*s", item->pText, padding > 0 ? padding : 0, " ");
     } else if (IsLettered(item)) {
         int pad = padding + 2;
@@ -158,6 +159,8 @@ void PrintCell(const TextMenuItem *item, int cellWidth, int padding) {
         snprintf(cell, sizeof cell, "%2i) %s%*s", static_cast<int>(item->Key), item->pText,
                  padding > 0 ? padding : 0, " ");
     }
+    // Cut a little short of the cell, so that the next column always has its
+    // blank in front.
     int keep = cellWidth - 2;
     if (keep < 0) keep = 0;
     if (keep < static_cast<int>(sizeof cell) - 1) cell[keep] = '\0';
@@ -320,6 +323,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
     if (!interactive) return menu->Apply ? menu->Apply(menu) : reinterpret_cast<intptr_t>(menu);
 
     const char *title = menu->pTitle ? menu->pTitle : "";
+    // Only the title's first line counts for centring: a title may carry more
+    // lines, which follow as they are.
     int titleLen = static_cast<int>(strcspn(title, "\n\r"));
     bool changed = false;
     for (;;) {
@@ -382,6 +387,8 @@ intptr_t RunMenu(TextMenu *menu, const char *settings, int interactive) {
             putchar('\n');
             return 0;
         }
+        // A declined leave lets the host look at the menu again, as after a
+        // submenu.
         if (menu->Update) menu->Update(menu);
     }
 }
@@ -432,6 +439,8 @@ int PrintPage(TextMenu *menu, int dots, int titleLen, PageMarks *marks) {
         switch (item->Type) {
         case MENU_SUBMENU: {
             TextMenu *sub = ValidateMenu(menu, i);
+            // A submenu item is named by the title of the submenu its
+            // conditions choose now; when they choose none it is not shown.
             if (sub != nullptr)
                 printf("%2i) %s ", static_cast<int>(item->Key), sub->pTitle ? sub->pTitle : "");
             else
@@ -532,6 +541,7 @@ bool InColumns(const std::string &page, const PageMarks &m, int cols, int rows, 
     size_t columns = (count + static_cast<size_t>(left) - 1) / static_cast<size_t>(left);
     size_t per = (count + columns - 1) / columns;
     size_t cell = width + 2;
+    // The last column needs no gap behind it.
     if (columns * cell - 2 > static_cast<size_t>(cols)) return false;
     *out = page.substr(0, static_cast<size_t>(m.items));
     for (size_t r = 0; r < per; ++r) {
@@ -648,10 +658,14 @@ int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     if (menu == nullptr || menu->pItems == nullptr) return 0;
     if (isdigit(static_cast<unsigned char>(*answer))) {
         long n = strtol(answer, nullptr, 10);
+        // A number beyond any key chooses nothing, rather than wrapping onto an
+        // item.
         if (n <= 0 || n > INT32_MAX) return 0;
         return FindByKey(menu, count, false, static_cast<uint32_t>(n));
     }
     int c = tolower(static_cast<unsigned char>(*answer));
+    // The engine's own answers come before the items' letters, but only in
+    // menus that offer them: elsewhere 'h' and 's' are free for items.
     if (c == 'h' && (menu->Flags & MENU_HELP)) {
         if (pMenuHelpHook)
             pMenuHelpHook();
@@ -671,6 +685,8 @@ int FindSelection(TextMenu *menu, void * /*work*/, int count) {
     return FindByKey(menu, count, true, static_cast<uint32_t>(c));
 }
 
+// An action's result is turned into "ok": actions return 0 for success, while
+// the loop asks whether something happened.
 int ProcessSelection(TextMenu *menu, int index, char *arg) {
     if (index < 0 || index >= CountItems(menu)) return 0;
     TextMenuItem *item = &menu->pItems[index];
@@ -684,6 +700,8 @@ int ProcessSelection(TextMenu *menu, int index, char *arg) {
     case MENU_COMMAND:
         return item->Action == nullptr || item->Action(menu, item) == 0;
     case MENU_SUBMENU:
+        // A submenu returns no change of its own: what it changed it applied or
+        // kept itself, and the host's Update sees the parent anew.
         if (TextMenu *sub = ValidateMenu(menu, index)) RunMenu(sub, nullptr, 1);
         if (menu->Update) menu->Update(menu);
         return 0;

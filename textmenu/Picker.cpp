@@ -83,6 +83,8 @@ std::string FillOneString(const char *format, const char *arg) {
     return out;
 }
 
+// Fetched once per process: the catalog does not change while a program runs,
+// and every page shows them.
 void FetchFrameTexts() {
     if (picker.save) return;
     picker.save = NlsFetchString(pDrvCoreDB, nullptr, NLS_NUMBER_LONG, 25, 201);
@@ -306,6 +308,8 @@ int PrintPickOneManyScreen(TextMenuItem *item, uint32_t *hidden, int start) {
         FetchFrameTexts();
         memset(hidden, 0,
                static_cast<size_t>((std::max(item->StateCnt, count) + 31) / 32) * sizeof(uint32_t));
+        // Widths of an earlier item or terminal size must not widen this run's
+        // columns.
         memset(picker.widths, 0, sizeof picker.widths);
         int widest = GetColumnWidths(img, item, picker.widths);
         if (img->Rows - kFrameRows < 1 ||
@@ -373,6 +377,8 @@ void ProcessStateValue(TextMenu *menu, int index, char *preset) {
     char saveKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.save[0])));
     char cancelKey = static_cast<char>(tolower(static_cast<unsigned char>(picker.cancel[0])));
     for (;;) {
+        // Only an empty answer pages on; after any other answer the same page
+        // is drawn again, showing what it changed.
         if (!changed) start = (shown > 0 && start + shown < count) ? start + shown : 0;
         changed = false;
         shown = PrintPickOneManyScreen(item, hidden.data(), start);

@@ -76,6 +76,7 @@ void Overlay(TermImage *img, const char *text, int wait) {
     int row = std::max(img->OvlRow, 0);
     int width = std::clamp(img->OvlWidth, 0, std::max(img->Cols - col - 4, 0));
     int maxLines = std::min(std::max(img->OvlHeight, 0) + 4, img->Rows - row);
+    // Wide enough for the "Press enter" line when the box waits for it.
     if (wait) width = std::max(width, std::min(9, std::max(img->Cols - col - 4, 0)));
     int line = 0;
     auto place = [&](const std::string &s) {
@@ -112,6 +113,8 @@ void Overlay(TermImage *img, const char *text, int wait) {
     place(stars);
     fflush(stdout);
     if (wait) getchar();
+    // The cursor goes back to where the image had it, so that the page's own
+    // prompt keeps its place.
     MoveCursor(img, img->CurCol, img->CurRow - 1);
     fflush(stdout);
 }

@@ -82,6 +82,8 @@ void Store(TextMenu *menu, int depth) {
 }
 
 // What the reading of one settings file keeps across submenu levels.
+// Shared by the submenu levels of one file, since a block's lines are counted
+// in the same file as the lines around it.
 struct LoadState {
     int line = 0;         // physical line at which the current record starts
     int next = 1;         // physical line the next read starts on
@@ -126,6 +128,8 @@ bool ParseRecord(const char *line, Record *r, const char **why) {
     char *end = nullptr;
     errno = 0;
     long n = strtol(line, &end, 10);
+    // An index out of range is refused later with its number named; one that
+    // does not even fit an int is no record.
     if (end == line || errno != 0 || n < INT32_MIN || n > INT32_MAX) return false;
     r->index = static_cast<int>(n);
     r->mark = *end;
@@ -142,9 +146,12 @@ bool ParseRecord(const char *line, Record *r, const char **why) {
     p = end;
     r->show = strtol(p, &end, 10);
     if (end == p) return false;
+    // Nothing may follow the display state but the line's end: a record with
+    // more is not one the store wrote.
     for (p = end; *p != '\0'; ++p)
         if (!isspace(static_cast<unsigned char>(*p))) return false;
     size_t len = static_cast<size_t>(close - open);
+    // Refused whole rather than cut: a cut value would be a different one.
     if (len >= sizeof r->value) {
         *why = "value longer than 255 characters";
         return false;
@@ -197,6 +204,8 @@ bool TakeValue(TextMenu *menu, int index, const char *value, const char **why) {
         if (!isdigit(static_cast<unsigned char>(value[0]))) return false;
         unsigned long long mask = strtoull(value, &end, 10);
         if (errno != 0 || *end != '\0') return false;
+        // Every chosen bit must be a shown state: a mask with bits past the
+        // list would choose states that are not there.
         for (int k = 0; k < 64; ++k)
             if ((mask >> k & 1) && !StateShown(item, k)) return false;
         item->Value = static_cast<intptr_t>(mask);
@@ -341,6 +350,8 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
             Refuse(*st, reason, r.value);
             continue;
         }
+        // The kind changes only after the value was taken: a refused line
+        // leaves the item as it was in every field.
         if (r.kind != 0) item->Type = static_cast<uint32_t>(r.kind);
     }
 }

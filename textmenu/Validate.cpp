@@ -121,6 +121,8 @@ struct Check {
         matchedLen = 0;
         matched[0] = '\0';
     }
+    // The matched text serves messages only ("expected after ..."): cut at the
+    // buffer, while the check itself goes on.
     void Match(const char *from, const char *to) {
         for (; from < to; ++from)
             if (matchedLen < MATCHED_SIZE - 1) matched[matchedLen++] = *from;
@@ -159,6 +161,8 @@ void ReadRange(const char **f, int *min, int *max) {
 
 // Reads the "+c" and "-c" pairs at *f into the allowed and forbidden lists
 // (at most LIST_SIZE - 1 characters each; further pairs are passed over).
+// "+c" lets a class take a character it would refuse, "-c" keeps a number from
+// taking one: a field's exceptions are written beside its class.
 void ReadPairs(const char **f, Check &c) {
     int nExtra = 0, nForbidden = 0;
     while (((*f)[0] == '+' || (*f)[0] == '-') && (*f)[1] != '\0') {
@@ -337,6 +341,8 @@ Step CheckLiteral(Check &c, const char **f) {
     return c.Failure(Step::Fail, ENTRY_CHARACTER, text);
 }
 
+// Any character that is no code letter is a literal, so that a format reads
+// like the entries it describes.
 Step CheckElement(Check &c, const char **f) {
     int min = 0, max = 0;
     switch (**f) {
@@ -348,6 +354,8 @@ Step CheckElement(Check &c, const char **f) {
         ReadRange(f, &min, &max);
         return LengthTest(c, min, max);
     case 't':
+        // 't' is a length when a range follows it, else a forbidden entry as
+        // '!' is.
         if ((*f)[1] != '(') return CheckForbidden(c, f);
         ReadRange(f, &min, &max);
         return LengthTest(c, min, max);
@@ -372,6 +380,8 @@ void SkipAlternative(const char **f) {
         ++*f;
 }
 
+// A literal that fails at the entry's very start has no message: nothing to
+// show, so nothing to wait for.
 void Report(const std::string &message) {
     if (message.empty()) return;
     fputs(message.c_str(), stdout);
@@ -407,6 +417,7 @@ int Validate(const char *entry, const char *format, bool report) {
         case ' ':
         case '\t':
         case '\n':
+            // Blanks between the parts are for whoever reads the format.
             ++f;
             continue;
         case '&':

@@ -1394,7 +1394,8 @@ int DbmTArchiveDb(DbT *db) {
         return 0;
     }
     if (db->DbType == DBT_TAGGED) UpdateHeader(db);
-    DbmMakeWorkDb();
+    // A file opened by path lives where its path says: no "db" beside it.
+    if (!ByPath(db)) DbmMakeWorkDb();
     // The temporary copy is the writers' lock: the one this handle holds, or
     // one taken now. Either way the write-back ends it.
     DbTPriv *p = Priv(db);

@@ -11,6 +11,10 @@ include(GNUInstallDirs)
 set(DORNA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Dorna)
 set(DORNA_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/dorna)
 
+# Every installed library in link order, the highest first (dorna.pc's Libs).
+set(DORNA_MODULES dorna_help dorna_html dorna_textmenu dorna_nls dorna_nls_po dorna_nls_lang
+    dorna_dbm dorna_syscmd dorna_list dorna_utils dorna_memory)
+
 # dorna_install_library(<target> <export name> [HEADERS <header>...])
 function(dorna_install_library target name)
   cmake_parse_arguments(arg "" "" "HEADERS" ${ARGN})

@@ -4,10 +4,6 @@
 # installed library and tools.
 include(CMakePackageConfigHelpers)
 
-# Every module in link order, the highest first.
-set(DORNA_MODULES dorna_help dorna_html dorna_textmenu dorna_nls dorna_nls_po dorna_nls_lang
-    dorna_dbm dorna_syscmd dorna_list dorna_utils dorna_memory)
-
 add_library(dorna_all INTERFACE)
 add_library(dorna::all ALIAS dorna_all)
 target_link_libraries(dorna_all INTERFACE dorna_help dorna_textmenu dorna_nls dorna_dbm

@@ -290,6 +290,23 @@ TEST(DpqSettings, StoredSettingsLoadAgain) {
     EXPECT_TRUE(again.Shows(Row(2, "Banner lines", "20", 12))) << again.term.Screen();
 }
 
+// A settings file without a block for a submenu leaves that submenu its own
+// defaults: the custom banner's 10 lines, not the zero of a submenu that
+// had never run.
+TEST(DpqSettings, ASubmenuTheFileDoesNotHoldKeepsItsDefaults) {
+    REQUIRE_TMUX();
+    Scratch dir;
+    std::string file = dir.path + "/plain_settings";
+    testsupport::WriteFile(file, "1[q1] 11 0\n3[2] 13 0\n");
+    Menu m(dir.path, e2e::ShellQuote(file));
+    ASSERT_TRUE(m.Prompt()) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(3, "Copies", "2"))) << m.term.Screen();
+    m.Answer("10 3");
+    m.Answer("11");
+    ASSERT_TRUE(m.Shows("Custom banner page:")) << m.term.Screen();
+    EXPECT_TRUE(m.Shows(Row(2, "Banner lines", "10", 12))) << m.term.Screen();
+}
+
 // The trays item (12) holds forty paper sizes, A0 to A2 (5 to 7) and
 // Envelope B4 (33) hidden; A3 and A4 are chosen to begin with.
 TEST(DpqSettings, TheFullScreenListTogglesRefusesAndSaves) {

@@ -9,6 +9,7 @@
 //   dpqsettings [--dir DIR] --passphrase-value   the lock value of a pass phrase
 #include "TextMenu.h"
 
+#include "DornaTool.h"
 #include "HelpTty.h"
 #include "MemMgr.h"
 #include "ToolOptions.h"
@@ -588,12 +589,10 @@ int main(int argc, char **argv) {
         return Usage(stderr, 2);
     }
 
-    pToolPath = ToolRoot(argv[0], DPQ_BUILD_TOOL_ROOT);
-    pDrvCoreDB = NlsOpenDB("CoreString", DBT_NOREFRESH);
-    if (pDrvCoreDB == nullptr) {
-        fprintf(stderr, "dpqsettings: the catalog under %s cannot be read\n", pToolPath);
-        return 1;
-    }
+    char *root = ToolRoot(argv[0], DPQ_BUILD_TOOL_ROOT);
+    int catalog = DornaToolInit(argv[0], root, nullptr);
+    PutMem(root);
+    if (!catalog) return 1;
     BuildMenus();
     // The help files ship beside the program in the build, and in the tool
     // root's help directory when installed.
@@ -605,22 +604,14 @@ int main(int argc, char **argv) {
         pTtyHtmlName = SaveStr("%s/help/dpqsettings.html", pToolPath);
     }
     if (load != nullptr) return LoadAndPrint(load);
-    if (file != nullptr && access(file, R_OK) != 0) {
-        fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);
-        return 1;
-    }
     if (file != nullptr) {
-        MainMenu.Apply = nullptr;
-        gLoading = true;
-        RunMenu(&MainMenu, file, 0);
-        gLoading = false;
+        if (!LoadMenuFile(&MainMenu, file)) {
+            fprintf(stderr, "dpqsettings: cannot read the settings file %s\n", file);
+            return 1;
+        }
         // What was refused is on the screen until the menu clears it: a
         // user at the terminal reads it first.
         if (SettingsLinesRefused > 0 && isatty(STDIN_FILENO)) PostMsg("%s", "");
-        MainMenu.Apply = ApplyMenu;
-        KeepAsDefaults(&MainMenu);
-        KeepAsDefaults(&StandardBanner);
-        KeepAsDefaults(&CustomBanner);
     }
     RunMenu(&MainMenu, nullptr, 1);
     return 0;

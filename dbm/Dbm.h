@@ -28,6 +28,10 @@
 // program has no need of it: a handle opened by name while it is on, or used
 // after it went off, reads one file and writes another.
 //
+// Linking: the store stands on the command layer (SysCmd.h), the support
+// utilities and the memory manager; the target Dorna::dbm (dorna::dbm in the
+// tree) carries them in link order.
+//
 // Ownership: link lists, key lists, database lists and buffers handed out by
 // DbmTGetRecordV come from the memory manager and belong to the caller
 // (DbmFreeDbLinkList, PutMem). A DbT handle lives from DbTOpen to DbTClose.

@@ -1,7 +1,8 @@
 // Fuzz target: settings files. The input is a settings file read into a menu
 // that has an item of every kind, a submenu chosen by a condition and a
 // submenu that contains itself. What the menu holds afterwards is stored
-// again and must read back into the same text.
+// again and must read back into the same text; read with LoadMenuFile, its
+// values become the menu's defaults.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -111,9 +112,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         second->items[i].Show = first->items[i].Show;
     Load(&second->menu, again);
     fuzz::Expect(StoredSettingsText(&second->menu) == stored, "stored settings do not read back the same");
+
+    // Read as a program's starting values: what the file gave becomes the
+    // default every later run starts from.
+    Menus *third = new Menus;
+    Build(*third);
+    LoadMenuFile(&third->menu, path.c_str());
+    CheckItems(third->items);
+    CheckItems(third->subItems);
+    for (const TextMenuItem *item = third->items; item->pText; ++item) {
+        if (item->Type == MENU_NAME || item->Type == MENU_TEXT) {
+            const char *def = reinterpret_cast<const char *>(item->Default);
+            const char *value = reinterpret_cast<const char *>(item->Value);
+            fuzz::Expect(def != nullptr && strcmp(def, value) == 0,
+                         "a loaded text did not become the default");
+        } else if (item->Type == MENU_INTEGER || item->Type == MENU_FLOAT ||
+                   item->Type == MENU_PICK_ONE) {
+            fuzz::Expect(item->Default == item->Value, "a loaded value did not become the default");
+        }
+    }
     Release(*first);
     Release(*second);
+    Release(*third);
     delete first;
     delete second;
+    delete third;
     return 0;
 }

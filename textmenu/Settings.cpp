@@ -6,6 +6,7 @@
 #include "MemMgr.h"
 #include "utils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -315,7 +316,10 @@ void Load(TextMenu *menu, int depth, LoadState *st) {
             // submenu: they are not followed.
             if (depth >= MAX_NESTING) continue;
             TextMenu *sub = ValidateMenu(menu, r.index);
-            if (sub != nullptr && st->forDefaults) InitMenu(sub, nullptr);
+            // A menu that is its own submenu is not started afresh halfway.
+            if (sub != nullptr && st->forDefaults &&
+                std::find(st->read.begin(), st->read.end(), sub) == st->read.end())
+                InitMenu(sub, nullptr);
             if (sub != nullptr)
                 Load(sub, depth + 1, st);
             else

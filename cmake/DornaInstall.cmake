@@ -25,6 +25,13 @@ function(dorna_install_library target name)
   install(TARGETS ${target} EXPORT DornaTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   if(arg_HEADERS)
     install(FILES ${arg_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dorna)
-    set_property(GLOBAL APPEND PROPERTY DORNA_PUBLIC_HEADERS ${arg_HEADERS})
+    # In the build tree <dorna/X.h> names the same header as "X.h": a
+    # forwarding header in <build>/include/dorna, so code written against
+    # the installed package also builds inside the tree.
+    foreach(header IN LISTS arg_HEADERS)
+      file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/include/dorna/${header}
+           CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${header}\"\n")
+    endforeach()
+    target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/include>)
   endif()
 endfunction()

@@ -1,6 +1,7 @@
 // The set-up of a host program: name, tool root, language, catalog and help
-// title from one call, each case in a process of its own.
-#include "DornaTool.h"
+// title from one call, each case in a process of its own. Included as a
+// program outside the tree includes it.
+#include <dorna/DornaTool.h>
 
 #include "TestSupport.h"
 

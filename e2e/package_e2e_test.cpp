@@ -130,6 +130,48 @@ TEST_F(Package, FindPackageTakesEveryVersionOfTheSameMajorUpToItsOwn) {
     }
 }
 
+TEST_F(Package, EachTargetLinksWhatItsModuleNeeds) {
+    // One program per target, calling into its module and linking that
+    // target alone: whatever the module needs below it comes with it.
+    struct Row {
+        const char *target;
+        const char *header;
+        const char *body;
+    } rows[] = {
+        {"memory", "MemMgr.h", "PutMem(GetMem(10)); return 0;"},
+        {"utils", "utils.h", "char *s = SaveStr(\"%d\", 4); PutMem(s); return 0;"},
+        {"syscmd", "SysCmd.h", "return SysIsPlainWord(\"ls\") ? 0 : 1;"},
+        {"list", "List.h", "return ListCreate() != nullptr ? 0 : 1;"},
+        {"dbm", "Dbm.h", "DbT *db = DbTOpenPath(\"x.xdb\", 0); DbTClose(db); return 0;"},
+        {"nls", "NlsUtils.h", "char *c = NlsLangFor(\"de\"); PutMem(c); return 0;"},
+        {"textmenu", "TextMenu.h", "return ValidateEntryQuiet(\"5\", \"d(1,9)\");"},
+        {"help", "HelpTty.h", "char *t = TtyHelpDefaultTitle(); PutMem(t); return 0;"},
+        {"dorna", "DornaTool.h", "return DornaToolInit(\"t\", nullptr, \"C\") ? 0 : 1;"},
+    };
+    std::string project = work("targets");
+    fs::create_directories(project);
+    std::string lists = "cmake_minimum_required(VERSION 3.25)\nproject(t LANGUAGES CXX)\n"
+                        "find_package(Dorna 4.30 REQUIRED)\n";
+    for (const Row &r : rows) {
+        std::string source = std::string("#include <dorna/MemMgr.h>\n#include <dorna/") +
+                             r.header + ">\nint main() { " + r.body + " }\n";
+        testsupport::WriteFile(project + "/" + r.target + ".cpp", source);
+        lists += std::string("add_executable(use_") + r.target + " " + r.target + ".cpp)\n" +
+                 "target_link_libraries(use_" + r.target + " PRIVATE Dorna::" + r.target + ")\n";
+    }
+    testsupport::WriteFile(project + "/CMakeLists.txt", lists);
+    auto configure =
+        RunTool({CMAKE, "-S", project, "-B", project + "/build", "-DCMAKE_PREFIX_PATH=" + prefix()});
+    ASSERT_EQ(configure.status, 0) << configure.out;
+    auto build = RunTool({CMAKE, "--build", project + "/build", "-j2"});
+    ASSERT_EQ(build.status, 0) << build.out;
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.target);
+        auto run = RunTool({project + "/build/use_" + std::string(r.target)}, project);
+        EXPECT_EQ(run.status, 0) << run.out;
+    }
+}
+
 TEST_F(Package, InstalledToolsFindTheirToolRootFromAnyDirectory) {
     // The tool root written into the installed programs, with nothing in the
     // environment to point there: the catalog's texts, not its keys.

@@ -52,10 +52,12 @@
 //   value changed; its result is not used. It may adjust the item's Value
 //   (it sees the former one in PrevValue for pick items).
 // Leaving. An exit item (or a cancel item) leaves at once: no apply question,
-// and the menu's Apply does not run. An empty answer asks the apply question
-// (pApplyPrompt) when values changed, runs Apply on "y", then asks whether
-// to leave. A run without interaction (RunMenu with interactive 0) returns
-// Apply(menu), or the menu itself without an Apply.
+// and the menu's Apply does not run. An empty answer: in a menu without an
+// apply question (pApplyPrompt null) Apply runs, then the user is asked
+// whether to leave; with one, after a change, "y" to it runs Apply and
+// leaves, and otherwise the user is asked whether to leave. A run without
+// interaction (RunMenu with interactive 0) returns Apply(menu), or the menu
+// itself without an Apply.
 //
 // Help. With MENU_HELP the page offers " or h for help". 'h' shows the help
 // file the program named in pTtyHtmlName (HelpTty.h), also when it set no

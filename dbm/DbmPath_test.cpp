@@ -21,9 +21,9 @@ using DbmPath = DbmDir;
 // change: each must leave a handle opened by path on its own file.
 enum class Meanwhile {
     Nothing,
-    ModeOnAtOpen,       // the mode is on while the handle opens, off afterwards
-    OtherHandleClosed,  // a handle opened by name is closed (which turns the mode off)
-    ModeOnAtChange,     // the mode comes on after the open
+    ModeOnAtOpen,      // the mode is on while the handle opens, off afterwards
+    OtherHandleClosed, // a handle opened by name is closed (which turns the mode off)
+    ModeOnAtChange,    // the mode comes on after the open
 };
 
 TEST_F(DbmPath, AHandleOpenedByPathReadsAndWritesItsOwnFile) {

@@ -71,8 +71,9 @@ int main(int argc, char **argv) {
     // The path and at least one NUL must fit behind the mark.
     if (root.empty() || root[0] != '/' ||
         root.size() >= static_cast<size_t>(DBM_ROOT_AREA_SIZE - DBM_ROOT_MARK_LEN)) {
-        fprintf(stderr, "dbm_settoolroot: the tool root must be an absolute path of at most %d "
-                        "characters: %s\n",
+        fprintf(stderr,
+                "dbm_settoolroot: the tool root must be an absolute path of at most %d "
+                "characters: %s\n",
                 DBM_ROOT_AREA_SIZE - DBM_ROOT_MARK_LEN - 1, argv[1]);
         return 1;
     }

@@ -25,16 +25,15 @@ const std::string EXAMPLE = DORNA_EXAMPLE_DIR;
 
 // The library's archives in link order, highest first: what a plain g++ line
 // names after -L<prefix>/lib.
-const std::vector<std::string> LIBS = {"dorna_help", "dorna_html",     "dorna_textmenu",
-                                       "dorna_nls",  "dorna_nls_po",   "dorna_nls_lang",
-                                       "dorna_dbm",  "dorna_syscmd",   "dorna_list",
-                                       "dorna_utils", "dorna_memory"};
+const std::vector<std::string> LIBS = {
+    "dorna_help", "dorna_html",   "dorna_textmenu", "dorna_nls",   "dorna_nls_po", "dorna_nls_lang",
+    "dorna_dbm",  "dorna_syscmd", "dorna_list",     "dorna_utils", "dorna_memory"};
 
 // A program run to its end with DORNA_TOOL_ROOT removed from its
 // environment (env may set it again), so that what it finds it finds by
 // itself.
 testsupport::ChildResult RunTool(const std::vector<std::string> &argv, const std::string &cwd = "",
-                             std::vector<std::string> env = {}) {
+                                 std::vector<std::string> env = {}) {
     RunOptions o;
     o.cwd = cwd;
     env.insert(env.begin(), "DORNA_TOOL_ROOT");
@@ -69,12 +68,17 @@ class Package : public ::testing::Test {
 };
 
 TEST_F(Package, InstallsHeadersLibrariesToolRootToolsAndPackageFiles) {
-    std::vector<std::string> expected = {
-        "bin/dphelp", "bin/dpqsettings", "bin/nls_mkcatalog", "bin/xdb",
-        "lib/cmake/Dorna/DornaConfig.cmake", "lib/cmake/Dorna/DornaConfigVersion.cmake",
-        "lib/cmake/Dorna/DornaTargets.cmake", "lib/pkgconfig/dorna.pc",
-        "share/dorna/trans.conf", "share/dorna/help/dpqsettings.html",
-        "share/dorna/help/dpqsettings-files.html"};
+    std::vector<std::string> expected = {"bin/dphelp",
+                                         "bin/dpqsettings",
+                                         "bin/nls_mkcatalog",
+                                         "bin/xdb",
+                                         "lib/cmake/Dorna/DornaConfig.cmake",
+                                         "lib/cmake/Dorna/DornaConfigVersion.cmake",
+                                         "lib/cmake/Dorna/DornaTargets.cmake",
+                                         "lib/pkgconfig/dorna.pc",
+                                         "share/dorna/trans.conf",
+                                         "share/dorna/help/dpqsettings.html",
+                                         "share/dorna/help/dpqsettings-files.html"};
     for (const std::string &lib : LIBS)
         expected.push_back("lib/lib" + lib + ".a");
     for (const char *lang : {"en_US", "ge_GE", "fr_FR", "it_IT", "es_ES", "pr_BR"})
@@ -88,8 +92,8 @@ TEST_F(Package, InstallsHeadersLibrariesToolRootToolsAndPackageFiles) {
 
 TEST_F(Package, InstallsThePublicHeadersOnlyAndEachCompilesAlone) {
     const std::vector<std::string> publicHeaders = {
-        "Dbm.h",     "DornaTool.h", "HelpTty.h",  "List.h",     "MemMgr.h", "MenuRecords.h",
-        "NlsLang.h", "NlsUtils.h",  "SysCmd.h",   "TextMenu.h", "html.h",   "utils.h"};
+        "Dbm.h",     "DornaTool.h", "HelpTty.h", "List.h",     "MemMgr.h", "MenuRecords.h",
+        "NlsLang.h", "NlsUtils.h",  "SysCmd.h",  "TextMenu.h", "html.h",   "utils.h"};
     std::vector<std::string> installed;
     for (const auto &e : fs::directory_iterator(prefix() + "/include/dorna"))
         installed.push_back(e.path().filename());
@@ -101,7 +105,7 @@ TEST_F(Package, InstallsThePublicHeadersOnlyAndEachCompilesAlone) {
         std::string source = work("alone.cpp");
         testsupport::WriteFile(source, "#include <dorna/" + h + ">\n");
         auto r = RunTool({"g++", "-std=c++20", "-Wall", "-Wextra", "-Wshadow", "-Werror",
-                      "-fsyntax-only", "-I" + prefix() + "/include", source});
+                          "-fsyntax-only", "-I" + prefix() + "/include", source});
         EXPECT_EQ(r.status, 0) << r.out;
     }
 }
@@ -117,12 +121,12 @@ TEST_F(Package, FindPackageTakesEveryVersionOfTheSameMajorUpToItsOwn) {
     struct Row {
         const char *want;
         bool found;
-    } rows[] = {{"4.30", true}, {"4", true},     {"4.30.09", true}, {"4.20", true},
+    } rows[] = {{"4.30", true},  {"4", true},    {"4.30.09", true}, {"4.20", true},
                 {"4.31", false}, {"5.0", false}, {"3.9", false}};
     for (const Row &r : rows) {
         SCOPED_TRACE(r.want);
         auto run = RunTool({CMAKE, "-S", project, "-B", project + "/build-" + r.want,
-                        "-DCMAKE_PREFIX_PATH=" + prefix(), std::string("-DWANT=") + r.want});
+                            "-DCMAKE_PREFIX_PATH=" + prefix(), std::string("-DWANT=") + r.want});
         EXPECT_EQ(run.status == 0, r.found) << run.out;
         if (r.found) {
             EXPECT_NE(run.out.find("found 4.30.09"), std::string::npos) << run.out;
@@ -153,15 +157,15 @@ TEST_F(Package, EachTargetLinksWhatItsModuleNeeds) {
     std::string lists = "cmake_minimum_required(VERSION 3.25)\nproject(t LANGUAGES CXX)\n"
                         "find_package(Dorna 4.30 REQUIRED)\n";
     for (const Row &r : rows) {
-        std::string source = std::string("#include <dorna/MemMgr.h>\n#include <dorna/") +
-                             r.header + ">\nint main() { " + r.body + " }\n";
+        std::string source = std::string("#include <dorna/MemMgr.h>\n#include <dorna/") + r.header +
+                             ">\nint main() { " + r.body + " }\n";
         testsupport::WriteFile(project + "/" + r.target + ".cpp", source);
         lists += std::string("add_executable(use_") + r.target + " " + r.target + ".cpp)\n" +
                  "target_link_libraries(use_" + r.target + " PRIVATE Dorna::" + r.target + ")\n";
     }
     testsupport::WriteFile(project + "/CMakeLists.txt", lists);
-    auto configure =
-        RunTool({CMAKE, "-S", project, "-B", project + "/build", "-DCMAKE_PREFIX_PATH=" + prefix()});
+    auto configure = RunTool(
+        {CMAKE, "-S", project, "-B", project + "/build", "-DCMAKE_PREFIX_PATH=" + prefix()});
     ASSERT_EQ(configure.status, 0) << configure.out;
     auto build = RunTool({CMAKE, "--build", project + "/build", "-j2"});
     ASSERT_EQ(build.status, 0) << build.out;
@@ -179,7 +183,7 @@ TEST_F(Package, InstalledToolsFindTheirToolRootFromAnyDirectory) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("copies=1\n"), std::string::npos) << r.out;
     auto s = RunTool({prefix() + "/bin/dpqsettings", "--load", "/dev/null"}, "/",
-                 {"DORNA_TOOL_ROOT=/nowhere"});
+                     {"DORNA_TOOL_ROOT=/nowhere"});
     EXPECT_NE(s.status, 0) << "DORNA_TOOL_ROOT still points elsewhere";
 }
 

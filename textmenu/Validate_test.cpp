@@ -252,12 +252,18 @@ TEST(Validate, TheExamplesOfTheHeaderHoldAsDocumented) {
         const char *entry;
         int code;
     } rows[] = {
-        {"A(1,32)+-+_", "lp-room_4", ENTRY_OK},     {"A(1,32)+-+_", "lp room", ENTRY_CHARACTER},
-        {"d(1,999)", "999", ENTRY_OK},              {"d(1,999)", "1000", ENTRY_RANGE},
-        {"f(0.1,4)", "0.5", ENTRY_OK},              {"f(0.1,4)", "5", ENTRY_RANGE},
-        {"/A(1,255)+-+_+/", "/tmp/my_file", ENTRY_OK}, {"/A(1,255)+-+_+/", "/tmp/a.b", ENTRY_CHARACTER},
-        {"A(1,8)|d(1,99)", "42x", ENTRY_OK},        {"A(1,8)|d(1,99)", "42!", ENTRY_CHARACTER},
-        {"A(1,16)&!(root)", "lp0", ENTRY_OK},       {"A(1,16)&!(root)", "root", ENTRY_FORBIDDEN},
+        {"A(1,32)+-+_", "lp-room_4", ENTRY_OK},
+        {"A(1,32)+-+_", "lp room", ENTRY_CHARACTER},
+        {"d(1,999)", "999", ENTRY_OK},
+        {"d(1,999)", "1000", ENTRY_RANGE},
+        {"f(0.1,4)", "0.5", ENTRY_OK},
+        {"f(0.1,4)", "5", ENTRY_RANGE},
+        {"/A(1,255)+-+_+/", "/tmp/my_file", ENTRY_OK},
+        {"/A(1,255)+-+_+/", "/tmp/a.b", ENTRY_CHARACTER},
+        {"A(1,8)|d(1,99)", "42x", ENTRY_OK},
+        {"A(1,8)|d(1,99)", "42!", ENTRY_CHARACTER},
+        {"A(1,16)&!(root)", "lp0", ENTRY_OK},
+        {"A(1,16)&!(root)", "root", ENTRY_FORBIDDEN},
     };
     for (const Row &r : rows)
         EXPECT_EQ(ValidateEntryQuiet(r.entry, r.format), r.code) << r.format << " " << r.entry;

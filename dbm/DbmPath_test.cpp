@@ -1,6 +1,8 @@
 // DbmPath_test.cpp - stores opened by path, whatever the process-wide
-// full-path mode does meanwhile, and the default tool root.
+// full-path mode does meanwhile, the default tool root, and the install
+// helper that writes the installed tool root into the library.
 #include "Dbm.h"
+#include "DbmPriv.h"
 #include "DbmTestUtil.h"
 #include "MemMgr.h"
 
@@ -123,6 +125,53 @@ TEST_F(DbmPath, DefaultToolRootTakesTheEnvironmentThenTheInstalledThenTheBuildRo
         setenv("DORNA_TOOL_ROOT", keep.c_str(), 1);
     else
         unsetenv("DORNA_TOOL_ROOT");
+}
+
+} // namespace
+
+namespace {
+
+// dbm_settoolroot on files holding areas as the library lays them out: the
+// mark, a path, NULs up to the area's end.
+std::string Area(const std::string &path) {
+    std::string area = std::string(DBM_ROOT_MARK) + path;
+    area.resize(static_cast<size_t>(DBM_ROOT_AREA_SIZE), '\0');
+    return area;
+}
+
+TEST(SetToolRoot, WritesTheRootIntoEveryWholeAreaAndNothingElse) {
+    const std::string before = "\x7f"
+                               "ELF...",
+                      after = "...end";
+    const std::string stray = std::string(DBM_ROOT_MARK) + "not a path";
+    struct Row {
+        const char *name;
+        std::string file;     // the file before
+        std::string root;     // the root given
+        int status;           // of the run
+        std::string expected; // the file after
+    } rows[] = {
+        {"one area", before + Area("/usr/local/share/dorna") + after, "/opt/p/share/dorna", 0,
+         before + Area("/opt/p/share/dorna") + after},
+        {"a shorter root clears the rest", Area("/a/very/long/configured/prefix/share/dorna"),
+         "/p/share/dorna", 0, Area("/p/share/dorna")},
+        {"two areas", Area("/x") + after + Area("/y"), "/z", 0, Area("/z") + after + Area("/z")},
+        {"a stray mark is left alone", before + stray + after, "/z", 0, before + stray + after},
+        {"an area cut short is left alone", Area("/x").substr(0, 100), "/z", 0,
+         Area("/x").substr(0, 100)},
+        {"a relative root is refused", Area("/x"), "share/dorna", 1, Area("/x")},
+        {"a root longer than the area is refused", Area("/x"), "/" + std::string(5000, 'r'), 1,
+         Area("/x")},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        testsupport::TempDir dir("settoolroot");
+        std::string file = dir / "libdorna_dbm.a";
+        ASSERT_TRUE(testsupport::WriteFile(file, r.file));
+        auto run = testsupport::RunProgram({DBM_SETTOOLROOT, r.root, file});
+        EXPECT_EQ(run.status, r.status) << run.out;
+        EXPECT_EQ(testsupport::ReadFile(file), r.expected);
+    }
 }
 
 } // namespace

@@ -483,12 +483,33 @@ TEST(NlsOpen, AHostLookupPaysNoFileCheck) {
 // Redirects
 // ---------------------------------------------------------------------------
 
+namespace {
+
+struct RedirectCase {
+    const char *text;
+    const char *name; // null: no marker
+    const char *after;
+};
+
+// Runs find on a copy of c.text in a buffer of Size bytes: the name it
+// returns and the text it leaves behind.
+template <size_t Size> void ExpectRedirect(char *(*find)(char *), const RedirectCase &c) {
+    char buf[Size];
+    snprintf(buf, sizeof buf, "%s", c.text);
+    char *r = find(buf);
+    if (c.name == nullptr) {
+        EXPECT_EQ(r, nullptr) << c.text;
+    } else {
+        ASSERT_NE(r, nullptr) << c.text;
+        EXPECT_STREQ(r, c.name) << c.text;
+    }
+    EXPECT_STREQ(buf, c.after) << c.text;
+}
+
+} // namespace
+
 TEST(NlsRedirect, FindRedirectCutsAtTheMarkersDot) {
-    struct Case {
-        const char *text;
-        const char *name; // null: no marker
-        const char *after;
-    } cases[] = {
+    const RedirectCase cases[] = {
         {"see $$printers.Redirect here", "printers", "see $$printers"},
         {"$$a.redirect", "a", "$$a"},
         {"$$a.REDIRECT", "a", "$$a"},
@@ -501,18 +522,8 @@ TEST(NlsRedirect, FindRedirectCutsAtTheMarkersDot) {
         {"$$.redirect", "", "$$"},
         {"", nullptr, ""},
     };
-    for (const Case &c : cases) {
-        char buf[128];
-        snprintf(buf, sizeof buf, "%s", c.text);
-        char *r = FindRedirect(buf);
-        if (c.name == nullptr) {
-            EXPECT_EQ(r, nullptr) << c.text;
-        } else {
-            ASSERT_NE(r, nullptr) << c.text;
-            EXPECT_STREQ(r, c.name) << c.text;
-        }
-        EXPECT_STREQ(buf, c.after) << c.text;
-    }
+    for (const RedirectCase &c : cases)
+        ExpectRedirect<128>(FindRedirect, c);
     EXPECT_EQ(FindRedirect(nullptr), nullptr);
 }
 
@@ -521,27 +532,13 @@ TEST(NlsRedirect, CheckForRedirectReplacesTheText) {
     root.Database("en_US", "PrtHelp", {{"printers", "How to add a printer"}});
     DbT *saved = pPrtHelpDB;
     pPrtHelpDB = OpenDb("en_US", "PrtHelp");
-    struct Case {
-        const char *text;
-        const char *name;
-        const char *after;
-    } cases[] = {
+    const RedirectCase cases[] = {
         {"see $$printers.Redirect here", "printers", "How to add a printer"},
         {"$$unknown.redirect", "unknown", "unknown"},
         {"plain text", nullptr, "plain text"},
     };
-    for (const Case &c : cases) {
-        char buf[NLS_STR_SIZE];
-        snprintf(buf, sizeof buf, "%s", c.text);
-        char *r = CheckForRedirect(buf);
-        if (c.name == nullptr) {
-            EXPECT_EQ(r, nullptr) << c.text;
-        } else {
-            ASSERT_NE(r, nullptr) << c.text;
-            EXPECT_STREQ(r, c.name) << c.text;
-        }
-        EXPECT_STREQ(buf, c.after) << c.text;
-    }
+    for (const RedirectCase &c : cases)
+        ExpectRedirect<NLS_STR_SIZE>(CheckForRedirect, c);
     // A name longer than the name buffer is cut there.
     std::string longName(100, 'n');
     char buf[NLS_STR_SIZE];

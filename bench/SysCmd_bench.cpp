@@ -143,16 +143,20 @@ struct QuietStdout {
     }
 };
 
-void BM_SysCmdLogged(benchmark::State &state) {
+// Times SysCmd running line as command row CMD_LINE with the log on, as the
+// installer's steps run their commands.
+void TimeLoggedLine(benchmark::State &state, const char *line) {
     if (ComList[CMD_SH].path == nullptr) InitSysCmdList();
     QuietStdout quiet;
     flUseLog = 1;
     flSysCmdLog = 1;
     for (auto _ : state)
-        if (SysCmd(CMD_LINE, RUN_WARN, "true") != 0) state.SkipWithError("true failed");
+        if (SysCmd(CMD_LINE, RUN_WARN, "%s", line) != 0) state.SkipWithError("true failed");
     flUseLog = 0;
     flSysCmdLog = 0;
 }
+
+void BM_SysCmdLogged(benchmark::State &state) { TimeLoggedLine(state, "true"); }
 
 void BM_SpawnWait(benchmark::State &state) {
     const std::string line = LoggedTrueLine();
@@ -167,16 +171,7 @@ void BM_SpawnWait(benchmark::State &state) {
     }
 }
 
-void BM_SysCmdDirect(benchmark::State &state) {
-    if (ComList[CMD_SH].path == nullptr) InitSysCmdList();
-    QuietStdout quiet;
-    flUseLog = 1;
-    flSysCmdLog = 1;
-    for (auto _ : state)
-        if (SysCmd(CMD_LINE, RUN_WARN, "/bin/true") != 0) state.SkipWithError("true failed");
-    flUseLog = 0;
-    flSysCmdLog = 0;
-}
+void BM_SysCmdDirect(benchmark::State &state) { TimeLoggedLine(state, "/bin/true"); }
 
 void BM_SpawnProgram(benchmark::State &state) {
     const std::string log = std::string("/tmp/") + my_name + ".log";

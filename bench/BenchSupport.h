@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <libintl.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +21,26 @@ inline bool RunMsgfmt(const std::string &po, const std::string &mo) {
     testsupport::ChildResult r = testsupport::RunProgram({"msgfmt", "-o", mo, po});
     fputs(r.out.c_str(), stderr);
     return r.status == 0;
+}
+
+// Times the first lookup in each of `copies` fresh copies of a compiled
+// catalog, <domain>_<n> under dir, so that every iteration pays for opening
+// and reading the file as a program's first lookup does; msgid(n) is the text
+// looked up in copy n. Stops with an error when the copies run out.
+template <class MsgId>
+void GettextFirstLookups(benchmark::State &state, const std::string &dir, const std::string &domain,
+                         int copies, MsgId msgid) {
+    int copy = 0;
+    for (auto _ : state) {
+        if (copy == copies) {
+            state.SkipWithError("out of fresh catalogs");
+            break;
+        }
+        std::string name = domain + "_" + std::to_string(copy);
+        bindtextdomain(name.c_str(), dir.c_str());
+        benchmark::DoNotOptimize(dcgettext(name.c_str(), msgid(copy), LC_MESSAGES));
+        ++copy;
+    }
 }
 
 // Keeps the time per iteration of every run, for the ratio table.

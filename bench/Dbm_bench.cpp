@@ -209,18 +209,8 @@ void BM_PlainReadIntoMemory(benchmark::State &state) {
 
 void BM_GettextLoadFirstLookup(benchmark::State &state) {
     Fixture &f = Get(static_cast<int>(state.range(0)));
-    std::string dir = g_dir + "/loc";
-    int copy = 0;
-    for (auto _ : state) {
-        if (copy == kLoadCopies) {
-            state.SkipWithError("out of fresh catalogs");
-            break;
-        }
-        std::string domain = f.domain + "_" + std::to_string(copy);
-        bindtextdomain(domain.c_str(), dir.c_str());
-        benchmark::DoNotOptimize(dcgettext(domain.c_str(), f.uniform[copy].c_str(), LC_MESSAGES));
-        ++copy;
-    }
+    bench::GettextFirstLookups(state, g_dir + "/loc", f.domain, kLoadCopies,
+                               [&f](int copy) { return f.uniform[copy].c_str(); });
 }
 
 void Sizes(benchmark::internal::Benchmark *b) {

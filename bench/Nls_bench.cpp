@@ -236,19 +236,9 @@ void BM_NlsOpenFirstLookup(benchmark::State &state) {
 void BM_GettextOpenFirstLookup(benchmark::State &state) {
     Fixture &f = Get(static_cast<int>(state.range(0)));
     setenv("LANGUAGE", f.domain.c_str(), 1);
-    std::string dir = g_dir + "/loc";
-    int copy = 0;
-    for (auto _ : state) {
-        if (copy == kLoadCopies) {
-            state.SkipWithError("out of fresh catalogs");
-            break;
-        }
-        std::string domain = f.domain + "_" + std::to_string(copy);
-        const Entry &e = f.entries[f.stream[copy]];
-        bindtextdomain(domain.c_str(), dir.c_str());
-        benchmark::DoNotOptimize(dcgettext(domain.c_str(), e.gettextId.c_str(), LC_MESSAGES));
-        ++copy;
-    }
+    bench::GettextFirstLookups(state, g_dir + "/loc", f.domain, kLoadCopies, [&f](int copy) {
+        return f.entries[f.stream[copy]].gettextId.c_str();
+    });
 }
 
 void Sizes(benchmark::internal::Benchmark *b) {

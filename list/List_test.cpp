@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +15,14 @@ namespace {
 // Pushes the 32-bit value v and returns the list's copy.
 int32_t *PushInt(List *l, int32_t v) {
     return static_cast<int32_t *>(ListPushItem(l, &v, sizeof v));
+}
+
+// A new list holding the 32-bit values, pushed one after the other.
+List *IntList(std::initializer_list<int32_t> values) {
+    List *l = ListCreate();
+    for (int32_t v : values)
+        PushInt(l, v);
+    return l;
 }
 
 // The first 32-bit value of every item, walking from the head.
@@ -103,9 +112,7 @@ TEST(List, TotalSizeFollowsPushesAndPops) {
 }
 
 TEST(List, PopItemWithNullTakesTheHead) {
-    List *l = ListCreate();
-    for (int32_t v : {10, 20, 30})
-        PushInt(l, v);
+    List *l = IntList({10, 20, 30});
     auto *head = static_cast<int32_t *>(ListPopItem(l, nullptr, 0));
     ASSERT_NE(head, nullptr);
     EXPECT_EQ(*head, 10); // still readable: the caller owns it now
@@ -116,9 +123,7 @@ TEST(List, PopItemWithNullTakesTheHead) {
 }
 
 TEST(List, PopFirstAndLast) {
-    List *l = ListCreate();
-    for (int32_t v : {1, 2, 3, 4})
-        PushInt(l, v);
+    List *l = IntList({1, 2, 3, 4});
     auto *last = static_cast<int32_t *>(ListPopLastItem(l, 0));
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(*last, 4);
@@ -179,9 +184,7 @@ TEST(List, WalkForwardsAndBackwards) {
 }
 
 TEST(List, NestedWalkRestartsTheOuterOne) {
-    List *l = ListCreate();
-    for (int32_t v : {1, 2, 3})
-        PushInt(l, v);
+    List *l = IntList({1, 2, 3});
     EXPECT_EQ(*static_cast<int32_t *>(ListWalk(l, 0)), 1);
     EXPECT_EQ(*static_cast<int32_t *>(ListWalk(l, 1)), 2);
     Values(l); // an inner walk over the same list runs to its end
@@ -283,12 +286,8 @@ TEST(List, PushLinkAndPopLinkWorkOnCallersNodes) {
 }
 
 TEST(List, PopLinkRefusesANodeOfNoListOrAnotherList) {
-    List *a = ListCreate();
-    List *b = ListCreate();
-    for (int32_t v : {1, 2})
-        PushInt(a, v);
-    for (int32_t v : {3, 4})
-        PushInt(b, v);
+    List *a = IntList({1, 2});
+    List *b = IntList({3, 4});
     ListNode loose = {};
     ListPopLink(a, &loose);
     ListPopLink(a, b->pHead);
@@ -302,9 +301,7 @@ TEST(List, PopLinkRefusesANodeOfNoListOrAnotherList) {
 }
 
 TEST(List, DelAllItemsLeavesAReusableHeader) {
-    List *l = ListCreate();
-    for (int32_t v : {1, 2, 3})
-        PushInt(l, v);
+    List *l = IntList({1, 2, 3});
     ListWalk(l, 0);
     ListDelAllItems(l);
     EXPECT_EQ(l->Count, 0);
@@ -320,9 +317,7 @@ TEST(List, DelAllItemsLeavesAReusableHeader) {
 }
 
 TEST(List, DumpPrintsPositionAndFirstInteger) {
-    List *l = ListCreate();
-    for (int32_t v : {5, -12, 70000})
-        PushInt(l, v);
+    List *l = IntList({5, -12, 70000});
     char one = 9;
     ListPushItem(l, &one, 1);
     testing::internal::CaptureStdout();

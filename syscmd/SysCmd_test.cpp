@@ -437,14 +437,23 @@ void RecordingShell(const TempDir &t) {
     ComList[CMD_SH].path = SaveStr_(dir.c_str());
 }
 
+// Runs body in a child that logs to a log of its own and has the command
+// table set up, as a program is after its start; body gets the log's path.
+auto RunWithCommands(const std::function<void(const std::string &log)> &body) {
+    return RunChild([&] {
+        std::string log = UseTestLog();
+        InitSysCmdList();
+        body(log);
+        unlink(log.c_str());
+    });
+}
+
 TEST(SysCmd, BuildsTheLoggedCommandLineByteForByte) {
     TempDir t;
     std::string victim = t / "x";
     mkdir(victim.c_str(), 0755);
     WriteFile(victim + "/f", "data", 0644);
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         std::string sh = HostDirOf("sh") + "/sh", rm = HostDirOf("rm") + "/rm";
         EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", victim.c_str()), 0);
         EXPECT_FALSE(Exists(victim));
@@ -457,7 +466,6 @@ TEST(SysCmd, BuildsTheLoggedCommandLineByteForByte) {
         EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", victim.c_str()), 0);
         EXPECT_EQ(ReadFile(t / "line"), rm + " -rf  " + victim + " 1>>/tmp/" + my_name +
                                             ".log 2>>/tmp/" + my_name + ".log");
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
     EXPECT_EQ(r.out, ".."); // one progress dot per logged command
@@ -552,9 +560,7 @@ TEST(SysCmd, ALogNamedAfterAnOddProgramNameStaysOneWord) {
 TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
     TempDir t;
     WriteFile(t / "a", "first\n", 0644);
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         EXPECT_EQ(SysCmd(-CMD_CAT, RUN_FATAL, "%s/%s >> %s/%s.tar.Z", t.path.c_str(), "a",
                          t.path.c_str(), "pkg"),
                   0);
@@ -562,7 +568,6 @@ TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
                          t.path.c_str(), "pkg"),
                   0);
         EXPECT_EQ(ReadFile(log), "initializing system\n");
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
     EXPECT_EQ(r.out, "");
@@ -571,15 +576,12 @@ TEST(SysCmd, QuietCallKeepsTheCallersOwnRedirection) {
 
 TEST(SysCmd, RowsZeroAndOneRunTheCallersWholeLine) {
     TempDir t;
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         EXPECT_EQ(SysCmd(CMD_LINE, RUN_WARN, "echo %s", "one"), 0);
         EXPECT_EQ(SysCmd(CMD_LINE_QUIET, RUN_WARN, "echo zero > %s", (t / "zero").c_str()), 0);
         // Row 1 is logged as it stands and its output goes to the log; row 0 is
         // quiet and keeps the caller's redirection.
         EXPECT_EQ(ReadFile(log), "initializing system\necho one\none\n");
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
     EXPECT_EQ(r.out, ".");
@@ -589,9 +591,7 @@ TEST(SysCmd, RowsZeroAndOneRunTheCallersWholeLine) {
 TEST(SysCmd, ACommandThatExitsNonZeroFailsInEveryMode) {
     TempDir t;
     std::string missing = t / "missing";
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         std::string cat = HostDirOf("cat") + "/cat";
         std::string sh = HostDirOf("sh") + "/sh";
         errno = 0; // a zero errno must not turn a failure into a success
@@ -604,7 +604,6 @@ TEST(SysCmd, ACommandThatExitsNonZeroFailsInEveryMode) {
                                "WARNING_MSG: exit status 1\n" + "WARNING_MSG: exit status 1\n" +
                                "exit 4\nWARNING_MSG: exit status 4\n";
         EXPECT_EQ(ReadFile(log), expected);
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
     EXPECT_EQ(r.out, "..");
@@ -646,20 +645,15 @@ TEST(SysCmd, AFailureInModeTwoEndsTheProgramWithStatusOne) {
 }
 
 TEST(SysCmd, ReportsTheSignalThatEndedTheCommand) {
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         EXPECT_EQ(SysCmd(-CMD_LINE, RUN_WARN, "kill -9 $$"), 128 + 9);
         EXPECT_EQ(ReadFile(log), "initializing system\nWARNING_MSG: killed by signal 9 (Killed)\n");
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
 }
 
 TEST(SysCmd, AnInterruptSentWhileACommandRunsStopsTheCommandNotTheCaller) {
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &) {
         // $PPID of the shell is this process: SIGINT and SIGQUIT reach it while
         // the command runs and are ignored, as system() does.
         EXPECT_EQ(SysCmd(-1, 1, "kill -INT $PPID; kill -QUIT $PPID; kill -INT $$"), 128 + SIGINT);
@@ -669,7 +663,6 @@ TEST(SysCmd, AnInterruptSentWhileACommandRunsStopsTheCommandNotTheCaller) {
         EXPECT_EQ(now.sa_handler, SIG_DFL);
         sigaction(SIGQUIT, nullptr, &now);
         EXPECT_EQ(now.sa_handler, SIG_DFL);
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
 }
@@ -759,16 +752,13 @@ TEST(SysCmd, ATooLongLineIsNeverRun) {
     mkdir(victim.c_str(), 0755);
     // Cut at 4095 characters this would read `rm -rf <victim>    `.
     std::string arg = victim + std::string(5000, ' ') + "/never";
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_WARN, " %s", arg.c_str()), E2BIG);
         EXPECT_EQ(SysCmd(CMD_RM_RF, RUN_SILENT, " %s", arg.c_str()), E2BIG);
         EXPECT_EQ(ReadFile(log), "initializing system\nWARNING_MSG: command line too long (more "
                                  "than 4095 characters)\n");
         EXPECT_EQ(GetCmdResponse(CMD_RM_RF, nullptr, " %s", arg.c_str()), nullptr);
         EXPECT_EQ(GetCmdResponseStr(CMD_RM_RF, nullptr, " %s", arg.c_str()), nullptr);
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
     EXPECT_TRUE(Exists(victim));
@@ -812,9 +802,7 @@ TEST(SysCmd, HonoursTheRowDelayWhateverTheResult) {
 TEST(SysCmd, WaitsForTheProcessOfARowWithDelayMinusOne) {
     TempDir t;
     std::string dir = ToolCopy(t, "capture");
-    auto r = RunChild([&] {
-        std::string log = UseTestLog();
-        InitSysCmdList();
+    auto r = RunWithCommands([&](const std::string &log) {
         // sleep started in the background shows up at once.
         ComList[CMD_SLEEP].delay = -1;
         auto start = std::chrono::steady_clock::now();
@@ -829,7 +817,6 @@ TEST(SysCmd, WaitsForTheProcessOfARowWithDelayMinusOne) {
         s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_GE(s, 10.0);
         EXPECT_EQ(ReadFile(log), "initializing system\nERROR: Time out for command capture\n");
-        unlink(log.c_str());
     });
     EXPECT_CHILD_OK(r);
 }

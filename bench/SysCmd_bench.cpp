@@ -156,7 +156,9 @@ void TimeLoggedLine(benchmark::State &state, const char *line) {
     flSysCmdLog = 0;
 }
 
-void BM_SysCmdLogged(benchmark::State &state) { TimeLoggedLine(state, "true"); }
+void BM_SysCmdLogged(benchmark::State &state) {
+    TimeLoggedLine(state, "true");
+}
 
 void BM_SpawnWait(benchmark::State &state) {
     const std::string line = LoggedTrueLine();
@@ -171,7 +173,9 @@ void BM_SpawnWait(benchmark::State &state) {
     }
 }
 
-void BM_SysCmdDirect(benchmark::State &state) { TimeLoggedLine(state, "/bin/true"); }
+void BM_SysCmdDirect(benchmark::State &state) {
+    TimeLoggedLine(state, "/bin/true");
+}
 
 void BM_SpawnProgram(benchmark::State &state) {
     const std::string log = std::string("/tmp/") + my_name + ".log";

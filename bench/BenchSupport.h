@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <clocale>
 #include <cstdio>
 #include <libintl.h>
 #include <map>
@@ -53,5 +54,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     std::map<std::string, double> times;
 };
+
+// Sets the C.UTF-8 locale that gettext needs to translate, runs the
+// benchmarks the command line names and prints the ratio table with print.
+inline void RunAgainstGettext(int *argc, char **argv, void (*print)(const RatioReporter &)) {
+    if (!setlocale(LC_ALL, "C.UTF-8"))
+        fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
+    benchmark::Initialize(argc, argv);
+    RatioReporter rep;
+    benchmark::RunSpecifiedBenchmarks(&rep);
+    print(rep);
+    benchmark::Shutdown();
+}
 
 } // namespace bench

@@ -266,12 +266,6 @@ int main(int argc, char **argv) {
     mkdir((g_dir + "/loc/C.UTF-8").c_str(), 0755);
     mkdir((g_dir + "/loc/C.UTF-8/LC_MESSAGES").c_str(), 0755);
     setenv("LANGUAGE", "", 1);
-    if (!setlocale(LC_ALL, "C.UTF-8"))
-        fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
-    benchmark::Initialize(&argc, argv);
-    bench::RatioReporter rep;
-    benchmark::RunSpecifiedBenchmarks(&rep);
-    PrintRatios(rep);
-    benchmark::Shutdown();
+    bench::RunAgainstGettext(&argc, argv, PrintRatios);
     return testsupport::RunProgram({"rm", "-rf", g_dir}).status == 0 ? 0 : 1;
 }

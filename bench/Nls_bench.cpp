@@ -281,13 +281,7 @@ int main(int argc, char **argv) {
     char tmpl[] = "/tmp/nls_bench_XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     g_dir = tmpl;
-    if (!setlocale(LC_ALL, "C.UTF-8"))
-        fprintf(stderr, "no C.UTF-8 locale: gettext will not translate\n");
-    benchmark::Initialize(&argc, argv);
-    bench::RatioReporter rep;
-    benchmark::RunSpecifiedBenchmarks(&rep);
-    PrintRatios(rep);
-    benchmark::Shutdown();
+    bench::RunAgainstGettext(&argc, argv, PrintRatios);
     std::error_code ec;
     fs::remove_all(g_dir, ec);
     return ec ? 1 : 0;

@@ -17,11 +17,18 @@ int32_t *PushInt(List *l, int32_t v) {
     return static_cast<int32_t *>(ListPushItem(l, &v, sizeof v));
 }
 
+// Pushes the 32-bit values one after the other; the list's copies in that order.
+std::vector<int32_t *> PushInts(List *l, std::initializer_list<int32_t> values) {
+    std::vector<int32_t *> items;
+    for (int32_t v : values)
+        items.push_back(PushInt(l, v));
+    return items;
+}
+
 // A new list holding the 32-bit values, pushed one after the other.
 List *IntList(std::initializer_list<int32_t> values) {
     List *l = ListCreate();
-    for (int32_t v : values)
-        PushInt(l, v);
+    PushInts(l, values);
     return l;
 }
 
@@ -61,8 +68,7 @@ TEST(List, PushOrderFollowsThePushFrontFlag) {
     for (const auto &row : rows) {
         List *l = ListCreate();
         l->flPushFront = row.front;
-        for (int32_t v : {1, 2, 3})
-            PushInt(l, v);
+        PushInts(l, {1, 2, 3});
         EXPECT_EQ(Values(l), row.expected) << row.name;
         ExpectConsistent(l);
         ListDel(l);
@@ -149,9 +155,7 @@ TEST(List, PopOfAnAbsentItemOrAnEmptyListGivesNull) {
 
 TEST(List, FindItemNAndGetItemPos) {
     List *l = ListCreate();
-    std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3})
-        items.push_back(PushInt(l, v));
+    std::vector<int32_t *> items = PushInts(l, {1, 2, 3});
     const struct {
         int n;
         int32_t *expected;
@@ -172,8 +176,7 @@ TEST(List, WalkForwardsAndBackwards) {
     List *l = ListCreate();
     EXPECT_EQ(ListWalk(l, 0), nullptr);
     EXPECT_EQ(ListWalkBackward(l, 0), nullptr);
-    for (int32_t v : {1, 2, 3})
-        PushInt(l, v);
+    PushInts(l, {1, 2, 3});
     EXPECT_EQ(Values(l), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(ListWalk(l, 1), nullptr); // stays at the end
     std::vector<int32_t> back;
@@ -194,9 +197,7 @@ TEST(List, NestedWalkRestartsTheOuterOne) {
 
 TEST(List, PoppingTheItemUnderTheCursorKeepsTheWalkGoing) {
     List *l = ListCreate();
-    std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3})
-        items.push_back(PushInt(l, v));
+    std::vector<int32_t *> items = PushInts(l, {1, 2, 3});
     EXPECT_EQ(ListWalk(l, 0), items[0]); // the cursor now stands on 2
     ListPopItem(l, items[1], 1);
     EXPECT_EQ(ListWalk(l, 1), items[2]);
@@ -229,8 +230,7 @@ TEST(List, CopyOntoItselfDoublesOnce) {
     for (unsigned char front : {0, 1}) {
         List *l = ListCreate();
         l->flPushFront = front;
-        for (int32_t v : {1, 2})
-            PushInt(l, v);
+        PushInts(l, {1, 2});
         ListCopy(l, l);
         EXPECT_EQ(l->Count, 4) << "front " << int(front);
         ExpectConsistent(l);
@@ -241,9 +241,7 @@ TEST(List, CopyOntoItselfDoublesOnce) {
 TEST(List, MoveItemRelinksTheSameNode) {
     List *a = ListCreate();
     List *b = ListCreate();
-    std::vector<int32_t *> items;
-    for (int32_t v : {1, 2, 3})
-        items.push_back(PushInt(a, v));
+    std::vector<int32_t *> items = PushInts(a, {1, 2, 3});
     PushInt(b, 9);
     b->flPushFront = 1;
     ListMoveItem(items[1], a, b);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +27,18 @@ class HtmlParse : public ::testing::Test {
 Strings BodyElements(const std::string &body) {
     HtmlPage *p = PageN(Load("<html><body>" + body + "</body></html>"), 1);
     return p ? Elements(&p->Body) : Strings{"<no page>"};
+}
+
+// A body, named for its case in a failure, and the elements it parses into.
+struct BodyRow {
+    const char *name;
+    const char *body;
+    Strings expected;
+};
+
+void ExpectBodies(std::initializer_list<BodyRow> rows) {
+    for (const BodyRow &row : rows)
+        EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
 }
 
 TEST_F(HtmlParse, CharacterReferences) {
@@ -65,11 +78,7 @@ TEST_F(HtmlParse, CharacterReferences) {
 }
 
 TEST_F(HtmlParse, WhiteSpaceRuns) {
-    const struct {
-        const char *name;
-        const char *body;
-        Strings expected;
-    } rows[] = {
+    ExpectBodies({
         {"runs shrink to their first character", "Hello   \n  world", {"'Hello world'"}},
         {"the first character is kept as it is", "Hello\n\t world", {"'Hello\nworld'"}},
         {"leading white space is dropped", "\n   <p>  text", {"p[]", "'text'"}},
@@ -82,25 +91,17 @@ TEST_F(HtmlParse, WhiteSpaceRuns) {
         {"a blank between inline tags is a run of its own",
          "<b>x</b>  <a href=y>",
          {"b[]", "'x'", "/b[]", "' '", "a"}},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
+    });
 }
 
 TEST_F(HtmlParse, TagsAndAttributes) {
-    const struct {
-        const char *name;
-        const char *body;
-        Strings expected;
-    } rows[] = {
+    ExpectBodies({
         {"name and attribute text", "<td  width=50% >x", {"td[ width=50% ]", "'x'"}},
         {"names keep their case", "<P>x</P>", {"P[]", "'x'", "/P[]"}},
         {"unknown tags are kept", "<blink>x</blink>", {"blink[]", "'x'", "/blink[]"}},
         {"empty tag", "<>x", {"[]", "'x'"}},
         {"a closing tag of another element stays", "</head>x", {"/head[]", "'x'"}},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(BodyElements(row.body), row.expected) << row.name;
+    });
 }
 
 TEST_F(HtmlParse, MissingCloseOfATagEndsItAtTheEndOfTheText) {

@@ -432,6 +432,9 @@ TEST(Preview, ShowsWhatARealRunMakesAndLeavesTheHostAsItWas) {
     EXPECT_TRUE(Contains(r.out, "status=0\nunchanged\n")) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "Agree (y) / Disagree (n)? ")) << "the agreement is shown";
     EXPECT_TRUE(Contains(r.out, "The installation would end with status 0.\n")) << r.out;
+    // The installation's ps (the running-process guard) finds the
+    // namespace's /proc/self.
+    EXPECT_FALSE(Contains(r.err, "lookup self")) << r.err;
     EXPECT_EQ(ChangesShown(r.out), truth) << r.out;
     EXPECT_TRUE(box.Changes().empty()) << "the preview wrote to the sandbox's own layers";
 

@@ -291,6 +291,14 @@ void Compare(const std::string &upperDir, const std::string &lowerDir, const std
 [[noreturn]] void RunFirstProcess(const std::vector<std::string> &args, const std::string &cwd) {
     for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
         signal(sig, SIG_IGN);
+    // The host's /proc knows none of this namespace's process IDs, so
+    // /proc/self would name nothing for the installation's programs (ps,
+    // which the running-process guard uses, ends with "lookup self"). A
+    // /proc of the namespace's own is mounted, in a mount namespace of this
+    // process's own, so that the preview outside keeps the host's. Where
+    // that is not allowed the installation runs with the host's, as before.
+    if (unshare(CLONE_NEWNS) == 0)
+        (void)mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
     pid_t child = fork();
     if (child < 0) _exit(2);
     if (child == 0) {
@@ -370,6 +378,13 @@ int previewInstallation(int argc, char **argv) {
         inner.push_back(root);
     }
 
+    // The PID namespace of this process's own children, to go back to once
+    // the installation has ended: after unshare, every child would go into
+    // the new namespace, where none can start once its first process is
+    // gone (fork fails), and whatever this process starts afterwards (the
+    // leak check of a sanitized build, for one) must start.
+    const int ownPidNs = open("/proc/self/ns/pid", O_RDONLY | O_CLOEXEC);
+    if (ownPidNs < 0) Refuse("cannot open this process's PID namespace: %s", strerror(errno));
     if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
         Refuse("cannot make private mount and PID namespaces: %s (a kernel or container without "
                "them, or without the rights)",
@@ -408,6 +423,9 @@ int previewInstallation(int argc, char **argv) {
     while (waitpid(first, &status, 0) < 0 && errno == EINTR) {
     }
     const int result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (setns(ownPidNs, CLONE_NEWPID) != 0)
+        Refuse("cannot return to this process's PID namespace: %s", strerror(errno));
+    close(ownPidNs);
 
     // The fresh /tmp (and what the installation mounted in it) goes; the
     // layers are in sight again.

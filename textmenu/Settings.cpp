@@ -367,34 +367,6 @@ struct KeptTexts {
     std::map<const TextMenuItem *, char *> byItem;
 } Kept;
 
-// Makes the values of the menu's items their defaults, which InitMenu (every
-// run of the menu) starts from.
-void KeepAsDefaults(TextMenu *menu) {
-    for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
-        switch (item->Type) {
-        case MENU_PICK_ONE:
-        case MENU_PICK_MANY:
-        case MENU_INTEGER:
-        case MENU_FLOAT:
-            item->Default = item->Value;
-            break;
-        case MENU_NAME:
-        case MENU_TEXT: {
-            if (item->Value == 0) break; // never set: the default stays
-            char *copy = SaveStr_(reinterpret_cast<const char *>(item->Value));
-            if (copy == nullptr) break;
-            char *&kept = Kept.byItem[item];
-            PutMem(kept);
-            kept = copy;
-            item->Default = reinterpret_cast<intptr_t>(copy);
-            break;
-        }
-        default:
-            break;
-        }
-    }
-}
-
 } // namespace
 
 namespace textmenu_detail {
@@ -460,8 +432,35 @@ int LoadMenuFile(TextMenu *menu, const char *path) {
     Load(menu, 0, &st);
     if (pIn != nullptr) CloseInputFile();
     for (TextMenu *read : st.read)
-        KeepAsDefaults(read);
+        KeepMenuDefaults(read);
     return 1;
+}
+
+void KeepMenuDefaults(TextMenu *menu) {
+    if (menu == nullptr || menu->pItems == nullptr) return;
+    for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
+        switch (item->Type) {
+        case MENU_PICK_ONE:
+        case MENU_PICK_MANY:
+        case MENU_INTEGER:
+        case MENU_FLOAT:
+            item->Default = item->Value;
+            break;
+        case MENU_NAME:
+        case MENU_TEXT: {
+            if (item->Value == 0) break; // never set: the default stays
+            char *copy = SaveStr_(reinterpret_cast<const char *>(item->Value));
+            if (copy == nullptr) break;
+            char *&kept = Kept.byItem[item];
+            PutMem(kept);
+            kept = copy;
+            item->Default = reinterpret_cast<intptr_t>(copy);
+            break;
+        }
+        default:
+            break;
+        }
+    }
 }
 
 // The file is replaced whole: a crash or a full disk while storing leaves the

@@ -315,6 +315,14 @@ void LoadMenu(TextMenu *menu);
 // own copies, replaced at the next load.
 int LoadMenuFile(TextMenu *menu, const char *path);
 
+// Makes the current values of the menu's value items their defaults, which
+// every run of the menu starts from (InitMenu): a submenu whose Apply calls
+// it shows again with what the user left it with. A text item's text is kept
+// as the library's own copy, replaced at the next call; one never set keeps
+// its default. LoadMenuFile does this for every menu the file holds. Null is
+// ignored.
+void KeepMenuDefaults(TextMenu *menu);
+
 // The single-precision value kept in the bits of an item's Value, and back.
 float GetItemFloat(const TextMenuItem *item);
 void SetItemFloat(TextMenuItem *item, float value);

@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <dirent.h>
 #include <iterator>
 #include <string>
@@ -366,32 +365,9 @@ int32_t ShowSettings(TextMenu *, TextMenuItem *) {
     return 1; // shows only: nothing changed
 }
 
-// Every run of a menu starts its items from their defaults. What a submenu
-// was left with, and what a settings file gave, become the defaults, so that
-// they are still there when the menu shows again.
-void KeepAsDefaults(TextMenu *menu) {
-    static std::map<const TextMenuItem *, std::string> texts; // the kept text of each text item
-    for (TextMenuItem *item = menu->pItems; item->pText != nullptr; ++item) {
-        switch (item->Type) {
-        case MENU_PICK_ONE:
-        case MENU_INTEGER:
-        case MENU_FLOAT:
-            item->Default = item->Value;
-            break;
-        case MENU_NAME:
-        case MENU_TEXT:
-            texts[item] = item->Value ? reinterpret_cast<const char *>(item->Value) : "";
-            item->Default = reinterpret_cast<intptr_t>(texts[item].c_str());
-            break;
-        default:
-            break;
-        }
-    }
-}
-
 // A submenu keeps its values whenever the user leaves it.
 intptr_t KeepSubmenu(TextMenu *menu) {
-    KeepAsDefaults(menu);
+    KeepMenuDefaults(menu);
     return 0;
 }
 

@@ -167,11 +167,4 @@ TEST(RunProgram, ABackgroundProcessHoldingTheOutputsDoesNotKeepTheCallerWaiting)
     if (pid > 0) kill(pid, SIGKILL);
 }
 
-TEST(RunProgram, RunsTheProgramInAProcessGroupOfItsOwn) {
-    ChildResult r = RunProgram({"sh", "-c", "ps -o pgid= -p $$"});
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(atoi(r.out.c_str()), r.pid);
-    EXPECT_NE(r.pid, getpgrp());
-}
-
 } // namespace
